@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace lumivex {
+
+struct ClassIndex {
+  // The engine's name for a class type id; "Unknown" for ids without one.
+  static std::string_view class_name(uint16_t class_type);
+};
+
+}  // namespace lumivex

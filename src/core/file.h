@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace lumivex {
+
+// A file's or a caller's bytes, owned once and never copied again.
+class ByteBuffer {
+ public:
+  ByteBuffer() = default;
+  explicit ByteBuffer(std::size_t size) : bytes_(new uint8_t[size]), size_(size) {}
+  ByteBuffer(const void* data, std::size_t size);
+
+  uint8_t* data() { return bytes_.get(); }
+  const uint8_t* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+  std::span<const uint8_t> span() const { return {bytes_.get(), size_}; }
+  std::string_view view() const { return {reinterpret_cast<const char*>(bytes_.get()), size_}; }
+  // Keeps the first size bytes.
+  void shrink(std::size_t size);
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+};
+
+// The operating system's text for an error number: "<text> (os error <n>)".
+std::string os_error_message(int error_number);
+
+// A path in double quotes with the escapes of quoted text, for messages.
+std::string quote_path(std::string_view path);
+
+// The whole file. Throws Error with the operating system's message; a file
+// larger than 4 GiB (beyond what 32-bit offsets can address), a directory or
+// an endless device fails instead of exhausting memory.
+ByteBuffer read_file(const std::string& path);
+
+// Writes the bytes to a temporary file beside path and renames it over path,
+// so a failure leaves an existing file as it was. Throws Error with the
+// operating system's message.
+void replace_file(const std::string& path, std::span<const uint8_t> bytes);
+
+}  // namespace lumivex

@@ -1,0 +1,138 @@
+#include "core/text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "core/unicode_tables.h"
+
+namespace lumivex {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the valid UTF-8 sequence at the start of s, or the length of its
+// maximal invalid prefix (at least 1) negated.
+int utf8_sequence(std::string_view s, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(s[i]); };
+  const uint8_t lead = byte(at);
+  if (lead < 0x80) return 1;
+  int need;
+  uint8_t low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return -1;
+  }
+  for (int i = 1; i <= need; ++i) {
+    if (at + i >= s.size()) return -i;
+    const uint8_t b = byte(at + i);
+    const uint8_t lo = i == 1 ? low : 0x80;
+    const uint8_t hi = i == 1 ? high : 0xBF;
+    if (b < lo || b > hi) return -i;
+  }
+  return need + 1;
+}
+
+char32_t decode_at(std::string_view s, std::size_t at, int len) {
+  const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(s[i]); };
+  if (len == 1) return byte(at);
+  char32_t cp = byte(at) & (0x7F >> len);
+  for (int i = 1; i < len; ++i) cp = (cp << 6) | (byte(at + i) & 0x3F);
+  return cp;
+}
+
+}  // namespace
+
+std::string utf8_replace_invalid(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const int len = utf8_sequence(bytes, at);
+    if (len > 0) {
+      out.append(bytes.substr(at, len));
+      at += len;
+    } else {
+      out.append(kReplacement);
+      at += -len;
+    }
+  }
+  return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const int len = utf8_sequence(bytes, at);
+    if (len < 0) return false;
+    at += len;
+  }
+  return true;
+}
+
+bool is_printable(char32_t code_point) {
+  const auto* begin = unicode::kNonPrintable;
+  const auto* end = begin + unicode::kNonPrintable_count;
+  const auto* it = std::upper_bound(begin, end, code_point,
+                                    [](char32_t cp, const unicode::CodePointRange& r) { return cp < r.first; });
+  return it == begin || code_point > (it - 1)->last;
+}
+
+std::string debug_quote(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  std::size_t at = 0;
+  while (at < text.size()) {
+    int len = utf8_sequence(text, at);
+    if (len < 0) {
+      out.append(kReplacement);
+      at += -len;
+      continue;
+    }
+    const char32_t cp = decode_at(text, at, len);
+    switch (cp) {
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\t': out.append("\\t"); break;
+      case '\r': out.append("\\r"); break;
+      case '\n': out.append("\\n"); break;
+      case '\0': out.append("\\0"); break;
+      default:
+        if (is_printable(cp)) {
+          out.append(text.substr(at, len));
+        } else {
+          char buf[16];
+          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+          out.append(buf);
+        }
+    }
+    at += len;
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string debug_optional(const std::string* text) {
+  return text ? "Some(" + debug_quote(*text) + ")" : "None";
+}
+
+std::string format_fixed(double value, int decimals) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+  return buf;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumivex {
+
+// Decodes bytes as UTF-8, replacing each maximal invalid subsequence by one
+// U+FFFD, so the result is always valid UTF-8.
+std::string utf8_replace_invalid(std::string_view bytes);
+
+// True when the bytes are valid UTF-8.
+bool is_valid_utf8(std::string_view bytes);
+
+// Whether a code point is shown as itself inside quoted text.
+bool is_printable(char32_t code_point);
+
+// Text (valid UTF-8) in double quotes, with backslash escapes for quotes,
+// backslashes, \t \r \n \0 and \u{...} for other non-printable characters.
+std::string debug_quote(std::string_view text);
+
+// "Some(<quoted>)" for a present value, "None" for an absent one.
+std::string debug_optional(const std::string* text);
+
+// Fixed-point with the given number of decimals, rounding the exact binary
+// value half to even; NaN as "NaN", infinities as "inf" and "-inf".
+std::string format_fixed(double value, int decimals);
+
+}  // namespace lumivex

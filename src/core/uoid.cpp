@@ -1,0 +1,77 @@
+#include "core/uoid.h"
+
+namespace lumivex {
+
+std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return std::nullopt;
+  const uint8_t contents = reader.read_u8();
+  Uoid uoid;
+  uoid.location_sequence = reader.read_u32();
+  uoid.location_flags = reader.read_u16();
+  if (contents & kHasLoadMask) {
+    const uint8_t mask = reader.read_u8();
+    uoid.load_mask_upper = static_cast<uint8_t>((mask >> 4) | 0xF0);
+    uoid.load_mask_lower = static_cast<uint8_t>(mask | 0xF0);
+  }
+  uoid.class_type = reader.read_u16();
+  uoid.object_id = reader.read_u32();
+  uoid.name = reader.read_safe_string();
+  if (contents & kHasCloneIds) {
+    uoid.clone_id = reader.read_u16();
+    reader.read_u16();
+    uoid.clone_player_id = reader.read_u32();
+  }
+  return uoid;
+}
+
+std::optional<std::string> read_key_name(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return std::nullopt;
+  const uint8_t contents = reader.read_u8();
+  reader.skip(6);
+  if (contents & kHasLoadMask) reader.skip(1);
+  reader.skip(2);
+  reader.skip(4);
+  std::string name = reader.read_safe_string();
+  if (contents & kHasCloneIds) reader.skip(8);
+  return name;
+}
+
+ObjectKey read_object_key(PlasmaRead& reader) {
+  const uint8_t contents = reader.read_u8();
+  ObjectKey key;
+  key.location_sequence = reader.read_u32();
+  key.location_flags = reader.read_u16();
+  if (contents & kHasLoadMask) key.load_mask = reader.read_u8();
+  key.class_type = reader.read_u16();
+  key.object_id = reader.read_u32();
+  key.name = reader.read_safe_string();
+  if (contents & kHasCloneIds) {
+    key.clone_id = reader.read_u16();
+    reader.read_u16();
+    key.clone_player_id = reader.read_u32();
+  }
+  key.data_offset = reader.read_u32();
+  key.data_len = reader.read_u32();
+  return key;
+}
+
+void write_object_key(PlasmaWrite& writer, const ObjectKey& key) {
+  const bool clone_ids = key.clone_id != 0 || key.clone_player_id != 0;
+  const bool load_mask = key.load_mask != 0xFF;
+  writer.write_u8(static_cast<uint8_t>((clone_ids ? kHasCloneIds : 0) | (load_mask ? kHasLoadMask : 0)));
+  writer.write_u32(key.location_sequence);
+  writer.write_u16(key.location_flags);
+  if (load_mask) writer.write_u8(key.load_mask);
+  writer.write_u16(key.class_type);
+  writer.write_u32(key.object_id);
+  writer.write_safe_string(key.name);
+  if (clone_ids) {
+    writer.write_u16(key.clone_id);
+    writer.write_u16(0);
+    writer.write_u32(key.clone_player_id);
+  }
+  writer.write_u32(key.data_offset);
+  writer.write_u32(key.data_len);
+}
+
+}  // namespace lumivex

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "python/py_class.h"
+
+// One creator per class of the module; module.cpp registers them in order.
+namespace lumivex::py {
+
+PyTypeObject* create_prp_file_type();
+PyTypeObject* create_prp_object_type();
+PyTypeObject* create_page_header_info_type();
+PyTypeObject* create_object_iterator_type();
+
+}  // namespace lumivex::py

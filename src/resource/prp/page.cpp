@@ -1,0 +1,173 @@
+#include "resource/prp/page.h"
+
+#include <unordered_map>
+
+namespace lumivex {
+namespace {
+
+constexpr uint32_t kPageVersion = 6;
+
+void write_header(PlasmaWrite& out, const PageHeader& header) {
+  out.write_u32(kPageVersion);
+  out.write_u32(header.sequence_number);
+  out.write_u16(header.flags);
+  out.write_safe_string(header.age_name);
+  out.write_safe_string(header.page_name);
+  out.write_u16(header.major_version);
+  out.write_u32(header.checksum);
+  out.write_u32(header.data_start);
+  out.write_u32(header.index_start);
+  if (header.data_start != 0) {
+    out.write_u16(static_cast<uint16_t>(header.class_versions.size()));
+    for (const ClassVersion& cv : header.class_versions) {
+      out.write_u16(cv.class_type);
+      out.write_u16(cv.version);
+    }
+  }
+}
+
+}  // namespace
+
+PageHeader PageHeader::read(PlasmaRead& reader) {
+  PageHeader header;
+  header.version = reader.read_u32();
+  if (header.version != kPageVersion)
+    throw Error("Unsupported .prp version: " + std::to_string(header.version) + " (expected 6)");
+  header.sequence_number = reader.read_u32();
+  header.flags = reader.read_u16();
+  header.age_name = reader.read_safe_string();
+  header.page_name = reader.read_safe_string();
+  header.major_version = reader.read_u16();
+  header.checksum = reader.read_u32();
+  header.data_start = reader.read_u32();
+  header.index_start = reader.read_u32();
+  if (header.data_start != 0) {
+    const uint16_t count = reader.read_u16();
+    // At most 65535 pairs, but never more than the bytes left can hold.
+    header.class_versions.reserve(std::min<uint64_t>(count, reader.remaining() / 4));
+    for (uint16_t i = 0; i < count; ++i) {
+      ClassVersion cv;
+      cv.class_type = reader.read_u16();
+      cv.version = reader.read_u16();
+      header.class_versions.push_back(cv);
+    }
+  }
+  return header;
+}
+
+KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
+  KeyIndex index;
+  reader.set_position(index_start);
+  const uint32_t group_count = reader.read_u32();
+  for (uint32_t g = 0; g < group_count; ++g) {
+    const uint64_t group_start = reader.position();
+    TypeGroup group;
+    group.class_type = reader.read_u16();
+    const uint32_t group_length = reader.read_u32();
+    group.group_flags = reader.read_u8();
+    const uint32_t key_count = reader.read_u32();
+    index.type_groups.push_back(group);
+    const uint64_t group_end = group_start + 6 + group_length;
+    try {
+      for (uint32_t k = 0; k < key_count && reader.position() < group_end; ++k)
+        index.keys.push_back(read_object_key(reader));
+    } catch (const Error&) {
+      // A damaged key ends its group; the keys before it stay.
+    }
+    reader.set_position(group_end);
+  }
+  return index;
+}
+
+std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
+  PlasmaRead reader(bytes.span());
+  PageHeader header;
+  try {
+    header = PageHeader::read(reader);
+  } catch (const Error& e) {
+    throw Error("Failed to parse PRP header from bytes", e);
+  }
+  KeyIndex index = parse_keys(reader, header.index_start);
+  return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
+}
+
+std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path) {
+  ByteBuffer bytes;
+  try {
+    bytes = read_file(path);
+  } catch (const Error& e) {
+    throw Error("Failed to read " + quote_path(path), e);
+  }
+  PlasmaRead reader(bytes.span());
+  PageHeader header;
+  try {
+    header = PageHeader::read(reader);
+  } catch (const Error& e) {
+    throw Error("Failed to parse header of " + quote_path(path), e);
+  }
+  KeyIndex index = parse_keys(reader, header.index_start);
+  return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
+}
+
+std::optional<std::span<const uint8_t>> PrpPage::object_data(const ObjectKey& key) const {
+  const uint64_t end = uint64_t{key.data_offset} + key.data_len;
+  if (end > data_.size()) return std::nullopt;
+  return data_.span().subspan(key.data_offset, key.data_len);
+}
+
+// The header is re-encoded from its values, the data region is copied as it
+// is, and each type group is written with exactly the keys of its class.
+std::vector<uint8_t> PrpPage::to_bytes() const {
+  const uint32_t data_start = header_.data_start;
+  const uint32_t index_start = header_.index_start;
+  const bool has_data_region = data_.size() >= data_start && data_.size() >= index_start;
+  if (has_data_region && index_start < data_start)
+    throw Error("Cannot write a page whose index start (" + std::to_string(index_start) +
+                ") lies before its data start (" + std::to_string(data_start) + ")");
+
+  // Each class's key entries are encoded once, however many groups name it.
+  std::unordered_map<uint16_t, std::pair<uint32_t, PlasmaWrite>> entries_by_class;
+  for (const TypeGroup& group : index_.type_groups) entries_by_class.try_emplace(group.class_type);
+  for (const ObjectKey& key : index_.keys) {
+    auto it = entries_by_class.find(key.class_type);
+    if (it == entries_by_class.end()) continue;
+    ++it->second.first;
+    write_object_key(it->second.second, key);
+  }
+
+  // Groups that repeat a class repeat its keys; refuse an output that 32-bit
+  // offsets could not describe instead of building it.
+  uint64_t index_size = 4;
+  for (const TypeGroup& group : index_.type_groups)
+    index_size += 11 + entries_by_class.at(group.class_type).second.size();
+  if (index_size > UINT32_MAX)
+    throw Error("Cannot write a key index of " + std::to_string(index_size) + " bytes");
+
+  PlasmaWrite out(data_.size());
+  write_header(out, header_);
+  if (has_data_region) {
+    if (out.size() < data_start) out.resize(data_start);
+    out.write_bytes(data_.span().subspan(data_start, index_start - data_start));
+  }
+  out.write_u32(static_cast<uint32_t>(index_.type_groups.size()));
+  for (const TypeGroup& group : index_.type_groups) {
+    const auto& [count, entries] = entries_by_class.at(group.class_type);
+    out.write_u16(group.class_type);
+    out.write_u32(static_cast<uint32_t>(5 + entries.size()));
+    out.write_u8(group.group_flags);
+    out.write_u32(count);
+    out.write_bytes(entries.bytes());
+  }
+  return out.take_bytes();
+}
+
+void PrpPage::save(const std::string& path) const {
+  const std::vector<uint8_t> bytes = to_bytes();
+  try {
+    replace_file(path, bytes);
+  } catch (const Error& e) {
+    throw Error("Failed to write " + quote_path(path), e);
+  }
+}
+
+}  // namespace lumivex

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/file.h"
+#include "core/uoid.h"
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+
+struct ClassVersion {
+  uint16_t class_type = 0;
+  uint16_t version = 0;
+};
+
+struct PageHeader {
+  uint32_t version = 0;
+  uint32_t sequence_number = 0;
+  uint16_t flags = 0;
+  std::string age_name;
+  std::string page_name;
+  uint16_t major_version = 0;
+  uint32_t checksum = 0;  // kept, never verified
+  uint32_t data_start = 0;
+  uint32_t index_start = 0;
+  std::vector<ClassVersion> class_versions;
+
+  static PageHeader read(PlasmaRead& reader);
+};
+
+struct TypeGroup {
+  uint16_t class_type = 0;
+  uint8_t group_flags = 0;
+};
+
+struct KeyIndex {
+  std::vector<ObjectKey> keys;
+  std::vector<TypeGroup> type_groups;
+};
+
+// A loaded version-6 page: its header, its key index in file order and the
+// file's bytes, unchanged. Immutable once built and shared by reference.
+class PrpPage {
+ public:
+  static std::shared_ptr<const PrpPage> from_file(const std::string& path);
+  static std::shared_ptr<const PrpPage> from_bytes(ByteBuffer bytes);
+
+  // Reads the key index at index_start. A key entry that cannot be read ends
+  // its group: the keys read so far are kept and the rest are given up.
+  static KeyIndex parse_keys(PlasmaRead& reader, uint32_t index_start);
+
+  // The writer's normal form of the page (see page.cpp).
+  std::vector<uint8_t> to_bytes() const;
+  void save(const std::string& path) const;
+
+  const PageHeader& header() const { return header_; }
+  const std::vector<ObjectKey>& keys() const { return index_.keys; }
+  const std::vector<TypeGroup>& type_groups() const { return index_.type_groups; }
+  std::span<const uint8_t> data() const { return data_.span(); }
+
+  // The object's bytes, or nothing when its range lies outside the page.
+  std::optional<std::span<const uint8_t>> object_data(const ObjectKey& key) const;
+
+ private:
+  PrpPage(PageHeader header, KeyIndex index, ByteBuffer data)
+      : header_(std::move(header)), index_(std::move(index)), data_(std::move(data)) {}
+
+  PageHeader header_;
+  KeyIndex index_;
+  ByteBuffer data_;
+};
+
+}  // namespace lumivex

@@ -1,0 +1,26 @@
+#include "resource/prp/stream.h"
+
+#include "core/text.h"
+
+namespace lumivex {
+
+std::string PlasmaRead::read_safe_string() {
+  const uint16_t header = read_u16();
+  const uint16_t length = header & 0x0FFF;
+  if (length == 0) return {};
+  const uint8_t* at = take(length);
+  std::string bytes(reinterpret_cast<const char*>(at), length);
+  if (header >= 0xF000)
+    for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
+  if (bytes.back() == '\0') bytes.pop_back();
+  return is_valid_utf8(bytes) ? bytes : utf8_replace_invalid(bytes);
+}
+
+void PlasmaWrite::write_safe_string(std::string_view text) {
+  if (text.size() > 0x0FFF)
+    throw Error("String of " + std::to_string(text.size()) + " bytes is too long for a safe string (at most 4095)");
+  write_u16(static_cast<uint16_t>(text.size() | 0xF000));
+  for (char c : text) buffer_.push_back(static_cast<uint8_t>(~static_cast<uint8_t>(c)));
+}
+
+}  // namespace lumivex
