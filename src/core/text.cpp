@@ -102,12 +102,24 @@ std::string debug_quote(std::string_view text) {
     }
     const char32_t cp = decode_at(text, at, len);
     switch (cp) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '\t': out.append("\\t"); break;
-      case '\r': out.append("\\r"); break;
-      case '\n': out.append("\\n"); break;
-      case '\0': out.append("\\0"); break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\0':
+        out.append("\\0");
+        break;
       default:
         if (is_printable(cp)) {
           out.append(text.substr(at, len));
@@ -123,9 +135,7 @@ std::string debug_quote(std::string_view text) {
   return out;
 }
 
-std::string debug_optional(const std::string* text) {
-  return text ? "Some(" + debug_quote(*text) + ")" : "None";
-}
+std::string debug_optional(const std::string* text) { return text ? "Some(" + debug_quote(*text) + ")" : "None"; }
 
 std::string format_fixed(double value, int decimals) {
   if (std::isnan(value)) return "NaN";

@@ -23,8 +23,8 @@ bool arg_unsigned(PyObject* object, const char* function, const char* name, unsi
     return false;
   }
   if (overflow > 0 || static_cast<unsigned long long>(value) > max) {
-    PyErr_Format(PyExc_OverflowError, "%s() argument '%s': int too large, the largest allowed is %llu", function,
-                 name, max);
+    PyErr_Format(PyExc_OverflowError, "%s() argument '%s': int too large, the largest allowed is %llu", function, name,
+                 max);
     return false;
   }
   out = static_cast<unsigned long long>(value);
@@ -43,8 +43,7 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 PyObject* to_py(std::span<const uint8_t> bytes) {
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                   static_cast<Py_ssize_t>(bytes.size()));
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
 }
 
 bool parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
@@ -114,7 +113,8 @@ bool arg_u32(PyObject* object, const char* function, const char* name, uint32_t&
 
 bool arg_bytes(PyObject* object, const char* function, const char* name, std::span<const uint8_t>& out) {
   if (!PyBytes_Check(object)) return wrong_type(object, function, name, "bytes");
-  out = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(object)), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+  out = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(object)),
+         static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
   return true;
 }
 

@@ -26,8 +26,8 @@ PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef kFunctions[] = {
-    {"class_name", function(class_name),
-     METH_VARARGS | METH_KEYWORDS, "class_name(class_type)\n--\n\nLookup class type names by ID."},
+    {"class_name", function(class_name), METH_VARARGS | METH_KEYWORDS,
+     "class_name(class_type)\n--\n\nLookup class type names by ID."},
     {nullptr, nullptr, 0, nullptr},
 };
 

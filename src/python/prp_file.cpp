@@ -21,9 +21,8 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
   std::span<const uint8_t> data;
   if (!parse_args(args, kwargs, "from_bytes", {"data"}, {&arg}) || !arg_bytes(arg, "from_bytes", "data", data))
     return nullptr;
-  return guarded(PyExc_OSError, [&] {
-    return make(PageHandle{PrpPage::from_bytes(ByteBuffer(data.data(), data.size()))});
-  });
+  return guarded(PyExc_OSError,
+                 [&] { return make(PageHandle{PrpPage::from_bytes(ByteBuffer(data.data(), data.size()))}); });
 }
 
 PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {

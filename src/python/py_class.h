@@ -16,8 +16,7 @@ namespace lumivex::py {
 
 template <class T>
 struct Box {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 template <class T>
@@ -120,8 +119,7 @@ PyTypeObject* create_type(const ClassDef<T>& def) {
   slots.push_back({0, nullptr});
 
   static_assert(sizeof(Box<T>) <= static_cast<std::size_t>(PY_SSIZE_T_MAX));
-  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), 0, Py_TPFLAGS_DEFAULT,
-                      slots.data()};
+  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), 0, Py_TPFLAGS_DEFAULT, slots.data()};
   auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
   type_object<T> = type;
   return type;

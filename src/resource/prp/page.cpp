@@ -140,8 +140,7 @@ std::vector<uint8_t> PrpPage::to_bytes() const {
   uint64_t index_size = 4;
   for (const TypeGroup& group : index_.type_groups)
     index_size += 11 + entries_by_class.at(group.class_type).second.size();
-  if (index_size > UINT32_MAX)
-    throw Error("Cannot write a key index of " + std::to_string(index_size) + " bytes");
+  if (index_size > UINT32_MAX) throw Error("Cannot write a key index of " + std::to_string(index_size) + " bytes");
 
   PlasmaWrite out(data_.size());
   write_header(out, header_);

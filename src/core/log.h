@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace lumivex::log {
+
+// Levels from most to least severe; Off emits nothing.
+enum class Level { Off = 0, Error, Warn, Info, Debug, Trace };
+
+struct Record {
+  Level level;
+  std::string_view target;  // the emitting module, "lumivex::resource::prp"
+  std::string message;
+};
+
+using Sink = std::function<void(const Record&)>;
+
+// The process-wide facade: no sink and maximum level Off by default, so
+// nothing is emitted until a host installs a sink and raises the level.
+void set_sink(Sink sink);
+void set_max_level(Level level);
+Level max_level();
+bool enabled(Level level);
+void emit(Level level, std::string_view target, std::string message);
+
+// Formats only when the level is enabled.
+template <class MakeMessage>
+void write(Level level, std::string_view target, MakeMessage&& make_message) {
+  if (enabled(level)) emit(level, target, make_message());
+}
+
+}  // namespace lumivex::log
