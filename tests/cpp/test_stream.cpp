@@ -100,7 +100,10 @@ TEST(utf8_replacement_uses_maximal_subparts) {
   CHECK_EQ(utf8_replace_invalid("\xE2\x82"), "\xEF\xBF\xBD");
   CHECK_EQ(utf8_replace_invalid("\xF0\x80\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   CHECK_EQ(utf8_replace_invalid("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  CHECK_EQ(utf8_replace_invalid("a\xFF" "b\xE2\x82\xAC"), "a\xEF\xBF\xBD" "b\xE2\x82\xAC");
+  CHECK_EQ(utf8_replace_invalid("a\xFF"
+                                "b\xE2\x82\xAC"),
+           "a\xEF\xBF\xBD"
+           "b\xE2\x82\xAC");
 }
 
 TEST(debug_quote_escapes) {
