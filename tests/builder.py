@@ -158,17 +158,21 @@ def page_header(
 
 
 def index_entry(obj: Obj, offset: int, length: int) -> bytes:
-    return key_record(
-        obj.name,
-        obj.class_type,
-        obj.object_id,
-        location_sequence=obj.location_sequence,
-        location_flags=obj.location_flags,
-        load_mask=obj.load_mask,
-        clone_id=obj.clone_id,
-        clone_player_id=obj.clone_player_id,
-        contents=obj.contents,
-    ) + u32(offset) + u32(length)
+    return (
+        key_record(
+            obj.name,
+            obj.class_type,
+            obj.object_id,
+            location_sequence=obj.location_sequence,
+            location_flags=obj.location_flags,
+            load_mask=obj.load_mask,
+            clone_id=obj.clone_id,
+            clone_player_id=obj.clone_player_id,
+            contents=obj.contents,
+        )
+        + u32(offset)
+        + u32(length)
+    )
 
 
 def page(
