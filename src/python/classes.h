@@ -8,6 +8,11 @@ namespace lumivex::py {
 PyTypeObject* create_prp_file_type();
 PyTypeObject* create_prp_object_type();
 PyTypeObject* create_page_header_info_type();
+PyTypeObject* create_scene_object_type();
+PyTypeObject* create_mipmap_type();
+PyTypeObject* create_material_type();
+PyTypeObject* create_layer_type();
+PyTypeObject* create_sound_info_type();
 PyTypeObject* create_object_iterator_type();
 
 }  // namespace lumivex::py

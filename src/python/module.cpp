@@ -14,6 +14,11 @@ const ClassEntry kClasses[] = {
     {"PrpFile", create_prp_file_type},
     {"PrpObject", create_prp_object_type},
     {"PageHeaderInfo", create_page_header_info_type},
+    {"SceneObject", create_scene_object_type},
+    {"Mipmap", create_mipmap_type},
+    {"Material", create_material_type},
+    {"Layer", create_layer_type},
+    {"SoundInfo", create_sound_info_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -1,5 +1,6 @@
 #include "core/class_index.h"
 #include "python/classes.h"
+#include "python/object_views.h"
 #include "python/page_classes.h"
 
 namespace lumivex::py {
@@ -43,7 +44,15 @@ PyTypeObject* create_prp_object_type() {
               {"data", object_bytes, "Raw object data as bytes."},
               {"data_len", [](const ObjectRef& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
           },
-      .methods = {},
+      .methods =
+          {
+              {"as_scene_object", as_scene_object, METH_NOARGS,
+               "as_scene_object($self)\n--\n\nParse as a SceneObject (if class_type matches)."},
+              {"as_mipmap", as_mipmap, METH_NOARGS, "as_mipmap($self)\n--\n\nParse as a Mipmap texture."},
+              {"as_material", as_material, METH_NOARGS, "as_material($self)\n--\n\nParse as a Material (hsGMaterial)."},
+              {"as_layer", as_layer, METH_NOARGS, "as_layer($self)\n--\n\nParse as a Layer (plLayer)."},
+              {"as_sound", as_sound, METH_NOARGS, "as_sound($self)\n--\n\nParse as a plWin32Sound."},
+          },
       .repr = object_repr,
   };
   return create_type(def);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "core/synched_object.h"
+#include "core/uoid.h"
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+
+// What a scene object's bytes say about its name, interfaces and modifiers.
+// The second and fourth interfaces, the first key list and the last key are
+// read over: nothing uses them.
+struct SceneObjectData {
+  std::optional<Uoid> self_key;
+  SynchedObjectData synched;
+  std::optional<Uoid> draw_interface;
+  std::optional<Uoid> coord_interface;
+  // Absent references stay in the list as absent entries.
+  std::vector<std::optional<Uoid>> modifiers;
+
+  // Reads from just after the class index.
+  static SceneObjectData read(PlasmaRead& reader);
+};
+
+}  // namespace lumivex

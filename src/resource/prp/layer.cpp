@@ -1,0 +1,43 @@
+#include "resource/prp/layer.h"
+
+#include "core/synched_object.h"
+#include "core/uoid.h"
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+namespace {
+
+template <std::size_t N>
+void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
+  for (float& value : out) value = reader.read_f32();
+}
+
+}  // namespace
+
+LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
+  PlasmaRead reader(object_bytes);
+  if (reader.read_i16() < 0) throw Error("Null creatable");
+  LayerStateData layer;
+  if (auto self_key = read_key_uoid(reader)) layer.name = std::move(self_key->name);
+  SynchedObjectData::read(reader);
+  read_key_uoid(reader);
+  layer.blend_flags = reader.read_u32();
+  reader.read_u32();
+  layer.shade_flags = reader.read_u32();
+  layer.z_flags = reader.read_u32();
+  layer.misc_flags = reader.read_u32();
+  layer.transform_present = reader.read_u8() != 0;
+  if (layer.transform_present) read_floats(reader, layer.transform);
+  read_floats(reader, layer.preshade_color);
+  read_floats(reader, layer.runtime_color);
+  read_floats(reader, layer.ambient_color);
+  read_floats(reader, layer.specular_color);
+  layer.uvw_source = reader.read_u32();
+  layer.uv_channel = static_cast<uint8_t>(layer.uvw_source & 0xFF);
+  layer.opacity = reader.read_f32();
+  reader.skip(8);
+  if (auto texture_key = read_key_uoid(reader)) layer.texture_name = std::move(texture_key->name);
+  return layer;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace lumivex {
+
+// The render state of one texturing stage. Colours are red, green, blue,
+// alpha as stored.
+struct LayerStateData {
+  std::string name;
+  std::optional<std::string> texture_name;
+  std::array<float, 4> preshade_color{};
+  std::array<float, 4> runtime_color{};
+  std::array<float, 4> ambient_color{};
+  std::array<float, 4> specular_color{};
+  bool transform_present = false;
+  // Meaningful only when transform_present is set.
+  std::array<float, 16> transform{};
+  uint32_t blend_flags = 0;
+  uint32_t shade_flags = 0;
+  uint32_t z_flags = 0;
+  uint32_t misc_flags = 0;
+  uint32_t uvw_source = 0;
+  float opacity = 0;
+  uint8_t uv_channel = 0;  // the low byte of uvw_source
+};
+
+// Decodes a layer from its whole object data, class index included.
+LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes);
+
+}  // namespace lumivex

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lumivex {
+
+// A texture's header values and its stored pixel bytes, undecoded.
+struct MipmapData {
+  std::string name;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t num_levels = 0;
+  uint8_t compression_type = 0;
+  uint8_t dxt_type = 0;
+  // As stored; pixel_data may be shorter when the object ends early.
+  uint32_t total_size = 0;
+  std::vector<uint8_t> pixel_data;
+};
+
+// Decodes a mipmap from its whole object data; the class index is stepped
+// over unread.
+MipmapData parse_mipmap(std::span<const uint8_t> object_bytes);
+
+}  // namespace lumivex

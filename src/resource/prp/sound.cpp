@@ -1,0 +1,44 @@
+#include "resource/prp/sound.h"
+
+#include "core/synched_object.h"
+#include "core/uoid.h"
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+namespace {
+
+// Bits of the properties word that the view shows.
+constexpr uint32_t kSound3d = 0x1;
+constexpr uint32_t kSoundLooping = 0x4;
+constexpr uint32_t kSoundAutoStart = 0x8;
+
+}  // namespace
+
+Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
+  PlasmaRead reader(object_bytes);
+  reader.skip(2);
+  Win32SoundData sound;
+  if (auto self_key = read_key_uoid(reader)) sound.name = std::move(self_key->name);
+  skip_synched_object(reader);
+  // A byte and an 8-byte value, unused.
+  reader.skip(1 + 8);
+  sound.max_distance = static_cast<float>(reader.read_i32());
+  sound.min_distance = static_cast<float>(reader.read_i32());
+  reader.skip(4);
+  sound.volume = reader.read_f32();
+  reader.skip(16);
+  const uint32_t properties = reader.read_u32();
+  sound.is_3d = properties & kSound3d;
+  sound.looping = properties & kSoundLooping;
+  sound.auto_start = properties & kSoundAutoStart;
+  sound.sound_type = reader.read_u8();
+  // A byte and two 25-byte blocks the view has no use for.
+  reader.skip(1);
+  reader.skip(25);
+  reader.skip(25);
+  read_key_uoid(reader);
+  if (auto buffer_key = read_key_uoid(reader)) sound.sound_file = std::move(buffer_key->name);
+  return sound;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace lumivex {
+
+// A placed sound: its volume, distance range, playing flags and the name of
+// the buffer that holds its sound file.
+struct Win32SoundData {
+  std::string name;
+  std::optional<std::string> sound_file;
+  float volume = 0;
+  // Stored as 32-bit integers; large magnitudes round to the nearest float.
+  float min_distance = 0;
+  float max_distance = 0;
+  bool is_3d = false;
+  bool looping = false;
+  bool auto_start = false;
+  uint8_t sound_type = 0;
+};
+
+// Decodes a sound from its whole object data; the class index is stepped
+// over unread.
+Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes);
+
+}  // namespace lumivex
