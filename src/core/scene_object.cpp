@@ -15,7 +15,8 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   const uint32_t first_count = reader.read_u32();
   for (uint32_t i = 0; i < first_count; ++i) read_key_uoid(reader);
   const uint32_t modifier_count = reader.read_u32();
-  for (uint32_t i = 0; i < modifier_count; ++i) data.modifiers.push_back(read_key_uoid(reader));
+  for (uint32_t i = 0; i < modifier_count; ++i)
+    if (auto name = read_key_name(reader)) data.modifier_names.push_back(std::move(*name));
   read_key_uoid(reader);
   return data;
 }

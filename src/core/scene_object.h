@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/synched_object.h"
@@ -17,8 +18,10 @@ struct SceneObjectData {
   SynchedObjectData synched;
   std::optional<Uoid> draw_interface;
   std::optional<Uoid> coord_interface;
-  // Absent references stay in the list as absent entries.
-  std::vector<std::optional<Uoid>> modifiers;
+  // The names of the modifier list's present references, in list order; an
+  // absent reference takes one byte and is kept as nothing, so memory stays
+  // within a small factor of the object's bytes.
+  std::vector<std::string> modifier_names;
 
   // Reads from just after the class index.
   static SceneObjectData read(PlasmaRead& reader);

@@ -32,14 +32,6 @@ std::optional<std::string> optional_name(const std::optional<Uoid>& key) {
   return key->name;
 }
 
-std::vector<std::string> present_names(const std::vector<std::optional<Uoid>>& keys) {
-  std::vector<std::string> names;
-  for (const auto& key : keys) {
-    if (key) names.push_back(key->name);
-  }
-  return names;
-}
-
 std::vector<std::string> draw_interface_names(const SceneObjectData& scene) {
   if (!scene.draw_interface) return {};
   return {scene.draw_interface->name};
@@ -55,7 +47,7 @@ MaterialLayers decode_material(std::span<const uint8_t> object_bytes) { return {
 
 std::string scene_object_repr(const SceneObjectData& scene) {
   return "SceneObject('" + key_name(scene.self_key) + "', " + std::to_string(draw_interface_names(scene).size()) +
-         " drawables, " + std::to_string(present_names(scene.modifiers).size()) + " modifiers)";
+         " drawables, " + std::to_string(scene.modifier_names.size()) + " modifiers)";
 }
 
 std::string mipmap_repr(const MipmapData& mipmap) {
@@ -112,7 +104,7 @@ PyTypeObject* create_scene_object_type() {
               {"draw_interface_names", [](const SceneObjectData& s) { return to_py(draw_interface_names(s)); }},
               {"coord_interface_name",
                [](const SceneObjectData& s) { return to_py(optional_name(s.coord_interface)); }},
-              {"modifier_names", [](const SceneObjectData& s) { return to_py(present_names(s.modifiers)); }},
+              {"modifier_names", member<&SceneObjectData::modifier_names>},
           },
       .repr = scene_object_repr,
   };
