@@ -2,10 +2,8 @@
 
 import gc
 
-import pytest
-
 import lumivex
-
+import pytest
 from builder import Obj, page
 
 CLASSES = [

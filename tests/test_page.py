@@ -2,10 +2,8 @@
 
 import os
 
-import pytest
-
 import lumivex
-
+import pytest
 from builder import Group, Obj, index_entry, page, page_header, safe_string, u8, u16, u32
 
 

@@ -3,13 +3,11 @@ damaged page decodes to a view or a ValueError."""
 
 import random
 
+import lumivex
 import pytest
+from builder import Obj, key_ref, page, synched, u32
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-import lumivex
-
-from builder import Obj, key_ref, page, synched, u32
 
 DECODERS = [name for name in dir(lumivex.PrpObject) if name.startswith("as_")]
 
@@ -48,7 +46,10 @@ def test_arbitrary_bytes(data):
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.lists(st.tuples(st.integers(0, 10_000), st.integers(0, 255)), max_size=8), st.integers(0, 10_000))
+@given(
+    st.lists(st.tuples(st.integers(0, 10_000), st.integers(0, 255)), max_size=8),
+    st.integers(0, 10_000),
+)
 def test_mutated_pages(flips, cut):
     data = bytearray(seed_page())
     for at, value in flips:

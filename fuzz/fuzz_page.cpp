@@ -1,0 +1,23 @@
+// A page from any bytes, then the writer on it, then every decoder on every
+// object of it.
+#include <cstddef>
+#include <cstdint>
+
+#include "decode_all.h"
+#include "resource/prp/page.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  std::shared_ptr<const lumivex::PrpPage> page;
+  try {
+    page = lumivex::PrpPage::from_bytes(lumivex::ByteBuffer(data, size));
+  } catch (const lumivex::Error&) {
+    return 0;
+  }
+  try {
+    page->to_bytes();
+  } catch (const lumivex::Error&) {
+  }
+  for (const lumivex::ObjectKey& key : page->keys())
+    if (const auto bytes = page->object_data(key)) lumivex::fuzz::decode_all(*bytes);
+  return 0;
+}

@@ -1,0 +1,40 @@
+"""Write the fuzzers' seed corpora from the test builders.
+
+Usage: python scripts/make_fuzz_corpus.py OUT_DIR
+Writes OUT_DIR/<target>/<seed> for each fuzz target.
+"""
+
+import hashlib
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests"))
+sys.path.insert(0, str(ROOT / "scripts"))
+
+from builder import Group, Obj, page  # noqa: E402
+from make_samples import sample_page  # noqa: E402
+
+
+def page_seeds():
+    yield sample_page()
+    yield page([])
+    yield page([Obj(1, "A", b"\x01\x00"), Obj(6, "B", b"\x06\x00")], no_data_start=True)
+    yield page(groups=[Group(1, [Obj(1, "A", b"\x01\x00")]), Group(1, [])], gap=b"\xff" * 4)
+
+
+def write(out: Path, target: str, seeds) -> None:
+    folder = out / target
+    folder.mkdir(parents=True, exist_ok=True)
+    for seed in seeds:
+        (folder / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+
+
+def main(argv: list[str]) -> int:
+    out = Path(argv[1])
+    write(out, "fuzz_page", page_seeds())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
