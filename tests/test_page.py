@@ -312,3 +312,25 @@ def test_save_failures_leave_target_alone(tmp_path):
         f.save(missing_dir)
     assert str(info.value) == f'Failed to write "{missing_dir}"'
     assert os.listdir(tmp_path) == []
+
+
+def test_failed_save_keeps_the_existing_file(tmp_path):
+    target = tmp_path / "page.prp"
+    target.write_bytes(b"previous contents")
+    data = page(SAMPLE)
+    bad = load(page(SAMPLE, header_overrides={"data_start": load(data).header.index_start + 1}))
+    with pytest.raises(OSError):
+        bad.save(str(target))
+    assert target.read_bytes() == b"previous contents"
+    assert os.listdir(tmp_path) == ["page.prp"]
+    load(data).save(str(target))
+    assert target.read_bytes() == data
+    assert os.listdir(tmp_path) == ["page.prp"]
+
+
+def test_path_with_nul_is_refused(tmp_path):
+    with pytest.raises(OSError):
+        lumivex.PrpFile.load(str(tmp_path / "a\0b"))
+    with pytest.raises(OSError):
+        load(page(SAMPLE)).save(str(tmp_path / "a\0b"))
+    assert os.listdir(tmp_path) == []

@@ -1,0 +1,69 @@
+"""Objects outlive their PrpFile, may be used from several threads, and are
+all released again."""
+
+import gc
+import sys
+import threading
+
+import lumivex
+from builder import Obj, page
+from object_bodies import DECODERS
+
+VIEW_TYPES = [lumivex.PrpFile, lumivex.PrpObject, type(iter(lumivex.PrpFile.from_bytes(page([]))))]
+
+
+def live_instances():
+    # Every instance of a class holds a reference to its class.
+    gc.collect()
+    return [sys.getrefcount(t) for t in VIEW_TYPES]
+
+
+def decodable_page() -> bytes:
+    objs = []
+    for i, (method, (class_type, body)) in enumerate(sorted(DECODERS.items()) * 25):
+        objs.append(Obj(class_type, f"{method}-{i}", body, object_id=i))
+    return page(objs)
+
+
+def test_threads_decode_while_the_page_is_dropped():
+    before = live_instances()
+    holder = {"file": lumivex.PrpFile.from_bytes(decodable_page())}
+    holder["objects"] = holder["file"].objects()
+    ready = threading.Barrier(5)
+    errors = []
+
+    def worker(seed):
+        try:
+            objs = list(holder["objects"])
+            ready.wait()
+            for _ in range(20):
+                for obj in objs[seed::4]:
+                    method = next(m for m, (c, _) in DECODERS.items() if c == obj.class_type)
+                    repr(getattr(obj, method)())
+                    assert obj.data is not None
+        except Exception as e:  # collected and reported by the main thread
+            errors.append(e)
+
+    def dropper():
+        ready.wait()
+        holder.clear()
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(4)]
+    threads.append(threading.Thread(target=dropper))
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+    assert live_instances() == before
+
+
+def test_iterator_outlives_its_file():
+    before = live_instances()
+    f = lumivex.PrpFile.from_bytes(decodable_page())
+    it = iter(f)
+    del f
+    names = [obj.name for obj in it]
+    assert len(names) == 25 * len(DECODERS)
+    del it, names
+    assert live_instances() == before
