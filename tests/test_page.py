@@ -334,3 +334,17 @@ def test_path_with_nul_is_refused(tmp_path):
     with pytest.raises(OSError):
         load(page(SAMPLE)).save(str(tmp_path / "a\0b"))
     assert os.listdir(tmp_path) == []
+
+
+def test_load_from_a_pipe(tmp_path):
+    import threading
+
+    data = page(SAMPLE)
+    fifo = tmp_path / "pipe.prp"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(data * 3000,))
+    writer.start()
+    f = lumivex.PrpFile.load(str(fifo))
+    writer.join()
+    assert names(f) == ["Foo", "Bar", "Lay"]
+    assert f.to_bytes() == data

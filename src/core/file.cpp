@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include "core/error.h"
@@ -61,14 +64,21 @@ std::size_t read_fully(int fd, uint8_t* into, std::size_t want) {
 
 }  // namespace
 
+void ByteBuffer::Free::operator()(uint8_t* bytes) const { std::free(bytes); }
+
+ByteBuffer::ByteBuffer(std::size_t size) { resize(size); }
+
 ByteBuffer::ByteBuffer(const void* data, std::size_t size) : ByteBuffer(size) {
   if (size) std::memcpy(bytes_.get(), data, size);
 }
 
-void ByteBuffer::shrink(std::size_t size) {
-  if (size >= size_) return;
-  ByteBuffer smaller(bytes_.get(), size);
-  *this = std::move(smaller);
+void ByteBuffer::resize(std::size_t size) {
+  // One byte at least, so that an empty buffer still has an address.
+  void* resized = std::realloc(bytes_.get(), std::max<std::size_t>(size, 1));
+  if (!resized) throw std::bad_alloc();
+  bytes_.release();
+  bytes_.reset(static_cast<uint8_t*>(resized));
+  size_ = size;
 }
 
 std::string os_error_message(int error_number) {
@@ -95,7 +105,7 @@ ByteBuffer read_file(const std::string& path) {
     const std::size_t got = read_fully(fd.get(), buffer.data(), buffer.size());
     // A file that shrank while being read keeps what was there; one that grew
     // is read as it was when it was opened.
-    buffer.shrink(got);
+    buffer.resize(got);
     return buffer;
   }
   // Pipes and devices: read in growing steps, up to the same limit.
@@ -105,11 +115,9 @@ ByteBuffer read_file(const std::string& path) {
     used += read_fully(fd.get(), buffer.data() + used, buffer.size() - used);
     if (used < buffer.size()) break;
     if (buffer.size() >= kMaxFileSize) throw_os_error(EFBIG);
-    ByteBuffer larger(std::min<uint64_t>(uint64_t{buffer.size()} * 2, kMaxFileSize));
-    std::memcpy(larger.data(), buffer.data(), used);
-    buffer = std::move(larger);
+    buffer.resize(std::min<uint64_t>(uint64_t{buffer.size()} * 2, kMaxFileSize));
   }
-  buffer.shrink(used);
+  buffer.resize(used);
   return buffer;
 }
 

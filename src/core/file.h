@@ -13,7 +13,7 @@ namespace lumivex {
 class ByteBuffer {
  public:
   ByteBuffer() = default;
-  explicit ByteBuffer(std::size_t size) : bytes_(new uint8_t[size]), size_(size) {}
+  explicit ByteBuffer(std::size_t size);
   ByteBuffer(const void* data, std::size_t size);
 
   uint8_t* data() { return bytes_.get(); }
@@ -21,11 +21,15 @@ class ByteBuffer {
   std::size_t size() const { return size_; }
   std::span<const uint8_t> span() const { return {bytes_.get(), size_}; }
   std::string_view view() const { return {reinterpret_cast<const char*>(bytes_.get()), size_}; }
-  // Keeps the first size bytes.
-  void shrink(std::size_t size);
+  // Changes the size, keeping the first bytes; large blocks are remapped
+  // rather than copied.
+  void resize(std::size_t size);
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
+  struct Free {
+    void operator()(uint8_t* bytes) const;
+  };
+  std::unique_ptr<uint8_t, Free> bytes_;
   std::size_t size_ = 0;
 };
 
