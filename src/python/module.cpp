@@ -14,6 +14,11 @@ const ClassEntry kClasses[] = {
     {"PrpFile", create_prp_file_type},
     {"PrpObject", create_prp_object_type},
     {"PageHeaderInfo", create_page_header_info_type},
+    {"AgeFile", create_age_file_type},
+    {"PageEntry", create_page_entry_type},
+    {"SdlFile", create_sdl_file_type},
+    {"SdlDescriptor", create_sdl_descriptor_type},
+    {"SdlVariable", create_sdl_variable_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
