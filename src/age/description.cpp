@@ -1,6 +1,5 @@
 #include "age/description.h"
 
-#include "core/error.h"
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/text.h"
@@ -96,17 +95,10 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
 }
 
 AgeDescription AgeDescription::from_file(const std::string& path) {
-  const std::string failure = "Failed to read " + utf8_replace_invalid(path);
-  ByteBuffer bytes;
-  try {
-    bytes = read_file(path);
-  } catch (const Error& e) {
-    throw Error(failure, e);
-  }
-  if (!is_valid_utf8(bytes.view())) throw Error(failure, Error("stream did not contain valid UTF-8"));
+  const ByteBuffer text = read_text_file(path);
   const auto stem = file_stem(path);
   std::string age_name = stem && is_valid_utf8(*stem) ? std::string(*stem) : "unknown";
-  return parse(std::move(age_name), bytes.view());
+  return parse(std::move(age_name), text.view());
 }
 
 std::optional<std::string> AgeDescription::prp_filename(std::string_view page_name) const {

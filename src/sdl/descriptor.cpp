@@ -8,7 +8,6 @@
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/log.h"
-#include "core/text.h"
 
 namespace lumivex {
 namespace {
@@ -108,18 +107,6 @@ void parse_body_line(std::string_view line, StateDescriptor& open) {
   }
 }
 
-std::vector<StateDescriptor> read_descriptors(const std::string& path) {
-  const std::string failure = "Failed to read " + utf8_replace_invalid(path);
-  ByteBuffer bytes;
-  try {
-    bytes = read_file(path);
-  } catch (const Error& e) {
-    throw Error(failure, e);
-  }
-  if (!is_valid_utf8(bytes.view())) throw Error(failure, Error("stream did not contain valid UTF-8"));
-  return parse_state_descriptors(bytes.view());
-}
-
 // The extension is the text after the last "." of the name; a name whose
 // only "." leads has none.
 bool has_sdl_extension(std::string_view file_name) {
@@ -154,7 +141,7 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
 }
 
 std::size_t SdlManager::load_file(const std::string& path) {
-  auto descriptors = read_descriptors(path);
+  auto descriptors = parse_state_descriptors(read_text_file(path).view());
   const std::size_t count = descriptors.size();
   add(std::move(descriptors));
   return count;
@@ -169,7 +156,7 @@ std::size_t SdlManager::load_directory(const std::string& path) {
     const std::string& entry_path = entry->path().native();
     if (!has_sdl_extension(entry->path().filename().native())) continue;
     try {
-      auto descriptors = read_descriptors(entry_path);
+      auto descriptors = parse_state_descriptors(read_text_file(entry_path).view());
       gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
                       std::make_move_iterator(descriptors.end()));
     } catch (const Error& e) {

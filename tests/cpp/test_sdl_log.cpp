@@ -26,23 +26,18 @@ struct TemporaryDirectory {
   std::string path;
 };
 
-// Every record emitted while body runs, at every level.
-template <class Body>
-std::vector<log::Record> records_of(Body&& body) {
-  std::vector<log::Record> records;
-  log::set_sink([&](const log::Record& r) { records.push_back(r); });
-  log::set_max_level(log::Level::Trace);
-  try {
-    body();
-  } catch (...) {
+// Collects every record, at every level, while it lives.
+struct Capture {
+  Capture() {
+    log::set_sink([this](const log::Record& r) { records.push_back(r); });
+    log::set_max_level(log::Level::Trace);
+  }
+  ~Capture() {
     log::set_max_level(log::Level::Off);
     log::set_sink(nullptr);
-    throw;
   }
-  log::set_max_level(log::Level::Off);
-  log::set_sink(nullptr);
-  return records;
-}
+  std::vector<log::Record> records;
+};
 
 }  // namespace
 
@@ -52,10 +47,9 @@ TEST(sdl_directory_logs_each_failed_file_and_the_total) {
   dir.write("bad.sdl", "STATEDESC \xFF\n");
   std::filesystem::create_directory(dir.path + "/folder.sdl");
   dir.write("skip.txt", "STATEDESC C\n{\n}\n");
-  SdlManager manager;
-  std::size_t count = 0;
-  const auto records = records_of([&] { count = manager.load_directory(dir.path); });
-  CHECK_EQ(count, 2u);
+  Capture capture;
+  CHECK_EQ(SdlManager().load_directory(dir.path), 2u);
+  const auto& records = capture.records;
   CHECK_EQ(records.size(), 3u);
   std::vector<std::string> warnings;
   for (const auto& r : records) {
@@ -75,26 +69,22 @@ TEST(sdl_directory_logs_each_failed_file_and_the_total) {
 TEST(sdl_directory_warning_quotes_the_entry_path) {
   TemporaryDirectory dir;
   std::filesystem::create_directory(dir.path + "/q\"b\\\x01.sdl");
-  SdlManager manager;
-  const auto records = records_of([&] { manager.load_directory(dir.path); });
-  CHECK_EQ(records.size(), 2u);
-  CHECK_EQ(records.front().message,
+  Capture capture;
+  SdlManager().load_directory(dir.path);
+  CHECK_EQ(capture.records.size(), 2u);
+  CHECK_EQ(capture.records.front().message,
            "Failed to load \"" + dir.path + "/q\\\"b\\\\\\u{1}.sdl\": Failed to read " + dir.path + "/q\"b\\\x01.sdl");
 }
 
 TEST(sdl_directory_that_cannot_be_listed_logs_nothing) {
-  SdlManager manager;
-  std::string message;
-  const auto records = records_of([&] {
-    try {
-      manager.load_directory("/nonexistent/lumivex");
-    } catch (const Error& e) {
-      message = e.message();
-    }
-  });
-  CHECK_EQ(message, "No such file or directory (os error 2)");
-  CHECK(records.empty());
-  CHECK_EQ(manager.size(), 0u);
+  Capture capture;
+  try {
+    SdlManager().load_directory("/nonexistent/lumivex");
+    CHECK(false);
+  } catch (const Error& e) {
+    CHECK_EQ(e.message(), "No such file or directory (os error 2)");
+  }
+  CHECK(capture.records.empty());
 }
 
 TEST(sdl_directory_logs_nothing_by_default) {
