@@ -30,6 +30,28 @@ def non_printable(cp):
     return cp != 0x20 and unicodedata.category(chr(cp)) in NON_PRINTABLE
 
 
+def upper_case_to_ascii():
+    """Non-ASCII characters whose full upper case is all ASCII (U+00DF -> "SS")."""
+    rows = []
+    for cp in range(0x80, 0x110000):
+        if 0xD800 <= cp <= 0xDFFF:
+            continue
+        upper = chr(cp).upper()
+        if upper.isascii():
+            rows.append((chr(cp).encode(), upper))
+    return rows
+
+
+def emit_upper_case(name, rows):
+    lines = [f"const UpperCaseToAscii {name}[] = {{"]
+    for encoded, upper in rows:
+        escaped = "".join(f"\\x{b:02X}" for b in encoded)
+        lines.append(f'    {{"{escaped}", "{upper}"}},')
+    lines.append("};")
+    lines.append(f"const std::size_t {name}_count = sizeof({name}) / sizeof({name}[0]);")
+    return lines
+
+
 def emit_ranges(name, rows):
     lines = [f"const CodePointRange {name}[] = {{"]
     lines += [f"    {{0x{a:X}, 0x{b:X}}}," for a, b in rows]
@@ -48,6 +70,8 @@ def main():
         "",
     ]
     out += emit_ranges("kNonPrintable", ranges(non_printable))
+    out += [""]
+    out += emit_upper_case("kUpperCaseToAscii", upper_case_to_ascii())
     out += ["", "}  // namespace lumivex::unicode", ""]
     (root / "src/core/unicode_tables.cpp").write_text("\n".join(out))
     return 0

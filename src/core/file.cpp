@@ -121,6 +121,18 @@ ByteBuffer read_file(const std::string& path) {
   return buffer;
 }
 
+ByteBuffer read_text_file(const std::string& path) {
+  const std::string failure = "Failed to read " + utf8_replace_invalid(path);
+  ByteBuffer bytes;
+  try {
+    bytes = read_file(path);
+  } catch (const Error& e) {
+    throw Error(failure, e);
+  }
+  if (!is_valid_utf8(bytes.view())) throw Error(failure, Error("stream did not contain valid UTF-8"));
+  return bytes;
+}
+
 void replace_file(const std::string& path, std::span<const uint8_t> bytes) {
   check_path(path);
   struct stat info;

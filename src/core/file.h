@@ -44,6 +44,11 @@ std::string quote_path(std::string_view path);
 // an endless device fails instead of exhausting memory.
 ByteBuffer read_file(const std::string& path);
 
+// The whole file, which must be UTF-8 text. Throws Error "Failed to read
+// <path>" with the path as given, the operating system's error or the invalid
+// encoding kept as the cause.
+ByteBuffer read_text_file(const std::string& path);
+
 // Writes the bytes to a temporary file beside path and renames it over path,
 // so a failure leaves an existing file as it was. Throws Error with the
 // operating system's message.

@@ -708,4 +708,18 @@ const CodePointRange kNonPrintable[] = {
 };
 const std::size_t kNonPrintable_count = sizeof(kNonPrintable) / sizeof(kNonPrintable[0]);
 
+const UpperCaseToAscii kUpperCaseToAscii[] = {
+    {"\xC3\x9F", "SS"},
+    {"\xC4\xB1", "I"},
+    {"\xC5\xBF", "S"},
+    {"\xEF\xAC\x80", "FF"},
+    {"\xEF\xAC\x81", "FI"},
+    {"\xEF\xAC\x82", "FL"},
+    {"\xEF\xAC\x83", "FFI"},
+    {"\xEF\xAC\x84", "FFL"},
+    {"\xEF\xAC\x85", "ST"},
+    {"\xEF\xAC\x86", "ST"},
+};
+const std::size_t kUpperCaseToAscii_count = sizeof(kUpperCaseToAscii) / sizeof(kUpperCaseToAscii[0]);
+
 }  // namespace lumivex::unicode

@@ -14,4 +14,14 @@ struct CodePointRange {
 extern const CodePointRange kNonPrintable[];
 extern const std::size_t kNonPrintable_count;
 
+struct UpperCaseToAscii {
+  const char* utf8;   // one character
+  const char* upper;  // its full upper case
+};
+
+// The non-ASCII characters whose full upper case is all ASCII; every other
+// non-ASCII character upper-cases to something non-ASCII.
+extern const UpperCaseToAscii kUpperCaseToAscii[];
+extern const std::size_t kUpperCaseToAscii_count;
+
 }  // namespace lumivex::unicode

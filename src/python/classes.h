@@ -14,5 +14,10 @@ PyTypeObject* create_material_type();
 PyTypeObject* create_layer_type();
 PyTypeObject* create_sound_info_type();
 PyTypeObject* create_object_iterator_type();
+PyTypeObject* create_age_file_type();
+PyTypeObject* create_page_entry_type();
+PyTypeObject* create_sdl_file_type();
+PyTypeObject* create_sdl_descriptor_type();
+PyTypeObject* create_sdl_variable_type();
 
 }  // namespace lumivex::py

@@ -33,6 +33,14 @@ bool arg_unsigned(PyObject* object, const char* function, const char* name, unsi
 
 }  // namespace
 
+void set_error(PyObject* exception_type, const Error& error) {
+  const std::string& text = error.message();
+  PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (!message) return;
+  PyErr_SetObject(exception_type, message);
+  Py_DECREF(message);
+}
+
 PyObject* new_str(const std::string& text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }

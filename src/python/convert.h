@@ -84,6 +84,10 @@ bool arg_u16(PyObject* object, const char* function, const char* name, uint16_t&
 bool arg_u32(PyObject* object, const char* function, const char* name, uint32_t& out);
 bool arg_bytes(PyObject* object, const char* function, const char* name, std::span<const uint8_t>& out);
 
+// Raises exception_type with the error's visible text, whole even where it
+// holds a NUL.
+void set_error(PyObject* exception_type, const Error& error);
+
 // Runs body; a core Error becomes exception_type with the error's visible
 // text (never its cause), memory exhaustion becomes MemoryError.
 template <class Body>
@@ -91,7 +95,7 @@ PyObject* guarded(PyObject* exception_type, Body&& body) {
   try {
     return body();
   } catch (const Error& e) {
-    PyErr_SetString(exception_type, e.what());
+    set_error(exception_type, e);
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   }

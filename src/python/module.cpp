@@ -19,6 +19,11 @@ const ClassEntry kClasses[] = {
     {"Material", create_material_type},
     {"Layer", create_layer_type},
     {"SoundInfo", create_sound_info_type},
+    {"AgeFile", create_age_file_type},
+    {"PageEntry", create_page_entry_type},
+    {"SdlFile", create_sdl_file_type},
+    {"SdlDescriptor", create_sdl_descriptor_type},
+    {"SdlVariable", create_sdl_variable_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {

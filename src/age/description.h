@@ -1,0 +1,41 @@
+#pragma once
+
+// The ".age" text format: an age's settings as "Key=Value" lines and one
+// "Page=" line per page. Parsing never fails; only reading the file can.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivex {
+
+struct AgePage {
+  std::string name;
+  uint32_t seq_suffix = 0;
+  uint8_t flags = 0;  // bit 0: not loaded automatically
+
+  bool auto_load() const { return (flags & 1) == 0; }
+};
+
+struct AgeDescription {
+  std::string age_name;
+  std::vector<AgePage> pages;
+  uint32_t start_date_time = 0;
+  float day_length = 24.0f;
+  int32_t max_capacity = -1;
+  int32_t linger_time = -1;
+  int32_t sequence_prefix = 0;
+  uint32_t release_version = 0;
+
+  static AgeDescription parse(std::string age_name, std::string_view content);
+  // Names the age after the file's stem, "unknown" when it has none. Throws
+  // Error "Failed to read <path>" when the file cannot be read or is not UTF-8.
+  static AgeDescription from_file(const std::string& path);
+
+  // The page file of a page of this age, when it has one of that exact name.
+  std::optional<std::string> prp_filename(std::string_view page_name) const;
+};
+
+}  // namespace lumivex

@@ -1,0 +1,260 @@
+import os
+import random
+
+import lumivex
+import pytest
+from lumivex import SdlFile
+
+GARDEN = """STATEDESC Garden
+{
+VERSION 3
+VAR INT visits[1] DEFAULT=0
+VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden
+}"""
+
+
+@pytest.fixture
+def write(tmp_path):
+    """Writes text (or bytes) to a file in tmp_path and returns its path as a str."""
+
+    def write(name, content):
+        path = tmp_path / name
+        path.write_bytes(content if isinstance(content, bytes) else content.encode())
+        return str(path)
+
+    return write
+
+
+def descriptor_a(write, *body):
+    """The one descriptor of a file holding descriptor A with these lines."""
+    sdl = SdlFile()
+    assert sdl.load_file(write("a.sdl", "\n".join(["STATEDESC A", "{", *body, "}"]))) == 1
+    return sdl.find("A", 0)
+
+
+def variable(write, line):
+    (var,) = descriptor_a(write, line).variables
+    return (var.var_type, var.name, var.count, var.default_value)
+
+
+def test_new_manager_is_empty():
+    sdl = SdlFile()
+    assert (len(sdl), repr(sdl), sdl.find("Garden", 0)) == (0, "SdlFile(0 descriptors)", None)
+
+
+@pytest.mark.parametrize("end", ["\n", "\r\n"])
+def test_garden(write, end):
+    sdl = SdlFile()
+    assert sdl.load_file(write("g.sdl", GARDEN.replace("\n", end))) == 1
+    assert (len(sdl), repr(sdl)) == (1, "SdlFile(1 descriptors)")
+    for version in (0, 3):
+        assert repr(sdl.find("Garden", version)) == "SdlDescriptor('Garden', v3, 2 vars)"
+    assert sdl.find("Garden", 2) is sdl.find("garden", 0) is None
+    visits, flags = sdl.find("Garden", 3).variables
+    assert repr(visits) == "SdlVariable('visits', type=Int, count=1, default=Some(\"0\"))"
+    (var,) = descriptor_a(write, "VAR INT v DEFAULT=a\"b\\c'\x01").variables
+    assert repr(var) == "SdlVariable('v', type=Int, count=1, default=Some(\"a\\\"b\\\\c'\\u{1}\"))"
+    assert (flags.var_type, flags.name, flags.count, flags.default_value) == (
+        "Bool",
+        "flags",
+        0,
+        "false",
+    )
+
+
+# Type words with the display name they select: any case, full Unicode upper-casing
+# (dotless i, the fl ligature and long s become I, FL and S).
+TYPE_WORDS = """INT Int  float Float  Bool Bool  string32 String32  KEY Key  plKey Key
+    STATEDESC StateDescriptor  creatable Creatable  DOUBLE Double  time Time  BYTE Byte
+    short Short  AgeTimeOfDay AgeTimeOfDay  vector3 Vector3  POINT3 Point3  rgb Rgb  RGBA Rgba
+    quaternion Quaternion  rgb8 Rgb8  MATRIX44 Matrix44
+    \u0131nt Int  \ufb02oat Float  \u017fhort Short
+""".split()
+
+
+@pytest.mark.parametrize(("word", "display"), zip(TYPE_WORDS[::2], TYPE_WORDS[1::2]))
+def test_type_words_keep_their_options(write, word, display):
+    assert variable(write, f"VAR {word} v DEFAULT=1") == (display, "v", 1, "1")
+
+
+@pytest.mark.parametrize("word", ["$Sub", "RGBA8", "INTEGER", "\u0130NT", "\uff49nt", "IN\u200bT"])
+def test_other_type_words_are_nested_descriptors_without_options(write, word):
+    line = f"VAR {word} sub[2] DEFAULT=5 DEFAULTOPTION=VAULT DISPLAYOPTION=red"
+    assert variable(write, line) == ("StateDescriptor", "sub", 2, None)
+
+
+# Name words with the count they give; the last character stands for "]".
+COUNTS = """x 1  x[1] 1  x[] 0  x[abc] 1  x[5 0  x[+3] 3  x[-3] 1  x[007] 7  x[3) 3  x[2][3] 1
+    x[18446744073709551615] 18446744073709551615  x[18446744073709551616] 1
+    x[ 0  x[5\u00e9 5  x[\u00e9 0  x[5]\u20ac 1
+""".split()
+
+
+@pytest.mark.parametrize(("word", "count"), zip(COUNTS[::2], map(int, COUNTS[1::2])))
+def test_count_suffix(write, word, count):
+    assert variable(write, f"VAR INT {word}")[1:3] == ("x", count)
+    assert variable(write, f"VAR INT \u00e9{word[1:]}")[1:3] == ("\u00e9", count)
+
+
+@pytest.mark.parametrize(
+    ("options", "default"),
+    [
+        *[("", None), ("DEFAULT = 1", None), ("default=1", None), ("DEFAULT=", "")],
+        *[("DEFAULT=1 DEFAULT=2", "2"), ('DEFAULT="a b"', '"a'), ("x DEFAULT=(0,1) y", "(0,1)")],
+        *[("DEFAULTOPTION=VAULT DISPLAYOPTION=hidden", None), ("DEFAULT=1\u00a0DEFAULT=2", "2")],
+        ("DEFAULT=1\u200bDEFAULT=2", "1\u200bDEFAULT=2"),
+    ],
+)
+def test_options(write, options, default):
+    assert variable(write, f"VAR INT v {options}")[3] == default
+
+
+@pytest.mark.parametrize(
+    ("body", "version", "names"),
+    [
+        (["VERSION 7", "VAR INT a", "VAR FLOAT b"], 7, ["a", "b"]),
+        (["version 7", "var INT a", "VERSION abc"], 0, []),
+        (["VERSION +5 extra", "VERSION"], 5, []),
+        (["VERSION 4294967295"], 4294967295, []),
+        (["VERSION 2", "VERSION 4294967296"], 0, []),
+        (["VAR INT", "VAR", "VARS INT a", "INT a", "{", "# VAR INT c"], 0, []),
+        (["\u3000VAR\u00a0INT\u2003a\u3000", "VAR\u200bINT b"], 0, ["a"]),
+    ],
+)
+def test_body_lines(write, body, version, names):
+    descriptor = descriptor_a(write, *body)
+    assert (descriptor.version, [v.name for v in descriptor.variables]) == (version, names)
+
+
+@pytest.mark.parametrize(
+    ("text", "found"),
+    [
+        ("STATEDESC A\n{\n};\nSTATEDESC Garden\n}", "Garden"),
+        ("STATEDESC A\n} # end", None),
+        ("STATEDESC Garden\nSTATEDESC A\n{\n}", "A"),
+        ("VAR INT x\n}\nSTATEDESC A\n}\nVERSION 4\nSTATEDESC", "A"),
+        ("STATEDESC\n}", ""),
+        ("STATEDESC A B\n}", "A"),
+        ("STATEDESCA Garden\n}", "Garden"),
+        ("statedesc Garden\n}", None),
+        ("\ufeffSTATEDESC Garden\n}\nSTATEDESC A\n}\n", "A"),
+        ("  STATEDESC A  \r\n { \r\n   }   ", "A"),
+    ],
+)
+def test_descriptor_lines(write, text, found):
+    sdl = SdlFile()
+    sdl.load_file(write("a.sdl", text))
+    assert len(sdl) == (found is not None)
+    assert found is None or sdl.find(found, 0).name == found
+
+
+def descriptors(*versions):
+    """Descriptor A in each version, the nth one with n variables."""
+    return "".join(
+        f"STATEDESC A\n{{\nVERSION {v}\n" + "VAR INT v\n" * n + "}\n"
+        for n, v in enumerate(versions, 1)
+    )
+
+
+def test_find_picks_among_versions(write):
+    sdl = SdlFile()
+    assert sdl.load_file(write("a.sdl", descriptors(3, 5, 5, 4294967295, 1))) == 5
+    assert sdl.find("A", 4) is None
+    assert [len(sdl.find("A", v).variables) for v in (5, 0, 1)] == [2, 4, 5]
+    sdl.load_file(write("b.sdl", descriptors(4294967295)))
+    assert len(sdl.find("A", 0).variables) == 1
+
+
+def test_repeated_loads_add_again_and_leave_handed_out_views(write):
+    sdl = SdlFile()
+    assert sdl.load_file(write("a.sdl", descriptors(1))) == 1
+    first = sdl.find("A", 1)
+    path = write("a.sdl", descriptors(7, 1))
+    assert (sdl.load_file(path), sdl.load_file(path)) == (2, 2)
+    assert (len(sdl), repr(sdl)) == (5, "SdlFile(5 descriptors)")
+    assert [len(sdl.find("A", v).variables) for v in (1, 0)] == [1, 1]
+    assert repr(first) == "SdlDescriptor('A', v1, 1 vars)"
+    assert first.variables[0] is not first.variables[0]
+
+
+@pytest.mark.parametrize("kind", ["missing", "directory", "not utf-8"])
+def test_load_file_failure_leaves_the_manager(write, tmp_path, kind):
+    sdl = SdlFile()
+    sdl.load_file(write("good.sdl", GARDEN))
+    path = tmp_path / "bad.sdl"
+    if kind == "directory":
+        path.mkdir()
+    elif kind == "not utf-8":
+        path.write_bytes(GARDEN.encode() + b"\n\xc0\x80")
+    with pytest.raises(OSError) as error:
+        sdl.load_file(str(path))
+    assert (str(error.value), len(sdl)) == (f"Failed to read {path}", 1)
+
+
+def test_load_directory_takes_only_readable_sdl_files(tmp_path, write):
+    for name in ["A.sdl", "B.txt", "C.SDL", ".sdl", "E.sdl.bak", "sub/F.sdl"]:
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        write(name, descriptors(1).replace(" A", " " + name.split(".")[0].split("/")[-1]))
+    write("G.sdl", descriptors(1).encode() + b"\xff")
+    write("empty.sdl", b"")
+    (tmp_path / "H.sdl").mkdir()
+    with open(os.fsencode(tmp_path) + b"/\xff.sdl", "wb") as undecodable_name:
+        undecodable_name.write(descriptors(1, 2).encode())
+    sdl = SdlFile()
+    assert sdl.load_directory(str(tmp_path)) == 3
+    assert sdl.load_directory(path=f"{tmp_path}/") == 3
+    assert len(sdl) == 6
+    names = ["A", "B", "C", "", "E", "F", "G", "H"]
+    assert [n for n in names if sdl.find(n, 0)] == ["A"] and sdl.find("A", 2)
+
+
+@pytest.mark.parametrize(
+    ("target", "message"),
+    [("missing", "No such file or directory (os error 2)"), ("f", "Not a directory (os error 20)")],
+)
+def test_load_directory_that_cannot_be_listed(write, tmp_path, target, message):
+    sdl = SdlFile()
+    sdl.load_file(write("f", GARDEN))
+    with pytest.raises(OSError) as error:
+        sdl.load_directory(str(tmp_path / target))
+    assert (str(error.value), len(sdl)) == (message, 1)
+
+
+def test_arguments_constructors_and_docs():
+    with pytest.raises(OverflowError):
+        SdlFile().find("A", -1)
+    assert SdlFile().find(version=4294967295, name="A") is None
+    for call in (lambda: SdlFile(1), lambda: SdlFile(path="x"), lumivex.SdlVariable):
+        with pytest.raises(TypeError):
+            call()
+    assert SdlFile.__doc__ == "SDL state descriptor manager."
+    assert SdlFile.load_file.__doc__ == "Load a single .sdl file."
+    assert SdlFile.load_directory.__doc__ == "Load all .sdl files from a directory."
+    assert SdlFile.find.__doc__ == "Find a descriptor by name. Returns None if not found."
+    assert SdlFile.find.__text_signature__ == "($self, name, version)"
+    assert SdlFile.load_directory.__text_signature__ == "($self, path)"
+
+
+def test_any_bytes_load_or_fail_cleanly(write):
+    pieces = [b"STATEDESC A\n", b"{\n", b"}\n", b"VAR ", b"VERSION ", b" ", b"\n", b"\r", b"["]
+    pieces += [
+        b"]",
+        b"INT ",
+        b"$",
+        b"DEFAULT=",
+        b"9",
+        b"\xc3\xa9",
+        b"\xe3\x80\x80",
+        b"\xff",
+        b"\xe2",
+    ]
+    rng = random.Random(7)
+    sdl = SdlFile()
+    for i in range(300):
+        content = b"".join(rng.choice(pieces) for _ in range(rng.randrange(60)))
+        before = len(sdl)
+        try:
+            added = sdl.load_file(write(f"{i}.sdl", content))
+        except OSError:
+            added = 0
+        assert len(sdl) == before + added
