@@ -198,6 +198,7 @@ def test_load_directory_takes_only_readable_sdl_files(tmp_path, write):
     write("G.sdl", descriptors(1).encode() + b"\xff")
     write("empty.sdl", b"")
     (tmp_path / "H.sdl").mkdir()
+    os.mkfifo(tmp_path / "pipe.sdl")
     with open(os.fsencode(tmp_path) + b"/\xff.sdl", "wb") as undecodable_name:
         undecodable_name.write(descriptors(1, 2).encode())
     sdl = SdlFile()

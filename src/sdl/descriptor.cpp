@@ -8,6 +8,7 @@
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/log.h"
+#include "core/text.h"
 
 namespace lumivex {
 namespace {
@@ -156,6 +157,12 @@ std::size_t SdlManager::load_directory(const std::string& path) {
     const std::string& entry_path = entry->path().native();
     if (!has_sdl_extension(entry->path().filename().native())) continue;
     try {
+      // A pipe or a device among the files could block the scan or never end.
+      std::error_code status_error;
+      const auto status = entry->status(status_error);
+      if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
+          std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
+        throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
       auto descriptors = parse_state_descriptors(read_text_file(entry_path).view());
       gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
                       std::make_move_iterator(descriptors.end()));
