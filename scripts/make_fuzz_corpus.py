@@ -1,4 +1,4 @@
-"""Write the fuzzers' seed corpora from the test builders.
+"""Write the fuzzers' seed corpora from the test builders and the samples.
 
 Usage: python scripts/make_fuzz_corpus.py OUT_DIR
 Writes OUT_DIR/<target>/<seed> for each fuzz target.
@@ -14,13 +14,36 @@ sys.path.insert(0, str(ROOT / "scripts"))
 
 from builder import Group, Obj, page  # noqa: E402
 from make_samples import sample_page  # noqa: E402
+from object_bodies import DECODERS  # noqa: E402
+
+# The order of the decoders in fuzz/decode_all.h: the first byte of a
+# fuzz_decoder input picks one.
+DECODER_ORDER = [
+    "as_scene_object",
+    "as_mipmap",
+    "as_material",
+    "as_layer",
+    "as_sound",
+]
 
 
 def page_seeds():
     yield sample_page()
     yield page([])
+    yield page([Obj(class_type, method, body) for method, (class_type, body) in DECODERS.items()])
     yield page([Obj(1, "A", b"\x01\x00"), Obj(6, "B", b"\x06\x00")], no_data_start=True)
     yield page(groups=[Group(1, [Obj(1, "A", b"\x01\x00")]), Group(1, [])], gap=b"\xff" * 4)
+
+
+def decoder_seeds():
+    for method, (_, body) in DECODERS.items():
+        yield bytes([DECODER_ORDER.index(method)]) + body
+
+
+def text_seeds():
+    yield (ROOT / "samples" / "Demo.age").read_bytes()
+    for path in sorted((ROOT / "samples" / "sdl").glob("*.sdl")):
+        yield path.read_bytes()
 
 
 def write(out: Path, target: str, seeds) -> None:
@@ -33,6 +56,8 @@ def write(out: Path, target: str, seeds) -> None:
 def main(argv: list[str]) -> int:
     out = Path(argv[1])
     write(out, "fuzz_page", page_seeds())
+    write(out, "fuzz_decoder", decoder_seeds())
+    write(out, "fuzz_text", text_seeds())
     return 0
 
 

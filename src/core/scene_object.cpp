@@ -21,4 +21,10 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   return data;
 }
 
+SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes) {
+  PlasmaRead reader(object_bytes);
+  reader.skip(2);
+  return SceneObjectData::read(reader);
+}
+
 }  // namespace lumivex

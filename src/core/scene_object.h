@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,8 @@ struct SceneObjectData {
   // Reads from just after the class index.
   static SceneObjectData read(PlasmaRead& reader);
 };
+
+// A scene object's whole data: steps over the class index, then reads.
+SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes);
 
 }  // namespace lumivex

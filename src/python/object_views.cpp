@@ -37,12 +37,6 @@ std::vector<std::string> draw_interface_names(const SceneObjectData& scene) {
   return {scene.draw_interface->name};
 }
 
-SceneObjectData decode_scene_object(std::span<const uint8_t> object_bytes) {
-  PlasmaRead reader(object_bytes);
-  reader.skip(2);
-  return SceneObjectData::read(reader);
-}
-
 MaterialLayers decode_material(std::span<const uint8_t> object_bytes) { return {parse_material_layers(object_bytes)}; }
 
 std::string scene_object_repr(const SceneObjectData& scene) {
@@ -84,7 +78,7 @@ PyObject* as_scene_object(PyObject* self, PyObject* args) {
     PyErr_SetString(PyExc_ValueError, message);
     return nullptr;
   }
-  return decode_as<SceneObjectData, decode_scene_object>(self, args);
+  return decode_as<SceneObjectData, parse_scene_object>(self, args);
 }
 
 PyObject* as_mipmap(PyObject* self, PyObject* args) { return decode_as<MipmapData, parse_mipmap>(self, args); }
