@@ -14,6 +14,9 @@ const ClassEntry kClasses[] = {
     {"PrpFile", create_prp_file_type},
     {"PrpObject", create_prp_object_type},
     {"PageHeaderInfo", create_page_header_info_type},
+    {"PythonFileMod", create_python_file_mod_type},
+    {"PythonParam", create_python_param_type},
+    {"PhysicalData", create_physical_data_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -43,7 +43,12 @@ PyTypeObject* create_prp_object_type() {
               {"data", object_bytes, "Raw object data as bytes."},
               {"data_len", [](const ObjectRef& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
           },
-      .methods = {},
+      .methods =
+          {
+              {"as_python_file_mod", function(as_python_file_mod), METH_NOARGS,
+               "as_python_file_mod($self)\n--\n\nParse as a PythonFileMod."},
+              {"as_physical", function(as_physical), METH_NOARGS, "as_physical($self)\n--\n\nParse as a plPXPhysical."},
+          },
       .repr = object_repr,
   };
   return create_type(def);
