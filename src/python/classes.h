@@ -11,10 +11,12 @@ PyTypeObject* create_page_header_info_type();
 PyTypeObject* create_object_iterator_type();
 PyTypeObject* create_python_file_mod_type();
 PyTypeObject* create_python_param_type();
+PyTypeObject* create_responder_mod_type();
 PyTypeObject* create_physical_data_type();
 
 // PrpObject's decoding methods, defined beside the classes they return.
 PyObject* as_python_file_mod(PyObject* self, PyObject* args);
+PyObject* as_responder(PyObject* self, PyObject* args);
 PyObject* as_physical(PyObject* self, PyObject* args);
 
 }  // namespace lumivex::py

@@ -16,6 +16,7 @@ const ClassEntry kClasses[] = {
     {"PageHeaderInfo", create_page_header_info_type},
     {"PythonFileMod", create_python_file_mod_type},
     {"PythonParam", create_python_param_type},
+    {"ResponderMod", create_responder_mod_type},
     {"PhysicalData", create_physical_data_type},
 };
 

@@ -47,6 +47,8 @@ PyTypeObject* create_prp_object_type() {
           {
               {"as_python_file_mod", function(as_python_file_mod), METH_NOARGS,
                "as_python_file_mod($self)\n--\n\nParse as a PythonFileMod."},
+              {"as_responder", function(as_responder), METH_NOARGS,
+               "as_responder($self)\n--\n\nParse as a ResponderModifier."},
               {"as_physical", function(as_physical), METH_NOARGS, "as_physical($self)\n--\n\nParse as a plPXPhysical."},
           },
       .repr = object_repr,
