@@ -15,19 +15,18 @@ namespace {
 
 constexpr const char* kLogTarget = "lumivex::resource::prp";
 
-// Parameter type codes as stored.
+// Parameter type codes as stored. Two codes hold a counted string; the codes
+// 5 to 12 and 14 to 23 each hold one key reference.
 enum ParamType : uint32_t {
   kParamInt = 1,
   kParamFloat = 2,
   kParamBool = 3,
   kParamString = 4,
-  kParamFirstKey = 5,
-  kParamLastKey = 12,
   kParamText = 13,
-  kParamSecondFirstKey = 14,
-  kParamSecondLastKey = 23,
   kParamNone = 24,
 };
+
+bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 14 && type <= 23); }
 
 // A u32 length that counts a terminator, then the text, then the terminator,
 // which is stepped over unseen.
@@ -55,9 +54,7 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
     default:
       break;
   }
-  if ((type >= kParamFirstKey && type <= kParamLastKey) ||
-      (type >= kParamSecondFirstKey && type <= kParamSecondLastKey))
-    return read_key_uoid(reader);
+  if (is_key_type(type)) return read_key_uoid(reader);
   log::write(log::Level::Warn, kLogTarget,
              [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
   return std::monostate{};
