@@ -4,63 +4,47 @@ misread length shows as a misplaced trailer or an early stop."""
 import pytest
 from builder import key_ref, u8, u16, u32
 from responder_bodies import (
-    ANIM_CMD,
+    FILL,
     RESPONDER_MSG,
-    SOUND,
-    anim_cmd,
+    anim_rest,
+    callbacks,
     command,
-    fill,
     msg_base,
-    read_whole,
+    one_command,
     responder,
-    responder_head,
-    sound,
+    sound_rest,
     state,
-    stopped,
     summary,
 )
 
-HUGE = 0xFFFFFFFF
 
-
-def with_message(cmd: bytes) -> tuple[int, int, bool]:
-    return summary(responder([state([cmd, command(RESPONDER_MSG)])]))
-
-
-def test_bare_message_base_is_seventeen_bytes():
-    assert with_message(u16(RESPONDER_MSG) + u8(0) + u32(0) + fill(12)) == read_whole(1)
+def read_whole(cmd: bytes) -> bool:
+    return summary(responder(state(cmd, command(RESPONDER_MSG)))) == (1, 3, False)
 
 
 @pytest.mark.parametrize(
-    "receivers", [[None], [None, "A", None, None], ["A", "B"]], ids=["absent", "mixed", "present"]
+    "base",
+    [u8(0) + u32(0) + FILL * 12, msg_base("S", [None]), msg_base(None, [None, "A", None, "B"])],
+    ids=["17 bytes", "absent receiver", "mixed receivers"],
 )
-def test_receivers_present_and_absent(receivers):
-    base = msg_base("Sender", receivers)
-    assert with_message(command(RESPONDER_MSG, base)) == read_whole(1)
+def test_message_base(base):
+    assert read_whole(command(RESPONDER_MSG, base))
 
 
-@pytest.mark.parametrize("class_id", [0x8000, 0xFFFF, 0x0000, 0x7FFF, 0x0206])
-@pytest.mark.parametrize("message", [ANIM_CMD, SOUND], ids=hex)
-def test_callback_entries(class_id, message):
-    build = anim_cmd if message == ANIM_CMD else sound
-    cmd = command(message, build(msg_base(None, ["R"]), [class_id, 0x8000, class_id]))
-    assert with_message(cmd) == read_whole(1)
-
-
-@pytest.mark.parametrize("missing", range(1, 13))
-def test_data_ending_inside_the_stepped_bytes(missing):
-    body = responder_head() + u8(1) + u8(0) + u8(0) + u8(1) + command(RESPONDER_MSG)[:-missing]
-    assert summary(body) == stopped(1)
+@pytest.mark.parametrize("class_id", [0x8000, 0xFFFF, 0x0000, 0x7FFF])
+@pytest.mark.parametrize("rest", [anim_rest, sound_rest], ids=["anim", "sound"])
+def test_callback_entries(class_id, rest):
+    message = 0x0206 if rest is anim_rest else 0x025A
+    assert read_whole(command(message, rest=rest(callbacks(class_id, 0x8000, class_id))))
 
 
 @pytest.mark.parametrize(
     "cmd",
     [
-        u16(RESPONDER_MSG) + key_ref(None) + u32(HUGE) + u8(0) * 3,
-        u16(ANIM_CMD) + msg_base() + u32(HUGE) + u16(0x8000) * 3,
+        *(command(RESPONDER_MSG)[:-missing] for missing in range(1, 13)),
+        u16(RESPONDER_MSG) + key_ref(None) + u32(0xFFFFFFFF) + u8(0) * 3,
+        command(0x0206, rest=u32(0xFFFFFFFF) + u16(0x8000) * 3),
     ],
-    ids=["receivers", "callbacks"],
 )
-def test_huge_counts_with_little_data(cmd):
-    body = responder_head() + u8(1) + u8(0) + u8(0) + u8(1) + cmd
-    assert summary(body) == stopped(1)
+def test_missing_bytes_stop_the_responder_early(cmd):
+    assert summary(one_command(cmd)) == (1, 0, True)
