@@ -19,5 +19,14 @@ PyTypeObject* create_page_entry_type();
 PyTypeObject* create_sdl_file_type();
 PyTypeObject* create_sdl_descriptor_type();
 PyTypeObject* create_sdl_variable_type();
+PyTypeObject* create_python_file_mod_type();
+PyTypeObject* create_python_param_type();
+PyTypeObject* create_responder_mod_type();
+PyTypeObject* create_physical_data_type();
+
+// PrpObject's decoding methods, defined beside the classes they return.
+PyObject* as_python_file_mod(PyObject* self, PyObject* args);
+PyObject* as_responder(PyObject* self, PyObject* args);
+PyObject* as_physical(PyObject* self, PyObject* args);
 
 }  // namespace lumivex::py

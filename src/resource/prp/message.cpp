@@ -1,0 +1,37 @@
+#include "resource/prp/message.h"
+
+namespace lumivex {
+namespace {
+
+// Bytes after the receivers that no reader here needs.
+constexpr uint64_t kMsgBaseTail = 12;
+// Bytes of a callback entry after its message base.
+constexpr uint64_t kCallbackTail = 12;
+
+}  // namespace
+
+MsgBase read_msg_base(PlasmaRead& reader) {
+  MsgBase msg;
+  msg.sender = read_key_uoid(reader);
+  // The count is not trusted for a reservation: every reference takes at
+  // least one byte, so the loop ends at the data's end.
+  const uint32_t count = reader.read_u32();
+  for (uint32_t i = 0; i < count; ++i)
+    if (auto receiver = read_key_uoid(reader)) msg.receivers.push_back(std::move(*receiver));
+  reader.skip(kMsgBaseTail);
+  return msg;
+}
+
+MsgBase read_msg_with_callbacks(PlasmaRead& reader) {
+  MsgBase msg = read_msg_base(reader);
+  const uint32_t callbacks = reader.read_u32();
+  for (uint32_t i = 0; i < callbacks; ++i) {
+    // A negative class id (the null class 0x8000 among them) has no body.
+    if (reader.read_i16() < 0) continue;
+    read_msg_base(reader);
+    reader.skip(kCallbackTail);
+  }
+  return msg;
+}
+
+}  // namespace lumivex

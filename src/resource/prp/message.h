@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "core/uoid.h"
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+
+// The prefix every stored engine message begins with.
+struct MsgBase {
+  std::optional<Uoid> sender;
+  std::vector<Uoid> receivers;  // absent references are left out
+};
+
+// Both read at the reader's position and leave it just after what they read.
+MsgBase read_msg_base(PlasmaRead& reader);
+// A message base followed by callback messages, which are stepped over.
+MsgBase read_msg_with_callbacks(PlasmaRead& reader);
+
+}  // namespace lumivex

@@ -1,0 +1,278 @@
+#include "resource/prp/physical.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+#include "core/synched_object.h"
+#include "core/uoid.h"
+#include "resource/prp/bit_vector.h"
+
+namespace lumivex {
+namespace {
+
+// Mesh-shape magics as u32: "HSP" 0x01 (the engine's own form) and "NXS" 0x01
+// (the cooked form of the physics library).
+constexpr uint32_t kUncookedMagic = 0x01505348;
+constexpr uint32_t kCookedMagic = 0x0153584E;
+constexpr std::array<uint8_t, 4> kCookedHullTag = {'C', 'V', 'X', 'M'};
+constexpr std::array<uint8_t, 4> kCookedMeshTag = {'M', 'E', 'S', 'H'};
+
+// Cooked mesh flags.
+constexpr uint32_t kMeshHasMaterials = 0x01;
+constexpr uint32_t kMeshHasRemap = 0x02;
+constexpr uint32_t kMeshByteIndices = 0x08;
+constexpr uint32_t kMeshShortIndices = 0x10;
+
+// A group byte at or above this is no known group and reads as Max.
+constexpr uint8_t kFirstInvalidGroup = 8;
+constexpr uint16_t kGroupOverrideMax = 0x80;
+// Cooked hulls with more vertices than this carry a trailing block.
+constexpr uint32_t kHullTrailingBlockAbove = 32;
+
+// Width of the elements of a list whose largest value is max.
+uint64_t dependent_width(uint32_t max) { return max < 0x100 ? 1 : max < 0x10000 ? 2 : 4; }
+
+Vector3 read_vector(PlasmaRead& reader) {
+  Vector3 v;
+  v.x = reader.read_f32();
+  v.y = reader.read_f32();
+  v.z = reader.read_f32();
+  return v;
+}
+
+std::vector<Vector3> read_vertices(PlasmaRead& reader, uint32_t count) {
+  std::vector<Vector3> vertices;
+  vertices.reserve(std::min<uint64_t>(count, reader.remaining() / 12));
+  for (uint32_t i = 0; i < count; ++i) vertices.push_back(read_vector(reader));
+  return vertices;
+}
+
+// Reads 3 × triangles indices of width bytes each, widened to u32.
+std::vector<uint32_t> read_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
+  const uint64_t count = uint64_t{triangles} * 3;
+  std::vector<uint32_t> indices;
+  indices.reserve(std::min<uint64_t>(count, reader.remaining() / width));
+  for (uint64_t i = 0; i < count; ++i)
+    indices.push_back(width == 1 ? reader.read_u8() : width == 2 ? reader.read_u16() : reader.read_u32());
+  return indices;
+}
+
+void expect_tag(PlasmaRead& reader, const std::array<uint8_t, 4>& tag, std::string_view tag_name) {
+  const auto got = reader.read_bytes(4);
+  if (std::equal(got.begin(), got.end(), tag.begin())) return;
+  char shown[32];
+  std::snprintf(shown, sizeof shown, "[%u, %u, %u, %u]", got[0], got[1], got[2], got[3]);
+  throw Error("Expected " + std::string(tag_name) + ", got " + shown);
+}
+
+PhysHull read_cooked_hull(PlasmaRead& reader) {
+  expect_tag(reader, kCookedHullTag, "CVXM");
+  // Offsets 8 to 39 hold fields no reader here needs; they must be present.
+  reader.skip(8 * 4);
+  const uint32_t vertex_count = reader.read_u32();
+  const uint32_t polygon_count = reader.read_u32();
+  const uint32_t edge_count = reader.read_u32();
+  const uint32_t record_count = reader.read_u32();
+  const uint32_t data_size = reader.read_u32();
+  reader.skip(4);
+  PhysHull hull{read_vertices(reader, vertex_count)};
+
+  const uint32_t polygon_max = reader.read_u32();
+  reader.seek_forward(uint64_t{polygon_count} * 3 * dependent_width(polygon_max));
+  reader.seek_forward(2);
+  reader.seek_forward(uint64_t{vertex_count} * 2);
+  reader.seek_forward(12);
+  reader.seek_forward(uint64_t{record_count} * 36);
+  reader.seek_forward(data_size);
+  skip_max_dependent_list(reader, data_size);
+  reader.seek_forward(8);
+  reader.seek_forward(uint64_t{edge_count} * 2);
+  reader.seek_forward(uint64_t{edge_count} * 2);
+  for (int i = 0; i < 3; ++i) skip_max_dependent_list(reader, edge_count);
+  reader.seek_forward(uint64_t{edge_count} * 2);
+  reader.skip(3 * 4);
+  const uint32_t list_count = reader.read_u32();
+  const uint32_t block_size = reader.read_u32();
+  skip_max_dependent_list(reader, list_count);
+  reader.seek_forward(block_size);
+  read_cooked_suffix(reader);
+  if (vertex_count > kHullTrailingBlockAbove) {
+    reader.skip(7 * 4);
+    const uint32_t trailing_count = reader.read_u32();
+    reader.seek_forward(uint64_t{trailing_count} * 2);
+  }
+  return hull;
+}
+
+PhysMesh read_cooked_mesh(PlasmaRead& reader) {
+  expect_tag(reader, kCookedMeshTag, "MESH");
+  reader.skip(4);
+  const uint32_t flags = reader.read_u32();
+  for (int i = 0; i < 3; ++i) reader.seek_forward(4);
+  const uint32_t vertex_count = reader.read_u32();
+  const uint32_t triangle_count = reader.read_u32();
+  PhysMesh mesh;
+  mesh.vertices = read_vertices(reader, vertex_count);
+  const uint64_t index_width = (flags & kMeshByteIndices) ? 1 : (flags & kMeshShortIndices) ? 2 : 4;
+  mesh.indices = read_indices(reader, triangle_count, index_width);
+
+  const uint64_t triangles = triangle_count;
+  if (flags & kMeshHasMaterials) reader.seek_forward(triangles * 2);
+  if (flags & kMeshHasRemap) {
+    const uint32_t remap_max = reader.read_u32();
+    reader.seek_forward(triangles * dependent_width(remap_max));
+  }
+  const uint32_t first_block = reader.read_u32();
+  const uint32_t second_block = reader.read_u32();
+  if (first_block != 0) reader.seek_forward(triangles * 2);
+  // This list is never stored four bytes wide.
+  if (second_block != 0) reader.seek_forward(triangles * (second_block < 0x100 ? 1 : 2));
+  read_cooked_suffix(reader);
+  if (reader.read_u32() != 0) reader.seek_forward(triangles);
+  return mesh;
+}
+
+}  // namespace
+
+PhysBoundsType read_phys_bounds(uint8_t value) {
+  if (value < static_cast<uint8_t>(PhysBoundsType::Box) || value > static_cast<uint8_t>(PhysBoundsType::Explicit))
+    throw Error("Unknown bounds type: " + std::to_string(value));
+  return static_cast<PhysBoundsType>(value);
+}
+
+Quaternion read_quat(PlasmaRead& reader) {
+  Quaternion q;
+  q.x = reader.read_f32();
+  q.y = reader.read_f32();
+  q.z = reader.read_f32();
+  q.w = reader.read_f32();
+  // Either sign of zero counts as zero.
+  if (q.x == 0.0f && q.y == 0.0f && q.z == 0.0f && q.w == 0.0f) q.w = 1.0f;
+  return q;
+}
+
+void skip_max_dependent_list(PlasmaRead& reader, uint64_t count) {
+  const uint32_t max = reader.read_u32();
+  reader.seek_forward(count * dependent_width(max));
+}
+
+void read_cooked_suffix(PlasmaRead& reader) {
+  reader.seek_forward(reader.read_u32());
+  reader.seek_forward(44);
+  // A NaN, like any value up to -1, ends the suffix here.
+  if (reader.read_f32() > -1.0f) reader.seek_forward(48);
+}
+
+PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
+  const uint32_t magic = reader.read_u32();
+  if (magic == kUncookedMagic) {
+    std::vector<Vector3> vertices = read_vertices(reader, reader.read_u32());
+    if (hull) return PhysHull{std::move(vertices)};
+    const uint32_t triangle_count = reader.read_u32();
+    return PhysMesh{std::move(vertices), read_indices(reader, triangle_count, 4)};
+  }
+  if (magic == kCookedMagic) {
+    if (hull) return read_cooked_hull(reader);
+    return read_cooked_mesh(reader);
+  }
+  // Shown as its bytes in file order.
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "%02x%02x%02x%02x", magic & 0xFF, (magic >> 8) & 0xFF, (magic >> 16) & 0xFF,
+                magic >> 24);
+  throw Error(std::string("Unknown mesh magic: ") + shown);
+}
+
+PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
+  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  // The class index is not examined.
+  PlasmaRead reader(object_bytes, 2);
+  PxPhysicalData data;
+  if (auto self_key = read_key_uoid(reader)) data.name = std::move(self_key->name);
+  skip_synched_object(reader);
+
+  data.mass = reader.read_f32();
+  data.friction = reader.read_f32();
+  data.restitution = reader.read_f32();
+  const uint8_t bounds = reader.read_u8();
+  const uint8_t group = reader.read_u8();
+  data.extra_flags = reader.read_u32();
+  data.group_override = reader.read_u16();
+  data.group = (group >= kFirstInvalidGroup || data.group_override == kGroupOverrideMax)
+                   ? PhysGroup::Max
+                   : static_cast<PhysGroup>(group);
+  data.bounds_type = read_phys_bounds(bounds);
+
+  for (int i = 0; i < 4; ++i) read_key_uoid(reader);
+  data.position = read_vector(reader);
+  data.rotation = read_quat(reader);
+  skip_bit_vector(reader);
+
+  switch (data.bounds_type) {
+    case PhysBoundsType::Box: {
+      PhysBox box;
+      box.dimensions = read_vector(reader);
+      box.offset = read_vector(reader);
+      data.shape = box;
+      break;
+    }
+    case PhysBoundsType::Sphere: {
+      PhysSphere sphere;
+      sphere.radius = reader.read_f32();
+      sphere.offset = read_vector(reader);
+      data.shape = sphere;
+      break;
+    }
+    case PhysBoundsType::Hull:
+      data.shape = read_mesh_shape(reader, true);
+      break;
+    case PhysBoundsType::Proxy:
+    case PhysBoundsType::Explicit:
+      data.shape = read_mesh_shape(reader, false);
+      break;
+  }
+  return data;
+}
+
+const char* phys_group_name(PhysGroup group) {
+  switch (group) {
+    case PhysGroup::Static:
+      return "Static";
+    case PhysGroup::AvatarBlocker:
+      return "AvatarBlocker";
+    case PhysGroup::DynamicBlocker:
+      return "DynamicBlocker";
+    case PhysGroup::Avatar:
+      return "Avatar";
+    case PhysGroup::Dynamic:
+      return "Dynamic";
+    case PhysGroup::Detector:
+      return "Detector";
+    case PhysGroup::LOSOnly:
+      return "LOSOnly";
+    case PhysGroup::ExcludeRegion:
+      return "ExcludeRegion";
+    case PhysGroup::Max:
+      break;
+  }
+  return "Max";
+}
+
+const char* phys_bounds_name(PhysBoundsType bounds) {
+  switch (bounds) {
+    case PhysBoundsType::Box:
+      return "Box";
+    case PhysBoundsType::Sphere:
+      return "Sphere";
+    case PhysBoundsType::Hull:
+      return "Hull";
+    case PhysBoundsType::Proxy:
+      return "Proxy";
+    case PhysBoundsType::Explicit:
+      break;
+  }
+  return "Explicit";
+}
+
+}  // namespace lumivex

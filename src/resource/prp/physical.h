@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "resource/prp/stream.h"
+
+namespace lumivex {
+
+struct Vector3 {
+  float x = 0, y = 0, z = 0;
+};
+
+struct Quaternion {
+  float x = 0, y = 0, z = 0, w = 1;
+};
+
+enum class PhysGroup : uint8_t {
+  Static = 0,
+  AvatarBlocker = 1,
+  DynamicBlocker = 2,
+  Avatar = 3,
+  Dynamic = 4,
+  Detector = 5,
+  LOSOnly = 6,
+  ExcludeRegion = 7,
+  Max = 255,
+};
+
+enum class PhysBoundsType : uint8_t {
+  Box = 1,
+  Sphere = 2,
+  Hull = 3,
+  Proxy = 4,
+  Explicit = 5,
+};
+
+struct PhysSphere {
+  float radius = 0;
+  Vector3 offset;
+};
+struct PhysBox {
+  Vector3 dimensions;
+  Vector3 offset;
+};
+struct PhysHull {
+  std::vector<Vector3> vertices;
+};
+struct PhysMesh {
+  std::vector<Vector3> vertices;
+  std::vector<uint32_t> indices;  // three per triangle
+};
+using PhysShapeData = std::variant<PhysSphere, PhysBox, PhysHull, PhysMesh>;
+
+struct PxPhysicalData {
+  std::string name;  // empty when the own key reference is absent
+  PhysShapeData shape;
+  Quaternion rotation;
+  float mass = 0;
+  float friction = 0;
+  float restitution = 0;
+  uint32_t extra_flags = 0;
+  Vector3 position;
+  uint16_t group_override = 0;
+  PhysBoundsType bounds_type = PhysBoundsType::Box;
+  PhysGroup group = PhysGroup::Static;
+};
+
+// One plPXPhysical object's complete bytes, class index included.
+PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes);
+
+PhysBoundsType read_phys_bounds(uint8_t value);
+// A hull or a triangle mesh, in the engine's own form or the cooked one; a
+// hull always gives PhysHull and a mesh always PhysMesh.
+PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull);
+void read_cooked_suffix(PlasmaRead& reader);
+// Four zero components stand for the identity rotation.
+Quaternion read_quat(PlasmaRead& reader);
+// A list whose element width depends on a stored maximum; stepped over.
+void skip_max_dependent_list(PlasmaRead& reader, uint64_t count);
+
+const char* phys_group_name(PhysGroup group);
+const char* phys_bounds_name(PhysBoundsType bounds);
+
+}  // namespace lumivex

@@ -1,0 +1,197 @@
+#include "resource/prp/python_file_mod.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/log.h"
+#include "core/synched_object.h"
+#include "core/text.h"
+#include "resource/prp/bit_vector.h"
+
+namespace lumivex {
+namespace {
+
+constexpr const char* kLogTarget = "lumivex::resource::prp";
+
+// Parameter type codes as stored. Two codes hold a counted string; the codes
+// 5 to 12 and 14 to 23 each hold one key reference.
+enum ParamType : uint32_t {
+  kParamInt = 1,
+  kParamFloat = 2,
+  kParamBool = 3,
+  kParamString = 4,
+  kParamText = 13,
+  kParamNone = 24,
+};
+
+bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 14 && type <= 23); }
+
+// A u32 length that counts a terminator, then the text, then the terminator,
+// which is stepped over unseen.
+std::string read_counted_string(PlasmaRead& reader) {
+  const uint32_t length = reader.read_u32();
+  if (length == 0) return {};
+  const auto text = reader.read_bytes(length - 1);
+  reader.skip(1);
+  return utf8_replace_invalid({reinterpret_cast<const char*>(text.data()), text.size()});
+}
+
+PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
+  switch (type) {
+    case kParamInt:
+      return reader.read_i32();
+    case kParamFloat:
+      return reader.read_f32();
+    case kParamBool:
+      return reader.read_u32() != 0;
+    case kParamString:
+    case kParamText:
+      return read_counted_string(reader);
+    case kParamNone:
+      return std::monostate{};
+    default:
+      break;
+  }
+  if (is_key_type(type)) return read_key_uoid(reader);
+  log::write(log::Level::Warn, kLogTarget,
+             [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+  return std::monostate{};
+}
+
+// The shortest decimal digits that read back to the same float, and the
+// position of the decimal point relative to them (value = 0.digits × 10^point).
+struct ShortestDecimal {
+  bool negative = false;
+  std::string digits;
+  int point = 0;
+};
+
+ShortestDecimal shortest_decimal(float value) {
+  char buf[64];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  const std::string_view text(buf, result.ptr - buf);
+  ShortestDecimal out;
+  std::size_t at = 0;
+  if (text[at] == '-') {
+    out.negative = true;
+    ++at;
+  }
+  const std::size_t exponent_at = text.find('e');
+  for (; at < exponent_at; ++at)
+    if (text[at] != '.') out.digits.push_back(text[at]);
+  out.point = std::atoi(std::string(text.substr(exponent_at + 1)).c_str()) + 1;
+  return out;
+}
+
+// Plain positional notation, without exponent; ".0" is added to whole
+// numbers when fraction_always is set.
+std::string positional(const ShortestDecimal& d, bool fraction_always) {
+  std::string out = d.negative ? "-" : "";
+  const int count = static_cast<int>(d.digits.size());
+  if (d.point <= 0) {
+    out += "0." + std::string(-d.point, '0') + d.digits;
+  } else if (d.point >= count) {
+    out += d.digits + std::string(d.point - count, '0');
+    if (fraction_always) out += ".0";
+  } else {
+    out += d.digits.substr(0, d.point) + "." + d.digits.substr(d.point);
+  }
+  return out;
+}
+
+std::string non_finite(float value) {
+  if (std::isnan(value)) return "NaN";
+  return value < 0 ? "-inf" : "inf";
+}
+
+std::string float_text(float value) {
+  if (!std::isfinite(value)) return non_finite(value);
+  return positional(shortest_decimal(value), false);
+}
+
+// Exponent form (1e-5, 1.5e16) for magnitudes below 1e-4 or from 1e16 up,
+// positional with a fractional part otherwise.
+std::string float_debug(float value) {
+  if (!std::isfinite(value)) return non_finite(value);
+  const ShortestDecimal d = shortest_decimal(value);
+  const float magnitude = std::fabs(value);
+  if (!((magnitude != 0.0f && magnitude < 1e-4f) || magnitude >= 1e16f)) return positional(d, true);
+  std::string out = d.negative ? "-" : "";
+  out += d.digits.substr(0, 1);
+  if (d.digits.size() > 1) out += "." + d.digits.substr(1);
+  return out + "e" + std::to_string(d.point - 1);
+}
+
+std::string uoid_debug(const Uoid& uoid) {
+  char head[96];
+  std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", uoid.location_sequence,
+                static_cast<unsigned>(uoid.location_flags), static_cast<unsigned>(uoid.class_type), uoid.object_id);
+  return head + debug_quote(uoid.name) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
+         std::to_string(uoid.clone_id) + "])";
+}
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+}  // namespace
+
+PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
+  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  // The class index is not examined.
+  PlasmaRead reader(object_bytes, 2);
+  PythonFileModData data;
+  data.self_key = read_key_uoid(reader);
+  skip_synched_object(reader);
+  skip_bit_vector(reader);
+  data.python_file = reader.read_safe_string();
+
+  // Stored counts are not trusted for reservations: every element takes at
+  // least one byte, so the loops end at the data's end.
+  const uint32_t receiver_count = reader.read_u32();
+  for (uint32_t i = 0; i < receiver_count; ++i)
+    if (auto receiver = read_key_uoid(reader)) data.receivers.push_back(std::move(*receiver));
+
+  const uint32_t param_count = reader.read_u32();
+  for (uint32_t i = 0; i < param_count; ++i) {
+    PythonParam param;
+    param.id = reader.read_u32();
+    const uint32_t type = reader.read_u32();
+    param.value = read_param_value(reader, type);
+    data.params.push_back(std::move(param));
+  }
+  return data;
+}
+
+std::string param_value_text(const PythonParamValue& value) {
+  return std::visit(Overloaded{
+                        [](std::monostate) -> std::string { return "None"; },
+                        [](int32_t v) { return std::to_string(v); },
+                        [](float v) { return float_text(v); },
+                        [](bool v) -> std::string { return v ? "true" : "false"; },
+                        [](const std::string& v) { return v; },
+                        [](const std::optional<Uoid>& v) -> std::string { return v ? v->name : "None"; },
+                    },
+                    value);
+}
+
+std::string param_value_debug(const PythonParamValue& value) {
+  return std::visit(Overloaded{
+                        [](std::monostate) -> std::string { return "None"; },
+                        [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
+                        [](float v) { return "Float(" + float_debug(v) + ")"; },
+                        [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
+                        [](const std::string& v) { return "String(" + debug_quote(v) + ")"; },
+                        [](const std::optional<Uoid>& v) -> std::string {
+                          return v ? "Key(Some(" + uoid_debug(*v) + "))" : "Key(None)";
+                        },
+                    },
+                    value);
+}
+
+}  // namespace lumivex

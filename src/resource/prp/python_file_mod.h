@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/uoid.h"
+
+namespace lumivex {
+
+// A parameter's value: None (std::monostate), Int, Float, Bool, String or Key.
+using PythonParamValue = std::variant<std::monostate, int32_t, float, bool, std::string, std::optional<Uoid>>;
+
+struct PythonParam {
+  uint32_t id = 0;
+  PythonParamValue value;
+};
+
+struct PythonFileModData {
+  std::optional<Uoid> self_key;
+  std::string python_file;
+  std::vector<Uoid> receivers;  // absent references are left out
+  std::vector<PythonParam> params;
+};
+
+// One plPythonFileMod object's complete bytes, class index included. An
+// unknown parameter type gives a None parameter and a warning in the log.
+PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes);
+
+// The value as text: 3, 0.5, true, the string, a key's name, None.
+std::string param_value_text(const PythonParamValue& value);
+// The value with its kind: Int(3), Float(0.5), Bool(true), String("s"),
+// Key(Some(Uoid(...))), None.
+std::string param_value_debug(const PythonParamValue& value);
+
+}  // namespace lumivex

@@ -1,0 +1,205 @@
+#include "resource/prp/responder.h"
+
+#include <cstdio>
+
+#include "core/log.h"
+#include "core/synched_object.h"
+#include "resource/prp/bit_vector.h"
+#include "resource/prp/message.h"
+
+namespace lumivex {
+namespace {
+
+constexpr const char* kLogTarget = "lumivex::resource::prp";
+
+// Message classes a responder command may hold.
+enum MessageClass : uint16_t {
+  kAnimCmdMsg = 0x0206,
+  kCameraMsg = 0x020A,
+  kTimerCallbackMsg = 0x024F,
+  kEnableMsg = 0x0254,
+  kSoundMsg = 0x025A,
+  kNotifyMsg = 0x02ED,
+  kResponderEnableMsg = 0x0302,
+  kResponderMsg = 0x0306,
+  kOneShotMsg = 0x0307,
+  kAGCmdMsg = 0x0332,
+  kExcludeRegionMsg = 0x0335,
+  kArmatureEffectStateMsg = 0x0393,
+  kSubWorldMsg = 0x03BF,
+  kSimSuppressMsg = 0x0453,
+};
+
+// Bytes that follow each known notify event type; any other type ends the
+// event list.
+std::optional<uint64_t> notify_event_size(uint32_t type) {
+  switch (type) {
+    case 1:
+    case 7:
+      return 2;
+    case 2:
+      return 13;
+    case 3:
+      return 5;
+    case 8:
+    case 9:
+      return 4;
+    default:
+      return std::nullopt;
+  }
+}
+
+void read_notify_events(PlasmaRead& reader) {
+  const uint32_t count = reader.read_u32();
+  for (uint32_t i = 0; i < count; ++i) {
+    const auto size = notify_event_size(reader.read_u32());
+    if (!size) return;
+    reader.skip(*size);
+  }
+}
+
+void read_one_shot_callbacks(PlasmaRead& reader, std::vector<OneShotCallback>& callbacks) {
+  const uint32_t count = reader.read_u32();
+  for (uint32_t i = 0; i < count; ++i) {
+    OneShotCallback callback;
+    callback.name = reader.read_safe_string();
+    callback.key = read_key_uoid(reader);
+    callback.value = reader.read_u16();
+    callbacks.push_back(std::move(callback));
+  }
+}
+
+// The message of a command whose class id has been read; false when the class
+// is not one a responder command is known to hold.
+bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
+  switch (cmd.class_id) {
+    case kAnimCmdMsg:
+      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+      cmd.anim_command_word = read_bit_vector(reader);
+      reader.skip(28);
+      cmd.name = reader.read_safe_string();
+      reader.read_safe_string();
+      return true;
+    case kCameraMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      skip_bit_vector(reader);
+      reader.skip(9);
+      read_key_uoid(reader);
+      read_key_uoid(reader);
+      reader.skip(45);
+      return true;
+    case kTimerCallbackMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      cmd.timer_value = reader.read_u32();
+      cmd.timer_time = reader.read_f32();
+      return true;
+    case kEnableMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      cmd.enable_command_word = read_bit_vector(reader);
+      skip_bit_vector(reader);
+      return true;
+    case kSoundMsg:
+      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+      cmd.sound_command_word = read_bit_vector(reader);
+      reader.skip(30);
+      cmd.sound_value = reader.read_u32();
+      reader.skip(13);
+      return true;
+    case kNotifyMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      cmd.notify_receivers = cmd.receivers;
+      reader.skip(12);
+      read_notify_events(reader);
+      return true;
+    case kResponderEnableMsg:
+    case kSimSuppressMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      reader.skip(1);
+      return true;
+    case kResponderMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      return true;
+    case kOneShotMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      read_one_shot_callbacks(reader, cmd.one_shot_callbacks);
+      return true;
+    case kAGCmdMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      skip_bit_vector(reader);
+      reader.skip(16);
+      cmd.name = reader.read_safe_string();
+      return true;
+    case kExcludeRegionMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      reader.skip(5);
+      return true;
+    case kArmatureEffectStateMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      reader.skip(2);
+      return true;
+    case kSubWorldMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      read_key_uoid(reader);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A command up to, not including, its wait_on byte; nothing when it cannot be
+// read, which ends decoding early.
+std::optional<ResponderCmd> read_command(PlasmaRead& reader) {
+  ResponderCmd cmd;
+  try {
+    cmd.class_id = reader.read_u16();
+    if (read_message(reader, cmd)) return cmd;
+    log::write(log::Level::Debug, kLogTarget, [&] {
+      char text[48];
+      std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
+      return std::string(text);
+    });
+  } catch (const Error& e) {
+    log::write(log::Level::Debug, kLogTarget, [&] { return "Responder cmd parse error: " + e.message(); });
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
+  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  // The class index is not examined.
+  PlasmaRead reader(object_bytes, 2);
+  ResponderModData data;
+  data.self_key = read_key_uoid(reader);
+  skip_synched_object(reader);
+  skip_bit_vector(reader);
+
+  const uint8_t state_count = reader.read_u8();
+  for (unsigned s = 0; s < state_count; ++s) {
+    ResponderState state;
+    state.value_a = reader.read_u8();
+    state.value_b = reader.read_u8();
+    const uint8_t command_count = reader.read_u8();
+    for (unsigned c = 0; c < command_count; ++c) {
+      std::optional<ResponderCmd> cmd = read_command(reader);
+      if (!cmd) {
+        // Stopped: the state keeps the commands before this one, and the
+        // trailer keeps its defaults.
+        data.states.push_back(std::move(state));
+        return data;
+      }
+      cmd->wait_on = reader.read_u8();
+      state.commands.push_back(std::move(*cmd));
+    }
+    const uint8_t wait_count = reader.read_u8();
+    reader.skip(uint64_t{wait_count} * 2);
+    data.states.push_back(std::move(state));
+  }
+  data.cur_state = reader.read_u8();
+  data.enabled = reader.read_u8() != 0;
+  data.last_byte = reader.read_u8();
+  return data;
+}
+
+}  // namespace lumivex
