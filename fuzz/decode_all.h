@@ -8,16 +8,22 @@
 #include "resource/prp/layer.h"
 #include "resource/prp/material.h"
 #include "resource/prp/mipmap.h"
+#include "resource/prp/physical.h"
+#include "resource/prp/python_file_mod.h"
+#include "resource/prp/responder.h"
 #include "resource/prp/sound.h"
 
 namespace lumivex::fuzz {
 
-// Every object decoder, in one list for the fuzz targets.
+// Every object decoder, in the order of PrpObject's methods.
 inline constexpr void (*kDecoders[])(std::span<const uint8_t>) = {
     [](std::span<const uint8_t> b) { parse_scene_object(b); },
     [](std::span<const uint8_t> b) { parse_mipmap(b); },
     [](std::span<const uint8_t> b) { parse_material_layers(b); },
     [](std::span<const uint8_t> b) { parse_layer_state(b); },
+    [](std::span<const uint8_t> b) { parse_python_file_mod(b); },
+    [](std::span<const uint8_t> b) { parse_responder_modifier(b); },
+    [](std::span<const uint8_t> b) { parse_px_physical(b); },
     [](std::span<const uint8_t> b) { parse_win32_sound(b); },
 };
 

@@ -23,6 +23,9 @@ DECODER_ORDER = [
     "as_mipmap",
     "as_material",
     "as_layer",
+    "as_python_file_mod",
+    "as_responder",
+    "as_physical",
     "as_sound",
 ]
 

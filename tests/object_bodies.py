@@ -5,6 +5,9 @@ from __future__ import annotations
 
 import lumivex
 from builder import Obj, f32, i16, i32, key_ref, object_prefix, page, synched, u8, u16, u32
+from physical_bodies import PHYSICAL, physical, uncooked
+from python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod
+from responder_bodies import RESPONDER, REST, command, responder, state
 
 SCENE_OBJECT, MIPMAP, LAYER, MATERIAL, SOUND = 0x0001, 0x0004, 0x0006, 0x0007, 0x0049
 
@@ -92,9 +95,26 @@ def sound_body(
 # A valid body for each decoding method, with every optional part present.
 DECODERS = {
     "as_scene_object": (SCENE_OBJECT, scene_object_body(flags=0x50, first=["a"], second=["b"])),
-    "as_layer": (LAYER, layer_body(transform=True, flags=0x10, first=["a"])),
-    "as_material": (MATERIAL, material_body(("Base", None, "Top"), flags=0x40, second=["b"])),
-    # Pixel data may be short, so the body ends with the level count.
     "as_mipmap": (MIPMAP, mipmap_body(compression=1, info=b"\x01\x02", pixels=b"")),
+    "as_material": (MATERIAL, material_body(("Base", None, "Top"), flags=0x40, second=["b"])),
+    "as_layer": (LAYER, layer_body(transform=True, flags=0x10, first=["a"])),
+    "as_python_file_mod": (
+        PYTHON_FILE_MOD,
+        python_file_mod(
+            ["Door", None],
+            [
+                param(1, 1, i32(3)),
+                param(2, 4, counted("ab")),
+                param(3, 5, key_ref("K")),
+                param(4, 2, f32(1)),
+            ],
+            bit_words=[5],
+        ),
+    ),
+    "as_responder": (
+        RESPONDER,
+        responder(state(*(command(class_id) for class_id in sorted(REST)))),
+    ),
+    "as_physical": (PHYSICAL, physical(uncooked(4, [(0, 1, 2), (1, 2, 3)]), bounds=4)),
     "as_sound": (SOUND, sound_body(flags=0x50, first=["a"], second=["b"])),
 }

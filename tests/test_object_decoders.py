@@ -8,7 +8,13 @@ from object_bodies import DECODERS, prp_object
 
 @pytest.mark.parametrize(
     ("method", "cut"),
-    [(method, cut) for method, (_, body) in DECODERS.items() for cut in range(len(body))],
+    [
+        (method, cut)
+        for method, (_, body) in DECODERS.items()
+        # A responder cut short stops early without failing; its own tests say how.
+        if method != "as_responder"
+        for cut in range(len(body))
+    ],
 )
 def test_every_truncation_fails_at_the_end_of_data(method, cut):
     class_type, body = DECODERS[method]
@@ -44,7 +50,24 @@ def test_data_outside_the_page(method):
         getattr(prp_object(class_type, body, data_len=1 << 20), method)()
 
 
-@pytest.mark.parametrize("name", ["SceneObject", "Mipmap", "Material", "Layer", "SoundInfo"])
+@pytest.mark.parametrize(
+    "name",
+    [
+        "SceneObject",
+        "Mipmap",
+        "Material",
+        "Layer",
+        "PythonFileMod",
+        "PythonParam",
+        "ResponderMod",
+        "PhysicalData",
+        "SoundInfo",
+        "AgeFile",
+        "PageEntry",
+        "SdlDescriptor",
+        "SdlVariable",
+    ],
+)
 def test_views_have_no_constructor(name):
     with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
         getattr(lumivex, name)()
