@@ -259,3 +259,16 @@ def test_any_bytes_load_or_fail_cleanly(write):
         except OSError:
             added = 0
         assert len(sdl) == before + added
+
+
+def test_descriptors_lists_every_copy_by_name_then_reading_order(write):
+    sdl = SdlFile()
+    assert sdl.descriptors() == []
+    one = "STATEDESC B\n{\nVERSION 5\n}\nSTATEDESC a\n{\n}\nSTATEDESC B\n{\nVERSION 2\n}\n"
+    sdl.load_file(write("one.sdl", one))
+    sdl.load_file(write("two.sdl", "STATEDESC A\n{\nVERSION 9\nVAR INT x\n}\n"))
+    listed = sdl.descriptors()
+    assert [(d.name, d.version) for d in listed] == [("A", 9), ("B", 5), ("B", 2), ("a", 0)]
+    assert repr(listed[0].variables) == "[SdlVariable('x', type=Int, count=1, default=None)]"
+    assert sdl.descriptors()[0] is not listed[0]
+    assert SdlFile.descriptors.__text_signature__ == "($self)"

@@ -7,6 +7,8 @@ namespace lumivex::py {
 
 template <>
 inline constexpr bool is_view_record<VarDescriptor> = true;
+template <>
+inline constexpr bool is_view_record<StateDescriptor> = true;
 
 namespace {
 
@@ -46,6 +48,15 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(PyExc_ValueError, [&] { return make(*found); });
 }
 
+PyObject* descriptors(PyObject* self, PyObject*) {
+  // Copies, like find's.
+  return guarded(PyExc_ValueError, [&] {
+    std::vector<StateDescriptor> copies;
+    for (const StateDescriptor* descriptor : unbox<SdlManager>(self).descriptors()) copies.push_back(*descriptor);
+    return to_py(copies);
+  });
+}
+
 Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(unbox<SdlManager>(self).size()); }
 
 std::string manager_repr(const SdlManager& manager) {
@@ -77,6 +88,9 @@ PyTypeObject* create_sdl_file_type() {
                "load_directory($self, path)\n--\n\nLoad all .sdl files from a directory."},
               {"find", function(find), METH_VARARGS | METH_KEYWORDS,
                "find($self, name, version)\n--\n\nFind a descriptor by name. Returns None if not found."},
+              {"descriptors", function(descriptors), METH_NOARGS,
+               "descriptors($self)\n--\n\nGet every descriptor, sorted by name, each name's versions in the order they "
+               "were read."},
           },
       .repr = manager_repr,
       .slots =

@@ -1,5 +1,6 @@
 #include "sdl/descriptor.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -194,6 +195,18 @@ std::size_t SdlManager::size() const {
   std::size_t total = 0;
   for (const auto& [name, descriptors] : by_name_) total += descriptors.size();
   return total;
+}
+
+std::vector<const StateDescriptor*> SdlManager::descriptors() const {
+  std::vector<const std::pair<const std::string, std::vector<StateDescriptor>>*> entries;
+  entries.reserve(by_name_.size());
+  for (const auto& entry : by_name_) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  std::vector<const StateDescriptor*> all;
+  all.reserve(size());
+  for (const auto* entry : entries)
+    for (const StateDescriptor& descriptor : entry->second) all.push_back(&descriptor);
+  return all;
 }
 
 void SdlManager::add(std::vector<StateDescriptor> descriptors) {

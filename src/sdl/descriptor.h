@@ -69,6 +69,9 @@ class SdlManager {
   const StateDescriptor* find(std::string_view name, uint32_t version) const;
   // Every version of every name.
   std::size_t size() const;
+  // Every descriptor held: names in byte order, each name's versions in the
+  // order they were read.
+  std::vector<const StateDescriptor*> descriptors() const;
 
  private:
   void add(std::vector<StateDescriptor> descriptors);
