@@ -1,6 +1,9 @@
-"""Write the bundled sample data under samples/ from the test builders.
+"""Write the bundled sample data under samples/ from the test builders: the
+pages of the Demo age (one with objects of every decodable class and a
+texture of each kind), its ".age" file and its ".sdl" directory.
 
-Run from the repository root: python scripts/make_samples.py
+Run from the repository root with the module importable:
+    PYTHONPATH=build/dev python scripts/make_samples.py
 """
 
 import sys
@@ -9,45 +12,176 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
 
-from builder import Obj, f32, i16, key_ref, page, synched, u8, u32  # noqa: E402
+import lumivex  # noqa: E402
+from builder import Obj, f32, i16, i32, key_ref, page  # noqa: E402
+from object_bodies import (  # noqa: E402
+    LAYER,
+    MATERIAL,
+    MIPMAP,
+    SCENE_OBJECT,
+    SOUND,
+    layer_body,
+    material_body,
+    scene_object_body,
+    sound_body,
+)
+from physical_bodies import PHYSICAL, physical, uncooked  # noqa: E402
+from python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod  # noqa: E402
+from responder_bodies import RESPONDER, command, responder, state, trailer  # noqa: E402
+from texture_bodies import ARGB32, DXT1, DXT5, texture_body  # noqa: E402
+
+AGE = "Demo"
+SEQUENCE_PREFIX = 94
+COORDINATE_INTERFACE = 0x0015
+
+DEMO_AGE = f"""\
+# Demo: a small island town with a garden and a hidden cavern.
+StartDateTime=0
+DayLength=30.5
+MaxCapacity=24
+LingerTime=180
+SequencePrefix={SEQUENCE_PREFIX}
+ReleaseVersion=0
+
+[Pages]
+Page=Town,1
+Page=Garden,2
+Page=Cavern,10,1
+"""
+
+DEMO_SDL = """\
+# State of the Demo age.
+STATEDESC Demo
+{
+    VERSION 1
+    VAR BOOL    lampsLit[1]      DEFAULT=0
+    VAR INT     visitCount[1]    DEFAULT=0 DISPLAYOPTION=hidden
+}
+
+STATEDESC Demo
+{
+    VERSION 2
+    VAR BOOL    lampsLit[1]      DEFAULT=0
+    VAR INT     visitCount[1]    DEFAULT=0 DISPLAYOPTION=hidden
+    VAR FLOAT   tideLevel[1]     DEFAULT=0.25
+    VAR STRING32 lastVisitor[1]  DEFAULT=nobody
+    VAR BYTE    bookPages[]
+    VAR $DemoFountain fountains[3]
+}
+"""
+
+FOUNTAIN_SDL = """\
+STATEDESC DemoFountain
+{
+    VERSION 3
+    VAR BOOL    running[1]       DEFAULT=1 DEFAULTOPTION=VAULT
+    VAR POINT3  position[1]      DEFAULT=(0,0,0)
+    VAR RGB8    sprayColor[1]    DEFAULT=(64,128,255)
+    VAR PLKEY   sound[1]
+    VAR TIME    lastStarted[1]
+}
+"""
+
+TEXT_SAMPLES = {
+    "Demo.age": DEMO_AGE,
+    "sdl/Demo.sdl": DEMO_SDL,
+    "sdl/DemoFountain.sdl": FOUNTAIN_SDL,
+}
 
 
-def scene_object(name: str, object_id: int) -> Obj:
-    body = (
-        i16(0x0001)
-        + key_ref(name, 0x0001, object_id)
-        + synched(0)
-        + key_ref(f"{name}_draw", 0x0016)
-        + key_ref(None)
-        + key_ref(f"{name}_coord", 0x0015)
-        + key_ref(None)
-        + u32(0)
-        + u32(1)
-        + key_ref(f"{name}_mod", 0x00A2)
-        + key_ref(None)
+def scene_object(name: str, modifiers=()) -> tuple[int, bytes]:
+    return SCENE_OBJECT, scene_object_body(
+        name, draw=f"{name}Draw", coord=f"{name}Coord", modifiers=modifiers
     )
-    return Obj(0x0001, name, body, object_id=object_id)
 
 
-def layer(name: str, object_id: int, texture: str) -> Obj:
-    body = i16(0x0006) + key_ref(name, 0x0006, object_id) + synched(0) + key_ref(None)
-    body += u32(0) + u32(0) + u32(0) + u32(0) + u32(0) + u8(0)
-    for color in ((1, 1, 1, 1), (0.5, 0.5, 0.5, 1), (0, 0, 0, 1), (0, 0, 0, 1)):
-        body += b"".join(f32(c) for c in color)
-    body += u32(0) + f32(1.0) + u32(0) + u32(0) + key_ref(texture, 0x0004)
-    return Obj(0x0006, name, body, object_id=object_id)
+def coordinate_interface(name: str) -> tuple[int, bytes]:
+    """A class the module does not decode: its body is never read."""
+    return COORDINATE_INTERFACE, i16(COORDINATE_INTERFACE) + key_ref(name, COORDINATE_INTERFACE)
+
+
+def collider(name: str) -> tuple[int, bytes]:
+    return PHYSICAL, physical(uncooked(4, [(0, 1, 2), (1, 2, 3)]), bounds=4, name=name, mass=0.0)
+
+
+TOWN = {
+    "Fountain": scene_object("Fountain", ["FountainPython", "FountainSplash"]),
+    "Lamp01": scene_object("Lamp01", ["LampSwitch"]),
+    "Lamp02": scene_object("Lamp02", ["LampSwitch"]),
+    "Sign": scene_object("Sign"),
+    "FountainCoord": coordinate_interface("FountainCoord"),
+    "SignCoord": coordinate_interface("SignCoord"),
+    "FountainStone": (LAYER, layer_body("FountainStone", "Tiles_DXT1")),
+    "LampGlass": (LAYER, layer_body("LampGlass", "Tiles_DXT5", opacity=0.5)),
+    "SignPaint": (LAYER, layer_body("SignPaint", "Tiles_ARGB32")),
+    "FountainMaterial": (MATERIAL, material_body(("FountainStone",))),
+    "LampMaterial": (MATERIAL, material_body(("LampGlass", "SignPaint"))),
+    "Tiles_DXT1": (MIPMAP, texture_body("Tiles_DXT1", DXT1, 32, 16, levels=6)),
+    "Tiles_DXT5": (MIPMAP, texture_body("Tiles_DXT5", DXT5, 32, 16, levels=6)),
+    "Tiles_ARGB32": (MIPMAP, texture_body("Tiles_ARGB32", ARGB32, 32, 16, levels=6)),
+    "FountainPython": (
+        PYTHON_FILE_MOD,
+        python_file_mod(
+            ["Fountain"],
+            [param(1, 1, i32(3)), param(2, 4, counted("Splash")), param(3, 2, f32(0.75))],
+            name="FountainPython",
+        ),
+    ),
+    "LampSwitch": (
+        RESPONDER,
+        responder(
+            state(command(0x0254)),
+            state(command(0x025A), command(0x0206)),
+            trail=trailer(cur_state=0, enabled=1),
+            name="LampSwitch",
+        ),
+    ),
+    "FountainCollider": collider("FountainCollider"),
+    "FountainSplash": (SOUND, sound_body("FountainSplash", "fountain_splash.ogg", volume=0.8)),
+}
+
+GARDEN = {
+    "Tree01": scene_object("Tree01"),
+    "Tree02": scene_object("Tree02"),
+    "Hedge": scene_object("Hedge"),
+    "Tree01Coord": coordinate_interface("Tree01Coord"),
+    "HedgeCollider": collider("HedgeCollider"),
+    "Birdsong": (SOUND, sound_body("Birdsong", "garden_birds.ogg", volume=0.4)),
+}
+
+CAVERN = {
+    "Stalactite": scene_object("Stalactite", ["Drip"]),
+    "Drip": (SOUND, sound_body("Drip", "cavern_drip.ogg", volume=0.3, properties=0x09)),
+}
+
+PAGES = {"Town": (1, TOWN), "Garden": (2, GARDEN), "Cavern": (10, CAVERN)}
+
+
+def age_page(page_name: str) -> bytes:
+    suffix, contents = PAGES[page_name]
+    location = SEQUENCE_PREFIX << 16 | suffix
+    ids: dict[int, int] = {}
+    objects = []
+    for name, (class_type, body) in contents.items():
+        ids[class_type] = ids.get(class_type, 0) + 1
+        objects.append(Obj(class_type, name, body, ids[class_type], location_sequence=location))
+    return page(objects, age=AGE, page_name=page_name, sequence_number=location)
 
 
 def sample_page() -> bytes:
-    objects = [scene_object(f"Rock{i:02d}", 10 + i) for i in range(6)]
-    objects += [layer(f"RockLayer{i}", 30 + i, "RockTexture") for i in range(3)]
-    return page(objects, age="Demo", page_name="Town", sequence_number=0x00010021)
+    """The page with objects of every decodable class."""
+    return age_page("Town")
 
 
 def main() -> int:
     out = ROOT / "samples"
-    out.mkdir(exist_ok=True)
-    (out / "Demo_District_Town.prp").write_bytes(sample_page())
+    for name, text in TEXT_SAMPLES.items():
+        path = out / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text, encoding="utf-8", newline="\n")
+    age = lumivex.AgeFile.parse(AGE, DEMO_AGE)
+    for entry in age.pages:
+        (out / str(age.prp_filename(entry.name))).write_bytes(age_page(entry.name))
     return 0
 
 
