@@ -1,0 +1,75 @@
+"""The README's examples run on the samples and print what it says they print;
+so do the example scripts."""
+
+import re
+import shlex
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+from lumivex_cli import main
+
+ROOT = Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text(encoding="utf-8")
+PRINTED = re.compile(r"^(\s*)print\((.*)\)  # (.*)$", re.MULTILINE)
+
+
+def blocks(language):
+    return re.findall(rf"^```{language}\n(.*?)^```$", README, re.MULTILINE | re.DOTALL)
+
+
+@pytest.fixture
+def in_samples_folder(tmp_path, monkeypatch):
+    """A working folder where samples/ is the repository's, so that files the
+    examples write land in tmp_path."""
+    (tmp_path / "samples").symlink_to(ROOT / "samples")
+    monkeypatch.chdir(tmp_path)
+
+
+def expect(expected, *values):
+    assert " ".join(str(value) for value in values) == expected
+
+
+def test_python_blocks_print_what_their_comments_say(in_samples_folder):
+    namespace = {"expect": expect}
+    python = blocks("python")
+    assert len(python) == 4
+    for block in python:
+        checked = PRINTED.sub(lambda m: f"{m[1]}expect({m[3]!r}, {m[2]})", block)
+        assert "expect(" in checked and not re.search(r"print\(.*  # ", checked)
+        exec(compile(checked, "README.md", "exec"), namespace)
+    assert Path("copy.prp").read_bytes() == (ROOT / "samples/Demo_District_Town.prp").read_bytes()
+
+
+def console_commands():
+    for block in blocks("console"):
+        for command in block.split("$ ")[1:]:
+            line, _, output = command.partition("\n")
+            yield pytest.param(line, output, id=line)
+
+
+@pytest.mark.parametrize(("line", "output"), console_commands())
+def test_console_blocks_show_the_real_output(in_samples_folder, capsys, line, output):
+    program, *argv = shlex.split(line)
+    assert program == "lumivex"
+    assert main(argv) == 0
+    assert capsys.readouterr().out == output
+
+
+def test_quick_start_commands():
+    assert blocks("sh")[:2] == [
+        "pip install . && lumivex scan samples\n",
+        'pip install ".[test]" && python -m pytest tests\n',
+    ]
+
+
+def test_texture_users_example():
+    script = ROOT / "examples" / "texture_users.py"
+    page = ROOT / "samples" / "Demo_District_Town.prp"
+    done = subprocess.run([sys.executable, script, page], capture_output=True, text=True)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.splitlines()[:2] == [
+        "Tiles_DXT1: 32x16, 6 levels",
+        "    layer FountainStone in FountainMaterial",
+    ]
