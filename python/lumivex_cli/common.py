@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import math
+import struct
 import types
 from collections.abc import Sequence
 from typing import Callable
@@ -59,9 +60,27 @@ def print_json(value: object) -> None:
 
 
 def value_text(value: object) -> str:
-    """A property value as the text of a table: bytes by their count."""
+    """A property value as the text of a table: bytes by their count, floats
+    by their shortest text."""
     if isinstance(value, bytes):
         return f"<{len(value)} bytes>"
+    if isinstance(value, float):
+        return float_text(value)
+    if isinstance(value, list):
+        return "[" + ", ".join(value_text(item) for item in value) + "]"
+    return repr(value)
+
+
+def float_text(value: float) -> str:
+    """The shortest text that reads back as the same single-precision value,
+    which every float of a view is."""
+    for digits in range(1, 10):
+        text = repr(float(f"{value:.{digits}g}"))
+        try:
+            if struct.unpack("<f", struct.pack("<f", float(text)))[0] == value:
+                return text
+        except OverflowError:
+            continue
     return repr(value)
 
 
