@@ -43,10 +43,11 @@ def test_python_blocks_print_what_their_comments_say(in_samples_folder):
 
 
 def console_commands():
-    for block in blocks("console"):
-        for command in block.split("$ ")[1:]:
-            line, _, output = command.partition("\n")
-            yield pytest.param(line, output, id=line)
+    return [
+        pytest.param(line, output, id=line)
+        for block in blocks("console")
+        for line, _, output in (command.partition("\n") for command in block.split("$ ")[1:])
+    ]
 
 
 @pytest.mark.parametrize(("line", "output"), console_commands())
