@@ -20,7 +20,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   LayerStateData layer;
   if (auto self_key = read_key_uoid(reader)) layer.name = std::move(self_key->name);
   SynchedObjectData::read(reader);
-  read_key_uoid(reader);
+  skip_key_uoid(reader);
   layer.blend_flags = reader.read_u32();
   reader.read_u32();
   layer.shade_flags = reader.read_u32();

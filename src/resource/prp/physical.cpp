@@ -204,7 +204,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
                    : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (int i = 0; i < 4; ++i) read_key_uoid(reader);
+  for (int i = 0; i < 4; ++i) skip_key_uoid(reader);
   data.position = read_vector(reader);
   data.rotation = read_quat(reader);
   skip_bit_vector(reader);

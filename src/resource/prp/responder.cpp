@@ -84,8 +84,8 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       cmd.receivers = read_msg_base(reader).receivers;
       skip_bit_vector(reader);
       reader.skip(9);
-      read_key_uoid(reader);
-      read_key_uoid(reader);
+      skip_key_uoid(reader);
+      skip_key_uoid(reader);
       reader.skip(45);
       return true;
     case kTimerCallbackMsg:
@@ -139,7 +139,7 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       return true;
     case kSubWorldMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      read_key_uoid(reader);
+      skip_key_uoid(reader);
       return true;
     default:
       return false;

@@ -36,7 +36,7 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   reader.skip(1);
   reader.skip(25);
   reader.skip(25);
-  read_key_uoid(reader);
+  skip_key_uoid(reader);
   if (auto buffer_key = read_key_uoid(reader)) sound.sound_file = std::move(buffer_key->name);
   return sound;
 }

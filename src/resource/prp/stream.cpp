@@ -9,11 +9,17 @@ std::string PlasmaRead::read_safe_string() {
   const uint16_t length = header & 0x0FFF;
   if (length == 0) return {};
   const uint8_t* at = take(length);
-  std::string bytes(reinterpret_cast<const char*>(at), length);
-  if (header >= 0xF000)
-    for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
-  if (bytes.back() == '\0') bytes.pop_back();
-  return is_valid_utf8(bytes) ? bytes : utf8_replace_invalid(bytes);
+  std::string text(reinterpret_cast<const char*>(at), length);
+  // One pass undoes the inversion and notes whether any byte is not ASCII.
+  const uint8_t mask = header >= 0xF000 ? 0xFF : 0x00;
+  uint8_t high_bits = 0;
+  for (char& c : text) {
+    c = static_cast<char>(static_cast<uint8_t>(c) ^ mask);
+    high_bits |= static_cast<uint8_t>(c);
+  }
+  if (text.back() == '\0') text.pop_back();
+  if (high_bits < 0x80 || is_valid_utf8(text)) return text;
+  return utf8_replace_invalid(text);
 }
 
 void PlasmaWrite::write_safe_string(std::string_view text) {
