@@ -10,15 +10,10 @@ std::string PlasmaRead::read_safe_string() {
   if (length == 0) return {};
   const uint8_t* at = take(length);
   std::string text(reinterpret_cast<const char*>(at), length);
-  // One pass undoes the inversion and notes whether any byte is not ASCII.
-  const uint8_t mask = header >= 0xF000 ? 0xFF : 0x00;
-  uint8_t high_bits = 0;
-  for (char& c : text) {
-    c = static_cast<char>(static_cast<uint8_t>(c) ^ mask);
-    high_bits |= static_cast<uint8_t>(c);
-  }
+  if (header >= 0xF000)
+    for (char& c : text) c = static_cast<char>(~static_cast<uint8_t>(c));
   if (text.back() == '\0') text.pop_back();
-  if (high_bits < 0x80 || is_valid_utf8(text)) return text;
+  if (is_valid_utf8(text)) return text;
   return utf8_replace_invalid(text);
 }
 
