@@ -1,14 +1,16 @@
 #include "core/scene_object.h"
 
+#include "core/synched_object.h"
+
 namespace lumivex {
 
 SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   SceneObjectData data;
-  data.self_key = read_key_uoid(reader);
-  data.synched = SynchedObjectData::read(reader);
-  data.draw_interface = read_key_uoid(reader);
+  data.name = read_key_name(reader);
+  skip_synched_object(reader);
+  data.draw_interface_name = read_key_name(reader);
   skip_key_uoid(reader);
-  data.coord_interface = read_key_uoid(reader);
+  data.coord_interface_name = read_key_name(reader);
   skip_key_uoid(reader);
   // The counts come from the data: the lists grow one reference at a time,
   // so a count larger than the bytes hold ends at the first missing one.
