@@ -1,5 +1,6 @@
 #include "resource/prp/responder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/log.h"
@@ -175,12 +176,15 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   skip_bit_vector(reader);
 
   const uint8_t state_count = reader.read_u8();
-  // States and commands are read in place, where they stay.
+  // States and commands are read in place, where they stay, in lists made
+  // large enough first: a state takes at least 4 bytes and a command 3.
+  data.states.reserve(std::min<uint64_t>(state_count, reader.remaining() / 4));
   for (unsigned s = 0; s < state_count; ++s) {
     ResponderState& state = data.states.emplace_back();
     state.value_a = reader.read_u8();
     state.value_b = reader.read_u8();
     const uint8_t command_count = reader.read_u8();
+    state.commands.reserve(std::min<uint64_t>(command_count, reader.remaining() / 3));
     for (unsigned c = 0; c < command_count; ++c) {
       ResponderCmd& cmd = state.commands.emplace_back();
       if (!read_command(reader, cmd)) {
