@@ -17,7 +17,8 @@ struct PythonFileModView {
   std::string name;
   std::string python_file;
   std::vector<std::string> receiver_names;
-  // Rendered only when the params list is asked for: most scripts never do.
+  // Rendered when the params list is read: a decode that never reads it
+  // pays nothing for them.
   std::vector<PythonParam> params;
 };
 

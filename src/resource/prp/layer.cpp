@@ -19,7 +19,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   if (reader.read_i16() < 0) throw Error("Null creatable");
   LayerStateData layer;
   layer.name = read_key_name(reader).value_or("");
-  skip_synched_object(reader);
+  SynchedObjectData::read(reader);
   skip_key_uoid(reader);
   layer.blend_flags = reader.read_u32();
   reader.read_u32();
