@@ -35,6 +35,23 @@ def test_text_data_loads(data):
     assert len(lumivex.AgeFile.load(str(data / generate.AGE_FILE)).pages) == 2000
 
 
+def files(directory: Path) -> dict[str, bytes]:
+    return {
+        str(p.relative_to(directory)): p.read_bytes() for p in directory.rglob("*") if p.is_file()
+    }
+
+
+def test_data_is_deterministic_and_rebuilt_when_stale(data, tmp_path):
+    again = generate.ensure(tmp_path, quick=True)
+    assert files(again) == files(data)
+    (again / generate.PAGE_FILE).write_bytes(b"")
+    generate.ensure(again, quick=True)
+    assert (again / generate.PAGE_FILE).read_bytes() == b""
+    (again / "manifest.json").write_text("{}")
+    generate.ensure(again, quick=True)
+    assert files(again) == files(data)
+
+
 def test_runner_reports_every_operation(data, capsys):
     run.main(["--quick", "--runs", "1", "--data", str(data)])
     operations = [
