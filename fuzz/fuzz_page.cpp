@@ -2,6 +2,7 @@
 // object of it.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "decode_all.h"
 #include "resource/prp/page.h"
@@ -14,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   try {
-    page->to_bytes();
+    const lumivex::PageBytes bytes = page->to_bytes();
+    std::vector<uint8_t> out(bytes.size());
+    bytes.copy_to(out.data());
   } catch (const lumivex::Error&) {
   }
   for (const lumivex::ObjectKey& key : page->keys())

@@ -133,7 +133,7 @@ ByteBuffer read_text_file(const std::string& path) {
   return bytes;
 }
 
-void replace_file(const std::string& path, std::span<const uint8_t> bytes) {
+void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts) {
   check_path(path);
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw_os_error(EISDIR);
@@ -153,14 +153,16 @@ void replace_file(const std::string& path, std::span<const uint8_t> bytes) {
   };
   // An existing file keeps its permissions.
   if (::stat(path.c_str(), &info) == 0 && ::fchmod(fd.get(), info.st_mode & 07777) != 0) fail(errno);
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
+  for (std::span<const uint8_t> bytes : parts) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        fail(errno);
+      }
+      written += static_cast<std::size_t>(n);
     }
-    written += static_cast<std::size_t>(n);
   }
   if (fd.close() != 0) fail(errno);
   if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);

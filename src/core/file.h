@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,9 +50,9 @@ ByteBuffer read_file(const std::string& path);
 // encoding kept as the cause.
 ByteBuffer read_text_file(const std::string& path);
 
-// Writes the bytes to a temporary file beside path and renames it over path,
-// so a failure leaves an existing file as it was. Throws Error with the
-// operating system's message.
-void replace_file(const std::string& path, std::span<const uint8_t> bytes);
+// Writes the parts, one after the other, to a temporary file beside path and
+// renames it over path, so a failure leaves an existing file as it was.
+// Throws Error with the operating system's message.
+void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts);
 
 }  // namespace lumivex

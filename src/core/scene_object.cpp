@@ -1,23 +1,25 @@
 #include "core/scene_object.h"
 
+#include "core/synched_object.h"
+
 namespace lumivex {
 
 SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   SceneObjectData data;
-  data.self_key = read_key_uoid(reader);
-  data.synched = SynchedObjectData::read(reader);
-  data.draw_interface = read_key_uoid(reader);
-  read_key_uoid(reader);
-  data.coord_interface = read_key_uoid(reader);
-  read_key_uoid(reader);
+  data.name = read_key_name(reader);
+  skip_synched_object(reader);
+  data.draw_interface_name = read_key_name(reader);
+  skip_key_uoid(reader);
+  data.coord_interface_name = read_key_name(reader);
+  skip_key_uoid(reader);
   // The counts come from the data: the lists grow one reference at a time,
   // so a count larger than the bytes hold ends at the first missing one.
   const uint32_t first_count = reader.read_u32();
-  for (uint32_t i = 0; i < first_count; ++i) read_key_uoid(reader);
+  for (uint32_t i = 0; i < first_count; ++i) skip_key_uoid(reader);
   const uint32_t modifier_count = reader.read_u32();
   for (uint32_t i = 0; i < modifier_count; ++i)
     if (auto name = read_key_name(reader)) data.modifier_names.push_back(std::move(*name));
-  read_key_uoid(reader);
+  skip_key_uoid(reader);
   return data;
 }
 

@@ -5,20 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "core/synched_object.h"
 #include "core/uoid.h"
 #include "resource/prp/stream.h"
 
 namespace lumivex {
 
-// What a scene object's bytes say about its name, interfaces and modifiers.
-// The second and fourth interfaces, the first key list and the last key are
-// read over: nothing uses them.
+// What a scene object's bytes say about its name, interfaces and modifiers:
+// the names of the keys, each absent when its reference is. The synched
+// prefix, the second and fourth interfaces, the first key list and the last
+// key are read over: nothing uses them.
 struct SceneObjectData {
-  std::optional<Uoid> self_key;
-  SynchedObjectData synched;
-  std::optional<Uoid> draw_interface;
-  std::optional<Uoid> coord_interface;
+  std::optional<std::string> name;
+  std::optional<std::string> draw_interface_name;
+  std::optional<std::string> coord_interface_name;
   // The names of the modifier list's present references, in list order; an
   // absent reference takes one byte and is kept as nothing, so memory stays
   // within a small factor of the object's bytes.

@@ -14,7 +14,7 @@ std::vector<std::string> read_string_list(PlasmaRead& reader) {
 
 void skip_string_list(PlasmaRead& reader) {
   const uint16_t count = reader.read_u16();
-  for (uint16_t i = 0; i < count; ++i) reader.read_safe_string();
+  for (uint16_t i = 0; i < count; ++i) reader.skip_safe_string();
 }
 
 }  // namespace

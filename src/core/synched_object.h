@@ -21,8 +21,8 @@ struct SynchedObjectData {
   static SynchedObjectData read(PlasmaRead& reader);
 };
 
-// Steps over the same bytes SynchedObjectData::read reads. The strings are
-// still decoded, so a damaged one fails the same way.
+// Steps over the same bytes SynchedObjectData::read reads, failing where it
+// would fail.
 void skip_synched_object(PlasmaRead& reader);
 
 }  // namespace lumivex

@@ -24,16 +24,32 @@ std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
   return uoid;
 }
 
+namespace {
+
+// Steps over a present key record up to its name; returns its contents flags.
+uint8_t skip_to_name(PlasmaRead& reader) {
+  const uint8_t contents = reader.read_u8();
+  // Location sequence and flags, the load mask when flagged, class type and
+  // object id.
+  reader.skip(6 + (contents & kHasLoadMask ? 1 : 0) + 2 + 4);
+  return contents;
+}
+
+}  // namespace
+
 std::optional<std::string> read_key_name(PlasmaRead& reader) {
   if (reader.read_u8() == 0) return std::nullopt;
-  const uint8_t contents = reader.read_u8();
-  reader.skip(6);
-  if (contents & kHasLoadMask) reader.skip(1);
-  reader.skip(2);
-  reader.skip(4);
+  const uint8_t contents = skip_to_name(reader);
   std::string name = reader.read_safe_string();
   if (contents & kHasCloneIds) reader.skip(8);
   return name;
+}
+
+void skip_key_uoid(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return;
+  const uint8_t contents = skip_to_name(reader);
+  reader.skip_safe_string();
+  if (contents & kHasCloneIds) reader.skip(8);
 }
 
 ObjectKey read_object_key(PlasmaRead& reader) {

@@ -43,6 +43,8 @@ struct ObjectKey {
 std::optional<Uoid> read_key_uoid(PlasmaRead& reader);
 // Reads exactly what read_key_uoid reads and keeps only the name.
 std::optional<std::string> read_key_name(PlasmaRead& reader);
+// Reads exactly what read_key_uoid reads and keeps nothing.
+void skip_key_uoid(PlasmaRead& reader);
 
 // A key-index entry: a key record (no presence byte), data offset and length.
 ObjectKey read_object_key(PlasmaRead& reader);

@@ -25,22 +25,15 @@ struct MaterialLayers {
 
 const char* bool_word(bool value) { return value ? "true" : "false"; }
 
-std::string key_name(const std::optional<Uoid>& key) { return key ? key->name : std::string(); }
-
-std::optional<std::string> optional_name(const std::optional<Uoid>& key) {
-  if (!key) return std::nullopt;
-  return key->name;
-}
-
 std::vector<std::string> draw_interface_names(const SceneObjectData& scene) {
-  if (!scene.draw_interface) return {};
-  return {scene.draw_interface->name};
+  if (!scene.draw_interface_name) return {};
+  return {*scene.draw_interface_name};
 }
 
 MaterialLayers decode_material(std::span<const uint8_t> object_bytes) { return {parse_material_layers(object_bytes)}; }
 
 std::string scene_object_repr(const SceneObjectData& scene) {
-  return "SceneObject('" + key_name(scene.self_key) + "', " + std::to_string(draw_interface_names(scene).size()) +
+  return "SceneObject('" + scene.name.value_or("") + "', " + std::to_string(scene.draw_interface_name ? 1 : 0) +
          " drawables, " + std::to_string(scene.modifier_names.size()) + " modifiers)";
 }
 
@@ -94,10 +87,9 @@ PyTypeObject* create_scene_object_type() {
       .qualified_name = "lumivex.SceneObject",
       .properties =
           {
-              {"name", [](const SceneObjectData& s) { return to_py(key_name(s.self_key)); }},
+              {"name", [](const SceneObjectData& s) { return to_py(s.name.value_or("")); }},
               {"draw_interface_names", [](const SceneObjectData& s) { return to_py(draw_interface_names(s)); }},
-              {"coord_interface_name",
-               [](const SceneObjectData& s) { return to_py(optional_name(s.coord_interface)); }},
+              {"coord_interface_name", member<&SceneObjectData::coord_interface_name>},
               {"modifier_names", member<&SceneObjectData::modifier_names>},
           },
       .repr = scene_object_repr,

@@ -35,8 +35,15 @@ PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
+// The page is written straight into the new bytes object, so its data region
+// is copied once.
 PyObject* to_bytes(PyObject* self, PyObject*) {
-  return guarded(PyExc_OSError, [&] { return to_py(std::span<const uint8_t>(page_of(self).to_bytes())); });
+  return guarded(PyExc_OSError, [&]() -> PyObject* {
+    const PageBytes bytes = page_of(self).to_bytes();
+    PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes.size()));
+    if (out) bytes.copy_to(reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out)));
+    return out;
+  });
 }
 
 // A list of PrpObjects for the page's keys that pass the filter, in key order.

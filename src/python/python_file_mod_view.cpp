@@ -5,7 +5,8 @@
 namespace lumivex::py {
 namespace {
 
-// A parameter with both renderings of its value, made once with its module.
+// A parameter with both renderings of its value, made once with its Python
+// object.
 struct PythonParamView {
   uint32_t id = 0;
   std::string param_type;
@@ -16,7 +17,9 @@ struct PythonFileModView {
   std::string name;
   std::string python_file;
   std::vector<std::string> receiver_names;
-  std::vector<PythonParamView> params;
+  // Rendered when the params list is read: a decode that never reads it
+  // pays nothing for them.
+  std::vector<PythonParam> params;
 };
 
 }  // namespace
@@ -33,10 +36,18 @@ PythonFileModView python_file_mod_view(std::span<const uint8_t> object_bytes) {
   view.python_file = std::move(data.python_file);
   view.receiver_names.reserve(data.receivers.size());
   for (Uoid& receiver : data.receivers) view.receiver_names.push_back(std::move(receiver.name));
-  view.params.reserve(data.params.size());
-  for (const PythonParam& param : data.params)
-    view.params.push_back({param.id, param_value_debug(param.value), param_value_text(param.value)});
+  view.params = std::move(data.params);
   return view;
+}
+
+PyObject* param_list(const PythonFileModView& view) {
+  return guarded(PyExc_ValueError, [&] {
+    std::vector<PythonParamView> params;
+    params.reserve(view.params.size());
+    for (const PythonParam& param : view.params)
+      params.push_back({param.id, param_value_debug(param.value), param_value_text(param.value)});
+    return to_py(params);
+  });
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
@@ -62,7 +73,7 @@ PyTypeObject* create_python_file_mod_type() {
               {"name", member<&PythonFileModView::name>},
               {"python_file", member<&PythonFileModView::python_file>},
               {"receiver_names", member<&PythonFileModView::receiver_names>},
-              {"params", member<&PythonFileModView::params>},
+              {"params", param_list},
           },
       .repr = python_file_mod_repr,
   };

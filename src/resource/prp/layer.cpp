@@ -18,9 +18,9 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");
   LayerStateData layer;
-  if (auto self_key = read_key_uoid(reader)) layer.name = std::move(self_key->name);
+  layer.name = read_key_name(reader).value_or("");
   SynchedObjectData::read(reader);
-  read_key_uoid(reader);
+  skip_key_uoid(reader);
   layer.blend_flags = reader.read_u32();
   reader.read_u32();
   layer.shade_flags = reader.read_u32();
@@ -36,7 +36,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   layer.uv_channel = static_cast<uint8_t>(layer.uvw_source & 0xFF);
   layer.opacity = reader.read_f32();
   reader.skip(8);
-  if (auto texture_key = read_key_uoid(reader)) layer.texture_name = std::move(texture_key->name);
+  layer.texture_name = read_key_name(reader);
   return layer;
 }
 

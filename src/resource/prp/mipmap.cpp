@@ -20,7 +20,7 @@ MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);
   MipmapData mipmap;
-  if (auto self_key = read_key_uoid(reader)) mipmap.name = std::move(self_key->name);
+  mipmap.name = read_key_name(reader).value_or("");
   const uint8_t version = reader.read_u8();
   if (version != kBitmapVersion) throw Error("Unsupported bitmap version: " + std::to_string(version));
   // Two bytes and a 16-bit value this reader has no use for.

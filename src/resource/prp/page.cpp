@@ -1,5 +1,6 @@
 #include "resource/prp/page.h"
 
+#include <cstring>
 #include <unordered_map>
 
 namespace lumivex {
@@ -115,9 +116,17 @@ std::optional<std::span<const uint8_t>> PrpPage::object_data(const ObjectKey& ke
   return data_.span().subspan(key.data_offset, key.data_len);
 }
 
-// The header is re-encoded from its values, the data region is copied as it
+void PageBytes::copy_to(uint8_t* out) const {
+  for (std::span<const uint8_t> part : {std::span<const uint8_t>(head), data_region, std::span<const uint8_t>(index)}) {
+    if (part.empty()) continue;
+    std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  }
+}
+
+// The header is re-encoded from its values, the data region is kept as it
 // is, and each type group is written with exactly the keys of its class.
-std::vector<uint8_t> PrpPage::to_bytes() const {
+PageBytes PrpPage::to_bytes() const {
   const uint32_t data_start = header_.data_start;
   const uint32_t index_start = header_.index_start;
   const bool has_data_region = data_.size() >= data_start && data_.size() >= index_start;
@@ -142,28 +151,33 @@ std::vector<uint8_t> PrpPage::to_bytes() const {
     index_size += 11 + entries_by_class.at(group.class_type).second.size();
   if (index_size > UINT32_MAX) throw Error("Cannot write a key index of " + std::to_string(index_size) + " bytes");
 
-  PlasmaWrite out(data_.size());
-  write_header(out, header_);
+  PageBytes bytes;
+  PlasmaWrite head;
+  write_header(head, header_);
   if (has_data_region) {
-    if (out.size() < data_start) out.resize(data_start);
-    out.write_bytes(data_.span().subspan(data_start, index_start - data_start));
+    if (head.size() < data_start) head.resize(data_start);
+    bytes.data_region = data_.span().subspan(data_start, index_start - data_start);
   }
-  out.write_u32(static_cast<uint32_t>(index_.type_groups.size()));
+  bytes.head = head.take_bytes();
+
+  PlasmaWrite index(index_size);
+  index.write_u32(static_cast<uint32_t>(index_.type_groups.size()));
   for (const TypeGroup& group : index_.type_groups) {
     const auto& [count, entries] = entries_by_class.at(group.class_type);
-    out.write_u16(group.class_type);
-    out.write_u32(static_cast<uint32_t>(5 + entries.size()));
-    out.write_u8(group.group_flags);
-    out.write_u32(count);
-    out.write_bytes(entries.bytes());
+    index.write_u16(group.class_type);
+    index.write_u32(static_cast<uint32_t>(5 + entries.size()));
+    index.write_u8(group.group_flags);
+    index.write_u32(count);
+    index.write_bytes(entries.bytes());
   }
-  return out.take_bytes();
+  bytes.index = index.take_bytes();
+  return bytes;
 }
 
 void PrpPage::save(const std::string& path) const {
-  const std::vector<uint8_t> bytes = to_bytes();
+  const PageBytes bytes = to_bytes();
   try {
-    replace_file(path, bytes);
+    replace_file(path, {bytes.head, bytes.data_region, bytes.index});
   } catch (const Error& e) {
     throw Error("Failed to write " + quote_path(path), e);
   }

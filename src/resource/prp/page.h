@@ -44,6 +44,20 @@ struct KeyIndex {
   std::vector<TypeGroup> type_groups;
 };
 
+// A page in the writer's normal form, in three parts so that the data region
+// is copied only once, straight to where the page goes: the re-encoded header
+// with its zero gap, the data region borrowed from the page, and the
+// re-encoded key index.
+struct PageBytes {
+  std::vector<uint8_t> head;
+  std::span<const uint8_t> data_region;
+  std::vector<uint8_t> index;
+
+  std::size_t size() const { return head.size() + data_region.size() + index.size(); }
+  // Writes all size() bytes, in order, to out.
+  void copy_to(uint8_t* out) const;
+};
+
 // A loaded version-6 page: its header, its key index in file order and the
 // file's bytes, unchanged. Immutable once built and shared by reference.
 class PrpPage {
@@ -55,8 +69,9 @@ class PrpPage {
   // its group: the keys read so far are kept and the rest are given up.
   static KeyIndex parse_keys(PlasmaRead& reader, uint32_t index_start);
 
-  // The writer's normal form of the page (see page.cpp).
-  std::vector<uint8_t> to_bytes() const;
+  // The writer's normal form of the page (see page.cpp); its data region
+  // is borrowed from this page.
+  PageBytes to_bytes() const;
   void save(const std::string& path) const;
 
   const PageHeader& header() const { return header_; }

@@ -42,20 +42,23 @@ Vector3 read_vector(PlasmaRead& reader) {
   return v;
 }
 
+// The list is taken as one block, so a short list fails before anything is
+// allocated for it, as reading it element by element would fail at its end.
 std::vector<Vector3> read_vertices(PlasmaRead& reader, uint32_t count) {
-  std::vector<Vector3> vertices;
-  vertices.reserve(std::min<uint64_t>(count, reader.remaining() / 12));
-  for (uint32_t i = 0; i < count; ++i) vertices.push_back(read_vector(reader));
+  PlasmaRead block(reader.read_bytes(uint64_t{count} * 12));
+  std::vector<Vector3> vertices(count);
+  for (Vector3& v : vertices) v = read_vector(block);
   return vertices;
 }
 
-// Reads 3 × triangles indices of width bytes each, widened to u32.
+// Reads 3 × triangles indices of width bytes each, widened to u32, as one
+// block like the vertices.
 std::vector<uint32_t> read_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
   const uint64_t count = uint64_t{triangles} * 3;
-  std::vector<uint32_t> indices;
-  indices.reserve(std::min<uint64_t>(count, reader.remaining() / width));
-  for (uint64_t i = 0; i < count; ++i)
-    indices.push_back(width == 1 ? reader.read_u8() : width == 2 ? reader.read_u16() : reader.read_u32());
+  PlasmaRead block(reader.read_bytes(count * width));
+  std::vector<uint32_t> indices(count);
+  for (uint32_t& index : indices)
+    index = width == 1 ? block.read_u8() : width == 2 ? block.read_u16() : block.read_u32();
   return indices;
 }
 
@@ -189,7 +192,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   // The class index is not examined.
   PlasmaRead reader(object_bytes, 2);
   PxPhysicalData data;
-  if (auto self_key = read_key_uoid(reader)) data.name = std::move(self_key->name);
+  data.name = read_key_name(reader).value_or("");
   skip_synched_object(reader);
 
   data.mass = reader.read_f32();
@@ -204,7 +207,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
                    : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (int i = 0; i < 4; ++i) read_key_uoid(reader);
+  for (int i = 0; i < 4; ++i) skip_key_uoid(reader);
   data.position = read_vector(reader);
   data.rotation = read_quat(reader);
   skip_bit_vector(reader);

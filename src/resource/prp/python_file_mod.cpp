@@ -1,5 +1,6 @@
 #include "resource/prp/python_file_mod.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -33,9 +34,10 @@ bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 1
 std::string read_counted_string(PlasmaRead& reader) {
   const uint32_t length = reader.read_u32();
   if (length == 0) return {};
-  const auto text = reader.read_bytes(length - 1);
+  const auto bytes = reader.read_bytes(length - 1);
   reader.skip(1);
-  return utf8_replace_invalid({reinterpret_cast<const char*>(text.data()), text.size()});
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return is_valid_utf8(text) ? std::string(text) : utf8_replace_invalid(text);
 }
 
 PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
@@ -151,19 +153,21 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   skip_bit_vector(reader);
   data.python_file = reader.read_safe_string();
 
-  // Stored counts are not trusted for reservations: every element takes at
-  // least one byte, so the loops end at the data's end.
+  // Every element takes at least one byte, so the loops end at the data's
+  // end; the receivers' count is not trusted for a reservation.
   const uint32_t receiver_count = reader.read_u32();
   for (uint32_t i = 0; i < receiver_count; ++i)
     if (auto receiver = read_key_uoid(reader)) data.receivers.push_back(std::move(*receiver));
 
+  // A parameter takes at least its id and type code: room is made for as
+  // many as the bytes left can hold, and each is read in place.
   const uint32_t param_count = reader.read_u32();
+  data.params.reserve(std::min<uint64_t>(param_count, reader.remaining() / 8));
   for (uint32_t i = 0; i < param_count; ++i) {
-    PythonParam param;
+    PythonParam& param = data.params.emplace_back();
     param.id = reader.read_u32();
     const uint32_t type = reader.read_u32();
     param.value = read_param_value(reader, type);
-    data.params.push_back(std::move(param));
   }
   return data;
 }

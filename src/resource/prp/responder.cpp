@@ -1,5 +1,6 @@
 #include "resource/prp/responder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/log.h"
@@ -84,8 +85,8 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       cmd.receivers = read_msg_base(reader).receivers;
       skip_bit_vector(reader);
       reader.skip(9);
-      read_key_uoid(reader);
-      read_key_uoid(reader);
+      skip_key_uoid(reader);
+      skip_key_uoid(reader);
       reader.skip(45);
       return true;
     case kTimerCallbackMsg:
@@ -139,20 +140,19 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       return true;
     case kSubWorldMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      read_key_uoid(reader);
+      skip_key_uoid(reader);
       return true;
     default:
       return false;
   }
 }
 
-// A command up to, not including, its wait_on byte; nothing when it cannot be
-// read, which ends decoding early.
-std::optional<ResponderCmd> read_command(PlasmaRead& reader) {
-  ResponderCmd cmd;
+// Reads a command up to, not including, its wait_on byte into cmd; false
+// when it cannot be read, which ends decoding early.
+bool read_command(PlasmaRead& reader, ResponderCmd& cmd) {
   try {
     cmd.class_id = reader.read_u16();
-    if (read_message(reader, cmd)) return cmd;
+    if (read_message(reader, cmd)) return true;
     log::write(log::Level::Debug, kLogTarget, [&] {
       char text[48];
       std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
@@ -161,7 +161,7 @@ std::optional<ResponderCmd> read_command(PlasmaRead& reader) {
   } catch (const Error& e) {
     log::write(log::Level::Debug, kLogTarget, [&] { return "Responder cmd parse error: " + e.message(); });
   }
-  return std::nullopt;
+  return false;
 }
 
 }  // namespace
@@ -176,25 +176,27 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   skip_bit_vector(reader);
 
   const uint8_t state_count = reader.read_u8();
+  // States and commands are read in place, where they stay, in lists made
+  // large enough first: a state takes at least 4 bytes and a command 3.
+  data.states.reserve(std::min<uint64_t>(state_count, reader.remaining() / 4));
   for (unsigned s = 0; s < state_count; ++s) {
-    ResponderState state;
+    ResponderState& state = data.states.emplace_back();
     state.value_a = reader.read_u8();
     state.value_b = reader.read_u8();
     const uint8_t command_count = reader.read_u8();
+    state.commands.reserve(std::min<uint64_t>(command_count, reader.remaining() / 3));
     for (unsigned c = 0; c < command_count; ++c) {
-      std::optional<ResponderCmd> cmd = read_command(reader);
-      if (!cmd) {
+      ResponderCmd& cmd = state.commands.emplace_back();
+      if (!read_command(reader, cmd)) {
         // Stopped: the state keeps the commands before this one, and the
         // trailer keeps its defaults.
-        data.states.push_back(std::move(state));
+        state.commands.pop_back();
         return data;
       }
-      cmd->wait_on = reader.read_u8();
-      state.commands.push_back(std::move(*cmd));
+      cmd.wait_on = reader.read_u8();
     }
     const uint8_t wait_count = reader.read_u8();
     reader.skip(uint64_t{wait_count} * 2);
-    data.states.push_back(std::move(state));
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;

@@ -18,7 +18,7 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);
   Win32SoundData sound;
-  if (auto self_key = read_key_uoid(reader)) sound.name = std::move(self_key->name);
+  sound.name = read_key_name(reader).value_or("");
   skip_synched_object(reader);
   // A byte and an 8-byte value, unused.
   reader.skip(1 + 8);
@@ -36,8 +36,8 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   reader.skip(1);
   reader.skip(25);
   reader.skip(25);
-  read_key_uoid(reader);
-  if (auto buffer_key = read_key_uoid(reader)) sound.sound_file = std::move(buffer_key->name);
+  skip_key_uoid(reader);
+  sound.sound_file = read_key_name(reader);
   return sound;
 }
 

@@ -9,11 +9,12 @@ std::string PlasmaRead::read_safe_string() {
   const uint16_t length = header & 0x0FFF;
   if (length == 0) return {};
   const uint8_t* at = take(length);
-  std::string bytes(reinterpret_cast<const char*>(at), length);
+  std::string text(reinterpret_cast<const char*>(at), length);
   if (header >= 0xF000)
-    for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
-  if (bytes.back() == '\0') bytes.pop_back();
-  return is_valid_utf8(bytes) ? bytes : utf8_replace_invalid(bytes);
+    for (char& c : text) c = static_cast<char>(~static_cast<uint8_t>(c));
+  if (text.back() == '\0') text.pop_back();
+  if (is_valid_utf8(text)) return text;
+  return utf8_replace_invalid(text);
 }
 
 void PlasmaWrite::write_safe_string(std::string_view text) {

@@ -47,6 +47,9 @@ class PlasmaRead {
   // The next n bytes, without copying them.
   std::span<const uint8_t> read_bytes(uint64_t n) { return {take(n), static_cast<std::size_t>(n)}; }
   std::string read_safe_string();
+  // Steps over a safe string. Decoding cannot fail, so this fails exactly
+  // where read_safe_string would: on a short header or a short body.
+  void skip_safe_string() { skip(read_u16() & 0x0FFF); }
 
  private:
   const uint8_t* take(uint64_t n) {

@@ -1,0 +1,317 @@
+"""Time lumivex against physical floors measured in the same process.
+
+Each operation runs several times, alternating with its floor, with the
+garbage collector off as timeit does; the table shows both medians and their
+ratio. The data is generated on first use and cached.
+
+Usage: python benchmarks/run.py [--quick] [--runs N] [--data DIR]
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import lumivex
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import generate  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+MIB = 1 << 20
+SMALL_OBJECTS = "list(zip(range(n)))"
+
+# The decoding methods and the classes of the page they are timed on.
+DECODERS = {
+    "as_scene_object": (generate.SCENE_OBJECT,),
+    "as_mipmap": (generate.MIPMAP,),
+    "as_material": (generate.MATERIAL,),
+    "as_layer": (generate.LAYER,),
+    "as_python_file_mod": (generate.PYTHON_FILE_MOD,),
+    "as_responder": (generate.RESPONDER,),
+    "as_physical": (generate.PHYSICAL,),
+    "as_sound": (generate.STATIC_SOUND, generate.STREAMING_SOUND),
+}
+
+
+@dataclass
+class Row:
+    operation: str
+    size: str
+    time: str
+    floor: str
+    floor_time: str
+    ratio: float
+    target: str
+    met: bool
+
+
+def medians(*functions, runs: int) -> list[float]:
+    """Median seconds of each function, the functions run in turn."""
+    times = [[] for _ in functions]
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(runs):
+            for function, out in zip(functions, times):
+                start = time.perf_counter()
+                function()
+                out.append(time.perf_counter() - start)
+    finally:
+        gc.enable()
+    return [statistics.median(t) for t in times]
+
+
+def ms(seconds: float) -> str:
+    return f"{seconds * 1000:.1f} ms" if seconds >= 0.01 else f"{seconds * 1000:.3f} ms"
+
+
+def compare(operation, size, function, floor_name, floor, limit, runs, each=0) -> Row:
+    """The operation against its floor; `each` objects add a per-object time."""
+    time_, floor_time = medians(function, floor, runs=runs)
+    shown = ms(time_) + (f" ({time_ / each * 1e9:.0f} ns each)" if each else "")
+    ratio = time_ / floor_time
+    return Row(
+        operation, size, shown, floor_name, ms(floor_time), ratio, f"≤ {limit}x", ratio <= limit
+    )
+
+
+def load_memory_row(path: Path) -> Row:
+    """Peak resident memory of a load above an interpreter that imported
+    lumivex, in a fresh process. The peak is that process's own high-water
+    mark (VmHWM): its ru_maxrss would carry over this process's size."""
+    code = (
+        "import re, sys, lumivex\n"
+        "def peak():\n"
+        "    with open('/proc/self/status') as f:\n"
+        "        return int(re.search(r'VmHWM:\\s*(\\d+)', f.read()).group(1))\n"
+        "base = peak()\n"
+        "page = lumivex.PrpFile.load(sys.argv[1])\n"
+        "print(base, peak())\n"
+    )
+    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent))
+    result = subprocess.run(
+        [sys.executable, "-c", code, str(path)], env=env, capture_output=True, text=True, check=True
+    )
+    base, peak = (int(kib) * 1024 for kib in result.stdout.split())
+    size = path.stat().st_size
+    growth = peak - base
+    return Row(
+        "PrpFile.load peak memory",
+        "",
+        f"+{growth / MIB:.1f} MiB",
+        "file size",
+        f"{size / MIB:.1f} MiB",
+        growth / size,
+        "≤ size + 32 MiB",
+        growth <= size + 32 * MIB,
+    )
+
+
+def page_rows(path: Path, runs: int) -> list[Row]:
+    def read():
+        with path.open("rb") as f:
+            return f.read()
+
+    data = read()
+    page = lumivex.PrpFile.from_bytes(data)
+    size = f"{len(data) / 1e6:.0f} MB"
+
+    def copy():
+        return bytes(memoryview(data))
+
+    rows = [
+        compare(
+            "PrpFile.load(path)",
+            size,
+            lambda: lumivex.PrpFile.load(str(path)),
+            "open(path, 'rb').read()",
+            read,
+            1.15,
+            runs,
+        ),
+        load_memory_row(path),
+        compare(
+            "PrpFile.from_bytes(data)",
+            size,
+            lambda: lumivex.PrpFile.from_bytes(data),
+            "one copy",
+            copy,
+            1.15,
+            runs,
+        ),
+        compare("f.to_bytes()", size, page.to_bytes, "one copy", copy, 1.3, runs),
+        save_row(page, data, path.parent, runs),
+    ]
+
+    objects = page.objects()
+
+    def listing(operation, function, count):
+        return compare(
+            operation,
+            f"{count} objects",
+            function,
+            SMALL_OBJECTS,
+            lambda: list(zip(range(count))),
+            2,
+            runs,
+        )
+
+    def count_of(class_type):
+        return sum(o.class_type == class_type for o in objects)
+
+    rows += [
+        listing("f.objects()", page.objects, len(objects)),
+        listing("list(f)", lambda: list(page), len(objects)),
+        listing(
+            "f.objects_of_type(1)",
+            lambda: page.objects_of_type(generate.SCENE_OBJECT),
+            count_of(generate.SCENE_OBJECT),
+        ),
+        listing(
+            "f.objects_by_name('plLayer')",
+            lambda: page.objects_by_name("plLayer"),
+            count_of(generate.LAYER),
+        ),
+    ]
+    (count_time,) = medians(page.count_by_type, runs=runs)
+    rows.append(
+        Row(
+            "f.count_by_type()",
+            f"{len(objects)} objects",
+            ms(count_time),
+            "",
+            "",
+            count_time / 0.010,
+            "< 10 ms",
+            count_time < 0.010,
+        )
+    )
+    for name, class_types in DECODERS.items():
+        rows.append(decoder_row(name, [o for o in objects if o.class_type in class_types], runs))
+    return rows
+
+
+def save_row(page, data: bytes, scratch_parent: Path, runs: int) -> Row:
+    """save() may take what one copy of the page plus the write of it take."""
+    with tempfile.TemporaryDirectory(dir=scratch_parent) as scratch:
+        out = Path(scratch) / "saved.prp"
+
+        def write():
+            with out.open("wb") as f:
+                f.write(data)
+
+        save_time, copy_time, write_time = medians(
+            lambda: page.save(str(out)), lambda: bytes(memoryview(data)), write, runs=runs
+        )
+    floor = copy_time + write_time
+    return Row(
+        "f.save(path)",
+        f"{len(data) / 1e6:.0f} MB",
+        ms(save_time),
+        "one copy + write",
+        ms(floor),
+        save_time / floor,
+        "≤ 1.3x copy + write",
+        save_time <= 1.3 * copy_time + write_time,
+    )
+
+
+def decoder_row(name: str, chosen: list, runs: int) -> Row:
+    method = getattr(lumivex.PrpObject, name)
+
+    def decode_each():
+        for o in chosen:
+            method(o)
+
+    def data_each():
+        for o in chosen:
+            o.data  # noqa: B018
+
+    limit = 1.2 if name == "as_mipmap" else 2
+    size = f"{len(chosen)} objects"
+    return compare(f"o.{name}()", size, decode_each, "o.data", data_each, limit, runs, len(chosen))
+
+
+def text_row(operation, paths: list[Path], load, runs: int) -> Row:
+    """A text load needs 100 MB/s; reading the same files is shown beside it."""
+    size = sum(p.stat().st_size for p in paths)
+
+    def read_all():
+        for p in paths:
+            with p.open("rb") as f:
+                f.read()
+
+    time_, floor_time = medians(load, read_all, runs=runs)
+    rate = size / time_ / 1e6
+    files = f"{len(paths)} files, " if len(paths) > 1 else ""
+    return Row(
+        operation,
+        f"{files}{size / 1e6:.1f} MB",
+        f"{ms(time_)} ({rate:.0f} MB/s)",
+        "reading the files",
+        ms(floor_time),
+        time_ / floor_time,
+        "≥ 100 MB/s",
+        rate >= 100,
+    )
+
+
+def text_rows(data: Path, runs: int) -> list[Row]:
+    sdl = data / generate.SDL_DIR
+    age = data / generate.AGE_FILE
+    return [
+        text_row(
+            "SdlFile().load_directory(dir)",
+            sorted(sdl.glob("*.sdl")),
+            lambda: lumivex.SdlFile().load_directory(str(sdl)),
+            runs,
+        ),
+        text_row("AgeFile.load(path)", [age], lambda: lumivex.AgeFile.load(str(age)), runs),
+    ]
+
+
+def table(rows: list[Row]) -> str:
+    lines = [
+        "| operation | size | median | floor | floor median | ratio | target | met |",
+        "|---|---|---|---|---|---|---|---|",
+    ]
+    for r in rows:
+        lines.append(
+            f"| {r.operation} | {r.size} | {r.time} | {r.floor} | {r.floor_time} "
+            f"| {r.ratio:.2f} | {r.target} | {'yes' if r.met else 'no'} |"
+        )
+    return "\n".join(lines)
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="small data and few runs: a smoke run")
+    parser.add_argument("--runs", type=int, help="runs per operation (default 11, 3 with --quick)")
+    parser.add_argument("--data", type=Path, help="data directory (default build/bench-data/...)")
+    args = parser.parse_args(argv)
+    runs = args.runs or (3 if args.quick else 11)
+    data = args.data or ROOT / "build" / "bench-data" / ("quick" if args.quick else "full")
+    generate.ensure(data, args.quick)
+
+    rows = page_rows(data / generate.PAGE_FILE, runs) + text_rows(data, runs)
+    print(
+        f"Python {platform.python_version()}, {os.cpu_count()} cores; "
+        f"medians of {runs} runs, each floor measured in the same process"
+    )
+    print(table(rows))
+    return 0 if all(r.met for r in rows) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

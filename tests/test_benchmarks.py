@@ -1,0 +1,74 @@
+"""The benchmark suite's smoke mode: its data is valid and its runner reports
+every operation. Timings are not checked."""
+
+import sys
+from pathlib import Path
+
+import lumivex
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "benchmarks"))
+
+import generate  # noqa: E402
+import run  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def data(tmp_path_factory):
+    return generate.ensure(tmp_path_factory.mktemp("bench"), quick=True)
+
+
+def test_page_decodes_and_round_trips(data):
+    path = data / generate.PAGE_FILE
+    page = lumivex.PrpFile.load(str(path))
+    assert page.to_bytes() == path.read_bytes()
+    for name, class_types in run.DECODERS.items():
+        objects = [o for o in page if o.class_type in class_types]
+        assert objects
+        for obj in objects:
+            getattr(obj, name)()
+
+
+def test_text_data_loads(data):
+    sdl = lumivex.SdlFile()
+    assert sdl.load_directory(str(data / generate.SDL_DIR)) == len(sdl) > 0
+    assert len(lumivex.AgeFile.load(str(data / generate.AGE_FILE)).pages) == 2000
+
+
+def files(directory: Path) -> dict[str, bytes]:
+    return {
+        str(p.relative_to(directory)): p.read_bytes() for p in directory.rglob("*") if p.is_file()
+    }
+
+
+def test_data_is_deterministic_and_rebuilt_when_stale(data, tmp_path):
+    again = generate.ensure(tmp_path, quick=True)
+    assert files(again) == files(data)
+    (again / generate.PAGE_FILE).write_bytes(b"")
+    generate.ensure(again, quick=True)
+    assert (again / generate.PAGE_FILE).read_bytes() == b""
+    (again / "manifest.json").write_text("{}")
+    generate.ensure(again, quick=True)
+    assert files(again) == files(data)
+
+
+def test_runner_reports_every_operation(data, capsys):
+    run.main(["--quick", "--runs", "1", "--data", str(data)])
+    operations = [
+        line.split(" | ")[0].lstrip("| ") for line in capsys.readouterr().out.splitlines()[3:]
+    ]
+    assert operations == [
+        "PrpFile.load(path)",
+        "PrpFile.load peak memory",
+        "PrpFile.from_bytes(data)",
+        "f.to_bytes()",
+        "f.save(path)",
+        "f.objects()",
+        "list(f)",
+        "f.objects_of_type(1)",
+        "f.objects_by_name('plLayer')",
+        "f.count_by_type()",
+        *(f"o.{name}()" for name in run.DECODERS),
+        "SdlFile().load_directory(dir)",
+        "AgeFile.load(path)",
+    ]
