@@ -6,7 +6,7 @@
 namespace lumivex {
 namespace {
 
-constexpr std::array<std::string_view, 0x04A1> kClassNames = {
+constexpr std::array<std::string_view, ClassIndex::kLastClassType + 1> kClassNames = {
     "plSceneNode",
     "plSceneObject",
     "hsKeyedObject",

@@ -100,10 +100,15 @@ PyObject* objects_by_name(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* count_by_type(PyObject* self, PyObject*) {
-  std::array<uint32_t, 0x10000> counts{};
-  for (const ObjectKey& key : page_of(self).keys()) ++counts[key.class_type];
-  // Every id without a name counts under the one name "Unknown".
+  // Ids above the table all count as "Unknown", like the unnamed ids in it.
+  std::array<uint64_t, ClassIndex::kLastClassType + 1> counts{};
   uint64_t unknown = 0;
+  for (const ObjectKey& key : page_of(self).keys()) {
+    if (key.class_type <= ClassIndex::kLastClassType)
+      ++counts[key.class_type];
+    else
+      ++unknown;
+  }
   PyObject* dict = PyDict_New();
   if (!dict) return nullptr;
   const auto add = [&](std::string_view name, uint64_t count) {

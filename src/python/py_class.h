@@ -76,7 +76,13 @@ void dealloc(PyObject* self) {
 
 template <class T>
 PyObject* get_property(PyObject* self, void* closure) {
-  return static_cast<const Property<T>*>(closure)->get(unbox<T>(self));
+  // A getter may build C++ values on the way; running out of memory there
+  // must become MemoryError, never escape into the interpreter.
+  try {
+    return static_cast<const Property<T>*>(closure)->get(unbox<T>(self));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
 }
 
 template <class T>
