@@ -17,6 +17,10 @@ struct Record {
 
 using Sink = std::function<void(const Record&)>;
 
+// The emitting modules' targets.
+inline constexpr std::string_view kPageObjectsTarget = "lumivex::resource::prp";
+inline constexpr std::string_view kStateDescriptorTarget = "lumivex::sdl::descriptor";
+
 // The process-wide facade: no sink and maximum level Off by default, so
 // nothing is emitted until a host installs a sink and raises the level.
 void set_sink(Sink sink);

@@ -14,8 +14,6 @@
 namespace lumivex {
 namespace {
 
-constexpr std::string_view kLogTarget = "lumivex::sdl::descriptor";
-
 // Display names, in the order of SdlType.
 constexpr std::array<std::string_view, 19> kTypeNames = {
     "Int",    "Float", "Bool",       "String32", "Key",          "StateDescriptor", "Creatable",
@@ -168,14 +166,14 @@ std::size_t SdlManager::load_directory(const std::string& path) {
       gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
                       std::make_move_iterator(descriptors.end()));
     } catch (const Error& e) {
-      log::write(log::Level::Warn, kLogTarget,
+      log::write(log::Level::Warn, log::kStateDescriptorTarget,
                  [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
     }
   }
   if (error) throw Error(os_error_message(error.value()));
   const std::size_t count = gathered.size();
   add(std::move(gathered));
-  log::write(log::Level::Info, kLogTarget,
+  log::write(log::Level::Info, log::kStateDescriptorTarget,
              [&] { return "Loaded " + std::to_string(count) + " SDL descriptors from " + path; });
   return count;
 }

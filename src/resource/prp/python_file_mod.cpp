@@ -14,8 +14,6 @@
 namespace lumivex {
 namespace {
 
-constexpr const char* kLogTarget = "lumivex::resource::prp";
-
 // Parameter type codes as stored. Two codes hold a counted string; the codes
 // 5 to 12 and 14 to 23 each hold one key reference.
 enum ParamType : uint32_t {
@@ -57,7 +55,7 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
       break;
   }
   if (is_key_type(type)) return read_key_uoid(reader);
-  log::write(log::Level::Warn, kLogTarget,
+  log::write(log::Level::Warn, log::kPageObjectsTarget,
              [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
   return std::monostate{};
 }

@@ -11,8 +11,6 @@
 namespace lumivex {
 namespace {
 
-constexpr const char* kLogTarget = "lumivex::resource::prp";
-
 // Message classes a responder command may hold.
 enum MessageClass : uint16_t {
   kAnimCmdMsg = 0x0206,
@@ -153,13 +151,13 @@ bool read_command(PlasmaRead& reader, ResponderCmd& cmd) {
   try {
     cmd.class_id = reader.read_u16();
     if (read_message(reader, cmd)) return true;
-    log::write(log::Level::Debug, kLogTarget, [&] {
+    log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
       char text[48];
       std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
       return std::string(text);
     });
   } catch (const Error& e) {
-    log::write(log::Level::Debug, kLogTarget, [&] { return "Responder cmd parse error: " + e.message(); });
+    log::write(log::Level::Debug, log::kPageObjectsTarget, [&] { return "Responder cmd parse error: " + e.message(); });
   }
   return false;
 }
