@@ -48,26 +48,3 @@ def test_data_outside_the_page(method):
     class_type, body = DECODERS[method]
     with pytest.raises(OSError, match="^Object data not found$"):
         getattr(prp_object(class_type, body, data_len=1 << 20), method)()
-
-
-@pytest.mark.parametrize(
-    "name",
-    [
-        "SceneObject",
-        "Mipmap",
-        "Material",
-        "Layer",
-        "PythonFileMod",
-        "PythonParam",
-        "ResponderMod",
-        "PhysicalData",
-        "SoundInfo",
-        "AgeFile",
-        "PageEntry",
-        "SdlDescriptor",
-        "SdlVariable",
-    ],
-)
-def test_views_have_no_constructor(name):
-    with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
-        getattr(lumivex, name)()
