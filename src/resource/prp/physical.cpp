@@ -188,9 +188,9 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
 }
 
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
-  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  PlasmaRead reader(object_bytes, 2);
+  reader.skip(2);
   PxPhysicalData data;
   data.name = read_key_name(reader).value_or("");
   skip_synched_object(reader);

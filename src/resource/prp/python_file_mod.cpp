@@ -142,9 +142,9 @@ Overloaded(F...) -> Overloaded<F...>;
 }  // namespace
 
 PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
-  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  PlasmaRead reader(object_bytes, 2);
+  reader.skip(2);
   PythonFileModData data;
   data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);

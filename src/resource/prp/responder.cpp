@@ -165,9 +165,9 @@ bool read_command(PlasmaRead& reader, ResponderCmd& cmd) {
 }  // namespace
 
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
-  if (object_bytes.size() < 2) throw Error(kEndOfData);
+  PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  PlasmaRead reader(object_bytes, 2);
+  reader.skip(2);
   ResponderModData data;
   data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);
