@@ -67,3 +67,23 @@ def test_iterator_outlives_its_file():
     assert len(names) == 25 * len(DECODERS)
     del it, names
     assert live_instances() == before
+
+
+def properties(view) -> dict:
+    names = [n for n, v in vars(type(view)).items() if isinstance(v, type(lumivex.PrpObject.name))]
+    return {n: repr(getattr(view, n)) for n in names} | {"repr": repr(view)}
+
+
+def test_views_own_their_bytes_and_leave_the_page_free():
+    before = live_instances()
+    f = lumivex.PrpFile.from_bytes(decodable_page())
+    objects = [f.objects_of_type(class_type)[0] for class_type, _ in DECODERS.values()]
+    views = [getattr(o, method)() for o, method in zip(objects, DECODERS)]
+    sizes = [len(o.data) for o in objects]
+    shown = [properties(v) for v in views]
+    del f, objects
+    # No file or object is left alive by the views ...
+    assert live_instances() == before
+    # ... which still show, read afresh from their own copy, what they showed.
+    assert [properties(v) for v in views] == shown
+    assert all(sys.getsizeof(v) >= size for v, size in zip(views, sizes))

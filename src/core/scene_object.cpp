@@ -12,13 +12,10 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   skip_key_uoid(reader);
   data.coord_interface_name = read_key_name(reader);
   skip_key_uoid(reader);
-  // The counts come from the data: the lists grow one reference at a time,
-  // so a count larger than the bytes hold ends at the first missing one.
+  // A count larger than the bytes hold ends at the first missing reference.
   const uint32_t first_count = reader.read_u32();
   for (uint32_t i = 0; i < first_count; ++i) skip_key_uoid(reader);
-  const uint32_t modifier_count = reader.read_u32();
-  for (uint32_t i = 0; i < modifier_count; ++i)
-    if (auto name = read_key_name(reader)) data.modifier_names.push_back(std::move(*name));
+  data.modifiers = locate_key_list(reader, reader.read_u32());
   skip_key_uoid(reader);
   return data;
 }

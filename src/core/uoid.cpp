@@ -15,7 +15,7 @@ std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
   }
   uoid.class_type = reader.read_u16();
   uoid.object_id = reader.read_u32();
-  uoid.name = reader.read_safe_string();
+  uoid.name = reader.locate_safe_string();
   if (contents & kHasCloneIds) {
     uoid.clone_id = reader.read_u16();
     reader.read_u16();
@@ -24,32 +24,30 @@ std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
   return uoid;
 }
 
-namespace {
-
-// Steps over a present key record up to its name; returns its contents flags.
-uint8_t skip_to_name(PlasmaRead& reader) {
-  const uint8_t contents = reader.read_u8();
-  // Location sequence and flags, the load mask when flagged, class type and
-  // object id.
-  reader.skip(6 + (contents & kHasLoadMask ? 1 : 0) + 2 + 4);
-  return contents;
+KeyList locate_key_list(PlasmaRead& reader, uint64_t count) {
+  KeyList list;
+  list.offset = reader.position();
+  list.count = count;
+  for (uint64_t i = 0; i < count; ++i) list.present += skip_key_uoid(reader);
+  return list;
 }
 
-}  // namespace
-
-std::optional<std::string> read_key_name(PlasmaRead& reader) {
-  if (reader.read_u8() == 0) return std::nullopt;
-  const uint8_t contents = skip_to_name(reader);
-  std::string name = reader.read_safe_string();
-  if (contents & kHasCloneIds) reader.skip(8);
-  return name;
+std::vector<Uoid> KeyList::present_keys(std::span<const uint8_t> data) const {
+  std::vector<Uoid> keys;
+  keys.reserve(present);
+  PlasmaRead reader(data, offset);
+  for (uint64_t i = 0; i < count; ++i)
+    if (auto key = read_key_uoid(reader)) keys.push_back(*key);
+  return keys;
 }
 
-void skip_key_uoid(PlasmaRead& reader) {
-  if (reader.read_u8() == 0) return;
-  const uint8_t contents = skip_to_name(reader);
-  reader.skip_safe_string();
-  if (contents & kHasCloneIds) reader.skip(8);
+std::vector<std::string> KeyList::present_names(std::span<const uint8_t> data) const {
+  std::vector<std::string> names;
+  names.reserve(present);
+  PlasmaRead reader(data, offset);
+  for (uint64_t i = 0; i < count; ++i)
+    if (auto name = read_key_name(reader)) names.push_back(name->text(data));
+  return names;
 }
 
 ObjectKey read_object_key(PlasmaRead& reader) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "resource/prp/stream.h"
 
@@ -12,7 +13,8 @@ namespace lumivex {
 inline constexpr uint8_t kHasCloneIds = 0x01;
 inline constexpr uint8_t kHasLoadMask = 0x02;
 
-// A key referenced from inside object data.
+// A key referenced from inside object data; its name stays where it is
+// stored until asked for.
 struct Uoid {
   uint32_t location_sequence = 0;
   uint16_t location_flags = 0;
@@ -20,7 +22,7 @@ struct Uoid {
   uint8_t load_mask_lower = 0xFF;
   uint16_t class_type = 0;
   uint32_t object_id = 0;
-  std::string name;
+  StoredString name;
   uint16_t clone_id = 0;
   uint32_t clone_player_id = 0;
 };
@@ -41,10 +43,48 @@ struct ObjectKey {
 
 // A key reference: a presence byte, then a key record when it is non-zero.
 std::optional<Uoid> read_key_uoid(PlasmaRead& reader);
-// Reads exactly what read_key_uoid reads and keeps only the name.
-std::optional<std::string> read_key_name(PlasmaRead& reader);
-// Reads exactly what read_key_uoid reads and keeps nothing.
-void skip_key_uoid(PlasmaRead& reader);
+
+// Steps over a present key record up to its name; returns its contents flags.
+inline uint8_t skip_to_name(PlasmaRead& reader) {
+  const uint8_t contents = reader.read_u8();
+  // Location sequence and flags, the load mask when flagged, class type and
+  // object id.
+  reader.skip(6 + (contents & kHasLoadMask ? 1 : 0) + 2 + 4);
+  return contents;
+}
+
+// Reads exactly what read_key_uoid reads and keeps only where the name lies.
+inline std::optional<StoredString> read_key_name(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return std::nullopt;
+  const uint8_t contents = skip_to_name(reader);
+  const StoredString name = reader.locate_safe_string();
+  if (contents & kHasCloneIds) reader.skip(8);
+  return name;
+}
+
+// Reads exactly what read_key_uoid reads and keeps nothing; true when the
+// reference is present.
+inline bool skip_key_uoid(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return false;
+  const uint8_t contents = skip_to_name(reader);
+  reader.skip_safe_string();
+  if (contents & kHasCloneIds) reader.skip(8);
+  return true;
+}
+
+// A run of key references, present or absent, located in the data it was
+// read from.
+struct KeyList : StoredList<std::optional<Uoid>> {
+  uint64_t present = 0;
+
+  // The present references, in list order.
+  std::vector<Uoid> present_keys(std::span<const uint8_t> data) const;
+  std::vector<std::string> present_names(std::span<const uint8_t> data) const;
+};
+
+// Steps over count key references, failing where reading them would: a count
+// larger than the bytes hold ends at the first missing reference.
+KeyList locate_key_list(PlasmaRead& reader, uint64_t count);
 
 // A key-index entry: a key record (no presence byte), data offset and length.
 ObjectKey read_object_key(PlasmaRead& reader);

@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "python/py_class.h"
+#include "resource/prp/stream.h"
 
 namespace lumivex::py {
 
@@ -73,6 +74,32 @@ C record_of(V C::*);
 template <auto Member>
 PyObject* member(const decltype(record_of(Member))& record) {
   return to_py(record.*Member);
+}
+
+// Located strings shown from a decoded view's bytes: absent as None, or as ""
+// where the view shows no None.
+inline std::string text_or_empty(const std::optional<StoredString>& text, std::span<const uint8_t> bytes) {
+  return text ? text->text(bytes) : std::string();
+}
+template <class V>
+PyObject* located_to_py(const V& value, std::span<const uint8_t> bytes) {
+  if constexpr (std::is_same_v<V, StoredString>) {
+    return new_str(value.text(bytes));
+  } else if constexpr (std::is_same_v<V, std::optional<StoredString>>) {
+    if (!value) Py_RETURN_NONE;
+    return new_str(value->text(bytes));
+  } else {
+    return to_py(value);
+  }
+}
+// The getter of one member of a decoded view's record.
+template <auto Member>
+PyObject* field(const Decoded<decltype(record_of(Member))>& view) {
+  return located_to_py(view.record.*Member, view.bytes);
+}
+template <auto Member>
+PyObject* text_field(const Decoded<decltype(record_of(Member))>& view) {
+  return new_str(text_or_empty(view.record.*Member, view.bytes));
 }
 
 // Argument parsing: each converter sets a TypeError or OverflowError naming

@@ -32,7 +32,7 @@ PyObject* decode_as(PyObject* self, PyObject*) {
   const ObjectRef& object = unbox<ObjectRef>(self);
   const auto bytes = object.page->object_data(*object.key);
   if (!bytes) return object_data_not_found();
-  return guarded(PyExc_ValueError, [&] { return make<Record>(Decode(*bytes)); });
+  return guarded(PyExc_ValueError, [&] { return make_decoded(Decode(*bytes), *bytes); });
 }
 
 }  // namespace lumivex::py

@@ -8,43 +8,30 @@
 namespace lumivex::py {
 namespace {
 
-// What PhysicalData shows of a decoded physical; the shape itself is dropped.
-struct PhysicalDataView {
-  std::string name;
-  float mass = 0;
-  float friction = 0;
-  float restitution = 0;
-  std::string group;
-  std::string bounds_type;
-  uint64_t num_verts = 0;
-  uint64_t num_faces = 0;
-};
+using PhysicalDataView = Decoded<PxPhysicalData>;
 
-PhysicalDataView physical_view(std::span<const uint8_t> object_bytes) {
-  PxPhysicalData data = parse_px_physical(object_bytes);
-  PhysicalDataView view{std::move(data.name),
-                        data.mass,
-                        data.friction,
-                        data.restitution,
-                        phys_group_name(data.group),
-                        phys_bounds_name(data.bounds_type)};
-  if (const auto* hull = std::get_if<PhysHull>(&data.shape)) view.num_verts = hull->vertices.size();
-  if (const auto* mesh = std::get_if<PhysMesh>(&data.shape)) {
-    view.num_verts = mesh->vertices.size();
-    view.num_faces = mesh->indices.size() / 3;
-  }
-  return view;
+uint64_t vertex_count(const PxPhysicalData& data) {
+  if (const auto* hull = std::get_if<PhysHull>(&data.shape)) return hull->vertices.count;
+  if (const auto* mesh = std::get_if<PhysMesh>(&data.shape)) return mesh->vertices.count;
+  return 0;
+}
+
+uint64_t face_count(const PxPhysicalData& data) {
+  if (const auto* mesh = std::get_if<PhysMesh>(&data.shape)) return mesh->indices.count / 3;
+  return 0;
 }
 
 std::string physical_repr(const PhysicalDataView& view) {
-  return "PhysicalData('" + view.name + "', mass=" + format_fixed(view.mass, 1) + ", group=" + view.group +
-         ", bounds=" + view.bounds_type + ", " + std::to_string(view.num_verts) + " verts)";
+  const PxPhysicalData& data = view.record;
+  return "PhysicalData('" + text_or_empty(data.name, view.bytes) + "', mass=" + format_fixed(data.mass, 1) +
+         ", group=" + phys_group_name(data.group) + ", bounds=" + phys_bounds_name(data.bounds_type) + ", " +
+         std::to_string(vertex_count(data)) + " verts)";
 }
 
 }  // namespace
 
 PyObject* as_physical(PyObject* self, PyObject* args) {
-  return decode_as<PhysicalDataView, &physical_view>(self, args);
+  return decode_as<PxPhysicalData, &parse_px_physical>(self, args);
 }
 
 PyTypeObject* create_physical_data_type() {
@@ -52,14 +39,15 @@ PyTypeObject* create_physical_data_type() {
       .qualified_name = "lumivex.PhysicalData",
       .properties =
           {
-              {"name", member<&PhysicalDataView::name>},
-              {"mass", member<&PhysicalDataView::mass>},
-              {"friction", member<&PhysicalDataView::friction>},
-              {"restitution", member<&PhysicalDataView::restitution>},
-              {"group", member<&PhysicalDataView::group>},
-              {"bounds_type", member<&PhysicalDataView::bounds_type>},
-              {"num_verts", member<&PhysicalDataView::num_verts>},
-              {"num_faces", member<&PhysicalDataView::num_faces>},
+              {"name", text_field<&PxPhysicalData::name>},
+              {"mass", field<&PxPhysicalData::mass>},
+              {"friction", field<&PxPhysicalData::friction>},
+              {"restitution", field<&PxPhysicalData::restitution>},
+              {"group", [](const PhysicalDataView& p) { return new_str(phys_group_name(p.record.group)); }},
+              {"bounds_type",
+               [](const PhysicalDataView& p) { return new_str(phys_bounds_name(p.record.bounds_type)); }},
+              {"num_verts", [](const PhysicalDataView& p) { return to_py(vertex_count(p.record)); }},
+              {"num_faces", [](const PhysicalDataView& p) { return to_py(face_count(p.record)); }},
           },
       .repr = physical_repr,
   };

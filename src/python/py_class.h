@@ -3,11 +3,16 @@
 // The one mechanism behind every Python class of the module: an instance is a
 // Python object header followed by one C++ value, and a class is described by
 // a ClassDef listing its read-only properties, methods, repr and extra slots.
+// A decoded view's value is a Decoded record, whose instance also holds a copy
+// of the object's bytes, right after the value in the same allocation.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+#include <cstring>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +21,21 @@ namespace lumivex::py {
 
 template <class T>
 struct Box {
-  PyObject_HEAD T value;
+  PyObject_VAR_HEAD T value;
 };
+
+// A record that locates its strings and lists in the object's bytes, and the
+// view's own copy of those bytes.
+template <class Record>
+struct Decoded {
+  Record record;
+  std::span<const uint8_t> bytes;
+};
+
+template <class T>
+inline constexpr bool is_decoded = false;
+template <class Record>
+inline constexpr bool is_decoded<Decoded<Record>> = true;
 
 template <class T>
 struct Property {
@@ -55,6 +73,20 @@ PyObject* make(T value) {
   if (!self) return nullptr;
   new (&unbox<T>(self)) T(std::move(value));
   return self;
+}
+
+// A new view of record, holding a copy of the object's bytes it was decoded
+// from: one allocation, as for a bytes object.
+template <class Record>
+PyObject* make_decoded(Record record, std::span<const uint8_t> object_bytes) {
+  using T = Decoded<Record>;
+  auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
+  if (!self) return PyErr_NoMemory();
+  PyObject_InitVar(self, type_object<T>, static_cast<Py_ssize_t>(object_bytes.size()));
+  uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
+  if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
+  new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), {copy, object_bytes.size()}};
+  return reinterpret_cast<PyObject*>(self);
 }
 
 // A method of any C signature, as the method table stores it.
@@ -125,7 +157,9 @@ PyTypeObject* create_type(const ClassDef<T>& def) {
   slots.push_back({0, nullptr});
 
   static_assert(sizeof(Box<T>) <= static_cast<std::size_t>(PY_SSIZE_T_MAX));
-  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), 0, Py_TPFLAGS_DEFAULT, slots.data()};
+  // A decoded view's size counts its copy of the bytes, one byte per item.
+  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), is_decoded<T> ? 1 : 0, Py_TPFLAGS_DEFAULT,
+                      slots.data()};
   auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
   type_object<T> = type;
   return type;

@@ -13,14 +13,7 @@ struct PythonParamView {
   std::string value;
 };
 
-struct PythonFileModView {
-  std::string name;
-  std::string python_file;
-  std::vector<std::string> receiver_names;
-  // Rendered when the params list is read: a decode that never reads it
-  // pays nothing for them.
-  std::vector<PythonParam> params;
-};
+using PythonFileModView = Decoded<PythonFileModData>;
 
 }  // namespace
 
@@ -29,30 +22,25 @@ inline constexpr bool is_view_record<PythonParamView> = true;
 
 namespace {
 
-PythonFileModView python_file_mod_view(std::span<const uint8_t> object_bytes) {
-  PythonFileModData data = parse_python_file_mod(object_bytes);
-  PythonFileModView view;
-  if (data.self_key) view.name = std::move(data.self_key->name);
-  view.python_file = std::move(data.python_file);
-  view.receiver_names.reserve(data.receivers.size());
-  for (Uoid& receiver : data.receivers) view.receiver_names.push_back(std::move(receiver.name));
-  view.params = std::move(data.params);
-  return view;
+std::string python_file_mod_name(const PythonFileModView& view) {
+  return view.record.self_key ? view.record.self_key->name.text(view.bytes) : std::string();
 }
 
+// Each parameter is read again and rendered when the list is asked for: a
+// decode that never reads it pays nothing for them.
 PyObject* param_list(const PythonFileModView& view) {
   return guarded(PyExc_ValueError, [&] {
     std::vector<PythonParamView> params;
-    params.reserve(view.params.size());
-    for (const PythonParam& param : view.params)
-      params.push_back({param.id, param_value_debug(param.value), param_value_text(param.value)});
+    for (const PythonParam& param : view.record.read_params(view.bytes))
+      params.push_back(
+          {param.id, param_value_debug(param.value, view.bytes), param_value_text(param.value, view.bytes)});
     return to_py(params);
   });
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
-  return "PythonFileMod('" + view.name + "', file='" + view.python_file + "', " + std::to_string(view.params.size()) +
-         " params)";
+  return "PythonFileMod('" + python_file_mod_name(view) + "', file='" + view.record.python_file.text(view.bytes) +
+         "', " + std::to_string(view.record.params.count) + " params)";
 }
 
 std::string python_param_repr(const PythonParamView& param) {
@@ -62,7 +50,7 @@ std::string python_param_repr(const PythonParamView& param) {
 }  // namespace
 
 PyObject* as_python_file_mod(PyObject* self, PyObject* args) {
-  return decode_as<PythonFileModView, &python_file_mod_view>(self, args);
+  return decode_as<PythonFileModData, &parse_python_file_mod>(self, args);
 }
 
 PyTypeObject* create_python_file_mod_type() {
@@ -70,9 +58,10 @@ PyTypeObject* create_python_file_mod_type() {
       .qualified_name = "lumivex.PythonFileMod",
       .properties =
           {
-              {"name", member<&PythonFileModView::name>},
-              {"python_file", member<&PythonFileModView::python_file>},
-              {"receiver_names", member<&PythonFileModView::receiver_names>},
+              {"name", [](const PythonFileModView& m) { return new_str(python_file_mod_name(m)); }},
+              {"python_file", field<&PythonFileModData::python_file>},
+              {"receiver_names",
+               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.bytes)); }},
               {"params", param_list},
           },
       .repr = python_file_mod_repr,

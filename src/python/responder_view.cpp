@@ -5,29 +5,21 @@
 namespace lumivex::py {
 namespace {
 
-// What ResponderMod shows of a decoded responder.
-struct ResponderModView {
-  std::string name;
-  uint64_t num_states = 0;
-  uint8_t cur_state = 0;
-  bool enabled = false;
-};
+using ResponderModView = Decoded<ResponderModData>;
 
-ResponderModView responder_view(std::span<const uint8_t> object_bytes) {
-  ResponderModData data = parse_responder_modifier(object_bytes);
-  return {data.self_key ? std::move(data.self_key->name) : std::string(), data.states.size(), data.cur_state,
-          data.enabled};
+std::string responder_name(const ResponderModView& view) {
+  return view.record.self_key ? view.record.self_key->name.text(view.bytes) : std::string();
 }
 
 std::string responder_repr(const ResponderModView& view) {
-  return "ResponderMod('" + view.name + "', " + std::to_string(view.num_states) +
-         " states, enabled=" + (view.enabled ? "true" : "false") + ")";
+  return "ResponderMod('" + responder_name(view) + "', " + std::to_string(view.record.states.count) +
+         " states, enabled=" + (view.record.enabled ? "true" : "false") + ")";
 }
 
 }  // namespace
 
 PyObject* as_responder(PyObject* self, PyObject* args) {
-  return decode_as<ResponderModView, &responder_view>(self, args);
+  return decode_as<ResponderModData, &parse_responder_modifier>(self, args);
 }
 
 PyTypeObject* create_responder_mod_type() {
@@ -35,10 +27,10 @@ PyTypeObject* create_responder_mod_type() {
       .qualified_name = "lumivex.ResponderMod",
       .properties =
           {
-              {"name", member<&ResponderModView::name>},
-              {"num_states", member<&ResponderModView::num_states>},
-              {"cur_state", member<&ResponderModView::cur_state>},
-              {"enabled", member<&ResponderModView::enabled>},
+              {"name", [](const ResponderModView& r) { return new_str(responder_name(r)); }},
+              {"num_states", [](const ResponderModView& r) { return to_py(r.record.states.count); }},
+              {"cur_state", field<&ResponderModData::cur_state>},
+              {"enabled", field<&ResponderModData::enabled>},
           },
       .repr = responder_repr,
   };

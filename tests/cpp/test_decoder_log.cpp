@@ -50,8 +50,10 @@ std::vector<uint8_t> responder(uint16_t class_id, std::vector<uint8_t> body) {
   return object(0x007C, rest);
 }
 
-void check_stopped(const ResponderModData& data) {
-  CHECK(data.states.size() == 1 && data.states[0].commands.empty());
+void check_stopped(const std::vector<uint8_t>& bytes) {
+  const ResponderModData data = parse_responder_modifier(bytes);
+  const auto states = data.read_states(bytes);
+  CHECK(states.size() == 1 && states[0].commands.count == 0);
   CHECK(data.cur_state == 0 && data.enabled && data.last_byte == 1);
 }
 
@@ -59,21 +61,23 @@ void check_stopped(const ResponderModData& data) {
 
 TEST(unknown_parameter_type_is_a_warning) {
   CapturedLog log(log::Level::Trace);
-  const PythonFileModData data = parse_python_file_mod(python_file_mod(0xFFFFFFFB));
-  CHECK(data.params.size() == 1 && std::holds_alternative<std::monostate>(data.params[0].value));
+  const auto bytes = python_file_mod(0xFFFFFFFB);
+  const auto params = parse_python_file_mod(bytes).read_params(bytes);
+  CHECK(params.size() == 1 && std::holds_alternative<std::monostate>(params[0].value));
+  // Reading the list again does not log again.
   CHECK(log.has_one(log::Level::Warn, "Unknown plPythonParameter type -5"));
 }
 
 TEST(responder_stopping_early_is_a_debug_record) {
   {
     CapturedLog log(log::Level::Debug);
-    check_stopped(parse_responder_modifier(responder(0x0001, {3, 1, 0})));
+    check_stopped(responder(0x0001, {3, 1, 0}));
     CHECK(log.has_one(log::Level::Debug, "Unknown responder command class 0x0001"));
   }
   {
     CapturedLog log(log::Level::Debug);
     // A plResponderMsg whose message base ends after its absent sender.
-    check_stopped(parse_responder_modifier(responder(0x0306, {0})));
+    check_stopped(responder(0x0306, {0}));
     CHECK(log.has_one(log::Level::Debug, "Responder cmd parse error: failed to fill whole buffer"));
   }
 }

@@ -18,16 +18,16 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");
   LayerStateData layer;
-  layer.name = read_key_name(reader).value_or("");
-  SynchedObjectData::read(reader);
+  layer.name = read_key_name(reader);
+  skip_synched_object(reader);
   skip_key_uoid(reader);
   layer.blend_flags = reader.read_u32();
   reader.read_u32();
   layer.shade_flags = reader.read_u32();
   layer.z_flags = reader.read_u32();
   layer.misc_flags = reader.read_u32();
-  layer.transform_present = reader.read_u8() != 0;
-  if (layer.transform_present) read_floats(reader, layer.transform);
+  // A presence byte, then sixteen floats when it is non-zero.
+  if (reader.read_u8() != 0) reader.skip(16 * 4);
   read_floats(reader, layer.preshade_color);
   read_floats(reader, layer.runtime_color);
   read_floats(reader, layer.ambient_color);

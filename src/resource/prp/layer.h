@@ -4,22 +4,20 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
+
+#include "resource/prp/stream.h"
 
 namespace lumivex {
 
 // The render state of one texturing stage. Colours are red, green, blue,
-// alpha as stored.
+// alpha as stored; names are located in the object's bytes.
 struct LayerStateData {
-  std::string name;
-  std::optional<std::string> texture_name;
+  std::optional<StoredString> name;
+  std::optional<StoredString> texture_name;
   std::array<float, 4> preshade_color{};
   std::array<float, 4> runtime_color{};
   std::array<float, 4> ambient_color{};
   std::array<float, 4> specular_color{};
-  bool transform_present = false;
-  // Meaningful only when transform_present is set.
-  std::array<float, 16> transform{};
   uint32_t blend_flags = 0;
   uint32_t shade_flags = 0;
   uint32_t z_flags = 0;
@@ -29,7 +27,8 @@ struct LayerStateData {
   uint8_t uv_channel = 0;  // the low byte of uvw_source
 };
 
-// Decodes a layer from its whole object data, class index included.
+// Decodes a layer from its whole object data, class index included. The
+// transform matrix, present or not, is read over: nothing shows it.
 LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes);
 
 }  // namespace lumivex

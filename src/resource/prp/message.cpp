@@ -13,11 +13,7 @@ constexpr uint64_t kCallbackTail = 12;
 MsgBase read_msg_base(PlasmaRead& reader) {
   MsgBase msg;
   msg.sender = read_key_uoid(reader);
-  // The count is not trusted for a reservation: every reference takes at
-  // least one byte, so the loop ends at the data's end.
-  const uint32_t count = reader.read_u32();
-  for (uint32_t i = 0; i < count; ++i)
-    if (auto receiver = read_key_uoid(reader)) msg.receivers.push_back(std::move(*receiver));
+  msg.receivers = locate_key_list(reader, reader.read_u32());
   reader.skip(kMsgBaseTail);
   return msg;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <optional>
-#include <vector>
 
 #include "core/uoid.h"
 #include "resource/prp/stream.h"
@@ -11,7 +10,7 @@ namespace lumivex {
 // The prefix every stored engine message begins with.
 struct MsgBase {
   std::optional<Uoid> sender;
-  std::vector<Uoid> receivers;  // absent references are left out
+  KeyList receivers;  // its present references are the message's receivers
 };
 
 // Both read at the reader's position and leave it just after what they read.

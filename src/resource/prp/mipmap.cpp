@@ -20,7 +20,7 @@ MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);
   MipmapData mipmap;
-  mipmap.name = read_key_name(reader).value_or("");
+  mipmap.name = read_key_name(reader);
   const uint8_t version = reader.read_u8();
   if (version != kBitmapVersion) throw Error("Unsupported bitmap version: " + std::to_string(version));
   // Two bytes and a 16-bit value this reader has no use for.
@@ -37,8 +37,7 @@ MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   mipmap.total_size = reader.read_u32();
   mipmap.num_levels = reader.read_u8();
   // The stored size is only a claim: take what the object actually holds.
-  const auto pixels = reader.read_bytes(std::min<uint64_t>(mipmap.total_size, reader.remaining()));
-  mipmap.pixel_data.assign(pixels.begin(), pixels.end());
+  mipmap.pixel_data = reader.locate_bytes(std::min<uint64_t>(mipmap.total_size, reader.remaining()));
   return mipmap;
 }
 

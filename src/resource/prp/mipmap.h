@@ -1,15 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
-#include <string>
-#include <vector>
+
+#include "resource/prp/stream.h"
 
 namespace lumivex {
 
-// A texture's header values and its stored pixel bytes, undecoded.
+// A texture's header values and where its name and stored pixel bytes lie.
 struct MipmapData {
-  std::string name;
+  std::optional<StoredString> name;
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t num_levels = 0;
@@ -17,7 +18,7 @@ struct MipmapData {
   uint8_t dxt_type = 0;
   // As stored; pixel_data may be shorter when the object ends early.
   uint32_t total_size = 0;
-  std::vector<uint8_t> pixel_data;
+  ByteRange pixel_data;
 };
 
 // Decodes a mipmap from its whole object data; the class index is stepped

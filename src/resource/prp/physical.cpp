@@ -42,24 +42,16 @@ Vector3 read_vector(PlasmaRead& reader) {
   return v;
 }
 
-// The list is taken as one block, so a short list fails before anything is
-// allocated for it, as reading it element by element would fail at its end.
-std::vector<Vector3> read_vertices(PlasmaRead& reader, uint32_t count) {
-  PlasmaRead block(reader.read_bytes(uint64_t{count} * 12));
-  std::vector<Vector3> vertices(count);
-  for (Vector3& v : vertices) v = read_vector(block);
-  return vertices;
+// The list is stepped over as one block, so a short list fails where
+// reading it element by element would fail, at its end.
+StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count) {
+  return {reader.locate_bytes(uint64_t{count} * 12).offset, count};
 }
 
-// Reads 3 × triangles indices of width bytes each, widened to u32, as one
-// block like the vertices.
-std::vector<uint32_t> read_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
+// 3 × triangles indices of width bytes each, as one block like the vertices.
+StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
   const uint64_t count = uint64_t{triangles} * 3;
-  PlasmaRead block(reader.read_bytes(count * width));
-  std::vector<uint32_t> indices(count);
-  for (uint32_t& index : indices)
-    index = width == 1 ? block.read_u8() : width == 2 ? block.read_u16() : block.read_u32();
-  return indices;
+  return {reader.locate_bytes(count * width).offset, count};
 }
 
 void expect_tag(PlasmaRead& reader, const std::array<uint8_t, 4>& tag, std::string_view tag_name) {
@@ -80,7 +72,7 @@ PhysHull read_cooked_hull(PlasmaRead& reader) {
   const uint32_t record_count = reader.read_u32();
   const uint32_t data_size = reader.read_u32();
   reader.skip(4);
-  PhysHull hull{read_vertices(reader, vertex_count)};
+  PhysHull hull{locate_vertices(reader, vertex_count)};
 
   const uint32_t polygon_max = reader.read_u32();
   reader.seek_forward(uint64_t{polygon_count} * 3 * dependent_width(polygon_max));
@@ -117,9 +109,9 @@ PhysMesh read_cooked_mesh(PlasmaRead& reader) {
   const uint32_t vertex_count = reader.read_u32();
   const uint32_t triangle_count = reader.read_u32();
   PhysMesh mesh;
-  mesh.vertices = read_vertices(reader, vertex_count);
-  const uint64_t index_width = (flags & kMeshByteIndices) ? 1 : (flags & kMeshShortIndices) ? 2 : 4;
-  mesh.indices = read_indices(reader, triangle_count, index_width);
+  mesh.vertices = locate_vertices(reader, vertex_count);
+  mesh.index_width = (flags & kMeshByteIndices) ? 1 : (flags & kMeshShortIndices) ? 2 : 4;
+  mesh.indices = locate_indices(reader, triangle_count, mesh.index_width);
 
   const uint64_t triangles = triangle_count;
   if (flags & kMeshHasMaterials) reader.seek_forward(triangles * 2);
@@ -138,6 +130,16 @@ PhysMesh read_cooked_mesh(PlasmaRead& reader) {
 }
 
 }  // namespace
+
+std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, std::span<const uint8_t> data) {
+  return vertices.read(data, read_vector);
+}
+
+std::vector<uint32_t> PhysMesh::read_indices(std::span<const uint8_t> data) const {
+  return indices.read(data, [width = index_width](PlasmaRead& reader) -> uint32_t {
+    return width == 1 ? reader.read_u8() : width == 2 ? reader.read_u16() : reader.read_u32();
+  });
+}
 
 PhysBoundsType read_phys_bounds(uint8_t value) {
   if (value < static_cast<uint8_t>(PhysBoundsType::Box) || value > static_cast<uint8_t>(PhysBoundsType::Explicit))
@@ -171,10 +173,10 @@ void read_cooked_suffix(PlasmaRead& reader) {
 PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
   const uint32_t magic = reader.read_u32();
   if (magic == kUncookedMagic) {
-    std::vector<Vector3> vertices = read_vertices(reader, reader.read_u32());
-    if (hull) return PhysHull{std::move(vertices)};
+    const StoredList<Vector3> vertices = locate_vertices(reader, reader.read_u32());
+    if (hull) return PhysHull{vertices};
     const uint32_t triangle_count = reader.read_u32();
-    return PhysMesh{std::move(vertices), read_indices(reader, triangle_count, 4)};
+    return PhysMesh{vertices, locate_indices(reader, triangle_count, 4), 4};
   }
   if (magic == kCookedMagic) {
     if (hull) return read_cooked_hull(reader);
@@ -192,7 +194,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   // The class index is not examined.
   reader.skip(2);
   PxPhysicalData data;
-  data.name = read_key_name(reader).value_or("");
+  data.name = read_key_name(reader);
   skip_synched_object(reader);
 
   data.mass = reader.read_f32();

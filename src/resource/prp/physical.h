@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
-#include <string>
 #include <variant>
 #include <vector>
 
@@ -46,17 +46,23 @@ struct PhysBox {
   Vector3 dimensions;
   Vector3 offset;
 };
+// Vertex and index lists are located in the object's bytes and read when
+// asked for.
 struct PhysHull {
-  std::vector<Vector3> vertices;
+  StoredList<Vector3> vertices;
 };
 struct PhysMesh {
-  std::vector<Vector3> vertices;
-  std::vector<uint32_t> indices;  // three per triangle
+  StoredList<Vector3> vertices;
+  StoredList<uint32_t> indices;  // three per triangle
+  uint8_t index_width = 4;       // bytes per stored index: 1, 2 or 4
+
+  std::vector<uint32_t> read_indices(std::span<const uint8_t> data) const;
 };
+std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, std::span<const uint8_t> data);
 using PhysShapeData = std::variant<PhysSphere, PhysBox, PhysHull, PhysMesh>;
 
 struct PxPhysicalData {
-  std::string name;  // empty when the own key reference is absent
+  std::optional<StoredString> name;
   PhysShapeData shape;
   Quaternion rotation;
   float mass = 0;

@@ -27,13 +27,22 @@ enum ParamType : uint32_t {
 
 bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 14 && type <= 23); }
 
+bool is_known_type(uint32_t type) {
+  return (type >= kParamInt && type <= kParamString) || type == kParamText || type == kParamNone || is_key_type(type);
+}
+
 // A u32 length that counts a terminator, then the text, then the terminator,
 // which is stepped over unseen.
-std::string read_counted_string(PlasmaRead& reader) {
+ByteRange locate_counted_string(PlasmaRead& reader) {
   const uint32_t length = reader.read_u32();
-  if (length == 0) return {};
-  const auto bytes = reader.read_bytes(length - 1);
+  if (length == 0) return {reader.position(), 0};
+  const ByteRange text = reader.locate_bytes(length - 1);
   reader.skip(1);
+  return text;
+}
+
+std::string counted_string_text(const ByteRange& range, std::span<const uint8_t> object_bytes) {
+  const auto bytes = range.in(object_bytes);
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return is_valid_utf8(text) ? std::string(text) : utf8_replace_invalid(text);
 }
@@ -48,16 +57,38 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
       return reader.read_u32() != 0;
     case kParamString:
     case kParamText:
-      return read_counted_string(reader);
+      return locate_counted_string(reader);
     case kParamNone:
       return std::monostate{};
     default:
       break;
   }
   if (is_key_type(type)) return read_key_uoid(reader);
-  log::write(log::Level::Warn, log::kPageObjectsTarget,
-             [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
   return std::monostate{};
+}
+
+// Steps over what read_param_value reads, failing where it would.
+void skip_param_value(PlasmaRead& reader, uint32_t type) {
+  switch (type) {
+    case kParamInt:
+    case kParamFloat:
+    case kParamBool:
+      reader.skip(4);
+      return;
+    case kParamString:
+    case kParamText:
+      locate_counted_string(reader);
+      return;
+    default:
+      if (is_key_type(type)) skip_key_uoid(reader);
+  }
+}
+
+PythonParam read_param(PlasmaRead& reader) {
+  PythonParam param;
+  param.id = reader.read_u32();
+  param.value = read_param_value(reader, reader.read_u32());
+  return param;
 }
 
 // The shortest decimal digits that read back to the same float, and the
@@ -124,11 +155,11 @@ std::string float_debug(float value) {
   return out + "e" + std::to_string(d.point - 1);
 }
 
-std::string uoid_debug(const Uoid& uoid) {
+std::string uoid_debug(const Uoid& uoid, std::span<const uint8_t> object_bytes) {
   char head[96];
   std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", uoid.location_sequence,
                 static_cast<unsigned>(uoid.location_flags), static_cast<unsigned>(uoid.class_type), uoid.object_id);
-  return head + debug_quote(uoid.name) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
+  return head + debug_quote(uoid.name.text(object_bytes)) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
          std::to_string(uoid.clone_id) + "])";
 }
 
@@ -149,51 +180,54 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);
   skip_bit_vector(reader);
-  data.python_file = reader.read_safe_string();
+  data.python_file = reader.locate_safe_string();
+  data.receivers = locate_key_list(reader, reader.read_u32());
 
-  // Every element takes at least one byte, so the loops end at the data's
-  // end; the receivers' count is not trusted for a reservation.
-  const uint32_t receiver_count = reader.read_u32();
-  for (uint32_t i = 0; i < receiver_count; ++i)
-    if (auto receiver = read_key_uoid(reader)) data.receivers.push_back(std::move(*receiver));
-
-  // A parameter takes at least its id and type code: room is made for as
-  // many as the bytes left can hold, and each is read in place.
-  const uint32_t param_count = reader.read_u32();
-  data.params.reserve(std::min<uint64_t>(param_count, reader.remaining() / 8));
-  for (uint32_t i = 0; i < param_count; ++i) {
-    PythonParam& param = data.params.emplace_back();
-    param.id = reader.read_u32();
+  // Every parameter is read to find where the next one starts; the list is
+  // read again, without the warnings, when asked for.
+  data.params.count = reader.read_u32();
+  data.params.offset = reader.position();
+  for (uint64_t i = 0; i < data.params.count; ++i) {
+    reader.skip(4);
     const uint32_t type = reader.read_u32();
-    param.value = read_param_value(reader, type);
+    if (!is_known_type(type))
+      log::write(log::Level::Warn, log::kPageObjectsTarget,
+                 [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+    skip_param_value(reader, type);
   }
   return data;
 }
 
-std::string param_value_text(const PythonParamValue& value) {
-  return std::visit(Overloaded{
-                        [](std::monostate) -> std::string { return "None"; },
-                        [](int32_t v) { return std::to_string(v); },
-                        [](float v) { return float_text(v); },
-                        [](bool v) -> std::string { return v ? "true" : "false"; },
-                        [](const std::string& v) { return v; },
-                        [](const std::optional<Uoid>& v) -> std::string { return v ? v->name : "None"; },
-                    },
-                    value);
+std::vector<PythonParam> PythonFileModData::read_params(std::span<const uint8_t> object_bytes) const {
+  return params.read(object_bytes, read_param);
 }
 
-std::string param_value_debug(const PythonParamValue& value) {
-  return std::visit(Overloaded{
-                        [](std::monostate) -> std::string { return "None"; },
-                        [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
-                        [](float v) { return "Float(" + float_debug(v) + ")"; },
-                        [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
-                        [](const std::string& v) { return "String(" + debug_quote(v) + ")"; },
-                        [](const std::optional<Uoid>& v) -> std::string {
-                          return v ? "Key(Some(" + uoid_debug(*v) + "))" : "Key(None)";
-                        },
-                    },
-                    value);
+std::string param_value_text(const PythonParamValue& value, std::span<const uint8_t> object_bytes) {
+  return std::visit(
+      Overloaded{
+          [](std::monostate) -> std::string { return "None"; },
+          [](int32_t v) { return std::to_string(v); },
+          [](float v) { return float_text(v); },
+          [](bool v) -> std::string { return v ? "true" : "false"; },
+          [&](const ByteRange& v) { return counted_string_text(v, object_bytes); },
+          [&](const std::optional<Uoid>& v) -> std::string { return v ? v->name.text(object_bytes) : "None"; },
+      },
+      value);
+}
+
+std::string param_value_debug(const PythonParamValue& value, std::span<const uint8_t> object_bytes) {
+  return std::visit(
+      Overloaded{
+          [](std::monostate) -> std::string { return "None"; },
+          [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
+          [](float v) { return "Float(" + float_debug(v) + ")"; },
+          [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
+          [&](const ByteRange& v) { return "String(" + debug_quote(counted_string_text(v, object_bytes)) + ")"; },
+          [&](const std::optional<Uoid>& v) -> std::string {
+            return v ? "Key(Some(" + uoid_debug(*v, object_bytes) + "))" : "Key(None)";
+          },
+      },
+      value);
 }
 
 }  // namespace lumivex

@@ -11,19 +11,24 @@
 
 namespace lumivex {
 
-// A parameter's value: None (std::monostate), Int, Float, Bool, String or Key.
-using PythonParamValue = std::variant<std::monostate, int32_t, float, bool, std::string, std::optional<Uoid>>;
+// A parameter's value: None (std::monostate), Int, Float, Bool, String (the
+// bytes of its text, located in the object's bytes) or Key.
+using PythonParamValue = std::variant<std::monostate, int32_t, float, bool, ByteRange, std::optional<Uoid>>;
 
 struct PythonParam {
   uint32_t id = 0;
   PythonParamValue value;
 };
 
+// Strings, names and lists are located in the object's bytes; the functions
+// that show them take those bytes.
 struct PythonFileModData {
   std::optional<Uoid> self_key;
-  std::string python_file;
-  std::vector<Uoid> receivers;  // absent references are left out
-  std::vector<PythonParam> params;
+  StoredString python_file;
+  KeyList receivers;  // its present references are the receivers
+  StoredList<PythonParam> params;
+
+  std::vector<PythonParam> read_params(std::span<const uint8_t> object_bytes) const;
 };
 
 // One plPythonFileMod object's complete bytes, class index included. An
@@ -31,9 +36,9 @@ struct PythonFileModData {
 PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes);
 
 // The value as text: 3, 0.5, true, the string, a key's name, None.
-std::string param_value_text(const PythonParamValue& value);
+std::string param_value_text(const PythonParamValue& value, std::span<const uint8_t> object_bytes);
 // The value with its kind: Int(3), Float(0.5), Bool(true), String("s"),
 // Key(Some(Uoid(...))), None.
-std::string param_value_debug(const PythonParamValue& value);
+std::string param_value_debug(const PythonParamValue& value, std::span<const uint8_t> object_bytes);
 
 }  // namespace lumivex

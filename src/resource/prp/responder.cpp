@@ -57,15 +57,20 @@ void read_notify_events(PlasmaRead& reader) {
   }
 }
 
-void read_one_shot_callbacks(PlasmaRead& reader, std::vector<OneShotCallback>& callbacks) {
-  const uint32_t count = reader.read_u32();
-  for (uint32_t i = 0; i < count; ++i) {
-    OneShotCallback callback;
-    callback.name = reader.read_safe_string();
-    callback.key = read_key_uoid(reader);
-    callback.value = reader.read_u16();
-    callbacks.push_back(std::move(callback));
-  }
+OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
+  OneShotCallback callback;
+  callback.name = reader.locate_safe_string();
+  callback.key = read_key_uoid(reader);
+  callback.value = reader.read_u16();
+  return callback;
+}
+
+StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
+  StoredList<OneShotCallback> callbacks;
+  callbacks.count = reader.read_u32();
+  callbacks.offset = reader.position();
+  for (uint64_t i = 0; i < callbacks.count; ++i) read_one_shot_callback(reader);
+  return callbacks;
 }
 
 // The message of a command whose class id has been read; false when the class
@@ -76,8 +81,8 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       cmd.receivers = read_msg_with_callbacks(reader).receivers;
       cmd.anim_command_word = read_bit_vector(reader);
       reader.skip(28);
-      cmd.name = reader.read_safe_string();
-      reader.read_safe_string();
+      cmd.name = reader.locate_safe_string();
+      reader.skip_safe_string();
       return true;
     case kCameraMsg:
       cmd.receivers = read_msg_base(reader).receivers;
@@ -120,13 +125,13 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
       return true;
     case kOneShotMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      read_one_shot_callbacks(reader, cmd.one_shot_callbacks);
+      cmd.one_shot_callbacks = locate_one_shot_callbacks(reader);
       return true;
     case kAGCmdMsg:
       cmd.receivers = read_msg_base(reader).receivers;
       skip_bit_vector(reader);
       reader.skip(16);
-      cmd.name = reader.read_safe_string();
+      cmd.name = reader.locate_safe_string();
       return true;
     case kExcludeRegionMsg:
       cmd.receivers = read_msg_base(reader).receivers;
@@ -146,23 +151,67 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
 }
 
 // Reads a command up to, not including, its wait_on byte into cmd; false
-// when it cannot be read, which ends decoding early.
-bool read_command(PlasmaRead& reader, ResponderCmd& cmd) {
+// when it cannot be read, which ends decoding early. Only the decode logs the
+// stop: reading the lists again meets it again.
+bool read_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   try {
     cmd.class_id = reader.read_u16();
     if (read_message(reader, cmd)) return true;
-    log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
-      char text[48];
-      std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
-      return std::string(text);
-    });
+    if (log_stop)
+      log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
+        char text[48];
+        std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
+        return std::string(text);
+      });
   } catch (const Error& e) {
-    log::write(log::Level::Debug, log::kPageObjectsTarget, [&] { return "Responder cmd parse error: " + e.message(); });
+    if (log_stop)
+      log::write(log::Level::Debug, log::kPageObjectsTarget,
+                 [&] { return "Responder cmd parse error: " + e.message(); });
   }
   return false;
 }
 
+// Reads a state into state; false when one of its commands cannot be read.
+bool read_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+  state.value_a = reader.read_u8();
+  state.value_b = reader.read_u8();
+  const uint8_t command_count = reader.read_u8();
+  state.commands.offset = reader.position();
+  // The commands are read only to find where the next one starts; one
+  // scratch record serves them all.
+  ResponderCmd cmd;
+  for (unsigned c = 0; c < command_count; ++c) {
+    if (!read_command(reader, cmd, log_stop)) return false;
+    reader.read_u8();  // wait_on
+    ++state.commands.count;
+  }
+  const uint8_t wait_count = reader.read_u8();
+  reader.skip(uint64_t{wait_count} * 2);
+  return true;
+}
+
 }  // namespace
+
+std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(std::span<const uint8_t> object_bytes) const {
+  return one_shot_callbacks.read(object_bytes, read_one_shot_callback);
+}
+
+std::vector<ResponderCmd> ResponderState::read_commands(std::span<const uint8_t> object_bytes) const {
+  return commands.read(object_bytes, [](PlasmaRead& reader) {
+    ResponderCmd cmd;
+    read_command(reader, cmd, false);
+    cmd.wait_on = reader.read_u8();
+    return cmd;
+  });
+}
+
+std::vector<ResponderState> ResponderModData::read_states(std::span<const uint8_t> object_bytes) const {
+  return states.read(object_bytes, [](PlasmaRead& reader) {
+    ResponderState state;
+    read_state(reader, state, false);
+    return state;
+  });
+}
 
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
@@ -174,27 +223,12 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   skip_bit_vector(reader);
 
   const uint8_t state_count = reader.read_u8();
-  // States and commands are read in place, where they stay, in lists made
-  // large enough first: a state takes at least 4 bytes and a command 3.
-  data.states.reserve(std::min<uint64_t>(state_count, reader.remaining() / 4));
+  data.states.offset = reader.position();
   for (unsigned s = 0; s < state_count; ++s) {
-    ResponderState& state = data.states.emplace_back();
-    state.value_a = reader.read_u8();
-    state.value_b = reader.read_u8();
-    const uint8_t command_count = reader.read_u8();
-    state.commands.reserve(std::min<uint64_t>(command_count, reader.remaining() / 3));
-    for (unsigned c = 0; c < command_count; ++c) {
-      ResponderCmd& cmd = state.commands.emplace_back();
-      if (!read_command(reader, cmd)) {
-        // Stopped: the state keeps the commands before this one, and the
-        // trailer keeps its defaults.
-        state.commands.pop_back();
-        return data;
-      }
-      cmd.wait_on = reader.read_u8();
-    }
-    const uint8_t wait_count = reader.read_u8();
-    reader.skip(uint64_t{wait_count} * 2);
+    ResponderState state;
+    ++data.states.count;
+    // Stopped: the trailer keeps its defaults.
+    if (!read_state(reader, state, true)) return data;
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;

@@ -10,8 +10,10 @@
 
 namespace lumivex {
 
+// Names, key lists and the lists of states, commands and callbacks are
+// located in the object's bytes; each list is read again when asked for.
 struct OneShotCallback {
-  std::string name;
+  StoredString name;
   std::optional<Uoid> key;
   uint16_t value = 0;
 };
@@ -21,31 +23,40 @@ struct OneShotCallback {
 struct ResponderCmd {
   uint16_t class_id = 0;
   uint8_t wait_on = 0;
-  std::vector<Uoid> receivers;
-  std::vector<Uoid> notify_receivers;
-  std::vector<OneShotCallback> one_shot_callbacks;
-  std::optional<std::string> name;
+  KeyList receivers;
+  KeyList notify_receivers;
+  StoredList<OneShotCallback> one_shot_callbacks;
+  std::optional<StoredString> name;
   uint32_t anim_command_word = 0;
   uint32_t sound_command_word = 0;
   uint32_t sound_value = 0xFFFFFFFF;
   uint32_t timer_value = 0xFFFFFFFF;
   float timer_time = 0.0f;
   uint32_t enable_command_word = 0;
+
+  std::vector<OneShotCallback> read_one_shot_callbacks(std::span<const uint8_t> object_bytes) const;
 };
 
+// The commands are those read whole; a command that could not be read, and
+// everything after it, is not among them.
 struct ResponderState {
-  std::vector<ResponderCmd> commands;
+  StoredList<ResponderCmd> commands;
   uint8_t value_a = 0;
   uint8_t value_b = 0;
+
+  std::vector<ResponderCmd> read_commands(std::span<const uint8_t> object_bytes) const;
 };
 
-// The trailer defaults stand when decoding stopped early.
+// The trailer defaults stand when decoding stopped early; the states are
+// then those begun, the last of them holding the commands before the stop.
 struct ResponderModData {
   std::optional<Uoid> self_key;
-  std::vector<ResponderState> states;
+  StoredList<ResponderState> states;
   uint8_t cur_state = 0;
   bool enabled = true;
   uint8_t last_byte = 1;
+
+  std::vector<ResponderState> read_states(std::span<const uint8_t> object_bytes) const;
 };
 
 // One plResponderModifier object's complete bytes, class index included. A

@@ -18,7 +18,7 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);
   Win32SoundData sound;
-  sound.name = read_key_name(reader).value_or("");
+  sound.name = read_key_name(reader);
   skip_synched_object(reader);
   // A byte and an 8-byte value, unused.
   reader.skip(1 + 8);

@@ -3,15 +3,16 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
+
+#include "resource/prp/stream.h"
 
 namespace lumivex {
 
 // A placed sound: its volume, distance range, playing flags and the name of
 // the buffer that holds its sound file.
 struct Win32SoundData {
-  std::string name;
-  std::optional<std::string> sound_file;
+  std::optional<StoredString> name;
+  std::optional<StoredString> sound_file;
   float volume = 0;
   // Stored as 32-bit integers; large magnitudes round to the nearest float.
   float min_distance = 0;

@@ -4,12 +4,16 @@
 
 namespace lumivex {
 
-std::string PlasmaRead::read_safe_string() {
-  const uint16_t header = read_u16();
-  const uint16_t length = header & 0x0FFF;
+void PlasmaRead::fail_at_end() {
+  position_ = data_.size();
+  throw Error(kEndOfData);
+}
+
+std::string StoredString::text(std::span<const uint8_t> data) const {
+  const uint16_t length = size();
   if (length == 0) return {};
-  const uint8_t* at = take(length);
-  std::string text(reinterpret_cast<const char*>(at), length);
+  if (offset > data.size() || data.size() - offset < length) throw Error(kEndOfData);
+  std::string text(reinterpret_cast<const char*>(data.data() + offset), length);
   if (header >= 0xF000)
     for (char& c : text) c = static_cast<char>(~static_cast<uint8_t>(c));
   if (text.back() == '\0') text.pop_back();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,6 +14,28 @@
 #include "core/error.h"
 
 namespace lumivex {
+
+// Where a safe string lies in the data it was read from: the position of its
+// characters and its header word. The text is decoded only when asked for.
+struct StoredString {
+  uint64_t offset = 0;
+  uint16_t header = 0;
+
+  uint16_t size() const { return header & 0x0FFF; }
+  // The text in data, the same data the string was read from.
+  std::string text(std::span<const uint8_t> data) const;
+};
+
+// Bytes located in the data they were read from.
+struct ByteRange {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+
+  std::span<const uint8_t> in(std::span<const uint8_t> data) const {
+    if (offset > data.size() || data.size() - offset < size) throw Error(kEndOfData);
+    return data.subspan(offset, size);
+  }
+};
 
 // A little-endian cursor over bytes it borrows. Every read that finds fewer
 // bytes left than it needs moves the position to the end and throws the
@@ -46,30 +70,66 @@ class PlasmaRead {
   }
   // The next n bytes, without copying them.
   std::span<const uint8_t> read_bytes(uint64_t n) { return {take(n), static_cast<std::size_t>(n)}; }
-  std::string read_safe_string();
-  // Steps over a safe string. Decoding cannot fail, so this fails exactly
-  // where read_safe_string would: on a short header or a short body.
+  // Steps over the next n bytes and says where they lie.
+  ByteRange locate_bytes(uint64_t n) {
+    const uint64_t at = position_;
+    take(n);
+    return {at, n};
+  }
+  std::string read_safe_string() { return locate_safe_string().text(data_); }
+  // Steps over a safe string and says where it lies. Decoding cannot fail, so
+  // this fails exactly where read_safe_string would: on a short header or a
+  // short body.
+  StoredString locate_safe_string() {
+    const uint16_t header = read_u16();
+    const uint64_t at = position_;
+    take(header & 0x0FFF);
+    return {at, header};
+  }
   void skip_safe_string() { skip(read_u16() & 0x0FFF); }
 
  private:
   const uint8_t* take(uint64_t n) {
-    if (remaining() < n) {
-      position_ = data_.size();
-      throw Error(kEndOfData);
-    }
+    if (remaining() < n) [[unlikely]]
+      fail_at_end();
     const uint8_t* at = data_.data() + position_;
     position_ += n;
     return at;
   }
+  // Out of line, so that every read stays small enough to inline.
+  [[noreturn]] void fail_at_end();
   template <class T>
   static T load(const uint8_t* at) {
     T value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(at[i]) << (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&value, at, sizeof value);
+    } else {
+      for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(at[i]) << (8 * i));
+    }
     return value;
   }
 
   std::span<const uint8_t> data_;
   uint64_t position_;
+};
+
+// count elements stored one after another from offset in the data a record
+// was read from. The decoder steps over them; they are read again, by the
+// same routine, only when asked for.
+template <class Item>
+struct StoredList {
+  uint64_t offset = 0;
+  uint64_t count = 0;
+
+  template <class ReadItem>
+  std::vector<Item> read(std::span<const uint8_t> data, ReadItem&& read_item) const {
+    PlasmaRead reader(data, offset);
+    std::vector<Item> items;
+    // Every element takes at least one byte.
+    items.reserve(std::min<uint64_t>(count, reader.remaining()));
+    for (uint64_t i = 0; i < count; ++i) items.push_back(read_item(reader));
+    return items;
+  }
 };
 
 // Little-endian writes appended to a growable buffer.

@@ -1,0 +1,103 @@
+// Records locate their strings and lists in the bytes they were read from;
+// reading them again gives the stored values, and stale offsets fail cleanly.
+#include <bit>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "core/uoid.h"
+#include "resource/prp/physical.h"
+#include "resource/prp/responder.h"
+
+using namespace lumivex;
+
+namespace {
+
+void write_key(PlasmaWrite& w, const std::string& name) {
+  w.write_u8(1);
+  w.write_u8(0);
+  w.write_bytes(std::vector<uint8_t>(12, 0));
+  w.write_safe_string(name);
+}
+
+}  // namespace
+
+TEST(located_text_beyond_its_data_is_an_error) {
+  const std::vector<uint8_t> bytes = {1, 2, 3};
+  bool failed = false;
+  try {
+    StoredString{2, 0xF005}.text(bytes);
+  } catch (const Error& e) {
+    failed = e.message() == kEndOfData;
+  }
+  CHECK(failed);
+  failed = false;
+  try {
+    ByteRange{1, 3}.in(bytes);
+  } catch (const Error& e) {
+    failed = e.message() == kEndOfData;
+  }
+  CHECK(failed);
+}
+
+TEST(key_list_reads_its_present_keys_again) {
+  PlasmaWrite w;
+  write_key(w, "first");
+  w.write_u8(0);
+  write_key(w, "third");
+  PlasmaRead reader(w.bytes());
+  const KeyList list = locate_key_list(reader, 3);
+  CHECK_EQ(list.count, 3u);
+  CHECK_EQ(list.present, 2u);
+  CHECK(list.present_names(w.bytes()) == std::vector<std::string>({"first", "third"}));
+  CHECK_EQ(list.present_keys(w.bytes()).size(), 2u);
+}
+
+TEST(mesh_vertices_and_indices_read_again) {
+  PlasmaWrite w;
+  w.write_u32(0x01505348);
+  w.write_u32(2);
+  for (float v : {1.0f, 2.0f, 3.0f, -4.0f, 0.5f, 6.0f}) w.write_u32(std::bit_cast<uint32_t>(v));
+  w.write_u32(1);
+  for (uint32_t i : {1u, 0u, 70000u}) w.write_u32(i);
+  PlasmaRead reader(w.bytes());
+  const auto mesh = std::get<PhysMesh>(read_mesh_shape(reader, false));
+  const auto vertices = read_vertices(mesh.vertices, w.bytes());
+  CHECK(vertices.size() == 2 && vertices[1].x == -4.0f && vertices[1].y == 0.5f && vertices[0].z == 3.0f);
+  CHECK(mesh.read_indices(w.bytes()) == std::vector<uint32_t>({1, 0, 70000}));
+}
+
+TEST(responder_commands_and_callbacks_read_again) {
+  PlasmaWrite w;
+  w.write_u16(0x007C);
+  write_key(w, "Resp");
+  w.write_u32(0);  // synched flags
+  w.write_u32(0);  // bit vector
+  w.write_u8(1);   // one state
+  for (uint8_t b : {7, 8, 1}) w.write_u8(b);
+  w.write_u16(0x0307);  // a one-shot message
+  w.write_u8(0);        // no sender
+  w.write_u32(1);
+  write_key(w, "Avatar");
+  w.write_bytes(std::vector<uint8_t>(12, 0));
+  w.write_u32(1);
+  w.write_safe_string("Touch");
+  write_key(w, "Marker");
+  w.write_u16(9);
+  w.write_u8(4);                              // wait_on
+  w.write_u8(0);                              // no waits
+  for (uint8_t b : {0, 1, 1}) w.write_u8(b);  // the trailer
+  const std::vector<uint8_t> bytes = w.take_bytes();
+
+  const ResponderModData data = parse_responder_modifier(bytes);
+  CHECK_EQ(data.self_key->name.text(bytes), "Resp");
+  const auto states = data.read_states(bytes);
+  CHECK(states.size() == 1 && states[0].value_a == 7 && states[0].value_b == 8);
+  const auto commands = states[0].read_commands(bytes);
+  CHECK(commands.size() == 1 && commands[0].class_id == 0x0307 && commands[0].wait_on == 4);
+  CHECK(commands[0].receivers.present_names(bytes) == std::vector<std::string>({"Avatar"}));
+  const auto callbacks = commands[0].read_one_shot_callbacks(bytes);
+  CHECK(callbacks.size() == 1 && callbacks[0].value == 9);
+  CHECK_EQ(callbacks[0].name.text(bytes), "Touch");
+  CHECK_EQ(callbacks[0].key->name.text(bytes), "Marker");
+}
