@@ -27,10 +27,6 @@ enum ParamType : uint32_t {
 
 bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 14 && type <= 23); }
 
-bool is_known_type(uint32_t type) {
-  return (type >= kParamInt && type <= kParamString) || type == kParamText || type == kParamNone || is_key_type(type);
-}
-
 // A u32 length that counts a terminator, then the text, then the terminator,
 // which is stepped over unseen.
 ByteRange locate_counted_string(PlasmaRead& reader) {
@@ -67,20 +63,25 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
   return std::monostate{};
 }
 
-// Steps over what read_param_value reads, failing where it would.
-void skip_param_value(PlasmaRead& reader, uint32_t type) {
+// Steps over what read_param_value reads, failing where it would; false
+// for an unknown type, which holds nothing.
+bool skip_param_value(PlasmaRead& reader, uint32_t type) {
   switch (type) {
     case kParamInt:
     case kParamFloat:
     case kParamBool:
       reader.skip(4);
-      return;
+      return true;
     case kParamString:
     case kParamText:
       locate_counted_string(reader);
-      return;
+      return true;
+    case kParamNone:
+      return true;
     default:
-      if (is_key_type(type)) skip_key_uoid(reader);
+      if (!is_key_type(type)) return false;
+      skip_key_uoid(reader);
+      return true;
   }
 }
 
@@ -190,10 +191,9 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   for (uint64_t i = 0; i < data.params.count; ++i) {
     reader.skip(4);
     const uint32_t type = reader.read_u32();
-    if (!is_known_type(type))
+    if (!skip_param_value(reader, type))
       log::write(log::Level::Warn, log::kPageObjectsTarget,
                  [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
-    skip_param_value(reader, type);
   }
   return data;
 }
