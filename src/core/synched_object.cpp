@@ -12,11 +12,6 @@ std::vector<std::string> read_string_list(PlasmaRead& reader) {
   return list;
 }
 
-void skip_string_list(PlasmaRead& reader) {
-  const uint16_t count = reader.read_u16();
-  for (uint16_t i = 0; i < count; ++i) reader.skip_safe_string();
-}
-
 }  // namespace
 
 // One stored layout, one reader: the second list is there exactly when bit
@@ -27,12 +22,6 @@ SynchedObjectData SynchedObjectData::read(PlasmaRead& reader) {
   if (data.synch_flags & kSynchFirstList) data.first_name_list = read_string_list(reader);
   if (data.synch_flags & kSynchSecondList) data.second_name_list = read_string_list(reader);
   return data;
-}
-
-void skip_synched_object(PlasmaRead& reader) {
-  const uint32_t flags = reader.read_u32();
-  if (flags & kSynchFirstList) skip_string_list(reader);
-  if (flags & kSynchSecondList) skip_string_list(reader);
 }
 
 }  // namespace lumivex

@@ -21,8 +21,19 @@ struct SynchedObjectData {
   static SynchedObjectData read(PlasmaRead& reader);
 };
 
+// Steps over a u16 count and that many safe strings.
+inline void skip_string_list(PlasmaRead& reader) {
+  const uint16_t count = reader.read_u16();
+  for (uint16_t i = 0; i < count; ++i) reader.skip_safe_string();
+}
+
 // Steps over the same bytes SynchedObjectData::read reads, failing where it
-// would fail.
-void skip_synched_object(PlasmaRead& reader);
+// would fail. Defined here, like the key readers, so that every decoder
+// inlines it.
+inline void skip_synched_object(PlasmaRead& reader) {
+  const uint32_t flags = reader.read_u32();
+  if (flags & kSynchFirstList) skip_string_list(reader);
+  if (flags & kSynchSecondList) skip_string_list(reader);
+}
 
 }  // namespace lumivex

@@ -2,36 +2,6 @@
 
 namespace lumivex {
 
-std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
-  if (reader.read_u8() == 0) return std::nullopt;
-  const uint8_t contents = reader.read_u8();
-  Uoid uoid;
-  uoid.location_sequence = reader.read_u32();
-  uoid.location_flags = reader.read_u16();
-  if (contents & kHasLoadMask) {
-    const uint8_t mask = reader.read_u8();
-    uoid.load_mask_upper = static_cast<uint8_t>((mask >> 4) | 0xF0);
-    uoid.load_mask_lower = static_cast<uint8_t>(mask | 0xF0);
-  }
-  uoid.class_type = reader.read_u16();
-  uoid.object_id = reader.read_u32();
-  uoid.name = reader.locate_safe_string();
-  if (contents & kHasCloneIds) {
-    uoid.clone_id = reader.read_u16();
-    reader.read_u16();
-    uoid.clone_player_id = reader.read_u32();
-  }
-  return uoid;
-}
-
-KeyList locate_key_list(PlasmaRead& reader, uint64_t count) {
-  KeyList list;
-  list.offset = reader.position();
-  list.count = count;
-  for (uint64_t i = 0; i < count; ++i) list.present += skip_key_uoid(reader);
-  return list;
-}
-
 std::vector<Uoid> KeyList::present_keys(std::span<const uint8_t> data) const {
   std::vector<Uoid> keys;
   keys.reserve(present);

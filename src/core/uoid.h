@@ -41,8 +41,31 @@ struct ObjectKey {
   uint32_t data_len = 0;
 };
 
+// The key readers run for every reference of every object; they are defined
+// here so that the decoders inline them and keep their cursor in registers.
+
 // A key reference: a presence byte, then a key record when it is non-zero.
-std::optional<Uoid> read_key_uoid(PlasmaRead& reader);
+inline std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
+  if (reader.read_u8() == 0) return std::nullopt;
+  const uint8_t contents = reader.read_u8();
+  Uoid uoid;
+  uoid.location_sequence = reader.read_u32();
+  uoid.location_flags = reader.read_u16();
+  if (contents & kHasLoadMask) {
+    const uint8_t mask = reader.read_u8();
+    uoid.load_mask_upper = static_cast<uint8_t>((mask >> 4) | 0xF0);
+    uoid.load_mask_lower = static_cast<uint8_t>(mask | 0xF0);
+  }
+  uoid.class_type = reader.read_u16();
+  uoid.object_id = reader.read_u32();
+  uoid.name = reader.locate_safe_string();
+  if (contents & kHasCloneIds) {
+    uoid.clone_id = reader.read_u16();
+    reader.read_u16();
+    uoid.clone_player_id = reader.read_u32();
+  }
+  return uoid;
+}
 
 // Steps over a present key record up to its name; returns its contents flags.
 inline uint8_t skip_to_name(PlasmaRead& reader) {
@@ -84,7 +107,13 @@ struct KeyList : StoredList<std::optional<Uoid>> {
 
 // Steps over count key references, failing where reading them would: a count
 // larger than the bytes hold ends at the first missing reference.
-KeyList locate_key_list(PlasmaRead& reader, uint64_t count);
+inline KeyList locate_key_list(PlasmaRead& reader, uint64_t count) {
+  KeyList list;
+  list.offset = reader.position();
+  list.count = count;
+  for (uint64_t i = 0; i < count; ++i) list.present += skip_key_uoid(reader);
+  return list;
+}
 
 // A key-index entry: a key record (no presence byte), data offset and length.
 ObjectKey read_object_key(PlasmaRead& reader);
