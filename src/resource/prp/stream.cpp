@@ -4,10 +4,7 @@
 
 namespace lumivex {
 
-void PlasmaRead::fail_at_end() {
-  position_ = data_.size();
-  throw Error(kEndOfData);
-}
+void throw_end_of_data() { throw Error(kEndOfData); }
 
 std::string StoredString::text(std::span<const uint8_t> data) const {
   const uint16_t length = size();

@@ -37,6 +37,10 @@ struct ByteRange {
   }
 };
 
+// Out of line, so that every read stays small enough to inline; it takes no
+// cursor, so that a decoder's cursor can live in registers.
+[[noreturn]] void throw_end_of_data();
+
 // A little-endian cursor over bytes it borrows. Every read that finds fewer
 // bytes left than it needs moves the position to the end and throws the
 // end-of-data error. The position may lie beyond the end after a forward seek.
@@ -90,14 +94,14 @@ class PlasmaRead {
 
  private:
   const uint8_t* take(uint64_t n) {
-    if (remaining() < n) [[unlikely]]
-      fail_at_end();
+    if (remaining() < n) [[unlikely]] {
+      position_ = data_.size();
+      throw_end_of_data();
+    }
     const uint8_t* at = data_.data() + position_;
     position_ += n;
     return at;
   }
-  // Out of line, so that every read stays small enough to inline.
-  [[noreturn]] void fail_at_end();
   template <class T>
   static T load(const uint8_t* at) {
     T value = 0;
