@@ -28,10 +28,13 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   layer.misc_flags = reader.read_u32();
   // A presence byte, then sixteen floats when it is non-zero.
   if (reader.read_u8() != 0) reader.skip(16 * 4);
-  read_floats(reader, layer.preshade_color);
-  read_floats(reader, layer.runtime_color);
-  read_floats(reader, layer.ambient_color);
-  read_floats(reader, layer.specular_color);
+  // The four colours are taken as one block: a short block fails where the
+  // colours read one by one would, and one length test covers them all.
+  PlasmaRead colours(reader.read_bytes(4 * 4 * 4));
+  read_floats(colours, layer.preshade_color);
+  read_floats(colours, layer.runtime_color);
+  read_floats(colours, layer.ambient_color);
+  read_floats(colours, layer.specular_color);
   layer.uvw_source = reader.read_u32();
   layer.uv_channel = static_cast<uint8_t>(layer.uvw_source & 0xFF);
   layer.opacity = reader.read_f32();
