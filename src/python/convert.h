@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/uoid.h"
 #include "python/py_class.h"
 #include "resource/prp/stream.h"
 
@@ -80,6 +81,10 @@ PyObject* member(const decltype(record_of(Member))& record) {
 // where the view shows no None.
 inline std::string text_or_empty(const std::optional<StoredString>& text, std::span<const uint8_t> bytes) {
   return text ? text->text(bytes) : std::string();
+}
+// A key reference shown by its name.
+inline std::string text_or_empty(const std::optional<Uoid>& key, std::span<const uint8_t> bytes) {
+  return key ? key->name.text(bytes) : std::string();
 }
 template <class V>
 PyObject* located_to_py(const V& value, std::span<const uint8_t> bytes) {

@@ -22,10 +22,6 @@ inline constexpr bool is_view_record<PythonParamView> = true;
 
 namespace {
 
-std::string python_file_mod_name(const PythonFileModView& view) {
-  return view.record.self_key ? view.record.self_key->name.text(view.bytes) : std::string();
-}
-
 // Each parameter is read again and rendered when the list is asked for: a
 // decode that never reads it pays nothing for them.
 PyObject* param_list(const PythonFileModView& view) {
@@ -39,8 +35,8 @@ PyObject* param_list(const PythonFileModView& view) {
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
-  return "PythonFileMod('" + python_file_mod_name(view) + "', file='" + view.record.python_file.text(view.bytes) +
-         "', " + std::to_string(view.record.params.count) + " params)";
+  return "PythonFileMod('" + text_or_empty(view.record.self_key, view.bytes) + "', file='" +
+         view.record.python_file.text(view.bytes) + "', " + std::to_string(view.record.params.count) + " params)";
 }
 
 std::string python_param_repr(const PythonParamView& param) {
@@ -58,7 +54,7 @@ PyTypeObject* create_python_file_mod_type() {
       .qualified_name = "lumivex.PythonFileMod",
       .properties =
           {
-              {"name", [](const PythonFileModView& m) { return new_str(python_file_mod_name(m)); }},
+              {"name", text_field<&PythonFileModData::self_key>},
               {"python_file", field<&PythonFileModData::python_file>},
               {"receiver_names",
                [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.bytes)); }},

@@ -7,13 +7,10 @@ namespace {
 
 using ResponderModView = Decoded<ResponderModData>;
 
-std::string responder_name(const ResponderModView& view) {
-  return view.record.self_key ? view.record.self_key->name.text(view.bytes) : std::string();
-}
-
 std::string responder_repr(const ResponderModView& view) {
-  return "ResponderMod('" + responder_name(view) + "', " + std::to_string(view.record.states.count) +
-         " states, enabled=" + (view.record.enabled ? "true" : "false") + ")";
+  return "ResponderMod('" + text_or_empty(view.record.self_key, view.bytes) + "', " +
+         std::to_string(view.record.states.count) + " states, enabled=" + (view.record.enabled ? "true" : "false") +
+         ")";
 }
 
 }  // namespace
@@ -27,7 +24,7 @@ PyTypeObject* create_responder_mod_type() {
       .qualified_name = "lumivex.ResponderMod",
       .properties =
           {
-              {"name", [](const ResponderModView& r) { return new_str(responder_name(r)); }},
+              {"name", text_field<&ResponderModData::self_key>},
               {"num_states", [](const ResponderModView& r) { return to_py(r.record.states.count); }},
               {"cur_state", field<&ResponderModData::cur_state>},
               {"enabled", field<&ResponderModData::enabled>},
