@@ -94,8 +94,8 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
   return age;
 }
 
-AgeDescription AgeDescription::from_file(const std::string& path) {
-  const ByteBuffer text = read_text_file(path);
+AgeDescription AgeDescription::from_file(const std::string& path, const InterruptCheck& interrupt) {
+  const ByteBuffer text = read_text_file(path, interrupt);
   const auto stem = file_stem(path);
   std::string age_name = stem && is_valid_utf8(*stem) ? std::string(*stem) : "unknown";
   return parse(std::move(age_name), text.view());

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file.h"
+
 namespace lumivex {
 
 struct AgePage {
@@ -32,7 +34,7 @@ struct AgeDescription {
   static AgeDescription parse(std::string age_name, std::string_view content);
   // Names the age after the file's stem, "unknown" when it has none. Throws
   // Error "Failed to read <path>" when the file cannot be read or is not UTF-8.
-  static AgeDescription from_file(const std::string& path);
+  static AgeDescription from_file(const std::string& path, const InterruptCheck& interrupt = {});
 
   // The page file of a page of this age, when it has one of that exact name.
   std::optional<std::string> prp_filename(std::string_view page_name) const;

@@ -39,7 +39,7 @@ class FileDescriptor {
   int fd_;
 };
 
-[[noreturn]] void throw_os_error(int error_number) { throw Error(os_error_message(error_number)); }
+[[noreturn]] void throw_os_error(int error_number) { throw Error(os_error_message(error_number), error_number); }
 
 // The system calls take NUL-terminated paths: one with a NUL inside would name
 // another file.
@@ -91,7 +91,7 @@ std::string quote_path(std::string_view path) {
   return debug_quote(is_valid_utf8(path) ? std::string(path) : utf8_replace_invalid(path));
 }
 
-ByteBuffer read_file(const std::string& path) {
+ByteBuffer read_file(const std::string& path, [[maybe_unused]] const InterruptCheck& interrupt) {
   check_path(path);
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw_os_error(errno);
@@ -121,11 +121,11 @@ ByteBuffer read_file(const std::string& path) {
   return buffer;
 }
 
-ByteBuffer read_text_file(const std::string& path) {
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt) {
   const std::string failure = "Failed to read " + utf8_replace_invalid(path);
   ByteBuffer bytes;
   try {
-    bytes = read_file(path);
+    bytes = read_file(path, interrupt);
   } catch (const Error& e) {
     throw Error(failure, e);
   }
@@ -133,7 +133,8 @@ ByteBuffer read_text_file(const std::string& path) {
   return bytes;
 }
 
-void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts) {
+void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
+                  [[maybe_unused]] const InterruptCheck& interrupt) {
   check_path(path);
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw_os_error(EISDIR);

@@ -18,12 +18,12 @@ PyObject* new_sdl_file(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 }
 
 // load_file and load_directory: one path, a count of descriptors added.
-template <std::size_t (SdlManager::*Load)(const std::string&)>
+template <std::size_t (SdlManager::*Load)(const std::string&, const InterruptCheck&)>
 PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
   PyObject* arg = nullptr;
   std::string path;
   if (!parse_args(args, kwargs, function, {"path"}, {&arg}) || !arg_str(arg, function, "path", path)) return nullptr;
-  return guarded(PyExc_OSError, [&] { return to_py((unbox<SdlManager>(self).*Load)(path)); });
+  return guarded(PyExc_OSError, [&] { return to_py((unbox<SdlManager>(self).*Load)(path, {})); });
 }
 
 PyObject* load_file(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -140,14 +140,14 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
   return finished;
 }
 
-std::size_t SdlManager::load_file(const std::string& path) {
-  auto descriptors = parse_state_descriptors(read_text_file(path).view());
+std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt) {
+  auto descriptors = parse_state_descriptors(read_text_file(path, interrupt).view());
   const std::size_t count = descriptors.size();
   add(std::move(descriptors));
   return count;
 }
 
-std::size_t SdlManager::load_directory(const std::string& path) {
+std::size_t SdlManager::load_directory(const std::string& path, const InterruptCheck& interrupt) {
   // Gathered first and added at the end, so that a listing that fails part
   // way leaves the manager as it was.
   std::vector<StateDescriptor> gathered;
@@ -162,7 +162,7 @@ std::size_t SdlManager::load_directory(const std::string& path) {
       if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
           std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
         throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
-      auto descriptors = parse_state_descriptors(read_text_file(entry_path).view());
+      auto descriptors = parse_state_descriptors(read_text_file(entry_path, interrupt).view());
       gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
                       std::make_move_iterator(descriptors.end()));
     } catch (const Error& e) {
@@ -170,7 +170,7 @@ std::size_t SdlManager::load_directory(const std::string& path) {
                  [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
     }
   }
-  if (error) throw Error(os_error_message(error.value()));
+  if (error) throw Error(os_error_message(error.value()), error.value());
   const std::size_t count = gathered.size();
   add(std::move(gathered));
   log::write(log::Level::Info, log::kStateDescriptorTarget,

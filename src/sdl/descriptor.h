@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/file.h"
+
 namespace lumivex {
 
 enum class SdlType : uint8_t {
@@ -59,11 +61,11 @@ class SdlManager {
  public:
   // Adds the file's descriptors and returns how many. Throws Error "Failed to
   // read <path>" when it cannot be read or is not UTF-8, adding nothing.
-  std::size_t load_file(const std::string& path);
+  std::size_t load_file(const std::string& path, const InterruptCheck& interrupt = {});
   // Loads every file of the directory whose extension is exactly "sdl"; a file
   // that fails is logged and passed over. Throws Error with the operating
   // system's message when the directory cannot be listed, adding nothing.
-  std::size_t load_directory(const std::string& path);
+  std::size_t load_directory(const std::string& path, const InterruptCheck& interrupt = {});
   // Version 0 asks for the highest version, the last read among equals; any
   // other version for the first read with exactly that version.
   const StateDescriptor* find(std::string_view name, uint32_t version) const;

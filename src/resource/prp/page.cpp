@@ -92,10 +92,10 @@ std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
   return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
 }
 
-std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path) {
+std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt) {
   ByteBuffer bytes;
   try {
-    bytes = read_file(path);
+    bytes = read_file(path, interrupt);
   } catch (const Error& e) {
     throw Error("Failed to read " + quote_path(path), e);
   }
@@ -174,10 +174,10 @@ PageBytes PrpPage::to_bytes() const {
   return bytes;
 }
 
-void PrpPage::save(const std::string& path) const {
+void PrpPage::save(const std::string& path, const InterruptCheck& interrupt) const {
   const PageBytes bytes = to_bytes();
   try {
-    replace_file(path, {bytes.head, bytes.data_region, bytes.index});
+    replace_file(path, {bytes.head, bytes.data_region, bytes.index}, interrupt);
   } catch (const Error& e) {
     throw Error("Failed to write " + quote_path(path), e);
   }

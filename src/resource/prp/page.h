@@ -62,7 +62,7 @@ struct PageBytes {
 // file's bytes, unchanged. Immutable once built and shared by reference.
 class PrpPage {
  public:
-  static std::shared_ptr<const PrpPage> from_file(const std::string& path);
+  static std::shared_ptr<const PrpPage> from_file(const std::string& path, const InterruptCheck& interrupt = {});
   static std::shared_ptr<const PrpPage> from_bytes(ByteBuffer bytes);
 
   // Reads the key index at index_start. A key entry that cannot be read ends
@@ -72,7 +72,7 @@ class PrpPage {
   // The writer's normal form of the page (see page.cpp); its data region
   // is borrowed from this page.
   PageBytes to_bytes() const;
-  void save(const std::string& path) const;
+  void save(const std::string& path, const InterruptCheck& interrupt = {}) const;
 
   const PageHeader& header() const { return header_; }
   const std::vector<ObjectKey>& keys() const { return index_.keys; }
