@@ -235,7 +235,7 @@ def write_page(path: Path, objects: list[PageObject]) -> None:
         offsets.append(position)
         position += len(obj.body)
     groups: dict[int, list[bytes]] = {}
-    for obj, offset in zip(objects, offsets):
+    for obj, offset in zip(objects, offsets, strict=False):
         entries = groups.setdefault(obj.class_type, [])
         key = Obj(obj.class_type, obj.name, location_sequence=SEQUENCE, object_id=len(entries) + 1)
         entries.append(index_entry(key, offset, len(obj.body)))

@@ -63,7 +63,7 @@ def medians(*functions, runs: int) -> list[float]:
     gc.disable()
     try:
         for _ in range(runs):
-            for function, out in zip(functions, times):
+            for function, out in zip(functions, times, strict=False):
                 start = time.perf_counter()
                 function()
                 out.append(time.perf_counter() - start)

@@ -12,8 +12,8 @@ from pathlib import Path
 import lumivex
 import pytest
 from builder import Obj, page
-from lumivex_cli import main
-from lumivex_cli.common import DECODERS
+from lumivex.cli import main
+from lumivex.cli.common import DECODERS
 from object_bodies import DECODERS as BODIES
 from object_bodies import LAYER, MIPMAP, SCENE_OBJECT, layer_body, mipmap_body
 from texture_bodies import ARGB32, DXT1, DXT5, quadrants, texture_body
@@ -380,7 +380,7 @@ def test_failures_are_one_line(run, paths, command, status, line):
 def test_python_dash_m():
     env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
     done = subprocess.run(
-        [sys.executable, "-m", "lumivex_cli", "sdl", SAMPLES / "sdl" / "Demo.sdl"],
+        [sys.executable, "-m", "lumivex", "sdl", SAMPLES / "sdl" / "Demo.sdl"],
         capture_output=True,
         text=True,
         env=env,

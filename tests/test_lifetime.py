@@ -78,7 +78,7 @@ def test_views_own_their_bytes_and_leave_the_page_free():
     before = live_instances()
     f = lumivex.PrpFile.from_bytes(decodable_page())
     objects = [f.objects_of_type(class_type)[0] for class_type, _ in DECODERS.values()]
-    views = [getattr(o, method)() for o, method in zip(objects, DECODERS)]
+    views = [getattr(o, method)() for o, method in zip(objects, DECODERS, strict=False)]
     sizes = [len(o.data) for o in objects]
     shown = [properties(v) for v in views]
     del f, objects
@@ -86,4 +86,4 @@ def test_views_own_their_bytes_and_leave_the_page_free():
     assert live_instances() == before
     # ... which still show, read afresh from their own copy, what they showed.
     assert [properties(v) for v in views] == shown
-    assert all(sys.getsizeof(v) >= size for v, size in zip(views, sizes))
+    assert all(sys.getsizeof(v) >= size for v, size in zip(views, sizes, strict=False))

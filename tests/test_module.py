@@ -39,9 +39,10 @@ def demo():
 
 
 def test_registration_order():
-    public = [n for n in vars(lumivex) if not n.startswith("__")]
-    assert public == CLASSES + ["class_name"]
-    assert lumivex.__doc__ == "lumivex Python module."
+    assert lumivex.__all__ == CLASSES + ["class_name"]
+    module = lumivex._lumivex
+    assert [n for n in vars(module) if n in lumivex.__all__] == CLASSES + ["class_name"]
+    assert lumivex.__doc__ == module.__doc__ == "lumivex Python module."
     assert not hasattr(lumivex, "ObjectIterator")
 
 
@@ -84,7 +85,7 @@ def test_class_table_shape():
         (lambda: lumivex.class_name(), TypeError),
         (lambda: lumivex.PrpFile.from_bytes(bytearray(b"x")), TypeError),
         (lambda: lumivex.PrpFile.from_bytes("x"), TypeError),
-        (lambda: lumivex.PrpFile.load(b"path"), TypeError),
+        (lambda: lumivex.PrpFile.load(1), TypeError),
         (lambda: demo().objects_of_type(-1), OverflowError),
         (lambda: demo().objects_of_type(65536), OverflowError),
         (lambda: demo().objects_of_type("1"), TypeError),

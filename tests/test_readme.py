@@ -8,7 +8,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from lumivex_cli import main
+from lumivex.cli import main
 
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")

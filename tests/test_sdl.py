@@ -72,7 +72,9 @@ TYPE_WORDS = """INT Int  float Float  Bool Bool  string32 String32  KEY Key  plK
 """.split()
 
 
-@pytest.mark.parametrize(("word", "display"), list(zip(TYPE_WORDS[::2], TYPE_WORDS[1::2])))
+@pytest.mark.parametrize(
+    ("word", "display"), list(zip(TYPE_WORDS[::2], TYPE_WORDS[1::2], strict=False))
+)
 def test_type_words_keep_their_options(write, word, display):
     assert variable(write, f"VAR {word} v DEFAULT=1") == (display, "v", 1, "1")
 
@@ -90,7 +92,9 @@ COUNTS = """x 1  x[1] 1  x[] 0  x[abc] 1  x[5 0  x[+3] 3  x[-3] 1  x[007] 7  x[3
 """.split()
 
 
-@pytest.mark.parametrize(("word", "count"), list(zip(COUNTS[::2], map(int, COUNTS[1::2]))))
+@pytest.mark.parametrize(
+    ("word", "count"), list(zip(COUNTS[::2], map(int, COUNTS[1::2]), strict=False))
+)
 def test_count_suffix(write, word, count):
     assert variable(write, f"VAR INT {word}")[1:3] == ("x", count)
     assert variable(write, f"VAR INT \u00e9{word[1:]}")[1:3] == ("\u00e9", count)

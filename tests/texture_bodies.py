@@ -3,7 +3,7 @@ plMipmap bodies that hold them, every level one after another."""
 
 from __future__ import annotations
 
-from typing import Callable
+from collections.abc import Callable
 
 from builder import u8, u16
 from object_bodies import mipmap_body

@@ -91,6 +91,11 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string utf8_text(std::string bytes) {
+  if (is_valid_utf8(bytes)) return bytes;
+  return utf8_replace_invalid(bytes);
+}
+
 bool is_printable(char32_t code_point) {
   const auto* begin = unicode::kNonPrintable;
   const auto* end = begin + unicode::kNonPrintable_count;

@@ -12,6 +12,9 @@ std::string utf8_replace_invalid(std::string_view bytes);
 // True when the bytes are valid UTF-8.
 bool is_valid_utf8(std::string_view bytes);
 
+// The bytes themselves when they are valid UTF-8, else utf8_replace_invalid.
+std::string utf8_text(std::string bytes);
+
 // Whether a code point is shown as itself inside quoted text.
 bool is_printable(char32_t code_point);
 

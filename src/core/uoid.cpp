@@ -28,7 +28,7 @@ ObjectKey read_object_key(PlasmaRead& reader) {
   if (contents & kHasLoadMask) key.load_mask = reader.read_u8();
   key.class_type = reader.read_u16();
   key.object_id = reader.read_u32();
-  key.name = reader.read_safe_string();
+  key.name = reader.locate_safe_string();
   if (contents & kHasCloneIds) {
     key.clone_id = reader.read_u16();
     reader.read_u16();
@@ -39,7 +39,7 @@ ObjectKey read_object_key(PlasmaRead& reader) {
   return key;
 }
 
-void write_object_key(PlasmaWrite& writer, const ObjectKey& key) {
+void write_object_key(PlasmaWrite& writer, const ObjectKey& key, std::span<const uint8_t> page) {
   const bool clone_ids = key.clone_id != 0 || key.clone_player_id != 0;
   const bool load_mask = key.load_mask != 0xFF;
   writer.write_u8(static_cast<uint8_t>((clone_ids ? kHasCloneIds : 0) | (load_mask ? kHasLoadMask : 0)));
@@ -48,7 +48,7 @@ void write_object_key(PlasmaWrite& writer, const ObjectKey& key) {
   if (load_mask) writer.write_u8(key.load_mask);
   writer.write_u16(key.class_type);
   writer.write_u32(key.object_id);
-  writer.write_safe_string(key.name);
+  writer.write_safe_string(key.name.bytes(page));
   if (clone_ids) {
     writer.write_u16(key.clone_id);
     writer.write_u16(0);

@@ -5,35 +5,39 @@
 namespace lumivex::py {
 
 template <>
-inline constexpr bool is_view_record<AgePage> = true;
+const ClassDef<AgeDescription>& class_def<AgeDescription>();
+template <>
+const ClassDef<AgePage>& class_def<AgePage>();
 
 namespace {
 
-PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::string path;
-  if (!parse_args(args, kwargs, "load", {"path"}, {&arg}) || !arg_str(arg, "load", "path", path)) return nullptr;
-  return guarded(PyExc_OSError, [&] { return make(AgeDescription::from_file(path)); });
+  parse_args(args, kwargs, "load", {"path"}, {&arg});
+  const PathArg path = arg_path(arg, "load", "path");
+  const ModuleState& state = state_of(reinterpret_cast<PyTypeObject*>(type));
+  AgeDescription age = on_file(state, path, [&] {
+    return without_gil(
+        [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt); });
+  });
+  return make<AgeDescription>(state, std::move(age));
 }
 
-PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* parse(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
-  std::string age_name;
-  std::string content;
-  if (!parse_args(args, kwargs, "parse", {"age_name", "content"}, {&name_arg, &content_arg}) ||
-      !arg_str(name_arg, "parse", "age_name", age_name) || !arg_str(content_arg, "parse", "content", content))
-    return nullptr;
-  return guarded(PyExc_ValueError, [&] { return make(AgeDescription::parse(std::move(age_name), content)); });
+  parse_args(args, kwargs, "parse", {"age_name", "content"}, {&name_arg, &content_arg});
+  std::string age_name = arg_str(name_arg, "parse", "age_name");
+  const std::string content = arg_str(content_arg, "parse", "content");
+  return make<AgeDescription>(state_of(reinterpret_cast<PyTypeObject*>(type)),
+                              AgeDescription::parse(std::move(age_name), content));
 }
 
 PyObject* prp_filename(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::string page_name;
-  if (!parse_args(args, kwargs, "prp_filename", {"page_name"}, {&arg}) ||
-      !arg_str(arg, "prp_filename", "page_name", page_name))
-    return nullptr;
-  return guarded(PyExc_ValueError, [&] { return to_py(unbox<AgeDescription>(self).prp_filename(page_name)); });
+  parse_args(args, kwargs, "prp_filename", {"page_name"}, {&arg});
+  const std::string page_name = arg_str(arg, "prp_filename", "page_name");
+  return to_py(unbox<AgeDescription>(self).prp_filename(page_name));
 }
 
 std::string age_repr(const AgeDescription& age) {
@@ -48,45 +52,56 @@ std::string page_repr(const AgePage& page) {
 
 }  // namespace
 
-PyTypeObject* create_age_file_type() {
+template <>
+const ClassDef<AgeDescription>& class_def<AgeDescription>() {
   static const ClassDef<AgeDescription> def{
+      .id = TypeId::AgeFile,
       .qualified_name = "lumivex.AgeFile",
       .doc = "Parsed .age file.",
       .properties =
           {
-              {"age_name", member<&AgeDescription::age_name>},
-              {"sequence_prefix", member<&AgeDescription::sequence_prefix>},
-              {"max_capacity", member<&AgeDescription::max_capacity>},
-              {"day_length", member<&AgeDescription::day_length>},
-              {"pages", member<&AgeDescription::pages>},
+              {"age_name", member<&AgeDescription::age_name>, "Age name: the file's name without its extension."},
+              {"sequence_prefix", member<&AgeDescription::sequence_prefix>,
+               "The age's sequence prefix (SequencePrefix)."},
+              {"max_capacity", member<&AgeDescription::max_capacity>,
+               "Most players at once (MaxCapacity; -1 when not set)."},
+              {"day_length", member<&AgeDescription::day_length>,
+               "Length of the age's day (DayLength; 24.0 when not set)."},
+              {"pages",
+               [](const AgeDescription& age, const ModuleState& state) { return to_py_views(age.pages, state); },
+               "The age's pages, in file order."},
           },
       .methods =
           {
-              {"load", function(load), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-               "load(path)\n--\n\nLoad an .age file from disk."},
-              {"parse", function(parse), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-               "parse(age_name, content)\n--\n\nParse .age content string."},
-              {"prp_filename", function(prp_filename), METH_VARARGS | METH_KEYWORDS,
-               "prp_filename($self, page_name)\n--\n\nGet the .prp filename for a page."},
+              static_method<load, Failure::File>("load", "load(path)\n--\n\nLoad an .age file from disk."),
+              static_method<parse>("parse", "parse(age_name, content)\n--\n\nParse .age content string."),
+              method<prp_filename>("prp_filename",
+                                   "prp_filename($self, page_name)\n--\n\nGet the .prp filename for a page."),
           },
       .repr = age_repr,
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_page_entry_type() {
+template <>
+const ClassDef<AgePage>& class_def<AgePage>() {
   static const ClassDef<AgePage> def{
+      .id = TypeId::PageEntry,
       .qualified_name = "lumivex.PageEntry",
       .properties =
           {
-              {"name", member<&AgePage::name>},
-              {"seq_suffix", member<&AgePage::seq_suffix>},
-              {"flags", member<&AgePage::flags>},
-              {"auto_load", [](const AgePage& page) { return to_py(page.auto_load()); }},
+              {"name", member<&AgePage::name>, "Page name."},
+              {"seq_suffix", member<&AgePage::seq_suffix>, "The page's sequence suffix within the age."},
+              {"flags", member<&AgePage::flags>, "Page flags (bit 0: not loaded automatically)."},
+              {"auto_load", [](const AgePage& page) { return to_py(page.auto_load()); },
+               "Whether the page is loaded with the age."},
           },
       .repr = page_repr,
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_age_file_type(PyObject* module) { return create_type<AgeDescription>(module); }
+PyTypeObject* create_page_entry_type(PyObject* module) { return create_type<AgePage>(module); }
 
 }  // namespace lumivex::py

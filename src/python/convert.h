@@ -1,72 +1,92 @@
 #pragma once
 
-// Conversions between C++ values and Python objects, argument parsing with
-// the module's messages, and the one mapping of core errors to exceptions.
+// Conversions between C++ values and Python objects, and argument parsing
+// with the module's messages. A conversion that fails leaves its Python
+// exception set and throws PythonError, so that the boundary returns it.
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
-#include "core/error.h"
 #include "core/uoid.h"
 #include "python/py_class.h"
 #include "resource/prp/stream.h"
 
 namespace lumivex::py {
 
+// An owned reference, released when it goes.
+class Ref {
+ public:
+  Ref() = default;
+  // Takes a new reference; nullptr means a Python exception is set.
+  static Ref checked(PyObject* object) {
+    if (!object) throw PythonError{};
+    return Ref(object);
+  }
+  Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  Ref& operator=(Ref&& other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(object_); }
+
+  PyObject* get() const { return object_; }
+  PyObject* release() { return std::exchange(object_, nullptr); }
+
+ private:
+  explicit Ref(PyObject* object) : object_(object) {}
+  PyObject* object_ = nullptr;
+};
+
+inline PyObject* checked(PyObject* object) {
+  if (!object) throw PythonError{};
+  return object;
+}
+
 inline PyObject* to_py(bool v) { return PyBool_FromLong(v); }
-inline PyObject* to_py(float v) { return PyFloat_FromDouble(v); }
-inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
+inline PyObject* to_py(float v) { return checked(PyFloat_FromDouble(v)); }
+inline PyObject* to_py(double v) { return checked(PyFloat_FromDouble(v)); }
 inline PyObject* to_py(const std::string& v) { return new_str(v); }
 template <class I>
   requires std::is_integral_v<I> && (!std::is_same_v<I, bool>)
 PyObject* to_py(I v) {
   if constexpr (std::is_signed_v<I>)
-    return PyLong_FromLongLong(v);
+    return checked(PyLong_FromLongLong(v));
   else
-    return PyLong_FromUnsignedLongLong(v);
+    return checked(PyLong_FromUnsignedLongLong(v));
 }
 PyObject* to_py(std::span<const uint8_t> bytes);
-// Records shown through a class of their own opt in, so that lists of them
-// convert like any other value.
-template <class T>
-inline constexpr bool is_view_record = false;
-template <class T>
-  requires is_view_record<T>
-PyObject* to_py(const T& value) {
-  return make<T>(value);
-}
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
   if (!v) Py_RETURN_NONE;
   return to_py(*v);
 }
-template <class Range>
-PyObject* to_py_list(const Range& items) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(std::size(items)));
-  if (!list) return nullptr;
+// A new list of each item converted by convert.
+template <class Range, class Convert>
+PyObject* to_py_list(const Range& items, Convert&& convert) {
+  Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
   Py_ssize_t i = 0;
-  for (const auto& item : items) {
-    PyObject* element = to_py(item);
-    if (!element) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, i++, element);
-  }
-  return list;
+  for (const auto& item : items) PyList_SET_ITEM(list.get(), i++, convert(item));
+  return list.release();
 }
 template <class T>
 PyObject* to_py(const std::vector<T>& v) {
-  return to_py_list(v);
+  return to_py_list(v, [](const T& item) { return to_py(item); });
 }
 template <class T, std::size_t N>
 PyObject* to_py(const std::array<T, N>& v) {
-  return to_py_list(v);
+  return to_py_list(v, [](const T& item) { return to_py(item); });
+}
+// Instances of a class of the module, one per record.
+template <class T>
+PyObject* to_py_views(const std::vector<T>& records, const ModuleState& state) {
+  return to_py_list(records, [&](const T& record) { return make<T>(state, record); });
 }
 
 // A property getter that shows one member of the record as it is.
@@ -97,41 +117,46 @@ PyObject* located_to_py(const V& value, std::span<const uint8_t> bytes) {
     return to_py(value);
   }
 }
-// The getter of one member of a decoded view's record.
+// The getter of one member of a decoded view's record: a located string as
+// text, None when absent; any other value as it is.
 template <auto Member>
 PyObject* field(const Decoded<decltype(record_of(Member))>& view) {
   return located_to_py(view.record.*Member, view.bytes);
 }
+// The getter of a located name that shows "" when absent.
 template <auto Member>
-PyObject* text_field(const Decoded<decltype(record_of(Member))>& view) {
+PyObject* name_field(const Decoded<decltype(record_of(Member))>& view) {
   return new_str(text_or_empty(view.record.*Member, view.bytes));
 }
 
-// Argument parsing: each converter sets a TypeError or OverflowError naming
-// the function and the argument, and returns false, when it refuses.
-bool parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
+// Argument parsing: each refuses with a TypeError or OverflowError naming the
+// function and the argument, set and thrown as PythonError.
+void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
                 std::initializer_list<PyObject**> values);
-bool arg_str(PyObject* object, const char* function, const char* name, std::string& out);
-bool arg_u16(PyObject* object, const char* function, const char* name, uint16_t& out);
-bool arg_u32(PyObject* object, const char* function, const char* name, uint32_t& out);
-bool arg_bytes(PyObject* object, const char* function, const char* name, std::span<const uint8_t>& out);
+std::string arg_str(PyObject* object, const char* function, const char* name);
+uint16_t arg_u16(PyObject* object, const char* function, const char* name);
+uint32_t arg_u32(PyObject* object, const char* function, const char* name);
+std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const char* name);
 
-// Raises exception_type with the error's visible text, whole even where it
-// holds a NUL.
-void set_error(PyObject* exception_type, const Error& error);
+// A path given as str, bytes or any os.PathLike: its bytes as os.fsencode
+// gives them (the file system's encoding with surrogateescape), and what
+// os.fspath gives, which failures report as their filename.
+struct PathArg {
+  std::string bytes;
+  Ref shown;
+};
+PathArg arg_path(PyObject* object, const char* function, const char* name);
 
-// Runs body; a core Error becomes exception_type with the error's visible
-// text (never its cause), memory exhaustion becomes MemoryError.
-template <class Body>
-PyObject* guarded(PyObject* exception_type, Body&& body) {
+// Runs a file operation; a core Error becomes the exception for a failed
+// file operation on path, and throws PythonError.
+template <class Work>
+auto on_file(const ModuleState& state, const PathArg& path, Work&& work) -> decltype(work()) {
   try {
-    return body();
-  } catch (const Error& e) {
-    set_error(exception_type, e);
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    return work();
+  } catch (const Error& error) {
+    raise_error(error, Failure::File, &state, path.shown.get());
+    throw PythonError{};
   }
-  return nullptr;
 }
 
 }  // namespace lumivex::py

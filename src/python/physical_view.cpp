@@ -30,28 +30,36 @@ std::string physical_repr(const PhysicalDataView& view) {
 
 }  // namespace
 
-PyObject* as_physical(PyObject* self, PyObject* args) {
-  return decode_as<PxPhysicalData, &parse_px_physical>(self, args);
-}
+template <>
+const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>();
 
-PyTypeObject* create_physical_data_type() {
+PyObject* as_physical(PyObject* self) { return decode_as<PxPhysicalData, &parse_px_physical>(self); }
+
+template <>
+const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
   static const ClassDef<PhysicalDataView> def{
+      .id = TypeId::PhysicalData,
       .qualified_name = "lumivex.PhysicalData",
       .properties =
           {
-              {"name", text_field<&PxPhysicalData::name>},
-              {"mass", field<&PxPhysicalData::mass>},
-              {"friction", field<&PxPhysicalData::friction>},
-              {"restitution", field<&PxPhysicalData::restitution>},
-              {"group", [](const PhysicalDataView& p) { return new_str(phys_group_name(p.record.group)); }},
-              {"bounds_type",
-               [](const PhysicalDataView& p) { return new_str(phys_bounds_name(p.record.bounds_type)); }},
-              {"num_verts", [](const PhysicalDataView& p) { return to_py(vertex_count(p.record)); }},
-              {"num_faces", [](const PhysicalDataView& p) { return to_py(face_count(p.record)); }},
+              {"name", name_field<&PxPhysicalData::name>, "Object name."},
+              {"mass", field<&PxPhysicalData::mass>, "Mass (0.0 for a static object)."},
+              {"friction", field<&PxPhysicalData::friction>, "Friction coefficient."},
+              {"restitution", field<&PxPhysicalData::restitution>, "Restitution (bounciness)."},
+              {"group", [](const PhysicalDataView& p) { return new_str(phys_group_name(p.record.group)); },
+               "Collision group, by name."},
+              {"bounds_type", [](const PhysicalDataView& p) { return new_str(phys_bounds_name(p.record.bounds_type)); },
+               "Shape of the collision bounds, by name."},
+              {"num_verts", [](const PhysicalDataView& p) { return to_py(vertex_count(p.record)); },
+               "Number of vertices of a hull or mesh shape (0 for other shapes)."},
+              {"num_faces", [](const PhysicalDataView& p) { return to_py(face_count(p.record)); },
+               "Number of triangles of a mesh shape (0 for other shapes)."},
           },
       .repr = physical_repr,
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_physical_data_type(PyObject* module) { return create_type<PhysicalDataView>(module); }
 
 }  // namespace lumivex::py

@@ -1,105 +1,99 @@
 #include <array>
 
 #include "core/class_index.h"
+#include "core/text.h"
 #include "python/classes.h"
 #include "python/page_classes.h"
 
 namespace lumivex::py {
+
 namespace {
 
 const PrpPage& page_of(PyObject* self) { return *unbox<PageHandle>(self).page; }
 
-PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+// A static method's self is its class.
+const ModuleState& state_of_class(PyObject* type) { return state_of(reinterpret_cast<PyTypeObject*>(type)); }
+
+PyObject* load(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::string path;
-  if (!parse_args(args, kwargs, "load", {"path"}, {&arg}) || !arg_str(arg, "load", "path", path)) return nullptr;
-  return guarded(PyExc_OSError, [&] { return make(PageHandle{PrpPage::from_file(path)}); });
+  parse_args(args, kwargs, "load", {"path"}, {&arg});
+  const PathArg path = arg_path(arg, "load", "path");
+  const ModuleState& state = state_of_class(type);
+  auto page = on_file(state, path, [&] {
+    return without_gil([&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt); });
+  });
+  return make<PageHandle>(state, PageHandle{std::move(page)});
 }
 
-PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* from_bytes(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::span<const uint8_t> data;
-  if (!parse_args(args, kwargs, "from_bytes", {"data"}, {&arg}) || !arg_bytes(arg, "from_bytes", "data", data))
-    return nullptr;
-  return guarded(PyExc_OSError,
-                 [&] { return make(PageHandle{PrpPage::from_bytes(ByteBuffer(data.data(), data.size()))}); });
+  parse_args(args, kwargs, "from_bytes", {"data"}, {&arg});
+  const std::span<const uint8_t> data = arg_bytes(arg, "from_bytes", "data");
+  // The bytes object is immutable and held by the call, so it can be copied
+  // and parsed while other threads run.
+  auto page =
+      without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(ByteBuffer(data.data(), data.size())); });
+  return make<PageHandle>(state_of_class(type), PageHandle{std::move(page)});
 }
 
 PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::string path;
-  if (!parse_args(args, kwargs, "save", {"path"}, {&arg}) || !arg_str(arg, "save", "path", path)) return nullptr;
-  return guarded(PyExc_OSError, [&]() -> PyObject* {
-    page_of(self).save(path);
-    Py_RETURN_NONE;
-  });
+  parse_args(args, kwargs, "save", {"path"}, {&arg});
+  const PathArg path = arg_path(arg, "save", "path");
+  // The page stays alive without the interpreter lock: this call holds it.
+  const std::shared_ptr<const PrpPage> page = unbox<PageHandle>(self).page;
+  on_file(state_of(self), path,
+          [&] { without_gil([&](const InterruptCheck& interrupt) { page->save(path.bytes, interrupt); }); });
+  Py_RETURN_NONE;
 }
 
 // The page is written straight into the new bytes object, so its data region
 // is copied once.
-PyObject* to_bytes(PyObject* self, PyObject*) {
-  return guarded(PyExc_OSError, [&]() -> PyObject* {
-    const PageBytes bytes = page_of(self).to_bytes();
-    PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes.size()));
-    if (out) bytes.copy_to(reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out)));
-    return out;
-  });
+PyObject* to_bytes(PyObject* self) {
+  const std::shared_ptr<const PrpPage> page = unbox<PageHandle>(self).page;
+  const PageBytes bytes = without_gil([&](const InterruptCheck&) { return page->to_bytes(); });
+  Ref out = Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes.size())));
+  auto* into = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
+  without_gil([&](const InterruptCheck&) { bytes.copy_to(into); });
+  return out.release();
 }
 
 // A list of PrpObjects for the page's keys that pass the filter, in key order.
 template <class Filter>
 PyObject* object_list(PyObject* self, Filter&& keep) {
   const auto& handle = unbox<PageHandle>(self);
-  PyObject* list = PyList_New(0);
-  if (!list) return nullptr;
+  const ModuleState& state = state_of(self);
+  Ref list = Ref::checked(PyList_New(0));
   for (const ObjectKey& key : handle.page->keys()) {
     if (!keep(key)) continue;
-    PyObject* object = make(ObjectRef{handle.page, &key});
-    if (!object || PyList_Append(list, object) < 0) {
-      Py_XDECREF(object);
-      Py_DECREF(list);
-      return nullptr;
-    }
-    Py_DECREF(object);
+    const Ref object = Ref::checked(make<ObjectRef>(state, ObjectRef{handle.page, &key}));
+    if (PyList_Append(list.get(), object.get()) < 0) throw PythonError{};
   }
-  return list;
+  return list.release();
 }
 
-PyObject* objects(PyObject* self, PyObject*) {
+PyObject* objects(PyObject* self) {
   const auto& handle = unbox<PageHandle>(self);
-  const auto& keys = handle.page->keys();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(keys.size()));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    PyObject* object = make(ObjectRef{handle.page, &keys[i]});
-    if (!object) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), object);
-  }
-  return list;
+  const ModuleState& state = state_of(self);
+  return to_py_list(handle.page->keys(),
+                    [&](const ObjectKey& key) { return make<ObjectRef>(state, ObjectRef{handle.page, &key}); });
 }
 
 PyObject* objects_of_type(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  uint16_t class_type = 0;
-  if (!parse_args(args, kwargs, "objects_of_type", {"class_type"}, {&arg}) ||
-      !arg_u16(arg, "objects_of_type", "class_type", class_type))
-    return nullptr;
+  parse_args(args, kwargs, "objects_of_type", {"class_type"}, {&arg});
+  const uint16_t class_type = arg_u16(arg, "objects_of_type", "class_type");
   return object_list(self, [&](const ObjectKey& key) { return key.class_type == class_type; });
 }
 
 PyObject* objects_by_name(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
-  std::string name;
-  if (!parse_args(args, kwargs, "objects_by_name", {"class_name"}, {&arg}) ||
-      !arg_str(arg, "objects_by_name", "class_name", name))
-    return nullptr;
+  parse_args(args, kwargs, "objects_by_name", {"class_name"}, {&arg});
+  const std::string name = arg_str(arg, "objects_by_name", "class_name");
   return object_list(self, [&](const ObjectKey& key) { return ClassIndex::class_name(key.class_type) == name; });
 }
 
-PyObject* count_by_type(PyObject* self, PyObject*) {
+PyObject* count_by_type(PyObject* self) {
   // Ids above the table all count as "Unknown", like the unnamed ids in it.
   std::array<uint64_t, ClassIndex::kLastClassType + 1> counts{};
   uint64_t unknown = 0;
@@ -109,127 +103,153 @@ PyObject* count_by_type(PyObject* self, PyObject*) {
     else
       ++unknown;
   }
-  PyObject* dict = PyDict_New();
-  if (!dict) return nullptr;
+  Ref dict = Ref::checked(PyDict_New());
   const auto add = [&](std::string_view name, uint64_t count) {
-    PyObject* key = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-    PyObject* value = key ? PyLong_FromUnsignedLongLong(count) : nullptr;
-    const bool ok = value && PyDict_SetItem(dict, key, value) == 0;
-    Py_XDECREF(key);
-    Py_XDECREF(value);
-    return ok;
+    const Ref key = Ref::checked(new_str(name));
+    const Ref value = Ref::checked(to_py(count));
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) throw PythonError{};
   };
   for (std::size_t id = 0; id < counts.size(); ++id) {
     if (!counts[id]) continue;
     const std::string_view name = ClassIndex::class_name(static_cast<uint16_t>(id));
-    if (name == "Unknown") {
+    if (name == "Unknown")
       unknown += counts[id];
-    } else if (!add(name, counts[id])) {
-      Py_DECREF(dict);
-      return nullptr;
-    }
+    else
+      add(name, counts[id]);
   }
-  if (unknown && !add("Unknown", unknown)) {
-    Py_DECREF(dict);
-    return nullptr;
-  }
-  return dict;
+  if (unknown) add("Unknown", unknown);
+  return dict.release();
 }
 
 Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(page_of(self).keys().size()); }
 
-PyObject* iterate(PyObject* self) { return make(ObjectCursor{unbox<PageHandle>(self).page, 0}); }
+PyObject* iterate(PyObject* self) {
+  return make<ObjectCursor>(state_of(self), ObjectCursor{unbox<PageHandle>(self).page, 0});
+}
 
 PyObject* next_object(PyObject* self) {
   ObjectCursor& cursor = unbox<ObjectCursor>(self);
   const auto& keys = cursor.page->keys();
   if (cursor.index >= keys.size()) return nullptr;
-  return make(ObjectRef{cursor.page, &keys[cursor.index++]});
+  PyObject* object = make<ObjectRef>(state_of(self), ObjectRef{cursor.page, &keys[cursor.index]});
+  ++cursor.index;
+  return object;
 }
 
 std::string page_repr(const PageHandle& handle) {
   const PageHeader& header = handle.page->header();
-  return "PrpFile('" + header.age_name + "', '" + header.page_name + "', " +
+  return "PrpFile('" + utf8_text(header.age_name_bytes) + "', '" + utf8_text(header.page_name_bytes) + "', " +
          std::to_string(handle.page->keys().size()) + " objects)";
 }
 
 std::string header_repr(const PageHeader& header) {
-  return "PageHeader(age='" + header.age_name + "', page='" + header.page_name + "', v" +
-         std::to_string(header.version) + ")";
+  return "PageHeader(age='" + utf8_text(header.age_name_bytes) + "', page='" + utf8_text(header.page_name_bytes) +
+         "', v" + std::to_string(header.version) + ")";
 }
+
+bool same_header(const PageHeader& a, const PageHeader& b) {
+  return a.version == b.version && a.sequence_number == b.sequence_number && a.flags == b.flags &&
+         a.age_name_bytes == b.age_name_bytes && a.page_name_bytes == b.page_name_bytes &&
+         a.major_version == b.major_version && a.checksum == b.checksum && a.data_start == b.data_start &&
+         a.index_start == b.index_start;
+}
+
+std::size_t header_hash(const PageHeader& header) {
+  std::size_t hash = std::hash<std::string>()(header.age_name_bytes);
+  for (const uint64_t value :
+       {uint64_t{header.sequence_number}, uint64_t{header.checksum}, uint64_t{header.index_start}})
+    hash = hash * 1000003 ^ std::hash<uint64_t>()(value);
+  return hash ^ std::hash<std::string>()(header.page_name_bytes);
+}
+
+PyObject* age_name(const PageHandle& handle) { return new_str(utf8_text(handle.page->header().age_name_bytes)); }
+PyObject* page_name(const PageHandle& handle) { return new_str(utf8_text(handle.page->header().page_name_bytes)); }
 
 }  // namespace
 
-PyTypeObject* create_prp_file_type() {
+template <>
+const ClassDef<PageHandle>& class_def<PageHandle>() {
   static const ClassDef<PageHandle> def{
+      .id = TypeId::PrpFile,
       .qualified_name = "lumivex.PrpFile",
       .doc = "A loaded .prp (Plasma Resource Page) file.",
       .properties =
           {
-              {"age_name", [](const PageHandle& h) { return to_py(h.page->header().age_name); },
-               "Age name from the page header."},
-              {"page_name", [](const PageHandle& h) { return to_py(h.page->header().page_name); },
-               "Page name from the page header."},
-              {"header", [](const PageHandle& h) { return make(h.page->header()); }, "Get the page header info."},
+              {"age_name", age_name, "Age name from the page header."},
+              {"page_name", page_name, "Page name from the page header."},
+              {"header",
+               [](const PageHandle& h, const ModuleState& state) { return make<PageHeader>(state, h.page->header()); },
+               "Get the page header info."},
+              {"lost_keys", [](const PageHandle& h) { return to_py(h.page->lost_keys()); },
+               "Keys the index announced but that could not be read (0 when none was lost)."},
           },
       .methods =
           {
-              {"load", function(load), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-               "load(path)\n--\n\nLoad a PRP file from disk."},
-              {"from_bytes", function(from_bytes), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-               "from_bytes(data)\n--\n\nLoad a PRP file from bytes."},
-              {"save", function(save), METH_VARARGS | METH_KEYWORDS,
-               "save($self, path)\n--\n\nSave the PRP file to disk (byte-identical round-trip)."},
-              {"to_bytes", function(to_bytes), METH_NOARGS, "to_bytes($self)\n--\n\nSerialize to bytes."},
-              {"objects", function(objects), METH_NOARGS, "objects($self)\n--\n\nGet all objects as a list."},
-              {"objects_of_type", function(objects_of_type), METH_VARARGS | METH_KEYWORDS,
-               "objects_of_type($self, class_type)\n--\n\nGet objects by class type ID."},
-              {"objects_by_name", function(objects_by_name), METH_VARARGS | METH_KEYWORDS,
-               "objects_by_name($self, class_name)\n--\n\nGet objects by class type name (e.g., \"plSceneObject\", "
-               "\"plDrawableSpans\")."},
-              {"count_by_type", function(count_by_type), METH_NOARGS,
-               "count_by_type($self)\n--\n\nCount objects by class type."},
+              static_method<load, Failure::File>("load", "load(path)\n--\n\nLoad a PRP file from disk."),
+              static_method<from_bytes, Failure::File>("from_bytes",
+                                                       "from_bytes(data)\n--\n\nLoad a PRP file from bytes."),
+              method<save, Failure::File>("save",
+                                          "save($self, path)\n--\n\nSave the PRP file to disk (byte-identical "
+                                          "round-trip)."),
+              method<to_bytes, Failure::File>("to_bytes", "to_bytes($self)\n--\n\nSerialize to bytes."),
+              method<objects>("objects", "objects($self)\n--\n\nGet all objects as a list."),
+              method<objects_of_type>("objects_of_type",
+                                      "objects_of_type($self, class_type)\n--\n\nGet objects by class type ID."),
+              method<objects_by_name>("objects_by_name",
+                                      "objects_by_name($self, class_name)\n--\n\nGet objects by class type name "
+                                      "(e.g., \"plSceneObject\", \"plDrawableSpans\")."),
+              method<count_by_type>("count_by_type", "count_by_type($self)\n--\n\nCount objects by class type."),
           },
       .repr = page_repr,
       .slots =
           {
-              {Py_sq_length, reinterpret_cast<void*>(length)},
-              {Py_tp_iter, reinterpret_cast<void*>(iterate)},
+              {Py_sq_length, reinterpret_cast<void*>(length_slot<length>)},
+              {Py_tp_iter, reinterpret_cast<void*>(object_slot<iterate>)},
           },
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_page_header_info_type() {
+template <>
+const ClassDef<PageHeader>& class_def<PageHeader>() {
   static const ClassDef<PageHeader> def{
+      .id = TypeId::PageHeaderInfo,
       .qualified_name = "lumivex.PageHeaderInfo",
       .properties =
           {
-              {"version", member<&PageHeader::version>},
-              {"sequence_number", member<&PageHeader::sequence_number>},
-              {"flags", member<&PageHeader::flags>},
-              {"age_name", member<&PageHeader::age_name>},
-              {"page_name", member<&PageHeader::page_name>},
-              {"major_version", member<&PageHeader::major_version>},
-              {"checksum", member<&PageHeader::checksum>},
-              {"data_start", member<&PageHeader::data_start>},
-              {"index_start", member<&PageHeader::index_start>},
+              {"version", member<&PageHeader::version>, "Format version (always 6)."},
+              {"sequence_number", member<&PageHeader::sequence_number>, "Location sequence number of the page."},
+              {"flags", member<&PageHeader::flags>, "Location flags of the page."},
+              {"age_name", [](const PageHeader& h) { return new_str(utf8_text(h.age_name_bytes)); }, "Age name."},
+              {"page_name", [](const PageHeader& h) { return new_str(utf8_text(h.page_name_bytes)); }, "Page name."},
+              {"major_version", member<&PageHeader::major_version>, "Major version of the engine that wrote it."},
+              {"checksum", member<&PageHeader::checksum>, "Checksum, as stored (never verified)."},
+              {"data_start", member<&PageHeader::data_start>, "Offset of the object data region."},
+              {"index_start", member<&PageHeader::index_start>, "Offset of the key index."},
           },
       .repr = header_repr,
+      .equal = same_header,
+      .hash = header_hash,
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_object_iterator_type() {
+template <>
+const ClassDef<ObjectCursor>& class_def<ObjectCursor>() {
   static const ClassDef<ObjectCursor> def{
+      .id = TypeId::ObjectIterator,
       .qualified_name = "lumivex.ObjectIterator",
       .slots =
           {
               {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
-              {Py_tp_iternext, reinterpret_cast<void*>(next_object)},
+              {Py_tp_iternext, reinterpret_cast<void*>(object_slot<next_object>)},
           },
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_prp_file_type(PyObject* module) { return create_type<PageHandle>(module); }
+PyTypeObject* create_page_header_info_type(PyObject* module) { return create_type<PageHeader>(module); }
+PyTypeObject* create_object_iterator_type(PyObject* module) { return create_type<ObjectCursor>(module); }
 
 }  // namespace lumivex::py

@@ -2,27 +2,143 @@
 
 // The one mechanism behind every Python class of the module: an instance is a
 // Python object header followed by one C++ value, and a class is described by
-// a ClassDef listing its read-only properties, methods, repr and extra slots.
-// A decoded view's value is a Decoded record, whose instance also holds a copy
-// of the object's bytes, right after the value in the same allocation.
+// a ClassDef listing its read-only properties, methods, repr, equality and
+// extra slots. The classes are created per module and kept in its state.
+// Every entry point from Python runs inside boundary(), the one place where
+// C++ exceptions become Python exceptions.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core/error.h"
+#include "core/file.h"
+
 namespace lumivex::py {
+
+// Every class of the module. The first seventeen are its attributes, in the
+// order they are added; iterators are made by PrpFile only.
+enum class TypeId : uint8_t {
+  PrpFile,
+  PrpObject,
+  PageHeaderInfo,
+  SceneObject,
+  Mipmap,
+  Material,
+  Layer,
+  PythonFileMod,
+  PythonParam,
+  ResponderMod,
+  PhysicalData,
+  SoundInfo,
+  AgeFile,
+  PageEntry,
+  SdlFile,
+  SdlDescriptor,
+  SdlVariable,
+  ObjectIterator,
+  Count,
+};
+inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::Count);
+
+struct ModuleState {
+  std::array<PyTypeObject*, kTypeCount> types{};
+  // The module's own subclass of each built-in OSError class it has raised,
+  // keyed by that class: the same errno, strerror and filename, but str()
+  // gives the module's message.
+  PyObject* os_error_classes = nullptr;
+
+  PyTypeObject* type(TypeId id) const { return types[static_cast<std::size_t>(id)]; }
+};
+
+// The state of the module that created type (any class of this module).
+inline ModuleState& state_of(PyTypeObject* type) { return *static_cast<ModuleState*>(PyType_GetModuleState(type)); }
+inline ModuleState& state_of(PyObject* self) { return state_of(Py_TYPE(self)); }
+
+// A Python exception is already set; the boundary returns the failure.
+struct PythonError {};
+
+// What a core Error that is not the system's becomes: bad data is a
+// ValueError; a file operation's failure is an OSError.
+enum class Failure { Data, File };
+
+// Raises the Python exception for error: the module's subclass of the
+// matching OSError class, with errno, strerror and filename (when given) set,
+// where the operating system failed; else ValueError or OSError as failure
+// says. The message is the error's visible text, its causes are chained as
+// __cause__.
+void raise_error(const Error& error, Failure failure, const ModuleState* state = nullptr, PyObject* filename = nullptr);
+
+// Creates the module's OSError classes, adds them to module and returns the
+// mapping from each built-in class to the module's own.
+PyObject* add_os_error_classes(PyObject* module);
+
+template <class R>
+R failed_value() {
+  if constexpr (std::is_pointer_v<R>)
+    return nullptr;
+  else
+    return -1;
+}
+
+// Runs body and returns what it returns; any C++ exception becomes a Python
+// exception and the failure value of body's result type (nullptr or -1).
+template <class Body>
+auto boundary(Failure failure, Body&& body) noexcept -> decltype(body()) {
+  try {
+    return body();
+  } catch (const PythonError&) {
+  } catch (const Error& error) {
+    raise_error(error, failure);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_Format(PyExc_SystemError, "lumivex internal error: %s", error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "lumivex internal error");
+  }
+  return failed_value<decltype(body())>();
+}
+
+// Runs work with the interpreter lock released, handing it the interrupt
+// check: that takes the lock back for a moment to run Python's signal
+// handlers, and throws PythonError when one raised (KeyboardInterrupt).
+// work must not touch any Python object.
+template <class Work>
+auto without_gil(Work&& work) -> decltype(work(std::declval<const InterruptCheck&>())) {
+  struct Released {
+    PyThreadState* thread = PyEval_SaveThread();
+    ~Released() { PyEval_RestoreThread(thread); }
+  } released;
+  const InterruptCheck interrupt = [&released] {
+    PyEval_RestoreThread(released.thread);
+    const int failed = PyErr_CheckSignals();
+    released.thread = PyEval_SaveThread();
+    if (failed) throw PythonError{};
+  };
+  return work(interrupt);
+}
 
 template <class T>
 struct Box {
   PyObject_VAR_HEAD T value;
 };
+
+template <class T>
+T& unbox(PyObject* self) {
+  return reinterpret_cast<Box<T>*>(self)->value;
+}
 
 // A record that locates its strings and lists in the object's bytes, and the
 // view's own copy of those bytes.
@@ -37,52 +153,67 @@ inline constexpr bool is_decoded = false;
 template <class Record>
 inline constexpr bool is_decoded<Decoded<Record>> = true;
 
+// A read-only property: its getter sees the value, or the value and the
+// module's state when it makes objects of the module's classes.
 template <class T>
 struct Property {
+  using Get = PyObject* (*)(const T&);
+  using GetInModule = PyObject* (*)(const T&, const ModuleState&);
+
+  Property(const char* name, Get get, const char* doc) : name(name), get(get), doc(doc) {}
+  Property(const char* name, GetInModule get, const char* doc) : name(name), get_in_module(get), doc(doc) {}
+
   const char* name;
-  PyObject* (*get)(const T&);
-  const char* doc = nullptr;
+  Get get = nullptr;
+  GetInModule get_in_module = nullptr;
+  const char* doc;
 };
 
 template <class T>
 struct ClassDef {
+  TypeId id;
   const char* qualified_name;  // "lumivex.Name"
   const char* doc = nullptr;
   std::vector<Property<T>> properties = {};
   std::vector<PyMethodDef> methods = {};
   std::string (*repr)(const T&) = nullptr;
+  // Value equality; without it, instances are equal only to themselves.
+  bool (*equal)(const T&, const T&) = nullptr;
+  std::size_t (*hash)(const T&) = nullptr;
   // Further slots (len, iter, next, a constructor); without Py_tp_new the
   // class refuses construction from Python.
   std::vector<PyType_Slot> slots = {};
 };
 
-// The type object of each value type, set when the module creates it.
+// Each class's definition, made once and never changed; defined beside the
+// class's other code.
 template <class T>
-inline PyTypeObject* type_object = nullptr;
-
-template <class T>
-T& unbox(PyObject* self) {
-  return reinterpret_cast<Box<T>*>(self)->value;
-}
+const ClassDef<T>& class_def();
 
 // A new instance of T's class holding value.
-template <class T>
-PyObject* make(T value) {
-  PyTypeObject* type = type_object<T>;
+template <class T, class... Args>
+PyObject* make(const ModuleState& state, Args&&... args) {
+  PyTypeObject* type = state.type(class_def<T>().id);
   PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  new (&unbox<T>(self)) T(std::move(value));
+  if (!self) throw PythonError{};
+  try {
+    new (&unbox<T>(self)) T(std::forward<Args>(args)...);
+  } catch (...) {
+    type->tp_free(self);
+    Py_DECREF(type);
+    throw;
+  }
   return self;
 }
 
 // A new view of record, holding a copy of the object's bytes it was decoded
 // from: one allocation, as for a bytes object.
 template <class Record>
-PyObject* make_decoded(Record record, std::span<const uint8_t> object_bytes) {
+PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
   using T = Decoded<Record>;
   auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
-  if (!self) return PyErr_NoMemory();
-  PyObject_InitVar(self, type_object<T>, static_cast<Py_ssize_t>(object_bytes.size()));
+  if (!self) throw std::bad_alloc();
+  PyObject_InitVar(self, state.type(class_def<T>().id), static_cast<Py_ssize_t>(object_bytes.size()));
   uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
   if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
   new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), {copy, object_bytes.size()}};
@@ -95,8 +226,42 @@ PyCFunction function(F* f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
+// Method table entries whose body runs inside the boundary. Body takes
+// (self) for a method without arguments, (self, args, kwargs) otherwise. A
+// static method's self is its class, which create_type binds to it, so that
+// it finds the module's state.
+template <auto Body, Failure F>
+PyObject* call_noargs(PyObject* self, PyObject*) {
+  return boundary(F, [&] { return Body(self); });
+}
+template <auto Body, Failure F>
+PyObject* call_args(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return boundary(F, [&] { return Body(self, args, kwargs); });
+}
+template <auto Body, Failure F = Failure::Data>
+PyMethodDef method(const char* name, const char* doc, int extra_flags = 0) {
+  if constexpr (std::is_invocable_v<decltype(Body), PyObject*>)
+    return {name, call_noargs<Body, F>, METH_NOARGS | extra_flags, doc};
+  else
+    return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS | extra_flags, doc};
+}
+template <auto Body, Failure F = Failure::Data>
+PyMethodDef static_method(const char* name, const char* doc) {
+  return method<Body, F>(name, doc, METH_STATIC);
+}
+
+// Slots whose body runs inside the boundary.
+template <auto Body>
+Py_ssize_t length_slot(PyObject* self) {
+  return boundary(Failure::Data, [&] { return Body(self); });
+}
+template <auto Body>
+PyObject* object_slot(PyObject* self) {
+  return boundary(Failure::Data, [&] { return Body(self); });
+}
+
+// Raises "No constructor defined for <name>".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
-PyObject* new_str(const std::string& text);
 
 template <class T>
 void dealloc(PyObject* self) {
@@ -108,60 +273,104 @@ void dealloc(PyObject* self) {
 
 template <class T>
 PyObject* get_property(PyObject* self, void* closure) {
-  // A getter may build C++ values on the way; running out of memory there
-  // must become MemoryError, never escape into the interpreter.
-  try {
-    return static_cast<const Property<T>*>(closure)->get(unbox<T>(self));
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  const auto& property = *static_cast<const Property<T>*>(closure);
+  return boundary(Failure::Data, [&] {
+    return property.get ? property.get(unbox<T>(self)) : property.get_in_module(unbox<T>(self), state_of(self));
+  });
 }
 
-template <class T>
-inline const ClassDef<T>* class_def = nullptr;
+PyObject* new_str(std::string_view text);
 
 template <class T>
 PyObject* repr_slot(PyObject* self) {
-  try {
-    return new_str(class_def<T>->repr(unbox<T>(self)));
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return boundary(Failure::Data, [&] { return new_str(class_def<T>().repr(unbox<T>(self))); });
 }
 
-// Creates T's class from its definition, which must outlive the module.
 template <class T>
-PyTypeObject* create_type(const ClassDef<T>& def) {
-  class_def<T> = &def;
-  auto* getset = new PyGetSetDef[def.properties.size() + 1]();
-  for (std::size_t i = 0; i < def.properties.size(); ++i) {
-    const Property<T>& p = def.properties[i];
-    getset[i] = {p.name, get_property<T>, nullptr, p.doc, const_cast<Property<T>*>(&p)};
-  }
-  auto* methods = new PyMethodDef[def.methods.size() + 1]();
-  for (std::size_t i = 0; i < def.methods.size(); ++i) methods[i] = def.methods[i];
+PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
+  return boundary(Failure::Data, [&] {
+    const bool equal = class_def<T>().equal(unbox<T>(self), unbox<T>(other));
+    return PyBool_FromLong(equal == (op == Py_EQ));
+  });
+}
+
+template <class T>
+Py_hash_t hash_slot(PyObject* self) {
+  return boundary(Failure::Data, [&] {
+    const auto hash = static_cast<Py_hash_t>(class_def<T>().hash(unbox<T>(self)));
+    // -1 tells Python that hashing failed.
+    return hash == -1 ? -2 : hash;
+  });
+}
+
+// Creates T's class in module; the arrays Python keeps pointers into are made
+// once per class and shared by every module instance.
+template <class T>
+PyTypeObject* create_type(PyObject* module) {
+  const ClassDef<T>& def = class_def<T>();
+  static const std::vector<PyGetSetDef> getset = [&] {
+    std::vector<PyGetSetDef> table;
+    for (const Property<T>& p : def.properties)
+      table.push_back({p.name, get_property<T>, nullptr, p.doc, const_cast<Property<T>*>(&p)});
+    table.push_back({});
+    return table;
+  }();
+  static const std::vector<PyMethodDef> methods = [&] {
+    std::vector<PyMethodDef> table;
+    for (const PyMethodDef& m : def.methods)
+      if (!(m.ml_flags & METH_STATIC)) table.push_back(m);
+    table.push_back({});
+    return table;
+  }();
+  // Bound to the class, which a function flagged static would not receive.
+  static const std::vector<PyMethodDef> static_methods = [&] {
+    std::vector<PyMethodDef> table;
+    for (PyMethodDef m : def.methods) {
+      if (!(m.ml_flags & METH_STATIC)) continue;
+      m.ml_flags &= ~METH_STATIC;
+      table.push_back(m);
+    }
+    return table;
+  }();
 
   std::vector<PyType_Slot> slots = {
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<T>)},
-      {Py_tp_getset, getset},
-      {Py_tp_methods, methods},
+      {Py_tp_getset, const_cast<PyGetSetDef*>(getset.data())},
+      {Py_tp_methods, const_cast<PyMethodDef*>(methods.data())},
   };
   if (def.doc) slots.push_back({Py_tp_doc, const_cast<char*>(def.doc)});
   if (def.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_slot<T>)});
+  if (def.equal) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(richcompare_slot<T>)});
+  if (def.hash) slots.push_back({Py_tp_hash, reinterpret_cast<void*>(hash_slot<T>)});
   bool has_new = false;
   for (const PyType_Slot& slot : def.slots) {
     has_new = has_new || slot.slot == Py_tp_new;
     slots.push_back(slot);
   }
+  // Refusing in tp_new keeps the class's own message; an immutable class
+  // cannot be given another __new__.
   if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(no_constructor)});
   slots.push_back({0, nullptr});
 
-  static_assert(sizeof(Box<T>) <= static_cast<std::size_t>(PY_SSIZE_T_MAX));
+  static_assert(sizeof(Box<T>) <= static_cast<std::size_t>(INT32_MAX));
   // A decoded view's size counts its copy of the bytes, one byte per item.
-  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), is_decoded<T> ? 1 : 0, Py_TPFLAGS_DEFAULT,
-                      slots.data()};
-  auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-  type_object<T> = type;
+  PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), is_decoded<T> ? 1 : 0,
+                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
+  auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
+  if (!type) return nullptr;
+  for (const PyMethodDef& m : static_methods) {
+    PyObject* bound = PyCFunction_NewEx(const_cast<PyMethodDef*>(&m), reinterpret_cast<PyObject*>(type), nullptr);
+    PyObject* static_method = bound ? PyStaticMethod_New(bound) : nullptr;
+    Py_XDECREF(bound);
+    const int added = static_method ? PyDict_SetItemString(type->tp_dict, m.ml_name, static_method) : -1;
+    Py_XDECREF(static_method);
+    if (added < 0) {
+      Py_DECREF(type);
+      return nullptr;
+    }
+  }
+  PyType_Modified(type);
   return type;
 }
 

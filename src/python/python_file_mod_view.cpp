@@ -18,20 +18,19 @@ using PythonFileModView = Decoded<PythonFileModData>;
 }  // namespace
 
 template <>
-inline constexpr bool is_view_record<PythonParamView> = true;
+const ClassDef<PythonFileModView>& class_def<PythonFileModView>();
+template <>
+const ClassDef<PythonParamView>& class_def<PythonParamView>();
 
 namespace {
 
 // Each parameter is read again and rendered when the list is asked for: a
 // decode that never reads it pays nothing for them.
-PyObject* param_list(const PythonFileModView& view) {
-  return guarded(PyExc_ValueError, [&] {
-    std::vector<PythonParamView> params;
-    for (const PythonParam& param : view.record.read_params(view.bytes))
-      params.push_back(
-          {param.id, param_value_debug(param.value, view.bytes), param_value_text(param.value, view.bytes)});
-    return to_py(params);
-  });
+PyObject* param_list(const PythonFileModView& view, const ModuleState& state) {
+  std::vector<PythonParamView> params;
+  for (const PythonParam& param : view.record.read_params(view.bytes))
+    params.push_back({param.id, param_value_debug(param.value, view.bytes), param_value_text(param.value, view.bytes)});
+  return to_py_views(params, state);
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
@@ -45,38 +44,45 @@ std::string python_param_repr(const PythonParamView& param) {
 
 }  // namespace
 
-PyObject* as_python_file_mod(PyObject* self, PyObject* args) {
-  return decode_as<PythonFileModData, &parse_python_file_mod>(self, args);
-}
+PyObject* as_python_file_mod(PyObject* self) { return decode_as<PythonFileModData, &parse_python_file_mod>(self); }
 
-PyTypeObject* create_python_file_mod_type() {
+template <>
+const ClassDef<PythonFileModView>& class_def<PythonFileModView>() {
   static const ClassDef<PythonFileModView> def{
+      .id = TypeId::PythonFileMod,
       .qualified_name = "lumivex.PythonFileMod",
       .properties =
           {
-              {"name", text_field<&PythonFileModData::self_key>},
-              {"python_file", field<&PythonFileModData::python_file>},
+              {"name", name_field<&PythonFileModData::self_key>, "Object name."},
+              {"python_file", field<&PythonFileModData::python_file>, "Name of the script file, without extension."},
               {"receiver_names",
-               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.bytes)); }},
-              {"params", param_list},
+               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.bytes)); },
+               "Names of the objects that receive the script's messages."},
+              {"params", param_list, "The script's parameters, in stored order."},
           },
       .repr = python_file_mod_repr,
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_python_param_type() {
+template <>
+const ClassDef<PythonParamView>& class_def<PythonParamView>() {
   static const ClassDef<PythonParamView> def{
+      .id = TypeId::PythonParam,
       .qualified_name = "lumivex.PythonParam",
       .properties =
           {
-              {"id", member<&PythonParamView::id>},
-              {"param_type", member<&PythonParamView::param_type>},
-              {"value", member<&PythonParamView::value>},
+              {"id", member<&PythonParamView::id>, "Parameter id."},
+              {"param_type", member<&PythonParamView::param_type>,
+               "The value with its kind, as Int(3) or String(\"s\")."},
+              {"value", member<&PythonParamView::value>, "The value as text."},
           },
       .repr = python_param_repr,
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_python_file_mod_type(PyObject* module) { return create_type<PythonFileModView>(module); }
+PyTypeObject* create_python_param_type(PyObject* module) { return create_type<PythonParamView>(module); }
 
 }  // namespace lumivex::py

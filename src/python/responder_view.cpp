@@ -15,23 +15,29 @@ std::string responder_repr(const ResponderModView& view) {
 
 }  // namespace
 
-PyObject* as_responder(PyObject* self, PyObject* args) {
-  return decode_as<ResponderModData, &parse_responder_modifier>(self, args);
-}
+template <>
+const ClassDef<ResponderModView>& class_def<ResponderModView>();
 
-PyTypeObject* create_responder_mod_type() {
+PyObject* as_responder(PyObject* self) { return decode_as<ResponderModData, &parse_responder_modifier>(self); }
+
+template <>
+const ClassDef<ResponderModView>& class_def<ResponderModView>() {
   static const ClassDef<ResponderModView> def{
+      .id = TypeId::ResponderMod,
       .qualified_name = "lumivex.ResponderMod",
       .properties =
           {
-              {"name", text_field<&ResponderModData::self_key>},
-              {"num_states", [](const ResponderModView& r) { return to_py(r.record.states.count); }},
-              {"cur_state", field<&ResponderModData::cur_state>},
-              {"enabled", field<&ResponderModData::enabled>},
+              {"name", name_field<&ResponderModData::self_key>, "Object name."},
+              {"num_states", [](const ResponderModView& r) { return to_py(r.record.states.count); },
+               "Number of states."},
+              {"cur_state", field<&ResponderModData::cur_state>, "Index of the current state."},
+              {"enabled", field<&ResponderModData::enabled>, "Whether the responder is enabled."},
           },
       .repr = responder_repr,
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_responder_mod_type(PyObject* module) { return create_type<ResponderModView>(module); }
 
 }  // namespace lumivex::py

@@ -1,29 +1,64 @@
+#include <mutex>
+#include <shared_mutex>
+
 #include "core/text.h"
 #include "python/classes.h"
 #include "python/convert.h"
 #include "sdl/descriptor.h"
 
 namespace lumivex::py {
+namespace {
+
+// The one mutable value of the module. Loading runs without the interpreter
+// lock, so a load holds the lock exclusively and a query holds it shared.
+struct SdlHandle {
+  SdlManager manager;
+  std::shared_mutex lock;
+};
+
+}  // namespace
 
 template <>
-inline constexpr bool is_view_record<VarDescriptor> = true;
+const ClassDef<SdlHandle>& class_def<SdlHandle>();
 template <>
-inline constexpr bool is_view_record<StateDescriptor> = true;
+const ClassDef<StateDescriptor>& class_def<StateDescriptor>();
+template <>
+const ClassDef<VarDescriptor>& class_def<VarDescriptor>();
 
 namespace {
 
-PyObject* new_sdl_file(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  if (!parse_args(args, kwargs, "SdlFile", {}, {})) return nullptr;
-  return guarded(PyExc_OSError, [] { return make(SdlManager{}); });
+// Shared access for a query. A load may be waiting for the interpreter lock
+// while it holds the manager's, so the query waits without it.
+std::shared_lock<std::shared_mutex> shared_access(SdlHandle& handle) {
+  std::shared_lock lock(handle.lock, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    Py_BEGIN_ALLOW_THREADS lock.lock();
+    Py_END_ALLOW_THREADS
+  }
+  return lock;
+}
+
+PyObject* new_sdl_file(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&] {
+    parse_args(args, kwargs, "SdlFile", {}, {});
+    return make<SdlHandle>(state_of(type));
+  });
 }
 
 // load_file and load_directory: one path, a count of descriptors added.
 template <std::size_t (SdlManager::*Load)(const std::string&, const InterruptCheck&)>
 PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
   PyObject* arg = nullptr;
-  std::string path;
-  if (!parse_args(args, kwargs, function, {"path"}, {&arg}) || !arg_str(arg, function, "path", path)) return nullptr;
-  return guarded(PyExc_OSError, [&] { return to_py((unbox<SdlManager>(self).*Load)(path, {})); });
+  parse_args(args, kwargs, function, {"path"}, {&arg});
+  const PathArg path = arg_path(arg, function, "path");
+  SdlHandle& handle = unbox<SdlHandle>(self);
+  const std::size_t count = on_file(state_of(self), path, [&] {
+    return without_gil([&](const InterruptCheck& interrupt) {
+      const std::unique_lock lock(handle.lock);
+      return (handle.manager.*Load)(path.bytes, interrupt);
+    });
+  });
+  return to_py(count);
 }
 
 PyObject* load_file(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -37,30 +72,35 @@ PyObject* load_directory(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* version_arg = nullptr;
-  std::string name;
-  uint32_t version = 0;
-  if (!parse_args(args, kwargs, "find", {"name", "version"}, {&name_arg, &version_arg}) ||
-      !arg_str(name_arg, "find", "name", name) || !arg_u32(version_arg, "find", "version", version))
-    return nullptr;
-  const StateDescriptor* found = unbox<SdlManager>(self).find(name, version);
+  parse_args(args, kwargs, "find", {"name", "version"}, {&name_arg, &version_arg});
+  const std::string name = arg_str(name_arg, "find", "name");
+  const uint32_t version = arg_u32(version_arg, "find", "version");
+  SdlHandle& handle = unbox<SdlHandle>(self);
+  const auto lock = shared_access(handle);
+  const StateDescriptor* found = handle.manager.find(name, version);
   if (!found) Py_RETURN_NONE;
   // A copy, so that later loads never change what was handed out.
-  return guarded(PyExc_ValueError, [&] { return make(*found); });
+  return make<StateDescriptor>(state_of(self), *found);
 }
 
-PyObject* descriptors(PyObject* self, PyObject*) {
+PyObject* descriptors(PyObject* self) {
+  SdlHandle& handle = unbox<SdlHandle>(self);
+  const auto lock = shared_access(handle);
   // Copies, like find's.
-  return guarded(PyExc_ValueError, [&] {
-    std::vector<StateDescriptor> copies;
-    for (const StateDescriptor* descriptor : unbox<SdlManager>(self).descriptors()) copies.push_back(*descriptor);
-    return to_py(copies);
-  });
+  const ModuleState& state = state_of(self);
+  return to_py_list(handle.manager.descriptors(),
+                    [&](const StateDescriptor* descriptor) { return make<StateDescriptor>(state, *descriptor); });
 }
 
-Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(unbox<SdlManager>(self).size()); }
+std::size_t size_of(SdlHandle& handle) {
+  const auto lock = shared_access(handle);
+  return handle.manager.size();
+}
 
-std::string manager_repr(const SdlManager& manager) {
-  return "SdlFile(" + std::to_string(manager.size()) + " descriptors)";
+Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(size_of(unbox<SdlHandle>(self))); }
+
+PyObject* manager_repr(PyObject* self) {
+  return new_str("SdlFile(" + std::to_string(size_of(unbox<SdlHandle>(self))) + " descriptors)");
 }
 
 std::string descriptor_repr(const StateDescriptor& descriptor) {
@@ -76,59 +116,71 @@ std::string variable_repr(const VarDescriptor& variable) {
 
 }  // namespace
 
-PyTypeObject* create_sdl_file_type() {
-  static const ClassDef<SdlManager> def{
+template <>
+const ClassDef<SdlHandle>& class_def<SdlHandle>() {
+  static const ClassDef<SdlHandle> def{
+      .id = TypeId::SdlFile,
       .qualified_name = "lumivex.SdlFile",
       .doc = "SDL state descriptor manager.",
       .methods =
           {
-              {"load_file", function(load_file), METH_VARARGS | METH_KEYWORDS,
-               "load_file($self, path)\n--\n\nLoad a single .sdl file."},
-              {"load_directory", function(load_directory), METH_VARARGS | METH_KEYWORDS,
-               "load_directory($self, path)\n--\n\nLoad all .sdl files from a directory."},
-              {"find", function(find), METH_VARARGS | METH_KEYWORDS,
-               "find($self, name, version)\n--\n\nFind a descriptor by name. Returns None if not found."},
-              {"descriptors", function(descriptors), METH_NOARGS,
-               "descriptors($self)\n--\n\nGet every descriptor, sorted by name, each name's versions in the order they "
-               "were read."},
+              method<load_file, Failure::File>("load_file", "load_file($self, path)\n--\n\nLoad a single .sdl file."),
+              method<load_directory, Failure::File>(
+                  "load_directory", "load_directory($self, path)\n--\n\nLoad all .sdl files from a directory."),
+              method<find>("find",
+                           "find($self, name, version)\n--\n\nFind a descriptor by name. Returns None if not found."),
+              method<descriptors>("descriptors",
+                                  "descriptors($self)\n--\n\nGet every descriptor, sorted by name, each name's "
+                                  "versions in the order they were read."),
           },
-      .repr = manager_repr,
       .slots =
           {
               {Py_tp_new, reinterpret_cast<void*>(new_sdl_file)},
-              {Py_sq_length, reinterpret_cast<void*>(length)},
+              {Py_sq_length, reinterpret_cast<void*>(length_slot<length>)},
+              {Py_tp_repr, reinterpret_cast<void*>(object_slot<manager_repr>)},
           },
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_sdl_descriptor_type() {
+template <>
+const ClassDef<StateDescriptor>& class_def<StateDescriptor>() {
   static const ClassDef<StateDescriptor> def{
+      .id = TypeId::SdlDescriptor,
       .qualified_name = "lumivex.SdlDescriptor",
       .properties =
           {
-              {"name", member<&StateDescriptor::name>},
-              {"version", member<&StateDescriptor::version>},
-              {"variables", member<&StateDescriptor::variables>},
+              {"name", member<&StateDescriptor::name>, "Descriptor name."},
+              {"version", member<&StateDescriptor::version>, "Descriptor version."},
+              {"variables",
+               [](const StateDescriptor& d, const ModuleState& state) { return to_py_views(d.variables, state); },
+               "The descriptor's variables, in file order."},
           },
       .repr = descriptor_repr,
   };
-  return create_type(def);
+  return def;
 }
 
-PyTypeObject* create_sdl_variable_type() {
+template <>
+const ClassDef<VarDescriptor>& class_def<VarDescriptor>() {
   static const ClassDef<VarDescriptor> def{
+      .id = TypeId::SdlVariable,
       .qualified_name = "lumivex.SdlVariable",
       .properties =
           {
-              {"name", member<&VarDescriptor::name>},
-              {"var_type", [](const VarDescriptor& v) { return new_str(std::string(sdl_type_name(v.var_type))); }},
-              {"count", member<&VarDescriptor::count>},
-              {"default_value", member<&VarDescriptor::default_value>},
+              {"name", member<&VarDescriptor::name>, "Variable name."},
+              {"var_type", [](const VarDescriptor& v) { return new_str(sdl_type_name(v.var_type)); },
+               "Type name: Int, Float, Bool, String32, ..."},
+              {"count", member<&VarDescriptor::count>, "Number of elements (0 for a list of any length)."},
+              {"default_value", member<&VarDescriptor::default_value>, "Default value as written, or None."},
           },
       .repr = variable_repr,
   };
-  return create_type(def);
+  return def;
 }
+
+PyTypeObject* create_sdl_file_type(PyObject* module) { return create_type<SdlHandle>(module); }
+PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<StateDescriptor>(module); }
+PyTypeObject* create_sdl_variable_type(PyObject* module) { return create_type<VarDescriptor>(module); }
 
 }  // namespace lumivex::py

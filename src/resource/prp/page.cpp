@@ -12,8 +12,8 @@ void write_header(PlasmaWrite& out, const PageHeader& header) {
   out.write_u32(kPageVersion);
   out.write_u32(header.sequence_number);
   out.write_u16(header.flags);
-  out.write_safe_string(header.age_name);
-  out.write_safe_string(header.page_name);
+  out.write_safe_string(header.age_name_bytes);
+  out.write_safe_string(header.page_name_bytes);
   out.write_u16(header.major_version);
   out.write_u32(header.checksum);
   out.write_u32(header.data_start);
@@ -36,8 +36,8 @@ PageHeader PageHeader::read(PlasmaRead& reader) {
     throw Error("Unsupported .prp version: " + std::to_string(header.version) + " (expected 6)");
   header.sequence_number = reader.read_u32();
   header.flags = reader.read_u16();
-  header.age_name = reader.read_safe_string();
-  header.page_name = reader.read_safe_string();
+  header.age_name_bytes = reader.read_safe_string_bytes();
+  header.page_name_bytes = reader.read_safe_string_bytes();
   header.major_version = reader.read_u16();
   header.checksum = reader.read_u32();
   header.data_start = reader.read_u32();
@@ -69,12 +69,13 @@ KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
     const uint32_t key_count = reader.read_u32();
     index.type_groups.push_back(group);
     const uint64_t group_end = group_start + 6 + group_length;
+    uint32_t read = 0;
     try {
-      for (uint32_t k = 0; k < key_count && reader.position() < group_end; ++k)
-        index.keys.push_back(read_object_key(reader));
+      for (; read < key_count && reader.position() < group_end; ++read) index.keys.push_back(read_object_key(reader));
     } catch (const Error&) {
       // A damaged key ends its group; the keys before it stay.
     }
+    index.lost_keys += key_count - read;
     reader.set_position(group_end);
   }
   return index;
@@ -134,22 +135,21 @@ PageBytes PrpPage::to_bytes() const {
     throw Error("Cannot write a page whose index start (" + std::to_string(index_start) +
                 ") lies before its data start (" + std::to_string(data_start) + ")");
 
-  // Each class's key entries are encoded once, however many groups name it.
+  // Each class is written once, under its first group, with every key of the
+  // class; a later group of the same class is left out, so that the output
+  // never grows faster than the page.
+  std::vector<const TypeGroup*> written_groups;
   std::unordered_map<uint16_t, std::pair<uint32_t, PlasmaWrite>> entries_by_class;
-  for (const TypeGroup& group : index_.type_groups) entries_by_class.try_emplace(group.class_type);
+  for (const TypeGroup& group : index_.type_groups)
+    if (entries_by_class.try_emplace(group.class_type).second) written_groups.push_back(&group);
   for (const ObjectKey& key : index_.keys) {
     auto it = entries_by_class.find(key.class_type);
     if (it == entries_by_class.end()) continue;
     ++it->second.first;
-    write_object_key(it->second.second, key);
+    write_object_key(it->second.second, key, data_.span());
   }
-
-  // Groups that repeat a class repeat its keys; refuse an output that 32-bit
-  // offsets could not describe instead of building it.
   uint64_t index_size = 4;
-  for (const TypeGroup& group : index_.type_groups)
-    index_size += 11 + entries_by_class.at(group.class_type).second.size();
-  if (index_size > UINT32_MAX) throw Error("Cannot write a key index of " + std::to_string(index_size) + " bytes");
+  for (const TypeGroup* group : written_groups) index_size += 11 + entries_by_class.at(group->class_type).second.size();
 
   PageBytes bytes;
   PlasmaWrite head;
@@ -161,12 +161,12 @@ PageBytes PrpPage::to_bytes() const {
   bytes.head = head.take_bytes();
 
   PlasmaWrite index(index_size);
-  index.write_u32(static_cast<uint32_t>(index_.type_groups.size()));
-  for (const TypeGroup& group : index_.type_groups) {
-    const auto& [count, entries] = entries_by_class.at(group.class_type);
-    index.write_u16(group.class_type);
+  index.write_u32(static_cast<uint32_t>(written_groups.size()));
+  for (const TypeGroup* group : written_groups) {
+    const auto& [count, entries] = entries_by_class.at(group->class_type);
+    index.write_u16(group->class_type);
     index.write_u32(static_cast<uint32_t>(5 + entries.size()));
-    index.write_u8(group.group_flags);
+    index.write_u8(group->group_flags);
     index.write_u32(count);
     index.write_bytes(entries.bytes());
   }

@@ -23,8 +23,9 @@ struct PageHeader {
   uint32_t version = 0;
   uint32_t sequence_number = 0;
   uint16_t flags = 0;
-  std::string age_name;
-  std::string page_name;
+  // Both names as stored, written back unchanged; shown as text.
+  std::string age_name_bytes;
+  std::string page_name_bytes;
   uint16_t major_version = 0;
   uint32_t checksum = 0;  // kept, never verified
   uint32_t data_start = 0;
@@ -42,6 +43,9 @@ struct TypeGroup {
 struct KeyIndex {
   std::vector<ObjectKey> keys;
   std::vector<TypeGroup> type_groups;
+  // Keys the groups announced but that could not be read: cut short, damaged,
+  // or beyond their group's end.
+  uint64_t lost_keys = 0;
 };
 
 // A page in the writer's normal form, in three parts so that the data region
@@ -77,8 +81,11 @@ class PrpPage {
   const PageHeader& header() const { return header_; }
   const std::vector<ObjectKey>& keys() const { return index_.keys; }
   const std::vector<TypeGroup>& type_groups() const { return index_.type_groups; }
+  uint64_t lost_keys() const { return index_.lost_keys; }
   std::span<const uint8_t> data() const { return data_.span(); }
 
+  // A key's name, as text.
+  std::string key_name(const ObjectKey& key) const { return key.name.text(data_.span()); }
   // The object's bytes, or nothing when its range lies outside the page.
   std::optional<std::span<const uint8_t>> object_data(const ObjectKey& key) const;
 

@@ -6,17 +6,18 @@ namespace lumivex {
 
 void throw_end_of_data() { throw Error(kEndOfData); }
 
-std::string StoredString::text(std::span<const uint8_t> data) const {
+std::string StoredString::bytes(std::span<const uint8_t> data) const {
   const uint16_t length = size();
   if (length == 0) return {};
   if (offset > data.size() || data.size() - offset < length) throw Error(kEndOfData);
-  std::string text(reinterpret_cast<const char*>(data.data() + offset), length);
+  std::string bytes(reinterpret_cast<const char*>(data.data() + offset), length);
   if (header >= 0xF000)
-    for (char& c : text) c = static_cast<char>(~static_cast<uint8_t>(c));
-  if (text.back() == '\0') text.pop_back();
-  if (is_valid_utf8(text)) return text;
-  return utf8_replace_invalid(text);
+    for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
+  if (bytes.back() == '\0') bytes.pop_back();
+  return bytes;
 }
+
+std::string StoredString::text(std::span<const uint8_t> data) const { return utf8_text(bytes(data)); }
 
 void PlasmaWrite::write_safe_string(std::string_view text) {
   if (text.size() > 0x0FFF)

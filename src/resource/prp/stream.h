@@ -22,7 +22,10 @@ struct StoredString {
   uint16_t header = 0;
 
   uint16_t size() const { return header & 0x0FFF; }
-  // The text in data, the same data the string was read from.
+  // The string's bytes in data, the same data it was read from: inverted
+  // back where stored inverted, one trailing NUL dropped, not decoded.
+  std::string bytes(std::span<const uint8_t> data) const;
+  // Those bytes as UTF-8 text, each invalid sequence replaced.
   std::string text(std::span<const uint8_t> data) const;
 };
 
@@ -81,6 +84,8 @@ class PlasmaRead {
     return {at, n};
   }
   std::string read_safe_string() { return locate_safe_string().text(data_); }
+  // The stored bytes of a safe string, kept for writing back unchanged.
+  std::string read_safe_string_bytes() { return locate_safe_string().bytes(data_); }
   // Steps over a safe string and says where it lies. Decoding cannot fail, so
   // this fails exactly where read_safe_string would: on a short header or a
   // short body.
@@ -145,8 +150,9 @@ class PlasmaWrite {
   void write_u16(uint16_t v) { store(v); }
   void write_u32(uint32_t v) { store(v); }
   void write_bytes(std::span<const uint8_t> bytes) { buffer_.insert(buffer_.end(), bytes.begin(), bytes.end()); }
-  // Always the inverted form, without a terminating byte. A text longer than
-  // the 12-bit length field can hold is refused rather than misstated.
+  // Always the inverted form, without a terminating byte. Bytes are written
+  // as given, valid UTF-8 or not. More than the 12-bit length field can hold
+  // is refused rather than misstated.
   void write_safe_string(std::string_view text);
 
   std::size_t size() const { return buffer_.size(); }

@@ -7,8 +7,7 @@ import json
 import math
 import struct
 import types
-from collections.abc import Sequence
-from typing import Callable
+from collections.abc import Callable, Sequence
 
 import lumivex
 
@@ -93,7 +92,7 @@ def table(rows: Sequence[Sequence[object]], header: Sequence[str] = ()) -> str:
     return "\n".join(
         "  ".join(
             text.rjust(width) if right else text.ljust(width)
-            for text, width, right in zip(row, widths, numeric or [False] * len(row))
+            for text, width, right in zip(row, widths, numeric or [False] * len(row), strict=False)
         ).rstrip()
         for row in texts
     )

@@ -6,13 +6,12 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from collections.abc import Sequence
-from typing import Callable, NoReturn
+from collections.abc import Callable, Sequence
+from typing import NoReturn
 
 import lumivex
-
-from lumivex_cli import scan, texture
-from lumivex_cli.common import (
+from lumivex.cli import scan, texture
+from lumivex.cli.common import (
     DECODERS,
     CommandError,
     print_json,
@@ -235,7 +234,7 @@ def run_roundtrip(args: argparse.Namespace) -> int:
         print(f"{args.output}: byte-identical to {args.page} ({len(written)} bytes)")
     else:
         first = next(
-            (i for i, (a, b) in enumerate(zip(original, written)) if a != b),
+            (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
             min(len(original), len(written)),
         )
         print(

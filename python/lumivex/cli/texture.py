@@ -9,8 +9,7 @@ words, that is the bytes blue, green, red, alpha."""
 from __future__ import annotations
 
 import lumivex
-
-from lumivex_cli.common import CommandError
+from lumivex.cli.common import CommandError
 
 UNCOMPRESSED, BLOCK_COMPRESSED = 0, 1
 ARGB32 = 0

@@ -12,8 +12,7 @@ from dataclasses import dataclass, field
 from typing import TextIO
 
 import lumivex
-
-from lumivex_cli.common import DECODERS, CommandError, print_json
+from lumivex.cli.common import DECODERS, CommandError, print_json
 
 
 @dataclass

@@ -1,0 +1,45 @@
+"""lumivex Python module."""
+
+from lumivex._lumivex import (
+    AgeFile,
+    Layer,
+    Material,
+    Mipmap,
+    PageEntry,
+    PageHeaderInfo,
+    PhysicalData,
+    PrpFile,
+    PrpObject,
+    PythonFileMod,
+    PythonParam,
+    ResponderMod,
+    SceneObject,
+    SdlDescriptor,
+    SdlFile,
+    SdlVariable,
+    SoundInfo,
+    class_name,
+)
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "PrpFile",
+    "PrpObject",
+    "PageHeaderInfo",
+    "SceneObject",
+    "Mipmap",
+    "Material",
+    "Layer",
+    "PythonFileMod",
+    "PythonParam",
+    "ResponderMod",
+    "PhysicalData",
+    "SoundInfo",
+    "AgeFile",
+    "PageEntry",
+    "SdlFile",
+    "SdlDescriptor",
+    "SdlVariable",
+    "class_name",
+]
