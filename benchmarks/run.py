@@ -99,7 +99,7 @@ def load_memory_row(path: Path) -> Row:
         "page = lumivex.PrpFile.load(sys.argv[1])\n"
         "print(base, peak())\n"
     )
-    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent))
+    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent.parent))
     result = subprocess.run(
         [sys.executable, "-c", code, str(path)], env=env, capture_output=True, text=True, check=True
     )

@@ -350,3 +350,56 @@ def test_load_from_a_pipe(tmp_path):
     assert writer.wait() == 0
     assert names(f) == ["Foo", "Bar", "Lay"]
     assert f.to_bytes() == data
+
+
+def test_repeated_groups_do_not_multiply_the_output():
+    # One key, then its class named again by thousands of empty groups: each
+    # group used to be written with every key of its class.
+    groups = [Group(1, [scene(f"K{i}") for i in range(20)])] + [Group(1, [])] * 3000
+    data = page(groups=groups)
+    f = load(data)
+    out = f.to_bytes()
+    assert len(out) <= len(data)
+    again = load(out)
+    assert names(again) == names(f) == [f"K{i}" for i in range(20)]
+    assert again.to_bytes() == out
+
+
+@pytest.mark.parametrize(
+    "raw,shown",
+    [
+        (b"Caf\xe9", "Caf\ufffd"),
+        (b"\xff\xfe\x00x", "\ufffd\ufffd\x00x"),
+        (b"\xe9" * 4095, "\ufffd" * 4095),
+    ],
+    ids=["latin-1", "mixed", "longest"],
+)
+def test_names_that_are_not_utf8_round_trip(raw, shown):
+    data = page([Obj(1, raw, b"\x01\x00")], age=raw, page_name=raw[::-1])
+    f = load(data)
+    assert f.to_bytes() == data
+    assert f.objects()[0].name == shown
+    assert f.age_name == shown and f.header.age_name == shown
+    assert repr(f).startswith(f"PrpFile('{shown}'")
+
+
+def test_latin1_page_saves_byte_for_byte(tmp_path):
+    data = page([Obj(1, b"Caf\xe9", b"\x01\x00")], age=b"\xc0ge", page_name=b"P\xe2ge")
+    f = load(data)
+    assert f.to_bytes() == data
+    f.save(str(tmp_path / "p.prp"))
+    assert (tmp_path / "p.prp").read_bytes() == data
+
+
+def test_lost_keys_count_what_the_index_announced():
+    objs = [scene("A"), scene("B"), scene("C")]
+    entry_len = len(index_entry(objs[0], 0, 0))
+    assert load(page(objs)).lost_keys == 0
+    # The group ends after one key: two announced keys are not read.
+    assert load(page(groups=[Group(1, objs, length=5 + entry_len)])).lost_keys == 2
+    # The third key is cut short.
+    damaged = Group(1, objs, truncate_entries_to=2 * entry_len + 12)
+    damaged.length = 5 + 2 * entry_len + 12
+    assert load(page(groups=[damaged, Group(6, [layer("L")])])).lost_keys == 1
+    # A count far beyond what the group holds.
+    assert load(page(groups=[Group(1, [], key_count=0xFFFFFFFF)])).lost_keys == 0xFFFFFFFF

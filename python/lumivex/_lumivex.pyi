@@ -1,6 +1,9 @@
 """lumivex Python module."""
 
+import builtins
 from typing import final, type_check_only
+
+from _typeshed import StrOrBytesPath
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
@@ -10,12 +13,12 @@ class PrpFile:
     """A loaded .prp (Plasma Resource Page) file."""
 
     @staticmethod
-    def load(path: str) -> PrpFile:
+    def load(path: StrOrBytesPath) -> PrpFile:
         """Load a PRP file from disk."""
     @staticmethod
     def from_bytes(data: bytes) -> PrpFile:
         """Load a PRP file from bytes."""
-    def save(self, path: str) -> None:
+    def save(self, path: StrOrBytesPath) -> None:
         """Save the PRP file to disk (byte-identical round-trip)."""
     def to_bytes(self) -> bytes:
         """Serialize to bytes."""
@@ -36,6 +39,9 @@ class PrpFile:
     @property
     def header(self) -> PageHeaderInfo:
         """Get the page header info."""
+    @property
+    def lost_keys(self) -> int:
+        """Keys the index announced but that could not be read (0 when none was lost)."""
     def __len__(self) -> int: ...
     def __iter__(self) -> ObjectIterator: ...
 
@@ -48,23 +54,34 @@ class ObjectIterator:
 @final
 class PageHeaderInfo:
     @property
-    def version(self) -> int: ...
+    def version(self) -> int:
+        """Format version (always 6)."""
     @property
-    def sequence_number(self) -> int: ...
+    def sequence_number(self) -> int:
+        """Location sequence number of the page."""
     @property
-    def flags(self) -> int: ...
+    def flags(self) -> int:
+        """Location flags of the page."""
     @property
-    def age_name(self) -> str: ...
+    def age_name(self) -> str:
+        """Age name."""
     @property
-    def page_name(self) -> str: ...
+    def page_name(self) -> str:
+        """Page name."""
     @property
-    def major_version(self) -> int: ...
+    def major_version(self) -> int:
+        """Major version of the engine that wrote it."""
     @property
-    def checksum(self) -> int: ...
+    def checksum(self) -> int:
+        """Checksum, as stored (never verified)."""
     @property
-    def data_start(self) -> int: ...
+    def data_start(self) -> int:
+        """Offset of the object data region."""
     @property
-    def index_start(self) -> int: ...
+    def index_start(self) -> int:
+        """Offset of the key index."""
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
 
 @final
 class PrpObject:
@@ -107,154 +124,213 @@ class PrpObject:
         """Parse as a plPXPhysical."""
     def as_sound(self) -> SoundInfo:
         """Parse as a plWin32Sound."""
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
 
 @final
 class SceneObject:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Object name."""
     @property
-    def draw_interface_names(self) -> list[str]: ...
+    def draw_interface_names(self) -> list[str]:
+        """Names of the drawable interfaces (none or one)."""
     @property
-    def coord_interface_name(self) -> str | None: ...
+    def coord_interface_name(self) -> str | None:
+        """Name of the coordinate interface, or None."""
     @property
-    def modifier_names(self) -> list[str]: ...
+    def modifier_names(self) -> list[str]:
+        """Names of the modifiers, in stored order."""
 
 @final
 class Mipmap:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Texture name."""
     @property
-    def width(self) -> int: ...
+    def width(self) -> int:
+        """Width of the top level in pixels."""
     @property
-    def height(self) -> int: ...
+    def height(self) -> int:
+        """Height of the top level in pixels."""
     @property
-    def num_levels(self) -> int: ...
+    def num_levels(self) -> int:
+        """Number of levels."""
     @property
-    def compression_type(self) -> int: ...
+    def compression_type(self) -> int:
+        """Compression: 0 uncompressed, 1 block-compressed (DXT)."""
     @property
-    def dxt_type(self) -> int: ...
+    def dxt_type(self) -> int:
+        """Block format (1 DXT1, 5 DXT5), or pixel format when uncompressed (0: 32-bit B,G,R,A)."""
     @property
-    def total_size(self) -> int: ...
+    def total_size(self) -> int:
+        """Size of every level's pixels, as stored."""
     @property
-    def pixel_data(self) -> bytes: ...
+    def pixel_data(self) -> bytes:
+        """Stored bytes of every level, the top level first."""
 
 @final
 class Material:
     @property
-    def layer_names(self) -> list[str]: ...
+    def layer_names(self) -> list[str]:
+        """Names of the material's layers, in stored order."""
 
 @final
 class Layer:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Layer name."""
     @property
-    def texture_name(self) -> str | None: ...
+    def texture_name(self) -> str | None:
+        """Name of the layer's texture, or None."""
     @property
-    def blend_flags(self) -> int: ...
+    def blend_flags(self) -> int:
+        """Blend flags."""
     @property
-    def shade_flags(self) -> int: ...
+    def shade_flags(self) -> int:
+        """Shade flags."""
     @property
-    def misc_flags(self) -> int: ...
+    def misc_flags(self) -> int:
+        """Miscellaneous flags."""
     @property
-    def z_flags(self) -> int: ...
+    def z_flags(self) -> int:
+        """Depth-buffer flags."""
     @property
-    def uv_channel(self) -> int: ...
+    def uv_channel(self) -> int:
+        """UV channel (the low byte of the UVW source)."""
     @property
-    def opacity(self) -> float: ...
+    def opacity(self) -> float:
+        """Opacity, 0.0 to 1.0."""
     @property
-    def preshade_color(self) -> list[float]: ...
+    def preshade_color(self) -> list[float]:
+        """Preshade colour: red, green, blue, alpha."""
     @property
-    def runtime_color(self) -> list[float]: ...
+    def runtime_color(self) -> list[float]:
+        """Runtime colour: red, green, blue, alpha."""
     @property
-    def ambient_color(self) -> list[float]: ...
+    def ambient_color(self) -> list[float]:
+        """Ambient colour: red, green, blue, alpha."""
     @property
-    def specular_color(self) -> list[float]: ...
+    def specular_color(self) -> list[float]:
+        """Specular colour: red, green, blue, alpha."""
 
 @final
 class PythonFileMod:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Object name."""
     @property
-    def python_file(self) -> str: ...
+    def python_file(self) -> str:
+        """Name of the script file, without extension."""
     @property
-    def receiver_names(self) -> list[str]: ...
+    def receiver_names(self) -> list[str]:
+        """Names of the objects that receive the script's messages."""
     @property
-    def params(self) -> list[PythonParam]: ...
+    def params(self) -> list[PythonParam]:
+        """The script's parameters, in stored order."""
 
 @final
 class PythonParam:
     @property
-    def id(self) -> int: ...
+    def id(self) -> int:
+        """Parameter id."""
     @property
-    def param_type(self) -> str: ...
+    def param_type(self) -> str:
+        """The value with its kind, as Int(3) or String("s")."""
     @property
-    def value(self) -> str: ...
+    def value(self) -> str:
+        """The value as text."""
 
 @final
 class ResponderMod:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Object name."""
     @property
-    def num_states(self) -> int: ...
+    def num_states(self) -> int:
+        """Number of states."""
     @property
-    def cur_state(self) -> int: ...
+    def cur_state(self) -> int:
+        """Index of the current state."""
     @property
-    def enabled(self) -> bool: ...
+    def enabled(self) -> bool:
+        """Whether the responder is enabled."""
 
 @final
 class PhysicalData:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Object name."""
     @property
-    def mass(self) -> float: ...
+    def mass(self) -> float:
+        """Mass (0.0 for a static object)."""
     @property
-    def friction(self) -> float: ...
+    def friction(self) -> float:
+        """Friction coefficient."""
     @property
-    def restitution(self) -> float: ...
+    def restitution(self) -> float:
+        """Restitution (bounciness)."""
     @property
-    def group(self) -> str: ...
+    def group(self) -> str:
+        """Collision group, by name."""
     @property
-    def bounds_type(self) -> str: ...
+    def bounds_type(self) -> str:
+        """Shape of the collision bounds, by name."""
     @property
-    def num_verts(self) -> int: ...
+    def num_verts(self) -> int:
+        """Number of vertices of a hull or mesh shape (0 for other shapes)."""
     @property
-    def num_faces(self) -> int: ...
+    def num_faces(self) -> int:
+        """Number of triangles of a mesh shape (0 for other shapes)."""
 
 @final
 class SoundInfo:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Sound name."""
     @property
-    def sound_file(self) -> str: ...
+    def sound_file(self) -> str:
+        """Name of the sound's file."""
     @property
-    def volume(self) -> float: ...
+    def volume(self) -> float:
+        """Volume, 0.0 to 1.0."""
     @property
-    def is_3d(self) -> bool: ...
+    def is_3d(self) -> bool:
+        """Whether the sound is placed in 3D space."""
     @property
-    def auto_start(self) -> bool: ...
+    def auto_start(self) -> bool:
+        """Whether the sound starts on load."""
     @property
-    def looping(self) -> bool: ...
+    def looping(self) -> bool:
+        """Whether the sound loops."""
     @property
-    def min_distance(self) -> float: ...
+    def min_distance(self) -> float:
+        """Distance within which it plays at full volume."""
     @property
-    def max_distance(self) -> float: ...
+    def max_distance(self) -> float:
+        """Distance beyond which it is not heard."""
 
 @final
 class AgeFile:
     """Parsed .age file."""
 
     @property
-    def age_name(self) -> str: ...
+    def age_name(self) -> str:
+        """Age name: the file's name without its extension."""
     @property
-    def sequence_prefix(self) -> int: ...
+    def sequence_prefix(self) -> int:
+        """The age's sequence prefix (SequencePrefix)."""
     @property
-    def max_capacity(self) -> int: ...
+    def max_capacity(self) -> int:
+        """Most players at once (MaxCapacity; -1 when not set)."""
     @property
-    def day_length(self) -> float: ...
+    def day_length(self) -> float:
+        """Length of the age's day (DayLength; 24.0 when not set)."""
     @property
-    def pages(self) -> list[PageEntry]: ...
+    def pages(self) -> list[PageEntry]:
+        """The age's pages, in file order."""
     @staticmethod
-    def load(path: str) -> AgeFile:
+    def load(path: StrOrBytesPath) -> AgeFile:
         """Load an .age file from disk."""
     @staticmethod
     def parse(age_name: str, content: str) -> AgeFile:
@@ -265,22 +341,26 @@ class AgeFile:
 @final
 class PageEntry:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Page name."""
     @property
-    def seq_suffix(self) -> int: ...
+    def seq_suffix(self) -> int:
+        """The page's sequence suffix within the age."""
     @property
-    def flags(self) -> int: ...
+    def flags(self) -> int:
+        """Page flags (bit 0: not loaded automatically)."""
     @property
-    def auto_load(self) -> bool: ...
+    def auto_load(self) -> bool:
+        """Whether the page is loaded with the age."""
 
 @final
 class SdlFile:
     """SDL state descriptor manager."""
 
     def __init__(self) -> None: ...
-    def load_file(self, path: str) -> int:
+    def load_file(self, path: StrOrBytesPath) -> int:
         """Load a single .sdl file."""
-    def load_directory(self, path: str) -> int:
+    def load_directory(self, path: StrOrBytesPath) -> int:
         """Load all .sdl files from a directory."""
     def find(self, name: str, version: int) -> SdlDescriptor | None:
         """Find a descriptor by name. Returns None if not found."""
@@ -291,19 +371,45 @@ class SdlFile:
 @final
 class SdlDescriptor:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Descriptor name."""
     @property
-    def version(self) -> int: ...
+    def version(self) -> int:
+        """Descriptor version."""
     @property
-    def variables(self) -> list[SdlVariable]: ...
+    def variables(self) -> list[SdlVariable]:
+        """The descriptor's variables, in file order."""
 
 @final
 class SdlVariable:
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Variable name."""
     @property
-    def var_type(self) -> str: ...
+    def var_type(self) -> str:
+        """Type name: Int, Float, Bool, String32, ..."""
     @property
-    def count(self) -> int: ...
+    def count(self) -> int:
+        """Number of elements (0 for a list of any length)."""
     @property
-    def default_value(self) -> str | None: ...
+    def default_value(self) -> str | None:
+        """Default value as written, or None."""
+
+# What a failure of the system raises: the built-in class, with the message as
+# its text and errno, strerror and filename set.
+class OSError(builtins.OSError): ...
+class BlockingIOError(builtins.BlockingIOError): ...
+class ChildProcessError(builtins.ChildProcessError): ...
+class ConnectionError(builtins.ConnectionError): ...
+class BrokenPipeError(builtins.BrokenPipeError): ...
+class ConnectionAbortedError(builtins.ConnectionAbortedError): ...
+class ConnectionRefusedError(builtins.ConnectionRefusedError): ...
+class ConnectionResetError(builtins.ConnectionResetError): ...
+class FileExistsError(builtins.FileExistsError): ...
+class FileNotFoundError(builtins.FileNotFoundError): ...
+class InterruptedError(builtins.InterruptedError): ...
+class IsADirectoryError(builtins.IsADirectoryError): ...
+class NotADirectoryError(builtins.NotADirectoryError): ...
+class PermissionError(builtins.PermissionError): ...
+class ProcessLookupError(builtins.ProcessLookupError): ...
+class TimeoutError(builtins.TimeoutError): ...

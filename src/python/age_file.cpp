@@ -11,11 +11,11 @@ const ClassDef<AgePage>& class_def<AgePage>();
 
 namespace {
 
-PyObject* load(PyObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "load", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = state_of(reinterpret_cast<PyTypeObject*>(type));
+  const ModuleState& state = module_state(module);
   AgeDescription age = on_file(state, path, [&] {
     return without_gil(
         [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt); });
@@ -23,14 +23,13 @@ PyObject* load(PyObject* type, PyObject* args, PyObject* kwargs) {
   return make<AgeDescription>(state, std::move(age));
 }
 
-PyObject* parse(PyObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
   parse_args(args, kwargs, "parse", {"age_name", "content"}, {&name_arg, &content_arg});
   std::string age_name = arg_str(name_arg, "parse", "age_name");
   const std::string content = arg_str(content_arg, "parse", "content");
-  return make<AgeDescription>(state_of(reinterpret_cast<PyTypeObject*>(type)),
-                              AgeDescription::parse(std::move(age_name), content));
+  return make<AgeDescription>(module_state(module), AgeDescription::parse(std::move(age_name), content));
 }
 
 PyObject* prp_filename(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -11,21 +11,18 @@ namespace {
 
 const PrpPage& page_of(PyObject* self) { return *unbox<PageHandle>(self).page; }
 
-// A static method's self is its class.
-const ModuleState& state_of_class(PyObject* type) { return state_of(reinterpret_cast<PyTypeObject*>(type)); }
-
-PyObject* load(PyObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "load", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = state_of_class(type);
+  const ModuleState& state = module_state(module);
   auto page = on_file(state, path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt); });
   });
   return make<PageHandle>(state, PageHandle{std::move(page)});
 }
 
-PyObject* from_bytes(PyObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* from_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "from_bytes", {"data"}, {&arg});
   const std::span<const uint8_t> data = arg_bytes(arg, "from_bytes", "data");
@@ -33,7 +30,7 @@ PyObject* from_bytes(PyObject* type, PyObject* args, PyObject* kwargs) {
   // and parsed while other threads run.
   auto page =
       without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(ByteBuffer(data.data(), data.size())); });
-  return make<PageHandle>(state_of_class(type), PageHandle{std::move(page)});
+  return make<PageHandle>(module_state(module), PageHandle{std::move(page)});
 }
 
 PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -65,6 +65,7 @@ struct ModuleState {
 // The state of the module that created type (any class of this module).
 inline ModuleState& state_of(PyTypeObject* type) { return *static_cast<ModuleState*>(PyType_GetModuleState(type)); }
 inline ModuleState& state_of(PyObject* self) { return state_of(Py_TYPE(self)); }
+inline ModuleState& module_state(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
 // A Python exception is already set; the boundary returns the failure.
 struct PythonError {};
@@ -228,8 +229,8 @@ PyCFunction function(F* f) {
 
 // Method table entries whose body runs inside the boundary. Body takes
 // (self) for a method without arguments, (self, args, kwargs) otherwise. A
-// static method's self is its class, which create_type binds to it, so that
-// it finds the module's state.
+// static method's body takes the module as self, as a module's functions do,
+// and finds the module's state through it.
 template <auto Body, Failure F>
 PyObject* call_noargs(PyObject* self, PyObject*) {
   return boundary(F, [&] { return Body(self); });
@@ -239,15 +240,15 @@ PyObject* call_args(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary(F, [&] { return Body(self, args, kwargs); });
 }
 template <auto Body, Failure F = Failure::Data>
-PyMethodDef method(const char* name, const char* doc, int extra_flags = 0) {
+PyMethodDef method(const char* name, const char* doc) {
   if constexpr (std::is_invocable_v<decltype(Body), PyObject*>)
-    return {name, call_noargs<Body, F>, METH_NOARGS | extra_flags, doc};
+    return {name, call_noargs<Body, F>, METH_NOARGS, doc};
   else
-    return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS | extra_flags, doc};
+    return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS, doc};
 }
 template <auto Body, Failure F = Failure::Data>
 PyMethodDef static_method(const char* name, const char* doc) {
-  return method<Body, F>(name, doc, METH_STATIC);
+  return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS | METH_STATIC, doc};
 }
 
 // Slots whose body runs inside the boundary.
@@ -323,7 +324,7 @@ PyTypeObject* create_type(PyObject* module) {
     table.push_back({});
     return table;
   }();
-  // Bound to the class, which a function flagged static would not receive.
+  // Bound to the module, which a function flagged static would not receive.
   static const std::vector<PyMethodDef> static_methods = [&] {
     std::vector<PyMethodDef> table;
     for (PyMethodDef m : def.methods) {
@@ -360,9 +361,9 @@ PyTypeObject* create_type(PyObject* module) {
   auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
   if (!type) return nullptr;
   for (const PyMethodDef& m : static_methods) {
-    PyObject* bound = PyCFunction_NewEx(const_cast<PyMethodDef*>(&m), reinterpret_cast<PyObject*>(type), nullptr);
-    PyObject* static_method = bound ? PyStaticMethod_New(bound) : nullptr;
-    Py_XDECREF(bound);
+    PyObject* function = PyCFunction_NewEx(const_cast<PyMethodDef*>(&m), module, nullptr);
+    PyObject* static_method = function ? PyStaticMethod_New(function) : nullptr;
+    Py_XDECREF(function);
     const int added = static_method ? PyDict_SetItemString(type->tp_dict, m.ml_name, static_method) : -1;
     Py_XDECREF(static_method);
     if (added < 0) {

@@ -1,0 +1,20 @@
+// The binding's error boundary, driven from an embedded interpreter: what
+// Python code cannot make happen on purpose must still end as a Python
+// exception, never as a crash.
+#include "../cpp/check.h"
+#include "python/py_class.h"
+
+int main() {
+  Py_InitializeEx(0);
+  int failed_cases = 0;
+  for (const auto& test_case : lumivex::test::cases()) {
+    const int before = lumivex::test::failures();
+    test_case.run();
+    PyErr_Clear();
+    if (lumivex::test::failures() != before) ++failed_cases;
+  }
+  const auto total = lumivex::test::cases().size();
+  std::cout << (total - failed_cases) << " passed, " << failed_cases << " failed\n";
+  const bool finalized = Py_FinalizeEx() == 0;
+  return failed_cases == 0 && finalized ? 0 : 1;
+}
