@@ -7,13 +7,13 @@
 #include <variant>
 
 #include "core/error.h"
-#include "core/scene_object.h"
 #include "resource/prp/layer.h"
 #include "resource/prp/material.h"
 #include "resource/prp/mipmap.h"
 #include "resource/prp/physical.h"
 #include "resource/prp/python_file_mod.h"
 #include "resource/prp/responder.h"
+#include "resource/prp/scene_object.h"
 #include "resource/prp/sound.h"
 
 namespace lumivex::fuzz {

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/uoid.h"
+#include "core/key.h"
+#include "core/stream.h"
 #include "python/py_class.h"
-#include "resource/prp/stream.h"
 
 namespace lumivex::py {
 

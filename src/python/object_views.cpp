@@ -2,13 +2,13 @@
 #include <string>
 #include <vector>
 
-#include "core/scene_object.h"
 #include "core/text.h"
 #include "python/classes.h"
 #include "python/page_classes.h"
 #include "resource/prp/layer.h"
 #include "resource/prp/material.h"
 #include "resource/prp/mipmap.h"
+#include "resource/prp/scene_object.h"
 #include "resource/prp/sound.h"
 
 namespace lumivex::py {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "check.h"
-#include "core/uoid.h"
+#include "core/key_list.h"
 #include "resource/prp/physical.h"
 #include "resource/prp/responder.h"
 

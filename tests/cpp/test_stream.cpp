@@ -2,9 +2,9 @@
 #include <vector>
 
 #include "check.h"
+#include "core/key.h"
+#include "core/stream.h"
 #include "core/text.h"
-#include "core/uoid.h"
-#include "resource/prp/stream.h"
 
 using namespace lumivex;
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 namespace lumivex {
 

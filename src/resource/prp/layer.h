@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 namespace lumivex {
 

@@ -1,8 +1,8 @@
 #include "resource/prp/material.h"
 
-#include "core/synched_object.h"
-#include "core/uoid.h"
-#include "resource/prp/stream.h"
+#include "core/key_list.h"
+#include "core/stream.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 

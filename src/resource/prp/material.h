@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/uoid.h"
+#include "core/key_list.h"
 
 namespace lumivex {
 

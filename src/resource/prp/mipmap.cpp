@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "core/uoid.h"
-#include "resource/prp/stream.h"
+#include "core/key.h"
+#include "core/stream.h"
 
 namespace lumivex {
 namespace {

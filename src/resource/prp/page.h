@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/file.h"
-#include "core/uoid.h"
-#include "resource/prp/stream.h"
+#include "core/stream.h"
+#include "resource/prp/object_key.h"
 
 namespace lumivex {
 

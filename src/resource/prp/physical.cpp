@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "core/synched_object.h"
-#include "core/uoid.h"
+#include "core/key.h"
 #include "resource/prp/bit_vector.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 namespace {

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 namespace lumivex {
 

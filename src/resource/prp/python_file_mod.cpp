@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "core/log.h"
-#include "core/synched_object.h"
 #include "core/text.h"
 #include "resource/prp/bit_vector.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 namespace {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "core/uoid.h"
+#include "core/key_list.h"
 
 namespace lumivex {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "core/log.h"
-#include "core/synched_object.h"
 #include "resource/prp/bit_vector.h"
 #include "resource/prp/message.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 namespace {

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "core/uoid.h"
+#include "core/key_list.h"
 
 namespace lumivex {
 

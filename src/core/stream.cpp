@@ -1,4 +1,4 @@
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 #include "core/text.h"
 

@@ -2,10 +2,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 namespace lumivex {
 
@@ -25,22 +23,6 @@ struct Uoid {
   StoredString name;
   uint16_t clone_id = 0;
   uint32_t clone_player_id = 0;
-};
-
-// One entry of a page's key index. Its name stays where it is stored in the
-// page: a name that is not UTF-8 is written back unchanged, and keys whose
-// records overlap in a damaged index do not copy the same bytes again.
-struct ObjectKey {
-  uint32_t location_sequence = 0;
-  uint16_t location_flags = 0;
-  uint8_t load_mask = 0xFF;
-  uint16_t class_type = 0;
-  uint32_t object_id = 0;
-  StoredString name;
-  uint16_t clone_id = 0;
-  uint32_t clone_player_id = 0;
-  uint32_t data_offset = 0;
-  uint32_t data_len = 0;
 };
 
 // The key readers run for every reference of every object; they are defined
@@ -96,32 +78,5 @@ inline bool skip_key_uoid(PlasmaRead& reader) {
   if (contents & kHasCloneIds) reader.skip(8);
   return true;
 }
-
-// A run of key references, present or absent, located in the data it was
-// read from.
-struct KeyList : StoredList<std::optional<Uoid>> {
-  uint64_t present = 0;
-
-  // The present references, in list order.
-  std::vector<Uoid> present_keys(std::span<const uint8_t> data) const;
-  std::vector<std::string> present_names(std::span<const uint8_t> data) const;
-};
-
-// Steps over count key references, failing where reading them would: a count
-// larger than the bytes hold ends at the first missing reference.
-inline KeyList locate_key_list(PlasmaRead& reader, uint64_t count) {
-  KeyList list;
-  list.offset = reader.position();
-  list.count = count;
-  for (uint64_t i = 0; i < count; ++i) list.present += skip_key_uoid(reader);
-  return list;
-}
-
-// A key-index entry: a key record (no presence byte), data offset and length.
-ObjectKey read_object_key(PlasmaRead& reader);
-// The writer's normal form of a key-index entry: contents flags derived from
-// the values, the reserved clone field written as 0. page is the data the key
-// was read from.
-void write_object_key(PlasmaWrite& writer, const ObjectKey& key, std::span<const uint8_t> page);
 
 }  // namespace lumivex

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "resource/prp/stream.h"
+#include "core/stream.h"
 
 namespace lumivex {
 
@@ -12,24 +10,16 @@ namespace lumivex {
 inline constexpr uint32_t kSynchFirstList = 0x10;
 inline constexpr uint32_t kSynchSecondList = 0x40;
 
-// The flags word and string lists that follow an object's own key.
-struct SynchedObjectData {
-  uint32_t synch_flags = 0;
-  std::vector<std::string> first_name_list;
-  std::vector<std::string> second_name_list;
-
-  static SynchedObjectData read(PlasmaRead& reader);
-};
-
 // Steps over a u16 count and that many safe strings.
 inline void skip_string_list(PlasmaRead& reader) {
   const uint16_t count = reader.read_u16();
   for (uint16_t i = 0; i < count; ++i) reader.skip_safe_string();
 }
 
-// Steps over the same bytes SynchedObjectData::read reads, failing where it
-// would fail. Defined here, like the key readers, so that every decoder
-// inlines it.
+// Steps over the flags word and string lists that follow an object's own key
+// in most objects: the first list when bit 0x10 is set, the second when bit
+// 0x40 is. Nothing shows them. Defined here, like the key readers, so that
+// every decoder inlines it.
 inline void skip_synched_object(PlasmaRead& reader) {
   const uint32_t flags = reader.read_u32();
   if (flags & kSynchFirstList) skip_string_list(reader);

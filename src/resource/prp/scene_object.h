@@ -3,8 +3,8 @@
 #include <optional>
 #include <span>
 
-#include "core/uoid.h"
-#include "resource/prp/stream.h"
+#include "core/key_list.h"
+#include "core/stream.h"
 
 namespace lumivex {
 

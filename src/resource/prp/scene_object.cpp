@@ -1,6 +1,6 @@
-#include "core/scene_object.h"
+#include "resource/prp/scene_object.h"
 
-#include "core/synched_object.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 
