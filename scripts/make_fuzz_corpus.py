@@ -12,22 +12,14 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
 sys.path.insert(0, str(ROOT / "scripts"))
 
+import lumivex  # noqa: E402
 from builder import Group, Obj, page  # noqa: E402
 from make_samples import sample_page  # noqa: E402
 from object_bodies import DECODERS  # noqa: E402
 
-# The order of the decoders in fuzz/decode_all.h: the first byte of a
-# fuzz_decoder input picks one.
-DECODER_ORDER = [
-    "as_scene_object",
-    "as_mipmap",
-    "as_material",
-    "as_layer",
-    "as_python_file_mod",
-    "as_responder",
-    "as_physical",
-    "as_sound",
-]
+# The order of the module's decoders, which is the fuzz targets' too: the
+# first byte of a fuzz_decoder input picks one.
+DECODER_ORDER = list(lumivex._lumivex.decoder_methods.values())
 
 
 def page_seeds():

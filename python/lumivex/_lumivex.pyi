@@ -1,12 +1,17 @@
 """lumivex Python module."""
 
 import builtins
+from collections.abc import Mapping
 from typing import final, type_check_only
 
 from _typeshed import StrOrBytesPath
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
+
+# The class each decoder is for, mapped to the PrpObject method that runs it,
+# in the order of the methods.
+decoder_methods: Mapping[int, str]
 
 @final
 class PrpFile:

@@ -6,18 +6,23 @@ namespace lumivex {
 
 void throw_end_of_data() { throw Error(kEndOfData); }
 
-std::string StoredString::bytes(std::span<const uint8_t> data) const {
-  const uint16_t length = size();
+std::string Source::stored_bytes(const StoredString& text) const {
+  check(text);
+  const uint16_t length = text.size();
   if (length == 0) return {};
-  if (offset > data.size() || data.size() - offset < length) throw Error(kEndOfData);
-  std::string bytes(reinterpret_cast<const char*>(data.data() + offset), length);
-  if (header >= 0xF000)
+  if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
+  std::string bytes(reinterpret_cast<const char*>(bytes_.data() + text.offset), length);
+  if (text.header >= 0xF000)
     for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
   if (bytes.back() == '\0') bytes.pop_back();
   return bytes;
 }
 
-std::string StoredString::text(std::span<const uint8_t> data) const { return utf8_text(bytes(data)); }
+std::string Source::text(const StoredString& text) const { return utf8_text(stored_bytes(text)); }
+
+std::string PlasmaRead::read_safe_string() { return Source(data_).text(locate_safe_string()); }
+
+std::string PlasmaRead::read_safe_string_bytes() { return Source(data_).stored_bytes(locate_safe_string()); }
 
 void PlasmaWrite::write_safe_string(std::string_view text) {
   if (text.size() > 0x0FFF)

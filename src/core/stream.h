@@ -15,29 +15,37 @@
 
 namespace lumivex {
 
-// Where a safe string lies in the data it was read from: the position of its
-// characters and its header word. The text is decoded only when asked for.
-struct StoredString {
-  uint64_t offset = 0;
+// Records do not copy what they read: they locate strings, byte runs and
+// lists in the bytes they were read from, and a Source over those same bytes
+// reads them back when asked. Offsets are 32-bit, since nothing read is
+// larger than 4 GiB. A debug build records the length of the bytes each value
+// was located in and checks it against the Source that reads it back.
+struct Located {
+#ifndef NDEBUG
+  uint64_t source_size = 0;
+#endif
+};
+
+// A safe string: the position of its characters and its header word.
+struct StoredString : Located {
+  uint32_t offset = 0;
   uint16_t header = 0;
 
   uint16_t size() const { return header & 0x0FFF; }
-  // The string's bytes in data, the same data it was read from: inverted
-  // back where stored inverted, one trailing NUL dropped, not decoded.
-  std::string bytes(std::span<const uint8_t> data) const;
-  // Those bytes as UTF-8 text, each invalid sequence replaced.
-  std::string text(std::span<const uint8_t> data) const;
 };
 
-// Bytes located in the data they were read from.
-struct ByteRange {
-  uint64_t offset = 0;
-  uint64_t size = 0;
+// A run of bytes.
+struct ByteRange : Located {
+  uint32_t offset = 0;
+  uint32_t size = 0;
+};
 
-  std::span<const uint8_t> in(std::span<const uint8_t> data) const {
-    if (offset > data.size() || data.size() - offset < size) throw Error(kEndOfData);
-    return data.subspan(offset, size);
-  }
+// count elements stored one after another from offset. The decoder steps
+// over them; they are read again, by the same routine, only when asked for.
+template <class Item>
+struct StoredList : Located {
+  uint32_t offset = 0;
+  uint32_t count = 0;
 };
 
 // Out of line, so that every read stays small enough to inline; it takes no
@@ -79,25 +87,46 @@ class PlasmaRead {
   std::span<const uint8_t> read_bytes(uint64_t n) { return {take(n), static_cast<std::size_t>(n)}; }
   // Steps over the next n bytes and says where they lie.
   ByteRange locate_bytes(uint64_t n) {
-    const uint64_t at = position_;
+    ByteRange range = located<ByteRange>();
     take(n);
-    return {at, n};
+    range.size = static_cast<uint32_t>(n);
+    return range;
   }
-  std::string read_safe_string() { return locate_safe_string().text(data_); }
-  // The stored bytes of a safe string, kept for writing back unchanged.
-  std::string read_safe_string_bytes() { return locate_safe_string().bytes(data_); }
+  // The text of a safe string: its bytes inverted back where stored
+  // inverted, one trailing NUL dropped, each invalid UTF-8 sequence replaced.
+  std::string read_safe_string();
+  // The stored bytes of a safe string, not decoded, kept for writing back.
+  std::string read_safe_string_bytes();
   // Steps over a safe string and says where it lies. Decoding cannot fail, so
   // this fails exactly where read_safe_string would: on a short header or a
   // short body.
   StoredString locate_safe_string() {
     const uint16_t header = read_u16();
-    const uint64_t at = position_;
+    StoredString text = located<StoredString>();
+    text.header = header;
     take(header & 0x0FFF);
-    return {at, header};
+    return text;
   }
   void skip_safe_string() { skip(read_u16() & 0x0FFF); }
+  // A list of count elements that starts here; the caller steps over them.
+  template <class Item>
+  StoredList<Item> locate_list(uint64_t count) {
+    StoredList<Item> list = located<StoredList<Item>>();
+    list.count = static_cast<uint32_t>(count);
+    return list;
+  }
 
  private:
+  // A value located at the position, which lies within the bytes.
+  template <class Value>
+  Value located() const {
+    Value value;
+    value.offset = static_cast<uint32_t>(position_);
+#ifndef NDEBUG
+    value.source_size = data_.size();
+#endif
+    return value;
+  }
   const uint8_t* take(uint64_t n) {
     if (remaining() < n) [[unlikely]] {
       position_ = data_.size();
@@ -122,23 +151,56 @@ class PlasmaRead {
   uint64_t position_;
 };
 
-// count elements stored one after another from offset in the data a record
-// was read from. The decoder steps over them; they are read again, by the
-// same routine, only when asked for.
-template <class Item>
-struct StoredList {
-  uint64_t offset = 0;
-  uint64_t count = 0;
+// The bytes records were read from: the one way back from a located value to
+// its text, its bytes or its elements. A value located elsewhere gives other
+// text or fails with the end-of-data error; a debug build refuses it.
+class Source {
+ public:
+  explicit Source(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  template <class ReadItem>
-  std::vector<Item> read(std::span<const uint8_t> data, ReadItem&& read_item) const {
-    PlasmaRead reader(data, offset);
+  std::size_t size() const { return bytes_.size(); }
+  // As PlasmaRead::read_safe_string and read_safe_string_bytes give them.
+  std::string text(const StoredString& text) const;
+  std::string stored_bytes(const StoredString& text) const;
+  std::span<const uint8_t> bytes(const ByteRange& range) const {
+    check(range);
+    if (range.offset > bytes_.size() || bytes_.size() - range.offset < range.size) throw_end_of_data();
+    return bytes_.subspan(range.offset, range.size);
+  }
+  // The list's elements, each read by read_item from a reader over these
+  // bytes, the routine that stepped over them when the list was located.
+  template <class Item, class ReadItem>
+  std::vector<Item> items(const StoredList<Item>& list, ReadItem&& read_item) const {
+    PlasmaRead reader = reader_at(list);
     std::vector<Item> items;
     // Every element takes at least one byte.
-    items.reserve(std::min<uint64_t>(count, reader.remaining()));
-    for (uint64_t i = 0; i < count; ++i) items.push_back(read_item(reader));
+    items.reserve(std::min<uint64_t>(list.count, reader.remaining()));
+    for (uint32_t i = 0; i < list.count; ++i) items.push_back(read_item(reader));
     return items;
   }
+  // A reader at the start of the list.
+  template <class Item>
+  PlasmaRead reader_at(const StoredList<Item>& list) const {
+    check(list);
+    return PlasmaRead(bytes_, list.offset);
+  }
+
+ private:
+  void check([[maybe_unused]] const Located& value) const {
+#ifndef NDEBUG
+    if (value.source_size != bytes_.size()) throw Error("A located value read back from other bytes");
+#endif
+  }
+
+  std::span<const uint8_t> bytes_;
+};
+
+// A record and the bytes it was read from, which its located values are read
+// back from.
+template <class Record>
+struct Decoded {
+  Record record;
+  Source source;
 };
 
 // Little-endian writes appended to a growable buffer.

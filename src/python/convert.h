@@ -99,20 +99,20 @@ PyObject* member(const decltype(record_of(Member))& record) {
 
 // Located strings shown from a decoded view's bytes: absent as None, or as ""
 // where the view shows no None.
-inline std::string text_or_empty(const std::optional<StoredString>& text, std::span<const uint8_t> bytes) {
-  return text ? text->text(bytes) : std::string();
+inline std::string text_or_empty(const std::optional<StoredString>& text, const Source& source) {
+  return text ? source.text(*text) : std::string();
 }
 // A key reference shown by its name.
-inline std::string text_or_empty(const std::optional<Uoid>& key, std::span<const uint8_t> bytes) {
-  return key ? key->name.text(bytes) : std::string();
+inline std::string text_or_empty(const std::optional<Uoid>& key, const Source& source) {
+  return key ? source.text(key->name) : std::string();
 }
 template <class V>
-PyObject* located_to_py(const V& value, std::span<const uint8_t> bytes) {
+PyObject* located_to_py(const V& value, const Source& source) {
   if constexpr (std::is_same_v<V, StoredString>) {
-    return new_str(value.text(bytes));
+    return new_str(source.text(value));
   } else if constexpr (std::is_same_v<V, std::optional<StoredString>>) {
     if (!value) Py_RETURN_NONE;
-    return new_str(value->text(bytes));
+    return new_str(source.text(*value));
   } else {
     return to_py(value);
   }
@@ -121,12 +121,12 @@ PyObject* located_to_py(const V& value, std::span<const uint8_t> bytes) {
 // text, None when absent; any other value as it is.
 template <auto Member>
 PyObject* field(const Decoded<decltype(record_of(Member))>& view) {
-  return located_to_py(view.record.*Member, view.bytes);
+  return located_to_py(view.record.*Member, view.source);
 }
 // The getter of a located name that shows "" when absent.
 template <auto Member>
 PyObject* name_field(const Decoded<decltype(record_of(Member))>& view) {
-  return new_str(text_or_empty(view.record.*Member, view.bytes));
+  return new_str(text_or_empty(view.record.*Member, view.source));
 }
 
 // Argument parsing: each refuses with a TypeError or OverflowError naming the

@@ -3,32 +3,33 @@
 #include "python/convert.h"
 
 namespace lumivex::py {
+
+std::array<ViewClass, kDecoderCount>& view_classes() {
+  static std::array<ViewClass, kDecoderCount> classes;
+  return classes;
+}
+
 namespace {
 
-// The module's classes, in the order they are added to it: the order of
-// TypeId, which keeps each in the module's state.
 struct ClassEntry {
   const char* name;
-  PyTypeObject* (*create)(PyObject* module);
+  TypeId id;
+  TypeCreator create;
 };
-const ClassEntry kClasses[] = {
-    {"PrpFile", create_prp_file_type},
-    {"PrpObject", create_prp_object_type},
-    {"PageHeaderInfo", create_page_header_info_type},
-    {"SceneObject", create_scene_object_type},
-    {"Mipmap", create_mipmap_type},
-    {"Material", create_material_type},
-    {"Layer", create_layer_type},
-    {"PythonFileMod", create_python_file_mod_type},
-    {"PythonParam", create_python_param_type},
-    {"ResponderMod", create_responder_mod_type},
-    {"PhysicalData", create_physical_data_type},
-    {"SoundInfo", create_sound_info_type},
-    {"AgeFile", create_age_file_type},
-    {"PageEntry", create_page_entry_type},
-    {"SdlFile", create_sdl_file_type},
-    {"SdlDescriptor", create_sdl_descriptor_type},
-    {"SdlVariable", create_sdl_variable_type},
+
+// The module's classes before and after the decoders' views, in the order
+// they are added to it.
+const ClassEntry kPageClasses[] = {
+    {"PrpFile", TypeId::PrpFile, create_prp_file_type},
+    {"PrpObject", TypeId::PrpObject, create_prp_object_type},
+    {"PageHeaderInfo", TypeId::PageHeaderInfo, create_page_header_info_type},
+};
+const ClassEntry kTextClasses[] = {
+    {"AgeFile", TypeId::AgeFile, create_age_file_type},
+    {"PageEntry", TypeId::PageEntry, create_page_entry_type},
+    {"SdlFile", TypeId::SdlFile, create_sdl_file_type},
+    {"SdlDescriptor", TypeId::SdlDescriptor, create_sdl_descriptor_type},
+    {"SdlVariable", TypeId::SdlVariable, create_sdl_variable_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -45,20 +46,47 @@ PyMethodDef kFunctions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+void add_class(PyObject* module, ModuleState& state, const char* name, TypeId id, TypeCreator create) {
+  PyTypeObject* type = create(module);
+  if (!type) throw PythonError{};
+  state.types[static_cast<std::size_t>(id)] = type;
+  if (PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+}
+
+// The class each decoder is for, mapped to the PrpObject method that runs it,
+// in the order of the methods: what Python-side code lists decoders by.
+PyObject* decoder_methods() {
+  const Ref methods = Ref::checked(PyDict_New());
+  for_each_decoder([&](const auto& row, std::size_t) {
+    const Ref class_type = Ref::checked(to_py(row.class_type));
+    const Ref method = Ref::checked(new_str(row.method));
+    if (PyDict_SetItem(methods.get(), class_type.get(), method.get()) < 0) throw PythonError{};
+  });
+  return checked(PyDictProxy_New(methods.get()));
+}
+
 int exec_module(PyObject* module) {
-  ModuleState& state = *static_cast<ModuleState*>(PyModule_GetState(module));
+  ModuleState& state = module_state(module);
   return boundary(Failure::Data, [&] {
-    for (std::size_t i = 0; i < std::size(kClasses); ++i) {
-      PyTypeObject* type = kClasses[i].create(module);
-      if (!type) throw PythonError{};
-      state.types[i] = type;
-      if (PyModule_AddObjectRef(module, kClasses[i].name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
-    }
+    for (const ClassEntry& entry : kPageClasses) add_class(module, state, entry.name, entry.id, entry.create);
+    for_each_decoder([&](const auto& row, std::size_t index) {
+      const ViewClass& view = view_classes()[index];
+      if (!view.create) {
+        PyErr_Format(PyExc_ImportError, "lumivex: no view class for %s", row.method);
+        throw PythonError{};
+      }
+      add_class(module, state, row.view, static_cast<TypeId>(static_cast<std::size_t>(TypeId::FirstView) + index),
+                view.create);
+      for (const NestedClass& nested : *view.nested) add_class(module, state, nested.name, nested.id, nested.create);
+    });
+    for (const ClassEntry& entry : kTextClasses) add_class(module, state, entry.name, entry.id, entry.create);
     // Iterators are made by PrpFile only; their class is not a module attribute.
     state.types[static_cast<std::size_t>(TypeId::ObjectIterator)] = create_object_iterator_type(module);
     if (!state.type(TypeId::ObjectIterator)) throw PythonError{};
     // After the classes, as the order of the module's attributes says.
     if (PyModule_AddFunctions(module, kFunctions) < 0) throw PythonError{};
+    const Ref methods = Ref::checked(decoder_methods());
+    if (PyModule_AddObjectRef(module, "decoder_methods", methods.get()) < 0) throw PythonError{};
     state.os_error_classes = add_os_error_classes(module);
     return 0;
   });

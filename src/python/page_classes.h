@@ -34,15 +34,4 @@ const ClassDef<ObjectCursor>& class_def<ObjectCursor>();
 // Raises OSError "Object data not found".
 [[noreturn]] void object_data_not_found();
 
-// The frame shared by the as_* methods: range test, then the decoder over
-// exactly the object's bytes, then a new view of what it returned. A decoder
-// failure is a ValueError and leaves the object as it was.
-template <class Record, Record (*Decode)(std::span<const uint8_t>)>
-PyObject* decode_as(PyObject* self) {
-  const ObjectRef& object = unbox<ObjectRef>(self);
-  const auto bytes = object.page->object_data(*object.key);
-  if (!bytes) object_data_not_found();
-  return make_decoded(state_of(self), Decode(*bytes), *bytes);
-}
-
 }  // namespace lumivex::py

@@ -1,8 +1,7 @@
 #include <variant>
 
 #include "core/text.h"
-#include "python/classes.h"
-#include "python/page_classes.h"
+#include "python/convert.h"
 #include "resource/prp/physical.h"
 
 namespace lumivex::py {
@@ -23,7 +22,7 @@ uint64_t face_count(const PxPhysicalData& data) {
 
 std::string physical_repr(const PhysicalDataView& view) {
   const PxPhysicalData& data = view.record;
-  return "PhysicalData('" + text_or_empty(data.name, view.bytes) + "', mass=" + format_fixed(data.mass, 1) +
+  return "PhysicalData('" + text_or_empty(data.name, view.source) + "', mass=" + format_fixed(data.mass, 1) +
          ", group=" + phys_group_name(data.group) + ", bounds=" + phys_bounds_name(data.bounds_type) + ", " +
          std::to_string(vertex_count(data)) + " verts)";
 }
@@ -31,14 +30,9 @@ std::string physical_repr(const PhysicalDataView& view) {
 }  // namespace
 
 template <>
-const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>();
-
-PyObject* as_physical(PyObject* self) { return decode_as<PxPhysicalData, &parse_px_physical>(self); }
-
-template <>
 const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
   static const ClassDef<PhysicalDataView> def{
-      .id = TypeId::PhysicalData,
+      .id = view_type_id<PxPhysicalData>(),
       .qualified_name = "lumivex.PhysicalData",
       .properties =
           {
@@ -60,6 +54,6 @@ const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
   return def;
 }
 
-PyTypeObject* create_physical_data_type(PyObject* module) { return create_type<PhysicalDataView>(module); }
+const RegisterView<PxPhysicalData> register_physical_view;
 
 }  // namespace lumivex::py

@@ -1,5 +1,7 @@
+#include <array>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "core/class_index.h"
 #include "python/classes.h"
@@ -27,6 +29,40 @@ PyObject* object_bytes(const ObjectRef& object) {
   return to_py(*bytes);
 }
 
+// The frame of the as_* methods, one per decoder: the class test where the
+// decoder has one, the range test, then the decoder over exactly the object's
+// bytes, then a new view of what it returned. A decoder failure is a
+// ValueError and leaves the object as it was.
+template <std::size_t Index>
+PyObject* decode_as(PyObject* self) {
+  constexpr const auto& row = std::get<Index>(kDecoders);
+  const ObjectRef& object = unbox<ObjectRef>(self);
+  if (row.checks_class && object.key->class_type != row.class_type) {
+    char class_type[8];
+    std::snprintf(class_type, sizeof class_type, "%04X", object.key->class_type);
+    throw Error("Not a " + std::string(ClassIndex::class_name(row.class_type)) + " (class 0x" + class_type + ")");
+  }
+  const auto bytes = object.page->object_data(*object.key);
+  if (!bytes) object_data_not_found();
+  return make_decoded(state_of(self), row.parse(*bytes), *bytes);
+}
+
+// One method per decoder, in the order of the decoders.
+std::vector<PyMethodDef> decoding_methods() {
+  static const std::array<std::string, kDecoderCount> docs = [] {
+    std::array<std::string, kDecoderCount> texts;
+    for_each_decoder([&](const auto& row, std::size_t index) {
+      texts[index] = std::string(row.method) + "($self)\n--\n\n" + row.doc;
+    });
+    return texts;
+  }();
+  std::vector<PyMethodDef> methods;
+  for_each_decoder([&](const auto& row, auto index) {
+    methods.push_back(method<decode_as<decltype(index)::value>>(row.method, docs[index].c_str()));
+  });
+  return methods;
+}
+
 // The same key of the same loaded page.
 bool same_object(const ObjectRef& a, const ObjectRef& b) { return a.key == b.key; }
 
@@ -52,19 +88,7 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
               {"data", object_bytes, "Raw object data as bytes."},
               {"data_len", [](const ObjectRef& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
           },
-      .methods =
-          {
-              method<as_scene_object>("as_scene_object",
-                                      "as_scene_object($self)\n--\n\nParse as a SceneObject (if class_type matches)."),
-              method<as_mipmap>("as_mipmap", "as_mipmap($self)\n--\n\nParse as a Mipmap texture."),
-              method<as_material>("as_material", "as_material($self)\n--\n\nParse as a Material (hsGMaterial)."),
-              method<as_layer>("as_layer", "as_layer($self)\n--\n\nParse as a Layer (plLayer)."),
-              method<as_python_file_mod>("as_python_file_mod",
-                                         "as_python_file_mod($self)\n--\n\nParse as a PythonFileMod."),
-              method<as_responder>("as_responder", "as_responder($self)\n--\n\nParse as a ResponderModifier."),
-              method<as_physical>("as_physical", "as_physical($self)\n--\n\nParse as a plPXPhysical."),
-              method<as_sound>("as_sound", "as_sound($self)\n--\n\nParse as a plWin32Sound."),
-          },
+      .methods = decoding_methods(),
       .repr = object_repr,
       .equal = same_object,
       .hash = object_hash,

@@ -24,33 +24,33 @@
 
 #include "core/error.h"
 #include "core/file.h"
+#include "core/stream.h"
+#include "resource/prp/decoders.h"
 
 namespace lumivex::py {
 
-// Every class of the module. The first seventeen are its attributes, in the
-// order they are added; iterators are made by PrpFile only.
+// Where the module's state keeps each class: the classes of their own, then
+// one view class per decoder, in the order of the decoders.
 enum class TypeId : uint8_t {
   PrpFile,
   PrpObject,
   PageHeaderInfo,
-  SceneObject,
-  Mipmap,
-  Material,
-  Layer,
-  PythonFileMod,
+  ObjectIterator,
   PythonParam,
-  ResponderMod,
-  PhysicalData,
-  SoundInfo,
   AgeFile,
   PageEntry,
   SdlFile,
   SdlDescriptor,
   SdlVariable,
-  ObjectIterator,
-  Count,
+  FirstView,
 };
-inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::Count);
+inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::FirstView) + kDecoderCount;
+
+template <class Record>
+constexpr TypeId view_type_id() {
+  static_assert(decoder_index<Record>() < kDecoderCount, "not the record of a decoder");
+  return static_cast<TypeId>(static_cast<std::size_t>(TypeId::FirstView) + decoder_index<Record>());
+}
 
 struct ModuleState {
   std::array<PyTypeObject*, kTypeCount> types{};
@@ -141,14 +141,6 @@ T& unbox(PyObject* self) {
   return reinterpret_cast<Box<T>*>(self)->value;
 }
 
-// A record that locates its strings and lists in the object's bytes, and the
-// view's own copy of those bytes.
-template <class Record>
-struct Decoded {
-  Record record;
-  std::span<const uint8_t> bytes;
-};
-
 template <class T>
 inline constexpr bool is_decoded = false;
 template <class Record>
@@ -170,6 +162,16 @@ struct Property {
   const char* doc;
 };
 
+using TypeCreator = PyTypeObject* (*)(PyObject* module);
+
+// A class made and added to the module right after the class that shows it,
+// as a view's parameters after the view.
+struct NestedClass {
+  const char* name;
+  TypeId id;
+  TypeCreator create;
+};
+
 template <class T>
 struct ClassDef {
   TypeId id;
@@ -184,12 +186,22 @@ struct ClassDef {
   // Further slots (len, iter, next, a constructor); without Py_tp_new the
   // class refuses construction from Python.
   std::vector<PyType_Slot> slots = {};
+  std::vector<NestedClass> nested = {};
 };
 
 // Each class's definition, made once and never changed; defined beside the
 // class's other code.
 template <class T>
 const ClassDef<T>& class_def();
+
+// The creator of each decoder's view class and the classes nested in it, by
+// decoder; each view's own file fills its entry while the module's code is
+// loaded, before any module is made.
+struct ViewClass {
+  TypeCreator create = nullptr;
+  const std::vector<NestedClass>* nested = nullptr;
+};
+std::array<ViewClass, kDecoderCount>& view_classes();
 
 // A new instance of T's class holding value.
 template <class T, class... Args>
@@ -208,16 +220,17 @@ PyObject* make(const ModuleState& state, Args&&... args) {
 }
 
 // A new view of record, holding a copy of the object's bytes it was decoded
-// from: one allocation, as for a bytes object.
+// from, which its located values are read back from: one allocation, as for
+// a bytes object.
 template <class Record>
 PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
   using T = Decoded<Record>;
   auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
   if (!self) throw std::bad_alloc();
-  PyObject_InitVar(self, state.type(class_def<T>().id), static_cast<Py_ssize_t>(object_bytes.size()));
+  PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(object_bytes.size()));
   uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
   if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
-  new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), {copy, object_bytes.size()}};
+  new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), Source({copy, object_bytes.size()})};
   return reinterpret_cast<PyObject*>(self);
 }
 
@@ -374,5 +387,13 @@ PyTypeObject* create_type(PyObject* module) {
   PyType_Modified(type);
   return type;
 }
+
+// Fills the view class entry of the decoder whose record is Record.
+template <class Record>
+struct RegisterView {
+  RegisterView() {
+    view_classes()[decoder_index<Record>()] = {create_type<Decoded<Record>>, &class_def<Decoded<Record>>().nested};
+  }
+};
 
 }  // namespace lumivex::py

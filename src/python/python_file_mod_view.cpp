@@ -1,5 +1,4 @@
-#include "python/classes.h"
-#include "python/page_classes.h"
+#include "python/convert.h"
 #include "resource/prp/python_file_mod.h"
 
 namespace lumivex::py {
@@ -18,9 +17,8 @@ using PythonFileModView = Decoded<PythonFileModData>;
 }  // namespace
 
 template <>
-const ClassDef<PythonFileModView>& class_def<PythonFileModView>();
-template <>
 const ClassDef<PythonParamView>& class_def<PythonParamView>();
+PyTypeObject* create_python_param_type(PyObject* module);
 
 namespace {
 
@@ -28,14 +26,15 @@ namespace {
 // decode that never reads it pays nothing for them.
 PyObject* param_list(const PythonFileModView& view, const ModuleState& state) {
   std::vector<PythonParamView> params;
-  for (const PythonParam& param : view.record.read_params(view.bytes))
-    params.push_back({param.id, param_value_debug(param.value, view.bytes), param_value_text(param.value, view.bytes)});
+  for (const PythonParam& param : view.record.read_params(view.source))
+    params.push_back(
+        {param.id, param_value_debug(param.value, view.source), param_value_text(param.value, view.source)});
   return to_py_views(params, state);
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
-  return "PythonFileMod('" + text_or_empty(view.record.self_key, view.bytes) + "', file='" +
-         view.record.python_file.text(view.bytes) + "', " + std::to_string(view.record.params.count) + " params)";
+  return "PythonFileMod('" + text_or_empty(view.record.self_key, view.source) + "', file='" +
+         view.source.text(view.record.python_file) + "', " + std::to_string(view.record.params.count) + " params)";
 }
 
 std::string python_param_repr(const PythonParamView& param) {
@@ -44,23 +43,22 @@ std::string python_param_repr(const PythonParamView& param) {
 
 }  // namespace
 
-PyObject* as_python_file_mod(PyObject* self) { return decode_as<PythonFileModData, &parse_python_file_mod>(self); }
-
 template <>
 const ClassDef<PythonFileModView>& class_def<PythonFileModView>() {
   static const ClassDef<PythonFileModView> def{
-      .id = TypeId::PythonFileMod,
+      .id = view_type_id<PythonFileModData>(),
       .qualified_name = "lumivex.PythonFileMod",
       .properties =
           {
               {"name", name_field<&PythonFileModData::self_key>, "Object name."},
               {"python_file", field<&PythonFileModData::python_file>, "Name of the script file, without extension."},
               {"receiver_names",
-               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.bytes)); },
+               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.source)); },
                "Names of the objects that receive the script's messages."},
               {"params", param_list, "The script's parameters, in stored order."},
           },
       .repr = python_file_mod_repr,
+      .nested = {{"PythonParam", TypeId::PythonParam, create_python_param_type}},
   };
   return def;
 }
@@ -82,7 +80,8 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
   return def;
 }
 
-PyTypeObject* create_python_file_mod_type(PyObject* module) { return create_type<PythonFileModView>(module); }
 PyTypeObject* create_python_param_type(PyObject* module) { return create_type<PythonParamView>(module); }
+
+const RegisterView<PythonFileModData> register_python_file_mod_view;
 
 }  // namespace lumivex::py

@@ -1,5 +1,4 @@
-#include "python/classes.h"
-#include "python/page_classes.h"
+#include "python/convert.h"
 #include "resource/prp/responder.h"
 
 namespace lumivex::py {
@@ -8,7 +7,7 @@ namespace {
 using ResponderModView = Decoded<ResponderModData>;
 
 std::string responder_repr(const ResponderModView& view) {
-  return "ResponderMod('" + text_or_empty(view.record.self_key, view.bytes) + "', " +
+  return "ResponderMod('" + text_or_empty(view.record.self_key, view.source) + "', " +
          std::to_string(view.record.states.count) + " states, enabled=" + (view.record.enabled ? "true" : "false") +
          ")";
 }
@@ -16,14 +15,9 @@ std::string responder_repr(const ResponderModView& view) {
 }  // namespace
 
 template <>
-const ClassDef<ResponderModView>& class_def<ResponderModView>();
-
-PyObject* as_responder(PyObject* self) { return decode_as<ResponderModData, &parse_responder_modifier>(self); }
-
-template <>
 const ClassDef<ResponderModView>& class_def<ResponderModView>() {
   static const ClassDef<ResponderModView> def{
-      .id = TypeId::ResponderMod,
+      .id = view_type_id<ResponderModData>(),
       .qualified_name = "lumivex.ResponderMod",
       .properties =
           {
@@ -38,6 +32,6 @@ const ClassDef<ResponderModView>& class_def<ResponderModView>() {
   return def;
 }
 
-PyTypeObject* create_responder_mod_type(PyObject* module) { return create_type<ResponderModView>(module); }
+const RegisterView<ResponderModData> register_responder_view;
 
 }  // namespace lumivex::py

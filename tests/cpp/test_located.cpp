@@ -22,22 +22,39 @@ void write_key(PlasmaWrite& w, const std::string& name) {
 
 }  // namespace
 
-TEST(located_text_beyond_its_data_is_an_error) {
-  const std::vector<uint8_t> bytes = {1, 2, 3};
-  bool failed = false;
+namespace {
+
+// The message an operation fails with, or "" when it does not fail.
+template <class Operation>
+std::string failure_of(Operation&& operation) {
   try {
-    StoredString{2, 0xF005}.text(bytes);
+    operation();
   } catch (const Error& e) {
-    failed = e.message() == kEndOfData;
+    return e.message();
   }
-  CHECK(failed);
-  failed = false;
-  try {
-    ByteRange{1, 3}.in(bytes);
-  } catch (const Error& e) {
-    failed = e.message() == kEndOfData;
-  }
-  CHECK(failed);
+  return "";
+}
+
+}  // namespace
+
+TEST(located_values_are_read_back_from_their_own_bytes_only) {
+  const std::vector<uint8_t> bytes = {0x02, 0xF0, 0x9E, 0x9D, 9};
+  PlasmaRead reader(bytes);
+  const StoredString text = reader.locate_safe_string();
+  const ByteRange range = reader.locate_bytes(1);
+  const Source source(bytes);
+  CHECK_EQ(source.text(text), "ab");
+  CHECK(source.bytes(range).size() == 1 && source.bytes(range)[0] == 9);
+  // Other bytes: a debug build refuses them; any build fails cleanly where
+  // they are too short.
+  const std::vector<uint8_t> shorter = {1, 2, 3};
+  const Source other(shorter);
+#ifndef NDEBUG
+  CHECK_EQ(failure_of([&] { other.text(text); }), "A located value read back from other bytes");
+#else
+  CHECK_EQ(failure_of([&] { other.text(text); }), kEndOfData);
+  CHECK_EQ(failure_of([&] { other.bytes(range); }), kEndOfData);
+#endif
 }
 
 TEST(key_list_reads_its_present_keys_again) {
@@ -49,8 +66,9 @@ TEST(key_list_reads_its_present_keys_again) {
   const KeyList list = locate_key_list(reader, 3);
   CHECK_EQ(list.count, 3u);
   CHECK_EQ(list.present, 2u);
-  CHECK(list.present_names(w.bytes()) == std::vector<std::string>({"first", "third"}));
-  CHECK_EQ(list.present_keys(w.bytes()).size(), 2u);
+  const Source source(w.bytes());
+  CHECK(list.present_names(source) == std::vector<std::string>({"first", "third"}));
+  CHECK_EQ(list.present_keys(source).size(), 2u);
 }
 
 TEST(mesh_vertices_and_indices_read_again) {
@@ -62,9 +80,10 @@ TEST(mesh_vertices_and_indices_read_again) {
   for (uint32_t i : {1u, 0u, 70000u}) w.write_u32(i);
   PlasmaRead reader(w.bytes());
   const auto mesh = std::get<PhysMesh>(read_mesh_shape(reader, false));
-  const auto vertices = read_vertices(mesh.vertices, w.bytes());
+  const Source source(w.bytes());
+  const auto vertices = read_vertices(mesh.vertices, source);
   CHECK(vertices.size() == 2 && vertices[1].x == -4.0f && vertices[1].y == 0.5f && vertices[0].z == 3.0f);
-  CHECK(mesh.read_indices(w.bytes()) == std::vector<uint32_t>({1, 0, 70000}));
+  CHECK(mesh.read_indices(source) == std::vector<uint32_t>({1, 0, 70000}));
 }
 
 TEST(responder_commands_and_callbacks_read_again) {
@@ -90,14 +109,15 @@ TEST(responder_commands_and_callbacks_read_again) {
   const std::vector<uint8_t> bytes = w.take_bytes();
 
   const ResponderModData data = parse_responder_modifier(bytes);
-  CHECK_EQ(data.self_key->name.text(bytes), "Resp");
-  const auto states = data.read_states(bytes);
+  const Source source(bytes);
+  CHECK_EQ(source.text(data.self_key->name), "Resp");
+  const auto states = data.read_states(source);
   CHECK(states.size() == 1 && states[0].value_a == 7 && states[0].value_b == 8);
-  const auto commands = states[0].read_commands(bytes);
+  const auto commands = states[0].read_commands(source);
   CHECK(commands.size() == 1 && commands[0].class_id == 0x0307 && commands[0].wait_on == 4);
-  CHECK(commands[0].receivers.present_names(bytes) == std::vector<std::string>({"Avatar"}));
-  const auto callbacks = commands[0].read_one_shot_callbacks(bytes);
+  CHECK(commands[0].receivers.present_names(source) == std::vector<std::string>({"Avatar"}));
+  const auto callbacks = commands[0].read_one_shot_callbacks(source);
   CHECK(callbacks.size() == 1 && callbacks[0].value == 9);
-  CHECK_EQ(callbacks[0].name.text(bytes), "Touch");
-  CHECK_EQ(callbacks[0].key->name.text(bytes), "Marker");
+  CHECK_EQ(source.text(callbacks[0].name), "Touch");
+  CHECK_EQ(source.text(callbacks[0].key->name), "Marker");
 }

@@ -141,13 +141,13 @@ TEST(key_reference_fields) {
   CHECK_EQ(uoid->load_mask_lower, 0xF2);
   CHECK_EQ(uoid->class_type, 6u);
   CHECK_EQ(uoid->object_id, 42u);
-  CHECK_EQ(uoid->name.text(bytes), "a");
+  CHECK_EQ(Source(bytes).text(uoid->name), "a");
   CHECK_EQ(uoid->clone_id, 5u);
   CHECK_EQ(uoid->clone_player_id, 7u);
   CHECK_EQ(reader.position(), bytes.size());
   PlasmaRead again(bytes);
   const auto name = read_key_name(again);
-  CHECK(name && name->text(bytes) == "a");
+  CHECK(name && Source(bytes).text(*name) == "a");
   CHECK_EQ(again.position(), bytes.size());
 }
 

@@ -14,6 +14,11 @@ void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
 
 }  // namespace
 
+void LayerStateData::read_all_located(const Source& source) const {
+  for (const auto& text : {name, texture_name})
+    if (text) source.text(*text);
+}
+
 LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");

@@ -25,6 +25,10 @@ struct LayerStateData {
   uint32_t uvw_source = 0;
   float opacity = 0;
   uint8_t uv_channel = 0;  // the low byte of uvw_source
+
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // Decodes a layer from its whole object data, class index included. The

@@ -6,7 +6,7 @@
 
 namespace lumivex {
 
-KeyList parse_material_layers(std::span<const uint8_t> object_bytes) {
+MaterialData parse_material(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");
   read_key_name(reader);
@@ -15,7 +15,7 @@ KeyList parse_material_layers(std::span<const uint8_t> object_bytes) {
   // block fails even when the count itself is there.
   PlasmaRead counts(reader.read_bytes(16));
   counts.skip(8);
-  return locate_key_list(reader, counts.read_u32());
+  return {locate_key_list(reader, counts.read_u32())};
 }
 
 }  // namespace lumivex

@@ -7,8 +7,15 @@
 
 namespace lumivex {
 
-// The references to a material's layers, in stored order, from its whole
-// object data (class index included).
-KeyList parse_material_layers(std::span<const uint8_t> object_bytes);
+// The references to a material's layers, in stored order.
+struct MaterialData {
+  KeyList layers;
+
+  // Reads back everything the record locates.
+  void read_all_located(const Source& source) const { layers.present_keys(source); }
+};
+
+// Decodes a material from its whole object data, class index included.
+MaterialData parse_material(std::span<const uint8_t> object_bytes);
 
 }  // namespace lumivex

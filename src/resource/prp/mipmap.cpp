@@ -16,6 +16,11 @@ constexpr uint8_t kLastCompression = 3;
 
 }  // namespace
 
+void MipmapData::read_all_located(const Source& source) const {
+  if (name) source.text(*name);
+  source.bytes(pixel_data);
+}
+
 MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);

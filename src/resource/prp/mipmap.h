@@ -19,6 +19,10 @@ struct MipmapData {
   // As stored; pixel_data may be shorter when the object ends early.
   uint32_t total_size = 0;
   ByteRange pixel_data;
+
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // Decodes a mipmap from its whole object data; the class index is stepped

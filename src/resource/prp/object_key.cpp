@@ -21,7 +21,7 @@ ObjectKey read_object_key(PlasmaRead& reader) {
   return key;
 }
 
-void write_object_key(PlasmaWrite& writer, const ObjectKey& key, std::span<const uint8_t> page) {
+void write_object_key(PlasmaWrite& writer, const ObjectKey& key, const Source& page) {
   const bool clone_ids = key.clone_id != 0 || key.clone_player_id != 0;
   const bool load_mask = key.load_mask != 0xFF;
   writer.write_u8(static_cast<uint8_t>((clone_ids ? kHasCloneIds : 0) | (load_mask ? kHasLoadMask : 0)));
@@ -30,7 +30,7 @@ void write_object_key(PlasmaWrite& writer, const ObjectKey& key, std::span<const
   if (load_mask) writer.write_u8(key.load_mask);
   writer.write_u16(key.class_type);
   writer.write_u32(key.object_id);
-  writer.write_safe_string(key.name.bytes(page));
+  writer.write_safe_string(page.stored_bytes(key.name));
   if (clone_ids) {
     writer.write_u16(key.clone_id);
     writer.write_u16(0);

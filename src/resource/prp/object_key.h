@@ -26,8 +26,8 @@ struct ObjectKey {
 // A key-index entry: a key record (no presence byte), data offset and length.
 ObjectKey read_object_key(PlasmaRead& reader);
 // The writer's normal form of a key-index entry: contents flags derived from
-// the values, the reserved clone field written as 0. page is the data the key
+// the values, the reserved clone field written as 0. page is the page the key
 // was read from.
-void write_object_key(PlasmaWrite& writer, const ObjectKey& key, std::span<const uint8_t> page);
+void write_object_key(PlasmaWrite& writer, const ObjectKey& key, const Source& page);
 
 }  // namespace lumivex

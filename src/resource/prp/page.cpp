@@ -81,16 +81,23 @@ KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
   return index;
 }
 
-std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
+std::shared_ptr<const PrpPage> PrpPage::parse(ByteBuffer bytes, const std::string& header_failure) {
   PlasmaRead reader(bytes.span());
   PageHeader header;
   try {
+    // Every offset into a page is 32-bit.
+    if (bytes.size() > UINT32_MAX)
+      throw Error("A page of " + std::to_string(bytes.size()) + " bytes is larger than 4 GiB");
     header = PageHeader::read(reader);
   } catch (const Error& e) {
-    throw Error("Failed to parse PRP header from bytes", e);
+    throw Error(header_failure, e);
   }
   KeyIndex index = parse_keys(reader, header.index_start);
   return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
+}
+
+std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
+  return parse(std::move(bytes), "Failed to parse PRP header from bytes");
 }
 
 std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt) {
@@ -100,15 +107,7 @@ std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const
   } catch (const Error& e) {
     throw Error("Failed to read " + quote_path(path), e);
   }
-  PlasmaRead reader(bytes.span());
-  PageHeader header;
-  try {
-    header = PageHeader::read(reader);
-  } catch (const Error& e) {
-    throw Error("Failed to parse header of " + quote_path(path), e);
-  }
-  KeyIndex index = parse_keys(reader, header.index_start);
-  return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
+  return parse(std::move(bytes), "Failed to parse header of " + quote_path(path));
 }
 
 std::optional<std::span<const uint8_t>> PrpPage::object_data(const ObjectKey& key) const {
@@ -146,7 +145,7 @@ PageBytes PrpPage::to_bytes() const {
     auto it = entries_by_class.find(key.class_type);
     if (it == entries_by_class.end()) continue;
     ++it->second.first;
-    write_object_key(it->second.second, key, data_.span());
+    write_object_key(it->second.second, key, Source(data_.span()));
   }
   uint64_t index_size = 4;
   for (const TypeGroup* group : written_groups) index_size += 11 + entries_by_class.at(group->class_type).second.size();

@@ -85,11 +85,14 @@ class PrpPage {
   std::span<const uint8_t> data() const { return data_.span(); }
 
   // A key's name, as text.
-  std::string key_name(const ObjectKey& key) const { return key.name.text(data_.span()); }
+  std::string key_name(const ObjectKey& key) const { return Source(data_.span()).text(key.name); }
   // The object's bytes, or nothing when its range lies outside the page.
   std::optional<std::span<const uint8_t>> object_data(const ObjectKey& key) const;
 
  private:
+  // The header, then the key index; a header failure is wrapped in
+  // header_failure.
+  static std::shared_ptr<const PrpPage> parse(ByteBuffer bytes, const std::string& header_failure);
   PrpPage(PageHeader header, KeyIndex index, ByteBuffer data)
       : header_(std::move(header)), index_(std::move(index)), data_(std::move(data)) {}
 

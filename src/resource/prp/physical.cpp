@@ -45,13 +45,17 @@ Vector3 read_vector(PlasmaRead& reader) {
 // The list is stepped over as one block, so a short list fails where
 // reading it element by element would fail, at its end.
 StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count) {
-  return {reader.locate_bytes(uint64_t{count} * 12).offset, count};
+  const StoredList<Vector3> vertices = reader.locate_list<Vector3>(count);
+  reader.skip(uint64_t{count} * 12);
+  return vertices;
 }
 
 // 3 × triangles indices of width bytes each, as one block like the vertices.
 StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
   const uint64_t count = uint64_t{triangles} * 3;
-  return {reader.locate_bytes(count * width).offset, count};
+  const StoredList<uint32_t> indices = reader.locate_list<uint32_t>(count);
+  reader.skip(count * width);
+  return indices;
 }
 
 void expect_tag(PlasmaRead& reader, const std::array<uint8_t, 4>& tag, std::string_view tag_name) {
@@ -131,12 +135,12 @@ PhysMesh read_cooked_mesh(PlasmaRead& reader) {
 
 }  // namespace
 
-std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, std::span<const uint8_t> data) {
-  return vertices.read(data, read_vector);
+std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source) {
+  return source.items(vertices, read_vector);
 }
 
-std::vector<uint32_t> PhysMesh::read_indices(std::span<const uint8_t> data) const {
-  return indices.read(data, [width = index_width](PlasmaRead& reader) -> uint32_t {
+std::vector<uint32_t> PhysMesh::read_indices(const Source& source) const {
+  return source.items(indices, [width = index_width](PlasmaRead& reader) -> uint32_t {
     return width == 1 ? reader.read_u8() : width == 2 ? reader.read_u16() : reader.read_u32();
   });
 }
@@ -187,6 +191,15 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
   std::snprintf(shown, sizeof shown, "%02x%02x%02x%02x", magic & 0xFF, (magic >> 8) & 0xFF, (magic >> 16) & 0xFF,
                 magic >> 24);
   throw Error(std::string("Unknown mesh magic: ") + shown);
+}
+
+void PxPhysicalData::read_all_located(const Source& source) const {
+  if (name) source.text(*name);
+  if (const auto* hull = std::get_if<PhysHull>(&shape)) read_vertices(hull->vertices, source);
+  if (const auto* mesh = std::get_if<PhysMesh>(&shape)) {
+    read_vertices(mesh->vertices, source);
+    mesh->read_indices(source);
+  }
 }
 
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {

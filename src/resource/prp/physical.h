@@ -56,9 +56,9 @@ struct PhysMesh {
   StoredList<uint32_t> indices;  // three per triangle
   uint8_t index_width = 4;       // bytes per stored index: 1, 2 or 4
 
-  std::vector<uint32_t> read_indices(std::span<const uint8_t> data) const;
+  std::vector<uint32_t> read_indices(const Source& source) const;
 };
-std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, std::span<const uint8_t> data);
+std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source);
 using PhysShapeData = std::variant<PhysSphere, PhysBox, PhysHull, PhysMesh>;
 
 struct PxPhysicalData {
@@ -73,6 +73,10 @@ struct PxPhysicalData {
   uint16_t group_override = 0;
   PhysBoundsType bounds_type = PhysBoundsType::Box;
   PhysGroup group = PhysGroup::Static;
+
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // One plPXPhysical object's complete bytes, class index included.

@@ -31,14 +31,14 @@ bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 1
 // which is stepped over unseen.
 ByteRange locate_counted_string(PlasmaRead& reader) {
   const uint32_t length = reader.read_u32();
-  if (length == 0) return {reader.position(), 0};
+  if (length == 0) return reader.locate_bytes(0);
   const ByteRange text = reader.locate_bytes(length - 1);
   reader.skip(1);
   return text;
 }
 
-std::string counted_string_text(const ByteRange& range, std::span<const uint8_t> object_bytes) {
-  const auto bytes = range.in(object_bytes);
+std::string counted_string_text(const ByteRange& range, const Source& source) {
+  const auto bytes = source.bytes(range);
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return is_valid_utf8(text) ? std::string(text) : utf8_replace_invalid(text);
 }
@@ -151,11 +151,11 @@ std::string float_debug(float value) {
   return out + "e" + std::to_string(d.point - 1);
 }
 
-std::string uoid_debug(const Uoid& uoid, std::span<const uint8_t> object_bytes) {
+std::string uoid_debug(const Uoid& uoid, const Source& source) {
   char head[96];
   std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", uoid.location_sequence,
                 static_cast<unsigned>(uoid.location_flags), static_cast<unsigned>(uoid.class_type), uoid.object_id);
-  return head + debug_quote(uoid.name.text(object_bytes)) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
+  return head + debug_quote(source.text(uoid.name)) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
          std::to_string(uoid.clone_id) + "])";
 }
 
@@ -181,9 +181,8 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
 
   // Every parameter is read to find where the next one starts; the list is
   // read again, without the warnings, when asked for.
-  data.params.count = reader.read_u32();
-  data.params.offset = reader.position();
-  for (uint64_t i = 0; i < data.params.count; ++i) {
+  data.params = reader.locate_list<PythonParam>(reader.read_u32());
+  for (uint32_t i = 0; i < data.params.count; ++i) {
     reader.skip(4);
     const uint32_t type = reader.read_u32();
     if (!skip_param_value(reader, type))
@@ -193,33 +192,42 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   return data;
 }
 
-std::vector<PythonParam> PythonFileModData::read_params(std::span<const uint8_t> object_bytes) const {
-  return params.read(object_bytes, read_param);
+std::vector<PythonParam> PythonFileModData::read_params(const Source& source) const {
+  return source.items(params, read_param);
 }
 
-std::string param_value_text(const PythonParamValue& value, std::span<const uint8_t> object_bytes) {
-  return std::visit(
-      Overloaded{
-          [](std::monostate) -> std::string { return "None"; },
-          [](int32_t v) { return std::to_string(v); },
-          [](float v) { return float_text(v); },
-          [](bool v) -> std::string { return v ? "true" : "false"; },
-          [&](const ByteRange& v) { return counted_string_text(v, object_bytes); },
-          [&](const std::optional<Uoid>& v) -> std::string { return v ? v->name.text(object_bytes) : "None"; },
-      },
-      value);
+void PythonFileModData::read_all_located(const Source& source) const {
+  if (self_key) source.text(self_key->name);
+  source.text(python_file);
+  receivers.present_names(source);
+  for (const PythonParam& param : read_params(source)) {
+    param_value_text(param.value, source);
+    param_value_debug(param.value, source);
+  }
 }
 
-std::string param_value_debug(const PythonParamValue& value, std::span<const uint8_t> object_bytes) {
+std::string param_value_text(const PythonParamValue& value, const Source& source) {
+  return std::visit(Overloaded{
+                        [](std::monostate) -> std::string { return "None"; },
+                        [](int32_t v) { return std::to_string(v); },
+                        [](float v) { return float_text(v); },
+                        [](bool v) -> std::string { return v ? "true" : "false"; },
+                        [&](const ByteRange& v) { return counted_string_text(v, source); },
+                        [&](const std::optional<Uoid>& v) -> std::string { return v ? source.text(v->name) : "None"; },
+                    },
+                    value);
+}
+
+std::string param_value_debug(const PythonParamValue& value, const Source& source) {
   return std::visit(
       Overloaded{
           [](std::monostate) -> std::string { return "None"; },
           [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
           [](float v) { return "Float(" + float_debug(v) + ")"; },
           [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
-          [&](const ByteRange& v) { return "String(" + debug_quote(counted_string_text(v, object_bytes)) + ")"; },
+          [&](const ByteRange& v) { return "String(" + debug_quote(counted_string_text(v, source)) + ")"; },
           [&](const std::optional<Uoid>& v) -> std::string {
-            return v ? "Key(Some(" + uoid_debug(*v, object_bytes) + "))" : "Key(None)";
+            return v ? "Key(Some(" + uoid_debug(*v, source) + "))" : "Key(None)";
           },
       },
       value);

@@ -28,7 +28,10 @@ struct PythonFileModData {
   KeyList receivers;  // its present references are the receivers
   StoredList<PythonParam> params;
 
-  std::vector<PythonParam> read_params(std::span<const uint8_t> object_bytes) const;
+  std::vector<PythonParam> read_params(const Source& source) const;
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // One plPythonFileMod object's complete bytes, class index included. An
@@ -36,9 +39,9 @@ struct PythonFileModData {
 PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes);
 
 // The value as text: 3, 0.5, true, the string, a key's name, None.
-std::string param_value_text(const PythonParamValue& value, std::span<const uint8_t> object_bytes);
+std::string param_value_text(const PythonParamValue& value, const Source& source);
 // The value with its kind: Int(3), Float(0.5), Bool(true), String("s"),
 // Key(Some(Uoid(...))), None.
-std::string param_value_debug(const PythonParamValue& value, std::span<const uint8_t> object_bytes);
+std::string param_value_debug(const PythonParamValue& value, const Source& source);
 
 }  // namespace lumivex

@@ -66,10 +66,8 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 }
 
 StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
-  StoredList<OneShotCallback> callbacks;
-  callbacks.count = reader.read_u32();
-  callbacks.offset = reader.position();
-  for (uint64_t i = 0; i < callbacks.count; ++i) read_one_shot_callback(reader);
+  const StoredList<OneShotCallback> callbacks = reader.locate_list<OneShotCallback>(reader.read_u32());
+  for (uint32_t i = 0; i < callbacks.count; ++i) read_one_shot_callback(reader);
   return callbacks;
 }
 
@@ -176,7 +174,7 @@ bool read_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   state.value_a = reader.read_u8();
   state.value_b = reader.read_u8();
   const uint8_t command_count = reader.read_u8();
-  state.commands.offset = reader.position();
+  state.commands = reader.locate_list<ResponderCmd>(0);
   // The commands are read only to find where the next one starts; one
   // scratch record serves them all.
   ResponderCmd cmd;
@@ -192,12 +190,12 @@ bool read_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
 
 }  // namespace
 
-std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(std::span<const uint8_t> object_bytes) const {
-  return one_shot_callbacks.read(object_bytes, read_one_shot_callback);
+std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(const Source& source) const {
+  return source.items(one_shot_callbacks, read_one_shot_callback);
 }
 
-std::vector<ResponderCmd> ResponderState::read_commands(std::span<const uint8_t> object_bytes) const {
-  return commands.read(object_bytes, [](PlasmaRead& reader) {
+std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) const {
+  return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
     read_command(reader, cmd, false);
     cmd.wait_on = reader.read_u8();
@@ -205,12 +203,27 @@ std::vector<ResponderCmd> ResponderState::read_commands(std::span<const uint8_t>
   });
 }
 
-std::vector<ResponderState> ResponderModData::read_states(std::span<const uint8_t> object_bytes) const {
-  return states.read(object_bytes, [](PlasmaRead& reader) {
+std::vector<ResponderState> ResponderModData::read_states(const Source& source) const {
+  return source.items(states, [](PlasmaRead& reader) {
     ResponderState state;
     read_state(reader, state, false);
     return state;
   });
+}
+
+void ResponderModData::read_all_located(const Source& source) const {
+  if (self_key) source.text(self_key->name);
+  for (const ResponderState& state : read_states(source)) {
+    for (const ResponderCmd& cmd : state.read_commands(source)) {
+      cmd.receivers.present_names(source);
+      cmd.notify_receivers.present_names(source);
+      for (const OneShotCallback& callback : cmd.read_one_shot_callbacks(source)) {
+        source.text(callback.name);
+        if (callback.key) source.text(callback.key->name);
+      }
+      if (cmd.name) source.text(*cmd.name);
+    }
+  }
 }
 
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
@@ -223,7 +236,7 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   skip_bit_vector(reader);
 
   const uint8_t state_count = reader.read_u8();
-  data.states.offset = reader.position();
+  data.states = reader.locate_list<ResponderState>(0);
   for (unsigned s = 0; s < state_count; ++s) {
     ResponderState state;
     ++data.states.count;

@@ -33,7 +33,7 @@ struct ResponderCmd {
   float timer_time = 0.0f;
   uint32_t enable_command_word = 0;
 
-  std::vector<OneShotCallback> read_one_shot_callbacks(std::span<const uint8_t> object_bytes) const;
+  std::vector<OneShotCallback> read_one_shot_callbacks(const Source& source) const;
 };
 
 // The commands are those read whole; a command that could not be read, and
@@ -43,7 +43,7 @@ struct ResponderState {
   uint8_t value_a = 0;
   uint8_t value_b = 0;
 
-  std::vector<ResponderCmd> read_commands(std::span<const uint8_t> object_bytes) const;
+  std::vector<ResponderCmd> read_commands(const Source& source) const;
 };
 
 // The trailer defaults stand when decoding stopped early; the states are
@@ -55,7 +55,10 @@ struct ResponderModData {
   bool enabled = true;
   uint8_t last_byte = 1;
 
-  std::vector<ResponderState> read_states(std::span<const uint8_t> object_bytes) const;
+  std::vector<ResponderState> read_states(const Source& source) const;
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // One plResponderModifier object's complete bytes, class index included. A

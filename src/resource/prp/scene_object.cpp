@@ -20,6 +20,12 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   return data;
 }
 
+void SceneObjectData::read_all_located(const Source& source) const {
+  for (const auto& text : {name, draw_interface_name, coord_interface_name})
+    if (text) source.text(*text);
+  modifiers.present_names(source);
+}
+
 SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);

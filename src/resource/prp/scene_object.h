@@ -18,6 +18,10 @@ struct SceneObjectData {
   std::optional<StoredString> coord_interface_name;
   KeyList modifiers;
 
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
+
   // Reads from just after the class index.
   static SceneObjectData read(PlasmaRead& reader);
 };

@@ -14,6 +14,11 @@ constexpr uint32_t kSoundAutoStart = 0x8;
 
 }  // namespace
 
+void Win32SoundData::read_all_located(const Source& source) const {
+  for (const auto& text : {name, sound_file})
+    if (text) source.text(*text);
+}
+
 Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(2);

@@ -21,6 +21,10 @@ struct Win32SoundData {
   bool looping = false;
   bool auto_start = false;
   uint8_t sound_type = 0;
+
+  // Reads back everything the record locates; after a decode that succeeded
+  // this cannot fail.
+  void read_all_located(const Source& source) const;
 };
 
 // Decodes a sound from its whole object data; the class index is stepped

@@ -1,0 +1,51 @@
+#include <optional>
+#include <string>
+
+#include "core/text.h"
+#include "python/convert.h"
+#include "resource/prp/layer.h"
+
+namespace lumivex::py {
+namespace {
+
+using LayerView = Decoded<LayerStateData>;
+
+std::string layer_repr(const LayerView& view) {
+  const LayerStateData& layer = view.record;
+  std::optional<std::string> texture;
+  if (layer.texture_name) texture = view.source.text(*layer.texture_name);
+  return "Layer('" + text_or_empty(layer.name, view.source) +
+         "', texture=" + debug_optional(texture ? &*texture : nullptr) + ", opacity=" + format_fixed(layer.opacity, 2) +
+         ")";
+}
+
+}  // namespace
+
+template <>
+const ClassDef<LayerView>& class_def<LayerView>() {
+  static const ClassDef<LayerView> def{
+      .id = view_type_id<LayerStateData>(),
+      .qualified_name = "lumivex.Layer",
+      .properties =
+          {
+              {"name", name_field<&LayerStateData::name>, "Layer name."},
+              {"texture_name", field<&LayerStateData::texture_name>, "Name of the layer's texture, or None."},
+              {"blend_flags", field<&LayerStateData::blend_flags>, "Blend flags."},
+              {"shade_flags", field<&LayerStateData::shade_flags>, "Shade flags."},
+              {"misc_flags", field<&LayerStateData::misc_flags>, "Miscellaneous flags."},
+              {"z_flags", field<&LayerStateData::z_flags>, "Depth-buffer flags."},
+              {"uv_channel", field<&LayerStateData::uv_channel>, "UV channel (the low byte of the UVW source)."},
+              {"opacity", field<&LayerStateData::opacity>, "Opacity, 0.0 to 1.0."},
+              {"preshade_color", field<&LayerStateData::preshade_color>, "Preshade colour: red, green, blue, alpha."},
+              {"runtime_color", field<&LayerStateData::runtime_color>, "Runtime colour: red, green, blue, alpha."},
+              {"ambient_color", field<&LayerStateData::ambient_color>, "Ambient colour: red, green, blue, alpha."},
+              {"specular_color", field<&LayerStateData::specular_color>, "Specular colour: red, green, blue, alpha."},
+          },
+      .repr = layer_repr,
+  };
+  return def;
+}
+
+const RegisterView<LayerStateData> register_layer_view;
+
+}  // namespace lumivex::py

@@ -1,0 +1,47 @@
+#include <string>
+
+#include "core/text.h"
+#include "python/convert.h"
+#include "resource/prp/mipmap.h"
+
+namespace lumivex::py {
+namespace {
+
+using MipmapView = Decoded<MipmapData>;
+
+std::string mipmap_repr(const MipmapView& view) {
+  const MipmapData& mipmap = view.record;
+  return "Mipmap('" + text_or_empty(mipmap.name, view.source) + "', " + std::to_string(mipmap.width) + "x" +
+         std::to_string(mipmap.height) + ", " + std::to_string(mipmap.num_levels) + " levels, " +
+         std::to_string(mipmap.total_size) + " bytes)";
+}
+
+}  // namespace
+
+template <>
+const ClassDef<MipmapView>& class_def<MipmapView>() {
+  static const ClassDef<MipmapView> def{
+      .id = view_type_id<MipmapData>(),
+      .qualified_name = "lumivex.Mipmap",
+      .properties =
+          {
+              {"name", name_field<&MipmapData::name>, "Texture name."},
+              {"width", field<&MipmapData::width>, "Width of the top level in pixels."},
+              {"height", field<&MipmapData::height>, "Height of the top level in pixels."},
+              {"num_levels", field<&MipmapData::num_levels>, "Number of levels."},
+              {"compression_type", field<&MipmapData::compression_type>,
+               "Compression: 0 uncompressed, 1 block-compressed (DXT)."},
+              {"dxt_type", field<&MipmapData::dxt_type>,
+               "Block format (1 DXT1, 5 DXT5), or pixel format when uncompressed (0: 32-bit B,G,R,A)."},
+              {"total_size", field<&MipmapData::total_size>, "Size of every level's pixels, as stored."},
+              {"pixel_data", [](const MipmapView& m) { return to_py(m.source.bytes(m.record.pixel_data)); },
+               "Stored bytes of every level, the top level first."},
+          },
+      .repr = mipmap_repr,
+  };
+  return def;
+}
+
+const RegisterView<MipmapData> register_mipmap_view;
+
+}  // namespace lumivex::py

@@ -1,0 +1,46 @@
+#include <string>
+
+#include "core/text.h"
+#include "python/convert.h"
+#include "resource/prp/sound.h"
+
+namespace lumivex::py {
+namespace {
+
+using SoundView = Decoded<Win32SoundData>;
+
+const char* bool_word(bool value) { return value ? "true" : "false"; }
+
+std::string sound_repr(const SoundView& view) {
+  const Win32SoundData& sound = view.record;
+  return "SoundInfo('" + text_or_empty(sound.name, view.source) + "', file='" +
+         text_or_empty(sound.sound_file, view.source) + "', vol=" + format_fixed(sound.volume, 2) +
+         ", 3d=" + bool_word(sound.is_3d) + ")";
+}
+
+}  // namespace
+
+template <>
+const ClassDef<SoundView>& class_def<SoundView>() {
+  static const ClassDef<SoundView> def{
+      .id = view_type_id<Win32SoundData>(),
+      .qualified_name = "lumivex.SoundInfo",
+      .properties =
+          {
+              {"name", name_field<&Win32SoundData::name>, "Sound name."},
+              {"sound_file", name_field<&Win32SoundData::sound_file>, "Name of the sound's file."},
+              {"volume", field<&Win32SoundData::volume>, "Volume, 0.0 to 1.0."},
+              {"is_3d", field<&Win32SoundData::is_3d>, "Whether the sound is placed in 3D space."},
+              {"auto_start", field<&Win32SoundData::auto_start>, "Whether the sound starts on load."},
+              {"looping", field<&Win32SoundData::looping>, "Whether the sound loops."},
+              {"min_distance", field<&Win32SoundData::min_distance>, "Distance within which it plays at full volume."},
+              {"max_distance", field<&Win32SoundData::max_distance>, "Distance beyond which it is not heard."},
+          },
+      .repr = sound_repr,
+  };
+  return def;
+}
+
+const RegisterView<Win32SoundData> register_sound_view;
+
+}  // namespace lumivex::py
