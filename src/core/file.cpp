@@ -1,6 +1,7 @@
 #include "core/file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <random>
 #include <utility>
 
 #include "core/error.h"
@@ -170,9 +170,10 @@ std::string temporary_path(const std::string& target, uint32_t random) {
 class TemporaryFile {
  public:
   TemporaryFile(const std::string& target, const InterruptCheck& interrupt) {
-    std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
-      path_ = temporary_path(target, random());
+      uint32_t random;
+      if (::getrandom(&random, sizeof random, 0) != sizeof random) throw_os_error(errno);
+      path_ = temporary_path(target, random);
       fd_ = open_file(path_, O_WRONLY | O_CREAT | O_EXCL, interrupt, 0666);
       if (fd_.get() >= 0 || errno != EEXIST) break;
     }
