@@ -203,13 +203,16 @@ def page_rows(path: Path, runs: int) -> list[Row]:
 
 
 def save_row(page, data: bytes, scratch_parent: Path, runs: int) -> Row:
-    """save() may take what one copy of the page plus the write of it take."""
+    """save() may take what one copy of the page plus the write of it take; the
+    write is synced to disk, as save() syncs its file."""
     with tempfile.TemporaryDirectory(dir=scratch_parent) as scratch:
         out = Path(scratch) / "saved.prp"
 
         def write():
             with out.open("wb") as f:
                 f.write(data)
+                f.flush()
+                os.fsync(f.fileno())
 
         save_time, copy_time, write_time = medians(
             lambda: page.save(str(out)), lambda: bytes(memoryview(data)), write, runs=runs
@@ -219,7 +222,7 @@ def save_row(page, data: bytes, scratch_parent: Path, runs: int) -> Row:
         "f.save(path)",
         f"{len(data) / 1e6:.0f} MB",
         ms(save_time),
-        "one copy + write",
+        "one copy + synced write",
         ms(floor),
         save_time / floor,
         "≤ 1.3x copy + write",

@@ -1,15 +1,17 @@
 #include "core/file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <random>
+#include <utility>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -17,13 +19,26 @@
 namespace lumivex {
 namespace {
 
+using Parts = std::initializer_list<std::span<const uint8_t>>;
+
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
+// Pipes and devices may wait or never end: they move this much between two
+// interrupt checks.
+constexpr std::size_t kStreamStep = std::size_t{1} << 20;
+// Writes to regular files ask the interrupt check this often.
+constexpr std::size_t kFileStep = std::size_t{64} << 20;
+// The kernel's own limit on symbolic links followed for one path.
+constexpr int kMaxLinks = 40;
 
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  // The descriptor held before goes to other, which closes it.
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
   ~FileDescriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -42,24 +57,196 @@ class FileDescriptor {
 [[noreturn]] void throw_os_error(int error_number) { throw Error(os_error_message(error_number), error_number); }
 
 // The system calls take NUL-terminated paths: one with a NUL inside would name
-// another file.
+// another file. An empty path names none (and a save would first write its
+// temporary file into the working folder).
 void check_path(const std::string& path) {
   if (path.find('\0') != std::string::npos) throw Error("file name contained an unexpected NUL byte");
+  if (path.empty()) throw_os_error(ENOENT);
+}
+
+void ask(const InterruptCheck& interrupt) {
+  if (interrupt) interrupt();
+}
+
+// Runs a system call again when a signal interrupted it, after asking the
+// interrupt check; returns the call's result, with errno set on failure.
+template <typename Call>
+auto retry_interrupted(const InterruptCheck& interrupt, Call call) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || errno != EINTR) return result;
+    ask(interrupt);
+  }
+}
+
+// A pipe's or a device's open waits for the other end; a failure leaves the
+// descriptor invalid and errno set.
+FileDescriptor open_file(const std::string& path, int flags, const InterruptCheck& interrupt, mode_t mode = 0) {
+  return FileDescriptor(retry_interrupted(interrupt, [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
 // Reads until the buffer is full or the file ends; returns the bytes read.
-std::size_t read_fully(int fd, uint8_t* into, std::size_t want) {
+std::size_t read_fully(int fd, uint8_t* into, std::size_t want, const InterruptCheck& interrupt) {
   std::size_t got = 0;
   while (got < want) {
-    const ssize_t n = ::read(fd, into + got, want - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw_os_error(errno);
-    }
+    const ssize_t n = retry_interrupted(interrupt, [&] { return ::read(fd, into + got, want - got); });
+    if (n < 0) throw_os_error(errno);
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
   return got;
+}
+
+void write_fully(int fd, Parts parts, std::size_t step, const InterruptCheck& interrupt) {
+  for (std::span<const uint8_t> bytes : parts) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      ask(interrupt);
+      const std::size_t want = std::min(step, bytes.size() - written);
+      const ssize_t n = retry_interrupted(interrupt, [&] { return ::write(fd, bytes.data() + written, want); });
+      if (n < 0) throw_os_error(errno);
+      written += static_cast<std::size_t>(n);
+    }
+  }
+}
+
+void sync(int fd) {
+  if (retry_interrupted({}, [&] { return ::fsync(fd); }) != 0) throw_os_error(errno);
+}
+
+void close_checked(FileDescriptor& fd) {
+  if (fd.close() != 0) throw_os_error(errno);
+}
+
+// The folder part of a path, with its final slash: "" for a bare name.
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
+// The file a save writes: path with its symbolic links followed, as opening it
+// would, and what it is now.
+struct SaveTarget {
+  std::string path;
+  bool exists = false;
+  struct stat info = {};
+};
+
+SaveTarget resolve_target(const std::string& path) {
+  SaveTarget target{path};
+  for (int links = 0;; ++links) {
+    if (::lstat(target.path.c_str(), &target.info) != 0) {
+      // A missing file (or a link to one) is created; a missing folder fails
+      // when the file is created in it.
+      if (errno == ENOENT) return target;
+      throw_os_error(errno);
+    }
+    if (!S_ISLNK(target.info.st_mode)) {
+      target.exists = true;
+      return target;
+    }
+    if (links == kMaxLinks) throw_os_error(ELOOP);
+    char destination[PATH_MAX];
+    const ssize_t length = ::readlink(target.path.c_str(), destination, sizeof destination);
+    if (length < 0) throw_os_error(errno);
+    if (static_cast<std::size_t>(length) == sizeof destination) throw_os_error(ENAMETOOLONG);
+    std::string link(destination, static_cast<std::size_t>(length));
+    // A relative destination starts from the link's own folder.
+    target.path = link.starts_with('/') ? std::move(link) : folder_of(target.path) + link;
+  }
+}
+
+// ".<at most 16 bytes of the name>.lumivex-XXXXXX" beside the target: hidden,
+// recognisable, and 32 bytes at most however long the name is.
+std::string temporary_path(const std::string& target, uint32_t random) {
+  const std::string folder = folder_of(target);
+  const std::string_view name = std::string_view(target).substr(folder.size());
+  // The name is cut between two characters, not inside one.
+  std::size_t kept = std::min<std::size_t>(name.size(), 16);
+  while (kept > 0 && kept < name.size() && (static_cast<uint8_t>(name[kept]) & 0xC0) == 0x80) --kept;
+  std::string path = folder + "." + std::string(name.substr(0, kept)) + ".lumivex-";
+  for (int i = 0; i < 6; ++i, random /= 36) path += "0123456789abcdefghijklmnopqrstuvwxyz"[random % 36];
+  return path;
+}
+
+// A new file beside a target, removed again unless it was renamed over it.
+class TemporaryFile {
+ public:
+  TemporaryFile(const std::string& target, const InterruptCheck& interrupt) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      uint32_t random;
+      if (::getrandom(&random, sizeof random, 0) != sizeof random) throw_os_error(errno);
+      path_ = temporary_path(target, random);
+      fd_ = open_file(path_, O_WRONLY | O_CREAT | O_EXCL, interrupt, 0666);
+      if (fd_.get() >= 0 || errno != EEXIST) break;
+    }
+    error_ = fd_.get() < 0 ? errno : 0;
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (error_ == 0 && !renamed_) ::unlink(path_.c_str());
+  }
+
+  // 0 once the file exists, else the system's reason it could not be made.
+  int error() const { return error_; }
+  int fd() const { return fd_.get(); }
+
+  void rename_over(const std::string& target) {
+    close_checked(fd_);
+    if (::rename(path_.c_str(), target.c_str()) != 0) throw_os_error(errno);
+    renamed_ = true;
+  }
+
+ private:
+  std::string path_;
+  FileDescriptor fd_{-1};
+  int error_ = 0;
+  bool renamed_ = false;
+};
+
+// Makes a rename in the folder survive a power cut. A folder that cannot be
+// opened for reading, or a file system that cannot sync one, promises less.
+void sync_folder(const std::string& target) {
+  const std::string folder = folder_of(target);
+  FileDescriptor fd = open_file(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY, {});
+  if (fd.get() < 0) {
+    if (errno == EACCES) return;
+    throw_os_error(errno);
+  }
+  if (::fsync(fd.get()) != 0 && errno != EINVAL) throw_os_error(errno);
+}
+
+// Writes the content to a temporary file with the target's owner, group and
+// mode, syncs it and renames it over the target: whatever happens, the target
+// holds its old content or its new one. Returns false, leaving everything as it
+// was, where an existing target cannot be replaced that way: its folder takes
+// no new files, or its owner cannot be given to a new file.
+bool replace_through_temporary(const SaveTarget& target, Parts parts, const InterruptCheck& interrupt) {
+  TemporaryFile temporary(target.path, interrupt);
+  if (const int error = temporary.error(); error != 0) {
+    if (target.exists && (error == EACCES || error == EPERM)) return false;
+    throw_os_error(error);
+  }
+  if (target.exists) {
+    // The owner first: changing it clears the set-user-ID and set-group-ID bits.
+    if (::fchown(temporary.fd(), target.info.st_uid, target.info.st_gid) != 0) {
+      if (errno == EPERM) return false;
+      throw_os_error(errno);
+    }
+    if (::fchmod(temporary.fd(), target.info.st_mode & 07777) != 0) throw_os_error(errno);
+  }
+  write_fully(temporary.fd(), parts, kFileStep, interrupt);
+  sync(temporary.fd());
+  temporary.rename_over(target.path);
+  sync_folder(target.path);
+  return true;
+}
+
+// Once the old content is cut off, only finishing the write keeps a whole file,
+// so no interrupt check is asked.
+void overwrite(FileDescriptor& fd, Parts parts) {
+  if (::ftruncate(fd.get(), 0) != 0) throw_os_error(errno);
+  write_fully(fd.get(), parts, kFileStep, {});
+  sync(fd.get());
+  close_checked(fd);
 }
 
 }  // namespace
@@ -91,9 +278,9 @@ std::string quote_path(std::string_view path) {
   return debug_quote(is_valid_utf8(path) ? std::string(path) : utf8_replace_invalid(path));
 }
 
-ByteBuffer read_file(const std::string& path, [[maybe_unused]] const InterruptCheck& interrupt) {
+ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt) {
   check_path(path);
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd = open_file(path, O_RDONLY, interrupt);
   if (fd.get() < 0) throw_os_error(errno);
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) throw_os_error(errno);
@@ -102,20 +289,26 @@ ByteBuffer read_file(const std::string& path, [[maybe_unused]] const InterruptCh
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size > kMaxFileSize) throw_os_error(EFBIG);
     ByteBuffer buffer(static_cast<std::size_t>(size));
-    const std::size_t got = read_fully(fd.get(), buffer.data(), buffer.size());
+    const std::size_t got = read_fully(fd.get(), buffer.data(), buffer.size(), interrupt);
     // A file that shrank while being read keeps what was there; one that grew
     // is read as it was when it was opened.
     buffer.resize(got);
     return buffer;
   }
-  // Pipes and devices: read in growing steps, up to the same limit.
-  ByteBuffer buffer(64 * 1024);
+  // Pipes and devices: a step at a time, into a buffer that doubles up to one
+  // byte past the limit, so that reaching that byte means the stream is too long.
+  ByteBuffer buffer(kStreamStep);
   std::size_t used = 0;
   for (;;) {
-    used += read_fully(fd.get(), buffer.data() + used, buffer.size() - used);
-    if (used < buffer.size()) break;
-    if (buffer.size() >= kMaxFileSize) throw_os_error(EFBIG);
-    buffer.resize(std::min<uint64_t>(uint64_t{buffer.size()} * 2, kMaxFileSize));
+    if (used == buffer.size()) {
+      if (used > kMaxFileSize) throw_os_error(EFBIG);
+      buffer.resize(std::min<uint64_t>(uint64_t{used} * 2, kMaxFileSize + 1));
+    }
+    ask(interrupt);
+    const std::size_t want = std::min(kStreamStep, buffer.size() - used);
+    const std::size_t got = read_fully(fd.get(), buffer.data() + used, want, interrupt);
+    used += got;
+    if (got < want) break;
   }
   buffer.resize(used);
   return buffer;
@@ -133,40 +326,25 @@ ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interru
   return bytes;
 }
 
-void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
-                  [[maybe_unused]] const InterruptCheck& interrupt) {
+void save_file(const std::string& path, Parts parts, const InterruptCheck& interrupt) {
   check_path(path);
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw_os_error(EISDIR);
-  std::random_device random;
-  std::string temporary;
-  int raw_fd = -1;
-  for (int attempt = 0; attempt < 16 && raw_fd < 0; ++attempt) {
-    temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(random());
-    raw_fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw_fd < 0 && errno != EEXIST) throw_os_error(errno);
+  const SaveTarget target = resolve_target(path);
+  if (!target.exists) {
+    replace_through_temporary(target, parts, interrupt);
+    return;
   }
-  if (raw_fd < 0) throw_os_error(EEXIST);
-  FileDescriptor fd(raw_fd);
-  const auto fail = [&](int error_number) {
-    ::unlink(temporary.c_str());
-    throw_os_error(error_number);
-  };
-  // An existing file keeps its permissions.
-  if (::stat(path.c_str(), &info) == 0 && ::fchmod(fd.get(), info.st_mode & 07777) != 0) fail(errno);
-  for (std::span<const uint8_t> bytes : parts) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        fail(errno);
-      }
-      written += static_cast<std::size_t>(n);
-    }
+  if (S_ISDIR(target.info.st_mode)) throw_os_error(EISDIR);
+  // Opening the file for writing decides whether the caller may write it.
+  FileDescriptor fd = open_file(target.path, O_WRONLY, interrupt);
+  if (fd.get() < 0) throw_os_error(errno);
+  if (!S_ISREG(target.info.st_mode)) {
+    write_fully(fd.get(), parts, kStreamStep, interrupt);
+    close_checked(fd);
+    return;
   }
-  if (fd.close() != 0) fail(errno);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);
+  // A rename would leave the other names of a hard-linked file on the old content.
+  if (target.info.st_nlink == 1 && replace_through_temporary(target, parts, interrupt)) return;
+  overwrite(fd, parts);
 }
 
 }  // namespace lumivex

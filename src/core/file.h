@@ -49,7 +49,9 @@ using InterruptCheck = std::function<void()>;
 
 // The whole file. Throws Error with the operating system's message; a file
 // larger than 4 GiB (beyond what 32-bit offsets can address), a directory or
-// an endless device fails instead of exhausting memory.
+// an endless device fails instead of exhausting memory. A regular file is read
+// in one go; a pipe or a device is read a step at a time, with the interrupt
+// check asked between steps.
 ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {});
 
 // The whole file, which must be UTF-8 text. Throws Error "Failed to read
@@ -57,10 +59,20 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = 
 // encoding kept as the cause.
 ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {});
 
-// Writes the parts, one after the other, to a temporary file beside path and
-// renames it over path, so a failure leaves an existing file as it was.
-// Throws Error with the operating system's message.
-void replace_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
-                  const InterruptCheck& interrupt = {});
+// Writes the parts, one after the other, as the new content of the file at
+// path, where opening it for writing would write: symbolic links are followed
+// to the file they name, and a pipe or a device is written to, never replaced.
+// A regular file is replaced through a temporary file beside it
+// (".<first 16 bytes of its name>.lumivex-XXXXXX"), synced to disk and renamed
+// over it, keeping its owner, group and mode, so a failure, a kill or a power
+// cut leaves the old content or the new one. A file with other names (hard
+// links), whose owner the caller cannot give to a new file, or in a folder
+// the caller cannot write to, is written in place instead, without interrupt
+// checks once its old content is cut off. Refuses a directory (EISDIR) and a
+// file the caller may not write (EACCES, EPERM). Throws Error with the
+// operating system's message and error number; a temporary file is removed
+// whatever is thrown, the interrupt check's exceptions included.
+void save_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
+               const InterruptCheck& interrupt = {});
 
 }  // namespace lumivex

@@ -176,7 +176,7 @@ PageBytes PrpPage::to_bytes() const {
 void PrpPage::save(const std::string& path, const InterruptCheck& interrupt) const {
   const PageBytes bytes = to_bytes();
   try {
-    replace_file(path, {bytes.head, bytes.data_region, bytes.index}, interrupt);
+    save_file(path, {bytes.head, bytes.data_region, bytes.index}, interrupt);
   } catch (const Error& e) {
     throw Error("Failed to write " + quote_path(path), e);
   }
