@@ -203,7 +203,7 @@ except OSError as error:
 
 
 def run_as_nobody(*args, **kwargs):
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(lumivex.__file__))
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(lumivex.__file__)))
     command = [*DROP_ROOT, sys.executable, *args]
     return subprocess.run(command, capture_output=True, env=env, **kwargs)
 
