@@ -72,3 +72,10 @@ def test_runner_reports_every_operation(data, capsys):
         "SdlFile().load_directory(dir)",
         "AgeFile.load(path)",
     ]
+
+
+def test_threads_benchmark_runs(data, capsys):
+    import threads
+
+    assert threads.main(["--quick", "--runs", "1", "--data", str(data)]) == 0
+    assert "speed-up:" in capsys.readouterr().out

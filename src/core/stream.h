@@ -211,7 +211,12 @@ class PlasmaWrite {
   void write_u8(uint8_t v) { buffer_.push_back(v); }
   void write_u16(uint16_t v) { store(v); }
   void write_u32(uint32_t v) { store(v); }
-  void write_bytes(std::span<const uint8_t> bytes) { buffer_.insert(buffer_.end(), bytes.begin(), bytes.end()); }
+  void write_bytes(std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return;
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + bytes.size());
+    std::memcpy(buffer_.data() + at, bytes.data(), bytes.size());
+  }
   // Always the inverted form, without a terminating byte. Bytes are written
   // as given, valid UTF-8 or not. More than the 12-bit length field can hold
   // is refused rather than misstated.

@@ -147,7 +147,10 @@ std::string float_debug(float value) {
   if (!((magnitude != 0.0f && magnitude < 1e-4f) || magnitude >= 1e16f)) return positional(d, true);
   std::string out = d.negative ? "-" : "";
   out += d.digits.substr(0, 1);
-  if (d.digits.size() > 1) out += "." + d.digits.substr(1);
+  if (d.digits.size() > 1) {
+    out += '.';
+    out.append(d.digits, 1);
+  }
   return out + "e" + std::to_string(d.point - 1);
 }
 
