@@ -113,6 +113,9 @@ class PrpObject:
     @property
     def data_len(self) -> int:
         """Data length in bytes."""
+    @property
+    def key(self) -> Key:
+        """The object's own key, from the page's index."""
     def as_scene_object(self) -> SceneObject:
         """Parse as a SceneObject (if class_type matches)."""
     def as_mipmap(self) -> Mipmap:
@@ -399,6 +402,40 @@ class SdlVariable:
     @property
     def default_value(self) -> str | None:
         """Default value as written, or None."""
+
+@final
+class Key:
+    """A reference to an object: where it lives, its class, id and name. Keys with the same fields are equal."""
+
+    @property
+    def location_sequence(self) -> int:
+        """Sequence number of the page (location) the object belongs to."""
+    @property
+    def location_flags(self) -> int:
+        """Flags of that location."""
+    @property
+    def load_mask(self) -> int:
+        """Load-mask byte (0xFF when the key has none)."""
+    @property
+    def class_type(self) -> int:
+        """Class type ID of the object."""
+    @property
+    def class_name(self) -> str:
+        """Human-readable class type name."""
+    @property
+    def object_id(self) -> int:
+        """Object ID."""
+    @property
+    def name(self) -> str:
+        """Object name."""
+    @property
+    def clone_id(self) -> int:
+        """Clone ID (0 when not a clone)."""
+    @property
+    def clone_player_id(self) -> int:
+        """Clone player ID (0 when not a clone)."""
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
 
 # What a failure of the system raises: the built-in class, with the message as
 # its text and errno, strerror and filename set.

@@ -153,6 +153,14 @@ std::string debug_quote(std::string_view text) {
 
 std::string debug_optional(const std::string* text) { return text ? "Some(" + debug_quote(*text) + ")" : "None"; }
 
+std::string key_repr(uint32_t location_sequence, uint16_t location_flags, uint16_t class_type, uint32_t object_id,
+                     std::string_view name, uint32_t clone_player_id, uint16_t clone_id) {
+  char head[96];
+  std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", location_sequence,
+                static_cast<unsigned>(location_flags), static_cast<unsigned>(class_type), object_id);
+  return head + debug_quote(name) + " C:[" + std::to_string(clone_player_id) + "," + std::to_string(clone_id) + "])";
+}
+
 std::string format_fixed(double value, int decimals) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,12 @@ std::string debug_quote(std::string_view text);
 
 // "Some(<quoted>)" for a present value, "None" for an absent one.
 std::string debug_optional(const std::string* text);
+
+// A key as reprs show it: Uoid(S:0x5e0001 F:0x0 T:0x0006 I:2 N:"Lamp" C:[0,0]),
+// the name (valid UTF-8) quoted and escaped, the clone player id before the
+// clone id.
+std::string key_repr(uint32_t location_sequence, uint16_t location_flags, uint16_t class_type, uint32_t object_id,
+                     std::string_view name, uint32_t clone_player_id, uint16_t clone_id);
 
 // Fixed-point with the given number of decimals, rounding the exact binary
 // value half to even; NaN as "NaN", infinities as "inf" and "-inf".

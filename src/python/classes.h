@@ -15,5 +15,6 @@ PyTypeObject* create_page_entry_type(PyObject* module);
 PyTypeObject* create_sdl_file_type(PyObject* module);
 PyTypeObject* create_sdl_descriptor_type(PyObject* module);
 PyTypeObject* create_sdl_variable_type(PyObject* module);
+PyTypeObject* create_key_type(PyObject* module);
 
 }  // namespace lumivex::py

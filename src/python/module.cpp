@@ -18,7 +18,7 @@ struct ClassEntry {
 };
 
 // The module's classes before and after the decoders' views, in the order
-// they are added to it.
+// they are added to it; Key is the newest, and comes last.
 const ClassEntry kPageClasses[] = {
     {"PrpFile", TypeId::PrpFile, create_prp_file_type},
     {"PrpObject", TypeId::PrpObject, create_prp_object_type},
@@ -30,6 +30,7 @@ const ClassEntry kTextClasses[] = {
     {"SdlFile", TypeId::SdlFile, create_sdl_file_type},
     {"SdlDescriptor", TypeId::SdlDescriptor, create_sdl_descriptor_type},
     {"SdlVariable", TypeId::SdlVariable, create_sdl_variable_type},
+    {"Key", TypeId::Key, create_key_type},
 };
 
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -5,6 +5,7 @@
 
 #include "core/class_index.h"
 #include "python/classes.h"
+#include "python/key_class.h"
 #include "python/page_classes.h"
 
 namespace lumivex::py {
@@ -87,6 +88,11 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
                "Location sequence number."},
               {"data", object_bytes, "Raw object data as bytes."},
               {"data_len", [](const ObjectRef& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
+              {"key",
+               [](const ObjectRef& o, const ModuleState& state) {
+                 return make<KeyValue>(state, key_value(*o.key, *o.page));
+               },
+               "The object's own key, from the page's index."},
           },
       .methods = decoding_methods(),
       .repr = object_repr,

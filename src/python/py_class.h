@@ -42,6 +42,7 @@ enum class TypeId : uint8_t {
   SdlFile,
   SdlDescriptor,
   SdlVariable,
+  Key,
   FirstView,
 };
 inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::FirstView) + kDecoderCount;

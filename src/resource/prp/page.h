@@ -86,6 +86,8 @@ class PrpPage {
 
   // A key's name, as text.
   std::string key_name(const ObjectKey& key) const { return Source(data_.span()).text(key.name); }
+  // A key's name as stored.
+  std::string key_name_bytes(const ObjectKey& key) const { return Source(data_.span()).stored_bytes(key.name); }
   // The object's bytes, or nothing when its range lies outside the page.
   std::optional<std::span<const uint8_t>> object_data(const ObjectKey& key) const;
 

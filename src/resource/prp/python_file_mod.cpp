@@ -155,11 +155,8 @@ std::string float_debug(float value) {
 }
 
 std::string uoid_debug(const Uoid& uoid, const Source& source) {
-  char head[96];
-  std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", uoid.location_sequence,
-                static_cast<unsigned>(uoid.location_flags), static_cast<unsigned>(uoid.class_type), uoid.object_id);
-  return head + debug_quote(source.text(uoid.name)) + " C:[" + std::to_string(uoid.clone_player_id) + "," +
-         std::to_string(uoid.clone_id) + "])";
+  return key_repr(uoid.location_sequence, uoid.location_flags, uoid.class_type, uoid.object_id, source.text(uoid.name),
+                  uoid.clone_player_id, uoid.clone_id);
 }
 
 template <class... F>

@@ -1,0 +1,82 @@
+#include "python/key_class.h"
+
+#include <functional>
+
+#include "core/class_index.h"
+#include "core/text.h"
+#include "python/convert.h"
+
+namespace lumivex::py {
+
+KeyValue key_value(const Uoid& key, const Source& source) {
+  // The two derived bytes give the stored mask back: 0xFF when there was none.
+  const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
+  return {key.location_sequence,         key.location_flags, load_mask,          key.class_type, key.object_id,
+          source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+}
+
+KeyValue key_value(const ObjectKey& key, const PrpPage& page) {
+  return {key.location_sequence, key.location_flags,       key.load_mask, key.class_type,
+          key.object_id,         page.key_name_bytes(key), key.clone_id,  key.clone_player_id};
+}
+
+PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state) {
+  if (!key) Py_RETURN_NONE;
+  return make<KeyValue>(state, key_value(*key, source));
+}
+
+PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state) {
+  return to_py_list(list.present_keys(source),
+                    [&](const Uoid& key) { return make<KeyValue>(state, key_value(key, source)); });
+}
+
+namespace {
+
+std::string key_text_repr(const KeyValue& key) {
+  return key_repr(key.location_sequence, key.location_flags, key.class_type, key.object_id, utf8_text(key.name_bytes),
+                  key.clone_player_id, key.clone_id);
+}
+
+bool same_key(const KeyValue& a, const KeyValue& b) { return a == b; }
+
+std::size_t key_hash(const KeyValue& key) {
+  std::size_t hash = std::hash<std::string>()(key.name_bytes);
+  for (const uint64_t value :
+       {uint64_t{key.location_sequence}, uint64_t{key.location_flags}, uint64_t{key.load_mask},
+        uint64_t{key.class_type}, uint64_t{key.object_id}, uint64_t{key.clone_id}, uint64_t{key.clone_player_id}})
+    hash = hash * 1000003 ^ std::hash<uint64_t>()(value);
+  return hash;
+}
+
+}  // namespace
+
+template <>
+const ClassDef<KeyValue>& class_def<KeyValue>() {
+  static const ClassDef<KeyValue> def{
+      .id = TypeId::Key,
+      .qualified_name = "lumivex.Key",
+      .doc = "A reference to an object: where it lives, its class, id and name. Keys with the same fields are equal.",
+      .properties =
+          {
+              {"location_sequence", member<&KeyValue::location_sequence>,
+               "Sequence number of the page (location) the object belongs to."},
+              {"location_flags", member<&KeyValue::location_flags>, "Flags of that location."},
+              {"load_mask", member<&KeyValue::load_mask>, "Load-mask byte (0xFF when the key has none)."},
+              {"class_type", member<&KeyValue::class_type>, "Class type ID of the object."},
+              {"class_name", [](const KeyValue& key) { return new_str(ClassIndex::class_name(key.class_type)); },
+               "Human-readable class type name."},
+              {"object_id", member<&KeyValue::object_id>, "Object ID."},
+              {"name", [](const KeyValue& key) { return new_str(utf8_text(key.name_bytes)); }, "Object name."},
+              {"clone_id", member<&KeyValue::clone_id>, "Clone ID (0 when not a clone)."},
+              {"clone_player_id", member<&KeyValue::clone_player_id>, "Clone player ID (0 when not a clone)."},
+          },
+      .repr = key_text_repr,
+      .equal = same_key,
+      .hash = key_hash,
+  };
+  return def;
+}
+
+PyTypeObject* create_key_type(PyObject* module) { return create_type<KeyValue>(module); }
+
+}  // namespace lumivex::py

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/key.h"
+#include "python/py_class.h"
+#include "resource/prp/page.h"
+
+namespace lumivex::py {
+
+// The value behind Key: a key reference on its own, its name as stored.
+struct KeyValue {
+  uint32_t location_sequence = 0;
+  uint16_t location_flags = 0;
+  uint8_t load_mask = 0xFF;  // 0xFF when the key has none
+  uint16_t class_type = 0;
+  uint32_t object_id = 0;
+  std::string name_bytes;
+  uint16_t clone_id = 0;
+  uint32_t clone_player_id = 0;
+
+  bool operator==(const KeyValue&) const = default;
+};
+
+template <>
+const ClassDef<KeyValue>& class_def<KeyValue>();
+
+// A reference read from an object's bytes, and a page's own key.
+KeyValue key_value(const Uoid& key, const Source& source);
+KeyValue key_value(const ObjectKey& key, const PrpPage& page);
+
+// A new Key, or None for an absent reference.
+PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state);
+// A list of the present references of list, as Keys.
+PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state);
+
+}  // namespace lumivex::py
