@@ -282,7 +282,7 @@ def test_killed_save_leaves_the_old_or_the_new_file(tmp_path):
     sources.mkdir()
     folder.mkdir()
     contents = [page([Obj(1, name, b"\x01\x00" + os.urandom(20_000_000))]) for name in "AB"]
-    for name, data in zip("AB", contents):
+    for name, data in zip("AB", contents, strict=True):
         (sources / name).write_bytes(data)
     target = folder / "page.prp"
     target.write_bytes(contents[0])

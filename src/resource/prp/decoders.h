@@ -30,11 +30,11 @@ struct DecoderRow {
   // Decodes an object's whole bytes, class index included.
   static Record parse(std::span<const uint8_t> object_bytes) { return Parse(object_bytes); }
 
-  const char* method;      // the PrpObject method: "as_layer"
-  uint16_t class_type;     // the engine class the decoder is for
-  bool checks_class;       // whether the method refuses objects of other classes
-  const char* view;        // the view class: "Layer"
-  const char* doc;         // the method's docstring
+  const char* method;   // the PrpObject method: "as_layer"
+  uint16_t class_type;  // the engine class the decoder is for
+  bool checks_class;    // whether the method refuses objects of other classes
+  const char* view;     // the view class: "Layer"
+  const char* doc;      // the method's docstring
 };
 
 inline constexpr std::tuple kDecoders{
