@@ -32,7 +32,7 @@ enum MessageClass : uint16_t {
 // Bytes each message body steps over, named by where they lie: each must be
 // present, and nothing reads them.
 constexpr uint64_t kAnimCmdRunBeforeName = 28;                     // after the command bit vector
-constexpr uint64_t kCameraRunBeforeKeys = 9;                       // after the command bit vector
+constexpr uint64_t kCameraRunBeforeKeys = 9;                       // after the bit vector
 constexpr uint64_t kCameraRunAfterKeys = 45;                       // after the two key references
 constexpr uint64_t kTimerBody = sizeof(uint32_t) + sizeof(float);  // a u32 value and an f32 time
 constexpr uint64_t kSoundRunBeforeValue = 30;                      // after the command bit vector
@@ -40,7 +40,7 @@ constexpr uint64_t kSoundRunAfterValue = 13;
 constexpr uint64_t kSoundBody = kSoundRunBeforeValue + sizeof(uint32_t) + kSoundRunAfterValue;  // with a u32 value
 constexpr uint64_t kNotifyRunBeforeEvents = 12;  // after the message base
 constexpr uint64_t kResponderEnableBody = 1;
-constexpr uint64_t kAGCmdRunBeforeName = 16;  // after the command bit vector
+constexpr uint64_t kAGCmdRunBeforeName = 16;  // after the bit vector
 constexpr uint64_t kExcludeRegionBody = 5;
 constexpr uint64_t kArmatureEffectStateBody = 2;
 constexpr uint64_t kSimSuppressBody = 1;
@@ -103,7 +103,7 @@ bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
       return true;
     case kCameraMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      skip_bit_vector(reader);  // the command
+      skip_bit_vector(reader);
       reader.skip(kCameraRunBeforeKeys);
       skip_key_uoid(reader);
       skip_key_uoid(reader);
@@ -142,7 +142,7 @@ bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
       return true;
     case kAGCmdMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      skip_bit_vector(reader);  // the command
+      skip_bit_vector(reader);
       reader.skip(kAGCmdRunBeforeName);
       cmd.name = reader.locate_safe_string();
       return true;
