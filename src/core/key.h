@@ -11,11 +11,22 @@ namespace lumivex {
 inline constexpr uint8_t kHasCloneIds = 0x01;
 inline constexpr uint8_t kHasLoadMask = 0x02;
 
+// Widths of the fields of a stored key record that the readers of its name
+// alone step over.
+inline constexpr uint64_t kLocationSize = sizeof(uint32_t) + sizeof(uint16_t);  // location sequence and flags
+inline constexpr uint64_t kLoadMaskSize = sizeof(uint8_t);
+inline constexpr uint64_t kClassTypeSize = sizeof(uint16_t);
+inline constexpr uint64_t kObjectIdSize = sizeof(uint32_t);
+// Clone id, a reserved u16 and clone player id.
+inline constexpr uint64_t kCloneIdsSize = sizeof(uint16_t) + sizeof(uint16_t) + sizeof(uint32_t);
+
 // A key referenced from inside object data; its name stays where it is
 // stored until asked for.
 struct Uoid {
   uint32_t location_sequence = 0;
   uint16_t location_flags = 0;
+  // The stored load mask's high and low nibbles, each with its top four bits
+  // set; 0xFF when no mask is stored.
   uint8_t load_mask_upper = 0xFF;
   uint8_t load_mask_lower = 0xFF;
   uint16_t class_type = 0;
@@ -45,7 +56,7 @@ inline std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
   uoid.name = reader.locate_safe_string();
   if (contents & kHasCloneIds) {
     uoid.clone_id = reader.read_u16();
-    reader.read_u16();
+    reader.read_u16();  // reserved
     uoid.clone_player_id = reader.read_u32();
   }
   return uoid;
@@ -54,9 +65,7 @@ inline std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
 // Steps over a present key record up to its name; returns its contents flags.
 inline uint8_t skip_to_name(PlasmaRead& reader) {
   const uint8_t contents = reader.read_u8();
-  // Location sequence and flags, the load mask when flagged, class type and
-  // object id.
-  reader.skip(6 + (contents & kHasLoadMask ? 1 : 0) + 2 + 4);
+  reader.skip(kLocationSize + (contents & kHasLoadMask ? kLoadMaskSize : 0) + kClassTypeSize + kObjectIdSize);
   return contents;
 }
 
@@ -65,7 +74,7 @@ inline std::optional<StoredString> read_key_name(PlasmaRead& reader) {
   if (reader.read_u8() == 0) return std::nullopt;
   const uint8_t contents = skip_to_name(reader);
   const StoredString name = reader.locate_safe_string();
-  if (contents & kHasCloneIds) reader.skip(8);
+  if (contents & kHasCloneIds) reader.skip(kCloneIdsSize);
   return name;
 }
 
@@ -75,7 +84,7 @@ inline bool skip_key_uoid(PlasmaRead& reader) {
   if (reader.read_u8() == 0) return false;
   const uint8_t contents = skip_to_name(reader);
   reader.skip_safe_string();
-  if (contents & kHasCloneIds) reader.skip(8);
+  if (contents & kHasCloneIds) reader.skip(kCloneIdsSize);
   return true;
 }
 

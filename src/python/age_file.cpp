@@ -59,12 +59,12 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
       .doc = "Parsed .age file.",
       .properties =
           {
-              {"age_name", member<&AgeDescription::age_name>, "Age name: the file's name without its extension."},
-              {"sequence_prefix", member<&AgeDescription::sequence_prefix>,
+              {"age_name", record_value<&AgeDescription::age_name>, "Age name: the file's name without its extension."},
+              {"sequence_prefix", record_value<&AgeDescription::sequence_prefix>,
                "The age's sequence prefix (SequencePrefix)."},
-              {"max_capacity", member<&AgeDescription::max_capacity>,
+              {"max_capacity", record_value<&AgeDescription::max_capacity>,
                "Most players at once (MaxCapacity; -1 when not set)."},
-              {"day_length", member<&AgeDescription::day_length>,
+              {"day_length", record_value<&AgeDescription::day_length>,
                "Length of the age's day (DayLength; 24.0 when not set)."},
               {"pages",
                [](const AgeDescription& age, const ModuleState& state) { return to_py_views(age.pages, state); },
@@ -89,9 +89,9 @@ const ClassDef<AgePage>& class_def<AgePage>() {
       .qualified_name = "lumivex.PageEntry",
       .properties =
           {
-              {"name", member<&AgePage::name>, "Page name."},
-              {"seq_suffix", member<&AgePage::seq_suffix>, "The page's sequence suffix within the age."},
-              {"flags", member<&AgePage::flags>, "Page flags (bit 0: not loaded automatically)."},
+              {"name", record_value<&AgePage::name>, "Page name."},
+              {"seq_suffix", record_value<&AgePage::seq_suffix>, "The page's sequence suffix within the age."},
+              {"flags", record_value<&AgePage::flags>, "Page flags (bit 0: not loaded automatically)."},
               {"auto_load", [](const AgePage& page) { return to_py(page.auto_load()); },
                "Whether the page is loaded with the age."},
           },

@@ -89,11 +89,11 @@ PyObject* to_py_views(const std::vector<T>& records, const ModuleState& state) {
   return to_py_list(records, [&](const T& record) { return make<T>(state, record); });
 }
 
-// A property getter that shows one member of the record as it is.
+// The getter of a property that shows one member of a plain record as it is.
 template <class C, class V>
 C record_of(V C::*);
 template <auto Member>
-PyObject* member(const decltype(record_of(Member))& record) {
+PyObject* record_value(const decltype(record_of(Member))& record) {
   return to_py(record.*Member);
 }
 
@@ -117,15 +117,16 @@ PyObject* located_to_py(const V& value, const Source& source) {
     return to_py(value);
   }
 }
-// The getter of one member of a decoded view's record: a located string as
-// text, None when absent; any other value as it is.
+// The getter of one member of a decoded view's record: a located string read
+// back as text, None when absent; any other value as it is.
 template <auto Member>
-PyObject* field(const Decoded<decltype(record_of(Member))>& view) {
+PyObject* decoded_value(const Decoded<decltype(record_of(Member))>& view) {
   return located_to_py(view.record.*Member, view.source);
 }
-// The getter of a located name that shows "" when absent.
+// The getter of a decoded view's located name, or of a key reference's name:
+// "" when absent, never None.
 template <auto Member>
-PyObject* name_field(const Decoded<decltype(record_of(Member))>& view) {
+PyObject* decoded_name_or_empty(const Decoded<decltype(record_of(Member))>& view) {
   return new_str(text_or_empty(view.record.*Member, view.source));
 }
 

@@ -36,10 +36,10 @@ const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
       .qualified_name = "lumivex.PhysicalData",
       .properties =
           {
-              {"name", name_field<&PxPhysicalData::name>, "Object name."},
-              {"mass", field<&PxPhysicalData::mass>, "Mass (0.0 for a static object)."},
-              {"friction", field<&PxPhysicalData::friction>, "Friction coefficient."},
-              {"restitution", field<&PxPhysicalData::restitution>, "Restitution (bounciness)."},
+              {"name", decoded_name_or_empty<&PxPhysicalData::name>, "Object name."},
+              {"mass", decoded_value<&PxPhysicalData::mass>, "Mass (0.0 for a static object)."},
+              {"friction", decoded_value<&PxPhysicalData::friction>, "Friction coefficient."},
+              {"restitution", decoded_value<&PxPhysicalData::restitution>, "Restitution (bounciness)."},
               {"group", [](const PhysicalDataView& p) { return new_str(phys_group_name(p.record.group)); },
                "Collision group, by name."},
               {"bounds_type", [](const PhysicalDataView& p) { return new_str(phys_bounds_name(p.record.bounds_type)); },

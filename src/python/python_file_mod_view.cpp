@@ -50,8 +50,9 @@ const ClassDef<PythonFileModView>& class_def<PythonFileModView>() {
       .qualified_name = "lumivex.PythonFileMod",
       .properties =
           {
-              {"name", name_field<&PythonFileModData::self_key>, "Object name."},
-              {"python_file", field<&PythonFileModData::python_file>, "Name of the script file, without extension."},
+              {"name", decoded_name_or_empty<&PythonFileModData::self_key>, "Object name."},
+              {"python_file", decoded_value<&PythonFileModData::python_file>,
+               "Name of the script file, without extension."},
               {"receiver_names",
                [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.source)); },
                "Names of the objects that receive the script's messages."},
@@ -70,10 +71,10 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
       .qualified_name = "lumivex.PythonParam",
       .properties =
           {
-              {"id", member<&PythonParamView::id>, "Parameter id."},
-              {"param_type", member<&PythonParamView::param_type>,
+              {"id", record_value<&PythonParamView::id>, "Parameter id."},
+              {"param_type", record_value<&PythonParamView::param_type>,
                "The value with its kind, as Int(3) or String(\"s\")."},
-              {"value", member<&PythonParamView::value>, "The value as text."},
+              {"value", record_value<&PythonParamView::value>, "The value as text."},
           },
       .repr = python_param_repr,
   };

@@ -21,11 +21,11 @@ const ClassDef<ResponderModView>& class_def<ResponderModView>() {
       .qualified_name = "lumivex.ResponderMod",
       .properties =
           {
-              {"name", name_field<&ResponderModData::self_key>, "Object name."},
+              {"name", decoded_name_or_empty<&ResponderModData::self_key>, "Object name."},
               {"num_states", [](const ResponderModView& r) { return to_py(r.record.states.count); },
                "Number of states."},
-              {"cur_state", field<&ResponderModData::cur_state>, "Index of the current state."},
-              {"enabled", field<&ResponderModData::enabled>, "Whether the responder is enabled."},
+              {"cur_state", decoded_value<&ResponderModData::cur_state>, "Index of the current state."},
+              {"enabled", decoded_value<&ResponderModData::enabled>, "Whether the responder is enabled."},
           },
       .repr = responder_repr,
   };

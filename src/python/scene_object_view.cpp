@@ -30,10 +30,10 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
       .qualified_name = "lumivex.SceneObject",
       .properties =
           {
-              {"name", name_field<&SceneObjectData::name>, "Object name."},
+              {"name", decoded_name_or_empty<&SceneObjectData::name>, "Object name."},
               {"draw_interface_names", [](const SceneObjectView& s) { return to_py(draw_interface_names(s)); },
                "Names of the drawable interfaces (none or one)."},
-              {"coord_interface_name", field<&SceneObjectData::coord_interface_name>,
+              {"coord_interface_name", decoded_value<&SceneObjectData::coord_interface_name>,
                "Name of the coordinate interface, or None."},
               {"modifier_names",
                [](const SceneObjectView& s) { return to_py(s.record.modifiers.present_names(s.source)); },

@@ -150,8 +150,8 @@ const ClassDef<StateDescriptor>& class_def<StateDescriptor>() {
       .qualified_name = "lumivex.SdlDescriptor",
       .properties =
           {
-              {"name", member<&StateDescriptor::name>, "Descriptor name."},
-              {"version", member<&StateDescriptor::version>, "Descriptor version."},
+              {"name", record_value<&StateDescriptor::name>, "Descriptor name."},
+              {"version", record_value<&StateDescriptor::version>, "Descriptor version."},
               {"variables",
                [](const StateDescriptor& d, const ModuleState& state) { return to_py_views(d.variables, state); },
                "The descriptor's variables, in file order."},
@@ -168,11 +168,11 @@ const ClassDef<VarDescriptor>& class_def<VarDescriptor>() {
       .qualified_name = "lumivex.SdlVariable",
       .properties =
           {
-              {"name", member<&VarDescriptor::name>, "Variable name."},
+              {"name", record_value<&VarDescriptor::name>, "Variable name."},
               {"var_type", [](const VarDescriptor& v) { return new_str(sdl_type_name(v.var_type)); },
                "Type name: Int, Float, Bool, String32, ..."},
-              {"count", member<&VarDescriptor::count>, "Number of elements (0 for a list of any length)."},
-              {"default_value", member<&VarDescriptor::default_value>, "Default value as written, or None."},
+              {"count", record_value<&VarDescriptor::count>, "Number of elements (0 for a list of any length)."},
+              {"default_value", record_value<&VarDescriptor::default_value>, "Default value as written, or None."},
           },
       .repr = variable_repr,
   };

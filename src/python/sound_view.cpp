@@ -27,14 +27,15 @@ const ClassDef<SoundView>& class_def<SoundView>() {
       .qualified_name = "lumivex.SoundInfo",
       .properties =
           {
-              {"name", name_field<&Win32SoundData::name>, "Sound name."},
-              {"sound_file", name_field<&Win32SoundData::sound_file>, "Name of the sound's file."},
-              {"volume", field<&Win32SoundData::volume>, "Volume, 0.0 to 1.0."},
-              {"is_3d", field<&Win32SoundData::is_3d>, "Whether the sound is placed in 3D space."},
-              {"auto_start", field<&Win32SoundData::auto_start>, "Whether the sound starts on load."},
-              {"looping", field<&Win32SoundData::looping>, "Whether the sound loops."},
-              {"min_distance", field<&Win32SoundData::min_distance>, "Distance within which it plays at full volume."},
-              {"max_distance", field<&Win32SoundData::max_distance>, "Distance beyond which it is not heard."},
+              {"name", decoded_name_or_empty<&Win32SoundData::name>, "Sound name."},
+              {"sound_file", decoded_name_or_empty<&Win32SoundData::sound_file>, "Name of the sound's file."},
+              {"volume", decoded_value<&Win32SoundData::volume>, "Volume, 0.0 to 1.0."},
+              {"is_3d", decoded_value<&Win32SoundData::is_3d>, "Whether the sound is placed in 3D space."},
+              {"auto_start", decoded_value<&Win32SoundData::auto_start>, "Whether the sound starts on load."},
+              {"looping", decoded_value<&Win32SoundData::looping>, "Whether the sound loops."},
+              {"min_distance", decoded_value<&Win32SoundData::min_distance>,
+               "Distance within which it plays at full volume."},
+              {"max_distance", decoded_value<&Win32SoundData::max_distance>, "Distance beyond which it is not heard."},
           },
       .repr = sound_repr,
   };

@@ -7,6 +7,12 @@
 namespace lumivex {
 namespace {
 
+// Sizes of the stored fields the decoder reads over or takes as one block.
+constexpr uint64_t kTransformSize = 16 * sizeof(float);   // a 4x4 matrix, stored when flagged
+constexpr uint64_t kColorSize = 4 * sizeof(float);        // red, green, blue, alpha
+constexpr uint64_t kColorsSize = 4 * kColorSize;          // preshade, runtime, ambient, specular
+constexpr uint64_t kAfterOpacity = 2 * sizeof(uint32_t);  // two further 32-bit values
+
 template <std::size_t N>
 void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
   for (float& value : out) value = reader.read_f32();
@@ -25,25 +31,25 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   LayerStateData layer;
   layer.name = read_key_name(reader);
   skip_synched_object(reader);
-  skip_key_uoid(reader);
+  skip_key_uoid(reader);  // a key reference, dropped
   layer.blend_flags = reader.read_u32();
-  reader.read_u32();
+  reader.skip(sizeof(uint32_t));  // a flags word, dropped
   layer.shade_flags = reader.read_u32();
   layer.z_flags = reader.read_u32();
   layer.misc_flags = reader.read_u32();
-  // A presence byte, then sixteen floats when it is non-zero.
-  if (reader.read_u8() != 0) reader.skip(16 * 4);
+  // The transform: a presence byte, then the matrix when it is non-zero.
+  if (reader.read_u8() != 0) reader.skip(kTransformSize);
   // The four colours are taken as one block: a short block fails where the
   // colours read one by one would, and one length test covers them all.
-  PlasmaRead colours(reader.read_bytes(4 * 4 * 4));
-  read_floats(colours, layer.preshade_color);
-  read_floats(colours, layer.runtime_color);
-  read_floats(colours, layer.ambient_color);
-  read_floats(colours, layer.specular_color);
-  layer.uvw_source = reader.read_u32();
-  layer.uv_channel = static_cast<uint8_t>(layer.uvw_source & 0xFF);
+  PlasmaRead colors(reader.read_bytes(kColorsSize));
+  read_floats(colors, layer.preshade_color);
+  read_floats(colors, layer.runtime_color);
+  read_floats(colors, layer.ambient_color);
+  read_floats(colors, layer.specular_color);
+  const uint32_t uvw_source = reader.read_u32();
+  layer.uv_channel = static_cast<uint8_t>(uvw_source & 0xFF);
   layer.opacity = reader.read_f32();
-  reader.skip(8);
+  reader.skip(kAfterOpacity);
   layer.texture_name = read_key_name(reader);
   return layer;
 }

@@ -22,9 +22,8 @@ struct LayerStateData {
   uint32_t shade_flags = 0;
   uint32_t z_flags = 0;
   uint32_t misc_flags = 0;
-  uint32_t uvw_source = 0;
   float opacity = 0;
-  uint8_t uv_channel = 0;  // the low byte of uvw_source
+  uint8_t uv_channel = 0;  // the low byte of the UVW source
 
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
@@ -32,7 +31,8 @@ struct LayerStateData {
 };
 
 // Decodes a layer from its whole object data, class index included. The
-// transform matrix, present or not, is read over: nothing shows it.
+// transform matrix, present or not, and the UVW source beyond its low byte
+// are read over: nothing shows them.
 LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes);
 
 }  // namespace lumivex

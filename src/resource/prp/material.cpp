@@ -5,16 +5,22 @@
 #include "resource/prp/synched_object.h"
 
 namespace lumivex {
+namespace {
+
+// Two 32-bit values, the layer count and a 32-bit value, taken as one block.
+constexpr uint64_t kLayerCountBlock = 4 * sizeof(uint32_t);
+constexpr uint64_t kBeforeLayerCount = 2 * sizeof(uint32_t);
+
+}  // namespace
 
 MaterialData parse_material(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");
-  read_key_name(reader);
+  read_key_name(reader);  // the own key, dropped
   skip_synched_object(reader);
-  // The layer count is the third of four words taken as one block: a short
-  // block fails even when the count itself is there.
-  PlasmaRead counts(reader.read_bytes(16));
-  counts.skip(8);
+  // A short block fails even when the count itself is there.
+  PlasmaRead counts(reader.read_bytes(kLayerCountBlock));
+  counts.skip(kBeforeLayerCount);
   return {locate_key_list(reader, counts.read_u32())};
 }
 

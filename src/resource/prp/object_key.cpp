@@ -13,7 +13,7 @@ ObjectKey read_object_key(PlasmaRead& reader) {
   key.name = reader.locate_safe_string();
   if (contents & kHasCloneIds) {
     key.clone_id = reader.read_u16();
-    reader.read_u16();
+    reader.read_u16();  // reserved
     key.clone_player_id = reader.read_u32();
   }
   key.data_offset = reader.read_u32();

@@ -80,7 +80,6 @@ class PrpPage {
 
   const PageHeader& header() const { return header_; }
   const std::vector<ObjectKey>& keys() const { return index_.keys; }
-  const std::vector<TypeGroup>& type_groups() const { return index_.type_groups; }
   uint64_t lost_keys() const { return index_.lost_keys; }
   std::span<const uint8_t> data() const { return data_.span(); }
 

@@ -31,8 +31,38 @@ constexpr uint16_t kGroupOverrideMax = 0x80;
 // Cooked hulls with more vertices than this carry a trailing block.
 constexpr uint32_t kHullTrailingBlockAbove = 32;
 
+constexpr uint64_t kVectorSize = 3 * sizeof(float);  // x, y, z
+constexpr uint64_t kIndicesPerTriangle = 3;
+constexpr uint64_t kSphereSize = sizeof(float) + kVectorSize;  // radius, offset
+constexpr uint64_t kBoxSize = 2 * kVectorSize;                 // dimensions, offset
+
+// The cooked forms are known only as far as they are stepped over: fixed
+// runs, and the bytes per element of runs whose counts are stored. What
+// their fields mean is not needed.
+constexpr uint64_t kHullHeaderFields = 8 * sizeof(uint32_t);  // the eight 32-bit fields after the tag
+constexpr uint64_t kHullFieldBeforeVertices = sizeof(uint32_t);
+constexpr uint64_t kHullEntriesPerPolygon = 3;  // each as wide as the stored maximum says
+constexpr uint64_t kHullRunAfterPolygons = 2;
+constexpr uint64_t kHullBytesPerVertex = 2;
+constexpr uint64_t kHullRunAfterVertexBytes = 12;
+constexpr uint64_t kHullRecordSize = 36;
+constexpr uint64_t kHullRunAfterData = 8;
+constexpr uint64_t kHullBytesPerEdge = 2;
+constexpr uint64_t kHullFieldsBeforeCounts = 3 * sizeof(uint32_t);
+constexpr uint64_t kHullTrailingFields = 7 * sizeof(uint32_t);  // before the trailing block's count
+constexpr uint64_t kHullBytesPerTrailingEntry = 2;
+constexpr uint64_t kMeshFieldBeforeFlags = sizeof(uint32_t);
+constexpr uint64_t kMeshFieldsAfterFlags = 3 * sizeof(uint32_t);  // seeked over, not read
+constexpr uint64_t kMeshBytesPerMaterial = 2;                     // one per triangle
+constexpr uint64_t kMeshFirstBlockBytesPerTriangle = 2;
+constexpr uint64_t kMeshSecondBlockWidestEntry = 2;  // never four bytes, whatever its maximum
+constexpr uint64_t kSuffixFixedRun = 44;             // after the counted run, before the float
+constexpr uint64_t kSuffixExtraRun = 48;             // stored when the float is above -1
+
 // Width of the elements of a list whose largest value is max.
-uint64_t dependent_width(uint32_t max) { return max < 0x100 ? 1 : max < 0x10000 ? 2 : 4; }
+uint64_t dependent_width(uint32_t max) {
+  return max < 0x100 ? sizeof(uint8_t) : max < 0x10000 ? sizeof(uint16_t) : sizeof(uint32_t);
+}
 
 Vector3 read_vector(PlasmaRead& reader) {
   Vector3 v;
@@ -42,24 +72,8 @@ Vector3 read_vector(PlasmaRead& reader) {
   return v;
 }
 
-// The list is stepped over as one block, so a short list fails where
-// reading it element by element would fail, at its end.
-StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count) {
-  const StoredList<Vector3> vertices = reader.locate_list<Vector3>(count);
-  reader.skip(uint64_t{count} * 12);
-  return vertices;
-}
-
-// 3 × triangles indices of width bytes each, as one block like the vertices.
-StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
-  const uint64_t count = uint64_t{triangles} * 3;
-  const StoredList<uint32_t> indices = reader.locate_list<uint32_t>(count);
-  reader.skip(count * width);
-  return indices;
-}
-
 void expect_tag(PlasmaRead& reader, const std::array<uint8_t, 4>& tag, std::string_view tag_name) {
-  const auto got = reader.read_bytes(4);
+  const auto got = reader.read_bytes(tag.size());
   if (std::equal(got.begin(), got.end(), tag.begin())) return;
   char shown[32];
   std::snprintf(shown, sizeof shown, "[%u, %u, %u, %u]", got[0], got[1], got[2], got[3]);
@@ -68,72 +82,86 @@ void expect_tag(PlasmaRead& reader, const std::array<uint8_t, 4>& tag, std::stri
 
 PhysHull read_cooked_hull(PlasmaRead& reader) {
   expect_tag(reader, kCookedHullTag, "CVXM");
-  // Offsets 8 to 39 hold fields no reader here needs; they must be present.
-  reader.skip(8 * 4);
+  reader.skip(kHullHeaderFields);
   const uint32_t vertex_count = reader.read_u32();
   const uint32_t polygon_count = reader.read_u32();
   const uint32_t edge_count = reader.read_u32();
   const uint32_t record_count = reader.read_u32();
   const uint32_t data_size = reader.read_u32();
-  reader.skip(4);
+  reader.skip(kHullFieldBeforeVertices);
   PhysHull hull{locate_vertices(reader, vertex_count)};
 
   const uint32_t polygon_max = reader.read_u32();
-  reader.seek_forward(uint64_t{polygon_count} * 3 * dependent_width(polygon_max));
-  reader.seek_forward(2);
-  reader.seek_forward(uint64_t{vertex_count} * 2);
-  reader.seek_forward(12);
-  reader.seek_forward(uint64_t{record_count} * 36);
+  reader.seek_forward(uint64_t{polygon_count} * kHullEntriesPerPolygon * dependent_width(polygon_max));
+  reader.seek_forward(kHullRunAfterPolygons);
+  reader.seek_forward(uint64_t{vertex_count} * kHullBytesPerVertex);
+  reader.seek_forward(kHullRunAfterVertexBytes);
+  reader.seek_forward(uint64_t{record_count} * kHullRecordSize);
   reader.seek_forward(data_size);
   skip_max_dependent_list(reader, data_size);
-  reader.seek_forward(8);
-  reader.seek_forward(uint64_t{edge_count} * 2);
-  reader.seek_forward(uint64_t{edge_count} * 2);
+  reader.seek_forward(kHullRunAfterData);
+  reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
+  reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
   for (int i = 0; i < 3; ++i) skip_max_dependent_list(reader, edge_count);
-  reader.seek_forward(uint64_t{edge_count} * 2);
-  reader.skip(3 * 4);
+  reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
+  reader.skip(kHullFieldsBeforeCounts);
   const uint32_t list_count = reader.read_u32();
   const uint32_t block_size = reader.read_u32();
   skip_max_dependent_list(reader, list_count);
   reader.seek_forward(block_size);
   read_cooked_suffix(reader);
   if (vertex_count > kHullTrailingBlockAbove) {
-    reader.skip(7 * 4);
+    reader.skip(kHullTrailingFields);
     const uint32_t trailing_count = reader.read_u32();
-    reader.seek_forward(uint64_t{trailing_count} * 2);
+    reader.seek_forward(uint64_t{trailing_count} * kHullBytesPerTrailingEntry);
   }
   return hull;
 }
 
 PhysMesh read_cooked_mesh(PlasmaRead& reader) {
   expect_tag(reader, kCookedMeshTag, "MESH");
-  reader.skip(4);
+  reader.skip(kMeshFieldBeforeFlags);
   const uint32_t flags = reader.read_u32();
-  for (int i = 0; i < 3; ++i) reader.seek_forward(4);
+  reader.seek_forward(kMeshFieldsAfterFlags);
   const uint32_t vertex_count = reader.read_u32();
   const uint32_t triangle_count = reader.read_u32();
   PhysMesh mesh;
   mesh.vertices = locate_vertices(reader, vertex_count);
-  mesh.index_width = (flags & kMeshByteIndices) ? 1 : (flags & kMeshShortIndices) ? 2 : 4;
+  mesh.index_width = (flags & kMeshByteIndices)    ? sizeof(uint8_t)
+                     : (flags & kMeshShortIndices) ? sizeof(uint16_t)
+                                                   : sizeof(uint32_t);
   mesh.indices = locate_indices(reader, triangle_count, mesh.index_width);
 
   const uint64_t triangles = triangle_count;
-  if (flags & kMeshHasMaterials) reader.seek_forward(triangles * 2);
+  if (flags & kMeshHasMaterials) reader.seek_forward(triangles * kMeshBytesPerMaterial);
   if (flags & kMeshHasRemap) {
     const uint32_t remap_max = reader.read_u32();
     reader.seek_forward(triangles * dependent_width(remap_max));
   }
   const uint32_t first_block = reader.read_u32();
   const uint32_t second_block = reader.read_u32();
-  if (first_block != 0) reader.seek_forward(triangles * 2);
-  // This list is never stored four bytes wide.
-  if (second_block != 0) reader.seek_forward(triangles * (second_block < 0x100 ? 1 : 2));
+  if (first_block != 0) reader.seek_forward(triangles * kMeshFirstBlockBytesPerTriangle);
+  if (second_block != 0)
+    reader.seek_forward(triangles * std::min(dependent_width(second_block), kMeshSecondBlockWidestEntry));
   read_cooked_suffix(reader);
-  if (reader.read_u32() != 0) reader.seek_forward(triangles);
+  if (reader.read_u32() != 0) reader.seek_forward(triangles);  // a byte per triangle
   return mesh;
 }
 
 }  // namespace
+
+StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count) {
+  const StoredList<Vector3> vertices = reader.locate_list<Vector3>(count);
+  reader.skip(uint64_t{count} * kVectorSize);
+  return vertices;
+}
+
+StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
+  const uint64_t count = uint64_t{triangles} * kIndicesPerTriangle;
+  const StoredList<uint32_t> indices = reader.locate_list<uint32_t>(count);
+  reader.skip(count * width);
+  return indices;
+}
 
 std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source) {
   return source.items(vertices, read_vector);
@@ -141,7 +169,9 @@ std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const So
 
 std::vector<uint32_t> PhysMesh::read_indices(const Source& source) const {
   return source.items(indices, [width = index_width](PlasmaRead& reader) -> uint32_t {
-    return width == 1 ? reader.read_u8() : width == 2 ? reader.read_u16() : reader.read_u32();
+    return width == sizeof(uint8_t)    ? reader.read_u8()
+           : width == sizeof(uint16_t) ? reader.read_u16()
+                                       : reader.read_u32();
   });
 }
 
@@ -169,9 +199,9 @@ void skip_max_dependent_list(PlasmaRead& reader, uint64_t count) {
 
 void read_cooked_suffix(PlasmaRead& reader) {
   reader.seek_forward(reader.read_u32());
-  reader.seek_forward(44);
+  reader.seek_forward(kSuffixFixedRun);
   // A NaN, like any value up to -1, ends the suffix here.
-  if (reader.read_f32() > -1.0f) reader.seek_forward(48);
+  if (reader.read_f32() > -1.0f) reader.seek_forward(kSuffixExtraRun);
 }
 
 PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
@@ -180,7 +210,7 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
     const StoredList<Vector3> vertices = locate_vertices(reader, reader.read_u32());
     if (hull) return PhysHull{vertices};
     const uint32_t triangle_count = reader.read_u32();
-    return PhysMesh{vertices, locate_indices(reader, triangle_count, 4), 4};
+    return PhysMesh{vertices, locate_indices(reader, triangle_count, sizeof(uint32_t)), sizeof(uint32_t)};
   }
   if (magic == kCookedMagic) {
     if (hull) return read_cooked_hull(reader);
@@ -205,7 +235,7 @@ void PxPhysicalData::read_all_located(const Source& source) const {
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  reader.skip(2);
+  reader.skip(kClassIndexSize);
   PxPhysicalData data;
   data.name = read_key_name(reader);
   skip_synched_object(reader);
@@ -215,33 +245,24 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   data.restitution = reader.read_f32();
   const uint8_t bounds = reader.read_u8();
   const uint8_t group = reader.read_u8();
-  data.extra_flags = reader.read_u32();
-  data.group_override = reader.read_u16();
-  data.group = (group >= kFirstInvalidGroup || data.group_override == kGroupOverrideMax)
-                   ? PhysGroup::Max
-                   : static_cast<PhysGroup>(group);
+  reader.skip(sizeof(uint32_t));  // extra flags
+  const uint16_t group_override = reader.read_u16();
+  data.group = (group >= kFirstInvalidGroup || group_override == kGroupOverrideMax) ? PhysGroup::Max
+                                                                                    : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (int i = 0; i < 4; ++i) skip_key_uoid(reader);
-  data.position = read_vector(reader);
-  data.rotation = read_quat(reader);
+  for (int i = 0; i < 4; ++i) skip_key_uoid(reader);  // four key references, dropped
+  reader.skip(kVectorSize);                           // the position
+  read_quat(reader);                                  // the rotation, dropped
   skip_bit_vector(reader);
 
   switch (data.bounds_type) {
-    case PhysBoundsType::Box: {
-      PhysBox box;
-      box.dimensions = read_vector(reader);
-      box.offset = read_vector(reader);
-      data.shape = box;
+    case PhysBoundsType::Box:
+      reader.skip(kBoxSize);
       break;
-    }
-    case PhysBoundsType::Sphere: {
-      PhysSphere sphere;
-      sphere.radius = reader.read_f32();
-      sphere.offset = read_vector(reader);
-      data.shape = sphere;
+    case PhysBoundsType::Sphere:
+      reader.skip(kSphereSize);
       break;
-    }
     case PhysBoundsType::Hull:
       data.shape = read_mesh_shape(reader, true);
       break;

@@ -38,14 +38,6 @@ enum class PhysBoundsType : uint8_t {
   Explicit = 5,
 };
 
-struct PhysSphere {
-  float radius = 0;
-  Vector3 offset;
-};
-struct PhysBox {
-  Vector3 dimensions;
-  Vector3 offset;
-};
 // Vertex and index lists are located in the object's bytes and read when
 // asked for.
 struct PhysHull {
@@ -59,18 +51,16 @@ struct PhysMesh {
   std::vector<uint32_t> read_indices(const Source& source) const;
 };
 std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source);
-using PhysShapeData = std::variant<PhysSphere, PhysBox, PhysHull, PhysMesh>;
+// A box or a sphere keeps nothing: its sizes and offset are read over.
+using PhysShapeData = std::variant<std::monostate, PhysHull, PhysMesh>;
 
+// Its extra flags, position and rotation are read over: nothing shows them.
 struct PxPhysicalData {
   std::optional<StoredString> name;
   PhysShapeData shape;
-  Quaternion rotation;
   float mass = 0;
   float friction = 0;
   float restitution = 0;
-  uint32_t extra_flags = 0;
-  Vector3 position;
-  uint16_t group_override = 0;
   PhysBoundsType bounds_type = PhysBoundsType::Box;
   PhysGroup group = PhysGroup::Static;
 
@@ -82,15 +72,22 @@ struct PxPhysicalData {
 // One plPXPhysical object's complete bytes, class index included.
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes);
 
+// Converts a stored bounds byte; reads nothing.
 PhysBoundsType read_phys_bounds(uint8_t value);
 // A hull or a triangle mesh, in the engine's own form or the cooked one; a
 // hull always gives PhysHull and a mesh always PhysMesh.
 PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull);
+// Steps over the run that ends a cooked shape; only its counts are read.
 void read_cooked_suffix(PlasmaRead& reader);
 // Four zero components stand for the identity rotation.
 Quaternion read_quat(PlasmaRead& reader);
 // A list whose element width depends on a stored maximum; stepped over.
 void skip_max_dependent_list(PlasmaRead& reader, uint64_t count);
+// Step over a list of vertices, or of 3 x triangles indices of width bytes
+// each, as one block: a short list fails where reading it element by element
+// (read_vertices, PhysMesh::read_indices) would, at its end.
+StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count);
+StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width);
 
 const char* phys_group_name(PhysGroup group);
 const char* phys_bounds_name(PhysBoundsType bounds);

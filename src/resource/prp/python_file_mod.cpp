@@ -25,6 +25,9 @@ enum ParamType : uint32_t {
   kParamNone = 24,
 };
 
+// A counted string's length counts the terminator that ends its text.
+constexpr uint64_t kTerminatorSize = 1;
+
 bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 14 && type <= 23); }
 
 // A u32 length that counts a terminator, then the text, then the terminator,
@@ -32,8 +35,8 @@ bool is_key_type(uint32_t type) { return (type >= 5 && type <= 12) || (type >= 1
 ByteRange locate_counted_string(PlasmaRead& reader) {
   const uint32_t length = reader.read_u32();
   if (length == 0) return reader.locate_bytes(0);
-  const ByteRange text = reader.locate_bytes(length - 1);
-  reader.skip(1);
+  const ByteRange text = reader.locate_bytes(length - kTerminatorSize);
+  reader.skip(kTerminatorSize);
   return text;
 }
 
@@ -171,7 +174,7 @@ Overloaded(F...) -> Overloaded<F...>;
 PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  reader.skip(2);
+  reader.skip(kClassIndexSize);
   PythonFileModData data;
   data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);
@@ -183,7 +186,7 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   // read again, without the warnings, when asked for.
   data.params = reader.locate_list<PythonParam>(reader.read_u32());
   for (uint32_t i = 0; i < data.params.count; ++i) {
-    reader.skip(4);
+    reader.skip(sizeof(PythonParam::id));
     const uint32_t type = reader.read_u32();
     if (!skip_param_value(reader, type))
       log::write(log::Level::Warn, log::kPageObjectsTarget,

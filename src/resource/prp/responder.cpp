@@ -29,6 +29,24 @@ enum MessageClass : uint16_t {
   kSimSuppressMsg = 0x0453,
 };
 
+// Bytes each message body steps over, named by where they lie: each must be
+// present, and nothing reads them.
+constexpr uint64_t kAnimCmdRunBeforeName = 28;                     // after the command bit vector
+constexpr uint64_t kCameraRunBeforeKeys = 9;                       // after the bit vector
+constexpr uint64_t kCameraRunAfterKeys = 45;                       // after the two key references
+constexpr uint64_t kTimerBody = sizeof(uint32_t) + sizeof(float);  // a u32 value and an f32 time
+constexpr uint64_t kSoundRunBeforeValue = 30;                      // after the command bit vector
+constexpr uint64_t kSoundRunAfterValue = 13;
+constexpr uint64_t kSoundBody = kSoundRunBeforeValue + sizeof(uint32_t) + kSoundRunAfterValue;  // with a u32 value
+constexpr uint64_t kNotifyRunBeforeEvents = 12;  // after the message base
+constexpr uint64_t kResponderEnableBody = 1;
+constexpr uint64_t kAGCmdRunBeforeName = 16;  // after the bit vector
+constexpr uint64_t kExcludeRegionBody = 5;
+constexpr uint64_t kArmatureEffectStateBody = 2;
+constexpr uint64_t kSimSuppressBody = 1;
+// A state's waits: a pair of bytes each.
+constexpr uint64_t kWaitSize = 2 * sizeof(uint8_t);
+
 // Bytes that follow each known notify event type; any other type ends the
 // event list.
 std::optional<uint64_t> notify_event_size(uint32_t type) {
@@ -48,7 +66,7 @@ std::optional<uint64_t> notify_event_size(uint32_t type) {
   }
 }
 
-void read_notify_events(PlasmaRead& reader) {
+void skip_notify_events(PlasmaRead& reader) {
   const uint32_t count = reader.read_u32();
   for (uint32_t i = 0; i < count; ++i) {
     const auto size = notify_event_size(reader.read_u32());
@@ -71,52 +89,49 @@ StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
   return callbacks;
 }
 
-// The message of a command whose class id has been read; false when the class
+// Steps over the message of a command whose class id has been read, locating
+// its receivers and the lists and name its class holds; false when the class
 // is not one a responder command is known to hold.
-bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
+bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
   switch (cmd.class_id) {
     case kAnimCmdMsg:
       cmd.receivers = read_msg_with_callbacks(reader).receivers;
-      cmd.anim_command_word = read_bit_vector(reader);
-      reader.skip(28);
+      skip_bit_vector(reader);  // the command
+      reader.skip(kAnimCmdRunBeforeName);
       cmd.name = reader.locate_safe_string();
       reader.skip_safe_string();
       return true;
     case kCameraMsg:
       cmd.receivers = read_msg_base(reader).receivers;
       skip_bit_vector(reader);
-      reader.skip(9);
+      reader.skip(kCameraRunBeforeKeys);
       skip_key_uoid(reader);
       skip_key_uoid(reader);
-      reader.skip(45);
+      reader.skip(kCameraRunAfterKeys);
       return true;
     case kTimerCallbackMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      cmd.timer_value = reader.read_u32();
-      cmd.timer_time = reader.read_f32();
+      reader.skip(kTimerBody);
       return true;
     case kEnableMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      cmd.enable_command_word = read_bit_vector(reader);
+      skip_bit_vector(reader);  // the command
       skip_bit_vector(reader);
       return true;
     case kSoundMsg:
       cmd.receivers = read_msg_with_callbacks(reader).receivers;
-      cmd.sound_command_word = read_bit_vector(reader);
-      reader.skip(30);
-      cmd.sound_value = reader.read_u32();
-      reader.skip(13);
+      skip_bit_vector(reader);  // the command
+      reader.skip(kSoundBody);
       return true;
     case kNotifyMsg:
       cmd.receivers = read_msg_base(reader).receivers;
       cmd.notify_receivers = cmd.receivers;
-      reader.skip(12);
-      read_notify_events(reader);
+      reader.skip(kNotifyRunBeforeEvents);
+      skip_notify_events(reader);
       return true;
     case kResponderEnableMsg:
-    case kSimSuppressMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      reader.skip(1);
+      reader.skip(kResponderEnableBody);
       return true;
     case kResponderMsg:
       cmd.receivers = read_msg_base(reader).receivers;
@@ -128,33 +143,37 @@ bool read_message(PlasmaRead& reader, ResponderCmd& cmd) {
     case kAGCmdMsg:
       cmd.receivers = read_msg_base(reader).receivers;
       skip_bit_vector(reader);
-      reader.skip(16);
+      reader.skip(kAGCmdRunBeforeName);
       cmd.name = reader.locate_safe_string();
       return true;
     case kExcludeRegionMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      reader.skip(5);
+      reader.skip(kExcludeRegionBody);
       return true;
     case kArmatureEffectStateMsg:
       cmd.receivers = read_msg_base(reader).receivers;
-      reader.skip(2);
+      reader.skip(kArmatureEffectStateBody);
       return true;
     case kSubWorldMsg:
       cmd.receivers = read_msg_base(reader).receivers;
       skip_key_uoid(reader);
+      return true;
+    case kSimSuppressMsg:
+      cmd.receivers = read_msg_base(reader).receivers;
+      reader.skip(kSimSuppressBody);
       return true;
     default:
       return false;
   }
 }
 
-// Reads a command up to, not including, its wait_on byte into cmd; false
-// when it cannot be read, which ends decoding early. Only the decode logs the
-// stop: reading the lists again meets it again.
-bool read_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
+// Reads a command's class id and locates its message, up to, not including,
+// its wait_on byte; false when it cannot be read, which ends decoding early.
+// Only the decode logs the stop: reading the lists again meets it again.
+bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   try {
     cmd.class_id = reader.read_u16();
-    if (read_message(reader, cmd)) return true;
+    if (locate_message(reader, cmd)) return true;
     if (log_stop)
       log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
         char text[48];
@@ -169,8 +188,9 @@ bool read_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   return false;
 }
 
-// Reads a state into state; false when one of its commands cannot be read.
-bool read_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+}  // namespace
+
+bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   state.value_a = reader.read_u8();
   state.value_b = reader.read_u8();
   const uint8_t command_count = reader.read_u8();
@@ -179,16 +199,14 @@ bool read_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   // scratch record serves them all.
   ResponderCmd cmd;
   for (unsigned c = 0; c < command_count; ++c) {
-    if (!read_command(reader, cmd, log_stop)) return false;
+    if (!locate_command(reader, cmd, log_stop)) return false;
     reader.read_u8();  // wait_on
     ++state.commands.count;
   }
   const uint8_t wait_count = reader.read_u8();
-  reader.skip(uint64_t{wait_count} * 2);
+  reader.skip(uint64_t{wait_count} * kWaitSize);
   return true;
 }
-
-}  // namespace
 
 std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(const Source& source) const {
   return source.items(one_shot_callbacks, read_one_shot_callback);
@@ -197,7 +215,7 @@ std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(const Source&
 std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) const {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
-    read_command(reader, cmd, false);
+    locate_command(reader, cmd, false);
     cmd.wait_on = reader.read_u8();
     return cmd;
   });
@@ -206,7 +224,7 @@ std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) co
 std::vector<ResponderState> ResponderModData::read_states(const Source& source) const {
   return source.items(states, [](PlasmaRead& reader) {
     ResponderState state;
-    read_state(reader, state, false);
+    locate_state(reader, state, false);
     return state;
   });
 }
@@ -229,7 +247,7 @@ void ResponderModData::read_all_located(const Source& source) const {
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
-  reader.skip(2);
+  reader.skip(kClassIndexSize);
   ResponderModData data;
   data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);
@@ -241,7 +259,7 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!read_state(reader, state, true)) return data;
+    if (!locate_state(reader, state, true)) return data;
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;

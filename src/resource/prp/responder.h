@@ -18,7 +18,8 @@ struct OneShotCallback {
 };
 
 // One command: a stored message and the index of the command it waits on.
-// Fields that belong to one message class keep their defaults otherwise.
+// Lists that belong to one message class stay empty otherwise. The values of
+// the message bodies are read over: nothing shows them.
 struct ResponderCmd {
   uint16_t class_id = 0;
   uint8_t wait_on = 0;
@@ -26,18 +27,13 @@ struct ResponderCmd {
   KeyList notify_receivers;
   StoredList<OneShotCallback> one_shot_callbacks;
   std::optional<StoredString> name;
-  uint32_t anim_command_word = 0;
-  uint32_t sound_command_word = 0;
-  uint32_t sound_value = 0xFFFFFFFF;
-  uint32_t timer_value = 0xFFFFFFFF;
-  float timer_time = 0.0f;
-  uint32_t enable_command_word = 0;
 
   std::vector<OneShotCallback> read_one_shot_callbacks(const Source& source) const;
 };
 
 // The commands are those read whole; a command that could not be read, and
-// everything after it, is not among them.
+// everything after it, is not among them. value_a and value_b are the two
+// bytes that begin a state.
 struct ResponderState {
   StoredList<ResponderCmd> commands;
   uint8_t value_a = 0;
@@ -53,7 +49,7 @@ struct ResponderModData {
   StoredList<ResponderState> states;
   uint8_t cur_state = 0;
   bool enabled = true;
-  uint8_t last_byte = 1;
+  uint8_t last_byte = 1;  // the trailer's third byte
 
   std::vector<ResponderState> read_states(const Source& source) const;
   // Reads back everything the record locates; after a decode that succeeded
@@ -66,5 +62,13 @@ struct ResponderModData {
 // missing bytes) ends decoding early with what was read before it, and is
 // logged at debug level; everything outside the commands must be whole.
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes);
+
+// Reads a state's two values and steps over its commands and wait pairs,
+// locating the commands read whole in state.commands. False when a command
+// cannot be read, which ends the state there: the reader then stands after
+// an unknown class id, or at the end of the data. Logs that stop when
+// log_stop is set. The decode steps over states with it, and read_states
+// reads them again with it.
+bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop);
 
 }  // namespace lumivex

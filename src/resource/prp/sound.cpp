@@ -12,6 +12,14 @@ constexpr uint32_t kSound3d = 0x1;
 constexpr uint32_t kSoundLooping = 0x4;
 constexpr uint32_t kSoundAutoStart = 0x8;
 
+// Stored fields nothing shows, in stored order; each must be present.
+constexpr uint64_t kBeforeDistances = sizeof(uint8_t) + sizeof(uint64_t);  // a byte and an 8-byte value
+constexpr uint64_t kBetweenDistancesAndVolume = sizeof(uint32_t);          // a 32-bit value
+constexpr uint64_t kAfterVolume = 4 * sizeof(uint32_t);                    // four 32-bit values
+constexpr uint64_t kSoundBlockSize = 25;
+// The sound type, a byte and two 25-byte blocks.
+constexpr uint64_t kAfterProperties = sizeof(uint8_t) + sizeof(uint8_t) + 2 * kSoundBlockSize;
+
 }  // namespace
 
 void Win32SoundData::read_all_located(const Source& source) const {
@@ -21,27 +29,22 @@ void Win32SoundData::read_all_located(const Source& source) const {
 
 Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
-  reader.skip(2);
+  reader.skip(kClassIndexSize);
   Win32SoundData sound;
   sound.name = read_key_name(reader);
   skip_synched_object(reader);
-  // A byte and an 8-byte value, unused.
-  reader.skip(1 + 8);
+  reader.skip(kBeforeDistances);
   sound.max_distance = static_cast<float>(reader.read_i32());
   sound.min_distance = static_cast<float>(reader.read_i32());
-  reader.skip(4);
+  reader.skip(kBetweenDistancesAndVolume);
   sound.volume = reader.read_f32();
-  reader.skip(16);
+  reader.skip(kAfterVolume);
   const uint32_t properties = reader.read_u32();
   sound.is_3d = properties & kSound3d;
   sound.looping = properties & kSoundLooping;
   sound.auto_start = properties & kSoundAutoStart;
-  sound.sound_type = reader.read_u8();
-  // A byte and two 25-byte blocks the view has no use for.
-  reader.skip(1);
-  reader.skip(25);
-  reader.skip(25);
-  skip_key_uoid(reader);
+  reader.skip(kAfterProperties);
+  skip_key_uoid(reader);  // a key reference, dropped
   sound.sound_file = read_key_name(reader);
   return sound;
 }

@@ -9,7 +9,8 @@
 namespace lumivex {
 
 // A placed sound: its volume, distance range, playing flags and the name of
-// the buffer that holds its sound file.
+// the buffer that holds its sound file. Its sound type is read over: nothing
+// shows it.
 struct Win32SoundData {
   std::optional<StoredString> name;
   std::optional<StoredString> sound_file;
@@ -20,7 +21,6 @@ struct Win32SoundData {
   bool is_3d = false;
   bool looping = false;
   bool auto_start = false;
-  uint8_t sound_type = 0;
 
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.

@@ -6,6 +6,9 @@
 
 namespace lumivex {
 
+// Every object's bytes begin with its class index, a 16-bit class type id.
+inline constexpr uint64_t kClassIndexSize = sizeof(int16_t);
+
 // Bits of the synched-object flags word that announce the two string lists.
 inline constexpr uint32_t kSynchFirstList = 0x10;
 inline constexpr uint32_t kSynchSecondList = 0x40;
