@@ -16,7 +16,10 @@ from builder import Obj, page
 
 ROOT = Path(__file__).resolve().parent.parent
 ITERATOR = type(iter(lumivex.PrpFile.from_bytes(page([]))))
-CLASSES = [getattr(lumivex, name) for name in lumivex.__all__ if name != "class_name"] + [ITERATOR]
+# The compiled module's classes; Age is written in Python.
+CLASSES = [
+    getattr(lumivex, name) for name in lumivex.__all__ if name not in ("class_name", "Age")
+] + [ITERATOR]
 
 
 def run_python(code, **options):

@@ -2,6 +2,7 @@
 
 from lumivex._lumivex import (
     AgeFile,
+    Key,
     Layer,
     Material,
     Mipmap,
@@ -20,6 +21,7 @@ from lumivex._lumivex import (
     SoundInfo,
     class_name,
 )
+from lumivex.age import Age
 
 __version__ = "0.1.0"
 
@@ -41,5 +43,7 @@ __all__ = [
     "SdlFile",
     "SdlDescriptor",
     "SdlVariable",
+    "Key",
+    "Age",
     "class_name",
 ]

@@ -132,6 +132,8 @@ class PrpObject:
         """Parse as a plPXPhysical."""
     def as_sound(self) -> SoundInfo:
         """Parse as a plWin32Sound."""
+    def references(self) -> list[tuple[str, Key]]:
+        """The references this object's decoder reads, as (field, Key) pairs in stored order; an empty list for a class no decoder is for."""
     def __eq__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
 
@@ -149,6 +151,15 @@ class SceneObject:
     @property
     def modifier_names(self) -> list[str]:
         """Names of the modifiers, in stored order."""
+    @property
+    def draw_interface_keys(self) -> list[Key]:
+        """Keys of the drawable interfaces (none or one)."""
+    @property
+    def coord_interface_key(self) -> Key | None:
+        """Key of the coordinate interface, or None."""
+    @property
+    def modifier_keys(self) -> list[Key]:
+        """Keys of the modifiers, in stored order."""
 
 @final
 class Mipmap:
@@ -182,6 +193,9 @@ class Material:
     @property
     def layer_names(self) -> list[str]:
         """Names of the material's layers, in stored order."""
+    @property
+    def layer_keys(self) -> list[Key]:
+        """Keys of the material's layers, in stored order."""
 
 @final
 class Layer:
@@ -221,6 +235,9 @@ class Layer:
     @property
     def specular_color(self) -> list[float]:
         """Specular colour: red, green, blue, alpha."""
+    @property
+    def texture_key(self) -> Key | None:
+        """Key of the layer's texture, or None."""
 
 @final
 class PythonFileMod:
@@ -233,6 +250,9 @@ class PythonFileMod:
     @property
     def receiver_names(self) -> list[str]:
         """Names of the objects that receive the script's messages."""
+    @property
+    def receiver_keys(self) -> list[Key]:
+        """Keys of the objects that receive the script's messages."""
     @property
     def params(self) -> list[PythonParam]:
         """The script's parameters, in stored order."""
@@ -263,6 +283,9 @@ class ResponderMod:
     @property
     def enabled(self) -> bool:
         """Whether the responder is enabled."""
+    @property
+    def receiver_keys(self) -> list[Key]:
+        """Keys of every receiver of every command, in stored order."""
 
 @final
 class PhysicalData:
@@ -290,6 +313,9 @@ class PhysicalData:
     @property
     def num_faces(self) -> int:
         """Number of triangles of a mesh shape (0 for other shapes)."""
+    @property
+    def reference_keys(self) -> list[Key]:
+        """Keys of the four references after the collision group, those present, in stored order."""
 
 @final
 class SoundInfo:
@@ -317,6 +343,9 @@ class SoundInfo:
     @property
     def max_distance(self) -> float:
         """Distance beyond which it is not heard."""
+    @property
+    def sound_file_key(self) -> Key | None:
+        """Key of the buffer that holds the sound's file, or None."""
 
 @final
 class AgeFile:

@@ -20,4 +20,11 @@ std::vector<std::string> KeyList::present_names(const Source& source) const {
   return names;
 }
 
+void add_references(std::vector<KeyReference>& out, const std::string& field, const KeyList& list,
+                    const Source& source) {
+  PlasmaRead reader = source.reader_at(list);
+  for (uint32_t i = 0; i < list.count; ++i)
+    if (auto key = read_key_uoid(reader)) out.push_back({field + "[" + std::to_string(i) + "]", *key});
+}
+
 }  // namespace lumivex

@@ -22,7 +22,9 @@ namespace lumivex {
 // was located in and checks it against the Source that reads it back.
 struct Located {
 #ifndef NDEBUG
-  uint64_t source_size = 0;
+  // A value made empty rather than located reads back as empty from any bytes.
+  static constexpr uint64_t kNotLocated = UINT64_MAX;
+  uint64_t source_size = kNotLocated;
 #endif
 };
 
@@ -188,7 +190,8 @@ class Source {
  private:
   void check([[maybe_unused]] const Located& value) const {
 #ifndef NDEBUG
-    if (value.source_size != bytes_.size()) throw Error("A located value read back from other bytes");
+    if (value.source_size != Located::kNotLocated && value.source_size != bytes_.size())
+      throw Error("A located value read back from other bytes");
 #endif
   }
 

@@ -113,12 +113,16 @@ PyObject* located_to_py(const V& value, const Source& source) {
   } else if constexpr (std::is_same_v<V, std::optional<StoredString>>) {
     if (!value) Py_RETURN_NONE;
     return new_str(source.text(*value));
+  } else if constexpr (std::is_same_v<V, std::optional<Uoid>>) {
+    if (!value) Py_RETURN_NONE;
+    return new_str(source.text(value->name));
   } else {
     return to_py(value);
   }
 }
-// The getter of one member of a decoded view's record: a located string read
-// back as text, None when absent; any other value as it is.
+// The getter of one member of a decoded view's record: a located string or a
+// key reference's name read back as text, None when absent; any other value
+// as it is.
 template <auto Member>
 PyObject* decoded_value(const Decoded<decltype(record_of(Member))>& view) {
   return located_to_py(view.record.*Member, view.source);
@@ -128,6 +132,13 @@ PyObject* decoded_value(const Decoded<decltype(record_of(Member))>& view) {
 template <auto Member>
 PyObject* decoded_name_or_empty(const Decoded<decltype(record_of(Member))>& view) {
   return new_str(text_or_empty(view.record.*Member, view.source));
+}
+
+// The getter of the names of a decoded view's key list: its present
+// references, in stored order.
+template <auto Member>
+PyObject* decoded_names(const Decoded<decltype(record_of(Member))>& view) {
+  return to_py((view.record.*Member).present_names(view.source));
 }
 
 // Argument parsing: each refuses with a TypeError or OverflowError naming the

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/key.h"
-#include "python/py_class.h"
+#include "python/convert.h"
 #include "resource/prp/page.h"
 
 namespace lumivex::py {
@@ -34,5 +34,16 @@ KeyValue key_value(const ObjectKey& key, const PrpPage& page);
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state);
 // A list of the present references of list, as Keys.
 PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state);
+
+// The getter of a decoded view's key reference as a Key, None when absent.
+template <auto Member>
+PyObject* decoded_key(const Decoded<decltype(record_of(Member))>& view, const ModuleState& state) {
+  return key_or_none(view.record.*Member, view.source, state);
+}
+// The getter of the present references of a decoded view's key list, as Keys.
+template <auto Member>
+PyObject* decoded_keys(const Decoded<decltype(record_of(Member))>& view, const ModuleState& state) {
+  return present_keys(view.record.*Member, view.source, state);
+}
 
 }  // namespace lumivex::py

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/layer.h"
 
 namespace lumivex::py {
@@ -13,7 +13,7 @@ using LayerView = Decoded<LayerStateData>;
 std::string layer_repr(const LayerView& view) {
   const LayerStateData& layer = view.record;
   std::optional<std::string> texture;
-  if (layer.texture_name) texture = view.source.text(*layer.texture_name);
+  if (layer.texture) texture = view.source.text(layer.texture->name);
   return "Layer('" + text_or_empty(layer.name, view.source) +
          "', texture=" + debug_optional(texture ? &*texture : nullptr) + ", opacity=" + format_fixed(layer.opacity, 2) +
          ")";
@@ -29,7 +29,7 @@ const ClassDef<LayerView>& class_def<LayerView>() {
       .properties =
           {
               {"name", decoded_name_or_empty<&LayerStateData::name>, "Layer name."},
-              {"texture_name", decoded_value<&LayerStateData::texture_name>, "Name of the layer's texture, or None."},
+              {"texture_name", decoded_value<&LayerStateData::texture>, "Name of the layer's texture, or None."},
               {"blend_flags", decoded_value<&LayerStateData::blend_flags>, "Blend flags."},
               {"shade_flags", decoded_value<&LayerStateData::shade_flags>, "Shade flags."},
               {"misc_flags", decoded_value<&LayerStateData::misc_flags>, "Miscellaneous flags."},
@@ -45,6 +45,7 @@ const ClassDef<LayerView>& class_def<LayerView>() {
                "Ambient colour: red, green, blue, alpha."},
               {"specular_color", decoded_value<&LayerStateData::specular_color>,
                "Specular colour: red, green, blue, alpha."},
+              {"texture_key", decoded_key<&LayerStateData::texture>, "Key of the layer's texture, or None."},
           },
       .repr = layer_repr,
   };

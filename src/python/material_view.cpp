@@ -1,7 +1,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/material.h"
 
 namespace lumivex::py {
@@ -25,9 +25,11 @@ const ClassDef<MaterialView>& class_def<MaterialView>() {
   static const ClassDef<MaterialView> def{
       .id = view_type_id<MaterialData>(),
       .qualified_name = "lumivex.Material",
-      .properties = {{"layer_names",
-                      [](const MaterialView& m) { return to_py(m.record.layers.present_names(m.source)); },
-                      "Names of the material's layers, in stored order."}},
+      .properties =
+          {
+              {"layer_names", decoded_names<&MaterialData::layers>, "Names of the material's layers, in stored order."},
+              {"layer_keys", decoded_keys<&MaterialData::layers>, "Keys of the material's layers, in stored order."},
+          },
       .repr = material_repr,
   };
   return def;

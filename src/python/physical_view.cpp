@@ -1,7 +1,7 @@
 #include <variant>
 
 #include "core/text.h"
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/physical.h"
 
 namespace lumivex::py {
@@ -48,6 +48,14 @@ const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
                "Number of vertices of a hull or mesh shape (0 for other shapes)."},
               {"num_faces", [](const PhysicalDataView& p) { return to_py(face_count(p.record)); },
                "Number of triangles of a mesh shape (0 for other shapes)."},
+              {"reference_keys",
+               [](const PhysicalDataView& p, const ModuleState& state) {
+                 std::vector<std::optional<Uoid>> present;
+                 for (const auto& key : p.record.reference_keys)
+                   if (key) present.push_back(key);
+                 return to_py_list(present, [&](const auto& key) { return key_or_none(key, p.source, state); });
+               },
+               "Keys of the four references after the collision group, those present, in stored order."},
           },
       .repr = physical_repr,
   };

@@ -48,6 +48,27 @@ PyObject* decode_as(PyObject* self) {
   return make_decoded(state_of(self), row.parse(*bytes), *bytes);
 }
 
+// The references the object's own decoder reads, as (field, Key) pairs; none
+// for a class no decoder is for. A decoder failure is a ValueError.
+PyObject* references(PyObject* self) {
+  const ObjectRef& object = unbox<ObjectRef>(self);
+  const ModuleState& state = state_of(self);
+  PyObject* found = nullptr;
+  for_each_decoder([&](const auto& row, std::size_t) {
+    if (found || row.class_type != object.key->class_type) return;
+    const auto bytes = object.page->object_data(*object.key);
+    if (!bytes) object_data_not_found();
+    const Source source(*bytes);
+    const std::vector<KeyReference> all = row.parse(*bytes).references(source);
+    found = to_py_list(all, [&](const KeyReference& reference) {
+      const Ref field = Ref::checked(new_str(reference.field));
+      const Ref key = Ref::checked(make<KeyValue>(state, key_value(reference.key, source)));
+      return checked(PyTuple_Pack(2, field.get(), key.get()));
+    });
+  });
+  return found ? found : checked(PyList_New(0));
+}
+
 // One method per decoder, in the order of the decoders.
 std::vector<PyMethodDef> decoding_methods() {
   static const std::array<std::string, kDecoderCount> docs = [] {
@@ -94,7 +115,15 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
                },
                "The object's own key, from the page's index."},
           },
-      .methods = decoding_methods(),
+      .methods =
+          [] {
+            std::vector<PyMethodDef> methods = decoding_methods();
+            methods.push_back(method<references>(
+                "references",
+                "references($self)\n--\n\nThe references this object's decoder reads, as (field, Key) pairs in stored "
+                "order; an empty list for a class no decoder is for."));
+            return methods;
+          }(),
       .repr = object_repr,
       .equal = same_object,
       .hash = object_hash,

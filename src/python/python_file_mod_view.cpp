@@ -1,4 +1,4 @@
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/python_file_mod.h"
 
 namespace lumivex::py {
@@ -53,9 +53,10 @@ const ClassDef<PythonFileModView>& class_def<PythonFileModView>() {
               {"name", decoded_name_or_empty<&PythonFileModData::self_key>, "Object name."},
               {"python_file", decoded_value<&PythonFileModData::python_file>,
                "Name of the script file, without extension."},
-              {"receiver_names",
-               [](const PythonFileModView& m) { return to_py(m.record.receivers.present_names(m.source)); },
+              {"receiver_names", decoded_names<&PythonFileModData::receivers>,
                "Names of the objects that receive the script's messages."},
+              {"receiver_keys", decoded_keys<&PythonFileModData::receivers>,
+               "Keys of the objects that receive the script's messages."},
               {"params", param_list, "The script's parameters, in stored order."},
           },
       .repr = python_file_mod_repr,

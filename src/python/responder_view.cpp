@@ -1,4 +1,4 @@
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/responder.h"
 
 namespace lumivex::py {
@@ -26,6 +26,16 @@ const ClassDef<ResponderModView>& class_def<ResponderModView>() {
                "Number of states."},
               {"cur_state", decoded_value<&ResponderModData::cur_state>, "Index of the current state."},
               {"enabled", decoded_value<&ResponderModData::enabled>, "Whether the responder is enabled."},
+              {"receiver_keys",
+               [](const ResponderModView& r, const ModuleState& state) {
+                 std::vector<Uoid> keys;
+                 for (const ResponderState& s : r.record.read_states(r.source))
+                   for (const ResponderCmd& command : s.read_commands(r.source))
+                     for (const Uoid& key : command.receivers.present_keys(r.source)) keys.push_back(key);
+                 return to_py_list(keys,
+                                   [&](const Uoid& key) { return make<KeyValue>(state, key_value(key, r.source)); });
+               },
+               "Keys of every receiver of every command, in stored order."},
           },
       .repr = responder_repr,
   };

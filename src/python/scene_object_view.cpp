@@ -1,8 +1,8 @@
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "core/text.h"
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/scene_object.h"
 
 namespace lumivex::py {
@@ -10,14 +10,9 @@ namespace {
 
 using SceneObjectView = Decoded<SceneObjectData>;
 
-std::vector<std::string> draw_interface_names(const SceneObjectView& scene) {
-  if (!scene.record.draw_interface_name) return {};
-  return {scene.source.text(*scene.record.draw_interface_name)};
-}
-
 std::string scene_object_repr(const SceneObjectView& scene) {
-  return "SceneObject('" + text_or_empty(scene.record.name, scene.source) + "', " +
-         std::to_string(scene.record.draw_interface_name ? 1 : 0) + " drawables, " +
+  return "SceneObject('" + text_or_empty(scene.record.self_key, scene.source) + "', " +
+         std::to_string(scene.record.draw_interface ? 1 : 0) + " drawables, " +
          std::to_string(scene.record.modifiers.present) + " modifiers)";
 }
 
@@ -30,14 +25,28 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
       .qualified_name = "lumivex.SceneObject",
       .properties =
           {
-              {"name", decoded_name_or_empty<&SceneObjectData::name>, "Object name."},
-              {"draw_interface_names", [](const SceneObjectView& s) { return to_py(draw_interface_names(s)); },
+              {"name", decoded_name_or_empty<&SceneObjectData::self_key>, "Object name."},
+              {"draw_interface_names",
+               [](const SceneObjectView& s) {
+                 std::vector<std::string> names;
+                 if (s.record.draw_interface) names.push_back(s.source.text(s.record.draw_interface->name));
+                 return to_py(names);
+               },
                "Names of the drawable interfaces (none or one)."},
-              {"coord_interface_name", decoded_value<&SceneObjectData::coord_interface_name>,
+              {"coord_interface_name", decoded_value<&SceneObjectData::coord_interface>,
                "Name of the coordinate interface, or None."},
-              {"modifier_names",
-               [](const SceneObjectView& s) { return to_py(s.record.modifiers.present_names(s.source)); },
+              {"modifier_names", decoded_names<&SceneObjectData::modifiers>,
                "Names of the modifiers, in stored order."},
+              {"draw_interface_keys",
+               [](const SceneObjectView& s, const ModuleState& state) {
+                 std::vector<std::optional<Uoid>> keys;
+                 if (s.record.draw_interface) keys.push_back(s.record.draw_interface);
+                 return to_py_list(keys, [&](const auto& key) { return key_or_none(key, s.source, state); });
+               },
+               "Keys of the drawable interfaces (none or one)."},
+              {"coord_interface_key", decoded_key<&SceneObjectData::coord_interface>,
+               "Key of the coordinate interface, or None."},
+              {"modifier_keys", decoded_keys<&SceneObjectData::modifiers>, "Keys of the modifiers, in stored order."},
           },
       .repr = scene_object_repr,
   };

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "python/convert.h"
+#include "python/key_class.h"
 #include "resource/prp/sound.h"
 
 namespace lumivex::py {
@@ -14,7 +14,7 @@ const char* bool_word(bool value) { return value ? "true" : "false"; }
 std::string sound_repr(const SoundView& view) {
   const Win32SoundData& sound = view.record;
   return "SoundInfo('" + text_or_empty(sound.name, view.source) + "', file='" +
-         text_or_empty(sound.sound_file, view.source) + "', vol=" + format_fixed(sound.volume, 2) +
+         text_or_empty(sound.buffer_key, view.source) + "', vol=" + format_fixed(sound.volume, 2) +
          ", 3d=" + bool_word(sound.is_3d) + ")";
 }
 
@@ -28,7 +28,7 @@ const ClassDef<SoundView>& class_def<SoundView>() {
       .properties =
           {
               {"name", decoded_name_or_empty<&Win32SoundData::name>, "Sound name."},
-              {"sound_file", decoded_name_or_empty<&Win32SoundData::sound_file>, "Name of the sound's file."},
+              {"sound_file", decoded_name_or_empty<&Win32SoundData::buffer_key>, "Name of the sound's file."},
               {"volume", decoded_value<&Win32SoundData::volume>, "Volume, 0.0 to 1.0."},
               {"is_3d", decoded_value<&Win32SoundData::is_3d>, "Whether the sound is placed in 3D space."},
               {"auto_start", decoded_value<&Win32SoundData::auto_start>, "Whether the sound starts on load."},
@@ -36,6 +36,8 @@ const ClassDef<SoundView>& class_def<SoundView>() {
               {"min_distance", decoded_value<&Win32SoundData::min_distance>,
                "Distance within which it plays at full volume."},
               {"max_distance", decoded_value<&Win32SoundData::max_distance>, "Distance beyond which it is not heard."},
+              {"sound_file_key", decoded_key<&Win32SoundData::buffer_key>,
+               "Key of the buffer that holds the sound's file, or None."},
           },
       .repr = sound_repr,
   };

@@ -5,15 +5,17 @@
 #include <optional>
 #include <span>
 
-#include "core/stream.h"
+#include "core/key_list.h"
 
 namespace lumivex {
 
 // The render state of one texturing stage. Colours are red, green, blue,
-// alpha as stored; names are located in the object's bytes.
+// alpha as stored; the name and the references are located in the object's
+// bytes.
 struct LayerStateData {
   std::optional<StoredString> name;
-  std::optional<StoredString> texture_name;
+  std::optional<Uoid> first_key;  // the key reference after the synched prefix
+  std::optional<Uoid> texture;
   std::array<float, 4> preshade_color{};
   std::array<float, 4> runtime_color{};
   std::array<float, 4> ambient_color{};
@@ -28,6 +30,8 @@ struct LayerStateData {
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // Every reference but the object's own key, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 };
 
 // Decodes a layer from its whole object data, class index included. The

@@ -24,4 +24,10 @@ MaterialData parse_material(std::span<const uint8_t> object_bytes) {
   return {locate_key_list(reader, counts.read_u32())};
 }
 
+std::vector<KeyReference> MaterialData::references(const Source& source) const {
+  std::vector<KeyReference> out;
+  add_references(out, "layer_keys", layers, source);
+  return out;
+}
+
 }  // namespace lumivex

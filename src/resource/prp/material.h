@@ -12,7 +12,9 @@ struct MaterialData {
   KeyList layers;
 
   // Reads back everything the record locates.
-  void read_all_located(const Source& source) const { layers.present_keys(source); }
+  void read_all_located(const Source& source) const { layers.present_names(source); }
+  // The layers, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 };
 
 // Decodes a material from its whole object data, class index included.

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "core/key_list.h"
 #include "core/stream.h"
 
 namespace lumivex {
@@ -23,6 +25,8 @@ struct MipmapData {
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // A texture refers to nothing but itself.
+  std::vector<KeyReference> references(const Source&) const { return {}; }
 };
 
 // Decodes a mipmap from its whole object data; the class index is stepped

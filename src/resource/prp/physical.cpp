@@ -225,11 +225,20 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
 
 void PxPhysicalData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
+  for (const auto& key : reference_keys)
+    if (key) source.text(key->name);
   if (const auto* hull = std::get_if<PhysHull>(&shape)) read_vertices(hull->vertices, source);
   if (const auto* mesh = std::get_if<PhysMesh>(&shape)) {
     read_vertices(mesh->vertices, source);
     mesh->read_indices(source);
   }
+}
+
+std::vector<KeyReference> PxPhysicalData::references(const Source&) const {
+  std::vector<KeyReference> out;
+  for (std::size_t i = 0; i < reference_keys.size(); ++i)
+    add_reference(out, "reference_keys[" + std::to_string(i) + "]", reference_keys[i]);
+  return out;
 }
 
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
@@ -251,9 +260,9 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
                                                                                     : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (int i = 0; i < 4; ++i) skip_key_uoid(reader);  // four key references, dropped
-  reader.skip(kVectorSize);                           // the position
-  read_quat(reader);                                  // the rotation, dropped
+  for (auto& key : data.reference_keys) key = read_key_uoid(reader);
+  reader.skip(kVectorSize);  // the position
+  read_quat(reader);         // the rotation, dropped
   skip_bit_vector(reader);
 
   switch (data.bounds_type) {

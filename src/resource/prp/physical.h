@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <variant>
 #include <vector>
 
+#include "core/key_list.h"
 #include "core/stream.h"
 
 namespace lumivex {
@@ -58,6 +60,7 @@ using PhysShapeData = std::variant<std::monostate, PhysHull, PhysMesh>;
 struct PxPhysicalData {
   std::optional<StoredString> name;
   PhysShapeData shape;
+  std::array<std::optional<Uoid>, 4> reference_keys;  // the four key references after the group
   float mass = 0;
   float friction = 0;
   float restitution = 0;
@@ -67,6 +70,8 @@ struct PxPhysicalData {
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // Every reference but the object's own key, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 };
 
 // One plPXPhysical object's complete bytes, class index included.

@@ -209,6 +209,16 @@ void PythonFileModData::read_all_located(const Source& source) const {
   }
 }
 
+std::vector<KeyReference> PythonFileModData::references(const Source& source) const {
+  std::vector<KeyReference> out;
+  add_references(out, "receiver_keys", receivers, source);
+  const std::vector<PythonParam> all = read_params(source);
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (const auto* key = std::get_if<std::optional<Uoid>>(&all[i].value))
+      add_reference(out, "params[" + std::to_string(i) + "]", *key);
+  return out;
+}
+
 std::string param_value_text(const PythonParamValue& value, const Source& source) {
   return std::visit(Overloaded{
                         [](std::monostate) -> std::string { return "None"; },

@@ -32,6 +32,8 @@ struct PythonFileModData {
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // The receivers, then the parameters that hold a key, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 };
 
 // One plPythonFileMod object's complete bytes, class index included. An

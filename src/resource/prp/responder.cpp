@@ -244,6 +244,22 @@ void ResponderModData::read_all_located(const Source& source) const {
   }
 }
 
+std::vector<KeyReference> ResponderModData::references(const Source& source) const {
+  std::vector<KeyReference> out;
+  const std::vector<ResponderState> all_states = read_states(source);
+  for (std::size_t s = 0; s < all_states.size(); ++s) {
+    const std::vector<ResponderCmd> commands = all_states[s].read_commands(source);
+    for (std::size_t c = 0; c < commands.size(); ++c) {
+      const std::string command = "states[" + std::to_string(s) + "].commands[" + std::to_string(c) + "]";
+      add_references(out, command + ".receivers", commands[c].receivers, source);
+      const std::vector<OneShotCallback> callbacks = commands[c].read_one_shot_callbacks(source);
+      for (std::size_t k = 0; k < callbacks.size(); ++k)
+        add_reference(out, command + ".one_shot_callbacks[" + std::to_string(k) + "]", callbacks[k].key);
+    }
+  }
+  return out;
+}
+
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.

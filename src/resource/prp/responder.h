@@ -52,6 +52,9 @@ struct ResponderModData {
   uint8_t last_byte = 1;  // the trailer's third byte
 
   std::vector<ResponderState> read_states(const Source& source) const;
+  // The receivers and one-shot callback keys of every command, in stored
+  // order: "states[0].commands[1].receivers[0]".
+  std::vector<KeyReference> references(const Source& source) const;
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;

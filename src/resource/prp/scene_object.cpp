@@ -6,25 +6,36 @@ namespace lumivex {
 
 SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   SceneObjectData data;
-  data.name = read_key_name(reader);
+  data.self_key = read_key_uoid(reader);
   skip_synched_object(reader);
-  data.draw_interface_name = read_key_name(reader);
-  skip_key_uoid(reader);  // the second interface
-  data.coord_interface_name = read_key_name(reader);
-  skip_key_uoid(reader);  // the fourth interface
-  // The first key list. A count larger than the bytes hold ends at the first
-  // missing reference.
-  const uint32_t first_count = reader.read_u32();
-  for (uint32_t i = 0; i < first_count; ++i) skip_key_uoid(reader);
+  data.draw_interface = read_key_uoid(reader);
+  data.second_interface = read_key_uoid(reader);
+  data.coord_interface = read_key_uoid(reader);
+  data.fourth_interface = read_key_uoid(reader);
+  // A count larger than the bytes hold ends at the first missing reference.
+  data.first_key_list = locate_key_list(reader, reader.read_u32());
   data.modifiers = locate_key_list(reader, reader.read_u32());
-  skip_key_uoid(reader);  // the last key
+  data.last_key = read_key_uoid(reader);
   return data;
 }
 
 void SceneObjectData::read_all_located(const Source& source) const {
-  for (const auto& text : {name, draw_interface_name, coord_interface_name})
-    if (text) source.text(*text);
+  for (const auto& key : {self_key, draw_interface, second_interface, coord_interface, fourth_interface, last_key})
+    if (key) source.text(key->name);
+  first_key_list.present_names(source);
   modifiers.present_names(source);
+}
+
+std::vector<KeyReference> SceneObjectData::references(const Source& source) const {
+  std::vector<KeyReference> out;
+  add_reference(out, "draw_interface_keys[0]", draw_interface);
+  add_reference(out, "second_interface", second_interface);
+  add_reference(out, "coord_interface_key", coord_interface);
+  add_reference(out, "fourth_interface", fourth_interface);
+  add_references(out, "first_key_list", first_key_list, source);
+  add_references(out, "modifier_keys", modifiers, source);
+  add_reference(out, "last_key", last_key);
+  return out;
 }
 
 SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes) {

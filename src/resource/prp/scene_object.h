@@ -8,19 +8,23 @@
 
 namespace lumivex {
 
-// What a scene object's bytes say about its name, interfaces and modifiers:
-// where the names of the keys lie, each absent when its reference is. The
-// synched prefix, the second and fourth interfaces, the first key list and
-// the last key are read over: nothing uses them.
+// A scene object's references, each absent when its presence byte is 0; the
+// lists keep their absent entries. The synched prefix is read over.
 struct SceneObjectData {
-  std::optional<StoredString> name;
-  std::optional<StoredString> draw_interface_name;
-  std::optional<StoredString> coord_interface_name;
+  std::optional<Uoid> self_key;
+  std::optional<Uoid> draw_interface;
+  std::optional<Uoid> second_interface;
+  std::optional<Uoid> coord_interface;
+  std::optional<Uoid> fourth_interface;
+  KeyList first_key_list;
   KeyList modifiers;
+  std::optional<Uoid> last_key;
 
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // Every reference but the object's own key, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 
   // Reads from just after the class index.
   static SceneObjectData read(PlasmaRead& reader);

@@ -23,8 +23,16 @@ constexpr uint64_t kAfterProperties = sizeof(uint8_t) + sizeof(uint8_t) + 2 * kS
 }  // namespace
 
 void Win32SoundData::read_all_located(const Source& source) const {
-  for (const auto& text : {name, sound_file})
-    if (text) source.text(*text);
+  if (name) source.text(*name);
+  for (const auto& key : {first_key, buffer_key})
+    if (key) source.text(key->name);
+}
+
+std::vector<KeyReference> Win32SoundData::references(const Source&) const {
+  std::vector<KeyReference> out;
+  add_reference(out, "first_key", first_key);
+  add_reference(out, "sound_file_key", buffer_key);
+  return out;
 }
 
 Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
@@ -44,8 +52,8 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   sound.looping = properties & kSoundLooping;
   sound.auto_start = properties & kSoundAutoStart;
   reader.skip(kAfterProperties);
-  skip_key_uoid(reader);  // a key reference, dropped
-  sound.sound_file = read_key_name(reader);
+  sound.first_key = read_key_uoid(reader);
+  sound.buffer_key = read_key_uoid(reader);
   return sound;
 }
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <span>
 
-#include "core/stream.h"
+#include "core/key_list.h"
 
 namespace lumivex {
 
@@ -13,7 +13,8 @@ namespace lumivex {
 // shows it.
 struct Win32SoundData {
   std::optional<StoredString> name;
-  std::optional<StoredString> sound_file;
+  std::optional<Uoid> first_key;   // the key reference before the buffer's
+  std::optional<Uoid> buffer_key;  // its name is the sound file's
   float volume = 0;
   // Stored as 32-bit integers; large magnitudes round to the nearest float.
   float min_distance = 0;
@@ -25,6 +26,8 @@ struct Win32SoundData {
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.
   void read_all_located(const Source& source) const;
+  // Every reference but the object's own key, in stored order.
+  std::vector<KeyReference> references(const Source& source) const;
 };
 
 // Decodes a sound from its whole object data; the class index is stepped

@@ -1,0 +1,198 @@
+"""An age as a whole: its description, the page files found beside it, and
+the references that run between the objects of its pages."""
+
+from __future__ import annotations
+
+import os
+import threading
+from collections.abc import Iterator, Mapping
+from dataclasses import dataclass
+from typing import NamedTuple
+
+from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, decoder_methods
+
+__all__ = ["Age", "MissingPage", "Reference"]
+
+
+@dataclass(frozen=True)
+class MissingPage:
+    """A page the age lists whose file is missing or does not load."""
+
+    name: str
+    path: str
+    reason: str
+
+
+class Reference(NamedTuple):
+    """One reference of an object: the object, where in it the reference
+    lies ("texture_key", "modifier_keys[2]"), the key, and the object the key
+    points at, or None."""
+
+    source: PrpObject
+    field: str
+    key: Key
+    target: PrpObject | None
+
+
+class Pages(Mapping[str, "PrpFile | MissingPage"]):
+    """The age's pages by name, in the order of the .age file; each page is
+    loaded the first time it is looked up, then shared."""
+
+    def __init__(self, age: Age) -> None:
+        self._age = age
+
+    def __getitem__(self, name: str) -> PrpFile | MissingPage:
+        return self._age._page(name)
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._age._entries)
+
+    def __len__(self) -> int:
+        return len(self._age._entries)
+
+    def __repr__(self) -> str:
+        return f"<pages of age {self._age.name!r}: {', '.join(self._age._entries)}>"
+
+
+def load_failure(error: Exception) -> str:
+    """Why a page did not load: the system's reason where it has one, else the
+    message and its cause."""
+    if isinstance(error, OSError) and error.strerror:
+        return error.strerror
+    cause = error.__cause__
+    return f"{error}: {cause}" if cause is not None else str(error)
+
+
+class Age:
+    """An .age file and its pages, found beside it by their page file names.
+    Pages load on first use and are shared; the age resolves keys to the
+    objects they point at."""
+
+    __slots__ = ("_description", "_entries", "_folder", "_index", "_loaded", "_lock", "_path")
+
+    def __init__(self, path: str, description: AgeFile) -> None:
+        self._path = path
+        self._folder = os.path.dirname(path)
+        self._description = description
+        self._entries: dict[str, PageEntry] = {}
+        for entry in description.pages:
+            self._entries.setdefault(entry.name, entry)
+        self._loaded: dict[str, PrpFile | MissingPage] = {}
+        self._index: dict[int, dict[tuple[int, str], PrpObject]] | None = None
+        self._lock = threading.Lock()
+
+    @staticmethod
+    def open(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Age:
+        """Reads an .age file; its pages are found beside it."""
+        shown = os.fsdecode(os.fspath(path))
+        return Age(shown, AgeFile.load(path))
+
+    @property
+    def name(self) -> str:
+        """The age's name: its file's name without the extension."""
+        return self._description.age_name
+
+    @property
+    def path(self) -> str:
+        """The .age file."""
+        return self._path
+
+    @property
+    def description(self) -> AgeFile:
+        """The parsed .age file."""
+        return self._description
+
+    @property
+    def pages(self) -> Mapping[str, PrpFile | MissingPage]:
+        """Page name to its PrpFile, or to a MissingPage with the reason."""
+        return Pages(self)
+
+    def page_path(self, name: str) -> str | None:
+        """Where the file of the page of that name is looked for."""
+        filename = self._description.prp_filename(name)
+        return None if filename is None else os.path.join(self._folder, filename)
+
+    def unlisted_page_files(self) -> list[str]:
+        """Page files beside the .age file that are named after this age
+        but not listed in it, in name order."""
+        listed = {self._description.prp_filename(name) for name in self._entries}
+        prefix = f"{self.name}_District_"
+        try:
+            names = os.listdir(self._folder or ".")
+        except OSError:
+            return []
+        return sorted(
+            os.path.join(self._folder, name)
+            for name in names
+            if name.startswith(prefix) and name.lower().endswith(".prp") and name not in listed
+        )
+
+    def _page(self, name: str) -> PrpFile | MissingPage:
+        if name not in self._entries:
+            raise KeyError(name)
+        with self._lock:
+            if name not in self._loaded:
+                path = self.page_path(name) or ""
+                try:
+                    self._loaded[name] = PrpFile.load(path)
+                except (OSError, ValueError) as error:
+                    self._loaded[name] = MissingPage(name, path, load_failure(error))
+            return self._loaded[name]
+
+    def loaded_pages(self) -> list[tuple[str, PrpFile]]:
+        """The pages that load, as (name, PrpFile), in the order of the .age file."""
+        return [(name, page) for name, page in self.pages.items() if isinstance(page, PrpFile)]
+
+    def objects(self) -> Iterator[PrpObject]:
+        """Every object of every page that loads, page by page in the order of
+        the .age file, each page's objects in index order."""
+        for _, page in self.loaded_pages():
+            yield from page
+
+    def _objects_by_location(self) -> dict[int, dict[tuple[int, str], PrpObject]]:
+        with self._lock:
+            index = self._index
+        if index is not None:
+            return index
+        index = {}
+        for _, page in self.loaded_pages():
+            objects = index.setdefault(page.header.sequence_number, {})
+            for obj in page:
+                objects.setdefault((obj.class_type, obj.name), obj)
+        with self._lock:
+            self._index = index
+        return index
+
+    def holds_location(self, location_sequence: int) -> bool:
+        """Whether a page of this age that loads has this sequence number."""
+        return location_sequence in self._objects_by_location()
+
+    def resolve(self, key: Key) -> PrpObject | None:
+        """The object a key points at: the page whose header has the key's
+        location sequence, then the object of that page with the key's class
+        and name (the first of them, where several share both). None when
+        there is none. The object id is not compared: `lumivex check`
+        reports a key whose id differs from the index."""
+        page = self._objects_by_location().get(key.location_sequence)
+        if page is None:
+            return None
+        return page.get((key.class_type, key.name))
+
+    def references(self) -> Iterator[Reference]:
+        """Every reference of every object of a decodable class, page by page
+        in the order of the .age file, objects in index order, references in
+        stored order. Objects whose decode fails are passed over; `lumivex
+        check` reports them."""
+        decodable = set(decoder_methods)
+        for obj in self.objects():
+            if obj.class_type not in decodable:
+                continue
+            try:
+                found = obj.references()
+            except (OSError, ValueError):
+                continue
+            for field, key in found:
+                yield Reference(obj, field, key, self.resolve(key))
+
+    def __repr__(self) -> str:
+        return f"Age({self.name!r}, {len(self._entries)} pages)"
