@@ -45,7 +45,7 @@ from python_file_mod_bodies import counted, param, python_file_mod  # noqa: E402
 from responder_bodies import REST, command, responder, state  # noqa: E402
 
 # Bump when the generated data changes, so that cached data is rebuilt.
-FORMAT = 1
+FORMAT = 2
 SEED = 20240607
 
 AGE, PAGE, SEQUENCE = "Bench", "District", 0x00640021
@@ -55,7 +55,7 @@ PAGE_FILE, AGE_FILE, SDL_DIR = "Bench_District_District.prp", "Bench.age", "sdl"
 SCENE_NODE, SCENE_OBJECT, MIPMAP, LAYER, MATERIAL = 0x0000, 0x0001, 0x0004, 0x0006, 0x0007
 AUDIO_IFACE, COORD_IFACE, DRAW_IFACE, SIM_IFACE = 0x0011, 0x0015, 0x0016, 0x001C
 LOGIC_MOD, PHYSICAL, SPANS, OMNI_LIGHT = 0x002D, 0x003F, 0x004C, 0x0056
-RESPONDER, VOLUME_DETECTOR, STREAMING_SOUND, STATIC_SOUND = 0x007C, 0x007B, 0x0084, 0x0096
+RESPONDER, VOLUME_DETECTOR, SOUND = 0x007C, 0x007B, 0x0049
 PYTHON_FILE_MOD = 0x00A2
 
 # Objects per class in a full page: 100,000 in all.
@@ -74,9 +74,8 @@ MIX = {
     MIPMAP: 2000,
     AUDIO_IFACE: 2000,
     VOLUME_DETECTOR: 1999,
-    STATIC_SOUND: 1500,
+    SOUND: 2000,
     OMNI_LIGHT: 1200,
-    STREAMING_SOUND: 500,
     SPANS: 300,
 }
 
@@ -188,7 +187,7 @@ def body(rng: random.Random, class_type: int, name: str, quick: bool) -> bytes:
         return material_body([f"{name}Layer{i}" for i in range(rng.randrange(1, 4))])
     if class_type == MIPMAP:
         return mipmap(rng, name, quick)
-    if class_type in (STATIC_SOUND, STREAMING_SOUND):
+    if class_type == SOUND:
         sound = sound_body(name, rng.choice(SOUND_FILES), volume=rng.random(), flags=0x10)
         return with_class_index(class_type, sound)
     if class_type == PHYSICAL:

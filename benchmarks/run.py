@@ -18,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -31,17 +32,8 @@ ROOT = Path(__file__).resolve().parent.parent
 MIB = 1 << 20
 SMALL_OBJECTS = "list(zip(range(n)))"
 
-# The decoding methods and the classes of the page they are timed on.
-DECODERS = {
-    "as_scene_object": (generate.SCENE_OBJECT,),
-    "as_mipmap": (generate.MIPMAP,),
-    "as_material": (generate.MATERIAL,),
-    "as_layer": (generate.LAYER,),
-    "as_python_file_mod": (generate.PYTHON_FILE_MOD,),
-    "as_responder": (generate.RESPONDER,),
-    "as_physical": (generate.PHYSICAL,),
-    "as_sound": (generate.STATIC_SOUND, generate.STREAMING_SOUND),
-}
+# The decoding methods, by the class each is for: the module's own list.
+DECODERS = {method: class_type for class_type, method in lumivex._lumivex.decoder_methods.items()}
 
 
 @dataclass
@@ -197,8 +189,11 @@ def page_rows(path: Path, runs: int) -> list[Row]:
             count_time < 0.010,
         )
     )
-    for name, class_types in DECODERS.items():
-        rows.append(decoder_row(name, [o for o in objects if o.class_type in class_types], runs))
+    for name, class_type in DECODERS.items():
+        rows.append(decoder_row(name, [o for o in objects if o.class_type == class_type], runs))
+    for name, class_type in DECODERS.items():
+        rows.append(read_all_row(name, [o for o in objects if o.class_type == class_type], runs))
+    rows.append(decode_everything_row(objects, runs))
     return rows
 
 
@@ -244,6 +239,88 @@ def decoder_row(name: str, chosen: list, runs: int) -> Row:
     limit = 1.2 if name == "as_mipmap" else 2
     size = f"{len(chosen)} objects"
     return compare(f"o.{name}()", size, decode_each, "o.data", data_each, limit, runs, len(chosen))
+
+
+def read_view(view: object) -> None:
+    """Reads every property of a view: lists walked, views in them read too."""
+    for getter in PROPERTIES.setdefault(type(view), properties_of(type(view))):
+        value = getter(view)
+        if isinstance(value, list):
+            for item in value:
+                if type(item) in VIEW_CLASSES:
+                    read_view(item)
+
+
+def properties_of(cls: type) -> list:
+    return [
+        member.__get__
+        for member in vars(cls).values()
+        if isinstance(member, types.GetSetDescriptorType)
+    ]
+
+
+PROPERTIES: dict[type, list] = {}
+VIEW_CLASSES = {
+    getattr(lumivex, name)
+    for name in lumivex.__all__
+    if isinstance(getattr(lumivex, name), type) and name not in ("PrpFile", "PrpObject", "Age")
+}
+
+
+def read_all_row(name: str, chosen: list, runs: int) -> Row:
+    """A decode and the reading of every property of its view: what a user
+    does with a view. No target: the row shows where the time goes."""
+    method = getattr(lumivex.PrpObject, name)
+
+    def decode_and_read_each():
+        for o in chosen:
+            read_view(method(o))
+
+    def data_each():
+        for o in chosen:
+            o.data  # noqa: B018
+
+    time_, floor_time = medians(decode_and_read_each, data_each, runs=runs)
+    each = f" ({time_ / len(chosen) * 1e9:.0f} ns each)" if chosen else ""
+    return Row(
+        f"read every property of o.{name}()",
+        f"{len(chosen)} objects",
+        ms(time_) + each,
+        "o.data",
+        ms(floor_time),
+        time_ / floor_time,
+        "",
+        True,
+    )
+
+
+def decode_everything_row(objects: list, runs: int) -> Row:
+    """Every object of the page decoded by its class's decoder, where it has
+    one, and every property of the view read; against o.data of them all."""
+    methods = {
+        class_type: getattr(lumivex.PrpObject, name) for name, class_type in DECODERS.items()
+    }
+    chosen = [(o, methods[o.class_type]) for o in objects if o.class_type in methods]
+
+    def everything():
+        for o, method in chosen:
+            read_view(method(o))
+
+    def data_all():
+        for o in objects:
+            o.data  # noqa: B018
+
+    time_, floor_time = medians(everything, data_all, runs=runs)
+    return Row(
+        "decode everything, read every property",
+        f"{len(objects)} objects, {len(chosen)} decoded",
+        ms(time_),
+        "o.data of every object",
+        ms(floor_time),
+        time_ / floor_time,
+        "",
+        True,
+    )
 
 
 def text_row(operation, paths: list[Path], load, runs: int) -> Row:
