@@ -18,6 +18,7 @@ import json
 import os
 import platform
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -25,6 +26,7 @@ import sys
 import time
 from dataclasses import dataclass
 from pathlib import Path
+from typing import NamedTuple
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
@@ -112,19 +114,50 @@ def cat_command(tree: Path) -> list[str]:
     return ["find", str(tree), "-name", "*.prp", "-type", "f", "-exec", "cat", "{}", "+"]
 
 
-def run_once(command: list[str]) -> float:
+class Timed(NamedTuple):
+    wall: float
+    cpu: float  # user and system time of the command and its workers
+
+
+def run_once(command: list[str]) -> Timed:
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     subprocess.run(command, stdout=subprocess.DEVNULL, check=False)
-    return time.perf_counter() - start
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    return Timed(wall, cpu)
 
 
-def medians(commands: list[list[str]], runs: int) -> list[float]:
-    """Median seconds of each command, the commands run in turn."""
-    times: list[list[float]] = [[] for _ in commands]
+def medians(commands: list[list[str]], runs: int) -> list[Timed]:
+    """Median times of each command, the commands run in turn."""
+    times: list[list[Timed]] = [[] for _ in commands]
     for _ in range(runs):
         for command, out in zip(commands, times, strict=True):
             out.append(run_once(command))
-    return [statistics.median(t) for t in times]
+    return [
+        Timed(statistics.median(t.wall for t in ts), statistics.median(t.cpu for t in ts))
+        for ts in times
+    ]
+
+
+SPIN = "n = 0\nfor i in range(6_000_000):\n    n += i\n"
+
+
+def parallel_capacity(runs: int) -> float:
+    """How many processes' worth of pure computation the machine gave at
+    once: two spinning processes against one, 2.0 on two idle cores. Other
+    work on the machine lowers it, and with it what --jobs 2 can gain."""
+    spin = [sys.executable, "-c", SPIN]
+    ratios = []
+    for _ in range(runs):
+        one = run_once(spin).wall
+        start = time.perf_counter()
+        pair = [subprocess.Popen(spin) for _ in range(2)]
+        for process in pair:
+            process.wait()
+        ratios.append(2 * one / (time.perf_counter() - start))
+    return statistics.median(ratios)
 
 
 def memory_kib(pid: int) -> tuple[int, int]:
@@ -182,15 +215,15 @@ def peak_memory(command: list[str]) -> tuple[float, float]:
 class Row:
     tree: Tree
     size: int
-    cat: float
-    one: float
-    two: float
+    cat: Timed
+    one: Timed
+    two: Timed
     memory_one: tuple[float, float]
     memory_two: tuple[float, float]
 
     @property
     def speedup(self) -> float:
-        return self.one / self.two
+        return self.one.wall / self.two.wall
 
     @property
     def speedup_target(self) -> float:
@@ -222,19 +255,25 @@ def measure(tree: Tree, folder: Path, runs: int) -> Row:
 def table(rows: list[Row]) -> str:
     lines = [
         "| tree | pages | size | cat of every file | --jobs 1 | --jobs 2 | speedup | target "
-        "| peak PSS --jobs 1 | --jobs 2 | ratio | peak RSS --jobs 1 | --jobs 2 | met |",
-        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|",
+        "| CPU --jobs 1 | CPU --jobs 2 | peak PSS --jobs 1 | --jobs 2 | ratio | target "
+        "| peak RSS --jobs 1 | --jobs 2 | met |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
     for r in rows:
         lines.append(
-            f"| {r.tree.name} | {r.tree.pages} | {r.size / MIB:.0f} MiB | {r.cat * 1000:.0f} ms "
-            f"| {r.one * 1000:.0f} ms ({r.one / r.cat:.1f}x cat) "
-            f"| {r.two * 1000:.0f} ms ({r.two / r.cat:.1f}x cat) "
-            f"| {r.speedup:.2f}x | ≥ {r.speedup_target}x "
-            f"| {r.memory_one[0]:.1f} MiB | {r.memory_two[0]:.1f} MiB | {r.memory_ratio:.2f} (≤ 1.5) "
-            f"| {r.memory_one[1]:.1f} MiB | {r.memory_two[1]:.1f} MiB | {'yes' if r.met else 'no'} |"
+            f"| {r.tree.name} | {r.tree.pages} | {r.size / MIB:.0f} MiB | {ms(r.cat.wall)} "
+            f"| {ms(r.one.wall)} ({r.one.wall / r.cat.wall:.2f}x cat) "
+            f"| {ms(r.two.wall)} ({r.two.wall / r.cat.wall:.2f}x cat) "
+            f"| {r.speedup:.2f}x | ≥ {r.speedup_target}x | {ms(r.one.cpu)} | {ms(r.two.cpu)} "
+            f"| {r.memory_one[0]:.1f} MiB | {r.memory_two[0]:.1f} MiB | {r.memory_ratio:.2f} "
+            f"| ≤ 1.5 | {r.memory_one[1]:.1f} MiB | {r.memory_two[1]:.1f} MiB "
+            f"| {'yes' if r.met else 'no'} |"
         )
     return "\n".join(lines)
+
+
+def ms(seconds: float) -> str:
+    return f"{seconds * 1000:.0f} ms"
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -247,10 +286,14 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     runs = args.runs or (3 if args.quick else 11)
     data = args.data or ROOT / "build" / "bench-data" / "scan" / ("quick" if args.quick else "full")
-    rows = [measure(tree, folder, runs) for tree, folder in ensure(data, args.quick)]
+    trees_found = ensure(data, args.quick)
+    capacity = parallel_capacity(runs)
+    load = os.getloadavg()[0]
+    rows = [measure(tree, folder, runs) for tree, folder in trees_found]
     print(
         f"Python {platform.python_version()}, {os.cpu_count()} cores; medians of {runs} runs "
-        "of each command in turn, the whole command timed (interpreter start included)"
+        "of each command in turn, the whole command timed (interpreter start included); "
+        f"parallel capacity {capacity:.2f} of 2, load average {load:.1f} at the start"
     )
     print(table(rows))
     return 0 if all(r.met for r in rows) else 1

@@ -292,7 +292,6 @@ def test_scan_in_worker_processes_prints_what_one_process_prints(run, tmp_path, 
     monkeypatch.setattr(scan, "PARALLEL_FROM", 0)
     monkeypatch.setattr(scan, "RANGE_PAGES", 7)
     started = []
-    monkeypatch.setattr(scan.Workers, "QUEUE", 1)
     real = scan.Workers.__init__
 
     def spy(self, count, pages, report):
@@ -315,7 +314,7 @@ def test_scan_starts_no_worker_for_little_work(run, monkeypatch):
     assert run("scan", SAMPLES, "--jobs", "8")[0] == 0
 
 
-def test_ranges_are_sized_by_bytes_and_by_count(tmp_path):
+def test_ranges_are_sized_by_bytes_and_by_count(tmp_path, monkeypatch):
     sizes = [10, 10, 8_000_000, 10, 20_000_000, *[10] * 1200]
     found = scan.Found()
     for number, size in enumerate(sizes):
@@ -324,12 +323,24 @@ def test_ranges_are_sized_by_bytes_and_by_count(tmp_path):
             file.truncate(size)
         found.pages.append(str(path))
     found.pages.close()
-    chosen = list(scan.ranges(found.pages, 0.01))
+    monkeypatch.setattr(scan, "RANGE_PAGES", 40)
+    large = 1_000_000
+    # Nothing left by the estimate: ranges of the smallest cost.
+    chosen = list(scan.ranges(found.pages, scan.Estimate(large, 0), 2))
     assert [p for r in chosen for p in r] == list(range(len(sizes)))
     # The large files end their ranges; a range of small files ends at its
     # count.
-    assert [(r.start, r.stop) for r in chosen[:3]] == [(0, 3), (3, 5), (5, 5 + scan.RANGE_PAGES)]
-    assert all(len(r) <= scan.RANGE_PAGES for r in chosen)
+    assert [(r.start, r.stop) for r in chosen[:3]] == [(0, 3), (3, 5), (5, 45)]
+    assert all(len(r) <= 40 for r in chosen)
+    # Small pages on the whole go by their count alone.
+    assert scan.estimate(found.pages).mean_size < 1000
+    small = list(scan.ranges(found.pages, scan.estimate(found.pages), 2))
+    assert [(r.start, r.stop) for r in small[:2]] == [(0, 40), (40, 80)]
+    # Ranges shrink as the work left does.
+    monkeypatch.setattr(scan, "RANGE_PAGES", 10_000)
+    work = scan.Estimate(large, 1205 * scan.PAGE_COST + 28e6 * scan.BYTE_COST)
+    counts = [len(r) for r in scan.ranges(found.pages, work, 1)][2:]
+    assert counts == sorted(counts, reverse=True) and counts[0] > counts[-1]
 
 
 class Terminal(io.StringIO):

@@ -10,7 +10,6 @@ import os
 import re
 import stat
 import struct
-import tempfile
 import types
 from collections.abc import Callable, Sequence
 
@@ -104,6 +103,10 @@ def replace_file(path: str, data: bytes) -> None:
         umask = os.umask(0)
         os.umask(umask)
         mode = 0o666 & ~umask
+    # Imported here: only texture writes files, and the import would slow
+    # every command's start.
+    import tempfile
+
     try:
         descriptor, temporary = tempfile.mkstemp(
             dir=os.path.dirname(path) or ".", prefix=".lumivex-", suffix=".part"

@@ -12,28 +12,27 @@ in the order of the pages."""
 from __future__ import annotations
 
 import gc
+import marshal
 import math
 import os
+import select
 import signal
 import stat
+import struct
 import sys
 import time
 from array import array
 from collections import Counter
 from collections.abc import Iterable, Iterator, Sequence
 from contextlib import contextmanager
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, NamedTuple, NoReturn, Protocol, TextIO
+from typing import TYPE_CHECKING, Any, NamedTuple, NoReturn, Protocol, TextIO
 
 import lumivex
 from lumivex.cli.common import DECODERS, CommandError, error_text, json_text
 
-# Worker processes and the progress bar are imported only when a scan uses
-# them, so that the command starts fast and small.
+# The progress bar is imported only when it is shown, so that the command
+# starts fast and small.
 if TYPE_CHECKING:
-    from multiprocessing.connection import Connection
-    from multiprocessing.process import BaseProcess
-
     from tqdm import tqdm
 
 # The class name, the object name and the message of an object that failed to decode.
@@ -121,13 +120,13 @@ class Paths:
         return self.text[start : self.ends[number] - 1]
 
 
-@dataclass
 class Found:
     """The pages under the paths in the order they are scanned, and what was
     passed over, each with the number of pages found before it."""
 
-    pages: Paths = field(default_factory=Paths)
-    passed: list[tuple[int, Passed]] = field(default_factory=list)
+    def __init__(self) -> None:
+        self.pages = Paths()
+        self.passed: list[tuple[int, Passed]] = []
 
     def pass_over(self, path: str, skipped: bool, reason: str) -> None:
         self.passed.append((len(self.pages), Passed(path, skipped, reason)))
@@ -196,18 +195,16 @@ def walk(top: str, found: Found) -> None:
         folders += reversed(subfolders)
 
 
-@dataclass
 class Totals:
-    pages: int = 0
-    unreadable: int = 0
-    recovered: int = 0
-    objects: int = 0
-    decoded: int = 0
-    failed: int = 0
-    lost_keys: int = 0
-    skipped: int = 0
-    unreadable_folders: int = 0
-    messages: Counter[str] = field(default_factory=Counter)
+    """The counts of a scan or of a range of it, and the failures by message."""
+
+    COUNTS = ("pages", "unreadable", "recovered", "objects", "decoded", "failed", "lost_keys")
+
+    def __init__(self) -> None:
+        self.pages = self.unreadable = self.recovered = 0
+        self.objects = self.decoded = self.failed = self.lost_keys = 0
+        self.skipped = self.unreadable_folders = 0
+        self.messages: Counter[str] = Counter()
 
     def add(self, scan: PageScan) -> None:
         self.pages += 1
@@ -228,10 +225,21 @@ class Totals:
         else:
             self.unreadable_folders += 1
 
+    def counts(self) -> tuple[int | dict[str, int], ...]:
+        """The counts of the pages as plain data, to pass between processes."""
+        return (*(getattr(self, name) for name in self.COUNTS), dict(self.messages))
+
+    @classmethod
+    def from_counts(cls, counts: Sequence[Any]) -> Totals:
+        totals = cls()
+        for name, value in zip(cls.COUNTS, counts, strict=False):
+            setattr(totals, name, value)
+        totals.messages.update(counts[-1])
+        return totals
+
     def merge(self, other: Totals) -> None:
-        for name in ("pages", "unreadable", "recovered", "objects", "decoded", "failed"):
+        for name in self.COUNTS:
             setattr(self, name, getattr(self, name) + getattr(other, name))
-        self.lost_keys += other.lost_keys
         self.messages.update(other.messages)
 
     @property
@@ -385,16 +393,18 @@ def scan_range(pages: Paths, chosen: range, report: Report) -> Done:
 
 # The cost model that decides whether worker processes pay and how much work
 # each range holds: seconds per page beside its bytes, and per byte.
-PAGE_COST = 9e-6
-BYTE_COST = 1.5e-9
-# Starting the workers and passing results back cost a few milliseconds; from
+PAGE_COST = 8e-6
+BYTE_COST = 0.4e-9
+# Starting a worker and passing results back cost a few milliseconds; from
 # this much estimated work on, they win it back.
-PARALLEL_FROM = 0.04
+PARALLEL_FROM = 0.03
 # Pages whose sizes estimate the whole.
 SIZE_SAMPLE = 64
-# A range's work, between these bounds: small enough to balance the workers
-# and to show progress, large enough that messages cost little beside it.
-RANGE_COST = (0.004, 0.05)
+# A range holds this share of each process's work left, within these
+# bounds: ranges shrink towards the end, so that the processes end together,
+# and are large enough that their messages cost little beside them.
+RANGE_SHARE = 4
+RANGE_COST = (0.001, 0.05)
 RANGE_PAGES = 500
 # Pages per step when scanning in this process: only the progress and the
 # printing go by steps.
@@ -408,23 +418,38 @@ def file_size(path: str) -> int:
         return 0
 
 
-def estimated_cost(pages: Paths) -> float:
+class Estimate(NamedTuple):
+    """The mean size of a sample of the pages, and the seconds all of them
+    would take in one process."""
+
+    mean_size: float
+    cost: float
+
+
+def estimate(pages: Paths) -> Estimate:
     step = max(1, len(pages) // SIZE_SAMPLE)
     sample = range(0, len(pages), step)
     mean_size = sum(file_size(pages[number]) for number in sample) / len(sample)
-    return len(pages) * (PAGE_COST + mean_size * BYTE_COST)
+    return Estimate(mean_size, len(pages) * (PAGE_COST + mean_size * BYTE_COST))
 
 
-def ranges(pages: Paths, cost: float) -> Iterator[range]:
-    """Consecutive ranges of the pages of about `cost` seconds each, and of at
-    most RANGE_PAGES pages. Sizes are read as the ranges are made, while the
-    workers scan the ranges before."""
+def ranges(pages: Paths, estimated: Estimate, processes: int) -> Iterator[range]:
+    """Consecutive ranges of the pages, sized by their bytes and their count.
+    Sizes are read as the ranges are made, while the ranges before are being
+    scanned; but reading a size costs about what scanning a small page does,
+    so pages that are small on the whole are taken at the sample's mean size."""
+    low, high = RANGE_COST
+    exact = estimated.mean_size * BYTE_COST >= PAGE_COST
+    left = estimated.cost
     start = 0
     while start < len(pages):
+        cost = min(max(left / (RANGE_SHARE * processes), low), high)
         stop, work = start, 0.0
         while stop < len(pages) and stop - start < RANGE_PAGES and (work < cost or stop == start):
-            work += PAGE_COST + file_size(pages[stop]) * BYTE_COST
+            size = file_size(pages[stop]) if exact else estimated.mean_size
+            work += PAGE_COST + size * BYTE_COST
             stop += 1
+        left -= work
         yield range(start, stop)
         start = stop
 
@@ -434,26 +459,54 @@ def scan_here(pages: Paths, report: Report) -> Iterator[Done]:
         yield scan_range(pages, range(start, min(start + STEP_PAGES, len(pages))), report)
 
 
-def serve(
-    connection: Connection, pages: Paths, report: Report, parent_ends: list[Connection]
-) -> None:
-    """A worker process: scans the ranges of the pages it is sent, until its
-    connection closes."""
-    # A forked worker holds copies of the parent's ends of the connections
-    # made so far, its own among them: without closing them it would never
-    # see its connection close.
-    for end in parent_ends:
-        end.close()
-    # Ctrl-C reaches every process of the terminal's group; the parent alone
-    # answers it, and ends the workers.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+class Channel:
+    """Messages between the parent and a worker: marshal data behind its
+    length, over a pipe each way."""
+
+    LENGTH = struct.Struct("<Q")
+
+    def __init__(self, reading: int, writing: int) -> None:
+        self.reading = reading
+        self.writing = writing
+
+    def fileno(self) -> int:
+        return self.reading
+
+    def send(self, message: Any) -> None:
+        data = marshal.dumps(message)
+        left = memoryview(self.LENGTH.pack(len(data)) + data)
+        while left:
+            left = left[os.write(self.writing, left) :]
+
+    def receive(self) -> Any:
+        """The next message; EOFError once the other end is closed."""
+        (length,) = self.LENGTH.unpack(self.read(self.LENGTH.size))
+        return marshal.loads(self.read(length))
+
+    def read(self, count: int) -> bytes:
+        parts = []
+        while count:
+            part = os.read(self.reading, min(count, 1 << 20))
+            if not part:
+                raise EOFError
+            parts.append(part)
+            count -= len(part)
+        return b"".join(parts)
+
+    def close(self) -> None:
+        os.close(self.reading)
+        os.close(self.writing)
+
+
+def serve(channel: Channel, pages: Paths, report: Report) -> None:
+    """A worker: scans the ranges of the pages it is sent until the parent
+    closes its end."""
     while True:
         try:
-            number, start, stop = connection.recv()
+            number, start, stop = channel.receive()
             done = scan_range(pages, range(start, stop), report)
-            connection.send((number, done.pieces, done.totals))
-        except (EOFError, OSError):
+            channel.send((number, done.pieces, done.totals.counts()))
+        except (EOFError, BrokenPipeError):
             return
 
 
@@ -469,53 +522,64 @@ def sigint_blocked() -> Iterator[None]:
 
 
 class Workers:
-    """The processes that help the parent scan: each knows every page and is
-    sent ranges of them. The parent scans ranges too, between the moments it
-    hands out ranges and prints results, so N jobs take N - 1 workers."""
+    """Forked processes that help the parent scan: each shares the list of
+    pages and is sent ranges of it. The parent scans ranges too, between the
+    moments it hands out ranges and prints results, so N jobs take N - 1
+    workers."""
 
-    # Ranges a worker holds at once: the one it scans and those it scans
+    # Ranges a worker holds at once: the one it scans and the one it scans
     # next, so that it does not wait while the parent scans a range itself.
-    QUEUE = 3
+    QUEUE = 2
 
     def __init__(self, count: int, pages: Paths, report: Report) -> None:
-        import multiprocessing
-
         self.pages = pages
         self.report = report
-        # Forking shares the list of pages instead of sending it.
-        context = (
-            multiprocessing.get_context("fork")
-            if sys.platform == "linux"
-            else multiprocessing.get_context()
-        )
-        self.connections: list[Connection] = []
-        self.processes: list[BaseProcess] = []
+        self.workers: dict[Channel, int] = {}
         # What the parent made so far stays shared: the collector would
         # otherwise touch every object of it in each worker, copying it.
         gc.freeze()
+        sys.stdout.flush()
+        sys.stderr.flush()
         with sigint_blocked():
             for _ in range(count):
-                ours, theirs = context.Pipe()
-                self.connections.append(ours)
-                process = context.Process(
-                    target=serve, args=(theirs, pages, report, self.connections), daemon=True
-                )
-                self.processes.append(process)
-                process.start()
-                theirs.close()
+                self.start()
+
+    def start(self) -> None:
+        from_parent, to_worker = os.pipe()
+        from_worker, to_parent = os.pipe()
+        pid = os.fork()
+        if pid == 0:
+            status = 1
+            try:
+                os.close(to_worker)
+                os.close(from_worker)
+                # Without closing the ends the parent holds of the workers
+                # started before, those would never see their pipes close.
+                for channel in self.workers:
+                    channel.close()
+                # Ctrl-C reaches every process of the terminal's group; the
+                # parent alone answers it, and ends the workers.
+                signal.signal(signal.SIGINT, signal.SIG_IGN)
+                signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+                serve(Channel(from_parent, to_parent), self.pages, self.report)
+                status = 0
+            finally:
+                # Never back into the parent's code, nor its exit handlers.
+                os._exit(status)
+        os.close(from_parent)
+        os.close(to_parent)
+        self.workers[Channel(from_worker, to_worker)] = pid
 
     def scan(self, chunks: Iterator[range]) -> Iterator[Done]:
         """Each range scanned, in the order of the ranges, as soon as it and
         those before it are done. At most a few ranges run ahead of the oldest
         one not done, so that the results waiting for it stay few."""
-        from multiprocessing.connection import Connection, wait
-
-        ahead = 4 * (len(self.connections) + 1)
+        channels = list(self.workers)
+        ahead = 4 * (len(channels) + 1)
         sent: dict[int, range] = {}
         done: dict[int, Done] = {}
-        held = dict.fromkeys(self.connections, 0)
+        held = dict.fromkeys(channels, 0)
         next_number = next_out = 0
-        left = iter(chunks)
         remaining = True
 
         def take() -> range | None:
@@ -523,62 +587,55 @@ class Workers:
             nonlocal remaining
             if not remaining or next_number - next_out >= ahead:
                 return None
-            chunk = next(left, None)
+            chunk = next(chunks, None)
             remaining = chunk is not None
             return chunk
 
-        def feed(connection: Connection) -> None:
-            nonlocal next_number
-            while held[connection] < self.QUEUE and (chunk := take()) is not None:
-                connection.send((next_number, chunk.start, chunk.stop))
-                sent[next_number] = chunk
-                held[connection] += 1
-                next_number += 1
-
         while True:
-            for connection in self.connections:
-                feed(connection)
-            ready = wait(self.connections, 0)
+            for channel in channels:
+                while held[channel] < self.QUEUE and (chunk := take()) is not None:
+                    channel.send((next_number, chunk.start, chunk.stop))
+                    sent[next_number] = chunk
+                    held[channel] += 1
+                    next_number += 1
+            ready = select.select(channels, [], [], 0)[0]
             if not ready:
                 chunk = take()
                 if chunk is not None:
                     done[next_number] = scan_range(self.pages, chunk, self.report)
                     next_number += 1
                 elif sent:
-                    ready = wait(self.connections)
-            for answering in ready:
-                assert isinstance(answering, Connection)
+                    ready = select.select(channels, [], [])[0]
+            for channel in ready:
                 try:
-                    number, pieces, totals = answering.recv()
+                    number, pieces, counts = channel.receive()
                 except EOFError:
-                    raise CommandError(self.ended_abruptly()) from None
-                held[answering] -= 1
-                done[number] = Done(sent.pop(number), pieces, totals)
+                    raise CommandError(self.ended_abruptly(channel)) from None
+                held[channel] -= 1
+                done[number] = Done(sent.pop(number), pieces, Totals.from_counts(counts))
             while next_out in done:
                 yield done.pop(next_out)
                 next_out += 1
             if not (sent or done or remaining):
                 return
 
-    def ended_abruptly(self) -> str:
-        for process in self.processes:
-            process.join(0.5)
-        codes = [p.exitcode for p in self.processes if p.exitcode not in (None, 0)]
-        if not codes:
-            return "a scanning process ended abruptly"
-        code = codes[0]
+    def ended_abruptly(self, channel: Channel) -> str:
+        pid = self.workers.pop(channel)
+        channel.close()
+        code = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
         how = signal.Signals(-code).name if code < 0 else f"exit status {code}"
         return f"a scanning process ended abruptly ({how})"
 
     def close(self, completed: bool) -> None:
         """Lets the workers end once they are idle; ends them at once when
         the scan did not complete (an interrupt, a closed output)."""
-        for connection in self.connections:
-            connection.close()
-        for process in self.processes:
+        for channel, pid in self.workers.items():
+            channel.close()
             if not completed:
-                process.terminate()
-            process.join()
+                os.kill(pid, signal.SIGTERM)
+        for pid in self.workers.values():
+            os.waitpid(pid, 0)
+        self.workers.clear()
 
 
 def job_count(jobs: int | None) -> int:
@@ -664,12 +721,12 @@ def run(paths: Sequence[str], jobs: int | None, as_json: bool, out: TextIO, err:
     jobs = min(job_count(jobs), len(pages))
     workers = None
     results = scan_here(pages, report)
-    if jobs > 1:
-        cost = estimated_cost(pages)
-        if cost >= PARALLEL_FROM:
+    # Workers are forked: where the system cannot fork, one process scans.
+    if jobs > 1 and hasattr(os, "fork"):
+        estimated = estimate(pages)
+        if estimated.cost >= PARALLEL_FROM:
             workers = Workers(jobs - 1, pages, report)
-            low, high = RANGE_COST
-            results = workers.scan(ranges(pages, min(max(cost / (8 * jobs), low), high)))
+            results = workers.scan(ranges(pages, estimated, jobs))
     totals = Totals()
     passed = iter(found.passed)
     following = next(passed, None)

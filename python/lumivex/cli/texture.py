@@ -15,7 +15,7 @@ from __future__ import annotations
 import io
 import os
 import struct
-from dataclasses import dataclass
+from typing import NamedTuple
 
 import lumivex
 from lumivex.cli.common import CommandError, replace_file
@@ -24,8 +24,7 @@ UNCOMPRESSED, BLOCK_COMPRESSED = 0, 1
 ARGB32 = 0
 
 
-@dataclass(frozen=True)
-class BlockFormat:
+class BlockFormat(NamedTuple):
     name: str
     pillow_decoder: int  # the number of Pillow's "bcn" decoder for it
     block_size: int
@@ -61,8 +60,7 @@ def output_path(text: str) -> str:
     return text
 
 
-@dataclass(frozen=True)
-class Layout:
+class Layout(NamedTuple):
     """How a texture's levels are stored."""
 
     format_name: str
