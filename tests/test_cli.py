@@ -309,6 +309,18 @@ def test_scan_in_worker_processes_prints_what_one_process_prints(run, tmp_path, 
     )
 
 
+def test_scan_goes_on_in_one_process_when_no_process_can_start(run, tmp_path, monkeypatch):
+    many_pages(tmp_path, 40)
+    expected = run("scan", tmp_path, "--jobs", "1")
+    monkeypatch.setattr(scan, "PARALLEL_FROM", 0)
+
+    def fork():
+        raise BlockingIOError(11, "Resource temporarily unavailable")
+
+    monkeypatch.setattr(os, "fork", fork)
+    assert run("scan", tmp_path, "--jobs", "4") == expected
+
+
 def test_scan_starts_no_worker_for_little_work(run, monkeypatch):
     monkeypatch.setattr(scan, "Workers", None)
     assert run("scan", SAMPLES, "--jobs", "8")[0] == 0

@@ -542,12 +542,21 @@ class Workers:
         sys.stderr.flush()
         with sigint_blocked():
             for _ in range(count):
-                self.start()
+                try:
+                    self.start()
+                except OSError:
+                    # No more processes to be had: those started do the work.
+                    break
 
     def start(self) -> None:
         from_parent, to_worker = os.pipe()
         from_worker, to_parent = os.pipe()
-        pid = os.fork()
+        try:
+            pid = os.fork()
+        except OSError:
+            for end in (from_parent, to_worker, from_worker, to_parent):
+                os.close(end)
+            raise
         if pid == 0:
             status = 1
             try:
@@ -719,14 +728,6 @@ def run(paths: Sequence[str], jobs: int | None, as_json: bool, out: TextIO, err:
         raise CommandError("no .prp files under " + ", ".join(paths))
     report: Report = JsonReport() if as_json else TextReport(found)
     jobs = min(job_count(jobs), len(pages))
-    workers = None
-    results = scan_here(pages, report)
-    # Workers are forked: where the system cannot fork, one process scans.
-    if jobs > 1 and hasattr(os, "fork"):
-        estimated = estimate(pages)
-        if estimated.cost >= PARALLEL_FROM:
-            workers = Workers(jobs - 1, pages, report)
-            results = workers.scan(ranges(pages, estimated, jobs))
     totals = Totals()
     passed = iter(found.passed)
     following = next(passed, None)
@@ -744,9 +745,18 @@ def run(paths: Sequence[str], jobs: int | None, as_json: bool, out: TextIO, err:
         return pieces
 
     progress = Progress(len(pages), out, err)
+    workers = None
     completed = False
     first = True
     try:
+        results = scan_here(pages, report)
+        # Workers are forked: where the system cannot fork, one process scans.
+        if jobs > 1 and hasattr(os, "fork"):
+            estimated = estimate(pages)
+            if estimated.cost >= PARALLEL_FROM:
+                workers = Workers(jobs - 1, pages, report)
+                if workers.workers:
+                    results = workers.scan(ranges(pages, estimated, jobs))
         progress.write(report.begin())
         for done in results:
             pieces = done.pieces
