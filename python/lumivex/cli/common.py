@@ -123,6 +123,11 @@ def replace_file(path: str, data: bytes) -> None:
         raise CommandError(f"cannot write {path}: {error.strerror}") from error
 
 
+def fields(pairs: list[tuple[str, object]]) -> str:
+    """Indented names and their values, in two columns aligned to the left."""
+    return table([(f"  {name}", str(value)) for name, value in pairs])
+
+
 def properties(view: object) -> dict[str, object]:
     """The view's properties, in the order its class declares them."""
     return {
