@@ -403,7 +403,7 @@ SIZE_SAMPLE = 64
 # A range holds this share of each process's work left, within these
 # bounds: ranges shrink towards the end, so that the processes end together,
 # and are large enough that their messages cost little beside them.
-RANGE_SHARE = 4
+RANGE_SHARE = 8
 RANGE_COST = (0.001, 0.05)
 RANGE_PAGES = 500
 # Pages per step when scanning in this process: only the progress and the
