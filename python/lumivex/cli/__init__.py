@@ -249,6 +249,8 @@ def build_parser() -> Parser:
     parser = Parser(
         prog="lumivex",
         description="Look into Plasma page (.prp), age (.age) and state description (.sdl) files.",
+        epilog="Exit status: 0 when all went well, 1 for a failure, 2 for a command line "
+        "that does not parse, 130 when interrupted. lumivex COMMAND --help describes a command.",
     )
     parser.add_argument(
         "-V", "--version", action="version", version=f"%(prog)s {lumivex.__version__}"
@@ -288,6 +290,9 @@ def build_parser() -> Parser:
         "scan",
         run_scan,
         "Decode every object of the decodable classes in all pages under the paths.",
+        epilog="Only regular files are read: FIFOs and devices are skipped. The exit status "
+        "is 1 when a page fails to load or loses keys of its index, when an object fails to "
+        "decode, or when a folder cannot be listed.",
     )
     scanner.add_argument("paths", metavar="PATH", nargs="+", help="a .prp file or a folder")
     scanner.add_argument(
