@@ -167,8 +167,20 @@ def tree(tmp_path_factory):
     """Enough pages and bytes that a scan takes worker processes, and more
     output than a pipe holds."""
     root = tmp_path_factory.mktemp("tree")
-    write_tree(root, 1000, 40_000)
+    write_tree(root, 1000, 100_000)
     return root
+
+
+def processes_of_group(group: int) -> int:
+    count = 0
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat_file:
+                fields = stat_file.read().rpartition(")")[2].split()
+        except (OSError, ValueError):
+            continue
+        count += int(fields[2]) == group
+    return count
 
 
 def test_workers_print_what_one_process_prints(tree):
@@ -197,6 +209,8 @@ def test_ctrl_c_prints_one_line_and_exits_130(tree, jobs):
                 break
             time.sleep(0.02)
         time.sleep(0.2)
+        # The parent, and its worker with two jobs, wait on the full pipe.
+        assert processes_of_group(scanning.pid) == int(jobs)
         # Ctrl-C goes to every process of the terminal's group.
         os.killpg(scanning.pid, signal.SIGINT)
         _, err = scanning.communicate(timeout=30)
