@@ -10,10 +10,14 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import scan, texture
+from lumivex.cli import descriptions, scan, texture
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
+    class_type,
+    error_text,
+    fields,
+    load_page,
     print_json,
     properties,
     table,
@@ -34,20 +38,23 @@ class Parser(argparse.ArgumentParser):
         raise UsageError(message)
 
 
-def fields(pairs: list[tuple[str, object]]) -> str:
-    """Indented names and their values, in two columns aligned to the left."""
-    return table([(f"  {name}", str(value)) for name, value in pairs])
+def info_json(path: str, page: lumivex.PrpFile) -> dict[str, object]:
+    return {
+        "path": path,
+        "header": page.header,
+        "objects": len(page),
+        "lost_keys": page.lost_keys,
+        "classes": [
+            {"class_name": name, "count": count}
+            for name, count in sorted(page.count_by_type().items())
+        ],
+    }
 
 
-def run_info(args: argparse.Namespace) -> int:
-    page = lumivex.PrpFile.load(args.page)
+def info_text(path: str, page: lumivex.PrpFile) -> str:
     header = page.header
-    classes = dict(sorted(page.count_by_type().items()))
-    if args.json:
-        print_json({"path": args.page, "header": header, "objects": len(page), "classes": classes})
-        return 0
-    print(args.page)
-    print(
+    lines = [
+        path,
         fields(
             [
                 ("age", header.age_name),
@@ -60,31 +67,64 @@ def run_info(args: argparse.Namespace) -> int:
                 ("data start", header.data_start),
                 ("index start", header.index_start),
                 ("objects", len(page)),
+                ("lost keys", page.lost_keys),
             ]
-        )
-    )
+        ),
+    ]
+    classes = sorted(page.count_by_type().items())
     if classes:
-        print()
-        print(table([(count, name) for name, count in classes.items()], ("COUNT", "CLASS")))
-    return 0
+        lines += ["", table([(count, name) for name, count in classes], ("COUNT", "CLASS"))]
+    return "\n".join(lines)
+
+
+def run_info(args: argparse.Namespace) -> int:
+    """Each page in turn; one that fails to load is reported and the others
+    are still shown."""
+    shown: list[dict[str, object]] = []
+    errors = []
+    printed = 0
+    for path in args.pages:
+        try:
+            page = load_page(path)
+        except (CommandError, OSError) as error:
+            report(error_text(error), 1)
+            errors.append({"path": path, "error": error_text(error)})
+            continue
+        if args.json:
+            shown.append(info_json(path, page))
+            continue
+        if printed:
+            print()
+        print(info_text(path, page))
+        printed += 1
+    if args.json:
+        print_json({"pages": shown, "errors": errors})
+    return 1 if errors else 0
+
+
+def objects_of(page: lumivex.PrpFile, chosen_class: int | None) -> list[lumivex.PrpObject]:
+    return page.objects() if chosen_class is None else page.objects_of_type(chosen_class)
 
 
 def run_ls(args: argparse.Namespace) -> int:
-    page = lumivex.PrpFile.load(args.page)
-    objects = page.objects_by_name(args.class_name) if args.class_name else page.objects()
+    page = load_page(args.page)
+    objects = objects_of(page, args.class_type)
     if args.json:
         print_json(
-            [
-                {
-                    "class_type": obj.class_type,
-                    "class_name": obj.class_name,
-                    "name": obj.name,
-                    "object_id": obj.object_id,
-                    "location_sequence": obj.location_sequence,
-                    "data_len": obj.data_len,
-                }
-                for obj in objects
-            ]
+            {
+                "path": args.page,
+                "objects": [
+                    {
+                        "class_type": obj.class_type,
+                        "class_name": obj.class_name,
+                        "name": obj.name,
+                        "object_id": obj.object_id,
+                        "location_sequence": obj.location_sequence,
+                        "data_len": obj.data_len,
+                    }
+                    for obj in objects
+                ],
+            }
         )
     elif objects:
         rows = [(obj.class_name, obj.name, obj.object_id, obj.data_len) for obj in objects]
@@ -93,11 +133,12 @@ def run_ls(args: argparse.Namespace) -> int:
 
 
 def run_show(args: argparse.Namespace) -> int:
-    page = lumivex.PrpFile.load(args.page)
-    candidates = page.objects_by_name(args.class_name) if args.class_name else page.objects()
-    named = [obj for obj in candidates if obj.name == args.name]
+    page = load_page(args.page)
+    named = [obj for obj in objects_of(page, args.class_type) if obj.name == args.name]
     if not named:
-        of_class = f" of class {args.class_name}" if args.class_name else ""
+        of_class = (
+            "" if args.class_type is None else f" of class {lumivex.class_name(args.class_type)}"
+        )
         raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}")
     decodable = [obj for obj in named if obj.class_name in DECODERS]
     if not decodable:
@@ -112,15 +153,19 @@ def run_show(args: argparse.Namespace) -> int:
         shown.append((obj, properties(view)))
     if args.json:
         print_json(
-            [
-                {
-                    "class_name": obj.class_name,
-                    "name": obj.name,
-                    "object_id": obj.object_id,
-                    "properties": values,
-                }
-                for obj, values in shown
-            ]
+            {
+                "path": args.page,
+                "objects": [
+                    {
+                        "class_type": obj.class_type,
+                        "class_name": obj.class_name,
+                        "name": obj.name,
+                        "object_id": obj.object_id,
+                        "properties": values,
+                    }
+                    for obj, values in shown
+                ],
+            }
         )
         return 0
     for number, (obj, values) in enumerate(shown):
@@ -132,85 +177,11 @@ def run_show(args: argparse.Namespace) -> int:
 
 
 def run_scan(args: argparse.Namespace) -> int:
-    return scan.run(args.paths, args.jobs, args.json, sys.stderr)
-
-
-def run_age(args: argparse.Namespace) -> int:
-    age = lumivex.AgeFile.load(args.file)
-    pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
-    if args.json:
-        print_json(
-            {
-                "age_name": age.age_name,
-                "sequence_prefix": age.sequence_prefix,
-                "max_capacity": age.max_capacity,
-                "day_length": age.day_length,
-                "pages": [
-                    {**properties(entry), "prp_filename": filename} for entry, filename in pages
-                ],
-            }
-        )
-        return 0
-    print(age.age_name)
-    print(
-        fields(
-            [
-                ("sequence prefix", age.sequence_prefix),
-                ("max capacity", age.max_capacity),
-                ("day length", age.day_length),
-                ("pages", len(pages)),
-            ]
-        )
-    )
-    if pages:
-        rows = [
-            (
-                entry.name,
-                entry.seq_suffix,
-                entry.flags,
-                "yes" if entry.auto_load else "no",
-                filename,
-            )
-            for entry, filename in pages
-        ]
-        print()
-        print(table(rows, ("PAGE", "SEQ", "FLAGS", "AUTO LOAD", "FILE")))
-    return 0
-
-
-def run_sdl(args: argparse.Namespace) -> int:
-    sdl = lumivex.SdlFile()
-    if os.path.isdir(args.path):
-        sdl.load_directory(args.path)
-    else:
-        sdl.load_file(args.path)
-    if args.name is None:
-        descriptors = sdl.descriptors()
-        if args.json:
-            print_json(descriptors)
-        elif descriptors:
-            listed = [(d.name, d.version, len(d.variables)) for d in descriptors]
-            print(table(listed, ("NAME", "VERSION", "VARIABLES")))
-        return 0
-    found = sdl.find(args.name, args.version)
-    if found is None:
-        of_version = f" of version {args.version}" if args.version else ""
-        raise CommandError(f"no descriptor {args.name!r}{of_version} in {args.path}")
-    if args.json:
-        print_json(found)
-        return 0
-    print(f"{found.name} version {found.version}, {len(found.variables)} variables")
-    rows = [
-        (v.var_type, v.name, v.count, "-" if v.default_value is None else v.default_value)
-        for v in found.variables
-    ]
-    if rows:
-        print(table(rows, ("TYPE", "NAME", "COUNT", "DEFAULT")))
-    return 0
+    return scan.run(args.paths, args.jobs, args.json, sys.stdout, sys.stderr)
 
 
 def run_texture(args: argparse.Namespace) -> int:
-    page = lumivex.PrpFile.load(args.page)
+    page = load_page(args.page)
     found = [obj for obj in page.objects_by_name("plMipmap") if obj.name == args.name]
     if not found:
         raise CommandError(f"no texture (plMipmap) named {args.name!r} in {args.page}")
@@ -218,13 +189,12 @@ def run_texture(args: argparse.Namespace) -> int:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
         raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
-    format_name = texture.write_png(mipmap, args.output)
-    print(f"{args.output}: {mipmap.width}x{mipmap.height} from {format_name}")
+    print(f"{args.output}: {texture.write(mipmap, args.output)}")
     return 0
 
 
 def run_roundtrip(args: argparse.Namespace) -> int:
-    page = lumivex.PrpFile.load(args.page)
+    page = load_page(args.page)
     with open(args.page, "rb") as original_file:
         original = original_file.read()
     page.save(args.output)
@@ -232,16 +202,16 @@ def run_roundtrip(args: argparse.Namespace) -> int:
         written = written_file.read()
     if written == original:
         print(f"{args.output}: byte-identical to {args.page} ({len(written)} bytes)")
-    else:
-        first = next(
-            (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
-            min(len(original), len(written)),
-        )
-        print(
-            f"{args.output}: differs from {args.page}: input {len(original)} bytes, "
-            f"output {len(written)} bytes, first difference at byte {first}"
-        )
-    return 0
+        return 0
+    first = next(
+        (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
+        min(len(original), len(written)),
+    )
+    print(
+        f"{args.output}: differs from {args.page}: input {len(original)} bytes, "
+        f"output {len(written)} bytes, first difference at byte {first}"
+    )
+    return 1
 
 
 def positive(text: str) -> int:
@@ -258,55 +228,90 @@ def version_number(text: str) -> int:
     return number
 
 
+def class_argument(text: str) -> int:
+    try:
+        return class_type(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from error
+
+
+def output_argument(text: str) -> str:
+    try:
+        return texture.output_path(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from error
+
+
+CLASS_HELP = "only objects of this class: a name in any case, or an id (decimal, or hex with 0x)"
+
+
 def build_parser() -> Parser:
     parser = Parser(
         prog="lumivex",
         description="Look into Plasma page (.prp), age (.age) and state description (.sdl) files.",
+        epilog="Exit status: 0 when all went well, 1 for a failure, 2 for a command line "
+        "that does not parse, 130 when interrupted. lumivex COMMAND --help describes a command.",
     )
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    parser.add_argument(
+        "-V", "--version", action="version", version=f"%(prog)s {lumivex.__version__}"
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
     def command(
-        name: str, run: Callable[[argparse.Namespace], int], text: str, with_json: bool = True
+        name: str,
+        run: Callable[[argparse.Namespace], int],
+        text: str,
+        with_json: bool = True,
+        epilog: str | None = None,
     ) -> argparse.ArgumentParser:
-        sub = commands.add_parser(name, help=text, description=text)
+        sub = commands.add_parser(name, help=text, description=text, epilog=epilog)
         sub.set_defaults(run=run)
         if with_json:
             sub.add_argument("--json", action="store_true", help="print JSON instead of tables")
         return sub
 
-    info = command("info", run_info, "Show a page's header and its objects counted by class.")
-    info.add_argument("page", metavar="PAGE.prp")
+    info = command("info", run_info, "Show each page's header and its objects counted by class.")
+    info.add_argument("pages", metavar="PAGE.prp", nargs="+")
 
     ls = command("ls", run_ls, "List a page's objects: class, name, object id, data length.")
     ls.add_argument("page", metavar="PAGE.prp")
-    ls.add_argument("--class", dest="class_name", metavar="NAME", help="only objects of this class")
+    ls.add_argument(
+        "--class", dest="class_type", type=class_argument, metavar="CLASS", help=CLASS_HELP
+    )
 
     show = command("show", run_show, "Show the decoded view of the objects of a name.")
     show.add_argument("page", metavar="PAGE.prp")
     show.add_argument("name", metavar="NAME")
     show.add_argument(
-        "--class", dest="class_name", metavar="NAME", help="only objects of this class"
+        "--class", dest="class_type", type=class_argument, metavar="CLASS", help=CLASS_HELP
     )
 
     scanner = command(
         "scan",
         run_scan,
         "Decode every object of the decodable classes in all pages under the paths.",
+        epilog="Only regular files are read: FIFOs and devices are skipped. The exit status "
+        "is 1 when a page fails to load or loses keys of its index, when an object fails to "
+        "decode, or when a folder cannot be listed.",
     )
-    scanner.add_argument("paths", metavar="PATH", nargs="+", help="a .prp file or a directory")
+    scanner.add_argument("paths", metavar="PATH", nargs="+", help="a .prp file or a folder")
     scanner.add_argument(
         "--jobs",
         type=positive,
-        default=os.cpu_count() or 1,
         metavar="N",
-        help="number of processes (default: one per processor)",
+        help="at most this many processes (default: one per processor); "
+        "small scans run in one process",
     )
 
-    age = command("age", run_age, "Show an age's settings and pages with their page files.")
+    age = command(
+        "age", descriptions.run_age, "Show an age's settings and pages with their page files."
+    )
     age.add_argument("file", metavar="FILE.age")
 
-    sdl = command("sdl", run_sdl, "List state descriptors, or show one with its variables.")
-    sdl.add_argument("path", metavar="PATH", help="a .sdl file or a directory of them")
+    sdl = command(
+        "sdl", descriptions.run_sdl, "List state descriptors, or show one with its variables."
+    )
+    sdl.add_argument("path", metavar="PATH", help="a .sdl file or a folder of them")
     sdl.add_argument("name", metavar="NAME", nargs="?", help="the descriptor to show")
     sdl.add_argument(
         "version",
@@ -318,16 +323,32 @@ def build_parser() -> Parser:
     )
 
     image = command(
-        "texture", run_texture, "Write the top level of a texture as a PNG image.", with_json=False
+        "texture",
+        run_texture,
+        "Write a texture to an image file whose suffix names the format.",
+        with_json=False,
+        epilog=(
+            ".dds keeps every stored level as it is (DXT1, DXT5 or 32-bit pixels) and needs "
+            "nothing more. .png, .tga, .tif, .tiff and .webp (lossless) hold the top "
+            "level with its alpha, and need Pillow: pip install Pillow."
+        ),
     )
     image.add_argument("page", metavar="PAGE.prp")
     image.add_argument("name", metavar="NAME")
-    image.add_argument("-o", "--output", metavar="OUT.png", required=True)
+    image.add_argument(
+        "-o",
+        "--output",
+        metavar="OUT",
+        type=output_argument,
+        required=True,
+        help="the image file: " + ", ".join(texture.SUFFIXES),
+    )
 
     roundtrip = command(
         "roundtrip",
         run_roundtrip,
-        "Save a page and say whether the output is byte-identical to the input.",
+        "Save a page and say whether the output is byte-identical to the input "
+        "(exit status 1 when it is not).",
         with_json=False,
     )
     roundtrip.add_argument("page", metavar="PAGE.prp")
@@ -341,10 +362,24 @@ def report(message: str, status: int) -> int:
     return status
 
 
+def keep_file_names() -> None:
+    """File names that are not UTF-8 reach the command as os.fsdecode gives
+    them; they are printed back as the same bytes."""
+    for stream in (sys.stdout, sys.stderr):
+        reconfigure = getattr(stream, "reconfigure", None)
+        if reconfigure is not None:
+            reconfigure(errors="surrogateescape")
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line (sys.argv when None) and returns the exit status."""
     try:
-        args = build_parser().parse_args(argv)
+        keep_file_names()
+        parser = build_parser()
+        args = parser.parse_args(argv)
+        if args.command is None:
+            sys.stderr.write(parser.format_usage())
+            return report("no command given; lumivex --help lists the commands", 2)
         run: Callable[[argparse.Namespace], int] = args.run
         return run(args)
     except UsageError as error:
@@ -354,6 +389,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except (CommandError, OSError, ValueError) as error:
-        return report(str(error), 1)
+        return report(error_text(error), 1)
     except KeyboardInterrupt:
-        return 130
+        return report("interrupted", 130)

@@ -1,10 +1,14 @@
 """What the subcommands share: the failure they report, the decodable classes,
-and the rendering of views as text and as JSON."""
+the text of an error, class names, file writing, and the rendering of views
+as text and as JSON."""
 
 from __future__ import annotations
 
 import json
 import math
+import os
+import re
+import stat
 import struct
 import types
 from collections.abc import Callable, Sequence
@@ -28,6 +32,101 @@ DECODERS: dict[str, Callable[[lumivex.PrpObject], object]] = {
     "plWin32Sound": lumivex.PrpObject.as_sound,
 }
 
+# The highest class type id there is.
+CLASS_TYPE_MAX = 0xFFFF
+
+
+def error_text(error: BaseException) -> str:
+    """An error's message followed by the reason behind it: the system's for a
+    failure of the system, the data's for a page whose header is unusable."""
+    if isinstance(error, MemoryError):
+        return "out of memory"
+    if isinstance(error, OSError) and error.strerror:
+        if error.args[:2] == (error.errno, error.strerror):
+            # Raised by Python itself, whose message is "[Errno N] reason: 'name'".
+            if error.filename is None:
+                return error.strerror
+            return f"{os.fsdecode(error.filename)}: {error.strerror}"
+        return f"{error}: {error.strerror}"
+    if isinstance(error, OSError) and isinstance(error.__cause__, ValueError):
+        return f"{error}: {error.__cause__}"
+    return str(error)
+
+
+def is_not_utf8(error: OSError) -> bool:
+    """Whether a text file failed to load for its bytes, not for the system:
+    the one data failure of age and state description files."""
+    return isinstance(error.__cause__, ValueError)
+
+
+def load_page(path: str) -> lumivex.PrpFile:
+    try:
+        return lumivex.PrpFile.load(path)
+    except IsADirectoryError as error:
+        raise CommandError(f"{path} is a folder, not a page file") from error
+
+
+def class_type(text: str) -> int:
+    """A class given by its name in any case, or by its id in decimal or in
+    hexadecimal with 0x in front."""
+    number = None
+    if re.fullmatch(r"[0-9]+", text):
+        number = int(text)
+    elif re.fullmatch(r"0[xX][0-9a-fA-F]+", text):
+        number = int(text, 16)
+    if number is not None:
+        if number > CLASS_TYPE_MAX:
+            raise ValueError(f"not a class id from 0 to {CLASS_TYPE_MAX} (0x{CLASS_TYPE_MAX:X})")
+        return number
+    wanted = text.lower()
+    for number in range(CLASS_TYPE_MAX + 1):
+        name = lumivex.class_name(number)
+        if name.lower() == wanted and name != "Unknown":
+            return number
+    raise ValueError(f"unknown class {text!r}")
+
+
+def replace_file(path: str, data: bytes) -> None:
+    """Writes data to path through a new file beside it, so that a failed
+    write leaves any old file whole. Only a regular file is ever replaced."""
+    try:
+        old = os.stat(path)
+    except FileNotFoundError:
+        old = None
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror}") from error
+    if old is not None and not stat.S_ISREG(old.st_mode):
+        raise CommandError(f"cannot write {path}: it is not a regular file")
+    if old is not None:
+        mode = stat.S_IMODE(old.st_mode)
+    else:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    # Imported here: only texture writes files, and the import would slow
+    # every command's start.
+    import tempfile
+
+    try:
+        descriptor, temporary = tempfile.mkstemp(
+            dir=os.path.dirname(path) or ".", prefix=".lumivex-", suffix=".part"
+        )
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror}") from error
+    try:
+        with os.fdopen(descriptor, "wb") as out:
+            out.write(data)
+            os.fchmod(out.fileno(), mode)
+        os.replace(temporary, path)
+    except OSError as error:
+        os.unlink(temporary)
+        raise CommandError(f"cannot write {path}: {error.strerror}") from error
+
+
+def fields(pairs: list[tuple[str, object]]) -> str:
+    """Indented names and their values, in two columns aligned to the left."""
+    return table([(f"  {name}", str(value)) for name, value in pairs])
+
 
 def properties(view: object) -> dict[str, object]:
     """The view's properties, in the order its class declares them."""
@@ -40,9 +139,11 @@ def properties(view: object) -> dict[str, object]:
 
 def to_json(value: object) -> object:
     """Plain values, lists and dicts as they are, bytes as hex, views as
-    objects of their properties; floats that JSON cannot hold (NaN, infinities) become null."""
+    objects of their properties. Floats, all single-precision values of the
+    files, become the double of their shortest text, which JSON then prints as
+    that text; those that JSON cannot hold (NaN, infinities) become null."""
     if isinstance(value, float):
-        return value if math.isfinite(value) else None
+        return float(float_text(value)) if math.isfinite(value) else None
     if value is None or isinstance(value, (bool, int, str)):
         return value
     if isinstance(value, bytes):
@@ -54,8 +155,20 @@ def to_json(value: object) -> object:
     return {name: to_json(item) for name, item in properties(value).items()}
 
 
+# A lone surrogate: a byte of a file name that is not UTF-8, as os.fsdecode
+# gives it.
+LONE_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def json_text(value: object) -> str:
+    """Indented JSON. A file name byte that is not UTF-8 is written as the
+    escape of its lone surrogate, which reads back as os.fsdecode's text."""
+    text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
+    return LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
+
+
 def print_json(value: object) -> None:
-    print(json.dumps(to_json(value), indent=2, ensure_ascii=False))
+    print(json_text(value))
 
 
 def value_text(value: object) -> str:

@@ -1,74 +1,200 @@
-"""lumivex texture: the top level of a texture as a PNG image.
+"""lumivex texture: a texture as an image file.
 
-A texture stores its levels one after another, the full-size level first.
-Block-compressed textures (compression type 1) hold blocks of 4x4 pixels in
-the format their dxt_type names; uncompressed ones (compression type 0) hold
-pixels in the format their dxt_type names, 0 being 32-bit little-endian ARGB
-words, that is the bytes blue, green, red, alpha."""
+A texture stores its levels one after another, the full-size level first,
+each half the size of the one before and at least 1x1. Block-compressed
+textures (compression type 1) hold blocks of 4x4 pixels in the format their
+dxt_type names; uncompressed ones (compression type 0) hold pixels in the
+format their dxt_type names, 0 being 32-bit little-endian ARGB words, that is
+the bytes blue, green, red, alpha.
+
+A DDS file takes the stored levels as they are, behind a DDS header; any
+other format is the top level decoded by Pillow."""
 
 from __future__ import annotations
 
+import io
+import os
+import struct
+from typing import NamedTuple
+
 import lumivex
-from lumivex.cli.common import CommandError
+from lumivex.cli.common import CommandError, replace_file
 
 UNCOMPRESSED, BLOCK_COMPRESSED = 0, 1
 ARGB32 = 0
-# Block formats by dxt_type: name, Pillow's block decoder number, bytes per block.
-BLOCK_FORMATS = {1: ("DXT1", 1, 8), 5: ("DXT5", 3, 16)}
+
+
+class BlockFormat(NamedTuple):
+    name: str
+    pillow_decoder: int  # the number of Pillow's "bcn" decoder for it
+    block_size: int
+
+
+BLOCK_FORMATS = {1: BlockFormat("DXT1", 1, 8), 5: BlockFormat("DXT5", 3, 16)}
+
+# The suffixes Pillow writes, with its name of the format; each keeps the alpha.
+PILLOW_FORMATS = {
+    ".png": "PNG",
+    ".tga": "TGA",
+    ".tif": "TIFF",
+    ".tiff": "TIFF",
+    ".webp": "WEBP",
+}
+DDS = ".dds"
+SUFFIXES = [DDS, *PILLOW_FORMATS]
 
 PILLOW_MISSING = (
-    'the texture command needs Pillow: pip install Pillow (or pip install ".[images]" '
-    "in the lumivex source tree)"
+    'the texture command needs Pillow for {suffix} files: pip install Pillow (or pip install ".[images]" '
+    "in the lumivex source tree); .dds files need nothing more"
 )
 
 
-def top_level(mipmap: lumivex.Mipmap) -> tuple[str, bytes, tuple[str, object]]:
-    """The format's name, the top level's bytes and Pillow's decoder for them."""
-    name, width, height = mipmap.name, mipmap.width, mipmap.height
+def output_path(text: str) -> str:
+    """The output file, which must end in a suffix this command writes."""
+    suffix = os.path.splitext(text)[1].lower()
+    if suffix not in SUFFIXES:
+        raise ValueError(
+            f"cannot write {suffix or 'a file without suffix'}; the suffix chooses the format: "
+            + ", ".join(SUFFIXES)
+        )
+    return text
+
+
+class Layout(NamedTuple):
+    """How a texture's levels are stored."""
+
+    format_name: str
+    block: BlockFormat | None  # None for 32-bit pixels
+
+    def level_size(self, width: int, height: int) -> int:
+        if self.block is None:
+            return width * height * 4
+        return (width + 3) // 4 * ((height + 3) // 4) * self.block.block_size
+
+
+def layout_of(mipmap: lumivex.Mipmap) -> Layout:
+    name = mipmap.name
     if mipmap.compression_type == BLOCK_COMPRESSED:
-        if mipmap.dxt_type not in BLOCK_FORMATS:
+        block = BLOCK_FORMATS.get(mipmap.dxt_type)
+        if block is None:
             raise CommandError(
                 f"texture {name!r} uses block format {mipmap.dxt_type}; "
                 "only DXT1 (1) and DXT5 (5) can be converted"
             )
-        format_name, decoder_number, block_size = BLOCK_FORMATS[mipmap.dxt_type]
-        size = (width + 3) // 4 * ((height + 3) // 4) * block_size
-        decoder: tuple[str, object] = ("bcn", decoder_number)
+        layout = Layout(block.name, block)
     elif mipmap.compression_type == UNCOMPRESSED:
         if mipmap.dxt_type != ARGB32:
             raise CommandError(
                 f"texture {name!r} holds uncompressed format {mipmap.dxt_type}; "
                 "only 32-bit pixels (format 0) can be converted"
             )
-        format_name, size, decoder = "32-bit ARGB", width * height * 4, ("raw", "BGRA")
+        layout = Layout("32-bit ARGB", None)
     else:
         raise CommandError(
             f"texture {name!r} uses compression type {mipmap.compression_type}; only block-compressed "
             "(1) and uncompressed (0) textures can be converted"
         )
-    if width == 0 or height == 0:
-        raise CommandError(f"texture {name!r} has no pixels ({width}x{height})")
+    if mipmap.width == 0 or mipmap.height == 0:
+        raise CommandError(f"texture {name!r} has no pixels ({mipmap.width}x{mipmap.height})")
+    return layout
+
+
+def stored_levels(mipmap: lumivex.Mipmap, layout: Layout, levels: int) -> bytes:
+    """The bytes of the first `levels` levels."""
+    width, height = mipmap.width, mipmap.height
+    size = sum(
+        layout.level_size(max(1, width >> level), max(1, height >> level))
+        for level in range(levels)
+    )
     pixels = mipmap.pixel_data
     if len(pixels) < size:
+        what = (
+            "its top level of {}x{} needs"
+            if levels == 1
+            else f"its {levels} levels from {{}}x{{}} need"
+        )
         raise CommandError(
-            f"texture {name!r} is cut short: its top level of {width}x{height} needs {size} bytes, "
+            f"texture {mipmap.name!r} is cut short: {what.format(width, height)} {size} bytes, "
             f"it holds {len(pixels)}"
         )
-    return format_name, pixels[:size], decoder
+    return pixels[:size]
 
 
-def write_png(mipmap: lumivex.Mipmap, out: str) -> str:
-    """Writes the top level to out and returns its format's name."""
-    format_name, pixels, (decoder_name, decoder_argument) = top_level(mipmap)
+# The DDS header's flags and those of its pixel format.
+DDSD_CAPS, DDSD_HEIGHT, DDSD_WIDTH, DDSD_PITCH = 0x1, 0x2, 0x4, 0x8
+DDSD_PIXELFORMAT, DDSD_MIPMAPCOUNT, DDSD_LINEARSIZE = 0x1000, 0x20000, 0x80000
+DDPF_ALPHAPIXELS, DDPF_FOURCC, DDPF_RGB = 0x1, 0x4, 0x40
+DDSCAPS_COMPLEX, DDSCAPS_TEXTURE, DDSCAPS_MIPMAP = 0x8, 0x1000, 0x400000
+
+
+def dds_header(width: int, height: int, levels: int, layout: Layout) -> bytes:
+    """The magic word and the 124-byte header of a DDS file."""
+    flags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT
+    caps = DDSCAPS_TEXTURE
+    if levels > 1:
+        flags |= DDSD_MIPMAPCOUNT
+        caps |= DDSCAPS_COMPLEX | DDSCAPS_MIPMAP
+    if layout.block is not None:
+        flags |= DDSD_LINEARSIZE
+        pitch_or_size = layout.level_size(width, height)
+        pixel_format = struct.pack(
+            "<II4s5I", 32, DDPF_FOURCC, layout.block.name.encode(), 0, 0, 0, 0, 0
+        )
+    else:
+        flags |= DDSD_PITCH
+        pitch_or_size = width * 4
+        # Little-endian ARGB words: blue in the low byte, alpha in the high one.
+        pixel_format = struct.pack(
+            "<II4s5I",
+            32,
+            DDPF_RGB | DDPF_ALPHAPIXELS,
+            bytes(4),
+            32,
+            0x00FF0000,
+            0x0000FF00,
+            0x000000FF,
+            0xFF000000,
+        )
+    header = struct.pack("<7I44x", 124, flags, height, width, pitch_or_size, 0, levels)
+    header += pixel_format + struct.pack("<4I4x", caps, 0, 0, 0)
+    return b"DDS " + header
+
+
+def dds(mipmap: lumivex.Mipmap, layout: Layout) -> bytes:
+    levels = max(1, mipmap.num_levels)
+    pixels = stored_levels(mipmap, layout, levels)
+    return dds_header(mipmap.width, mipmap.height, levels, layout) + pixels
+
+
+def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suffix: str) -> bytes:
+    pixels = stored_levels(mipmap, layout, 1)
     try:
         from PIL import Image
     except ImportError as error:
-        raise CommandError(PILLOW_MISSING) from error
-    image = Image.frombytes(
-        "RGBA", (mipmap.width, mipmap.height), pixels, decoder_name, decoder_argument
-    )
-    try:
-        image.save(out, "PNG")
-    except OSError as error:
-        raise CommandError(f"cannot write {out}: {error.strerror or error}") from error
-    return format_name
+        raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
+    Image.init()
+    if pillow_format not in Image.SAVE:
+        raise CommandError(f"this Pillow cannot write {pillow_format} images ({suffix})")
+    size = (mipmap.width, mipmap.height)
+    if layout.block is None:
+        image = Image.frombytes("RGBA", size, pixels, "raw", "BGRA")
+    else:
+        image = Image.frombytes("RGBA", size, pixels, "bcn", layout.block.pillow_decoder)
+    out = io.BytesIO()
+    # WebP would otherwise be lossy.
+    image.save(out, pillow_format, **({"lossless": True} if pillow_format == "WEBP" else {}))
+    return out.getvalue()
+
+
+def write(mipmap: lumivex.Mipmap, path: str) -> str:
+    """Writes the texture in the format the path's suffix names and says what
+    was written."""
+    layout = layout_of(mipmap)
+    suffix = os.path.splitext(path)[1].lower()
+    size = f"{mipmap.width}x{mipmap.height}"
+    if suffix == DDS:
+        replace_file(path, dds(mipmap, layout))
+        levels = max(1, mipmap.num_levels)
+        return f"{size}, {levels} levels of {layout.format_name}, as stored"
+    replace_file(path, pillow_image(mipmap, layout, PILLOW_FORMATS[suffix], suffix))
+    return f"{size} from {layout.format_name}"

@@ -1,0 +1,176 @@
+"""lumivex age and lumivex sdl: the settings and pages of an age
+description, and the state descriptors of .sdl files."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+import lumivex
+from lumivex.cli.common import (
+    CommandError,
+    fields,
+    is_not_utf8,
+    print_json,
+    properties,
+    table,
+    value_text,
+)
+
+
+def warn(text: str) -> None:
+    print(f"lumivex: warning: {text}", file=sys.stderr)
+
+
+# The keys of an age description; any other line is passed over.
+AGE_KEYS = {
+    "StartDateTime",
+    "DayLength",
+    "MaxCapacity",
+    "LingerTime",
+    "SequencePrefix",
+    "ReleaseVersion",
+    "Page",
+}
+
+
+def has_age_line(path: str) -> bool:
+    """Whether any line of the file sets an age setting or names a page."""
+    with open(path, "rb") as file:
+        text = file.read().decode("utf-8", "replace")
+    return any(
+        key.strip() in AGE_KEYS
+        for key, equals, _ in (line.partition("=") for line in text.split("\n"))
+        if equals
+    )
+
+
+def run_age(args: argparse.Namespace) -> int:
+    try:
+        age = lumivex.AgeFile.load(args.file)
+    except OSError as error:
+        if is_not_utf8(error):
+            raise CommandError(
+                f"{args.file} is not an age description: it is not UTF-8 text"
+            ) from error
+        raise
+    if not has_age_line(args.file):
+        raise CommandError(
+            f"{args.file} is not an age description: no line of it is a setting or a page"
+        )
+    pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
+    if args.json:
+        print_json(
+            {
+                "path": args.file,
+                "age_name": age.age_name,
+                "sequence_prefix": age.sequence_prefix,
+                "max_capacity": age.max_capacity,
+                "day_length": age.day_length,
+                "pages": [
+                    {**properties(entry), "prp_filename": filename} for entry, filename in pages
+                ],
+            }
+        )
+        return 0
+    print(age.age_name)
+    print(
+        fields(
+            [
+                ("sequence prefix", age.sequence_prefix),
+                ("max capacity", age.max_capacity),
+                ("day length", value_text(age.day_length)),
+                ("pages", len(pages)),
+            ]
+        )
+    )
+    if pages:
+        rows = [
+            (
+                entry.name,
+                entry.seq_suffix,
+                entry.flags,
+                "yes" if entry.auto_load else "no",
+                filename,
+            )
+            for entry, filename in pages
+        ]
+        print()
+        print(table(rows, ("PAGE", "SEQ", "FLAGS", "AUTO LOAD", "FILE")))
+    return 0
+
+
+def is_sdl_name(name: str) -> bool:
+    """Whether a file name ends in ".sdl": the text after its last dot, a
+    leading dot alone not counting."""
+    stem, dot, extension = name.rpartition(".")
+    return bool(stem) and extension == "sdl"
+
+
+def load_sdl_folder(path: str, sdl: lumivex.SdlFile) -> list[dict[str, str]]:
+    """Loads the folder's ".sdl" files one by one, in name order, and returns
+    the files passed over with the reason of each."""
+    try:
+        with os.scandir(path) as listing:
+            entries = sorted((e for e in listing if is_sdl_name(e.name)), key=lambda e: e.name)
+    except OSError as error:
+        raise CommandError(f"cannot list {path}: {error.strerror or error}") from error
+    passed = []
+    for entry in entries:
+        reason = None
+        if not entry.is_file():
+            reason = "not a regular file"
+        else:
+            try:
+                sdl.load_file(entry.path)
+            except OSError as error:
+                reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
+        if reason is not None:
+            warn(f"passed over {entry.path}: {reason}")
+            passed.append({"path": entry.path, "reason": reason})
+    return passed
+
+
+def run_sdl(args: argparse.Namespace) -> int:
+    sdl = lumivex.SdlFile()
+    passed: list[dict[str, str]] = []
+    if os.path.isdir(args.path):
+        passed = load_sdl_folder(args.path, sdl)
+        if not len(sdl):
+            raise CommandError(f"no state descriptor in the .sdl files of {args.path}")
+    else:
+        try:
+            count = sdl.load_file(args.path)
+        except OSError as error:
+            if is_not_utf8(error):
+                raise CommandError(
+                    f"{args.path} is not a state description file: it is not UTF-8 text"
+                ) from error
+            raise
+        if not count:
+            raise CommandError(f"{args.path} holds no state descriptor")
+    if args.name is None:
+        descriptors = sdl.descriptors()
+    else:
+        found = sdl.find(args.name, args.version)
+        if found is None:
+            of_version = f" of version {args.version}" if args.version else ""
+            raise CommandError(f"no descriptor {args.name!r}{of_version} in {args.path}")
+        descriptors = [found]
+    if args.json:
+        print_json({"descriptors": descriptors, "passed_over": passed})
+        return 0
+    if args.name is None:
+        listed = [(d.name, d.version, len(d.variables)) for d in descriptors]
+        print(table(listed, ("NAME", "VERSION", "VARIABLES")))
+        return 0
+    (shown,) = descriptors
+    print(f"{shown.name} version {shown.version}, {len(shown.variables)} variables")
+    rows = [
+        (v.var_type, v.name, v.count, "-" if v.default_value is None else v.default_value)
+        for v in shown.variables
+    ]
+    if rows:
+        print(table(rows, ("TYPE", "NAME", "COUNT", "DEFAULT")))
+    return 0
