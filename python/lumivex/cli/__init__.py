@@ -10,7 +10,7 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import descriptions, scan, texture
+from lumivex.cli import check, descriptions, scan, texture
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
@@ -343,6 +343,22 @@ def build_parser() -> Parser:
         required=True,
         help="the image file: " + ", ".join(texture.SUFFIXES),
     )
+
+    checker = command(
+        "check",
+        lambda args: check.run(args.paths, args.json, args.verbose),
+        "Check that every reference of an age still points at something.",
+        epilog="PATH is an .age file, or a folder holding .age files; each age's pages are "
+        "found beside it. Errors: a reference into a page of the age that finds no object, a "
+        "listed page that is missing or does not load, two pages with one sequence number, a "
+        "page whose header names another age or page, an object that does not decode. "
+        "Warnings: a page file of the age that is not listed, objects of one class and name in "
+        "a page, a page whose index lost keys, a key whose object id differs from the index. "
+        "Notes: references to locations no page of the age holds. The exit status is 1 when "
+        "there is any error.",
+    )
+    checker.add_argument("paths", metavar="PATH", nargs="+", help="an .age file or a folder")
+    checker.add_argument("-v", "--verbose", action="store_true", help="list the notes too")
 
     roundtrip = command(
         "roundtrip",

@@ -14,11 +14,12 @@ from __future__ import annotations
 
 import os
 from collections import Counter
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass, field
 
 import lumivex
 from lumivex.age import Age, MissingPage
+from lumivex.cli.common import CommandError, print_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
@@ -174,7 +175,10 @@ def check_age(age: Age) -> AgeReport:
 def reference_problem(age: Age, key: lumivex.Key) -> tuple[str, str] | None:
     """What is wrong with a reference, if anything: its severity and message."""
     if not age.holds_location(key.location_sequence):
-        return NOTE, f"{key!r} is in location 0x{key.location_sequence:08X}, which no page of this age holds"
+        return (
+            NOTE,
+            f"{key!r} is in location 0x{key.location_sequence:08X}, which no page of this age holds",
+        )
     target = age.resolve(key)
     if target is None:
         return ERROR, f"{key!r} finds no object"
@@ -189,12 +193,6 @@ def age_files(path: str) -> list[str]:
         return [path]
     names = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
     return [os.path.join(path, name) for name in names]
-
-
-def check(paths: Sequence[str]) -> Iterator[AgeReport]:
-    for path in paths:
-        for age_path in age_files(path):
-            yield check_age(Age.open(age_path))
 
 
 def problem_line(problem: Problem) -> str:
@@ -224,6 +222,30 @@ def text_report(report: AgeReport, verbose: bool) -> list[str]:
 
 def summary(reports: Sequence[AgeReport]) -> dict[str, int]:
     return {
-        severity + "s": sum(report.count(severity) for report in reports)
-        for severity in SEVERITIES
+        severity + "s": sum(report.count(severity) for report in reports) for severity in SEVERITIES
     }
+
+
+def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
+    """Checks every age the paths name and prints the report; 1 when there is
+    any error."""
+    reports = []
+    for path in paths:
+        found = age_files(path)
+        if not found:
+            raise CommandError(f"no .age file in {path}")
+        for age_path in found:
+            report = check_age(Age.open(age_path))
+            reports.append(report)
+            if not as_json:
+                print("\n".join(text_report(report, verbose)))
+    totals = summary(reports)
+    if as_json:
+        print_json({"ages": [report.as_json() for report in reports], **totals})
+    else:
+        print(
+            f"summary: {totals['errors']} errors, {totals['warnings']} warnings, "
+            f"{totals['notes']} notes"
+            + ("" if verbose or not totals["notes"] else " (--verbose lists the notes)")
+        )
+    return 1 if totals["errors"] else 0
