@@ -5,7 +5,7 @@ The page's decodable objects are built with the test suite's body builders,
 so each of them decodes; the other classes get a key, a synched prefix and a
 payload of plausible size. Texture pixels make up most of the bytes.
 
-Usage: python benchmarks/generate.py OUT_DIR [--quick]
+Usage: python -m benchmarks.generate OUT_DIR [--quick]
 """
 
 from __future__ import annotations
@@ -18,10 +18,7 @@ import sys
 from dataclasses import dataclass
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests"))
-
-from builder import (  # noqa: E402
+from fixtures.builder import (
     Obj,
     f32,
     i16,
@@ -33,16 +30,18 @@ from builder import (  # noqa: E402
     u16,
     u32,
 )
-from object_bodies import (  # noqa: E402
+from fixtures.object_bodies import (
     layer_body,
     material_body,
     mipmap_body,
     scene_object_body,
     sound_body,
 )
-from physical_bodies import BOX, SPHERE, cooked_hull, cooked_mesh, physical, uncooked  # noqa: E402
-from python_file_mod_bodies import counted, param, python_file_mod  # noqa: E402
-from responder_bodies import REST, command, responder, state  # noqa: E402
+from fixtures.physical_bodies import BOX, SPHERE, cooked_hull, cooked_mesh, physical, uncooked
+from fixtures.python_file_mod_bodies import counted, param, python_file_mod
+from fixtures.responder_bodies import REST, command, responder, state
+
+ROOT = Path(__file__).resolve().parent.parent
 
 # Bump when the generated data changes, so that cached data is rebuilt.
 FORMAT = 2

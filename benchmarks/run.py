@@ -4,7 +4,7 @@ Each operation runs several times, alternating with its floor, with the
 garbage collector off as timeit does; the table shows both medians and their
 ratio. The data is generated on first use and cached.
 
-Usage: python benchmarks/run.py [--quick] [--runs N] [--data DIR]
+Usage: python -m benchmarks.run [--quick] [--runs N] [--data DIR]
 """
 
 from __future__ import annotations
@@ -24,9 +24,7 @@ from pathlib import Path
 
 import lumivex
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import generate  # noqa: E402
+from benchmarks import generate
 
 ROOT = Path(__file__).resolve().parent.parent
 MIB = 1 << 20

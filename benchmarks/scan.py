@@ -15,7 +15,7 @@ processes: pages a worker shares with the parent that forked it count once.
 Two processes can only gain what the machine gives them: its parallel
 capacity, two spinning processes against one in the same run, is shown too.
 
-Usage: python benchmarks/scan.py [--quick] [--runs N] [--data DIR]
+Usage: python -m benchmarks.scan [--quick] [--runs N] [--data DIR]
 """
 
 from __future__ import annotations
@@ -35,9 +35,7 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import NamedTuple
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import generate  # noqa: E402
+from benchmarks import generate
 
 ROOT = Path(__file__).resolve().parent.parent
 # Bump when the generated trees change, so that cached ones are rebuilt.

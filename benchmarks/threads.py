@@ -3,7 +3,7 @@ large page at once, against one thread loading the same four in turn, in the
 same process. Loads run without the interpreter lock, so on two cores the
 threads should take at most 1/1.6 of the time.
 
-Usage: python benchmarks/threads.py [--quick] [--runs N] [--data DIR]
+Usage: python -m benchmarks.threads [--quick] [--runs N] [--data DIR]
 """
 
 from __future__ import annotations
@@ -19,9 +19,7 @@ from pathlib import Path
 
 import lumivex
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-import generate  # noqa: E402
+from benchmarks import generate
 
 ROOT = Path(__file__).resolve().parent.parent
 THREADS = 4

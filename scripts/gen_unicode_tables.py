@@ -1,6 +1,6 @@
 """Generate src/core/unicode_tables.cpp from this interpreter's Unicode database.
 
-Run from the repository root: python scripts/gen_unicode_tables.py
+Run from the repository root: python -m scripts.gen_unicode_tables
 """
 
 import sys

@@ -1,6 +1,6 @@
 """Write the fuzzers' seed corpora from the test builders and the samples.
 
-Usage: python scripts/make_fuzz_corpus.py OUT_DIR
+Usage: python -m scripts.make_fuzz_corpus OUT_DIR
 Writes OUT_DIR/<target>/<seed> for each fuzz target.
 """
 
@@ -8,14 +8,13 @@ import hashlib
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests"))
-sys.path.insert(0, str(ROOT / "scripts"))
+import lumivex
 
-import lumivex  # noqa: E402
-from builder import Group, Obj, page  # noqa: E402
-from make_samples import sample_page  # noqa: E402
-from object_bodies import DECODERS  # noqa: E402
+from fixtures.builder import Group, Obj, page
+from fixtures.object_bodies import DECODERS
+from scripts.make_samples import sample_page
+
+ROOT = Path(__file__).resolve().parent.parent
 
 # The order of the module's decoders, which is the fuzz targets' too: the
 # first byte of a fuzz_decoder input picks one.

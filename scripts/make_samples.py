@@ -3,18 +3,16 @@ pages of the Demo age (one with objects of every decodable class and a
 texture of each kind), its ".age" file and its ".sdl" directory.
 
 Run from the repository root with the module importable:
-    PYTHONPATH=build/dev/python python scripts/make_samples.py
+    PYTHONPATH=build/dev/python python -m scripts.make_samples
 """
 
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests"))
+import lumivex
 
-import lumivex  # noqa: E402
-from builder import Obj, f32, i16, i32, key_ref, page  # noqa: E402
-from object_bodies import (  # noqa: E402
+from fixtures.builder import Obj, f32, i16, i32, key_ref, page
+from fixtures.object_bodies import (
     LAYER,
     MATERIAL,
     MIPMAP,
@@ -25,10 +23,12 @@ from object_bodies import (  # noqa: E402
     scene_object_body,
     sound_body,
 )
-from physical_bodies import PHYSICAL, physical, uncooked  # noqa: E402
-from python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod  # noqa: E402
-from responder_bodies import RESPONDER, command, responder, state, trailer  # noqa: E402
-from texture_bodies import ARGB32, DXT1, DXT5, texture_body  # noqa: E402
+from fixtures.physical_bodies import PHYSICAL, physical, uncooked
+from fixtures.python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod
+from fixtures.responder_bodies import RESPONDER, command, responder, state, trailer
+from fixtures.texture_bodies import ARGB32, DXT1, DXT5, texture_body
+
+ROOT = Path(__file__).resolve().parent.parent
 
 AGE = "Demo"
 SEQUENCE_PREFIX = 94

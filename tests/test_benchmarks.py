@@ -1,16 +1,12 @@
 """The benchmark suite's smoke mode: its data is valid and its runner reports
 every operation. Timings are not checked."""
 
-import sys
 from pathlib import Path
 
 import lumivex
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "benchmarks"))
-
-import generate  # noqa: E402
-import run  # noqa: E402
+from benchmarks import generate, run, threads
 
 
 @pytest.fixture(scope="module")
@@ -77,7 +73,5 @@ def test_runner_reports_every_operation(data, capsys):
 
 
 def test_threads_benchmark_runs(data, capsys):
-    import threads
-
     assert threads.main(["--quick", "--runs", "1", "--data", str(data)]) == 0
     assert "speed-up:" in capsys.readouterr().out

@@ -10,25 +10,17 @@ from pathlib import Path
 
 import lumivex
 import pytest
-from builder import Group, Obj, index_entry, page
 from lumivex.cli import main, scan
 from lumivex.cli.common import DECODERS, class_type, float_text
-from object_bodies import DECODERS as BODIES
-from object_bodies import LAYER, MIPMAP, SCENE_OBJECT, layer_body, mipmap_body
-from texture_bodies import ARGB32, DXT1, DXT5, quadrants, texture_body, texture_pixels
+
+from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.object_bodies import DECODERS as BODIES
+from fixtures.object_bodies import LAYER, MIPMAP, SCENE_OBJECT, layer_body, mipmap_body
+from fixtures.texture_bodies import ARGB32, DXT1, DXT5, quadrants, texture_body, texture_pixels
 
 SAMPLES = Path(__file__).resolve().parent.parent / "samples"
 TOWN = str(SAMPLES / "Demo_District_Town.prp")
-METHODS = {
-    0x0001: "as_scene_object",
-    0x0004: "as_mipmap",
-    0x0007: "as_material",
-    0x0006: "as_layer",
-    0x00A2: "as_python_file_mod",
-    0x007C: "as_responder",
-    0x003F: "as_physical",
-    0x0049: "as_sound",
-}
+METHODS = dict(lumivex._lumivex.decoder_methods)
 
 
 @pytest.fixture

@@ -19,9 +19,10 @@ from pathlib import Path
 
 import lumivex
 import pytest
-from builder import Group, Obj, index_entry, page
-from object_bodies import DECODERS as BODIES
-from object_bodies import LAYER, SCENE_OBJECT, layer_body
+
+from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.object_bodies import DECODERS as BODIES
+from fixtures.object_bodies import LAYER, SCENE_OBJECT, layer_body
 
 SAMPLES = Path(__file__).resolve().parent.parent / "samples"
 TOWN = SAMPLES / "Demo_District_Town.prp"

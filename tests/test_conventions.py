@@ -12,7 +12,8 @@ from pathlib import Path
 
 import lumivex
 import pytest
-from builder import Obj, page
+
+from fixtures.builder import Obj, page
 
 ROOT = Path(__file__).resolve().parent.parent
 ITERATOR = type(iter(lumivex.PrpFile.from_bytes(page([]))))

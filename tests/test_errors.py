@@ -11,7 +11,8 @@ from pathlib import Path
 
 import lumivex
 import pytest
-from builder import Obj, page, u32
+
+from fixtures.builder import Obj, page, u32
 
 
 def load_page(path):

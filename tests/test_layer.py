@@ -1,8 +1,9 @@
 import math
 
 import pytest
-from builder import i16
-from object_bodies import LAYER, layer_body, prp_object
+
+from fixtures.builder import i16
+from fixtures.object_bodies import LAYER, layer_body, prp_object
 
 
 def layer(**kw):

@@ -1,12 +1,7 @@
 """The include check over src/ passes on the tree and catches what breaks the
 layers."""
 
-import sys
-from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
-
-import check_layers  # noqa: E402
+from scripts import check_layers
 
 
 def test_the_tree_keeps_its_layers():

@@ -6,8 +6,9 @@ import sys
 import threading
 
 import lumivex
-from builder import Obj, page
-from object_bodies import DECODERS
+
+from fixtures.builder import Obj, page
+from fixtures.object_bodies import DECODERS
 
 VIEW_TYPES = [lumivex.PrpFile, lumivex.PrpObject, type(iter(lumivex.PrpFile.from_bytes(page([]))))]
 

@@ -1,5 +1,6 @@
 import pytest
-from object_bodies import MATERIAL, material_body, prp_object
+
+from fixtures.object_bodies import MATERIAL, material_body, prp_object
 
 
 def layer_names(body):

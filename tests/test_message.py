@@ -2,8 +2,9 @@
 misread length shows as a misplaced trailer or an early stop."""
 
 import pytest
-from builder import key_ref, u8, u16, u32
-from responder_bodies import (
+
+from fixtures.builder import key_ref, u8, u16, u32
+from fixtures.responder_bodies import (
     FILL,
     RESPONDER_MSG,
     anim_rest,

@@ -1,5 +1,6 @@
 import pytest
-from object_bodies import MIPMAP, mipmap_body, prp_object
+
+from fixtures.object_bodies import MIPMAP, mipmap_body, prp_object
 
 
 def mipmap(**kw):

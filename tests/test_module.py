@@ -4,7 +4,8 @@ import gc
 
 import lumivex
 import pytest
-from builder import Obj, page
+
+from fixtures.builder import Obj, page
 
 CLASSES = [
     "PrpFile",
@@ -36,6 +37,24 @@ def demo():
         Obj(0xFFFF, "Far", b""),
     ]
     return lumivex.PrpFile.from_bytes(page(objs, age="Demo", page_name="Town"))
+
+
+def test_decoders_and_their_classes():
+    assert dict(lumivex._lumivex.decoder_methods) == {
+        0x0001: "as_scene_object",
+        0x0004: "as_mipmap",
+        0x0007: "as_material",
+        0x0006: "as_layer",
+        0x00A2: "as_python_file_mod",
+        0x007C: "as_responder",
+        0x003F: "as_physical",
+        0x0049: "as_sound",
+    }
+    assert [n for n in vars(lumivex.PrpObject) if n.startswith("as_")] == list(
+        lumivex._lumivex.decoder_methods.values()
+    )
+    with pytest.raises(TypeError):
+        lumivex._lumivex.decoder_methods[1] = "as_layer"
 
 
 def test_registration_order():

@@ -2,7 +2,8 @@
 decodes, the range test, and no crash on another class's bytes."""
 
 import pytest
-from object_bodies import DECODERS, prp_object
+
+from fixtures.object_bodies import DECODERS, prp_object
 
 
 @pytest.mark.parametrize(

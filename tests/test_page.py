@@ -5,7 +5,8 @@ import subprocess
 
 import lumivex
 import pytest
-from builder import Group, Obj, index_entry, page, page_header, safe_string, u8, u16, u32
+
+from fixtures.builder import Group, Obj, index_entry, page, page_header, safe_string, u8, u16, u32
 
 
 def scene(name, body=b"\x01\x00body", **kw):
@@ -252,7 +253,7 @@ def test_contents_flags_are_derived_again(obj_kwargs):
 
 
 def test_reserved_clone_field_is_written_as_zero():
-    from builder import key_record
+    from fixtures.builder import key_record
 
     plain = key_record("K", 1, 0, clone_id=2, clone_player_id=3)
     odd = key_record("K", 1, 0, clone_id=2, clone_player_id=3, reserved=0x5555)

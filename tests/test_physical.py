@@ -2,8 +2,9 @@ import math
 
 import lumivex
 import pytest
-from builder import Obj, page, u32
-from physical_bodies import (
+
+from fixtures.builder import Obj, page, u32
+from fixtures.physical_bodies import (
     BOX,
     PHYSICAL,
     SPHERE,

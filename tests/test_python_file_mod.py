@@ -2,8 +2,9 @@ import math
 
 import lumivex
 import pytest
-from builder import Obj, f32, i32, key_ref, page, u32
-from python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod
+
+from fixtures.builder import Obj, f32, i32, key_ref, page, u32
+from fixtures.python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod
 
 END = "failed to fill whole buffer"
 HUGE = 0xFFFFFFFF

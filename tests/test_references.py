@@ -5,8 +5,9 @@ import pickle
 
 import lumivex
 import pytest
-from builder import Obj, f32, i16, key_ref, page, u32
-from object_bodies import (
+
+from fixtures.builder import Obj, f32, i16, key_ref, page, u32
+from fixtures.object_bodies import (
     LAYER,
     MATERIAL,
     layer_body,
@@ -15,9 +16,9 @@ from object_bodies import (
     scene_object_body,
     sound_body,
 )
-from physical_bodies import PHYSICAL, physical
-from python_file_mod_bodies import PYTHON_FILE_MOD, param, python_file_mod
-from responder_bodies import RESPONDER, command, msg_base, responder, state
+from fixtures.physical_bodies import PHYSICAL, physical
+from fixtures.python_file_mod_bodies import PYTHON_FILE_MOD, param, python_file_mod
+from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
 
 
 def test_key_fields_equality_and_repr():

@@ -1,7 +1,8 @@
 import lumivex
 import pytest
-from builder import Obj, page, u8, u16, u32
-from responder_bodies import (
+
+from fixtures.builder import Obj, page, u8, u16, u32
+from fixtures.responder_bodies import (
     FILL,
     RESPONDER,
     RESPONDER_MSG,

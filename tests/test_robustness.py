@@ -5,9 +5,10 @@ import random
 
 import lumivex
 import pytest
-from builder import Obj, key_ref, page, synched, u32
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
+from fixtures.builder import Obj, key_ref, page, synched, u32
 
 DECODERS = [name for name in dir(lumivex.PrpObject) if name.startswith("as_")]
 

@@ -15,7 +15,8 @@ import time
 
 import lumivex
 import pytest
-from builder import Obj, page
+
+from fixtures.builder import Obj, page
 
 OLD = b"the old contents"
 NEW = page([Obj(1, "Saved", b"\x01\x00saved")])

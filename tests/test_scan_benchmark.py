@@ -1,14 +1,9 @@
 """The scan benchmark's smoke mode: its trees are valid and its runner reports
 both. Timings are not checked."""
 
-import sys
-from pathlib import Path
-
 import lumivex
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "benchmarks"))
-
-import scan as scan_benchmark  # noqa: E402
+from benchmarks import scan as scan_benchmark
 
 
 def test_trees_scan_whole_and_are_rebuilt_when_stale(tmp_path):

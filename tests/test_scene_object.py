@@ -1,6 +1,7 @@
 import pytest
-from builder import u32
-from object_bodies import LAYER, SCENE_OBJECT, prp_object, scene_object_body
+
+from fixtures.builder import u32
+from fixtures.object_bodies import LAYER, SCENE_OBJECT, prp_object, scene_object_body
 
 
 def test_scene_object_fields_and_repr():

@@ -1,5 +1,6 @@
 import pytest
-from object_bodies import SOUND, prp_object, sound_body
+
+from fixtures.object_bodies import SOUND, prp_object, sound_body
 
 
 def sound(**kw):

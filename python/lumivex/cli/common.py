@@ -20,16 +20,11 @@ class CommandError(Exception):
     """A failure the command reports in one line before it exits with status 1."""
 
 
-# Each engine class that lumivex decodes, with the method that decodes it.
+# Each engine class that lumivex decodes, with the method that decodes it:
+# the module's own list.
 DECODERS: dict[str, Callable[[lumivex.PrpObject], object]] = {
-    "plSceneObject": lumivex.PrpObject.as_scene_object,
-    "plMipmap": lumivex.PrpObject.as_mipmap,
-    "hsGMaterial": lumivex.PrpObject.as_material,
-    "plLayer": lumivex.PrpObject.as_layer,
-    "plPythonFileMod": lumivex.PrpObject.as_python_file_mod,
-    "plResponderModifier": lumivex.PrpObject.as_responder,
-    "plPXPhysical": lumivex.PrpObject.as_physical,
-    "plWin32Sound": lumivex.PrpObject.as_sound,
+    lumivex.class_name(class_type): getattr(lumivex.PrpObject, method)
+    for class_type, method in lumivex._lumivex.decoder_methods.items()
 }
 
 # The highest class type id there is.
