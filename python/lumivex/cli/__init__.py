@@ -10,7 +10,7 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import check, descriptions, scan, texture
+from lumivex.cli import check, descriptions, scan, serve, texture
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
@@ -359,6 +359,25 @@ def build_parser() -> Parser:
     )
     checker.add_argument("paths", metavar="PATH", nargs="+", help="an .age file or a folder")
     checker.add_argument("-v", "--verbose", action="store_true", help="list the notes too")
+
+    server = command(
+        "serve",
+        serve.run,
+        "Show an age, a folder or a page in a web browser, from a server on this machine.",
+        with_json=False,
+        epilog=serve.EPILOG,
+    )
+    server.add_argument("path", metavar="PATH", help="an .age file, a folder or a page file")
+    server.add_argument(
+        "--host", default=serve.LOOPBACK, help="the address to listen on (default: %(default)s)"
+    )
+    server.add_argument(
+        "--port",
+        type=serve.port_number,
+        default=serve.DEFAULT_PORT,
+        help="the port to listen on; 0 takes any free one (default: %(default)s)",
+    )
+    server.add_argument("--open", action="store_true", help="open the address in the browser")
 
     roundtrip = command(
         "roundtrip",

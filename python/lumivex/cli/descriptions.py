@@ -46,6 +46,20 @@ def has_age_line(path: str) -> bool:
     )
 
 
+def age_json(path: str, age: lumivex.AgeFile) -> dict[str, object]:
+    return {
+        "path": path,
+        "age_name": age.age_name,
+        "sequence_prefix": age.sequence_prefix,
+        "max_capacity": age.max_capacity,
+        "day_length": age.day_length,
+        "pages": [
+            {**properties(entry), "prp_filename": age.prp_filename(entry.name)}
+            for entry in age.pages
+        ],
+    }
+
+
 def run_age(args: argparse.Namespace) -> int:
     try:
         age = lumivex.AgeFile.load(args.file)
@@ -59,21 +73,10 @@ def run_age(args: argparse.Namespace) -> int:
         raise CommandError(
             f"{args.file} is not an age description: no line of it is a setting or a page"
         )
-    pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
     if args.json:
-        print_json(
-            {
-                "path": args.file,
-                "age_name": age.age_name,
-                "sequence_prefix": age.sequence_prefix,
-                "max_capacity": age.max_capacity,
-                "day_length": age.day_length,
-                "pages": [
-                    {**properties(entry), "prp_filename": filename} for entry, filename in pages
-                ],
-            }
-        )
+        print_json(age_json(args.file, age))
         return 0
+    pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
     print(age.age_name)
     print(
         fields(

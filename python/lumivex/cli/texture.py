@@ -15,10 +15,13 @@ from __future__ import annotations
 import io
 import os
 import struct
-from typing import NamedTuple
+from typing import TYPE_CHECKING, NamedTuple
 
 import lumivex
 from lumivex.cli.common import CommandError, replace_file
+
+if TYPE_CHECKING:
+    from PIL import Image
 
 UNCOMPRESSED, BLOCK_COMPRESSED = 0, 1
 ARGB32 = 0
@@ -166,20 +169,33 @@ def dds(mipmap: lumivex.Mipmap, layout: Layout) -> bytes:
     return dds_header(mipmap.width, mipmap.height, levels, layout) + pixels
 
 
-def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suffix: str) -> bytes:
-    pixels = stored_levels(mipmap, layout, 1)
+def level_size(mipmap: lumivex.Mipmap, level: int) -> tuple[int, int]:
+    """Each level is half the size of the one before, and at least 1x1."""
+    return max(1, mipmap.width >> level), max(1, mipmap.height >> level)
+
+
+def level_image(mipmap: lumivex.Mipmap, layout: Layout, level: int, suffix: str) -> Image.Image:
+    """One level as an RGBA Pillow image; the suffix names the file format
+    wanted, for the message when Pillow is missing."""
+    before = len(stored_levels(mipmap, layout, level)) if level else 0
+    pixels = stored_levels(mipmap, layout, level + 1)[before:]
     try:
         from PIL import Image
     except ImportError as error:
         raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
+    size = level_size(mipmap, level)
+    if layout.block is None:
+        return Image.frombytes("RGBA", size, pixels, "raw", "BGRA")
+    return Image.frombytes("RGBA", size, pixels, "bcn", layout.block.pillow_decoder)
+
+
+def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suffix: str) -> bytes:
+    image = level_image(mipmap, layout, 0, suffix)
+    from PIL import Image
+
     Image.init()
     if pillow_format not in Image.SAVE:
         raise CommandError(f"this Pillow cannot write {pillow_format} images ({suffix})")
-    size = (mipmap.width, mipmap.height)
-    if layout.block is None:
-        image = Image.frombytes("RGBA", size, pixels, "raw", "BGRA")
-    else:
-        image = Image.frombytes("RGBA", size, pixels, "bcn", layout.block.pillow_decoder)
     out = io.BytesIO()
     # WebP would otherwise be lossy.
     image.save(out, pillow_format, **({"lossless": True} if pillow_format == "WEBP" else {}))

@@ -1,0 +1,81 @@
+"""Running the application: a listening socket on the address asked for,
+the address printed, the default browser opened on it if asked, and uvicorn
+serving until Ctrl-C."""
+
+from __future__ import annotations
+
+import ipaddress
+import socket
+import sys
+import webbrowser
+
+import uvicorn
+
+from lumivex.cli.common import CommandError
+from lumivex.web.app import ANY_HOST, LOOPBACK_NAMES, create_app
+from lumivex.web.site import Site
+
+
+def is_loopback(host: str) -> bool:
+    if host == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+def host_warning(host: str, port: int) -> str | None:
+    """The warning for an address other machines may reach, or None."""
+    if is_loopback(host):
+        return None
+    where = "every address of this machine" if host in ANY_HOST else host
+    return (
+        f"listening on {where}, port {port}: whoever can reach it can read every file "
+        "this server shows"
+    )
+
+
+def listen(host: str, port: int) -> socket.socket:
+    try:
+        family, kind, protocol, _, address = socket.getaddrinfo(
+            host or None, port, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE
+        )[0]
+        sock = socket.socket(family, kind, protocol)
+    except OSError as error:
+        raise CommandError(f"cannot listen on {host}: {error.strerror or error}") from error
+    try:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind(address)
+        sock.listen(128)
+    except OSError as error:
+        sock.close()
+        raise CommandError(
+            f"cannot listen on {host} port {port}: {error.strerror or error} "
+            "(--port chooses another port, 0 any free one)"
+        ) from error
+    return sock
+
+
+def address_of(sock: socket.socket) -> str:
+    host, port = sock.getsockname()[:2]
+    shown = "127.0.0.1" if host in ANY_HOST else host
+    return f"http://[{shown}]:{port}/" if ":" in shown else f"http://{shown}:{port}/"
+
+
+def serve(path: str, host: str, port: int, open_browser: bool) -> int:
+    """Serves what PATH holds until interrupted."""
+    site = Site(path)
+    sock = listen(host, port)
+    port = sock.getsockname()[1]
+    warning = host_warning(host, port)
+    if warning is not None:
+        print(f"lumivex: warning: {warning}", file=sys.stderr, flush=True)
+    address = address_of(sock)
+    print(f"serving {path} at {address} (Ctrl-C stops)", flush=True)
+    app = create_app(site, (*LOOPBACK_NAMES, host))
+    if open_browser:
+        webbrowser.open(address)
+    config = uvicorn.Config(app, log_level="warning", access_log=False, lifespan="off")
+    uvicorn.Server(config).run(sockets=[sock])
+    return 0

@@ -1,0 +1,449 @@
+"""What a served PATH holds: its ages, pages and state description files,
+found once when the server starts, and what is read from them on demand and
+kept: pages, the objects of each page, where references lead and where they
+come from, and texture images.
+
+A name that comes in a request is only ever looked up among the files found
+here, never joined to a path. A file is served only when it is a regular
+file whose real path lies inside the served folder: a link that leads out of
+it, a FIFO or a device is listed as not served, with the reason."""
+
+from __future__ import annotations
+
+import io
+import os
+import stat
+import threading
+from collections import OrderedDict
+from collections.abc import Callable, Hashable
+from dataclasses import dataclass
+from typing import Generic, NamedTuple, TypeVar
+
+import lumivex
+from lumivex.age import Age, MissingPage
+from lumivex.cli.common import CommandError, error_text
+from lumivex.cli.texture import Layout, layout_of, level_image
+
+AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
+# A folder of this name beside an age may hold its state descriptions.
+SDL_FOLDER = "sdl"
+# Texture images kept in memory, by their encoded size.
+IMAGE_CACHE_BYTES = 64 << 20
+
+Key = TypeVar("Key", bound=Hashable)
+Value = TypeVar("Value")
+
+
+def shown_name(relative: str) -> str:
+    """A file's name under the served folder as a request reaches it, with
+    forward slashes: bytes that are not UTF-8 become U+FFFD, as they do when
+    a request's percent-escapes are decoded."""
+    return os.fsencode(relative).decode("utf-8", "replace").replace(os.sep, "/")
+
+
+@dataclass(frozen=True)
+class Unreadable:
+    """A file that was found but cannot be shown, and why."""
+
+    reason: str
+
+
+class Location(NamedTuple):
+    """An object of the site: the name of its page and its place in the
+    page's index."""
+
+    page: str
+    position: int
+
+
+class Memo(Generic[Key, Value]):
+    """Values made once per key and kept. Two threads asking for the same key
+    at once may both make it; the first one stored is kept."""
+
+    def __init__(self, make: Callable[[Key], Value]) -> None:
+        self._make = make
+        self._values: dict[Key, Value] = {}
+        self._lock = threading.Lock()
+
+    def __call__(self, key: Key) -> Value:
+        with self._lock:
+            if key in self._values:
+                return self._values[key]
+        value = self._make(key)
+        with self._lock:
+            return self._values.setdefault(key, value)
+
+
+class ImageCache:
+    """Encoded images by what they show; the least recently used go first
+    once they pass a total size."""
+
+    def __init__(self, limit: int) -> None:
+        self._limit = limit
+        self._size = 0
+        self._images: OrderedDict[tuple[str, int, int], bytes] = OrderedDict()
+        self._lock = threading.Lock()
+
+    def get(self, key: tuple[str, int, int], make: Callable[[], bytes]) -> bytes:
+        with self._lock:
+            image = self._images.get(key)
+            if image is not None:
+                self._images.move_to_end(key)
+                return image
+        image = make()
+        with self._lock:
+            if key not in self._images and len(image) <= self._limit:
+                self._images[key] = image
+                self._size += len(image)
+                while self._size > self._limit:
+                    _, dropped = self._images.popitem(last=False)
+                    self._size -= len(dropped)
+        return image
+
+
+class ServedAge(Age):
+    """An age whose pages are read only where the site serves their files: a
+    page whose file leads out of the served folder, or is not a regular
+    file, is a missing page with that reason."""
+
+    def __init__(self, path: str, description: lumivex.AgeFile, site: Site) -> None:
+        super().__init__(path, description)
+        self._site = site
+
+    def _page(self, name: str) -> lumivex.PrpFile | MissingPage:
+        path = self.page_path(name)
+        if path is not None and os.path.lexists(path):
+            refused = self._site.refusal(path)
+            if refused is not None:
+                return MissingPage(name, path, refused)
+        return super()._page(name)
+
+
+class PageObjects:
+    """A page's objects in index order, and the first index of each class
+    and name."""
+
+    def __init__(self, page: lumivex.PrpFile) -> None:
+        self.objects = page.objects()
+        self._first: dict[tuple[int, str], int] | None = None
+
+    def first(self, class_type: int, name: str) -> int | None:
+        if self._first is None:
+            first: dict[tuple[int, str], int] = {}
+            for index, obj in enumerate(self.objects):
+                first.setdefault((obj.class_type, obj.name), index)
+            self._first = first
+        return self._first.get((class_type, name))
+
+
+class Reached(NamedTuple):
+    """One reference of an object: where in the object it lies, its key, and
+    the object it finds, or why it finds none."""
+
+    field: str
+    key: lumivex.Key
+    target: Location | None
+    missing: str | None
+
+
+class Scope:
+    """The pages a reference can reach from a page: the pages of its age that
+    load, or the page alone. Keys are resolved through the age where there is
+    one."""
+
+    def __init__(self, site: Site, age: Age | None, pages: list[tuple[str, lumivex.PrpFile]]):
+        self._site = site
+        self._age = age
+        self._pages = pages
+        self._sequences = {page.header.sequence_number for _, page in pages}
+        self._locations: dict[lumivex.PrpObject, Location] | None = None
+        self._referrers: dict[Location, list[tuple[Location, str]]] | None = None
+        self._lock = threading.Lock()
+
+    def resolve(self, key: lumivex.Key) -> lumivex.PrpObject | None:
+        if self._age is not None:
+            return self._age.resolve(key)
+        for name, page in self._pages:
+            if page.header.sequence_number == key.location_sequence:
+                objects = self._site.page_objects(name)
+                index = objects.first(key.class_type, key.name)
+                return None if index is None else objects.objects[index]
+        return None
+
+    def locations(self) -> dict[lumivex.PrpObject, Location]:
+        with self._lock:
+            if self._locations is not None:
+                return self._locations
+        locations = {
+            obj: Location(name, index)
+            for name, _ in self._pages
+            for index, obj in enumerate(self._site.page_objects(name).objects)
+        }
+        with self._lock:
+            self._locations = locations
+        return locations
+
+    def reach(self, references: list[tuple[str, lumivex.Key]]) -> list[Reached]:
+        reached = []
+        for field, key in references:
+            target = self.resolve(key)
+            location = None if target is None else self.locations().get(target)
+            missing = None
+            if location is None:
+                missing = (
+                    "finds no object"
+                    if key.location_sequence in self._sequences
+                    else f"in location 0x{key.location_sequence:08X}, which "
+                    + ("no page of this age holds" if self._age else "is not this page's")
+                )
+            reached.append(Reached(field, key, location, missing))
+        return reached
+
+    def referrers(self, location: Location) -> list[tuple[Location, str]]:
+        """The objects whose references find the object at that location,
+        with the field of each reference, in the order of the pages and of
+        their indexes."""
+        with self._lock:
+            referrers = self._referrers
+        if referrers is None:
+            referrers = {}
+            decodable = set(lumivex._lumivex.decoder_methods)
+            for name, _ in self._pages:
+                for index, obj in enumerate(self._site.page_objects(name).objects):
+                    if obj.class_type not in decodable:
+                        continue
+                    try:
+                        references = obj.references()
+                    except (OSError, ValueError):
+                        continue
+                    for reached in self.reach(references):
+                        if reached.target is not None:
+                            referrers.setdefault(reached.target, []).append(
+                                (Location(name, index), reached.field)
+                            )
+            with self._lock:
+                self._referrers = referrers
+        return referrers.get(location, [])
+
+
+class Site:
+    """The files a PATH holds: an age with its pages and the state
+    descriptions beside it, every age, page and state description file under
+    a folder (links to folders are not followed), or one page."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        try:
+            mode = os.stat(path).st_mode
+        except OSError as error:
+            raise CommandError(error_text(error)) from error
+        folder = stat.S_ISDIR(mode)
+        self._base = path if folder else os.path.dirname(path)
+        self.root = os.path.realpath(self._base or ".")
+        self.ages: dict[str, str] = {}
+        self.pages: dict[str, str] = {}
+        self.sdl_files: dict[str, str] = {}
+        self.not_served: dict[str, str] = {}
+        # The name of the age or page PATH names.
+        self.start: str | None = None
+        self.age = Memo(self._load_age)
+        self._page = Memo(self._load_page)
+        self.page_objects = Memo(self._list_objects)
+        self.sdl = Memo(self._load_sdl)
+        self._scope = Memo(self._make_scope)
+        self._owners: dict[str, tuple[str, str]] | None = None
+        self._lock = threading.Lock()
+        self.images = ImageCache(IMAGE_CACHE_BYTES)
+        if folder:
+            self._find_under(path)
+        elif path.lower().endswith(AGE_SUFFIX):
+            self.start = self._add(path)
+            age = self.age(self.start) if self.start is not None else None
+            if isinstance(age, ServedAge):
+                for page_name in age.pages:
+                    page_path = age.page_path(page_name)
+                    if page_path is not None and os.path.lexists(page_path):
+                        self._add(page_path)
+                for page_path in age.unlisted_page_files():
+                    self._add(page_path)
+            self._find_sdl_beside(self._base)
+        else:
+            self.start = self._add(path, PAGE_SUFFIX)
+
+    def refusal(self, path: str) -> str | None:
+        """Why a file is not served, or None when it is."""
+        try:
+            mode = os.stat(path).st_mode
+        except OSError as error:
+            return error.strerror or str(error)
+        if not stat.S_ISREG(mode):
+            return "not a regular file"
+        real = os.path.realpath(path)
+        if os.path.commonpath([self.root, real]) != self.root:
+            return "it leads outside the served folder"
+        return None
+
+    def _add(self, path: str, suffix: str | None = None) -> str | None:
+        """Adds a file found under the served folder by its suffix, or as the
+        suffix given; returns its name, or None when it is not served."""
+        name = shown_name(os.path.relpath(path, self._base or "."))
+        refused = self.refusal(path)
+        if refused is not None:
+            self.not_served.setdefault(name, refused)
+            return None
+        kind = suffix or os.path.splitext(path)[1].lower()
+        found = {AGE_SUFFIX: self.ages, PAGE_SUFFIX: self.pages, SDL_SUFFIX: self.sdl_files}[kind]
+        found.setdefault(name, path)
+        return name
+
+    def _find_under(self, top: str) -> None:
+        for folder, subfolders, files in os.walk(top):
+            subfolders.sort()
+            for file in sorted(files):
+                if os.path.splitext(file)[1].lower() in (AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX):
+                    self._add(os.path.join(folder, file))
+
+    def _find_sdl_beside(self, folder: str) -> None:
+        try:
+            entries = sorted(os.scandir(folder or "."), key=lambda entry: entry.name)
+        except OSError:
+            return
+        for entry in entries:
+            path = os.path.join(folder, entry.name)
+            if entry.name.lower().endswith(SDL_SUFFIX):
+                self._add(path)
+            elif entry.name.lower() == SDL_FOLDER and entry.is_dir(follow_symlinks=False):
+                self._find_sdl_beside(path)
+
+    def sdl_beside(self, age_name: str) -> list[str]:
+        """The state description files beside an age, and in a folder named
+        sdl beside it."""
+        folder = os.path.dirname(age_name)
+        return [
+            name
+            for name in self.sdl_files
+            if os.path.dirname(name) == folder
+            or (
+                os.path.dirname(os.path.dirname(name)) == folder
+                and os.path.basename(os.path.dirname(name)).lower() == SDL_FOLDER
+            )
+        ]
+
+    def _load_age(self, name: str) -> ServedAge | Unreadable:
+        path = self.ages[name]
+        try:
+            return ServedAge(path, lumivex.AgeFile.load(path), self)
+        except (OSError, ValueError) as error:
+            return Unreadable(error_text(error))
+
+    def owners(self) -> dict[str, tuple[str, str]]:
+        """Each page that an age lists, by name: the name of the age and the
+        page's name in it."""
+        with self._lock:
+            if self._owners is not None:
+                return self._owners
+        owners: dict[str, tuple[str, str]] = {}
+        for age_name in self.ages:
+            age = self.age(age_name)
+            if not isinstance(age, ServedAge):
+                continue
+            for page_name in age.pages:
+                page_path = age.page_path(page_name)
+                if page_path is not None:
+                    found = shown_name(os.path.relpath(page_path, self._base or "."))
+                    if found in self.pages:
+                        owners.setdefault(found, (age_name, page_name))
+        with self._lock:
+            self._owners = owners
+        return owners
+
+    def page(self, name: str) -> lumivex.PrpFile | Unreadable:
+        """A page the site serves, loaded through its age where an age lists it."""
+        owner = self.owners().get(name)
+        if owner is None:
+            return self._page(name)
+        age = self.age(owner[0])
+        assert isinstance(age, ServedAge)
+        page = age.pages[owner[1]]
+        return Unreadable(page.reason) if isinstance(page, MissingPage) else page
+
+    def _load_page(self, name: str) -> lumivex.PrpFile | Unreadable:
+        path = self.pages[name]
+        refused = self.refusal(path)
+        if refused is not None:
+            return Unreadable(refused)
+        try:
+            return lumivex.PrpFile.load(path)
+        except (OSError, ValueError) as error:
+            return Unreadable(error_text(error))
+
+    def _list_objects(self, name: str) -> PageObjects:
+        page = self.page(name)
+        assert not isinstance(page, Unreadable)
+        return PageObjects(page)
+
+    def _load_sdl(self, name: str) -> lumivex.SdlFile | Unreadable:
+        path = self.sdl_files[name]
+        refused = self.refusal(path)
+        if refused is not None:
+            return Unreadable(refused)
+        sdl = lumivex.SdlFile()
+        try:
+            sdl.load_file(path)
+        except OSError as error:
+            return Unreadable(error_text(error))
+        return sdl
+
+    def object(self, name: str, index: int) -> lumivex.PrpObject | None:
+        """The object at a place of a page, or None when there is none."""
+        if name not in self.pages or isinstance(self.page(name), Unreadable):
+            return None
+        objects = self.page_objects(name).objects
+        return objects[index] if 0 <= index < len(objects) else None
+
+    def scope(self, name: str) -> Scope:
+        """The pages references from a page can reach."""
+        owner = self.owners().get(name)
+        return self._scope(owner[0] if owner is not None else name)
+
+    def _make_scope(self, name: str) -> Scope:
+        age = self.age(name) if name in self.ages else None
+        if not isinstance(age, ServedAge):
+            page = self.page(name)
+            assert not isinstance(page, Unreadable)
+            return Scope(self, None, [(name, page)])
+        served = {owner: page for page, owner in self.owners().items() if owner[0] == name}
+        pages = []
+        for page_name in age.pages:
+            found = served.get((name, page_name))
+            if found is not None:
+                page = self.page(found)
+                if not isinstance(page, Unreadable):
+                    pages.append((found, page))
+        return Scope(self, age, pages)
+
+    def texture(self, name: str, index: int) -> tuple[lumivex.Mipmap, Layout]:
+        """The texture at a place of a page and how its levels are stored;
+        CommandError when it does not decode or cannot be converted."""
+        obj = self.object(name, index)
+        if obj is None or obj.class_name != "plMipmap":
+            raise LookupError(f"no texture at {index} in {name}")
+        try:
+            mipmap = obj.as_mipmap()
+        except (OSError, ValueError) as error:
+            raise CommandError(f"cannot decode texture {obj.name!r}: {error}") from error
+        return mipmap, layout_of(mipmap)
+
+    def level_png(self, name: str, index: int, level: int) -> bytes:
+        """A level of a texture as PNG, kept in the image cache."""
+
+        def encode() -> bytes:
+            mipmap, layout = self.texture(name, index)
+            if not 0 <= level < max(1, mipmap.num_levels):
+                raise LookupError(f"texture {mipmap.name!r} has no level {level}")
+            out = io.BytesIO()
+            # Fast compression: these images are made for the screen, now.
+            level_image(mipmap, layout, level, ".png").save(out, "PNG", compress_level=1)
+            return out.getvalue()
+
+        return self.images.get((name, index, level), encode)
