@@ -7,6 +7,7 @@ Run from the repository root with the module importable:
 """
 
 import sys
+from collections.abc import Callable
 from pathlib import Path
 
 import lumivex
@@ -25,14 +26,13 @@ from fixtures.object_bodies import (
 )
 from fixtures.physical_bodies import PHYSICAL, physical, uncooked
 from fixtures.python_file_mod_bodies import PYTHON_FILE_MOD, counted, param, python_file_mod
-from fixtures.responder_bodies import RESPONDER, command, responder, state, trailer
+from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state, trailer
 from fixtures.texture_bodies import ARGB32, DXT1, DXT5, texture_body
 
 ROOT = Path(__file__).resolve().parent.parent
 
 AGE = "Demo"
 SEQUENCE_PREFIX = 94
-COORDINATE_INTERFACE = 0x0015
 
 DEMO_AGE = f"""\
 # Demo: a small island town with a garden and a hidden cavern.
@@ -89,83 +89,161 @@ TEXT_SAMPLES = {
 }
 
 
-def scene_object(name: str, modifiers=()) -> tuple[int, bytes]:
-    return SCENE_OBJECT, scene_object_body(
-        name, draw=f"{name}Draw", coord=f"{name}Coord", modifiers=modifiers
+# Classes whose bodies nothing here reads: each is its class index and own key.
+DRAW_INTERFACE, COORDINATE_INTERFACE, SOUND_BUFFER = 0x0016, 0x0015, 0x0029
+
+# A body is made once every object of the age has its key: Ref names the
+# object a reference points at, by name, and becomes that object's key.
+Body = Callable[[Callable[[str | None], bytes]], bytes]
+
+
+def opaque(class_type: int, name: str) -> tuple[int, Body]:
+    return class_type, lambda ref: i16(class_type) + key_ref(name, class_type)
+
+
+def scene_object(name: str, modifiers=()) -> dict[str, tuple[int, Body]]:
+    """A scene object with its drawable and coordinate interfaces."""
+    return {
+        name: (
+            SCENE_OBJECT,
+            lambda ref: scene_object_body(
+                name,
+                draw=ref(f"{name}Draw"),
+                coord=ref(f"{name}Coord"),
+                modifiers=[ref(m) for m in modifiers],
+                sim=None,
+                last=None,
+            ),
+        ),
+        f"{name}Draw": opaque(DRAW_INTERFACE, f"{name}Draw"),
+        f"{name}Coord": opaque(COORDINATE_INTERFACE, f"{name}Coord"),
+    }
+
+
+def layer(name: str, texture: str, **options) -> tuple[int, Body]:
+    return LAYER, lambda ref: layer_body(name, ref(texture), under=None, **options)
+
+
+def material(*layers: str) -> tuple[int, Body]:
+    return MATERIAL, lambda ref: material_body([ref(name) for name in layers])
+
+
+def sound(name: str, buffer: str, **options) -> dict[str, tuple[int, Body]]:
+    """A sound and the buffer that holds its file."""
+    return {
+        name: (SOUND, lambda ref: sound_body(name, ref(buffer), region=None, **options)),
+        buffer: opaque(SOUND_BUFFER, buffer),
+    }
+
+
+def collider(name: str, owner: str) -> tuple[int, Body]:
+    return PHYSICAL, lambda ref: physical(
+        uncooked(4, [(0, 1, 2), (1, 2, 3)]),
+        bounds=4,
+        name=name,
+        mass=0.0,
+        references=(ref(owner), None, None, None),
     )
 
 
-def coordinate_interface(name: str) -> tuple[int, bytes]:
-    """A class the module does not decode: its body is never read."""
-    return COORDINATE_INTERFACE, i16(COORDINATE_INTERFACE) + key_ref(name, COORDINATE_INTERFACE)
-
-
-def collider(name: str) -> tuple[int, bytes]:
-    return PHYSICAL, physical(uncooked(4, [(0, 1, 2), (1, 2, 3)]), bounds=4, name=name, mass=0.0)
-
-
-TOWN = {
-    "Fountain": scene_object("Fountain", ["FountainPython", "FountainSplash"]),
-    "Lamp01": scene_object("Lamp01", ["LampSwitch"]),
-    "Lamp02": scene_object("Lamp02", ["LampSwitch"]),
-    "Sign": scene_object("Sign"),
-    "FountainCoord": coordinate_interface("FountainCoord"),
-    "SignCoord": coordinate_interface("SignCoord"),
-    "FountainStone": (LAYER, layer_body("FountainStone", "Tiles_DXT1")),
-    "LampGlass": (LAYER, layer_body("LampGlass", "Tiles_DXT5", opacity=0.5)),
-    "SignPaint": (LAYER, layer_body("SignPaint", "Tiles_ARGB32")),
-    "FountainMaterial": (MATERIAL, material_body(("FountainStone",))),
-    "LampMaterial": (MATERIAL, material_body(("LampGlass", "SignPaint"))),
-    "Tiles_DXT1": (MIPMAP, texture_body("Tiles_DXT1", DXT1, 32, 16, levels=6)),
-    "Tiles_DXT5": (MIPMAP, texture_body("Tiles_DXT5", DXT5, 32, 16, levels=6)),
-    "Tiles_ARGB32": (MIPMAP, texture_body("Tiles_ARGB32", ARGB32, 32, 16, levels=6)),
+TOWN: dict[str, tuple[int, Body]] = {
+    **scene_object("Fountain", ["FountainPython", "FountainSplash"]),
+    **scene_object("Lamp01", ["LampSwitch"]),
+    **scene_object("Lamp02", ["LampSwitch"]),
+    **scene_object("Sign"),
+    "FountainStone": layer("FountainStone", "Tiles_DXT1"),
+    "LampGlass": layer("LampGlass", "Tiles_DXT5", opacity=0.5),
+    "SignPaint": layer("SignPaint", "Tiles_ARGB32"),
+    "FountainMaterial": material("FountainStone"),
+    "LampMaterial": material("LampGlass", "SignPaint"),
+    "Tiles_DXT1": (MIPMAP, lambda ref: texture_body("Tiles_DXT1", DXT1, 32, 16, levels=6)),
+    "Tiles_DXT5": (MIPMAP, lambda ref: texture_body("Tiles_DXT5", DXT5, 32, 16, levels=6)),
+    "Tiles_ARGB32": (MIPMAP, lambda ref: texture_body("Tiles_ARGB32", ARGB32, 32, 16, levels=6)),
     "FountainPython": (
         PYTHON_FILE_MOD,
-        python_file_mod(
-            ["Fountain"],
+        lambda ref: python_file_mod(
+            [ref("Fountain")],
             [param(1, 1, i32(3)), param(2, 4, counted("Splash")), param(3, 2, f32(0.75))],
             name="FountainPython",
         ),
     ),
+    # The lamps of the town and the trees of the garden light up together.
     "LampSwitch": (
         RESPONDER,
-        responder(
-            state(command(0x0254)),
-            state(command(0x025A), command(0x0206)),
+        lambda ref: responder(
+            state(
+                command(0x0254, msg_base(receivers=[ref("Lamp01"), ref("Lamp02"), ref("Tree01")]))
+            ),
+            state(
+                command(0x025A, msg_base(receivers=[ref("FountainSplash")])),
+                command(0x0206, msg_base(receivers=[ref("Fountain")])),
+            ),
             trail=trailer(cur_state=0, enabled=1),
             name="LampSwitch",
         ),
     ),
-    "FountainCollider": collider("FountainCollider"),
-    "FountainSplash": (SOUND, sound_body("FountainSplash", "fountain_splash.ogg", volume=0.8)),
+    "FountainCollider": collider("FountainCollider", "Fountain"),
+    **sound("FountainSplash", "fountain_splash.ogg", volume=0.8),
 }
 
-GARDEN = {
-    "Tree01": scene_object("Tree01"),
-    "Tree02": scene_object("Tree02"),
-    "Hedge": scene_object("Hedge"),
-    "Tree01Coord": coordinate_interface("Tree01Coord"),
-    "HedgeCollider": collider("HedgeCollider"),
-    "Birdsong": (SOUND, sound_body("Birdsong", "garden_birds.ogg", volume=0.4)),
+GARDEN: dict[str, tuple[int, Body]] = {
+    **scene_object("Tree01"),
+    **scene_object("Tree02"),
+    **scene_object("Hedge", ["HedgePython"]),
+    # The hedge is painted with the town's fountain stone.
+    "HedgeMaterial": material("FountainStone"),
+    "HedgePython": (
+        PYTHON_FILE_MOD,
+        lambda ref: python_file_mod(
+            [ref("Hedge"), ref("Fountain")], [param(1, 4, counted("Trim"))], name="HedgePython"
+        ),
+    ),
+    "HedgeCollider": collider("HedgeCollider", "Hedge"),
+    **sound("Birdsong", "garden_birds.ogg", volume=0.4),
 }
 
-CAVERN = {
-    "Stalactite": scene_object("Stalactite", ["Drip"]),
-    "Drip": (SOUND, sound_body("Drip", "cavern_drip.ogg", volume=0.3, properties=0x09)),
+CAVERN: dict[str, tuple[int, Body]] = {
+    **scene_object("Stalactite", ["Drip"]),
+    **sound("Drip", "cavern_drip.ogg", volume=0.3, properties=0x09),
 }
 
 PAGES = {"Town": (1, TOWN), "Garden": (2, GARDEN), "Cavern": (10, CAVERN)}
 
 
+def location(page_name: str) -> int:
+    return SEQUENCE_PREFIX << 16 | PAGES[page_name][0]
+
+
+def object_keys() -> dict[str, Obj]:
+    """Every object of the age with its key: object ids count up per class
+    within a page. Names are unique across the age."""
+    keys: dict[str, Obj] = {}
+    for page_name, (_, contents) in PAGES.items():
+        ids: dict[int, int] = {}
+        for name, (class_type, _) in contents.items():
+            ids[class_type] = ids.get(class_type, 0) + 1
+            assert name not in keys, name
+            keys[name] = Obj(
+                class_type, name, object_id=ids[class_type], location_sequence=location(page_name)
+            )
+    return keys
+
+
 def age_page(page_name: str) -> bytes:
-    suffix, contents = PAGES[page_name]
-    location = SEQUENCE_PREFIX << 16 | suffix
-    ids: dict[int, int] = {}
+    keys = object_keys()
+
+    def ref(name: str | None) -> bytes:
+        if name is None:
+            return key_ref(None)
+        key = keys[name]
+        return key_ref(name, key.class_type, key.object_id, location_sequence=key.location_sequence)
+
     objects = []
-    for name, (class_type, body) in contents.items():
-        ids[class_type] = ids.get(class_type, 0) + 1
-        objects.append(Obj(class_type, name, body, ids[class_type], location_sequence=location))
-    return page(objects, age=AGE, page_name=page_name, sequence_number=location)
+    for name, (_, make_body) in PAGES[page_name][1].items():
+        key = keys[name]
+        key.body = make_body(ref)
+        objects.append(key)
+    return page(objects, age=AGE, page_name=page_name, sequence_number=location(page_name))
 
 
 def sample_page() -> bytes:
