@@ -77,5 +77,9 @@ def serve(path: str, host: str, port: int, open_browser: bool) -> int:
     if open_browser:
         webbrowser.open(address)
     config = uvicorn.Config(app, log_level="warning", access_log=False, lifespan="off")
-    uvicorn.Server(config).run(sockets=[sock])
+    try:
+        uvicorn.Server(config).run(sockets=[sock])
+    except KeyboardInterrupt:
+        # Ctrl-C is how the server is meant to stop.
+        pass
     return 0
