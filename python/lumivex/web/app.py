@@ -44,6 +44,8 @@ from lumivex.cli.texture import dds, level_size, pillow_image
 from lumivex.web.site import Location, Reached, Scope, Site, Unreadable
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The files of the static folder, with their media types.
+STATIC = {"style.css": "text/css", "favicon.svg": "image/svg+xml"}
 # Rows of a page's object table on one screen.
 ROWS = 100
 # The bytes of an object shown in hexadecimal.
@@ -151,8 +153,10 @@ class Views:
             undefined=jinja2.StrictUndefined,
         )
         self.templates.globals.update(url=url, object_url=object_url)
-        with open(os.path.join(HERE, "static", "style.css"), encoding="utf-8") as style:
-            self.style = style.read()
+        self.static: dict[str, bytes] = {}
+        for name in STATIC:
+            with open(os.path.join(HERE, "static", name), "rb") as file:
+                self.static[name] = file.read()
 
     def render(self, template: str, status: int = 200, **values: Any) -> HTMLResponse:
         values.setdefault("title", "lumivex")
@@ -162,7 +166,8 @@ class Views:
     def routes(self) -> list[Route]:
         return [
             Route("/", self.home),
-            Route("/style.css", self.stylesheet),
+            Route("/style.css", self.static_file),
+            Route("/favicon.svg", self.static_file),
             Route("/age/{name:path}", self.age_view),
             Route("/page/{name:path}", self.page_view),
             Route("/object/{name:path}/{index:int}", self.object_view),
@@ -204,8 +209,9 @@ class Views:
             return RedirectResponse(url(kind, site.start), status_code=303)
         return self.render("home.html", title=f"{site.path} - lumivex")
 
-    def stylesheet(self, request: Request) -> Response:
-        return Response(self.style, media_type="text/css")
+    def static_file(self, request: Request) -> Response:
+        name = request.url.path[1:]
+        return Response(self.static[name], media_type=STATIC[name])
 
     def age_view(self, request: Request) -> Response:
         name = self.found(request, self.site.ages)

@@ -1,0 +1,156 @@
+"""lumivex serve in a real browser: from the age to a page, to an object,
+along references to a texture whose images load; filtering without
+scripts; hostile names that stay text. Screenshots of each step are saved in
+the test's temporary folder. Skipped where Selenium, Chromium or
+chromedriver is missing; CI installs them."""
+
+import os
+from pathlib import Path
+
+import lumivex
+import pytest
+
+from fixtures import browser
+from fixtures.builder import Obj, key_ref, page
+from fixtures.object_bodies import LAYER, MIPMAP, layer_body, scene_object_body
+from fixtures.texture_bodies import DXT5, texture_body
+
+if browser.missing():
+    pytest.skip(browser.missing(), allow_module_level=True)
+pytest.importorskip("starlette")
+
+from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+
+SAMPLES = Path(__file__).resolve().parent.parent / "samples"
+
+
+@pytest.fixture(scope="module")
+def chromium():
+    with browser.chromium() as driver:
+        yield driver
+
+
+def texture_chain(age: lumivex.Age):
+    """A reference to a layer whose own reference finds a texture: the
+    source object, the layer and the texture."""
+    for reference in age.references():
+        target = reference.target
+        if target is None or target.class_name != "plLayer":
+            continue
+        for _, key in target.references():
+            texture = age.resolve(key)
+            if texture is not None and texture.class_name == "plMipmap":
+                return reference.source, target, texture
+    raise AssertionError("the samples hold no reference to a layer with a texture")
+
+
+def console_errors(driver) -> list[str]:
+    return [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+
+
+def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
+    age = lumivex.Age.open(str(SAMPLES / "Demo.age"))
+    source, layer, texture = texture_chain(age)
+    page_name = next(name for name, loaded in age.loaded_pages() if source in set(loaded.objects()))
+    shots = iter(range(100))
+
+    def shot(what):
+        chromium.save_screenshot(str(tmp_path / f"{next(shots):02}-{what}.png"))
+
+    with browser.served(str(SAMPLES / "Demo.age")) as address:
+        chromium.get(address)
+        assert chromium.find_element(By.TAG_NAME, "h1").text == f"Age {age.name}"
+        shot("age")
+        chromium.find_element(By.LINK_TEXT, page_name).click()
+        assert chromium.find_element(By.TAG_NAME, "h1").text.startswith(f"Page {page_name}")
+        shot("page")
+        chromium.find_element(By.LINK_TEXT, source.name).click()
+        assert chromium.find_element(By.TAG_NAME, "h1").text == f"{source.class_name} {source.name}"
+        shot("source")
+        chromium.find_element(By.CSS_SELECTOR, "table.references").find_element(
+            By.LINK_TEXT, f"plLayer '{layer.name}'"
+        ).click()
+        assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
+        shot("layer")
+        chromium.find_element(By.CSS_SELECTOR, "table.references").find_element(
+            By.LINK_TEXT, f"plMipmap '{texture.name}'"
+        ).click()
+        assert chromium.find_element(By.TAG_NAME, "h1").text == f"plMipmap {texture.name}"
+        images = chromium.find_elements(By.CSS_SELECTOR, ".levels img")
+        assert len(images) == max(1, texture.as_mipmap().num_levels)
+        for image in images:
+            assert (
+                chromium.execute_script(
+                    "return arguments[0].complete && arguments[0].naturalWidth", image
+                )
+                > 0
+            )
+        shot("texture")
+        # Back to the layer through "referenced by".
+        chromium.find_element(By.CSS_SELECTOR, "table.referrers").find_element(
+            By.PARTIAL_LINK_TEXT, layer.name
+        ).click()
+        assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
+        assert console_errors(chromium) == []
+
+
+def test_filtering_works_without_scripts(chromium, tmp_path):
+    town = lumivex.PrpFile.load(str(SAMPLES / "Demo_District_Town.prp"))
+    layers = town.objects_by_name("plLayer")
+    with browser.served(str(SAMPLES / "Demo_District_Town.prp")) as address:
+        chromium.get(address)
+        form = chromium.find_element(By.CSS_SELECTOR, "form.filter")
+        form.find_element(By.CSS_SELECTOR, "option[value='plLayer']").click()
+        form.find_element(By.TAG_NAME, "button").click()
+        rows = chromium.find_elements(By.CSS_SELECTOR, "table.objects tbody tr")
+        assert [row.find_elements(By.TAG_NAME, "td")[2].text for row in rows] == [
+            obj.name for obj in layers
+        ]
+        chromium.save_screenshot(str(tmp_path / "filtered.png"))
+        assert console_errors(chromium) == []
+
+
+HOSTILE = [
+    "<script>window.ran = 'script'</script>",
+    "<img src=x onerror=\"window.ran='img'\">",
+    '"><svg onload="window.ran=\'svg\'">',
+]
+
+
+def test_hostile_names_run_nothing(chromium, tmp_path):
+    folder = tmp_path / "hostile"
+    folder.mkdir()
+    sequence = 0x00300001
+    objects = [
+        Obj(1, name, scene_object_body(name), object_id=n, location_sequence=sequence)
+        for n, name in enumerate(HOSTILE, 1)
+    ]
+    objects.append(
+        Obj(
+            LAYER,
+            HOSTILE[1],
+            layer_body(HOSTILE[1], key_ref(HOSTILE[0], MIPMAP, location_sequence=sequence)),
+            location_sequence=sequence,
+        )
+    )
+    objects.append(
+        Obj(MIPMAP, HOSTILE[0], texture_body(HOSTILE[0], DXT5), location_sequence=sequence)
+    )
+    (folder / "Bad_District_Bad.prp").write_bytes(
+        page(objects, age=HOSTILE[2], page_name=HOSTILE[0], sequence_number=sequence)
+    )
+    with browser.served(str(folder)) as address:
+        chromium.get(address)
+        chromium.find_element(By.LINK_TEXT, "Bad_District_Bad.prp").click()
+        chromium.save_screenshot(str(tmp_path / "hostile-page.png"))
+        names = [a.text for a in chromium.find_elements(By.CSS_SELECTOR, "table.objects a")]
+        assert sorted(names) == sorted(obj.name for obj in objects)
+        for number in range(len(objects)):
+            chromium.get(f"{address}object/Bad_District_Bad.prp/{number}")
+            assert chromium.find_element(By.TAG_NAME, "h1").text.endswith(objects[number].name)
+            with pytest.raises(NoAlertPresentException):
+                _ = chromium.switch_to.alert
+            assert chromium.execute_script("return window.ran") is None
+        chromium.save_screenshot(str(tmp_path / "hostile-object.png"))
+    assert os.listdir(folder) == ["Bad_District_Bad.prp"]
