@@ -6,7 +6,7 @@ from pathlib import Path
 import lumivex
 import pytest
 
-from benchmarks import generate, run, threads
+from benchmarks import generate, run, serve, threads
 
 
 @pytest.fixture(scope="module")
@@ -75,3 +75,10 @@ def test_runner_reports_every_operation(data, capsys):
 def test_threads_benchmark_runs(data, capsys):
     assert threads.main(["--quick", "--runs", "1", "--data", str(data)]) == 0
     assert "speed-up:" in capsys.readouterr().out
+
+
+def test_serve_benchmark_runs(tmp_path, capsys):
+    pytest.importorskip("starlette")
+    assert serve.main(["--quick", "--runs", "1", "--data", str(tmp_path)]) == 0
+    out = capsys.readouterr().out
+    assert "floor: the stylesheet" in out and "DXT5 texture's PNG, first request" in out

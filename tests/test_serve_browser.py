@@ -13,6 +13,7 @@ import pytest
 from fixtures import browser
 from fixtures.builder import Obj, key_ref, page
 from fixtures.object_bodies import LAYER, MIPMAP, layer_body, scene_object_body
+from fixtures.served import served
 from fixtures.texture_bodies import DXT5, texture_body
 
 if browser.missing():
@@ -58,7 +59,7 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
     def shot(what):
         chromium.save_screenshot(str(tmp_path / f"{next(shots):02}-{what}.png"))
 
-    with browser.served(str(SAMPLES / "Demo.age")) as address:
+    with served(str(SAMPLES / "Demo.age")) as address:
         chromium.get(address)
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"Age {age.name}"
         shot("age")
@@ -98,7 +99,7 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
 def test_filtering_works_without_scripts(chromium, tmp_path):
     town = lumivex.PrpFile.load(str(SAMPLES / "Demo_District_Town.prp"))
     layers = town.objects_by_name("plLayer")
-    with browser.served(str(SAMPLES / "Demo_District_Town.prp")) as address:
+    with served(str(SAMPLES / "Demo_District_Town.prp")) as address:
         chromium.get(address)
         form = chromium.find_element(By.CSS_SELECTOR, "form.filter")
         form.find_element(By.CSS_SELECTOR, "option[value='plLayer']").click()
@@ -140,7 +141,7 @@ def test_hostile_names_run_nothing(chromium, tmp_path):
     (folder / "Bad_District_Bad.prp").write_bytes(
         page(objects, age=HOSTILE[2], page_name=HOSTILE[0], sequence_number=sequence)
     )
-    with browser.served(str(folder)) as address:
+    with served(str(folder)) as address:
         chromium.get(address)
         chromium.find_element(By.LINK_TEXT, "Bad_District_Bad.prp").click()
         chromium.save_screenshot(str(tmp_path / "hostile-page.png"))

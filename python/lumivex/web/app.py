@@ -16,6 +16,7 @@ from typing import Any
 from urllib.parse import quote, urlencode
 
 import jinja2
+from PIL import Image
 from starlette.applications import Starlette
 from starlette.datastructures import MutableHeaders
 from starlette.exceptions import HTTPException
@@ -589,6 +590,8 @@ def create_app(site: Site, hosts: Iterable[str] = LOOPBACK_NAMES) -> ASGIApp:
     """The application that serves a site to requests that name one of the
     hosts."""
     views = Views(site)
+    # Pillow's image formats load with the server rather than with the first texture.
+    Image.preinit()
     app = Starlette(
         routes=views.routes(),
         exception_handlers={HTTPException: views.failed, Exception: views.failed},
