@@ -34,5 +34,6 @@ def run(args: argparse.Namespace) -> int:
     try:
         from lumivex.web import server
     except ImportError as error:
-        raise CommandError(WEB_MISSING.format(name=error.name or "its web extra")) from error
+        package = (error.name or "its web extra").partition(".")[0]
+        raise CommandError(WEB_MISSING.format(name=package)) from error
     return server.serve(args.path, args.host, args.port, args.open)
