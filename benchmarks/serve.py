@@ -4,9 +4,10 @@ each timed from the request to the last byte of the answer, against a floor
 measured in the same run: the server's smallest answer, its stylesheet. The
 server is the command, started as a user starts it.
 
-Cold figures come from a server that has read nothing yet, so the request
-loads the page (and, for an object, finds every reference of its page);
-warm ones from a server that has already answered once.
+Cold figures come from a server just started, which has answered only a
+request for its icon: the request loads the page (and, for an object, finds
+every reference of its page). Warm ones come from a server that has
+answered the same request before.
 
 Usage: python -m benchmarks.serve [--quick] [--runs N] [--data DIR]
 """
@@ -53,11 +54,13 @@ def texture_page(data: Path, quick: bool) -> Path:
 
 @contextmanager
 def server(path: Path) -> Iterator[http.client.HTTPConnection]:
-    """A connection to `lumivex serve PATH`, started anew."""
+    """A connection to `lumivex serve PATH`, started anew and ready: it has
+    answered a request for its icon."""
     with served(str(path)) as address:
         parts = urlsplit(address)
         connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=120)
         try:
+            timed(connection, "/favicon.svg")
             yield connection
         finally:
             connection.close()
@@ -124,13 +127,13 @@ def main(argv: list[str] | None = None) -> int:
     size = 256 if args.quick else 1024
     rows = [
         (
-            f"first screen of the {len(objects):,}-object page, page loaded",
-            warm_screen,
+            f"first screen of the {len(objects):,}-object page, loading it",
+            cold_screen,
             FIRST_SCREEN,
         ),
-        ("  the same on a new server, loading the page", cold_screen, None),
+        ("  again, the page loaded", warm_screen, None),
         ("an object's view", warm_object, OBJECT_VIEW),
-        ("  the first on a new server, finding the page's references", first_object, None),
+        ("  the first of the page, finding every reference in it", first_object, None),
         (f"{size}x{size} DXT5 texture's PNG, first request", cold_png, TEXTURE_PNG),
         ("  its download, as lumivex texture writes it", cold_download, None),
     ]

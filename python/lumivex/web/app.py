@@ -154,6 +154,9 @@ class Views:
             undefined=jinja2.StrictUndefined,
         )
         self.templates.globals.update(url=url, object_url=object_url)
+        # Compiled now rather than on each template's first request.
+        for template in self.templates.list_templates():
+            self.templates.get_template(template)
         self.static: dict[str, bytes] = {}
         for name in STATIC:
             with open(os.path.join(HERE, "static", name), "rb") as file:
