@@ -430,17 +430,22 @@ def test_a_page_alone(tmp_path):
     assert re.search(r'<a href="/object/One.prp/1" title="[^"]*">plMipmap &#39;Tex&#39;</a>', layer)
 
 
-def run_server(*argv):
+def run_server(*argv, env=None):
     return subprocess.Popen(
         [sys.executable, "-m", "lumivex", "serve", *argv],
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
+        env=env,
     )
 
 
-def test_the_command_serves_until_interrupted(isle):
-    server = run_server(str(isle), "--port", "0")
+def test_the_command_serves_until_interrupted(isle, tmp_path):
+    opened = tmp_path / "opened"
+    browser = (
+        f"{sys.executable} -c \"import sys; open(sys.argv[1], 'w').write(sys.argv[2])\" {opened} %s"
+    )
+    server = run_server(str(isle), "--port", "0", "--open", env={**os.environ, "BROWSER": browser})
     try:
         line = server.stdout.readline()
         address = re.fullmatch(r"serving .* at http://127\.0\.0\.1:(\d+)/ \(Ctrl-C stops\)\n", line)
@@ -458,6 +463,7 @@ def test_the_command_serves_until_interrupted(isle):
         server.wait(timeout=30)
     assert server.returncode == 0
     assert server.stderr.read() == ""
+    assert opened.read_text() == f"http://127.0.0.1:{address[1]}/"
 
 
 def test_the_command_reports_what_it_cannot_serve(tmp_path, capsys):

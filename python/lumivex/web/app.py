@@ -29,7 +29,7 @@ from starlette.types import Scope as AsgiScope
 import lumivex
 from lumivex.age import MissingPage
 from lumivex.cli import info_json
-from lumivex.cli.check import NOTE, SEVERITIES, check_age, key_json, summary
+from lumivex.cli.check import NOTE, SEVERITIES, AgeReport, check_age, key_json, summary
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
@@ -42,7 +42,7 @@ from lumivex.cli.common import (
 )
 from lumivex.cli.descriptions import age_json
 from lumivex.cli.texture import dds, level_size, pillow_image
-from lumivex.web.site import Location, Reached, Scope, Site, Unreadable
+from lumivex.web.site import Location, Memo, Reached, Scope, ServedAge, Site, Unreadable
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
@@ -154,6 +154,7 @@ class Views:
             undefined=jinja2.StrictUndefined,
         )
         self.templates.globals.update(url=url, object_url=object_url)
+        self.reports = Memo(self.check)
         # Compiled now rather than on each template's first request.
         for template in self.templates.list_templates():
             self.templates.get_template(template)
@@ -161,6 +162,12 @@ class Views:
         for name in STATIC:
             with open(os.path.join(HERE, "static", name), "rb") as file:
                 self.static[name] = file.read()
+
+    def check(self, name: str) -> AgeReport:
+        """The check report of an age that loads, made once."""
+        age = self.site.age(name)
+        assert isinstance(age, ServedAge)
+        return check_age(age)
 
     def render(self, template: str, status: int = 200, **values: Any) -> HTMLResponse:
         values.setdefault("title", "lumivex")
@@ -245,7 +252,7 @@ class Views:
                     "path": path,
                 }
             )
-        report = check_age(age)
+        report = self.reports(name)
         problems = [
             (severity, [problem for problem in report.problems if problem.severity == severity])
             for severity in SEVERITIES
@@ -468,7 +475,7 @@ class Views:
         age = self.site.age(name)
         if isinstance(age, Unreadable):
             return self.json({"error": age.reason}, 422)
-        report = check_age(age)
+        report = self.reports(name)
         return self.json({"ages": [report.as_json()], **summary([report])})
 
     def api_info(self, request: Request) -> Response:
