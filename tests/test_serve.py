@@ -25,6 +25,7 @@ from fixtures.object_bodies import (
     MIPMAP,
     layer_body,
     material_body,
+    mipmap_body,
     scene_object_body,
 )
 from fixtures.texture_bodies import DXT5, texture_body
@@ -91,6 +92,26 @@ def isle(tmp_path_factory):
                 ),
                 Obj(LAYER, "Cut", layer_body("Cut")[:20], location_sequence=MAIN_SEQ),
                 Obj(1, HOSTILE, scene_object_body(HOSTILE), location_sequence=MAIN_SEQ),
+                Obj(
+                    MIPMAP,
+                    "Short",
+                    mipmap_body(
+                        "Short",
+                        compression=1,
+                        info=b"\x10\x05",
+                        width=8,
+                        height=8,
+                        levels=2,
+                        pixels=bytes(40),
+                    ),
+                    location_sequence=MAIN_SEQ,
+                ),
+                Obj(
+                    MIPMAP,
+                    "Odd",
+                    mipmap_body("Odd", compression=1, info=b"\x10\x03", pixels=bytes(16)),
+                    location_sequence=MAIN_SEQ,
+                ),
             ],
             age="Isle",
             page_name="Main",
@@ -283,6 +304,17 @@ def test_damaged_pages_and_objects_show_their_errors_and_the_server_goes_on(isle
     cut = isle_client.get("/object/Isle_District_Main.prp/2")
     assert cut.status_code == 200 and "This object does not decode" in cut.text
     assert isle_client.get("/api/show/Isle_District_Main.prp/2").status_code == 422
+    short = isle_client.get("/object/Isle_District_Main.prp/4").text
+    assert (
+        "texture &#39;Short&#39; is cut short: its 2 levels from 8x8 need 80 bytes, it holds 40"
+        in short
+    )
+    assert "<img" not in short
+    odd = isle_client.get("/object/Isle_District_Main.prp/5").text
+    assert "uses block format 3; only DXT1 (1) and DXT5 (5) can be converted" in odd
+    for url in ("/texture/Isle_District_Main.prp/5/0.png", "/texture/Isle_District_Main.prp/5.dds"):
+        assert isle_client.get(url).status_code == 422
+    assert isle_client.get("/texture/Isle_District_Main.prp/0/0.png").status_code == 404
     assert isle_client.get("/page/Isle_District_Main.prp").status_code == 200
 
 
@@ -293,6 +325,9 @@ def test_objects_are_paged_and_filtered(isle_client):
     assert 'href="/page/Isle_District_Cave.prp?start=100" rel="next"' in first
     last = isle_client.get("/page/Isle_District_Cave.prp?start=200").text
     assert "Objects 201 to 252 of 252" in last and 'rel="next"' not in last
+    beyond = isle_client.get("/page/Isle_District_Cave.prp?start=300").text
+    assert "No object from 301 on: there are 252." in beyond
+    assert 'href="/page/Isle_District_Cave.prp?start=200">last</a>' in beyond
     coords = isle_client.get("/page/Isle_District_Cave.prp?class=0x15&name=ORD24").text
     assert "Objects 1 to 10 of 10" in coords  # Coord240 to Coord249
     assert (

@@ -41,7 +41,7 @@ from lumivex.cli.common import (
     value_text,
 )
 from lumivex.cli.descriptions import age_json
-from lumivex.cli.texture import dds, level_size, pillow_image
+from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, ServedAge, Site, Unreadable
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -323,7 +323,7 @@ class Views:
             first_screen=screen(0) if start > 0 else None,
             previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
             next_screen=screen(start + ROWS) if start + ROWS < total else None,
-            last_screen=screen(last) if start < last else None,
+            last_screen=screen(last) if start != last else None,
             **values,
         )
 
@@ -379,11 +379,12 @@ class Views:
         return [value_text(value)]
 
     def texture_view(self, name: str, index: int, mipmap: lumivex.Mipmap) -> dict[str, Any]:
+        levels = max(1, mipmap.num_levels)
         try:
             _, layout = self.site.texture(name, index)
+            stored_levels(mipmap, layout, levels)
         except CommandError as error:
             return {"error": str(error)}
-        levels = max(1, mipmap.num_levels)
         scale = max(1, TEXTURE_VIEW // max(mipmap.width, mipmap.height))
         return {
             "error": None,
@@ -416,16 +417,12 @@ class Views:
                 return dds(mipmap, layout)
             return pillow_image(mipmap, layout, "PNG", ".png")
 
-        texture_name = self.located_name(name, index)
         media = "image/png" if suffix == "png" else "image/vnd-ms.dds"
         response = self.texture_response(make, media)
-        if response.status_code == 200:
-            response.headers["content-disposition"] = attachment(texture_name, f".{suffix}")
-        return response
-
-    def located_name(self, name: str, index: int) -> str:
         obj = self.site.object(name, index)
-        return obj.name if obj is not None else ""
+        assert obj is not None
+        response.headers["content-disposition"] = attachment(obj.name, f".{suffix}")
+        return response
 
     def texture_response(self, make: Callable[[], bytes], media: str) -> Response:
         try:
