@@ -25,6 +25,8 @@ if browser.missing():
 
 from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support import expected_conditions  # noqa: E402
+from selenium.webdriver.support.wait import WebDriverWait  # noqa: E402
 
 SAMPLES = Path(__file__).resolve().parent.parent / "samples"
 
@@ -49,6 +51,17 @@ def texture_chain(age: lumivex.Age):
     raise AssertionError("the samples hold no reference to a layer with a texture")
 
 
+def follow(driver, element):
+    """Clicks a link or a button and waits for the page it leads to."""
+    old = driver.find_element(By.TAG_NAME, "html")
+    element.click()
+    WebDriverWait(driver, 30).until(expected_conditions.staleness_of(old))
+
+
+def references(driver):
+    return driver.find_element(By.CSS_SELECTOR, "table.references")
+
+
 def console_errors(driver) -> list[str]:
     return [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
 
@@ -66,20 +79,18 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
         chromium.get(address)
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"Age {age.name}"
         shot("age")
-        chromium.find_element(By.LINK_TEXT, page_name).click()
+        follow(chromium, chromium.find_element(By.LINK_TEXT, page_name))
         assert chromium.find_element(By.TAG_NAME, "h1").text.startswith(f"Page {page_name}")
         shot("page")
-        chromium.find_element(By.LINK_TEXT, source.name).click()
+        follow(chromium, chromium.find_element(By.LINK_TEXT, source.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"{source.class_name} {source.name}"
         shot("source")
-        chromium.find_element(By.CSS_SELECTOR, "table.references").find_element(
-            By.LINK_TEXT, f"plLayer '{layer.name}'"
-        ).click()
+        follow(chromium, references(chromium).find_element(By.LINK_TEXT, f"plLayer '{layer.name}'"))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
         shot("layer")
-        chromium.find_element(By.CSS_SELECTOR, "table.references").find_element(
-            By.LINK_TEXT, f"plMipmap '{texture.name}'"
-        ).click()
+        follow(
+            chromium, references(chromium).find_element(By.LINK_TEXT, f"plMipmap '{texture.name}'")
+        )
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plMipmap {texture.name}"
         images = chromium.find_elements(By.CSS_SELECTOR, ".levels img")
         assert len(images) == max(1, texture.as_mipmap().num_levels)
@@ -92,9 +103,8 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
             )
         shot("texture")
         # Back to the layer through "referenced by".
-        chromium.find_element(By.CSS_SELECTOR, "table.referrers").find_element(
-            By.PARTIAL_LINK_TEXT, layer.name
-        ).click()
+        referrers = chromium.find_element(By.CSS_SELECTOR, "table.referrers")
+        follow(chromium, referrers.find_element(By.PARTIAL_LINK_TEXT, layer.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
         assert console_errors(chromium) == []
 
@@ -106,7 +116,7 @@ def test_filtering_works_without_scripts(chromium, tmp_path):
         chromium.get(address)
         form = chromium.find_element(By.CSS_SELECTOR, "form.filter")
         form.find_element(By.CSS_SELECTOR, "option[value='plLayer']").click()
-        form.find_element(By.TAG_NAME, "button").click()
+        follow(chromium, form.find_element(By.TAG_NAME, "button"))
         rows = chromium.find_elements(By.CSS_SELECTOR, "table.objects tbody tr")
         assert [row.find_elements(By.TAG_NAME, "td")[2].text for row in rows] == [
             obj.name for obj in layers
@@ -146,7 +156,7 @@ def test_hostile_names_run_nothing(chromium, tmp_path):
     )
     with served(str(folder)) as address:
         chromium.get(address)
-        chromium.find_element(By.LINK_TEXT, "Bad_District_Bad.prp").click()
+        follow(chromium, chromium.find_element(By.LINK_TEXT, "Bad_District_Bad.prp"))
         chromium.save_screenshot(str(tmp_path / "hostile-page.png"))
         names = [a.text for a in chromium.find_elements(By.CSS_SELECTOR, "table.objects a")]
         assert sorted(names) == sorted(obj.name for obj in objects)
