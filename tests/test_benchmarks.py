@@ -6,7 +6,7 @@ from pathlib import Path
 import lumivex
 import pytest
 
-from benchmarks import generate, run, threads
+from benchmarks import check, generate, run, threads
 
 
 @pytest.fixture(scope="module")
@@ -75,3 +75,8 @@ def test_runner_reports_every_operation(data, capsys):
 def test_threads_benchmark_runs(data, capsys):
     assert threads.main(["--quick", "--runs", "1", "--data", str(data)]) == 0
     assert "speed-up:" in capsys.readouterr().out
+
+
+def test_check_benchmark_runs(tmp_path, capsys):
+    assert check.main(["--quick", "--data", str(tmp_path)]) == 0
+    assert "check / scan in one process:" in capsys.readouterr().out

@@ -8,12 +8,14 @@
 
 namespace lumivex::py {
 
-KeyValue key_value(const Uoid& key, const Source& source) {
+KeyValue key_value(const Uoid& key, std::string name_bytes) {
   // The two derived bytes give the stored mask back: 0xFF when there was none.
   const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
-  return {key.location_sequence,         key.location_flags, load_mask,          key.class_type, key.object_id,
-          source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+  return {key.location_sequence, key.location_flags,    load_mask,    key.class_type,
+          key.object_id,         std::move(name_bytes), key.clone_id, key.clone_player_id};
 }
+
+KeyValue key_value(const Uoid& key, const Source& source) { return key_value(key, source.stored_bytes(key.name)); }
 
 KeyValue key_value(const ObjectKey& key, const PrpPage& page) {
   return {key.location_sequence, key.location_flags,       key.load_mask, key.class_type,
