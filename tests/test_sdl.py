@@ -137,7 +137,7 @@ def test_body_lines(write, body, version, names):
         ("STATEDESC A B\n}", "A"),
         ("STATEDESCA Garden\n}", "Garden"),
         ("statedesc Garden\n}", None),
-        ("\ufeffSTATEDESC Garden\n}\nSTATEDESC A\n}\n", "A"),
+        ("\ufeff\ufeffSTATEDESC Garden\n}\nSTATEDESC A\n}\n", "A"),
         ("  STATEDESC A  \r\n { \r\n   }   ", "A"),
     ],
 )
@@ -272,3 +272,31 @@ def test_descriptors_lists_every_copy_by_name_then_reading_order(write):
     assert repr(listed[0].variables) == "[SdlVariable('x', type=Int, count=1, default=None)]"
     assert sdl.descriptors()[0] is not listed[0]
     assert SdlFile.descriptors.__text_signature__ == "($self)"
+
+
+BOM = b"\xef\xbb\xbf"
+
+
+@pytest.mark.parametrize(
+    ("content", "names"),
+    [
+        (BOM + GARDEN.encode(), ["Garden"]),
+        (BOM + b"\r\n" + GARDEN.encode(), ["Garden"]),
+        # Only one mark, and only at the very start, is passed over.
+        (BOM + BOM + GARDEN.encode() + b"\nSTATEDESC A\n}", ["A"]),
+        (b" " + BOM + GARDEN.encode() + b"\nSTATEDESC A\n}", ["A"]),
+        (b"\n" + BOM + GARDEN.encode(), []),
+    ],
+)
+def test_one_leading_byte_order_mark_is_ignored(tmp_path, write, content, names):
+    sdl = SdlFile()
+    assert sdl.load_file(write("bom.sdl", content)) == len(names)
+    assert [d.name for d in sdl.descriptors()] == names
+    directory = tmp_path / "dir"
+    directory.mkdir()
+    (directory / "bom.sdl").write_bytes(content)
+    assert SdlFile().load_directory(str(directory)) == len(names)
+    if names == ["Garden"]:
+        assert repr(sdl.find("Garden", 0).variables[0]) == (
+            "SdlVariable('visits', type=Int, count=1, default=Some(\"0\"))"
+        )

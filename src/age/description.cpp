@@ -68,7 +68,7 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
   AgeDescription age;
   age.age_name = std::move(age_name);
   uint32_t page_counter = 1;
-  TrimmedLines lines(content);
+  TrimmedLines lines(skip_byte_order_mark(content));
   while (const auto line = lines.next()) {
     if (line->empty() || line->front() == '#' || line->front() == '[') continue;
     const std::size_t equals = line->find('=');

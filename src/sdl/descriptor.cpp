@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <numeric>
 #include <system_error>
 
 #include "core/error.h"
@@ -49,13 +50,46 @@ constexpr std::array<TypeKeyword, 20> kTypeKeywords = {{
     {"MATRIX44", SdlType::Matrix44},
 }};
 
-std::optional<SdlType> type_of_word(std::string_view word) {
-  const auto upper = ascii_upper_case(word);
-  if (!upper) return std::nullopt;
-  for (const TypeKeyword& keyword : kTypeKeywords) {
-    if (*upper == keyword.word) return keyword.type;
+constexpr std::size_t kLongestKeyword = 12;  // "AGETIMEOFDAY"
+
+// Keywords hashed by their length and first and last letters, which tell them
+// all apart, so that a word is compared with one keyword at most.
+constexpr std::size_t keyword_slot(std::string_view upper) {
+  return (upper.size() * 2 + static_cast<uint8_t>(upper.front()) * 5 + static_cast<uint8_t>(upper.back())) % 64;
+}
+
+constexpr std::array<int8_t, 64> kKeywordAtSlot = [] {
+  std::array<int8_t, 64> at{};
+  at.fill(-1);
+  for (std::size_t i = 0; i < kTypeKeywords.size(); ++i) {
+    int8_t& slot = at[keyword_slot(kTypeKeywords[i].word)];
+    if (slot != -1) throw "two keywords share a slot";
+    slot = static_cast<int8_t>(i);
   }
-  return std::nullopt;
+  return at;
+}();
+
+std::optional<SdlType> keyword_type(std::string_view upper) {
+  if (upper.empty()) return std::nullopt;
+  const int8_t at = kKeywordAtSlot[keyword_slot(upper)];
+  if (at < 0 || kTypeKeywords[at].word != upper) return std::nullopt;
+  return kTypeKeywords[at].type;
+}
+
+// The type a type word selects, compared in upper case. ASCII words, nearly
+// all of them, are upper-cased in place; any other may still upper-case to
+// a keyword through the full Unicode mapping.
+std::optional<SdlType> type_of_word(std::string_view word) {
+  char upper[kLongestKeyword];
+  std::size_t at = 0;
+  for (; at < word.size() && static_cast<uint8_t>(word[at]) < 0x80; ++at) {
+    if (at == kLongestKeyword) return std::nullopt;
+    const char c = word[at];
+    upper[at] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (at == word.size()) return keyword_type({upper, at});
+  const auto unicode_upper = ascii_upper_case(word);
+  return unicode_upper ? keyword_type(*unicode_upper) : std::nullopt;
 }
 
 // The count between "[" and the word's last character, which stands for the
@@ -69,41 +103,125 @@ uint64_t count_of(std::string_view after_bracket) {
   return parse_unsigned_decimal(count, UINT64_MAX).value_or(1);
 }
 
-// "VAR type name[count] options...", the first word already read.
-VarDescriptor parse_variable(std::string_view type_word, std::string_view name_word, Words& options) {
-  VarDescriptor variable;
-  const std::size_t bracket = name_word.find('[');
-  variable.name = std::string(name_word.substr(0, bracket));
-  if (bracket != std::string_view::npos) variable.count = count_of(name_word.substr(bracket + 1));
-  const auto type = type_of_word(type_word);
-  // A nested descriptor ("$Name") or an unknown type keeps no options.
-  if (!type) {
-    variable.var_type = SdlType::StateDescriptor;
-    return variable;
+// A variable as read, its texts still views of the file's text.
+struct ReadVariable {
+  std::string_view name;
+  std::optional<std::string_view> default_value;
+  uint64_t count;
+  SdlType var_type;
+  uint32_t options;  // as in VarDescriptor
+};
+
+struct ReadOptions {
+  std::optional<std::string_view> default_option;
+  std::optional<std::string_view> display_option;
+};
+
+// Converts to an owned copy of a text, made in the place of the member that
+// it initializes.
+struct Copy {
+  std::string_view text;
+  operator std::string() const { return std::string(text); }
+};
+
+struct OptionalCopy {
+  std::optional<std::string_view> text;
+  operator std::optional<std::string>() const {
+    return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
   }
-  variable.var_type = *type;
-  while (const auto word = options.next()) {
-    if (word->starts_with("DEFAULT=")) {
-      variable.default_value = std::string(word->substr(8));
-    } else if (word->starts_with("DEFAULTOPTION=")) {
-      variable.default_option = std::string(word->substr(14));
-    } else if (word->starts_with("DISPLAYOPTION=")) {
-      variable.display_option = std::string(word->substr(14));
+};
+
+// The descriptor being read. Nothing is copied out of the text until it is
+// finished, and its lists, reused from one descriptor to the next, are then
+// copied at their sizes.
+struct OpenDescriptor {
+  std::string_view name;
+  uint32_t version = 0;
+  std::vector<ReadVariable> variables;
+  std::vector<ReadOptions> options;
+
+  void open(std::string_view descriptor_name) {
+    name = descriptor_name;
+    version = 0;
+    variables.clear();
+    options.clear();
+  }
+
+  StateDescriptor finish() const {
+    StateDescriptor descriptor;
+    descriptor.name = name;
+    descriptor.version = version;
+    descriptor.variables.reserve(variables.size());
+    for (const ReadVariable& read : variables) {
+      descriptor.variables.emplace_back(Copy{read.name}, OptionalCopy{read.default_value}, read.count, read.var_type,
+                                        read.options);
+    }
+    descriptor.options.reserve(options.size());
+    for (const ReadOptions& read : options)
+      descriptor.options.emplace_back(OptionalCopy{read.default_option}, OptionalCopy{read.display_option});
+    return descriptor;
+  }
+
+  // "VAR type name[count] options...", the first word already read.
+  void add_variable(std::string_view type_word, std::string_view name_word, LineWords& words) {
+    const std::size_t bracket = name_word.find('[');
+    ReadVariable& variable = variables.emplace_back(ReadVariable{
+        .name = name_word.substr(0, bracket),
+        .default_value = std::nullopt,
+        .count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1)),
+        .var_type = SdlType::StateDescriptor,
+        .options = 0,
+    });
+    // A nested descriptor ("$Name") or an unknown type keeps no options.
+    const auto type = type_of_word(type_word);
+    if (!type) return;
+    variable.var_type = *type;
+    // A later word of a kind replaces an earlier one.
+    ReadOptions read;
+    while (const auto word = words.next_word()) {
+      if (word->front() != 'D') continue;
+      if (word->starts_with("DEFAULT=")) {
+        variable.default_value = word->substr(8);
+      } else if (word->starts_with("DEFAULTOPTION=")) {
+        read.default_option = word->substr(14);
+      } else if (word->starts_with("DISPLAYOPTION=")) {
+        read.display_option = word->substr(14);
+      }
+    }
+    if (read.default_option || read.display_option) {
+      options.push_back(read);
+      variable.options = static_cast<uint32_t>(options.size());
     }
   }
-  return variable;
-}
+};
 
-// A line inside an open descriptor other than "{" and "}".
-void parse_body_line(std::string_view line, StateDescriptor& open) {
-  Words words(line);
-  const auto first = words.next();
-  const auto second = words.next();
-  if (!second) return;
-  if (*first == "VERSION") {
-    open.version = static_cast<uint32_t>(parse_unsigned_decimal(*second, UINT32_MAX).value_or(0));
-  } else if (*first == "VAR") {
-    if (const auto third = words.next()) open.variables.push_back(parse_variable(*second, *third, words));
+// Hands each descriptor closed by a "}" line to finish, in order. Lines are
+// taken by their words, white space around them aside.
+template <class Finish>
+void for_each_state_descriptor(std::string_view text, Finish&& finish) {
+  bool is_open = false;
+  OpenDescriptor open;
+  LineWords words(skip_byte_order_mark(text));
+  while (words.next_line()) {
+    const auto first = words.next_word();
+    if (!first || first->front() == '#' || *first == "{") continue;
+    if (first->starts_with("STATEDESC")) {
+      // A descriptor still open is dropped unfinished.
+      open.open(words.next_word().value_or(""));
+      is_open = true;
+      continue;
+    }
+    const auto second = words.next_word();
+    if (*first == "}" && !second) {
+      if (is_open) finish(open.finish());
+      is_open = false;
+    } else if (is_open && second) {
+      if (*first == "VERSION") {
+        open.version = static_cast<uint32_t>(parse_unsigned_decimal(*second, UINT32_MAX).value_or(0));
+      } else if (*first == "VAR") {
+        if (const auto third = words.next_word()) open.add_variable(*second, *third, words);
+      }
+    }
   }
 }
 
@@ -118,100 +236,133 @@ bool has_sdl_extension(std::string_view file_name) {
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
 
+const VarOptions& StateDescriptor::options_of(const VarDescriptor& variable) const {
+  static const VarOptions none;
+  return variable.options == 0 ? none : options[variable.options - 1];
+}
+
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
   std::vector<StateDescriptor> finished;
-  std::optional<StateDescriptor> open;
-  TrimmedLines lines(text);
-  while (const auto line = lines.next()) {
-    if (line->empty() || line->front() == '#' || *line == "{") continue;
-    if (line->starts_with("STATEDESC")) {
-      Words words(*line);
-      words.next();
-      // A descriptor still open is dropped unfinished.
-      open.emplace();
-      open->name = std::string(words.next().value_or(""));
-    } else if (*line == "}") {
-      if (open) finished.push_back(std::move(*open));
-      open.reset();
-    } else if (open) {
-      parse_body_line(*line, *open);
-    }
-  }
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { finished.push_back(std::move(descriptor)); });
   return finished;
 }
 
 std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt) {
-  auto descriptors = parse_state_descriptors(read_text_file(path, interrupt).view());
-  const std::size_t count = descriptors.size();
-  add(std::move(descriptors));
-  return count;
+  const ByteBuffer text = read_text_file(path, interrupt);
+  const std::size_t from = held_.size();
+  try {
+    append(text.view());
+    index_from(from);
+  } catch (...) {
+    truncate(from);
+    throw;
+  }
+  return held_.size() - from;
 }
 
 std::size_t SdlManager::load_directory(const std::string& path, const InterruptCheck& interrupt) {
-  // Gathered first and added at the end, so that a listing that fails part
-  // way leaves the manager as it was.
-  std::vector<StateDescriptor> gathered;
-  std::error_code error;
-  for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error)) {
-    const std::string& entry_path = entry->path().native();
-    if (!has_sdl_extension(entry->path().filename().native())) continue;
-    try {
-      // A pipe or a device among the files could block the scan or never end.
-      std::error_code status_error;
-      const auto status = entry->status(status_error);
-      if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
-          std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
-        throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
-      auto descriptors = parse_state_descriptors(read_text_file(entry_path, interrupt).view());
-      gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
-                      std::make_move_iterator(descriptors.end()));
-    } catch (const Error& e) {
-      log::write(log::Level::Warn, log::kStateDescriptorTarget,
-                 [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
+  // Indexed only at the end, and dropped when the listing fails part way, so
+  // that such a failure leaves the manager as it was.
+  const std::size_t from = held_.size();
+  try {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error)) {
+      const std::string& entry_path = entry->path().native();
+      if (!has_sdl_extension(entry->path().filename().native())) continue;
+      try {
+        // A pipe or a device among the files could block the scan or never end.
+        std::error_code status_error;
+        const auto status = entry->status(status_error);
+        if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
+            std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
+          throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
+        append(read_text_file(entry_path, interrupt).view());
+      } catch (const Error& e) {
+        log::write(log::Level::Warn, log::kStateDescriptorTarget,
+                   [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
+      }
     }
+    if (error) throw Error(os_error_message(error.value()), error.value());
+    index_from(from);
+  } catch (...) {
+    truncate(from);
+    throw;
   }
-  if (error) throw Error(os_error_message(error.value()), error.value());
-  const std::size_t count = gathered.size();
-  add(std::move(gathered));
+  const std::size_t count = held_.size() - from;
   log::write(log::Level::Info, log::kStateDescriptorTarget,
              [&] { return "Loaded " + std::to_string(count) + " SDL descriptors from " + path; });
   return count;
 }
 
 const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version) const {
-  const auto found = by_name_.find(std::string(name));
-  if (found == by_name_.end()) return nullptr;
-  const StateDescriptor* best = nullptr;
-  for (const StateDescriptor& descriptor : found->second) {
-    if (version != 0 && descriptor.version == version) return &descriptor;
-    if (version == 0 && (!best || descriptor.version >= best->version)) best = &descriptor;
+  struct ByName {
+    const std::deque<StateDescriptor>& held;
+    bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
+    bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
+  };
+  // Positions are reading order: the first read is the lowest, the last read
+  // the highest.
+  std::optional<std::size_t> best;
+  for (const Run& run : runs_) {
+    const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
+    for (auto at = first; at != last; ++at) {
+      const uint32_t found = held_[*at].version;
+      if (version != 0) {
+        if (found != version) continue;
+        if (!best || *at < *best) best = *at;
+        break;  // the rest of the run was read later
+      }
+      if (!best || found > held_[*best].version || (found == held_[*best].version && *at > *best)) best = *at;
+    }
   }
-  return best;
+  return best ? &held_[*best] : nullptr;
 }
 
-std::size_t SdlManager::size() const {
-  std::size_t total = 0;
-  for (const auto& [name, descriptors] : by_name_) total += descriptors.size();
-  return total;
-}
+std::size_t SdlManager::size() const { return held_.size(); }
 
 std::vector<const StateDescriptor*> SdlManager::descriptors() const {
-  std::vector<const std::pair<const std::string, std::vector<StateDescriptor>>*> entries;
-  entries.reserve(by_name_.size());
-  for (const auto& entry : by_name_) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  std::vector<std::size_t> positions;
+  positions.reserve(held_.size());
+  for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
+  std::sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
+    const int order = held_[a].name.compare(held_[b].name);
+    return order < 0 || (order == 0 && a < b);
+  });
   std::vector<const StateDescriptor*> all;
-  all.reserve(size());
-  for (const auto* entry : entries)
-    for (const StateDescriptor& descriptor : entry->second) all.push_back(&descriptor);
+  all.reserve(positions.size());
+  for (const std::size_t at : positions) all.push_back(&held_[at]);
   return all;
 }
 
-void SdlManager::add(std::vector<StateDescriptor> descriptors) {
-  for (StateDescriptor& descriptor : descriptors) {
-    std::vector<StateDescriptor>& versions = by_name_[descriptor.name];
-    versions.push_back(std::move(descriptor));
+void SdlManager::append(std::string_view text) {
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { held_.push_back(std::move(descriptor)); });
+}
+
+bool SdlManager::name_less(std::size_t a, std::size_t b) const { return held_[a].name < held_[b].name; }
+
+void SdlManager::index_from(std::size_t from) {
+  if (from == held_.size()) return;
+  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
+  // Everything that can fail comes before the first change.
+  runs_.reserve(runs_.size() + 1);
+  Run merged(held_.size() - from);
+  std::iota(merged.begin(), merged.end(), from);
+  std::stable_sort(merged.begin(), merged.end(), less);
+  std::size_t kept = runs_.size();
+  while (kept > 0 && runs_[kept - 1].size() <= 2 * merged.size()) {
+    const Run& older = runs_[kept - 1];
+    Run both(older.size() + merged.size());
+    // Among equal names the older run's come first: they were read first.
+    std::merge(older.begin(), older.end(), merged.begin(), merged.end(), both.begin(), less);
+    merged = std::move(both);
+    --kept;
   }
+  runs_.resize(kept);
+  runs_.push_back(std::move(merged));
+}
+
+void SdlManager::truncate(std::size_t from) {
+  while (held_.size() > from) held_.pop_back();
 }
 
 }  // namespace lumivex

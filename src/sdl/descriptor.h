@@ -5,10 +5,10 @@
 // parser skips whatever does not fit; only reading files can fail.
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/file.h"
@@ -39,24 +39,39 @@ enum class SdlType : uint8_t {
 
 std::string_view sdl_type_name(SdlType type);
 
-struct VarDescriptor {
-  std::string name;
-  SdlType var_type = SdlType::Int;
-  uint64_t count = 1;  // 0 for a variable-length list
-  std::optional<std::string> default_value;
+// The options few variables carry.
+struct VarOptions {
   std::optional<std::string> default_option;
   std::optional<std::string> display_option;
+};
+
+struct VarDescriptor {
+  std::string name;
+  std::optional<std::string> default_value;
+  uint64_t count = 1;  // 0 for a variable-length list
+  SdlType var_type = SdlType::Int;
+  // Its place plus one in its descriptor's `options`, 0 when it has none.
+  uint32_t options = 0;
 };
 
 struct StateDescriptor {
   std::string name;
   uint32_t version = 0;
   std::vector<VarDescriptor> variables;
+  // The options of the variables that have any, kept apart so that the many
+  // variables without stay small.
+  std::vector<VarOptions> options;
+
+  // Its variable's options, both absent when it was given neither.
+  const VarOptions& options_of(const VarDescriptor& variable) const;
 };
 
 // The descriptors of one file's text that are closed by a "}" line, in order.
+// One leading byte-order mark is ignored.
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text);
 
+// Every descriptor read, found by name in time logarithmic in their number
+// whatever the names are.
 class SdlManager {
  public:
   // Adds the file's descriptors and returns how many. Throws Error "Failed to
@@ -67,7 +82,8 @@ class SdlManager {
   // system's message when the directory cannot be listed, adding nothing.
   std::size_t load_directory(const std::string& path, const InterruptCheck& interrupt = {});
   // Version 0 asks for the highest version, the last read among equals; any
-  // other version for the first read with exactly that version.
+  // other version for the first read with exactly that version. The
+  // descriptor stays where it is while the manager lives.
   const StateDescriptor* find(std::string_view name, uint32_t version) const;
   // Every version of every name.
   std::size_t size() const;
@@ -76,9 +92,24 @@ class SdlManager {
   std::vector<const StateDescriptor*> descriptors() const;
 
  private:
-  void add(std::vector<StateDescriptor> descriptors);
+  // Positions in held_ sorted by name, then by reading order.
+  using Run = std::vector<std::size_t>;
 
-  std::unordered_map<std::string, std::vector<StateDescriptor>> by_name_;
+  // Parses text onto the end of held_.
+  void append(std::string_view text);
+  // Indexes the descriptors appended since the first `from`.
+  void index_from(std::size_t from);
+  // Drops what was appended since `from`, when a load fails part way.
+  void truncate(std::size_t from);
+  bool name_less(std::size_t a, std::size_t b) const;
+
+  // Every descriptor in reading order; a deque never moves what it holds.
+  std::deque<StateDescriptor> held_;
+  // Sorted runs, each more than twice as long as the next: a load sorts its
+  // own descriptors into a new run and merges the shorter runs at the end, so
+  // that each descriptor is merged a logarithmic number of times and a name
+  // is found by a binary search in each of a logarithmic number of runs.
+  std::vector<Run> runs_;
 };
 
 }  // namespace lumivex
