@@ -80,25 +80,6 @@ uint64_t ascii_white_bytes(uint64_t word) {
   return white;
 }
 
-// The first position from `from` on that is not white space.
-std::size_t skip_white_space(const uint8_t* p, std::size_t size, std::size_t from) {
-  for (;;) {
-    // Runs of spaces, the usual white space, go eight at a time.
-    while (size - from >= 8) {
-      const uint64_t not_space = ~bytes_equal(load_word(p + from), ' ') & kHighBits;
-      if (not_space) {
-        from += static_cast<std::size_t>(std::countr_zero(not_space)) / 8;
-        break;
-      }
-      from += 8;
-    }
-    if (from == size) return from;
-    const std::size_t white = white_space_at(p + from, size - from);
-    if (!white) return from;
-    from += white;
-  }
-}
-
 // Bit i set for each byte start + i of the text (count bytes, at most 64,
 // some of them not ASCII) that is part of a white-space character.
 uint64_t block_white_bits(const uint8_t* p, std::size_t size, std::size_t start, std::size_t count) {
@@ -118,37 +99,6 @@ uint64_t block_white_bits(const uint8_t* p, std::size_t size, std::size_t start,
   return white;
 }
 
-const uint8_t* bytes_of(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
-
-// Length of the white-space character that ends the text, or 0.
-std::size_t white_space_before_end(std::string_view text) {
-  const uint8_t* p = bytes_of(text);
-  const std::size_t size = text.size();
-  if (size == 0) return 0;
-  const uint8_t last = p[size - 1];
-  if (last < 0x80) return kWhiteStart[last];
-  // Every multi-byte white-space character ends in a continuation byte.
-  if (last > 0xBF) return 0;
-  if (size >= 2 && multi_byte_white_space(p + size - 2, 2) == 2) return 2;
-  if (size >= 3 && multi_byte_white_space(p + size - 3, 3) == 3) return 3;
-  return 0;
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// One or more ASCII digits and nothing else, at most max.
-std::optional<uint64_t> parse_digits(std::string_view text, uint64_t max) {
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (!is_digit(c)) return std::nullopt;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
 bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower) {
   if (text.size() != lower.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -160,7 +110,7 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower) {
 
 std::size_t count_digits(std::string_view text, std::size_t from) {
   std::size_t end = from;
-  while (end < text.size() && is_digit(text[end])) ++end;
+  while (end < text.size() && is_ascii_digit(text[end])) ++end;
   return end - from;
 }
 
@@ -214,6 +164,7 @@ white_space::BlockBits white_space::classify_portable(const uint8_t* p) {
     bytes |= word;
     bits.white |= gather_high_bits(ascii_white_bytes(word)) << k;
     bits.feeds |= gather_high_bits(bytes_equal(word, '\n')) << k;
+    bits.equals |= gather_high_bits(bytes_equal(word, '=')) << k;
   }
   bits.ascii = (bytes & kHighBits) == 0;
   return bits;
@@ -234,6 +185,7 @@ white_space::BlockBits white_space::classify(const uint8_t* p) {
     };
     bits.white |= mask(_mm_or_si128(space, control)) << k;
     bits.feeds |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << k;
+    bits.equals |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('='))) << k;
     high |= _mm_movemask_epi8(bytes);
   }
   bits.ascii = high == 0;
@@ -243,57 +195,29 @@ white_space::BlockBits white_space::classify(const uint8_t* p) {
 white_space::BlockBits white_space::classify(const uint8_t* p) { return classify_portable(p); }
 #endif
 
-void LineWords::load_block(std::size_t at) {
-  const auto* p = reinterpret_cast<const uint8_t*>(text_.data());
+void TextBlock::load(std::string_view text, std::size_t at) {
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const std::size_t start = at - at % 64;
-  const std::size_t count = std::min<std::size_t>(64, text_.size() - start);
+  const std::size_t count = std::min<std::size_t>(64, text.size() - start);
   white_space::BlockBits bits;
   if (count == 64) {
     bits = white_space::classify(p + start);
   } else {
     // The last bytes, padded with zeros, which are neither white space nor
-    // line feeds.
+    // line feeds nor "=".
     uint8_t last[64] = {};
     std::memcpy(last, p + start, count);
     bits = white_space::classify(last);
   }
-  if (!bits.ascii) bits.white = block_white_bits(p, text_.size(), start, count);
-  block_ = start;
-  white_ = bits.white | (count == 64 ? 0 : ~uint64_t{0} << count);
-  feeds_ = bits.feeds;
-}
-
-std::optional<std::string_view> TrimmedLines::next() {
-  if (rest_.empty()) return std::nullopt;
-  const auto* feed = static_cast<const char*>(std::memchr(rest_.data(), '\n', rest_.size()));
-  const std::string_view line(rest_.data(), feed ? static_cast<std::size_t>(feed - rest_.data()) : rest_.size());
-  rest_.remove_prefix(feed ? line.size() + 1 : line.size());
-  // A carriage return before the line feed is white space: the trim drops it.
-  return trim_white_space(line);
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  text.remove_prefix(skip_white_space(bytes_of(text), text.size(), 0));
-  while (const std::size_t white = white_space_before_end(text)) text.remove_suffix(white);
-  return text;
+  if (!bits.ascii) bits.white = block_white_bits(p, text.size(), start, count);
+  this->start = start;
+  white = bits.white | (count == 64 ? 0 : ~uint64_t{0} << count);
+  feeds = bits.feeds;
+  equals = bits.equals;
 }
 
 std::string_view skip_byte_order_mark(std::string_view text) {
   return text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text;
-}
-
-std::optional<uint64_t> parse_unsigned_decimal(std::string_view text, uint64_t max) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  return parse_digits(text, max);
-}
-
-std::optional<int32_t> parse_i32_decimal(std::string_view text) {
-  const bool negative = text.starts_with('-');
-  if (negative || text.starts_with('+')) text.remove_prefix(1);
-  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-  const auto magnitude = parse_digits(text, limit);
-  if (!magnitude) return std::nullopt;
-  return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude));
 }
 
 std::optional<float> parse_f32(std::string_view text) {

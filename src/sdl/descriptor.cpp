@@ -52,44 +52,84 @@ constexpr std::array<TypeKeyword, 20> kTypeKeywords = {{
 
 constexpr std::size_t kLongestKeyword = 12;  // "AGETIMEOFDAY"
 
-// Keywords hashed by their length and first and last letters, which tell them
-// all apart, so that a word is compared with one keyword at most.
-constexpr std::size_t keyword_slot(std::string_view upper) {
-  return (upper.size() * 2 + static_cast<uint8_t>(upper.front()) * 5 + static_cast<uint8_t>(upper.back())) % 64;
+// A word of at most 16 bytes as two numbers, the bytes in order from the
+// lowest bits, zeros after the end.
+struct PackedWord {
+  uint64_t low = 0;
+  uint64_t high = 0;
+  std::size_t size = 0;
+
+  constexpr uint8_t front() const { return static_cast<uint8_t>(low); }
+  constexpr uint8_t back() const {
+    const std::size_t last = size - 1;
+    return static_cast<uint8_t>((last < 8 ? low : high) >> (8 * (last % 8)));
+  }
+  constexpr bool operator==(const PackedWord&) const = default;
+};
+
+// Packs a word of at most 16 bytes, each byte first mapped by `map`.
+template <class Map>
+constexpr PackedWord packed(std::string_view word, Map map) {
+  uint64_t low = 0, high = 0;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const uint64_t byte = map(static_cast<uint8_t>(word[i]));
+    if (i < 8) {
+      low |= byte << (8 * i);
+    } else {
+      high |= byte << (8 * (i - 8));
+    }
+  }
+  return {low, high, word.size()};
 }
 
-constexpr std::array<int8_t, 64> kKeywordAtSlot = [] {
-  std::array<int8_t, 64> at{};
-  at.fill(-1);
+constexpr uint8_t as_is(uint8_t byte) { return byte; }
+constexpr uint8_t ascii_upper(uint8_t byte) { return byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte; }
+
+// Keywords hashed by their length and first and last letters, which tell them
+// all apart, so that a word is compared with one keyword at most.
+constexpr std::size_t keyword_slot(const PackedWord& upper) {
+  return (upper.size * 2 + upper.front() * 5 + upper.back()) % 64;
+}
+
+struct KeywordSlot {
+  PackedWord word;
+  int8_t keyword = -1;
+};
+
+constexpr std::array<KeywordSlot, 64> kKeywordSlots = [] {
+  std::array<KeywordSlot, 64> slots{};
   for (std::size_t i = 0; i < kTypeKeywords.size(); ++i) {
-    int8_t& slot = at[keyword_slot(kTypeKeywords[i].word)];
-    if (slot != -1) throw "two keywords share a slot";
-    slot = static_cast<int8_t>(i);
+    const PackedWord word = packed(kTypeKeywords[i].word, as_is);
+    KeywordSlot& slot = slots[keyword_slot(word)];
+    if (slot.keyword != -1) throw "two keywords share a slot";
+    slot = {word, static_cast<int8_t>(i)};
   }
-  return at;
+  return slots;
 }();
 
-std::optional<SdlType> keyword_type(std::string_view upper) {
-  if (upper.empty()) return std::nullopt;
-  const int8_t at = kKeywordAtSlot[keyword_slot(upper)];
-  if (at < 0 || kTypeKeywords[at].word != upper) return std::nullopt;
-  return kTypeKeywords[at].type;
+bool is_ascii(std::string_view word) {
+  for (const char c : word) {
+    if (static_cast<uint8_t>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 // The type a type word selects, compared in upper case. ASCII words, nearly
-// all of them, are upper-cased in place; any other may still upper-case to
-// a keyword through the full Unicode mapping.
+// all of them, are upper-cased here; any other may still upper-case to a
+// keyword through the full Unicode mapping.
 std::optional<SdlType> type_of_word(std::string_view word) {
-  char upper[kLongestKeyword];
-  std::size_t at = 0;
-  for (; at < word.size() && static_cast<uint8_t>(word[at]) < 0x80; ++at) {
-    if (at == kLongestKeyword) return std::nullopt;
-    const char c = word[at];
-    upper[at] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  PackedWord upper;
+  if (is_ascii(word)) {
+    if (word.empty() || word.size() > kLongestKeyword) return std::nullopt;
+    upper = packed(word, ascii_upper);
+  } else {
+    const auto unicode_upper = ascii_upper_case(word);
+    if (!unicode_upper || unicode_upper->size() > kLongestKeyword) return std::nullopt;
+    upper = packed(*unicode_upper, as_is);
   }
-  if (at == word.size()) return keyword_type({upper, at});
-  const auto unicode_upper = ascii_upper_case(word);
-  return unicode_upper ? keyword_type(*unicode_upper) : std::nullopt;
+  const KeywordSlot& slot = kKeywordSlots[keyword_slot(upper)];
+  if (slot.keyword < 0 || !(slot.word == upper)) return std::nullopt;
+  return kTypeKeywords[slot.keyword].type;
 }
 
 // The count between "[" and the word's last character, which stands for the
@@ -120,12 +160,12 @@ struct ReadOptions {
 // Converts to an owned copy of a text, made in the place of the member that
 // it initializes.
 struct Copy {
-  std::string_view text;
+  const std::string_view& text;
   operator std::string() const { return std::string(text); }
 };
 
 struct OptionalCopy {
-  std::optional<std::string_view> text;
+  const std::optional<std::string_view>& text;
   operator std::optional<std::string>() const {
     return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
   }
@@ -164,14 +204,13 @@ struct OpenDescriptor {
 
   // "VAR type name[count] options...", the first word already read.
   void add_variable(std::string_view type_word, std::string_view name_word, LineWords& words) {
+    // Filled in place: a copy of a whole record would be read back in larger
+    // pieces than it was written, which stalls the processor.
+    ReadVariable& variable = variables.emplace_back();
     const std::size_t bracket = name_word.find('[');
-    ReadVariable& variable = variables.emplace_back(ReadVariable{
-        .name = name_word.substr(0, bracket),
-        .default_value = std::nullopt,
-        .count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1)),
-        .var_type = SdlType::StateDescriptor,
-        .options = 0,
-    });
+    variable.name = name_word.substr(0, bracket);
+    variable.count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1));
+    variable.var_type = SdlType::StateDescriptor;
     // A nested descriptor ("$Name") or an unknown type keeps no options.
     const auto type = type_of_word(type_word);
     if (!type) return;
@@ -231,6 +270,23 @@ bool has_sdl_extension(std::string_view file_name) {
   const std::size_t dot = file_name.rfind('.');
   return dot != std::string_view::npos && dot != 0 && file_name.substr(dot + 1) == "sdl";
 }
+
+// A descriptor's name and place, the name's first 24 bytes as big-endian
+// numbers, which order most pairs of names without reading them.
+struct NameKey {
+  static constexpr std::size_t kHeadSize = 24;
+  std::array<uint64_t, 3> head;
+  std::size_t size;
+  std::size_t at;
+
+  static NameKey of(std::string_view name, std::size_t at) {
+    // Zeros after a short name: they make names equal at most, never inverted.
+    std::array<uint64_t, 3> head{};
+    for (std::size_t i = 0; i < std::min(name.size(), kHeadSize); ++i)
+      head[i / 8] |= uint64_t{static_cast<uint8_t>(name[i])} << (56 - 8 * (i % 8));
+    return {head, name.size(), at};
+  }
+};
 
 }  // namespace
 
@@ -338,16 +394,28 @@ void SdlManager::append(std::string_view text) {
   for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { held_.push_back(std::move(descriptor)); });
 }
 
-bool SdlManager::name_less(std::size_t a, std::size_t b) const { return held_[a].name < held_[b].name; }
+bool SdlManager::name_less(std::size_t a, std::size_t b) const {
+  const int order = held_[a].name.compare(held_[b].name);
+  return order < 0 || (order == 0 && a < b);
+}
 
 void SdlManager::index_from(std::size_t from) {
   if (from == held_.size()) return;
-  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
   // Everything that can fail comes before the first change.
   runs_.reserve(runs_.size() + 1);
-  Run merged(held_.size() - from);
-  std::iota(merged.begin(), merged.end(), from);
-  std::stable_sort(merged.begin(), merged.end(), less);
+  std::vector<NameKey> keys;
+  keys.reserve(held_.size() - from);
+  for (std::size_t at = from; at < held_.size(); ++at) keys.push_back(NameKey::of(held_[at].name, at));
+  std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
+    if (a.head != b.head) return a.head < b.head;
+    // Names no longer than the head are whole in it.
+    if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
+    return a.size != b.size ? a.size < b.size : a.at < b.at;
+  });
+  Run merged(keys.size());
+  std::transform(keys.begin(), keys.end(), merged.begin(), [](const NameKey& key) { return key.at; });
+  keys = {};
+  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
   std::size_t kept = runs_.size();
   while (kept > 0 && runs_[kept - 1].size() <= 2 * merged.size()) {
     const Run& older = runs_[kept - 1];

@@ -101,6 +101,7 @@ class SdlManager {
   void index_from(std::size_t from);
   // Drops what was appended since `from`, when a load fails part way.
   void truncate(std::size_t from);
+  // Names in byte order, equal names in reading order.
   bool name_less(std::size_t a, std::size_t b) const;
 
   // Every descriptor in reading order; a deque never moves what it holds.
