@@ -196,9 +196,13 @@ struct OpenDescriptor {
       descriptor.variables.emplace_back(Copy{read.name}, OptionalCopy{read.default_value}, read.count, read.var_type,
                                         read.options);
     }
-    descriptor.options.reserve(options.size());
-    for (const ReadOptions& read : options)
-      descriptor.options.emplace_back(OptionalCopy{read.default_option}, OptionalCopy{read.display_option});
+    if (!options.empty()) {
+      std::vector<VarOptions> copies;
+      copies.reserve(options.size());
+      for (const ReadOptions& read : options)
+        copies.emplace_back(OptionalCopy{read.default_option}, OptionalCopy{read.display_option});
+      descriptor.options = std::make_shared<const std::vector<VarOptions>>(std::move(copies));
+    }
     return descriptor;
   }
 
@@ -294,7 +298,7 @@ std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std
 
 const VarOptions& StateDescriptor::options_of(const VarDescriptor& variable) const {
   static const VarOptions none;
-  return variable.options == 0 ? none : options[variable.options - 1];
+  return variable.options == 0 ? none : (*options)[variable.options - 1];
 }
 
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
@@ -304,10 +308,12 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
 }
 
 std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt) {
-  const ByteBuffer text = read_text_file(path, interrupt);
+  ByteBuffer text = read_text_file(path, interrupt);
   const std::size_t from = held_.size();
   try {
     append(text.view());
+    // The descriptors own their texts: the file's goes before the index takes memory of its own.
+    text = ByteBuffer();
     index_from(from);
   } catch (...) {
     truncate(from);
@@ -403,18 +409,7 @@ void SdlManager::index_from(std::size_t from) {
   if (from == held_.size()) return;
   // Everything that can fail comes before the first change.
   runs_.reserve(runs_.size() + 1);
-  std::vector<NameKey> keys;
-  keys.reserve(held_.size() - from);
-  for (std::size_t at = from; at < held_.size(); ++at) keys.push_back(NameKey::of(held_[at].name, at));
-  std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
-    if (a.head != b.head) return a.head < b.head;
-    // Names no longer than the head are whole in it.
-    if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
-    return a.size != b.size ? a.size < b.size : a.at < b.at;
-  });
-  Run merged(keys.size());
-  std::transform(keys.begin(), keys.end(), merged.begin(), [](const NameKey& key) { return key.at; });
-  keys = {};
+  Run merged = sorted_run(from, held_.size());
   const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
   std::size_t kept = runs_.size();
   while (kept > 0 && runs_[kept - 1].size() <= 2 * merged.size()) {
@@ -427,6 +422,32 @@ void SdlManager::index_from(std::size_t from) {
   }
   runs_.resize(kept);
   runs_.push_back(std::move(merged));
+}
+
+SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
+  // Sorted by their keys up to this many, which keeps the keys' memory small
+  // beside the descriptors'; halves beyond are sorted apart and merged.
+  constexpr std::size_t kKeyedAtOnce = std::size_t{1} << 16;
+  if (to - from > kKeyedAtOnce) {
+    const std::size_t middle = from + (to - from) / 2;
+    const Run first = sorted_run(from, middle), second = sorted_run(middle, to);
+    Run both(to - from);
+    std::merge(first.begin(), first.end(), second.begin(), second.end(), both.begin(),
+               [this](std::size_t a, std::size_t b) { return name_less(a, b); });
+    return both;
+  }
+  std::vector<NameKey> keys;
+  keys.reserve(to - from);
+  for (std::size_t at = from; at < to; ++at) keys.push_back(NameKey::of(held_[at].name, at));
+  std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
+    if (a.head != b.head) return a.head < b.head;
+    // Names no longer than the head are whole in it.
+    if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
+    return a.size != b.size ? a.size < b.size : a.at < b.at;
+  });
+  Run run(keys.size());
+  std::transform(keys.begin(), keys.end(), run.begin(), [](const NameKey& key) { return key.at; });
+  return run;
 }
 
 void SdlManager::truncate(std::size_t from) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,8 +60,9 @@ struct StateDescriptor {
   uint32_t version = 0;
   std::vector<VarDescriptor> variables;
   // The options of the variables that have any, kept apart so that the many
-  // variables without stay small.
-  std::vector<VarOptions> options;
+  // variables without stay small; shared by copies, as they never change, and
+  // absent when no variable has any.
+  std::shared_ptr<const std::vector<VarOptions>> options;
 
   // Its variable's options, both absent when it was given neither.
   const VarOptions& options_of(const VarDescriptor& variable) const;
@@ -99,6 +101,8 @@ class SdlManager {
   void append(std::string_view text);
   // Indexes the descriptors appended since the first `from`.
   void index_from(std::size_t from);
+  // The positions from `from` to `to` sorted into a run.
+  Run sorted_run(std::size_t from, std::size_t to) const;
   // Drops what was appended since `from`, when a load fails part way.
   void truncate(std::size_t from);
   // Names in byte order, equal names in reading order.
