@@ -60,7 +60,7 @@ void add_page(AgeDescription& age, std::string_view value, uint32_t& counter) {
   if (const auto flags_field = fields.next()) {
     flags = static_cast<uint8_t>(parse_unsigned_decimal(*flags_field, UINT8_MAX).value_or(0));
   }
-  age.pages.emplace_back(std::string(name), counter, flags);
+  age.pages.push_back(AgePage{std::string(name), counter, flags});
   ++counter;  // wraps to 0 after the largest suffix
 }
 

@@ -157,19 +157,9 @@ struct ReadOptions {
   std::optional<std::string_view> display_option;
 };
 
-// Converts to an owned copy of a text, made in the place of the member that
-// it initializes.
-struct Copy {
-  const std::string_view& text;
-  operator std::string() const { return std::string(text); }
-};
-
-struct OptionalCopy {
-  const std::optional<std::string_view>& text;
-  operator std::optional<std::string>() const {
-    return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
-  }
-};
+std::optional<std::string> owned(std::optional<std::string_view> text) {
+  return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
+}
 
 // The descriptor being read. Nothing is copied out of the text until it is
 // finished, and its lists, reused from one descriptor to the next, are then
@@ -193,14 +183,14 @@ struct OpenDescriptor {
     descriptor.version = version;
     descriptor.variables.reserve(variables.size());
     for (const ReadVariable& read : variables) {
-      descriptor.variables.emplace_back(Copy{read.name}, OptionalCopy{read.default_value}, read.count, read.var_type,
-                                        read.options);
+      descriptor.variables.push_back(
+          VarDescriptor{std::string(read.name), owned(read.default_value), read.count, read.var_type, read.options});
     }
     if (!options.empty()) {
       std::vector<VarOptions> copies;
       copies.reserve(options.size());
       for (const ReadOptions& read : options)
-        copies.emplace_back(OptionalCopy{read.default_option}, OptionalCopy{read.display_option});
+        copies.push_back(VarOptions{owned(read.default_option), owned(read.display_option)});
       descriptor.options = std::make_shared<const std::vector<VarOptions>>(std::move(copies));
     }
     return descriptor;
