@@ -50,7 +50,7 @@ class Fields {
 
 // Name, then an optional sequence suffix that restarts the running counter,
 // then optional flags; fields after the third are ignored.
-void add_page(AgeDescription& age, std::string_view value, uint32_t& counter) {
+void add_page(AgeDescription& age, std::string_view value, uint32_t& counter, const AgePage& blank) {
   Fields fields(value);
   const std::string_view name = *fields.next();
   if (const auto suffix = fields.next()) {
@@ -60,7 +60,12 @@ void add_page(AgeDescription& age, std::string_view value, uint32_t& counter) {
   if (const auto flags_field = fields.next()) {
     flags = static_cast<uint8_t>(parse_unsigned_decimal(*flags_field, UINT8_MAX).value_or(0));
   }
-  age.pages.push_back(AgePage{std::string(name), counter, flags});
+  // A copy of a blank page filled in place: a new one would first be zeroed
+  // whole, and one built aside then moved.
+  AgePage& page = age.pages.emplace_back(blank);
+  page.name.assign(name);
+  page.seq_suffix = counter;
+  page.flags = flags;
   ++counter;  // wraps to 0 after the largest suffix
 }
 
@@ -167,10 +172,11 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
   // unused is given back at the end.
   age.pages.reserve(std::min(count_equals_signs(content), (content.size() + 1) / 6));
   uint32_t page_counter = 1;
+  const AgePage blank;
   std::string_view key, value;
   for (Settings settings(content); settings.next(key, value);) {
     if (key == "Page") {
-      add_page(age, value, page_counter);
+      add_page(age, value, page_counter, blank);
     } else if (key == "StartDateTime") {
       age.start_date_time = static_cast<uint32_t>(parse_unsigned_decimal(value, UINT32_MAX).value_or(0));
     } else if (key == "DayLength") {

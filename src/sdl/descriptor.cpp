@@ -182,9 +182,16 @@ struct OpenDescriptor {
     descriptor.name = name;
     descriptor.version = version;
     descriptor.variables.reserve(variables.size());
+    // Each variable starts as a copy of a blank one and is filled in place: a
+    // new one would first be zeroed whole, and one built aside then moved.
+    const VarDescriptor blank;
     for (const ReadVariable& read : variables) {
-      descriptor.variables.push_back(
-          VarDescriptor{std::string(read.name), owned(read.default_value), read.count, read.var_type, read.options});
+      VarDescriptor& variable = descriptor.variables.emplace_back(blank);
+      variable.name.assign(read.name);
+      if (read.default_value) variable.default_value.emplace(*read.default_value);
+      variable.count = read.count;
+      variable.var_type = read.var_type;
+      variable.options = read.options;
     }
     if (!options.empty()) {
       std::vector<VarOptions> copies;
