@@ -140,7 +140,7 @@ def model_age(content):
 
 SEPARATORS = [" ", " ", "  ", "\t", "\u3000", "\xa0", "\u2009", "\x85", "\u200b", "\x1c", "\r"]
 TYPE_WORDS = ["int", "Int", "FLOAT", "plKey", "rgba8", "RGB8", "$Sub", "\u0131nt", "\ufb02oat"]
-TYPE_WORDS += ["\xdf", "\u017fhort", "AgeTimeOfDay", "QUATERNION", "statedesc"]
+TYPE_WORDS += ["\xdf", "\u017fhort", "AgeTimeOfDay", "AGET\u0131MEOFDAY", "QUATERNION", "statedesc"]
 NAMES = ["x", "name", "\xe9t\xe9", "a" * 40, "a" * 40 + "b", "n[3]", "n[]", "n[+7]", "n[-1]"]
 NAMES += ["n[abc]", "n[5", "n[", "n[2]\u20ac", "n[18446744073709551616]", "N\x00"]
 OPTIONS = ["DEFAULT=1", "DEFAULT=", "DEFAULT=(0,0)", "DEFAULTOPTION=VAULT", "DISPLAYOPTION=red"]

@@ -86,16 +86,16 @@ class LineWords {
     for (;;) {
       if (at >= text_.size()) return std::nullopt;
       if (at - block_.start >= 64) block_.load(text_, at);
-      const uint64_t other = ~block_.white >> (at - block_.start);
-      const uint64_t feeds = block_.feeds >> (at - block_.start);
-      // The line ends where a line feed comes before the next word.
-      const uint64_t before_word = other ? (other & (~other + 1)) - 1 : ~uint64_t{0};
-      if (feeds & before_word) {
-        at_ = at + static_cast<std::size_t>(std::countr_zero(feeds));
+      const unsigned shift = static_cast<unsigned>(at - block_.start);
+      // 64 when there is none in the rest of the block.
+      const int word = std::countr_zero(~block_.white >> shift);
+      const int feed = std::countr_zero(block_.feeds >> shift);
+      if (feed < word) {
+        at_ = at + static_cast<std::size_t>(feed);
         return std::nullopt;
       }
-      if (other) {
-        at += static_cast<std::size_t>(std::countr_zero(other));
+      if (word < 64) {
+        at += static_cast<std::size_t>(word);
         break;
       }
       at = block_.start + 64;
@@ -103,9 +103,9 @@ class LineWords {
     const std::size_t begin = at;
     for (;;) {
       // Bytes past the end count as white space: the last block ends every word.
-      const uint64_t white = block_.white >> (at - block_.start);
-      if (white) {
-        at += static_cast<std::size_t>(std::countr_zero(white));
+      const int white = std::countr_zero(block_.white >> (at - block_.start));
+      if (white < 64) {
+        at += static_cast<std::size_t>(white);
         break;
       }
       at = block_.start + 64;
@@ -113,7 +113,7 @@ class LineWords {
       block_.load(text_, at);
     }
     at_ = at;
-    return text_.substr(begin, at - begin);
+    return std::string_view(text_.data() + begin, at - begin);
   }
 
  private:
