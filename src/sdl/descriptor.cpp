@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <system_error>
@@ -158,8 +159,37 @@ struct ReadOptions {
   std::optional<std::string_view> display_option;
 };
 
-std::optional<std::string> owned(std::optional<std::string_view> text) {
-  return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
+// The layout of StateDescriptor::option_texts.
+constexpr uint8_t kHasDefaultOption = 1, kHasDisplayOption = 2;
+
+std::string packed_options(const std::vector<ReadOptions>& options) {
+  std::size_t size = options.size() * sizeof(std::size_t);
+  for (const ReadOptions& read : options) {
+    size += 1;
+    for (const auto& text : {read.default_option, read.display_option})
+      if (text) size += sizeof(std::size_t) + text->size();
+  }
+  std::string packed(size, '\0');
+  char* places = packed.data();
+  char* out = places + options.size() * sizeof(std::size_t);
+  const auto put = [&out](const void* bytes, std::size_t count) {
+    std::memcpy(out, bytes, count);
+    out += count;
+  };
+  for (const ReadOptions& read : options) {
+    const std::size_t place = static_cast<std::size_t>(out - packed.data());
+    std::memcpy(places, &place, sizeof place);
+    places += sizeof place;
+    const uint8_t which = (read.default_option ? kHasDefaultOption : 0) | (read.display_option ? kHasDisplayOption : 0);
+    put(&which, 1);
+    for (const auto& text : {read.default_option, read.display_option}) {
+      if (!text) continue;
+      const std::size_t text_size = text->size();
+      put(&text_size, sizeof text_size);
+      put(text->data(), text_size);
+    }
+  }
+  return packed;
 }
 
 // The descriptor being read. Nothing is copied out of the text until it is
@@ -194,13 +224,7 @@ struct OpenDescriptor {
       variable.var_type = read.var_type;
       variable.options = read.options;
     }
-    if (!options.empty()) {
-      std::vector<VarOptions> copies;
-      copies.reserve(options.size());
-      for (const ReadOptions& read : options)
-        copies.push_back(VarOptions{owned(read.default_option), owned(read.display_option)});
-      descriptor.options = std::make_shared<const std::vector<VarOptions>>(std::move(copies));
-    }
+    if (!options.empty()) descriptor.option_texts = OwnedBytes(packed_options(options));
     return descriptor;
   }
 
@@ -294,9 +318,39 @@ struct NameKey {
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
 
-const VarOptions& StateDescriptor::options_of(const VarDescriptor& variable) const {
-  static const VarOptions none;
-  return variable.options == 0 ? none : (*options)[variable.options - 1];
+OwnedBytes::OwnedBytes(std::string_view bytes) {
+  if (bytes.empty()) return;
+  const std::size_t size = bytes.size();
+  block_ = std::make_unique_for_overwrite<char[]>(sizeof size + size);
+  std::memcpy(block_.get(), &size, sizeof size);
+  std::memcpy(block_.get() + sizeof size, bytes.data(), size);
+}
+
+std::string_view OwnedBytes::view() const {
+  if (!block_) return {};
+  std::size_t size;
+  std::memcpy(&size, block_.get(), sizeof size);
+  return {block_.get() + sizeof size, size};
+}
+
+VarOptions StateDescriptor::options_of(const VarDescriptor& variable) const {
+  VarOptions options;
+  if (variable.options == 0) return options;
+  const std::string_view texts = option_texts.view();
+  std::size_t place;
+  std::memcpy(&place, texts.data() + (variable.options - 1) * sizeof place, sizeof place);
+  const uint8_t which = static_cast<uint8_t>(texts[place++]);
+  const auto take = [&] {
+    std::size_t size;
+    std::memcpy(&size, texts.data() + place, sizeof size);
+    place += sizeof size;
+    const std::string_view text(texts.data() + place, size);
+    place += size;
+    return text;
+  };
+  if (which & kHasDefaultOption) options.default_option = take();
+  if (which & kHasDisplayOption) options.display_option = take();
+  return options;
 }
 
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
@@ -423,28 +477,33 @@ void SdlManager::index_from(std::size_t from) {
 }
 
 SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
-  // Sorted by their keys up to this many, which keeps the keys' memory small
-  // beside the descriptors'; halves beyond are sorted apart and merged.
+  // Sorted by their keys so many at a time, which keeps the keys' memory small
+  // beside the descriptors'; the sorted pieces are then merged in place.
   constexpr std::size_t kKeyedAtOnce = std::size_t{1} << 16;
-  if (to - from > kKeyedAtOnce) {
-    const std::size_t middle = from + (to - from) / 2;
-    const Run first = sorted_run(from, middle), second = sorted_run(middle, to);
-    Run both(to - from);
-    std::merge(first.begin(), first.end(), second.begin(), second.end(), both.begin(),
-               [this](std::size_t a, std::size_t b) { return name_less(a, b); });
-    return both;
-  }
+  Run run(to - from);
   std::vector<NameKey> keys;
-  keys.reserve(to - from);
-  for (std::size_t at = from; at < to; ++at) keys.push_back(NameKey::of(held_[at].name, at));
-  std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
-    if (a.head != b.head) return a.head < b.head;
-    // Names no longer than the head are whole in it.
-    if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
-    return a.size != b.size ? a.size < b.size : a.at < b.at;
-  });
-  Run run(keys.size());
-  std::transform(keys.begin(), keys.end(), run.begin(), [](const NameKey& key) { return key.at; });
+  keys.reserve(std::min(to - from, kKeyedAtOnce));
+  for (std::size_t piece = from; piece < to; piece += kKeyedAtOnce) {
+    keys.clear();
+    for (std::size_t at = piece; at < std::min(to, piece + kKeyedAtOnce); ++at)
+      keys.push_back(NameKey::of(held_[at].name, at));
+    std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
+      if (a.head != b.head) return a.head < b.head;
+      // Names no longer than the head are whole in it.
+      if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
+      return a.size != b.size ? a.size < b.size : a.at < b.at;
+    });
+    std::transform(keys.begin(), keys.end(), run.begin() + static_cast<std::ptrdiff_t>(piece - from),
+                   [](const NameKey& key) { return key.at; });
+  }
+  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
+  for (std::size_t width = kKeyedAtOnce; width < run.size(); width *= 2) {
+    for (std::size_t left = 0; left + width < run.size(); left += 2 * width) {
+      const auto begin = run.begin() + static_cast<std::ptrdiff_t>(left);
+      std::inplace_merge(begin, begin + static_cast<std::ptrdiff_t>(width),
+                         run.begin() + static_cast<std::ptrdiff_t>(std::min(left + 2 * width, run.size())), less);
+    }
+  }
   return run;
 }
 

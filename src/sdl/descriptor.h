@@ -40,10 +40,28 @@ enum class SdlType : uint8_t {
 
 std::string_view sdl_type_name(SdlType type);
 
-// The options few variables carry.
+// The options few variables carry, as views of their descriptor's
+// `option_texts`.
 struct VarOptions {
-  std::optional<std::string> default_option;
-  std::optional<std::string> display_option;
+  std::optional<std::string_view> default_option;
+  std::optional<std::string_view> display_option;
+};
+
+// Bytes owned by one object and copied with it, in a pointer's size: a string
+// would take four times as much in every descriptor, most of which have none.
+class OwnedBytes {
+ public:
+  OwnedBytes() = default;
+  explicit OwnedBytes(std::string_view bytes);
+  OwnedBytes(const OwnedBytes& other) : OwnedBytes(other.view()) {}
+  OwnedBytes& operator=(const OwnedBytes& other) { return *this = OwnedBytes(other.view()); }
+  OwnedBytes(OwnedBytes&&) noexcept = default;
+  OwnedBytes& operator=(OwnedBytes&&) noexcept = default;
+
+  std::string_view view() const;
+
+ private:
+  std::unique_ptr<char[]> block_;  // the size, then the bytes
 };
 
 struct VarDescriptor {
@@ -51,7 +69,8 @@ struct VarDescriptor {
   std::optional<std::string> default_value;
   uint64_t count = 1;  // 0 for a variable-length list
   SdlType var_type = SdlType::Int;
-  // Its place plus one in its descriptor's `options`, 0 when it has none.
+  // Its rank plus one among its descriptor's variables that have options, 0
+  // when it has none.
   uint32_t options = 0;
 };
 
@@ -59,13 +78,14 @@ struct StateDescriptor {
   std::string name;
   uint32_t version = 0;
   std::vector<VarDescriptor> variables;
-  // The options of the variables that have any, kept apart so that the many
-  // variables without stay small; shared by copies, as they never change, and
-  // absent when no variable has any.
-  std::shared_ptr<const std::vector<VarOptions>> options;
+  // The options of the variables that have any, few of them, packed in one
+  // block so that neither variables nor descriptors grow for them, and
+  // freeing them touches nothing else: the place of each variable's options,
+  // then for each a byte telling which it has and each as its size and bytes.
+  OwnedBytes option_texts;
 
   // Its variable's options, both absent when it was given neither.
-  const VarOptions& options_of(const VarDescriptor& variable) const;
+  VarOptions options_of(const VarDescriptor& variable) const;
 };
 
 // The descriptors of one file's text that are closed by a "}" line, in order.
