@@ -108,30 +108,29 @@ constexpr std::array<KeywordSlot, 64> kKeywordSlots = [] {
   return slots;
 }();
 
-std::optional<SdlType> keyword_type(const PackedWord& upper) {
-  const KeywordSlot& slot = kKeywordSlots[keyword_slot(upper)];
-  if (slot.keyword < 0 || !(slot.word == upper)) return std::nullopt;
-  return kTypeKeywords[slot.keyword].type;
-}
-
 // The type a type word selects, compared in upper case. ASCII words, nearly
 // all of them, are upper-cased here; any other may still upper-case to a
 // keyword through the full Unicode mapping, even from more bytes.
 std::optional<SdlType> type_of_word(std::string_view word) {
+  PackedWord upper;
   uint8_t every_byte = 0;
   if (word.size() <= kLongestKeyword) {
-    const PackedWord upper = packed(word, [&](uint8_t byte) {
+    upper = packed(word, [&](uint8_t byte) {
       every_byte |= byte;
       return ascii_upper(byte);
     });
-    if (every_byte < 0x80) return keyword_type(upper);
   } else {
     for (const char c : word) every_byte |= static_cast<uint8_t>(c);
     if (every_byte < 0x80) return std::nullopt;
   }
-  const auto unicode_upper = ascii_upper_case(word);
-  if (!unicode_upper || unicode_upper->size() > kLongestKeyword) return std::nullopt;
-  return keyword_type(packed(*unicode_upper, as_is));
+  if (every_byte >= 0x80) {
+    const auto unicode_upper = ascii_upper_case(word);
+    if (!unicode_upper || unicode_upper->size() > kLongestKeyword) return std::nullopt;
+    upper = packed(*unicode_upper, as_is);
+  }
+  const KeywordSlot& slot = kKeywordSlots[keyword_slot(upper)];
+  if (slot.keyword < 0 || !(slot.word == upper)) return std::nullopt;
+  return kTypeKeywords[slot.keyword].type;
 }
 
 // The count between "[" and the word's last character, which stands for the
