@@ -437,10 +437,7 @@ std::vector<const StateDescriptor*> SdlManager::descriptors() const {
   std::vector<std::size_t> positions;
   positions.reserve(held_.size());
   for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
-  std::sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
-    const int order = held_[a].name.compare(held_[b].name);
-    return order < 0 || (order == 0 && a < b);
-  });
+  std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) { return name_less(a, b); });
   std::vector<const StateDescriptor*> all;
   all.reserve(positions.size());
   for (const std::size_t at : positions) all.push_back(&held_[at]);
