@@ -330,9 +330,9 @@ def test_find_and_order_across_many_loads(write):
     for number in range(60):
         chosen = [(rng.choice(names), rng.randrange(4)) for _ in range(rng.randrange(12))]
         marks = range(len(read), len(read) + len(chosen))
-        text = "".join(descriptor_text(n, v, m) for (n, v), m in zip(chosen, marks))
+        text = "".join(descriptor_text(n, v, m) for (n, v), m in zip(chosen, marks, strict=True))
         assert sdl.load_file(write(f"{number}.sdl", text)) == len(chosen)
-        read += [(n, v, str(m)) for (n, v), m in zip(chosen, marks)]
+        read += [(n, v, str(m)) for (n, v), m in zip(chosen, marks, strict=True)]
     assert listed(sdl) == expected_order(read)
     for name in names:
         versions = [d for d in read if d[0] == name]
