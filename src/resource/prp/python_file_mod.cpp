@@ -1,5 +1,7 @@
 #include "resource/prp/python_file_mod.h"
 
+#include <string>
+#include <variant>
 
 #include "core/log.h"
 #include "core/text.h"
