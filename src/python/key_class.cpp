@@ -1,6 +1,5 @@
 #include "python/key_class.h"
 
-#include <functional>
 
 #include "core/class_index.h"
 #include "core/text.h"
@@ -42,12 +41,8 @@ std::string key_text_repr(const KeyValue& key) {
 bool same_key(const KeyValue& a, const KeyValue& b) { return a == b; }
 
 std::size_t key_hash(const KeyValue& key) {
-  std::size_t hash = std::hash<std::string>()(key.name_bytes);
-  for (const uint64_t value :
-       {uint64_t{key.location_sequence}, uint64_t{key.location_flags}, uint64_t{key.load_mask},
-        uint64_t{key.class_type}, uint64_t{key.object_id}, uint64_t{key.clone_id}, uint64_t{key.clone_player_id}})
-    hash = hash * 1000003 ^ std::hash<uint64_t>()(value);
-  return hash;
+  return hash_of({key.name_bytes}, {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+                                    key.object_id, key.clone_id, key.clone_player_id});
 }
 
 }  // namespace
