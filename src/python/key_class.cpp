@@ -1,6 +1,5 @@
 #include "python/key_class.h"
 
-
 #include "core/class_index.h"
 #include "core/text.h"
 #include "python/convert.h"
