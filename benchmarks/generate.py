@@ -1,5 +1,7 @@
-"""Deterministic benchmark data: one large page with a realistic class mix, a
-directory of state descriptions and one long age description.
+"""Deterministic benchmark data: one large page with a realistic class mix,
+state descriptions and age descriptions (realistic ones, ones with long names
+and many variables, names sharing long prefixes and random names, and many
+short variable lines for the memory measure).
 
 The page's decodable objects are built with the test suite's body builders,
 so each of them decodes; the other classes get a key, a synched prefix and a
@@ -43,12 +45,17 @@ from fixtures.responder_bodies import REST, command, responder, state
 
 ROOT = Path(__file__).resolve().parent.parent
 
-# Bump when the generated data changes, so that cached data is rebuilt.
+# Bump when the generated data changes, so that cached data is rebuilt:
+# FORMAT for the page, TEXT_FORMAT for the text data alone.
 FORMAT = 2
+TEXT_FORMAT = 1
 SEED = 20240607
 
 AGE, PAGE, SEQUENCE = "Bench", "District", 0x00640021
 PAGE_FILE, AGE_FILE, SDL_DIR = "Bench_District_District.prp", "Bench.age", "sdl"
+LONG_AGE_FILE, LONG_SDL_DIR = "LongNames.age", "sdl_long"
+NAMES_DIR, SHARED_PREFIX, RANDOM_NAMES = "sdl_names", "shared_prefix", "random"
+SHORT_VARS_FILE = "short_vars.sdl"
 
 # Class ids of the page.
 SCENE_NODE, SCENE_OBJECT, MIPMAP, LAYER, MATERIAL = 0x0000, 0x0001, 0x0004, 0x0006, 0x0007
@@ -323,24 +330,122 @@ def write_age(path: Path, quick: bool) -> None:
     path.write_text("\r\n".join(lines) + "\r\n", encoding="utf-8", newline="")
 
 
+def long_name(rng: random.Random, number: int, words: int) -> str:
+    """A long camel-case name: several words and a number."""
+    return "".join(rng.choice(WORDS) for _ in range(words)) + f"{number:06d}"
+
+
+def sdl_long_descriptor(rng: random.Random, name: str, version: int) -> str:
+    """Hundreds of variables with long names, most with a default."""
+    lines = [f"STATEDESC {name}", "{", f"\tVERSION {version}"]
+    for number in range(rng.randrange(150, 400)):
+        kind, default = rng.choice(SDL_TYPES)
+        count = rng.choice(("[1]", "[1]", "[]", f"[{rng.randrange(2, 64)}]"))
+        variable = long_name(rng, number, rng.randrange(3, 7))
+        line = f"\tVAR {kind} {variable[0].lower()}{variable[1:]}{count}"
+        if default is not None:
+            line += f" DEFAULT={default}"
+        if rng.random() < 0.3:
+            line += " DEFAULTOPTION=VAULT"
+        lines.append(line)
+    lines += ["}", ""]
+    return "\n".join(lines)
+
+
+def write_sdl_long(directory: Path, quick: bool) -> None:
+    """Files of large descriptors with long names."""
+    rng = random.Random(SEED + 3)
+    shutil.rmtree(directory, ignore_errors=True)
+    directory.mkdir(parents=True)
+    for number in range(2 if quick else 100):
+        parts = [
+            sdl_long_descriptor(rng, long_name(rng, number * 10 + d, 5), version)
+            for d in range(1 if quick else 4)
+            for version in range(1, 3)
+        ]
+        (directory / f"long{number:03d}.sdl").write_text("\n".join(parts), encoding="utf-8")
+
+
+def write_age_long(path: Path, quick: bool) -> None:
+    """An age description whose pages have long names."""
+    rng = random.Random(SEED + 4)
+    lines = ["SequencePrefix=100", "DayLength=30.5"]
+    for number in range(1000 if quick else 200_000):
+        name = long_name(rng, number, rng.randrange(4, 9))
+        lines.append(f"Page={name},{number + 1}" if rng.random() < 0.2 else f"Page={name}")
+    path.write_text("\n".join(lines) + "\n", encoding="utf-8")
+
+
+def write_sdl_names(directory: Path, quick: bool) -> None:
+    """The same number of descriptor names of the same length twice: sharing
+    a 240-byte prefix, the names an ordered index compares longest, and
+    random."""
+    rng = random.Random(SEED + 5)
+    count, files = (400, 2) if quick else (16_000, 16)
+    prefix = "".join(rng.choice(WORDS) for _ in range(60))[:240]
+    letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    names = {
+        SHARED_PREFIX: [f"{prefix}{n:08d}" for n in rng.sample(range(10**8), count)],
+        RANDOM_NAMES: ["".join(rng.choices(letters, k=248)) for _ in range(count)],
+    }
+    for kind, chosen in names.items():
+        kind_dir = directory / kind
+        shutil.rmtree(kind_dir, ignore_errors=True)
+        kind_dir.mkdir(parents=True)
+        per_file = count // files
+        for number in range(files):
+            text = "".join(
+                f"STATEDESC {name}\n{{\nVERSION 1\nVAR INT value DEFAULT=0\n}}\n"
+                for name in chosen[number * per_file : (number + 1) * per_file]
+            )
+            (kind_dir / f"names{number:02d}.sdl").write_text(text, encoding="utf-8")
+
+
+def write_short_vars(path: Path, quick: bool) -> None:
+    """One descriptor of the shortest variable lines, the most memory for
+    their size."""
+    count = 10_000 if quick else 1_000_000
+    path.write_text("STATEDESC A\n{\n" + "VAR x y\n" * count + "}\n", encoding="utf-8")
+
+
+def write_text(out: Path, quick: bool) -> None:
+    """Every age and state description of the benchmarks."""
+    write_sdl(out / SDL_DIR, quick)
+    write_age(out / AGE_FILE, quick)
+    write_sdl_long(out / LONG_SDL_DIR, quick)
+    write_age_long(out / LONG_AGE_FILE, quick)
+    write_sdl_names(out / NAMES_DIR, quick)
+    write_short_vars(out / SHORT_VARS_FILE, quick)
+
+
+def manifest_of(quick: bool) -> dict:
+    return {"format": FORMAT, "text_format": TEXT_FORMAT, "quick": quick}
+
+
 def generate(out: Path, quick: bool) -> dict:
     """Writes the data under `out` and returns its manifest."""
     out.mkdir(parents=True, exist_ok=True)
     write_page(out / PAGE_FILE, page_objects(quick))
-    write_sdl(out / SDL_DIR, quick)
-    write_age(out / AGE_FILE, quick)
-    manifest = {"format": FORMAT, "quick": quick}
+    write_text(out, quick)
+    manifest = manifest_of(quick)
     (out / "manifest.json").write_text(json.dumps(manifest))
     return manifest
 
 
 def ensure(out: Path, quick: bool) -> Path:
-    """The data directory, generated first when missing or out of date."""
+    """The data directory, generated first when missing or out of date; when
+    only the text data is, only it is written again."""
     try:
         manifest = json.loads((out / "manifest.json").read_text())
     except (OSError, ValueError):
         manifest = None
-    if manifest != {"format": FORMAT, "quick": quick}:
+    expected = manifest_of(quick)
+    if manifest == expected:
+        return out
+    if isinstance(manifest, dict) and {**manifest, "text_format": TEXT_FORMAT} == expected:
+        write_text(out, quick)
+        (out / "manifest.json").write_text(json.dumps(expected))
+    else:
         generate(out, quick)
     return out
 

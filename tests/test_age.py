@@ -113,7 +113,7 @@ def test_every_white_space_character_trims(ws):
 
 @pytest.mark.parametrize("other", NOT_WHITE_SPACE, ids=lambda c: f"U+{ord(c):04X}")
 def test_other_characters_do_not_trim(other):
-    age = parse(f"{other}DayLength=12", f"DayLength{other}=13", f"MaxCapacity=1{other}")
+    age = parse("", f"{other}DayLength=12", f"DayLength{other}=13", f"MaxCapacity=1{other}")
     assert (age.day_length, age.max_capacity) == (24.0, -1)
 
 
@@ -132,8 +132,30 @@ def test_lines(content, expected):
     assert (age.day_length, age.max_capacity) == expected
 
 
-def test_byte_order_mark_is_kept():
-    assert pages("\ufeffPage=A", "Page=B#1") == [("B#1", 1, 0)]
+BOM = "\ufeff"
+
+
+@pytest.mark.parametrize(
+    ("content", "expected"),
+    [
+        (f"{BOM}Page=A\nPage=B#1", [("A", 1, 0), ("B#1", 2, 0)]),
+        (f"{BOM}\r\nPage=A", [("A", 1, 0)]),
+        # Only one mark, and only at the very start, is passed over.
+        (f"{BOM}{BOM}Page=A\nPage=B", [("B", 1, 0)]),
+        (f" {BOM}Page=A\nPage=B", [("B", 1, 0)]),
+        (f"Page=A\n{BOM}Page=B", [("A", 1, 0)]),
+        (f"Page={BOM}A", [(f"{BOM}A", 1, 0)]),
+    ],
+)
+def test_one_leading_byte_order_mark_is_ignored(tmp_path, content, expected):
+    assert [(p.name, p.seq_suffix, p.flags) for p in AgeFile.parse("X", content).pages] == expected
+    path = tmp_path / "Bom.age"
+    path.write_bytes(content.encode())
+    assert [(p.name, p.seq_suffix, p.flags) for p in AgeFile.load(str(path)).pages] == expected
+
+
+def test_byte_order_mark_before_a_setting():
+    assert parse(f"{BOM}MaxCapacity=20", "DayLength=12").max_capacity == 20
 
 
 def test_prp_filename():

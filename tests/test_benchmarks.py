@@ -1,12 +1,13 @@
 """The benchmark suite's smoke mode: its data is valid and its runner reports
 every operation. Timings are not checked."""
 
+import json
 from pathlib import Path
 
 import lumivex
 import pytest
 
-from benchmarks import generate, run, serve, threads
+from benchmarks import check, generate, run, serve, threads
 
 
 @pytest.fixture(scope="module")
@@ -26,9 +27,40 @@ def test_page_decodes_and_round_trips(data):
 
 
 def test_text_data_loads(data):
-    sdl = lumivex.SdlFile()
-    assert sdl.load_directory(str(data / generate.SDL_DIR)) == len(sdl) > 0
+    for directory in (generate.SDL_DIR, generate.LONG_SDL_DIR):
+        sdl = lumivex.SdlFile()
+        assert sdl.load_directory(str(data / directory)) == len(sdl) > 0
     assert len(lumivex.AgeFile.load(str(data / generate.AGE_FILE)).pages) == 2000
+    assert len(lumivex.AgeFile.load(str(data / generate.LONG_AGE_FILE)).pages) == 1000
+    long_sdl = lumivex.SdlFile()
+    long_sdl.load_directory(str(data / generate.LONG_SDL_DIR))
+    assert min(len(d.variables) for d in long_sdl.descriptors()) >= 150
+    short = lumivex.SdlFile()
+    assert short.load_file(str(data / generate.SHORT_VARS_FILE)) == 1
+    assert len(short.find("A", 0).variables) == 10_000
+
+
+def test_name_sets_match_in_number_and_length(data):
+    names = {}
+    for kind in (generate.SHARED_PREFIX, generate.RANDOM_NAMES):
+        sdl = lumivex.SdlFile()
+        sdl.load_directory(str(data / generate.NAMES_DIR / kind))
+        names[kind] = [d.name for d in sdl.descriptors()]
+    shared, random_names = names[generate.SHARED_PREFIX], names[generate.RANDOM_NAMES]
+    assert len(shared) == len(set(shared)) == len(random_names) == 400
+    assert {len(n) for n in shared} == {len(n) for n in random_names} == {248}
+    assert len({n[:240] for n in shared}) == 1
+
+
+def test_only_stale_text_data_is_written_again(data, tmp_path):
+    again = generate.ensure(tmp_path, quick=True)
+    page = (again / generate.PAGE_FILE).stat().st_mtime_ns
+    manifest = json.loads((again / "manifest.json").read_text())
+    (again / "manifest.json").write_text(json.dumps({**manifest, "text_format": 0}))
+    (again / generate.AGE_FILE).write_text("")
+    generate.ensure(again, quick=True)
+    assert (again / generate.PAGE_FILE).stat().st_mtime_ns == page
+    assert files(again) == files(data)
 
 
 def files(directory: Path) -> dict[str, bytes]:
@@ -68,13 +100,23 @@ def test_runner_reports_every_operation(data, capsys):
         *(f"read every property of o.{name}()" for name in run.DECODERS),
         "decode everything, read every property",
         "SdlFile().load_directory(dir)",
+        "SdlFile().load_directory(long names)",
         "AgeFile.load(path)",
+        "AgeFile.load(long names)",
+        "SdlFile load + find, names sharing 240 bytes",
+        "SdlFile.load_file peak memory",
+        "... then find + .variables",
     ]
 
 
 def test_threads_benchmark_runs(data, capsys):
     assert threads.main(["--quick", "--runs", "1", "--data", str(data)]) == 0
     assert "speed-up:" in capsys.readouterr().out
+
+
+def test_check_benchmark_runs(tmp_path, capsys):
+    assert check.main(["--quick", "--data", str(tmp_path)]) == 0
+    assert "check / scan in one process:" in capsys.readouterr().out
 
 
 def test_serve_benchmark_runs(tmp_path, capsys):

@@ -141,7 +141,7 @@ def test_body_lines(write, body, version, names):
         ("STATEDESC A B\n}", "A"),
         ("STATEDESCA Garden\n}", "Garden"),
         ("statedesc Garden\n}", None),
-        ("\ufeffSTATEDESC Garden\n}\nSTATEDESC A\n}\n", "A"),
+        ("\ufeff\ufeffSTATEDESC Garden\n}\nSTATEDESC A\n}\n", "A"),
         ("  STATEDESC A  \r\n { \r\n   }   ", "A"),
     ],
 )
@@ -276,3 +276,89 @@ def test_descriptors_lists_every_copy_by_name_then_reading_order(write):
     assert repr(listed[0].variables) == "[SdlVariable('x', type=Int, count=1, default=None)]"
     assert sdl.descriptors()[0] is not listed[0]
     assert SdlFile.descriptors.__text_signature__ == "($self)"
+
+
+BOM = b"\xef\xbb\xbf"
+
+
+@pytest.mark.parametrize(
+    ("content", "names"),
+    [
+        (BOM + GARDEN.encode(), ["Garden"]),
+        (BOM + b"\r\n" + GARDEN.encode(), ["Garden"]),
+        # Only one mark, and only at the very start, is passed over.
+        (BOM + BOM + GARDEN.encode() + b"\nSTATEDESC A\n}", ["A"]),
+        (b" " + BOM + GARDEN.encode() + b"\nSTATEDESC A\n}", ["A"]),
+        (b"\n" + BOM + GARDEN.encode(), []),
+    ],
+)
+def test_one_leading_byte_order_mark_is_ignored(tmp_path, write, content, names):
+    sdl = SdlFile()
+    assert sdl.load_file(write("bom.sdl", content)) == len(names)
+    assert [d.name for d in sdl.descriptors()] == names
+    directory = tmp_path / "dir"
+    directory.mkdir()
+    (directory / "bom.sdl").write_bytes(content)
+    assert SdlFile().load_directory(str(directory)) == len(names)
+    if names == ["Garden"]:
+        assert repr(sdl.find("Garden", 0).variables[0]) == (
+            "SdlVariable('visits', type=Int, count=1, default=Some(\"0\"))"
+        )
+
+
+def expected_order(read):
+    """Names in byte order, equal names in the order they were read."""
+    return [d for _, d in sorted(enumerate(read), key=lambda p: (p[1][0].encode(), p[0]))]
+
+
+def descriptor_text(name, version, mark):
+    return f"STATEDESC {name}\n{{\nVERSION {version}\nVAR INT m DEFAULT={mark}\n}}\n"
+
+
+def listed(sdl):
+    return [(d.name, d.version, d.variables[0].default_value) for d in sdl.descriptors()]
+
+
+def test_find_and_order_across_many_loads(write):
+    # Names equal for their first 24 bytes or more, prefixes of each other, with
+    # a NUL byte, empty, and not ASCII.
+    long = "p" * 30
+    names = [long, long + "a", long + "b", long + "ab", long + "\x00", "a" * 23, "a" * 24]
+    names += ["a" * 24 + "a", "", "Z", "z", "\xe9", "\u3042"]
+    rng = random.Random(11)
+    sdl, read = SdlFile(), []
+    for number in range(60):
+        chosen = [(rng.choice(names), rng.randrange(4)) for _ in range(rng.randrange(12))]
+        marks = range(len(read), len(read) + len(chosen))
+        text = "".join(descriptor_text(n, v, m) for (n, v), m in zip(chosen, marks, strict=True))
+        assert sdl.load_file(write(f"{number}.sdl", text)) == len(chosen)
+        read += [(n, v, str(m)) for (n, v), m in zip(chosen, marks, strict=True)]
+    assert listed(sdl) == expected_order(read)
+    for name in names:
+        versions = [d for d in read if d[0] == name]
+        found = sdl.find(name, 0)
+        best = max(v for _, v, _ in versions)
+        assert found.variables[0].default_value == [m for _, v, m in versions if v == best][-1]
+        for version in range(1, 4):
+            first = next((m for _, v, m in versions if v == version), None)
+            found = sdl.find(name, version)
+            assert (found and found.variables[0].default_value) == first
+
+
+def test_one_load_of_more_descriptors_than_are_sorted_at_once(write):
+    rng = random.Random(5)
+    read = [(f"{rng.randrange(5000):04d}", rng.randrange(3), str(m)) for m in range(70_000)]
+    text = "".join(descriptor_text(*d) for d in read)
+    sdl = SdlFile()
+    assert sdl.load_file(write("many.sdl", text)) == len(sdl) == 70_000
+    assert listed(sdl) == expected_order(read)
+    assert (
+        sdl.find("0042", 0).variables[0].default_value
+        == (
+            [
+                m
+                for n, v, m in read
+                if n == "0042" and v == max(v for n, v, _ in read if n == "0042")
+            ][-1]
+        )
+    )

@@ -1,7 +1,7 @@
 """lumivex Python module."""
 
 import builtins
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from typing import final, type_check_only
 
 from _typeshed import StrOrBytesPath
@@ -12,6 +12,15 @@ def class_name(class_type: int) -> str:
 # The class each decoder is for, mapped to the PrpObject method that runs it,
 # in the order of the methods.
 decoder_methods: Mapping[int, str]
+
+def resolve_references(
+    pages: Sequence[PrpFile], problems_only: bool
+) -> tuple[
+    int,
+    list[tuple[int, PrpObject, str, str, Key | None, PrpObject | None]],
+    list[tuple[int, PrpObject, int]],
+]:
+    """Decode every object of the pages whose class a decoder is for and resolve each reference it reads among the pages' keys. Returns (number of references, [(page index, source, status, field, key, target)], [(page index, first object, count)]) with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, found references are only counted. The last list holds the objects of a page that share a location, class and name."""
 
 @final
 class PrpFile:

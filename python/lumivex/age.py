@@ -9,7 +9,7 @@ from collections.abc import Iterator, Mapping
 from dataclasses import dataclass
 from typing import NamedTuple
 
-from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, decoder_methods
+from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, resolve_references
 
 __all__ = ["Age", "MissingPage", "Reference"]
 
@@ -181,18 +181,14 @@ class Age:
     def references(self) -> Iterator[Reference]:
         """Every reference of every object of a decodable class, page by page
         in the order of the .age file, objects in index order, references in
-        stored order. Objects whose decode fails are passed over; `lumivex
-        check` reports them."""
-        decodable = set(decoder_methods)
-        for obj in self.objects():
-            if obj.class_type not in decodable:
-                continue
-            try:
-                found = obj.references()
-            except (OSError, ValueError):
-                continue
-            for field, key in found:
-                yield Reference(obj, field, key, self.resolve(key))
+        stored order, with the object it points at as `resolve` finds it.
+        Objects whose decode fails are passed over; `lumivex check` reports
+        them."""
+        pages = [page for _, page in self.loaded_pages()]
+        _, listed, _ = resolve_references(pages, False)
+        for _, source, _, field, key, target in listed:
+            if key is not None:
+                yield Reference(source, field, key, target)
 
     def __repr__(self) -> str:
         return f"Age({self.name!r}, {len(self._entries)} pages)"

@@ -1,5 +1,8 @@
 #include "age/description.h"
 
+#include <algorithm>
+#include <bit>
+
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/text.h"
@@ -47,35 +50,134 @@ class Fields {
 
 // Name, then an optional sequence suffix that restarts the running counter,
 // then optional flags; fields after the third are ignored.
-void add_page(AgeDescription& age, std::string_view value, uint32_t& counter) {
+void add_page(AgeDescription& age, std::string_view value, uint32_t& counter, const AgePage& blank) {
   Fields fields(value);
-  AgePage page;
-  page.name = *fields.next();
+  const std::string_view name = *fields.next();
   if (const auto suffix = fields.next()) {
     if (const auto number = parse_unsigned_decimal(*suffix, UINT32_MAX)) counter = static_cast<uint32_t>(*number);
   }
-  page.seq_suffix = counter;
-  if (const auto flags = fields.next()) {
-    page.flags = static_cast<uint8_t>(parse_unsigned_decimal(*flags, UINT8_MAX).value_or(0));
+  uint8_t flags = 0;
+  if (const auto flags_field = fields.next()) {
+    flags = static_cast<uint8_t>(parse_unsigned_decimal(*flags_field, UINT8_MAX).value_or(0));
   }
-  age.pages.push_back(std::move(page));
+  // A copy of a blank page filled in place: a new one would first be zeroed
+  // whole, and one built aside then moved.
+  AgePage& page = age.pages.emplace_back(blank);
+  page.name.assign(name);
+  page.seq_suffix = counter;
+  page.flags = flags;
   ++counter;  // wraps to 0 after the largest suffix
 }
+
+// Counted in runs of 255 bytes into one byte each, which the compiler turns
+// into vector additions.
+std::size_t count_equals_signs(std::string_view text) {
+  std::size_t total = 0;
+  for (std::size_t run = 0; run < text.size(); run += 255) {
+    uint8_t count = 0;
+    for (std::size_t i = run; i < std::min(text.size(), run + 255); ++i) count += text[i] == '=';
+    total += count;
+  }
+  return total;
+}
+
+// The setting lines of a text, "key = value", read once through the masks of
+// its blocks: a line is skipped when it is empty, begins with "#" or "[" or
+// has no "="; key and value are the texts before and after its first "=",
+// each trimmed of white space, like the line itself.
+class Settings {
+ public:
+  explicit Settings(std::string_view text) : text_(text) { block_.load(text, 0); }
+
+  bool next(std::string_view& key, std::string_view& value) {
+    while (at_ < text_.size()) {
+      const Line line = read_line();
+      if (line.first == kNone || line.equals == kNone) continue;
+      if (text_[line.first] == '#' || text_[line.first] == '[') continue;
+      key = line.key_last == kNone ? std::string_view() : text_.substr(line.first, line.key_last + 1 - line.first);
+      value = line.value_first == kNone ? std::string_view()
+                                        : text_.substr(line.value_first, line.last + 1 - line.value_first);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  // Places in one line: its first and last bytes that are not white space,
+  // its first "=", and the last such byte before it and the first after it.
+  struct Line {
+    std::size_t first = kNone, last = kNone, equals = kNone, key_last = kNone, value_first = kNone;
+  };
+
+  static std::size_t lowest(uint64_t bits, std::size_t start) {
+    return start + static_cast<std::size_t>(std::countr_zero(bits));
+  }
+  static std::size_t highest(uint64_t bits, std::size_t start) {
+    return start + 63 - static_cast<std::size_t>(std::countl_zero(bits));
+  }
+
+  // Reads the line from at_ and moves at_ past its line feed.
+  Line read_line() {
+    Line line;
+    for (std::size_t at = at_;;) {
+      if (at - block_.start >= 64) block_.load(text_, at);
+      const std::size_t start = block_.start;
+      uint64_t in_line = ~uint64_t{0} << (at - start);
+      const uint64_t feeds = block_.feeds & in_line;
+      if (feeds) in_line &= (feeds & (~feeds + 1)) - 1;
+      const uint64_t text = ~block_.white & in_line;
+      if (line.equals == kNone) {
+        if (const uint64_t equals = block_.equals & in_line) {
+          line.equals = lowest(equals, start);
+          const uint64_t below = uint64_t{1} << (line.equals - start);
+          const uint64_t before = text & (below - 1);
+          line.key_last = before ? highest(before, start) : line.last;
+          if (const uint64_t after = text & ~(below | (below - 1))) line.value_first = lowest(after, start);
+        }
+      } else if (line.value_first == kNone && text) {
+        line.value_first = lowest(text, start);
+      }
+      if (text) {
+        if (line.first == kNone) line.first = lowest(text, start);
+        line.last = highest(text, start);
+      }
+      if (feeds) {
+        at_ = lowest(feeds, start) + 1;
+        return line;
+      }
+      at = start + 64;
+      if (at >= text_.size()) {
+        at_ = text_.size();
+        return line;
+      }
+    }
+  }
+
+  std::string_view text_;
+  TextBlock block_;
+  std::size_t at_ = 0;
+};
 
 }  // namespace
 
 AgeDescription AgeDescription::parse(std::string age_name, std::string_view content) {
   AgeDescription age;
   age.age_name = std::move(age_name);
+  content = skip_byte_order_mark(content);
+  // The page list is allocated once, as growing it would move it and touch
+  // twice the memory: for at most one page per "=" and per six bytes ("Page="
+  // and a line feed), which most files meet exactly. What a file leaves
+  // unused is given back at the end.
+  age.pages.reserve(std::min(count_equals_signs(content), (content.size() + 1) / 6));
   uint32_t page_counter = 1;
-  TrimmedLines lines(content);
-  while (const auto line = lines.next()) {
-    if (line->empty() || line->front() == '#' || line->front() == '[') continue;
-    const std::size_t equals = line->find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::string_view key = trim_white_space(line->substr(0, equals));
-    const std::string_view value = trim_white_space(line->substr(equals + 1));
-    if (key == "StartDateTime") {
+  const AgePage blank;
+  std::string_view key, value;
+  for (Settings settings(content); settings.next(key, value);) {
+    if (key == "Page") {
+      add_page(age, value, page_counter, blank);
+    } else if (key == "StartDateTime") {
       age.start_date_time = static_cast<uint32_t>(parse_unsigned_decimal(value, UINT32_MAX).value_or(0));
     } else if (key == "DayLength") {
       age.day_length = parse_f32(value).value_or(24.0f);
@@ -87,10 +189,9 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
       age.sequence_prefix = parse_i32_decimal(value).value_or(0);
     } else if (key == "ReleaseVersion") {
       age.release_version = static_cast<uint32_t>(parse_unsigned_decimal(value, UINT32_MAX).value_or(0));
-    } else if (key == "Page") {
-      add_page(age, value, page_counter);
     }
   }
+  if (age.pages.capacity() > 2 * age.pages.size()) age.pages.shrink_to_fit();
   return age;
 }
 

@@ -1,25 +1,38 @@
 #include "core/lexical.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/unicode_tables.h"
 
 namespace lumivex {
 namespace {
 
-// Length of the white-space character that starts at text[at], or 0. The
-// multi-byte ones begin with a lead byte, so scanning byte by byte never
-// finds one inside another character.
-std::size_t white_space_at(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[at + i]); };
-  const std::size_t left = text.size() - at;
-  const uint8_t lead = byte(0);
-  if ((lead >= 0x09 && lead <= 0x0D) || lead == 0x20) return 1;
-  if (left >= 2 && lead == 0xC2 && (byte(1) == 0x85 || byte(1) == 0xA0)) return 2;
+// What a byte can begin: 1 for ASCII white space, 2 for the lead byte of a
+// multi-byte white-space character (U+0085, U+00A0, U+1680, U+2000..U+200A,
+// U+2028, U+2029, U+202F, U+205F, U+3000), 0 for anything else.
+constexpr std::array<uint8_t, 256> kWhiteStart = [] {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0x09; c <= 0x0D; ++c) table[c] = 1;
+  table[0x20] = 1;
+  for (const int lead : {0xC2, 0xE1, 0xE2, 0xE3}) table[lead] = 2;
+  return table;
+}();
+
+// Length of the multi-byte white-space character at p, whose lead byte may
+// begin one, with left bytes available; 0 when there is none.
+std::size_t multi_byte_white_space(const uint8_t* p, std::size_t left) {
+  if (p[0] == 0xC2) return left >= 2 && (p[1] == 0x85 || p[1] == 0xA0) ? 2 : 0;
   if (left < 3) return 0;
-  const uint8_t second = byte(1), third = byte(2);
+  const uint8_t lead = p[0], second = p[1], third = p[2];
   const bool white = (lead == 0xE1 && second == 0x9A && third == 0x80) ||
                      (lead == 0xE2 && second == 0x80 &&
                       ((third >= 0x80 && third <= 0x8A) || third == 0xA8 || third == 0xA9 || third == 0xAF)) ||
@@ -28,27 +41,62 @@ std::size_t white_space_at(std::string_view text, std::size_t at) {
   return white ? 3 : 0;
 }
 
-// Length of the white-space character that ends the text, or 0.
-std::size_t white_space_before_end(std::string_view text) {
-  for (std::size_t length = 1; length <= 3 && length <= text.size(); ++length) {
-    if (white_space_at(text, text.size() - length) == length) return length;
-  }
-  return 0;
+// Length of the white-space character that starts at p, or 0. The multi-byte
+// ones begin with a lead byte, so scanning byte by byte never finds one inside
+// another character.
+std::size_t white_space_at(const uint8_t* p, std::size_t left) {
+  const uint8_t start = kWhiteStart[p[0]];
+  return start == 2 ? multi_byte_white_space(p, left) : start;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+// Eight bytes as a word, the first in the lowest bits.
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = kEachByte * 0x80;
 
-// One or more ASCII digits and nothing else, at most max.
-std::optional<uint64_t> parse_digits(std::string_view text, uint64_t max) {
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (!is_digit(c)) return std::nullopt;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
+uint64_t load_word(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The high bit of each byte of the word gathered into eight bits, by a
+// multiplication that moves each into the top byte.
+uint64_t gather_high_bits(uint64_t word) { return (((word & kHighBits) >> 7) * 0x0102040810204080) >> 56; }
+
+// The high bit set in each byte of a word that equals `byte`.
+uint64_t bytes_equal(uint64_t word, uint8_t byte) {
+  const uint64_t other = word ^ (kEachByte * byte);
+  return ~(((other & (kEachByte * 0x7F)) + kEachByte * 0x7F) | other) & kHighBits;
+}
+
+// The high bit set in each byte of an ASCII word that is white space.
+uint64_t ascii_white_bytes(uint64_t word) {
+  // No sum carries into the next byte, each byte being below 0x80.
+  uint64_t white = ~(word + kEachByte * (0x80 - 0x21)) & kHighBits;  // at most 0x20
+  const uint64_t control = ~(word + kEachByte * (0x80 - 0x20)) & kHighBits;
+  // Below the space, only tab to carriage return are white space.
+  if (control) white &= ~control | ((word + kEachByte * (0x80 - 0x09)) & ~(word + kEachByte * (0x80 - 0x0E)));
+  return white;
+}
+
+// Bit i set for each byte start + i of the text (count bytes, at most 64,
+// some of them not ASCII) that is part of a white-space character.
+uint64_t block_white_bits(const uint8_t* p, std::size_t size, std::size_t start, std::size_t count) {
+  uint64_t white = 0;
+  // A character that begins in the two bytes before the block may end in it.
+  std::size_t at = start >= 2 ? start - 2 : 0;
+  while (at < start + count) {
+    const std::size_t length = white_space_at(p + at, size - at);
+    if (length == 0) {
+      ++at;
+      continue;
+    }
+    for (std::size_t i = std::max(at, start); i < std::min(at + length, start + count); ++i)
+      white |= uint64_t{1} << (i - start);
+    at += length;
   }
-  return value;
+  return white;
 }
 
 bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower) {
@@ -62,7 +110,7 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower) {
 
 std::size_t count_digits(std::string_view text, std::size_t from) {
   std::size_t end = from;
-  while (end < text.size() && is_digit(text[end])) ++end;
+  while (end < text.size() && is_ascii_digit(text[end])) ++end;
   return end - from;
 }
 
@@ -108,55 +156,68 @@ std::optional<float> parse_decimal_magnitude(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string_view> TrimmedLines::next() {
-  if (rest_.empty()) return std::nullopt;
-  const std::size_t end = rest_.find('\n');
-  const std::string_view line = rest_.substr(0, end);
-  rest_ = end == std::string_view::npos ? std::string_view() : rest_.substr(end + 1);
-  // A carriage return before the line feed is white space: the trim drops it.
-  return trim_white_space(line);
-}
-
-std::optional<std::string_view> Words::next() {
-  std::size_t begin = 0;
-  while (begin < rest_.size()) {
-    const std::size_t white = white_space_at(rest_, begin);
-    if (!white) break;
-    begin += white;
+white_space::BlockBits white_space::classify_portable(const uint8_t* p) {
+  BlockBits bits;
+  uint64_t bytes = 0;  // every byte or-ed together
+  for (std::size_t k = 0; k < 64; k += 8) {
+    const uint64_t word = load_word(p + k);
+    bytes |= word;
+    bits.white |= gather_high_bits(ascii_white_bytes(word)) << k;
+    bits.feeds |= gather_high_bits(bytes_equal(word, '\n')) << k;
+    bits.equals |= gather_high_bits(bytes_equal(word, '=')) << k;
   }
-  if (begin == rest_.size()) {
-    rest_ = {};
-    return std::nullopt;
+  bits.ascii = (bytes & kHighBits) == 0;
+  return bits;
+}
+
+#if defined(__SSE2__)
+white_space::BlockBits white_space::classify(const uint8_t* p) {
+  BlockBits bits;
+  int high = 0;
+  for (std::size_t k = 0; k < 64; k += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+    const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+    // Tab to carriage return: the byte less 9 is at most 4.
+    const __m128i control =
+        _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(0x09)), _mm_set1_epi8(4)), _mm_setzero_si128());
+    const auto mask = [](__m128i flags) {
+      return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(flags)));
+    };
+    bits.white |= mask(_mm_or_si128(space, control)) << k;
+    bits.feeds |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << k;
+    bits.equals |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('='))) << k;
+    high |= _mm_movemask_epi8(bytes);
   }
-  std::size_t end = begin;
-  while (end < rest_.size() && !white_space_at(rest_, end)) ++end;
-  const std::string_view word = rest_.substr(begin, end - begin);
-  rest_ = rest_.substr(end);
-  return word;
+  bits.ascii = high == 0;
+  return bits;
 }
+#else
+white_space::BlockBits white_space::classify(const uint8_t* p) { return classify_portable(p); }
+#endif
 
-std::string_view trim_white_space(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t white = white_space_at(text, 0);
-    if (!white) break;
-    text.remove_prefix(white);
+void TextBlock::load(std::string_view text, std::size_t at) {
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  const std::size_t start = at - at % 64;
+  const std::size_t count = std::min<std::size_t>(64, text.size() - start);
+  white_space::BlockBits bits;
+  if (count == 64) {
+    bits = white_space::classify(p + start);
+  } else {
+    // The last bytes, padded with zeros, which are neither white space nor
+    // line feeds nor "=".
+    uint8_t last[64] = {};
+    std::memcpy(last, p + start, count);
+    bits = white_space::classify(last);
   }
-  while (const std::size_t white = white_space_before_end(text)) text.remove_suffix(white);
-  return text;
+  if (!bits.ascii) bits.white = block_white_bits(p, text.size(), start, count);
+  this->start = start;
+  white = bits.white | (count == 64 ? 0 : ~uint64_t{0} << count);
+  feeds = bits.feeds;
+  equals = bits.equals;
 }
 
-std::optional<uint64_t> parse_unsigned_decimal(std::string_view text, uint64_t max) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  return parse_digits(text, max);
-}
-
-std::optional<int32_t> parse_i32_decimal(std::string_view text) {
-  const bool negative = text.starts_with('-');
-  if (negative || text.starts_with('+')) text.remove_prefix(1);
-  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-  const auto magnitude = parse_digits(text, limit);
-  if (!magnitude) return std::nullopt;
-  return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude));
+std::string_view skip_byte_order_mark(std::string_view text) {
+  return text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text;
 }
 
 std::optional<float> parse_f32(std::string_view text) {

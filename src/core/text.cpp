@@ -1,9 +1,11 @@
 #include "core/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/unicode_tables.h"
@@ -50,6 +52,52 @@ char32_t decode_at(std::string_view s, std::size_t at, int len) {
   char32_t cp = byte(at) & (0x7F >> len);
   for (int i = 1; i < len; ++i) cp = (cp << 6) | (byte(at + i) & 0x3F);
   return cp;
+}
+
+// The shortest decimal digits that read back to the same float, and the
+// position of the decimal point relative to them (value = 0.digits × 10^point).
+struct ShortestDecimal {
+  bool negative = false;
+  std::string digits;
+  int point = 0;
+};
+
+ShortestDecimal shortest_decimal(float value) {
+  char buf[64];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  const std::string_view text(buf, result.ptr - buf);
+  ShortestDecimal out;
+  std::size_t at = 0;
+  if (text[at] == '-') {
+    out.negative = true;
+    ++at;
+  }
+  const std::size_t exponent_at = text.find('e');
+  for (; at < exponent_at; ++at)
+    if (text[at] != '.') out.digits.push_back(text[at]);
+  out.point = std::atoi(std::string(text.substr(exponent_at + 1)).c_str()) + 1;
+  return out;
+}
+
+// Plain positional notation, without exponent; ".0" is added to whole
+// numbers when fraction_always is set.
+std::string positional(const ShortestDecimal& d, bool fraction_always) {
+  std::string out = d.negative ? "-" : "";
+  const int count = static_cast<int>(d.digits.size());
+  if (d.point <= 0) {
+    out += "0." + std::string(-d.point, '0') + d.digits;
+  } else if (d.point >= count) {
+    out += d.digits + std::string(d.point - count, '0');
+    if (fraction_always) out += ".0";
+  } else {
+    out += d.digits.substr(0, d.point) + "." + d.digits.substr(d.point);
+  }
+  return out;
+}
+
+std::string non_finite(float value) {
+  if (std::isnan(value)) return "NaN";
+  return value < 0 ? "-inf" : "inf";
 }
 
 }  // namespace
@@ -167,6 +215,27 @@ std::string format_fixed(double value, int decimals) {
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
   return buf;
+}
+
+std::string float_text(float value) {
+  if (!std::isfinite(value)) return non_finite(value);
+  return positional(shortest_decimal(value), false);
+}
+
+// Exponent form (1e-5, 1.5e16) for magnitudes below 1e-4 or from 1e16 up,
+// positional with a fractional part otherwise.
+std::string float_debug(float value) {
+  if (!std::isfinite(value)) return non_finite(value);
+  const ShortestDecimal d = shortest_decimal(value);
+  const float magnitude = std::fabs(value);
+  if (!((magnitude != 0.0f && magnitude < 1e-4f) || magnitude >= 1e16f)) return positional(d, true);
+  std::string out = d.negative ? "-" : "";
+  out += d.digits.substr(0, 1);
+  if (d.digits.size() > 1) {
+    out += '.';
+    out.append(d.digits, 1);
+  }
+  return out + "e" + std::to_string(d.point - 1);
 }
 
 }  // namespace lumivex

@@ -32,6 +32,14 @@ std::string debug_optional(const std::string* text);
 std::string key_repr(uint32_t location_sequence, uint16_t location_flags, uint16_t class_type, uint32_t object_id,
                      std::string_view name, uint32_t clone_player_id, uint16_t clone_id);
 
+// The shortest decimal that reads back as the same float, positional: 0.5,
+// 3, 1e-5 as 0.00001; NaN as "NaN", infinities as "inf" and "-inf".
+std::string float_text(float value);
+// The same digits as a debug form shows them: positional with a fractional
+// part (3.0, 0.5) for magnitudes from 1e-4 up to 1e16, exponent form (1e-5,
+// 1.5e16) outside.
+std::string float_debug(float value);
+
 // Fixed-point with the given number of decimals, rounding the exact binary
 // value half to even; NaN as "NaN", infinities as "inf" and "-inf".
 std::string format_fixed(double value, int decimals);

@@ -1,19 +1,19 @@
 #include "python/key_class.h"
 
-#include <functional>
-
 #include "core/class_index.h"
 #include "core/text.h"
 #include "python/convert.h"
 
 namespace lumivex::py {
 
-KeyValue key_value(const Uoid& key, const Source& source) {
+KeyValue key_value(const Uoid& key, std::string name_bytes) {
   // The two derived bytes give the stored mask back: 0xFF when there was none.
   const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
-  return {key.location_sequence,         key.location_flags, load_mask,          key.class_type, key.object_id,
-          source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+  return {key.location_sequence, key.location_flags,    load_mask,    key.class_type,
+          key.object_id,         std::move(name_bytes), key.clone_id, key.clone_player_id};
 }
+
+KeyValue key_value(const Uoid& key, const Source& source) { return key_value(key, source.stored_bytes(key.name)); }
 
 KeyValue key_value(const ObjectKey& key, const PrpPage& page) {
   return {key.location_sequence, key.location_flags,       key.load_mask, key.class_type,
@@ -40,12 +40,8 @@ std::string key_text_repr(const KeyValue& key) {
 bool same_key(const KeyValue& a, const KeyValue& b) { return a == b; }
 
 std::size_t key_hash(const KeyValue& key) {
-  std::size_t hash = std::hash<std::string>()(key.name_bytes);
-  for (const uint64_t value :
-       {uint64_t{key.location_sequence}, uint64_t{key.location_flags}, uint64_t{key.load_mask},
-        uint64_t{key.class_type}, uint64_t{key.object_id}, uint64_t{key.clone_id}, uint64_t{key.clone_player_id}})
-    hash = hash * 1000003 ^ std::hash<uint64_t>()(value);
-  return hash;
+  return hash_of({key.name_bytes}, {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+                                    key.object_id, key.clone_id, key.clone_player_id});
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ const ClassDef<KeyValue>& class_def<KeyValue>();
 // A reference read from an object's bytes, and a page's own key.
 KeyValue key_value(const Uoid& key, const Source& source);
 KeyValue key_value(const ObjectKey& key, const PrpPage& page);
+KeyValue key_value(const Uoid& key, std::string name_bytes);
 
 // A new Key, or None for an absent reference.
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state);

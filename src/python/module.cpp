@@ -44,6 +44,13 @@ PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
 PyMethodDef kFunctions[] = {
     {"class_name", function(class_name), METH_VARARGS | METH_KEYWORDS,
      "class_name(class_type)\n--\n\nLookup class type names by ID."},
+    {"resolve_references", function(resolve_references), METH_VARARGS | METH_KEYWORDS,
+     "resolve_references(pages, problems_only)\n--\n\nDecode every object of the pages whose class a decoder is "
+     "for and resolve each reference it reads among the pages' keys. Returns (number of references, [(page index, "
+     "source, status, field, key, target)], [(page index, first object, count)]) with status 'found', 'other id', "
+     "'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, "
+     "found references are only counted. The last list holds the objects of a page that share a location, class "
+     "and name."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -152,11 +152,8 @@ bool same_header(const PageHeader& a, const PageHeader& b) {
 }
 
 std::size_t header_hash(const PageHeader& header) {
-  std::size_t hash = std::hash<std::string>()(header.age_name_bytes);
-  for (const uint64_t value :
-       {uint64_t{header.sequence_number}, uint64_t{header.checksum}, uint64_t{header.index_start}})
-    hash = hash * 1000003 ^ std::hash<uint64_t>()(value);
-  return hash ^ std::hash<std::string>()(header.page_name_bytes);
+  return hash_of({header.age_name_bytes, header.page_name_bytes},
+                 {header.sequence_number, header.checksum, header.index_start});
 }
 
 PyObject* age_name(const PageHandle& handle) { return new_str(utf8_text(handle.page->header().age_name_bytes)); }

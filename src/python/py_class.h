@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <initializer_list>
 #include <new>
 #include <span>
 #include <string>
@@ -189,6 +191,14 @@ struct ClassDef {
   std::vector<PyType_Slot> slots = {};
   std::vector<NestedClass> nested = {};
 };
+
+// A hash of values for the hash slot: texts and numbers mixed in turn.
+inline std::size_t hash_of(std::initializer_list<std::string_view> texts, std::initializer_list<uint64_t> numbers) {
+  std::size_t hash = 0;
+  for (const std::string_view text : texts) hash = hash * 1000003 ^ std::hash<std::string_view>()(text);
+  for (const uint64_t number : numbers) hash = hash * 1000003 ^ std::hash<uint64_t>()(number);
+  return hash;
+}
 
 // Each class's definition, made once and never changed; defined beside the
 // class's other code.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <system_error>
 
 #include "core/error.h"
@@ -49,13 +51,86 @@ constexpr std::array<TypeKeyword, 20> kTypeKeywords = {{
     {"MATRIX44", SdlType::Matrix44},
 }};
 
-std::optional<SdlType> type_of_word(std::string_view word) {
-  const auto upper = ascii_upper_case(word);
-  if (!upper) return std::nullopt;
-  for (const TypeKeyword& keyword : kTypeKeywords) {
-    if (*upper == keyword.word) return keyword.type;
+constexpr std::size_t kLongestKeyword = 12;  // "AGETIMEOFDAY"
+
+// A word of at most 16 bytes as two numbers, the bytes in order from the
+// lowest bits, zeros after the end.
+struct PackedWord {
+  uint64_t low = 0;
+  uint64_t high = 0;
+  std::size_t size = 0;
+
+  constexpr uint8_t front() const { return static_cast<uint8_t>(low); }
+  constexpr uint8_t back() const {
+    const std::size_t last = size - 1;
+    return static_cast<uint8_t>((last < 8 ? low : high) >> (8 * (last % 8)));
   }
-  return std::nullopt;
+  constexpr bool operator==(const PackedWord&) const = default;
+};
+
+// Packs a word of at most 16 bytes, each byte first mapped by `map`.
+template <class Map>
+constexpr PackedWord packed(std::string_view word, Map map) {
+  uint64_t low = 0, high = 0;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const uint64_t byte = map(static_cast<uint8_t>(word[i]));
+    if (i < 8) {
+      low |= byte << (8 * i);
+    } else {
+      high |= byte << (8 * (i - 8));
+    }
+  }
+  return {low, high, word.size()};
+}
+
+constexpr uint8_t as_is(uint8_t byte) { return byte; }
+constexpr uint8_t ascii_upper(uint8_t byte) { return byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte; }
+
+// Keywords hashed by their length and first and last letters, which tell them
+// all apart, so that a word is compared with one keyword at most.
+constexpr std::size_t keyword_slot(const PackedWord& upper) {
+  return (upper.size * 2 + upper.front() * 5 + upper.back()) % 64;
+}
+
+struct KeywordSlot {
+  PackedWord word;
+  int8_t keyword = -1;
+};
+
+constexpr std::array<KeywordSlot, 64> kKeywordSlots = [] {
+  std::array<KeywordSlot, 64> slots{};
+  for (std::size_t i = 0; i < kTypeKeywords.size(); ++i) {
+    const PackedWord word = packed(kTypeKeywords[i].word, as_is);
+    KeywordSlot& slot = slots[keyword_slot(word)];
+    if (slot.keyword != -1) throw "two keywords share a slot";
+    slot = {word, static_cast<int8_t>(i)};
+  }
+  return slots;
+}();
+
+// The type a type word selects, compared in upper case. ASCII words, nearly
+// all of them, are upper-cased here; any other may still upper-case to a
+// keyword through the full Unicode mapping, even from more bytes.
+std::optional<SdlType> type_of_word(std::string_view word) {
+  PackedWord upper;
+  uint8_t every_byte = 0;
+  if (word.size() <= kLongestKeyword) {
+    upper = packed(word, [&](uint8_t byte) {
+      every_byte |= byte;
+      return ascii_upper(byte);
+    });
+  } else {
+    for (const char c : word) every_byte |= static_cast<uint8_t>(c);
+    if (every_byte < 0x80) return std::nullopt;
+  }
+  if (every_byte >= 0x80) {
+    const auto unicode_upper = ascii_upper_case(word);
+    if (!unicode_upper || unicode_upper->size() > kLongestKeyword) return std::nullopt;
+    upper = packed(*unicode_upper, as_is);
+  }
+  const KeywordSlot& slot = kKeywordSlots[keyword_slot(upper)];
+  if (slot.keyword < 0 || !(slot.word == upper)) return std::nullopt;
+  return kTypeKeywords[slot.keyword].type;
 }
 
 // The count between "[" and the word's last character, which stands for the
@@ -69,41 +144,148 @@ uint64_t count_of(std::string_view after_bracket) {
   return parse_unsigned_decimal(count, UINT64_MAX).value_or(1);
 }
 
-// "VAR type name[count] options...", the first word already read.
-VarDescriptor parse_variable(std::string_view type_word, std::string_view name_word, Words& options) {
-  VarDescriptor variable;
-  const std::size_t bracket = name_word.find('[');
-  variable.name = std::string(name_word.substr(0, bracket));
-  if (bracket != std::string_view::npos) variable.count = count_of(name_word.substr(bracket + 1));
-  const auto type = type_of_word(type_word);
-  // A nested descriptor ("$Name") or an unknown type keeps no options.
-  if (!type) {
-    variable.var_type = SdlType::StateDescriptor;
-    return variable;
+// A variable as read, its texts still views of the file's text.
+struct ReadVariable {
+  std::string_view name;
+  std::optional<std::string_view> default_value;
+  uint64_t count;
+  SdlType var_type;
+  uint32_t options;  // as in VarDescriptor
+};
+
+struct ReadOptions {
+  std::optional<std::string_view> default_option;
+  std::optional<std::string_view> display_option;
+};
+
+// The layout of StateDescriptor::option_texts.
+constexpr uint8_t kHasDefaultOption = 1, kHasDisplayOption = 2;
+
+std::string packed_options(const std::vector<ReadOptions>& options) {
+  std::size_t size = options.size() * sizeof(std::size_t);
+  for (const ReadOptions& read : options) {
+    size += 1;
+    for (const auto& text : {read.default_option, read.display_option})
+      if (text) size += sizeof(std::size_t) + text->size();
   }
-  variable.var_type = *type;
-  while (const auto word = options.next()) {
-    if (word->starts_with("DEFAULT=")) {
-      variable.default_value = std::string(word->substr(8));
-    } else if (word->starts_with("DEFAULTOPTION=")) {
-      variable.default_option = std::string(word->substr(14));
-    } else if (word->starts_with("DISPLAYOPTION=")) {
-      variable.display_option = std::string(word->substr(14));
+  std::string packed(size, '\0');
+  char* places = packed.data();
+  char* out = places + options.size() * sizeof(std::size_t);
+  const auto put = [&out](const void* bytes, std::size_t count) {
+    std::memcpy(out, bytes, count);
+    out += count;
+  };
+  for (const ReadOptions& read : options) {
+    const std::size_t place = static_cast<std::size_t>(out - packed.data());
+    std::memcpy(places, &place, sizeof place);
+    places += sizeof place;
+    const uint8_t which = (read.default_option ? kHasDefaultOption : 0) | (read.display_option ? kHasDisplayOption : 0);
+    put(&which, 1);
+    for (const auto& text : {read.default_option, read.display_option}) {
+      if (!text) continue;
+      const std::size_t text_size = text->size();
+      put(&text_size, sizeof text_size);
+      put(text->data(), text_size);
     }
   }
-  return variable;
+  return packed;
 }
 
-// A line inside an open descriptor other than "{" and "}".
-void parse_body_line(std::string_view line, StateDescriptor& open) {
-  Words words(line);
-  const auto first = words.next();
-  const auto second = words.next();
-  if (!second) return;
-  if (*first == "VERSION") {
-    open.version = static_cast<uint32_t>(parse_unsigned_decimal(*second, UINT32_MAX).value_or(0));
-  } else if (*first == "VAR") {
-    if (const auto third = words.next()) open.variables.push_back(parse_variable(*second, *third, words));
+// The descriptor being read. Nothing is copied out of the text until it is
+// finished, and its lists, reused from one descriptor to the next, are then
+// copied at their sizes.
+struct OpenDescriptor {
+  std::string_view name;
+  uint32_t version = 0;
+  std::vector<ReadVariable> variables;
+  std::vector<ReadOptions> options;
+
+  void open(std::string_view descriptor_name) {
+    name = descriptor_name;
+    version = 0;
+    variables.clear();
+    options.clear();
+  }
+
+  StateDescriptor finish() const {
+    StateDescriptor descriptor;
+    descriptor.name = name;
+    descriptor.version = version;
+    descriptor.variables.reserve(variables.size());
+    // Each variable starts as a copy of a blank one and is filled in place: a
+    // new one would first be zeroed whole, and one built aside then moved.
+    const VarDescriptor blank;
+    for (const ReadVariable& read : variables) {
+      VarDescriptor& variable = descriptor.variables.emplace_back(blank);
+      variable.name.assign(read.name);
+      if (read.default_value) variable.default_value.emplace(*read.default_value);
+      variable.count = read.count;
+      variable.var_type = read.var_type;
+      variable.options = read.options;
+    }
+    if (!options.empty()) descriptor.option_texts = OwnedBytes(packed_options(options));
+    return descriptor;
+  }
+
+  // "VAR type name[count] options...", the first word already read.
+  void add_variable(std::string_view type_word, std::string_view name_word, LineWords& words) {
+    // Filled in place: a copy of a whole record would be read back in larger
+    // pieces than it was written, which stalls the processor.
+    ReadVariable& variable = variables.emplace_back();
+    const std::size_t bracket = name_word.find('[');
+    variable.name = name_word.substr(0, bracket);
+    variable.count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1));
+    variable.var_type = SdlType::StateDescriptor;
+    // A nested descriptor ("$Name") or an unknown type keeps no options.
+    const auto type = type_of_word(type_word);
+    if (!type) return;
+    variable.var_type = *type;
+    // A later word of a kind replaces an earlier one.
+    ReadOptions read;
+    while (const auto word = words.next_word()) {
+      if (word->front() != 'D') continue;
+      if (word->starts_with("DEFAULT=")) {
+        variable.default_value = word->substr(8);
+      } else if (word->starts_with("DEFAULTOPTION=")) {
+        read.default_option = word->substr(14);
+      } else if (word->starts_with("DISPLAYOPTION=")) {
+        read.display_option = word->substr(14);
+      }
+    }
+    if (read.default_option || read.display_option) {
+      options.push_back(read);
+      variable.options = static_cast<uint32_t>(options.size());
+    }
+  }
+};
+
+// Hands each descriptor closed by a "}" line to finish, in order. Lines are
+// taken by their words, white space around them aside.
+template <class Finish>
+void for_each_state_descriptor(std::string_view text, Finish&& finish) {
+  bool is_open = false;
+  OpenDescriptor open;
+  LineWords words(skip_byte_order_mark(text));
+  while (words.next_line()) {
+    const auto first = words.next_word();
+    if (!first || first->front() == '#' || *first == "{") continue;
+    if (first->starts_with("STATEDESC")) {
+      // A descriptor still open is dropped unfinished.
+      open.open(words.next_word().value_or(""));
+      is_open = true;
+      continue;
+    }
+    const auto second = words.next_word();
+    if (*first == "}" && !second) {
+      if (is_open) finish(open.finish());
+      is_open = false;
+    } else if (is_open && second) {
+      if (*first == "VERSION") {
+        open.version = static_cast<uint32_t>(parse_unsigned_decimal(*second, UINT32_MAX).value_or(0));
+      } else if (*first == "VAR") {
+        if (const auto third = words.next_word()) open.add_variable(*second, *third, words);
+      }
+    }
   }
 }
 
@@ -114,104 +296,215 @@ bool has_sdl_extension(std::string_view file_name) {
   return dot != std::string_view::npos && dot != 0 && file_name.substr(dot + 1) == "sdl";
 }
 
+// A descriptor's name and place, the name's first 24 bytes as big-endian
+// numbers, which order most pairs of names without reading them.
+struct NameKey {
+  static constexpr std::size_t kHeadSize = 24;
+  std::array<uint64_t, 3> head;
+  std::size_t size;
+  std::size_t at;
+
+  static NameKey of(std::string_view name, std::size_t at) {
+    // Zeros after a short name: they make names equal at most, never inverted.
+    std::array<uint64_t, 3> head{};
+    for (std::size_t i = 0; i < std::min(name.size(), kHeadSize); ++i)
+      head[i / 8] |= uint64_t{static_cast<uint8_t>(name[i])} << (56 - 8 * (i % 8));
+    return {head, name.size(), at};
+  }
+};
+
 }  // namespace
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
 
+OwnedBytes::OwnedBytes(std::string_view bytes) {
+  if (bytes.empty()) return;
+  const std::size_t size = bytes.size();
+  block_ = std::make_unique_for_overwrite<char[]>(sizeof size + size);
+  std::memcpy(block_.get(), &size, sizeof size);
+  std::memcpy(block_.get() + sizeof size, bytes.data(), size);
+}
+
+std::string_view OwnedBytes::view() const {
+  if (!block_) return {};
+  std::size_t size;
+  std::memcpy(&size, block_.get(), sizeof size);
+  return {block_.get() + sizeof size, size};
+}
+
+VarOptions StateDescriptor::options_of(const VarDescriptor& variable) const {
+  VarOptions options;
+  if (variable.options == 0) return options;
+  const std::string_view texts = option_texts.view();
+  std::size_t place;
+  std::memcpy(&place, texts.data() + (variable.options - 1) * sizeof place, sizeof place);
+  const uint8_t which = static_cast<uint8_t>(texts[place++]);
+  const auto take = [&] {
+    std::size_t size;
+    std::memcpy(&size, texts.data() + place, sizeof size);
+    place += sizeof size;
+    const std::string_view text(texts.data() + place, size);
+    place += size;
+    return text;
+  };
+  if (which & kHasDefaultOption) options.default_option = take();
+  if (which & kHasDisplayOption) options.display_option = take();
+  return options;
+}
+
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
   std::vector<StateDescriptor> finished;
-  std::optional<StateDescriptor> open;
-  TrimmedLines lines(text);
-  while (const auto line = lines.next()) {
-    if (line->empty() || line->front() == '#' || *line == "{") continue;
-    if (line->starts_with("STATEDESC")) {
-      Words words(*line);
-      words.next();
-      // A descriptor still open is dropped unfinished.
-      open.emplace();
-      open->name = std::string(words.next().value_or(""));
-    } else if (*line == "}") {
-      if (open) finished.push_back(std::move(*open));
-      open.reset();
-    } else if (open) {
-      parse_body_line(*line, *open);
-    }
-  }
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { finished.push_back(std::move(descriptor)); });
   return finished;
 }
 
 std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt) {
-  auto descriptors = parse_state_descriptors(read_text_file(path, interrupt).view());
-  const std::size_t count = descriptors.size();
-  add(std::move(descriptors));
-  return count;
+  ByteBuffer text = read_text_file(path, interrupt);
+  const std::size_t from = held_.size();
+  try {
+    append(text.view());
+    // The descriptors own their texts: the file's goes before the index takes memory of its own.
+    text = ByteBuffer();
+    index_from(from);
+  } catch (...) {
+    truncate(from);
+    throw;
+  }
+  return held_.size() - from;
 }
 
 std::size_t SdlManager::load_directory(const std::string& path, const InterruptCheck& interrupt) {
-  // Gathered first and added at the end, so that a listing that fails part
-  // way leaves the manager as it was.
-  std::vector<StateDescriptor> gathered;
-  std::error_code error;
-  for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error)) {
-    const std::string& entry_path = entry->path().native();
-    if (!has_sdl_extension(entry->path().filename().native())) continue;
-    try {
-      // A pipe or a device among the files could block the scan or never end.
-      std::error_code status_error;
-      const auto status = entry->status(status_error);
-      if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
-          std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
-        throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
-      auto descriptors = parse_state_descriptors(read_text_file(entry_path, interrupt).view());
-      gathered.insert(gathered.end(), std::make_move_iterator(descriptors.begin()),
-                      std::make_move_iterator(descriptors.end()));
-    } catch (const Error& e) {
-      log::write(log::Level::Warn, log::kStateDescriptorTarget,
-                 [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
+  // Indexed only at the end, and dropped when the listing fails part way, so
+  // that such a failure leaves the manager as it was.
+  const std::size_t from = held_.size();
+  try {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error)) {
+      const std::string& entry_path = entry->path().native();
+      if (!has_sdl_extension(entry->path().filename().native())) continue;
+      try {
+        // A pipe or a device among the files could block the scan or never end.
+        std::error_code status_error;
+        const auto status = entry->status(status_error);
+        if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
+            std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
+          throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
+        append(read_text_file(entry_path, interrupt).view());
+      } catch (const Error& e) {
+        log::write(log::Level::Warn, log::kStateDescriptorTarget,
+                   [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });
+      }
     }
+    if (error) throw Error(os_error_message(error.value()), error.value());
+    index_from(from);
+  } catch (...) {
+    truncate(from);
+    throw;
   }
-  if (error) throw Error(os_error_message(error.value()), error.value());
-  const std::size_t count = gathered.size();
-  add(std::move(gathered));
+  const std::size_t count = held_.size() - from;
   log::write(log::Level::Info, log::kStateDescriptorTarget,
              [&] { return "Loaded " + std::to_string(count) + " SDL descriptors from " + path; });
   return count;
 }
 
 const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version) const {
-  const auto found = by_name_.find(std::string(name));
-  if (found == by_name_.end()) return nullptr;
-  const StateDescriptor* best = nullptr;
-  for (const StateDescriptor& descriptor : found->second) {
-    if (version != 0 && descriptor.version == version) return &descriptor;
-    if (version == 0 && (!best || descriptor.version >= best->version)) best = &descriptor;
+  struct ByName {
+    const std::deque<StateDescriptor>& held;
+    bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
+    bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
+  };
+  // Positions are reading order: the first read is the lowest, the last read
+  // the highest.
+  std::optional<std::size_t> best;
+  for (const Run& run : runs_) {
+    const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
+    for (auto at = first; at != last; ++at) {
+      const uint32_t found = held_[*at].version;
+      if (version != 0) {
+        if (found != version) continue;
+        if (!best || *at < *best) best = *at;
+        break;  // the rest of the run was read later
+      }
+      if (!best || found > held_[*best].version || (found == held_[*best].version && *at > *best)) best = *at;
+    }
   }
-  return best;
+  return best ? &held_[*best] : nullptr;
 }
 
-std::size_t SdlManager::size() const {
-  std::size_t total = 0;
-  for (const auto& [name, descriptors] : by_name_) total += descriptors.size();
-  return total;
-}
+std::size_t SdlManager::size() const { return held_.size(); }
 
 std::vector<const StateDescriptor*> SdlManager::descriptors() const {
-  std::vector<const std::pair<const std::string, std::vector<StateDescriptor>>*> entries;
-  entries.reserve(by_name_.size());
-  for (const auto& entry : by_name_) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  std::vector<std::size_t> positions;
+  positions.reserve(held_.size());
+  for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
+  std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) { return name_less(a, b); });
   std::vector<const StateDescriptor*> all;
-  all.reserve(size());
-  for (const auto* entry : entries)
-    for (const StateDescriptor& descriptor : entry->second) all.push_back(&descriptor);
+  all.reserve(positions.size());
+  for (const std::size_t at : positions) all.push_back(&held_[at]);
   return all;
 }
 
-void SdlManager::add(std::vector<StateDescriptor> descriptors) {
-  for (StateDescriptor& descriptor : descriptors) {
-    std::vector<StateDescriptor>& versions = by_name_[descriptor.name];
-    versions.push_back(std::move(descriptor));
+void SdlManager::append(std::string_view text) {
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { held_.push_back(std::move(descriptor)); });
+}
+
+bool SdlManager::name_less(std::size_t a, std::size_t b) const {
+  const int order = held_[a].name.compare(held_[b].name);
+  return order < 0 || (order == 0 && a < b);
+}
+
+void SdlManager::index_from(std::size_t from) {
+  if (from == held_.size()) return;
+  // Everything that can fail comes before the first change.
+  runs_.reserve(runs_.size() + 1);
+  Run merged = sorted_run(from, held_.size());
+  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
+  std::size_t kept = runs_.size();
+  while (kept > 0 && runs_[kept - 1].size() <= 2 * merged.size()) {
+    const Run& older = runs_[kept - 1];
+    Run both(older.size() + merged.size());
+    // Among equal names the older run's come first: they were read first.
+    std::merge(older.begin(), older.end(), merged.begin(), merged.end(), both.begin(), less);
+    merged = std::move(both);
+    --kept;
   }
+  runs_.resize(kept);
+  runs_.push_back(std::move(merged));
+}
+
+SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
+  // Sorted by their keys so many at a time, which keeps the keys' memory small
+  // beside the descriptors'; the sorted pieces are then merged in place.
+  constexpr std::size_t kKeyedAtOnce = std::size_t{1} << 16;
+  Run run(to - from);
+  std::vector<NameKey> keys;
+  keys.reserve(std::min(to - from, kKeyedAtOnce));
+  for (std::size_t piece = from; piece < to; piece += kKeyedAtOnce) {
+    keys.clear();
+    for (std::size_t at = piece; at < std::min(to, piece + kKeyedAtOnce); ++at)
+      keys.push_back(NameKey::of(held_[at].name, at));
+    std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
+      if (a.head != b.head) return a.head < b.head;
+      // Names no longer than the head are whole in it.
+      if (a.size > NameKey::kHeadSize && b.size > NameKey::kHeadSize) return name_less(a.at, b.at);
+      return a.size != b.size ? a.size < b.size : a.at < b.at;
+    });
+    std::transform(keys.begin(), keys.end(), run.begin() + static_cast<std::ptrdiff_t>(piece - from),
+                   [](const NameKey& key) { return key.at; });
+  }
+  const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
+  for (std::size_t width = kKeyedAtOnce; width < run.size(); width *= 2) {
+    for (std::size_t left = 0; left + width < run.size(); left += 2 * width) {
+      const auto begin = run.begin() + static_cast<std::ptrdiff_t>(left);
+      std::inplace_merge(begin, begin + static_cast<std::ptrdiff_t>(width),
+                         run.begin() + static_cast<std::ptrdiff_t>(std::min(left + 2 * width, run.size())), less);
+    }
+  }
+  return run;
+}
+
+void SdlManager::truncate(std::size_t from) {
+  while (held_.size() > from) held_.pop_back();
 }
 
 }  // namespace lumivex

@@ -21,3 +21,13 @@ TEST(age_keeps_start_time_linger_time_and_release_version) {
   CHECK_EQ(bad.linger_time, -1);
   CHECK_EQ(bad.release_version, 0u);
 }
+
+// The page list is allocated once, from a bound on the number of pages, and
+// gives back what a file leaves unused.
+TEST(age_page_list_is_allocated_at_its_size) {
+  std::string pages, equals;
+  for (int i = 0; i < 1000; ++i) pages += "Page=P" + std::to_string(i) + "\n";
+  for (int i = 0; i < 1000; ++i) equals += "MaxCapacity=1\n";
+  CHECK_EQ(AgeDescription::parse("A", pages).pages.capacity(), 1000u);
+  CHECK_EQ(AgeDescription::parse("A", equals + "Page=P").pages.capacity(), 1u);
+}

@@ -13,7 +13,6 @@ locations that no page of the age holds: another age, or a global page)."""
 from __future__ import annotations
 
 import os
-from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 
@@ -30,7 +29,7 @@ class Problem:
     severity: str
     page: str | None
     message: str
-    object: str | None = None
+    object_name: str | None = None
     class_name: str | None = None
     field: str | None = None
     key: lumivex.Key | None = None
@@ -39,7 +38,7 @@ class Problem:
         return {
             "severity": self.severity,
             "page": self.page,
-            "object": self.object,
+            "object": self.object_name,
             "class": self.class_name,
             "field": self.field,
             "key": None if self.key is None else key_json(self.key),
@@ -98,8 +97,8 @@ def reason_of(error: BaseException) -> str:
 def check_age(age: Age) -> AgeReport:
     report = AgeReport(age.path, age.name)
     problems = report.problems
-    decodable = set(lumivex._lumivex.decoder_methods)
     sequences: dict[int, str] = {}
+    loaded: list[tuple[str, lumivex.PrpFile]] = []
     for name, page in age.pages.items():
         report.pages += 1
         if isinstance(page, MissingPage):
@@ -128,63 +127,36 @@ def check_age(age: Age) -> AgeReport:
             problems.append(
                 Problem(WARNING, name, f"the index lost {page.lost_keys} keys that it announced")
             )
-        named = Counter((obj.class_type, obj.name) for obj in page)
-        for (class_type, object_name), count in named.items():
-            if count > 1:
-                problems.append(
-                    Problem(
-                        WARNING,
-                        name,
-                        f"{count} objects of class {lumivex.class_name(class_type)} share this name",
-                        object_name,
-                        lumivex.class_name(class_type),
-                    )
-                )
-        for obj in page:
-            report.objects += 1
-            if obj.class_type not in decodable:
-                continue
-            try:
-                references = obj.references()
-            except (OSError, ValueError) as error:
-                problems.append(
-                    Problem(
-                        ERROR,
-                        name,
-                        f"does not decode: {error}",
-                        obj.name,
-                        obj.class_name,
-                    )
-                )
-                continue
-            for where, key in references:
-                report.references += 1
-                problem = reference_problem(age, key)
-                if problem is not None:
-                    severity, message = problem
-                    problems.append(
-                        Problem(severity, name, message, obj.name, obj.class_name, where, key)
-                    )
+        report.objects += len(page)
+        loaded.append((name, page))
+    references, listed, shared_names = lumivex._lumivex.resolve_references(
+        [p for _, p in loaded], True
+    )
+    report.references = references
+    for index, first, count in shared_names:
+        message = f"{count} objects of class {first.class_name} share this name"
+        problems.append(Problem(WARNING, loaded[index][0], message, first.name, first.class_name))
+    for index, source, status, where, key, target in listed:
+        page_name = loaded[index][0]
+        of = (source.name, source.class_name)
+        if key is None:
+            problems.append(Problem(ERROR, page_name, f"does not decode: {where}", *of))
+        elif status == "missing":
+            problems.append(Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key))
+        elif target is not None:
+            message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
+            problems.append(Problem(WARNING, page_name, message, *of, where, key))
+        else:
+            message = (
+                f"{key!r} is in location 0x{key.location_sequence:08X}, "
+                "which no page of this age holds"
+            )
+            problems.append(Problem(NOTE, page_name, message, *of, where, key))
     for path in age.unlisted_page_files():
         problems.append(
             Problem(WARNING, None, f"page file {path} is named after this age but not listed")
         )
     return report
-
-
-def reference_problem(age: Age, key: lumivex.Key) -> tuple[str, str] | None:
-    """What is wrong with a reference, if anything: its severity and message."""
-    if not age.holds_location(key.location_sequence):
-        return (
-            NOTE,
-            f"{key!r} is in location 0x{key.location_sequence:08X}, which no page of this age holds",
-        )
-    target = age.resolve(key)
-    if target is None:
-        return ERROR, f"{key!r} finds no object"
-    if target.object_id != key.object_id:
-        return WARNING, f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
-    return None
 
 
 def age_files(path: str) -> list[str]:
@@ -197,8 +169,8 @@ def age_files(path: str) -> list[str]:
 
 def problem_line(problem: Problem) -> str:
     where = []
-    if problem.object is not None:
-        where.append(f"{problem.object} ({problem.class_name})")
+    if problem.object_name is not None:
+        where.append(f"{problem.object_name} ({problem.class_name})")
     if problem.field is not None:
         where.append(problem.field)
     prefix = " ".join(where)

@@ -1,0 +1,75 @@
+#include "python/classes.h"
+#include "python/key_class.h"
+#include "python/page_classes.h"
+#include "resource/prp/references.h"
+
+namespace lumivex::py {
+namespace {
+
+const char* status_name(ReferenceStatus status) {
+  switch (status) {
+    case ReferenceStatus::Found:
+      return "found";
+    case ReferenceStatus::OtherId:
+      return "other id";
+    case ReferenceStatus::Missing:
+      return "missing";
+    case ReferenceStatus::Outside:
+      return "outside";
+    case ReferenceStatus::Undecodable:
+      break;
+  }
+  return "undecodable";
+}
+
+}  // namespace
+
+PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    PyObject* pages_arg = nullptr;
+    PyObject* problems_arg = nullptr;
+    parse_args(args, kwargs, "resolve_references", {"pages", "problems_only"}, {&pages_arg, &problems_arg});
+    const ModuleState& state = module_state(module);
+    const Ref sequence =
+        Ref::checked(PySequence_Fast(pages_arg, "resolve_references() argument 'pages' must be a sequence of PrpFile"));
+    std::vector<std::shared_ptr<const PrpPage>> pages;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence.get()); ++i) {
+      PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), i);
+      if (Py_TYPE(item) != state.type(TypeId::PrpFile)) {
+        PyErr_Format(PyExc_TypeError, "resolve_references() argument 'pages' must hold PrpFile, not %.200s",
+                     Py_TYPE(item)->tp_name);
+        throw PythonError{};
+      }
+      pages.push_back(unbox<PageHandle>(item).page);
+    }
+    const int problems_only = PyObject_IsTrue(problems_arg);
+    if (problems_only < 0) throw PythonError{};
+    const ReferenceWalk walk =
+        without_gil([&](const InterruptCheck&) { return lumivex::resolve_references(pages, problems_only != 0); });
+    const auto object = [&](std::size_t page, const ObjectKey* key) {
+      return make<ObjectRef>(state, ObjectRef{pages[page], key});
+    };
+    const Ref listed = Ref::checked(to_py_list(walk.listed, [&](const ResolvedReference& reference) {
+      const Ref page = Ref::checked(to_py(reference.page));
+      const Ref source = Ref::checked(object(reference.page, reference.source));
+      const Ref status = Ref::checked(new_str(status_name(reference.status)));
+      const Ref field = Ref::checked(new_str(reference.field));
+      Ref key = Ref::checked(Py_NewRef(Py_None));
+      if (reference.status != ReferenceStatus::Undecodable)
+        key = Ref::checked(make<KeyValue>(state, key_value(reference.key, reference.name_bytes)));
+      const Ref target =
+          Ref::checked(reference.target ? object(reference.target_page, reference.target) : Py_NewRef(Py_None));
+      return checked(PyTuple_Pack(6, page.get(), source.get(), status.get(), field.get(), key.get(), target.get()));
+    }));
+    const Ref shared = Ref::checked(to_py_list(walk.shared_names, [&](const SharedName& name) {
+      const Ref page = Ref::checked(to_py(name.page));
+      const Ref first = Ref::checked(object(name.page, name.first));
+      const Ref count = Ref::checked(to_py(name.count));
+      return checked(PyTuple_Pack(3, page.get(), first.get(), count.get()));
+    }));
+    const Ref count = Ref::checked(to_py(walk.references));
+    return checked(PyTuple_Pack(3, count.get(), listed.get(), shared.get()));
+  });
+}
+
+}  // namespace lumivex::py
