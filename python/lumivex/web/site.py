@@ -20,6 +20,7 @@ from dataclasses import dataclass
 from typing import Generic, NamedTuple, TypeVar
 
 import lumivex
+from lumivex._lumivex import resolve_references
 from lumivex.age import Age, MissingPage
 from lumivex.cli.common import CommandError, error_text
 from lumivex.cli.texture import Layout, layout_of, level_image
@@ -207,20 +208,12 @@ class Scope:
             referrers = self._referrers
         if referrers is None:
             referrers = {}
-            decodable = set(lumivex._lumivex.decoder_methods)
-            for name, _ in self._pages:
-                for index, obj in enumerate(self._site.page_objects(name).objects):
-                    if obj.class_type not in decodable:
-                        continue
-                    try:
-                        references = obj.references()
-                    except (OSError, ValueError):
-                        continue
-                    for reached in self.reach(references):
-                        if reached.target is not None:
-                            referrers.setdefault(reached.target, []).append(
-                                (Location(name, index), reached.field)
-                            )
+            locations = self.locations()
+            _, listed, _ = resolve_references([page for _, page in self._pages], False)
+            for _, source, _, field, _, target in listed:
+                found = None if target is None else locations.get(target)
+                if found is not None:
+                    referrers.setdefault(found, []).append((locations[source], field))
             with self._lock:
                 self._referrers = referrers
         return referrers.get(location, [])
