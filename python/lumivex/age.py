@@ -127,16 +127,20 @@ class Age:
             if name.startswith(prefix) and name.lower().endswith(".prp") and name not in listed
         )
 
+    def load_page(self, name: str, path: str) -> PrpFile | MissingPage:
+        """Reads the file of a page, or says why it could not. `pages` calls
+        it once per page, on first use; a subclass may refuse some files."""
+        try:
+            return PrpFile.load(path)
+        except (OSError, ValueError) as error:
+            return MissingPage(name, path, load_failure(error))
+
     def _page(self, name: str) -> PrpFile | MissingPage:
         if name not in self._entries:
             raise KeyError(name)
         with self._lock:
             if name not in self._loaded:
-                path = self.page_path(name) or ""
-                try:
-                    self._loaded[name] = PrpFile.load(path)
-                except (OSError, ValueError) as error:
-                    self._loaded[name] = MissingPage(name, path, load_failure(error))
+                self._loaded[name] = self.load_page(name, self.page_path(name) or "")
             return self._loaded[name]
 
     def loaded_pages(self) -> list[tuple[str, PrpFile]]:

@@ -18,8 +18,10 @@ from lumivex.cli.common import (
     error_text,
     fields,
     load_page,
+    ls_json,
     print_json,
     properties,
+    show_json,
     table,
     value_text,
 )
@@ -110,22 +112,7 @@ def run_ls(args: argparse.Namespace) -> int:
     page = load_page(args.page)
     objects = objects_of(page, args.class_type)
     if args.json:
-        print_json(
-            {
-                "path": args.page,
-                "objects": [
-                    {
-                        "class_type": obj.class_type,
-                        "class_name": obj.class_name,
-                        "name": obj.name,
-                        "object_id": obj.object_id,
-                        "location_sequence": obj.location_sequence,
-                        "data_len": obj.data_len,
-                    }
-                    for obj in objects
-                ],
-            }
-        )
+        print_json(ls_json(args.page, objects))
     elif objects:
         rows = [(obj.class_name, obj.name, obj.object_id, obj.data_len) for obj in objects]
         print(table(rows, ("CLASS", "NAME", "ID", "BYTES")))
@@ -152,21 +139,7 @@ def run_show(args: argparse.Namespace) -> int:
             raise CommandError(f"cannot decode {obj.class_name} {obj.name!r}: {error}") from error
         shown.append((obj, properties(view)))
     if args.json:
-        print_json(
-            {
-                "path": args.page,
-                "objects": [
-                    {
-                        "class_type": obj.class_type,
-                        "class_name": obj.class_name,
-                        "name": obj.name,
-                        "object_id": obj.object_id,
-                        "properties": values,
-                    }
-                    for obj, values in shown
-                ],
-            }
-        )
+        print_json(show_json(args.page, shown))
         return 0
     for number, (obj, values) in enumerate(shown):
         if number:

@@ -208,3 +208,40 @@ def table(rows: Sequence[Sequence[object]], header: Sequence[str] = ()) -> str:
 
 def is_number(cell: object) -> bool:
     return isinstance(cell, (int, float)) and not isinstance(cell, bool)
+
+
+def ls_json(path: str, objects: Sequence[lumivex.PrpObject]) -> dict[str, object]:
+    """The shape of `lumivex ls --json`."""
+    return {
+        "path": path,
+        "objects": [
+            {
+                "class_type": obj.class_type,
+                "class_name": obj.class_name,
+                "name": obj.name,
+                "object_id": obj.object_id,
+                "location_sequence": obj.location_sequence,
+                "data_len": obj.data_len,
+            }
+            for obj in objects
+        ],
+    }
+
+
+def show_json(
+    path: str, shown: Sequence[tuple[lumivex.PrpObject, dict[str, object]]]
+) -> dict[str, object]:
+    """The shape of `lumivex show --json`: each object with its view's properties."""
+    return {
+        "path": path,
+        "objects": [
+            {
+                "class_type": obj.class_type,
+                "class_name": obj.class_name,
+                "name": obj.name,
+                "object_id": obj.object_id,
+                "properties": values,
+            }
+            for obj, values in shown
+        ],
+    }

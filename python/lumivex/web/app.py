@@ -37,7 +37,9 @@ from lumivex.cli.common import (
     error_text,
     float_text,
     json_text,
+    ls_json,
     properties,
+    show_json,
     value_text,
 )
 from lumivex.cli.descriptions import age_json
@@ -493,22 +495,7 @@ class Views:
             objects = page.objects() if chosen is None else page.objects_of_type(class_type(chosen))
         except ValueError as error:
             return self.json({"error": str(error)}, 400)
-        return self.json(
-            {
-                "path": self.site.pages[name],
-                "objects": [
-                    {
-                        "class_type": obj.class_type,
-                        "class_name": obj.class_name,
-                        "name": obj.name,
-                        "object_id": obj.object_id,
-                        "location_sequence": obj.location_sequence,
-                        "data_len": obj.data_len,
-                    }
-                    for obj in objects
-                ],
-            }
-        )
+        return self.json(ls_json(self.site.pages[name], objects))
 
     def api_show(self, request: Request) -> Response:
         name, _, obj = self.located(request)
@@ -523,20 +510,7 @@ class Views:
             return self.json(
                 {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
             )
-        return self.json(
-            {
-                "path": self.site.pages[name],
-                "objects": [
-                    {
-                        "class_type": obj.class_type,
-                        "class_name": obj.class_name,
-                        "name": obj.name,
-                        "object_id": obj.object_id,
-                        "properties": properties(view),
-                    }
-                ],
-            }
-        )
+        return self.json(show_json(self.site.pages[name], [(obj, properties(view))]))
 
     def api_references(self, request: Request) -> Response:
         name, index, obj = self.located(request)

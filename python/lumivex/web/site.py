@@ -111,13 +111,12 @@ class ServedAge(Age):
         super().__init__(path, description)
         self._site = site
 
-    def _page(self, name: str) -> lumivex.PrpFile | MissingPage:
-        path = self.page_path(name)
-        if path is not None and os.path.lexists(path):
+    def load_page(self, name: str, path: str) -> lumivex.PrpFile | MissingPage:
+        if os.path.lexists(path):
             refused = self._site.refusal(path)
             if refused is not None:
                 return MissingPage(name, path, refused)
-        return super()._page(name)
+        return super().load_page(name, path)
 
 
 class PageObjects:
