@@ -88,4 +88,18 @@ inline bool skip_key_uoid(PlasmaRead& reader) {
   return true;
 }
 
+// Steps over a key reference, failing where read_key_uoid would, and says
+// where a present one lies.
+inline std::optional<StoredKey> locate_key(PlasmaRead& reader) {
+  const StoredKey key = reader.located<StoredKey>();
+  if (!skip_key_uoid(reader)) return std::nullopt;
+  return key;
+}
+
+// A located key reference read again from the bytes it was located in.
+inline Uoid read_key(const Source& source, const StoredKey& key) {
+  PlasmaRead reader = source.reader_at(key);
+  return *read_key_uoid(reader);
+}
+
 }  // namespace lumivex

@@ -42,6 +42,12 @@ struct ByteRange : Located {
   uint32_t size = 0;
 };
 
+// A present key reference: the place of its presence byte. Its fields are
+// read again when asked for (read_key in key.h).
+struct StoredKey : Located {
+  uint32_t offset = 0;
+};
+
 // count elements stored one after another from offset. The decoder steps
 // over them; they are read again, by the same routine, only when asked for.
 template <class Item>
@@ -117,9 +123,8 @@ class PlasmaRead {
     list.count = static_cast<uint32_t>(count);
     return list;
   }
-
- private:
-  // A value located at the position, which lies within the bytes.
+  // A value located at the position, which lies within the bytes; its other
+  // fields are the caller's to fill.
   template <class Value>
   Value located() const {
     Value value;
@@ -129,6 +134,8 @@ class PlasmaRead {
 #endif
     return value;
   }
+
+ private:
   const uint8_t* take(uint64_t n) {
     if (remaining() < n) [[unlikely]] {
       position_ = data_.size();
@@ -180,11 +187,11 @@ class Source {
     for (uint32_t i = 0; i < list.count; ++i) items.push_back(read_item(reader));
     return items;
   }
-  // A reader at the start of the list.
-  template <class Item>
-  PlasmaRead reader_at(const StoredList<Item>& list) const {
-    check(list);
-    return PlasmaRead(bytes_, list.offset);
+  // A reader at the start of a located list or key.
+  template <class Value>
+  PlasmaRead reader_at(const Value& located) const {
+    check(located);
+    return PlasmaRead(bytes_, located.offset);
   }
 
  private:

@@ -25,6 +25,11 @@ PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, cons
   return make<KeyValue>(state, key_value(*key, source));
 }
 
+PyObject* key_or_none(const std::optional<StoredKey>& key, const Source& source, const ModuleState& state) {
+  if (!key) Py_RETURN_NONE;
+  return make<KeyValue>(state, key_value(read_key(source, *key), source));
+}
+
 PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state) {
   return to_py_list(list.present_keys(source),
                     [&](const Uoid& key) { return make<KeyValue>(state, key_value(key, source)); });

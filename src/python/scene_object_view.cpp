@@ -29,7 +29,7 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
               {"draw_interface_names",
                [](const SceneObjectView& s) {
                  std::vector<std::string> names;
-                 if (s.record.draw_interface) names.push_back(s.source.text(s.record.draw_interface->name));
+                 if (s.record.draw_interface) names.push_back(text_or_empty(s.record.draw_interface, s.source));
                  return to_py(names);
                },
                "Names of the drawable interfaces (none or one)."},
@@ -39,7 +39,7 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
                "Names of the modifiers, in stored order."},
               {"draw_interface_keys",
                [](const SceneObjectView& s, const ModuleState& state) {
-                 std::vector<std::optional<Uoid>> keys;
+                 std::vector<std::optional<StoredKey>> keys;
                  if (s.record.draw_interface) keys.push_back(s.record.draw_interface);
                  return to_py_list(keys, [&](const auto& key) { return key_or_none(key, s.source, state); });
                },

@@ -23,13 +23,13 @@ void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
 void LayerStateData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : {first_key, texture})
-    if (key) source.text(key->name);
+    if (key) source.text(read_key(source, *key).name);
 }
 
-std::vector<KeyReference> LayerStateData::references(const Source&) const {
+std::vector<KeyReference> LayerStateData::references(const Source& source) const {
   std::vector<KeyReference> out;
-  add_reference(out, "first_key", first_key);
-  add_reference(out, "texture_key", texture);
+  add_reference(out, "first_key", first_key, source);
+  add_reference(out, "texture_key", texture, source);
   return out;
 }
 
@@ -39,7 +39,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   LayerStateData layer;
   layer.name = read_key_name(reader);
   skip_synched_object(reader);
-  layer.first_key = read_key_uoid(reader);
+  layer.first_key = locate_key(reader);
   layer.blend_flags = reader.read_u32();
   reader.skip(sizeof(uint32_t));  // a flags word, dropped
   layer.shade_flags = reader.read_u32();
@@ -58,7 +58,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   layer.uv_channel = static_cast<uint8_t>(uvw_source & 0xFF);
   layer.opacity = reader.read_f32();
   reader.skip(kAfterOpacity);
-  layer.texture = read_key_uoid(reader);
+  layer.texture = locate_key(reader);
   return layer;
 }
 

@@ -226,7 +226,7 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
 void PxPhysicalData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : reference_keys)
-    if (key) source.text(key->name);
+    if (key) source.text(read_key(source, *key).name);
   if (const auto* hull = std::get_if<PhysHull>(&shape)) read_vertices(hull->vertices, source);
   if (const auto* mesh = std::get_if<PhysMesh>(&shape)) {
     read_vertices(mesh->vertices, source);
@@ -234,10 +234,10 @@ void PxPhysicalData::read_all_located(const Source& source) const {
   }
 }
 
-std::vector<KeyReference> PxPhysicalData::references(const Source&) const {
+std::vector<KeyReference> PxPhysicalData::references(const Source& source) const {
   std::vector<KeyReference> out;
   for (std::size_t i = 0; i < reference_keys.size(); ++i)
-    add_reference(out, "reference_keys[" + std::to_string(i) + "]", reference_keys[i]);
+    add_reference(out, "reference_keys[" + std::to_string(i) + "]", reference_keys[i], source);
   return out;
 }
 
@@ -260,7 +260,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
                                                                                     : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (auto& key : data.reference_keys) key = read_key_uoid(reader);
+  for (auto& key : data.reference_keys) key = locate_key(reader);
   reader.skip(kVectorSize);  // the position
   read_quat(reader);         // the rotation, dropped
   skip_bit_vector(reader);

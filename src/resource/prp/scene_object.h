@@ -8,17 +8,17 @@
 
 namespace lumivex {
 
-// A scene object's references, each absent when its presence byte is 0; the
-// lists keep their absent entries. The synched prefix is read over.
+// Where a scene object's references lie, each absent when its presence byte
+// is 0; the lists keep their absent entries. The synched prefix is read over.
 struct SceneObjectData {
-  std::optional<Uoid> self_key;
-  std::optional<Uoid> draw_interface;
-  std::optional<Uoid> second_interface;
-  std::optional<Uoid> coord_interface;
-  std::optional<Uoid> fourth_interface;
+  std::optional<StoredKey> self_key;
+  std::optional<StoredKey> draw_interface;
+  std::optional<StoredKey> second_interface;
+  std::optional<StoredKey> coord_interface;
+  std::optional<StoredKey> fourth_interface;
   KeyList first_key_list;
   KeyList modifiers;
-  std::optional<Uoid> last_key;
+  std::optional<StoredKey> last_key;
 
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.

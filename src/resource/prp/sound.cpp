@@ -25,13 +25,13 @@ constexpr uint64_t kAfterProperties = sizeof(uint8_t) + sizeof(uint8_t) + 2 * kS
 void Win32SoundData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : {first_key, buffer_key})
-    if (key) source.text(key->name);
+    if (key) source.text(read_key(source, *key).name);
 }
 
-std::vector<KeyReference> Win32SoundData::references(const Source&) const {
+std::vector<KeyReference> Win32SoundData::references(const Source& source) const {
   std::vector<KeyReference> out;
-  add_reference(out, "first_key", first_key);
-  add_reference(out, "sound_file_key", buffer_key);
+  add_reference(out, "first_key", first_key, source);
+  add_reference(out, "sound_file_key", buffer_key, source);
   return out;
 }
 
@@ -52,8 +52,8 @@ Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes) {
   sound.looping = properties & kSoundLooping;
   sound.auto_start = properties & kSoundAutoStart;
   reader.skip(kAfterProperties);
-  sound.first_key = read_key_uoid(reader);
-  sound.buffer_key = read_key_uoid(reader);
+  sound.first_key = locate_key(reader);
+  sound.buffer_key = locate_key(reader);
   return sound;
 }
 
