@@ -90,13 +90,18 @@ inline bool skip_key_uoid(PlasmaRead& reader) {
 
 // Steps over a key reference, failing where read_key_uoid would, and says
 // where a present one lies.
-inline std::optional<StoredKey> locate_key(PlasmaRead& reader) {
-  const StoredKey key = reader.located<StoredKey>();
-  if (!skip_key_uoid(reader)) return std::nullopt;
+inline StoredKey locate_key(PlasmaRead& reader) {
+  StoredKey key;
+#ifndef NDEBUG
+  key.source_size = reader.length();
+#endif
+  const uint64_t place = reader.position() + 1;
+  if (skip_key_uoid(reader)) key.place = static_cast<uint32_t>(place);
   return key;
 }
 
-// A located key reference read again from the bytes it was located in.
+// A present located key reference read again from the bytes it was located
+// in.
 inline Uoid read_key(const Source& source, const StoredKey& key) {
   PlasmaRead reader = source.reader_at(key);
   return *read_key_uoid(reader);

@@ -34,9 +34,9 @@ void add_references(std::vector<KeyReference>& out, const std::string& field, co
 inline void add_reference(std::vector<KeyReference>& out, std::string field, const std::optional<Uoid>& key) {
   if (key) out.push_back({std::move(field), *key});
 }
-inline void add_reference(std::vector<KeyReference>& out, std::string field, const std::optional<StoredKey>& key,
+inline void add_reference(std::vector<KeyReference>& out, std::string field, const StoredKey& key,
                           const Source& source) {
-  if (key) out.push_back({std::move(field), read_key(source, *key)});
+  if (key) out.push_back({std::move(field), read_key(source, key)});
 }
 
 // Steps over count key references, failing where reading them would: a count

@@ -42,10 +42,14 @@ struct ByteRange : Located {
   uint32_t size = 0;
 };
 
-// A present key reference: the place of its presence byte. Its fields are
-// read again when asked for (read_key in key.h).
+// A key reference, or none: the place of its presence byte plus one, 0 for
+// an absent reference. Presence and place are one word, so that a record
+// copies it whole. Its fields are read again when asked for (read_key in
+// key.h).
 struct StoredKey : Located {
-  uint32_t offset = 0;
+  uint32_t place = 0;
+
+  explicit operator bool() const { return place != 0; }
 };
 
 // count elements stored one after another from offset. The decoder steps
@@ -187,11 +191,16 @@ class Source {
     for (uint32_t i = 0; i < list.count; ++i) items.push_back(read_item(reader));
     return items;
   }
-  // A reader at the start of a located list or key.
-  template <class Value>
-  PlasmaRead reader_at(const Value& located) const {
-    check(located);
-    return PlasmaRead(bytes_, located.offset);
+  // A reader at the start of a located list.
+  template <class Item>
+  PlasmaRead reader_at(const StoredList<Item>& list) const {
+    check(list);
+    return PlasmaRead(bytes_, list.offset);
+  }
+  // A reader at a present key reference.
+  PlasmaRead reader_at(const StoredKey& key) const {
+    check(key);
+    return PlasmaRead(bytes_, key.place - 1);
   }
 
  private:

@@ -106,8 +106,8 @@ inline std::string text_or_empty(const std::optional<StoredString>& text, const 
 inline std::string text_or_empty(const std::optional<Uoid>& key, const Source& source) {
   return key ? source.text(key->name) : std::string();
 }
-inline std::string text_or_empty(const std::optional<StoredKey>& key, const Source& source) {
-  return key ? source.text(read_key(source, *key).name) : std::string();
+inline std::string text_or_empty(const StoredKey& key, const Source& source) {
+  return key ? source.text(read_key(source, key).name) : std::string();
 }
 template <class V>
 PyObject* located_to_py(const V& value, const Source& source) {
@@ -119,9 +119,9 @@ PyObject* located_to_py(const V& value, const Source& source) {
   } else if constexpr (std::is_same_v<V, std::optional<Uoid>>) {
     if (!value) Py_RETURN_NONE;
     return new_str(source.text(value->name));
-  } else if constexpr (std::is_same_v<V, std::optional<StoredKey>>) {
+  } else if constexpr (std::is_same_v<V, StoredKey>) {
     if (!value) Py_RETURN_NONE;
-    return new_str(source.text(read_key(source, *value).name));
+    return new_str(source.text(read_key(source, value).name));
   } else {
     return to_py(value);
   }

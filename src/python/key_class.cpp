@@ -25,9 +25,9 @@ PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, cons
   return make<KeyValue>(state, key_value(*key, source));
 }
 
-PyObject* key_or_none(const std::optional<StoredKey>& key, const Source& source, const ModuleState& state) {
+PyObject* key_or_none(const StoredKey& key, const Source& source, const ModuleState& state) {
   if (!key) Py_RETURN_NONE;
-  return make<KeyValue>(state, key_value(read_key(source, *key), source));
+  return make<KeyValue>(state, key_value(read_key(source, key), source));
 }
 
 PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state) {

@@ -33,7 +33,7 @@ KeyValue key_value(const Uoid& key, std::string name_bytes);
 
 // A new Key, or None for an absent reference.
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state);
-PyObject* key_or_none(const std::optional<StoredKey>& key, const Source& source, const ModuleState& state);
+PyObject* key_or_none(const StoredKey& key, const Source& source, const ModuleState& state);
 // A list of the present references of list, as Keys.
 PyObject* present_keys(const KeyList& list, const Source& source, const ModuleState& state);
 

@@ -50,7 +50,7 @@ const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
                "Number of triangles of a mesh shape (0 for other shapes)."},
               {"reference_keys",
                [](const PhysicalDataView& p, const ModuleState& state) {
-                 std::vector<std::optional<StoredKey>> present;
+                 std::vector<StoredKey> present;
                  for (const auto& key : p.record.reference_keys)
                    if (key) present.push_back(key);
                  return to_py_list(present, [&](const auto& key) { return key_or_none(key, p.source, state); });

@@ -39,7 +39,7 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
                "Names of the modifiers, in stored order."},
               {"draw_interface_keys",
                [](const SceneObjectView& s, const ModuleState& state) {
-                 std::vector<std::optional<StoredKey>> keys;
+                 std::vector<StoredKey> keys;
                  if (s.record.draw_interface) keys.push_back(s.record.draw_interface);
                  return to_py_list(keys, [&](const auto& key) { return key_or_none(key, s.source, state); });
                },

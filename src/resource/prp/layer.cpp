@@ -23,7 +23,7 @@ void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
 void LayerStateData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : {first_key, texture})
-    if (key) source.text(read_key(source, *key).name);
+    if (key) source.text(read_key(source, key).name);
 }
 
 std::vector<KeyReference> LayerStateData::references(const Source& source) const {

@@ -14,8 +14,8 @@ namespace lumivex {
 // bytes.
 struct LayerStateData {
   std::optional<StoredString> name;
-  std::optional<StoredKey> first_key;  // the key reference after the synched prefix
-  std::optional<StoredKey> texture;
+  StoredKey first_key;  // the key reference after the synched prefix
+  StoredKey texture;
   std::array<float, 4> preshade_color{};
   std::array<float, 4> runtime_color{};
   std::array<float, 4> ambient_color{};

@@ -226,7 +226,7 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
 void PxPhysicalData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : reference_keys)
-    if (key) source.text(read_key(source, *key).name);
+    if (key) source.text(read_key(source, key).name);
   if (const auto* hull = std::get_if<PhysHull>(&shape)) read_vertices(hull->vertices, source);
   if (const auto* mesh = std::get_if<PhysMesh>(&shape)) {
     read_vertices(mesh->vertices, source);

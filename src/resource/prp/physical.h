@@ -60,7 +60,7 @@ using PhysShapeData = std::variant<std::monostate, PhysHull, PhysMesh>;
 struct PxPhysicalData {
   std::optional<StoredString> name;
   PhysShapeData shape;
-  std::array<std::optional<StoredKey>, 4> reference_keys;  // the four key references after the group
+  std::array<StoredKey, 4> reference_keys;  // the four key references after the group
   float mass = 0;
   float friction = 0;
   float restitution = 0;

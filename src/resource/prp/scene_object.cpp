@@ -21,7 +21,7 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
 
 void SceneObjectData::read_all_located(const Source& source) const {
   for (const auto& key : {self_key, draw_interface, second_interface, coord_interface, fourth_interface, last_key})
-    if (key) source.text(read_key(source, *key).name);
+    if (key) source.text(read_key(source, key).name);
   first_key_list.present_names(source);
   modifiers.present_names(source);
 }

@@ -11,14 +11,14 @@ namespace lumivex {
 // Where a scene object's references lie, each absent when its presence byte
 // is 0; the lists keep their absent entries. The synched prefix is read over.
 struct SceneObjectData {
-  std::optional<StoredKey> self_key;
-  std::optional<StoredKey> draw_interface;
-  std::optional<StoredKey> second_interface;
-  std::optional<StoredKey> coord_interface;
-  std::optional<StoredKey> fourth_interface;
+  StoredKey self_key;
+  StoredKey draw_interface;
+  StoredKey second_interface;
+  StoredKey coord_interface;
+  StoredKey fourth_interface;
   KeyList first_key_list;
   KeyList modifiers;
-  std::optional<StoredKey> last_key;
+  StoredKey last_key;
 
   // Reads back everything the record locates; after a decode that succeeded
   // this cannot fail.

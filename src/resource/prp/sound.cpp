@@ -25,7 +25,7 @@ constexpr uint64_t kAfterProperties = sizeof(uint8_t) + sizeof(uint8_t) + 2 * kS
 void Win32SoundData::read_all_located(const Source& source) const {
   if (name) source.text(*name);
   for (const auto& key : {first_key, buffer_key})
-    if (key) source.text(read_key(source, *key).name);
+    if (key) source.text(read_key(source, key).name);
 }
 
 std::vector<KeyReference> Win32SoundData::references(const Source& source) const {

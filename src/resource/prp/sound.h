@@ -13,8 +13,8 @@ namespace lumivex {
 // shows it.
 struct Win32SoundData {
   std::optional<StoredString> name;
-  std::optional<StoredKey> first_key;   // the key reference before the buffer's
-  std::optional<StoredKey> buffer_key;  // its name is the sound file's
+  StoredKey first_key;   // the key reference before the buffer's
+  StoredKey buffer_key;  // its name is the sound file's
   float volume = 0;
   // Stored as 32-bit integers; large magnitudes round to the nearest float.
   float min_distance = 0;
