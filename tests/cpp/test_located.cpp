@@ -110,7 +110,7 @@ TEST(responder_commands_and_callbacks_read_again) {
 
   const ResponderModData data = parse_responder_modifier(bytes);
   const Source source(bytes);
-  CHECK_EQ(source.text(data.self_key->name), "Resp");
+  CHECK_EQ(source.text(read_key(source, data.self_key).name), "Resp");
   const auto states = data.read_states(source);
   CHECK(states.size() == 1 && states[0].value_a == 7 && states[0].value_b == 8);
   const auto commands = states[0].read_commands(source);

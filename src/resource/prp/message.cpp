@@ -12,7 +12,7 @@ constexpr uint64_t kCallbackTail = 12;
 
 MsgBase read_msg_base(PlasmaRead& reader) {
   MsgBase msg;
-  msg.sender = read_key_uoid(reader);
+  msg.sender = locate_key(reader);
   msg.receivers = locate_key_list(reader, reader.read_u32());
   reader.skip(kMsgBaseTail);
   return msg;

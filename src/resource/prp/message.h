@@ -1,7 +1,5 @@
 #pragma once
 
-#include <optional>
-
 #include "core/key_list.h"
 #include "core/stream.h"
 
@@ -9,7 +7,7 @@ namespace lumivex {
 
 // The prefix every stored engine message begins with.
 struct MsgBase {
-  std::optional<Uoid> sender;
+  StoredKey sender;
   KeyList receivers;  // its present references are the message's receivers
 };
 

@@ -106,7 +106,7 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   // The class index is not examined.
   reader.skip(kClassIndexSize);
   PythonFileModData data;
-  data.self_key = read_key_uoid(reader);
+  data.self_key = locate_key(reader);
   skip_synched_object(reader);
   skip_bit_vector(reader);
   data.python_file = reader.locate_safe_string();
@@ -130,7 +130,7 @@ std::vector<PythonParam> PythonFileModData::read_params(const Source& source) co
 }
 
 void PythonFileModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(self_key->name);
+  if (self_key) source.text(read_key(source, self_key).name);
   source.text(python_file);
   receivers.present_names(source);
   for (const PythonParam& param : read_params(source)) {

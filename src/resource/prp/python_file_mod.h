@@ -23,7 +23,7 @@ struct PythonParam {
 // Strings, names and lists are located in the object's bytes; the functions
 // that show them take those bytes.
 struct PythonFileModData {
-  std::optional<Uoid> self_key;
+  StoredKey self_key;
   StoredString python_file;
   KeyList receivers;  // its present references are the receivers
   StoredList<PythonParam> params;

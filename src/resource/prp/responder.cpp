@@ -230,7 +230,7 @@ std::vector<ResponderState> ResponderModData::read_states(const Source& source) 
 }
 
 void ResponderModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(self_key->name);
+  if (self_key) source.text(read_key(source, self_key).name);
   for (const ResponderState& state : read_states(source)) {
     for (const ResponderCmd& cmd : state.read_commands(source)) {
       cmd.receivers.present_names(source);
@@ -265,7 +265,7 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   // The class index is not examined.
   reader.skip(kClassIndexSize);
   ResponderModData data;
-  data.self_key = read_key_uoid(reader);
+  data.self_key = locate_key(reader);
   skip_synched_object(reader);
   skip_bit_vector(reader);
 

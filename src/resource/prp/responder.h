@@ -45,7 +45,7 @@ struct ResponderState {
 // The trailer defaults stand when decoding stopped early; the states are
 // then those begun, the last of them holding the commands before the stop.
 struct ResponderModData {
-  std::optional<Uoid> self_key;
+  StoredKey self_key;
   StoredList<ResponderState> states;
   uint8_t cur_state = 0;
   bool enabled = true;
