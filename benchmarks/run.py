@@ -425,7 +425,7 @@ def sdl_memory_rows(path: Path) -> list[Row]:
         "variables = sdl.find('A', 0).variables\n"
         "print(base, loaded, peak())\n"
     )
-    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent))
+    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent.parent))
     result = subprocess.run(
         [sys.executable, "-c", code, str(path)], env=env, capture_output=True, text=True, check=True
     )
