@@ -88,3 +88,39 @@ def test_views_own_their_bytes_and_leave_the_page_free():
     # ... which still show, read afresh from their own copy, what they showed.
     assert [properties(v) for v in views] == shown
     assert all(sys.getsizeof(v) >= size for v, size in zip(views, sizes, strict=False))
+
+
+def test_variables_and_pages_keep_what_they_came_from_and_are_released(tmp_path):
+    classes = [
+        lumivex.SdlFile,
+        lumivex.SdlDescriptor,
+        lumivex.SdlVariable,
+        lumivex.AgeFile,
+        lumivex.PageEntry,
+    ]
+
+    def live():
+        gc.collect()
+        return [sys.getrefcount(t) for t in classes]
+
+    before = live()
+    path = tmp_path / "a.sdl"
+    path.write_text("STATEDESC A\n{\nVAR INT x[2] DEFAULT=1 DISPLAYOPTION=red\nVAR $B y\n}\n")
+    sdl = lumivex.SdlFile()
+    sdl.load_file(str(path))
+    variables = sdl.find("A", 0).variables
+    # Loads after the descriptor was handed out grow the manager's own lists.
+    for _ in range(100):
+        sdl.load_file(str(path))
+    pages = lumivex.AgeFile.parse("Age", "Page=Hall,3,1\nPage=Yard\n").pages
+    del sdl
+    assert [repr(v) for v in variables] == [
+        "SdlVariable('x', type=Int, count=2, default=Some(\"1\"))",
+        "SdlVariable('y', type=StateDescriptor, count=1, default=None)",
+    ]
+    assert [(p.name, p.seq_suffix, p.flags, p.auto_load) for p in pages] == [
+        ("Hall", 3, 1, False),
+        ("Yard", 4, 0, True),
+    ]
+    del variables, pages
+    assert live() == before

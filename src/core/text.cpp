@@ -199,7 +199,9 @@ std::string debug_quote(std::string_view text) {
   return out;
 }
 
-std::string debug_optional(const std::string* text) { return text ? "Some(" + debug_quote(*text) + ")" : "None"; }
+std::string debug_optional(std::optional<std::string_view> text) {
+  return text ? "Some(" + debug_quote(*text) + ")" : "None";
+}
 
 std::string key_repr(uint32_t location_sequence, uint16_t location_flags, uint16_t class_type, uint32_t object_id,
                      std::string_view name, uint32_t clone_player_id, uint16_t clone_id) {

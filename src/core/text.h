@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,7 @@ bool is_printable(char32_t code_point);
 std::string debug_quote(std::string_view text);
 
 // "Some(<quoted>)" for a present value, "None" for an absent one.
-std::string debug_optional(const std::string* text);
+std::string debug_optional(std::optional<std::string_view> text);
 
 // A key as reprs show it: Uoid(S:0x5e0001 F:0x0 T:0x0006 I:2 N:"Lamp" C:[0,0]),
 // the name (valid UTF-8) quoted and escaped, the clone player id before the

@@ -53,6 +53,7 @@ inline PyObject* to_py(bool v) { return PyBool_FromLong(v); }
 inline PyObject* to_py(float v) { return checked(PyFloat_FromDouble(v)); }
 inline PyObject* to_py(double v) { return checked(PyFloat_FromDouble(v)); }
 inline PyObject* to_py(const std::string& v) { return new_str(v); }
+inline PyObject* to_py(std::string_view v) { return new_str(v); }
 template <class I>
   requires std::is_integral_v<I> && (!std::is_same_v<I, bool>)
 PyObject* to_py(I v) {
@@ -87,6 +88,35 @@ PyObject* to_py(const std::array<T, N>& v) {
 template <class T>
 PyObject* to_py_views(const std::vector<T>& records, const ModuleState& state) {
   return to_py_list(records, [&](const T& record) { return make<T>(state, record); });
+}
+
+// An item of another instance of the module, read from it when asked: it
+// keeps that instance alive, which makes it as small as a Python object can
+// be, so that a list of a million items copies nothing.
+template <class Owner>
+class ItemOf {
+ public:
+  ItemOf(PyObject* owner, std::size_t index) : owner_(Py_NewRef(owner)), index_(index) {}
+  ItemOf(const ItemOf&) = delete;
+  ItemOf& operator=(const ItemOf&) = delete;
+  ~ItemOf() { Py_DECREF(owner_); }
+
+  const Owner& owner() const { return unbox<Owner>(owner_); }
+  std::size_t index() const { return index_; }
+
+ private:
+  PyObject* owner_;
+  std::size_t index_;
+};
+
+// A new list of the first count items of owner, an instance of Owner's class.
+template <class Owner>
+PyObject* items_of(PyObject* owner, std::size_t count) {
+  const ModuleState& state = state_of(owner);
+  Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(count)));
+  for (std::size_t i = 0; i < count; ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make<ItemOf<Owner>>(state, owner, i));
+  return list.release();
 }
 
 // The getter of a property that shows one member of a plain record as it is.

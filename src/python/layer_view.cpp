@@ -14,9 +14,8 @@ std::string layer_repr(const LayerView& view) {
   const LayerStateData& layer = view.record;
   std::optional<std::string> texture;
   if (layer.texture) texture = view.source.text(read_key(view.source, layer.texture).name);
-  return "Layer('" + text_or_empty(layer.name, view.source) +
-         "', texture=" + debug_optional(texture ? &*texture : nullptr) + ", opacity=" + format_fixed(layer.opacity, 2) +
-         ")";
+  return "Layer('" + text_or_empty(layer.name, view.source) + "', texture=" + debug_optional(texture) +
+         ", opacity=" + format_fixed(layer.opacity, 2) + ")";
 }
 
 }  // namespace

@@ -135,33 +135,45 @@ auto without_gil(Work&& work) -> decltype(work(std::declval<const InterruptCheck
 }
 
 template <class T>
-struct Box {
+inline constexpr bool is_decoded = false;
+template <class Record>
+inline constexpr bool is_decoded<Decoded<Record>> = true;
+
+// An instance: a decoded view counts its copy of the object's bytes as its
+// items, every other class has none and no item count.
+template <class T>
+struct FixedBox {
+  PyObject_HEAD T value;
+};
+template <class T>
+struct VarBox {
   PyObject_VAR_HEAD T value;
 };
+template <class T>
+using Box = std::conditional_t<is_decoded<T>, VarBox<T>, FixedBox<T>>;
 
 template <class T>
 T& unbox(PyObject* self) {
   return reinterpret_cast<Box<T>*>(self)->value;
 }
 
-template <class T>
-inline constexpr bool is_decoded = false;
-template <class Record>
-inline constexpr bool is_decoded<Decoded<Record>> = true;
-
 // A read-only property: its getter sees the value, or the value and the
-// module's state when it makes objects of the module's classes.
+// module's state when it makes objects of the module's classes, or the
+// instance itself when what it makes keeps the instance alive.
 template <class T>
 struct Property {
   using Get = PyObject* (*)(const T&);
   using GetInModule = PyObject* (*)(const T&, const ModuleState&);
+  using GetOfInstance = PyObject* (*)(PyObject*);
 
   Property(const char* name, Get get, const char* doc) : name(name), get(get), doc(doc) {}
   Property(const char* name, GetInModule get, const char* doc) : name(name), get_in_module(get), doc(doc) {}
+  Property(const char* name, GetOfInstance get, const char* doc) : name(name), get_of_instance(get), doc(doc) {}
 
   const char* name;
   Get get = nullptr;
   GetInModule get_in_module = nullptr;
+  GetOfInstance get_of_instance = nullptr;
   const char* doc;
 };
 
@@ -300,7 +312,9 @@ template <class T>
 PyObject* get_property(PyObject* self, void* closure) {
   const auto& property = *static_cast<const Property<T>*>(closure);
   return boundary(Failure::Data, [&] {
-    return property.get ? property.get(unbox<T>(self)) : property.get_in_module(unbox<T>(self), state_of(self));
+    if (property.get) return property.get(unbox<T>(self));
+    if (property.get_in_module) return property.get_in_module(unbox<T>(self), state_of(self));
+    return property.get_of_instance(self);
   });
 }
 

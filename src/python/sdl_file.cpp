@@ -1,3 +1,4 @@
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
@@ -16,14 +17,25 @@ struct SdlHandle {
   std::shared_mutex lock;
 };
 
+// A descriptor handed out, shared with the manager: a descriptor never
+// changes once read, so later loads cannot change it.
+struct SharedDescriptor {
+  std::shared_ptr<const StateDescriptor> held;
+};
+
+using VariableOf = ItemOf<SharedDescriptor>;
+
+// Its descriptor's variable.
+VarDescriptor variable_of(const VariableOf& of) { return of.owner().held->variable(of.index()); }
+
 }  // namespace
 
 template <>
 const ClassDef<SdlHandle>& class_def<SdlHandle>();
 template <>
-const ClassDef<StateDescriptor>& class_def<StateDescriptor>();
+const ClassDef<SharedDescriptor>& class_def<SharedDescriptor>();
 template <>
-const ClassDef<VarDescriptor>& class_def<VarDescriptor>();
+const ClassDef<VariableOf>& class_def<VariableOf>();
 
 namespace {
 
@@ -77,19 +89,18 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   const uint32_t version = arg_u32(version_arg, "find", "version");
   SdlHandle& handle = unbox<SdlHandle>(self);
   const auto lock = shared_access(handle);
-  const StateDescriptor* found = handle.manager.find(name, version);
+  auto found = handle.manager.find(name, version);
   if (!found) Py_RETURN_NONE;
-  // A copy, so that later loads never change what was handed out.
-  return make<StateDescriptor>(state_of(self), *found);
+  return make<SharedDescriptor>(state_of(self), std::move(found));
 }
 
 PyObject* descriptors(PyObject* self) {
   SdlHandle& handle = unbox<SdlHandle>(self);
   const auto lock = shared_access(handle);
-  // Copies, like find's.
   const ModuleState& state = state_of(self);
-  return to_py_list(handle.manager.descriptors(),
-                    [&](const StateDescriptor* descriptor) { return make<StateDescriptor>(state, *descriptor); });
+  return to_py_list(handle.manager.descriptors(), [&](const std::shared_ptr<const StateDescriptor>& descriptor) {
+    return make<SharedDescriptor>(state, descriptor);
+  });
 }
 
 std::size_t size_of(SdlHandle& handle) {
@@ -103,15 +114,20 @@ PyObject* manager_repr(PyObject* self) {
   return new_str("SdlFile(" + std::to_string(size_of(unbox<SdlHandle>(self))) + " descriptors)");
 }
 
-std::string descriptor_repr(const StateDescriptor& descriptor) {
-  return "SdlDescriptor('" + descriptor.name + "', v" + std::to_string(descriptor.version) + ", " +
-         std::to_string(descriptor.variables.size()) + " vars)";
+std::string descriptor_repr(const SharedDescriptor& descriptor) {
+  const StateDescriptor& held = *descriptor.held;
+  return "SdlDescriptor('" + held.name + "', v" + std::to_string(held.version) + ", " +
+         std::to_string(held.variable_count()) + " vars)";
 }
 
-std::string variable_repr(const VarDescriptor& variable) {
-  const std::string* default_value = variable.default_value ? &*variable.default_value : nullptr;
-  return "SdlVariable('" + variable.name + "', type=" + std::string(sdl_type_name(variable.var_type)) +
-         ", count=" + std::to_string(variable.count) + ", default=" + debug_optional(default_value) + ")";
+PyObject* variables(PyObject* self) {
+  return items_of<SharedDescriptor>(self, unbox<SharedDescriptor>(self).held->variable_count());
+}
+
+std::string variable_repr(const VariableOf& of) {
+  const VarDescriptor variable = variable_of(of);
+  return "SdlVariable('" + std::string(variable.name) + "', type=" + std::string(sdl_type_name(variable.var_type)) +
+         ", count=" + std::to_string(variable.count) + ", default=" + debug_optional(variable.default_value) + ")";
 }
 
 }  // namespace
@@ -144,17 +160,15 @@ const ClassDef<SdlHandle>& class_def<SdlHandle>() {
 }
 
 template <>
-const ClassDef<StateDescriptor>& class_def<StateDescriptor>() {
-  static const ClassDef<StateDescriptor> def{
+const ClassDef<SharedDescriptor>& class_def<SharedDescriptor>() {
+  static const ClassDef<SharedDescriptor> def{
       .id = TypeId::SdlDescriptor,
       .qualified_name = "lumivex.SdlDescriptor",
       .properties =
           {
-              {"name", record_value<&StateDescriptor::name>, "Descriptor name."},
-              {"version", record_value<&StateDescriptor::version>, "Descriptor version."},
-              {"variables",
-               [](const StateDescriptor& d, const ModuleState& state) { return to_py_views(d.variables, state); },
-               "The descriptor's variables, in file order."},
+              {"name", [](const SharedDescriptor& d) { return to_py(d.held->name); }, "Descriptor name."},
+              {"version", [](const SharedDescriptor& d) { return to_py(d.held->version); }, "Descriptor version."},
+              {"variables", variables, "The descriptor's variables, in file order."},
           },
       .repr = descriptor_repr,
   };
@@ -162,17 +176,19 @@ const ClassDef<StateDescriptor>& class_def<StateDescriptor>() {
 }
 
 template <>
-const ClassDef<VarDescriptor>& class_def<VarDescriptor>() {
-  static const ClassDef<VarDescriptor> def{
+const ClassDef<VariableOf>& class_def<VariableOf>() {
+  static const ClassDef<VariableOf> def{
       .id = TypeId::SdlVariable,
       .qualified_name = "lumivex.SdlVariable",
       .properties =
           {
-              {"name", record_value<&VarDescriptor::name>, "Variable name."},
-              {"var_type", [](const VarDescriptor& v) { return new_str(sdl_type_name(v.var_type)); },
+              {"name", [](const VariableOf& v) { return to_py(variable_of(v).name); }, "Variable name."},
+              {"var_type", [](const VariableOf& v) { return new_str(sdl_type_name(variable_of(v).var_type)); },
                "Type name: Int, Float, Bool, String32, ..."},
-              {"count", record_value<&VarDescriptor::count>, "Number of elements (0 for a list of any length)."},
-              {"default_value", record_value<&VarDescriptor::default_value>, "Default value as written, or None."},
+              {"count", [](const VariableOf& v) { return to_py(variable_of(v).count); },
+               "Number of elements (0 for a list of any length)."},
+              {"default_value", [](const VariableOf& v) { return to_py(variable_of(v).default_value); },
+               "Default value as written, or None."},
           },
       .repr = variable_repr,
   };
@@ -180,7 +196,7 @@ const ClassDef<VarDescriptor>& class_def<VarDescriptor>() {
 }
 
 PyTypeObject* create_sdl_file_type(PyObject* module) { return create_type<SdlHandle>(module); }
-PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<StateDescriptor>(module); }
-PyTypeObject* create_sdl_variable_type(PyObject* module) { return create_type<VarDescriptor>(module); }
+PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<SharedDescriptor>(module); }
+PyTypeObject* create_sdl_variable_type(PyObject* module) { return create_type<VariableOf>(module); }
 
 }  // namespace lumivex::py

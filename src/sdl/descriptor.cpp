@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <numeric>
@@ -144,127 +145,147 @@ uint64_t count_of(std::string_view after_bracket) {
   return parse_unsigned_decimal(count, UINT64_MAX).value_or(1);
 }
 
-// A variable as read, its texts still views of the file's text.
-struct ReadVariable {
-  std::string_view name;
-  std::optional<std::string_view> default_value;
-  uint64_t count;
-  SdlType var_type;
-  uint32_t options;  // as in VarDescriptor
-};
+// The parts a variable's record holds beside its type and name; the three
+// texts in order, each bit above the last.
+constexpr uint8_t kHasCount = 1, kHasDefault = 2, kHasDefaultOption = 4, kHasDisplayOption = 8;
 
-struct ReadOptions {
-  std::optional<std::string_view> default_option;
-  std::optional<std::string_view> display_option;
-};
+// The bytes of a number written seven bits to a byte, the lowest first, the
+// high bit of each byte but the last set.
+std::size_t number_size(uint64_t number) { return (static_cast<std::size_t>(std::bit_width(number | 1)) + 6) / 7; }
 
-// The layout of StateDescriptor::option_texts.
-constexpr uint8_t kHasDefaultOption = 1, kHasDisplayOption = 2;
-
-std::string packed_options(const std::vector<ReadOptions>& options) {
-  std::size_t size = options.size() * sizeof(std::size_t);
-  for (const ReadOptions& read : options) {
-    size += 1;
-    for (const auto& text : {read.default_option, read.display_option})
-      if (text) size += sizeof(std::size_t) + text->size();
+char* put_number(char* out, uint64_t number) {
+  while (number >= 0x80) {
+    *out++ = static_cast<char>(number | 0x80);
+    number >>= 7;
   }
-  std::string packed(size, '\0');
-  char* places = packed.data();
-  char* out = places + options.size() * sizeof(std::size_t);
-  const auto put = [&out](const void* bytes, std::size_t count) {
-    std::memcpy(out, bytes, count);
-    out += count;
-  };
-  for (const ReadOptions& read : options) {
-    const std::size_t place = static_cast<std::size_t>(out - packed.data());
-    std::memcpy(places, &place, sizeof place);
-    places += sizeof place;
-    const uint8_t which = (read.default_option ? kHasDefaultOption : 0) | (read.display_option ? kHasDisplayOption : 0);
-    put(&which, 1);
-    for (const auto& text : {read.default_option, read.display_option}) {
-      if (!text) continue;
-      const std::size_t text_size = text->size();
-      put(&text_size, sizeof text_size);
-      put(text->data(), text_size);
-    }
-  }
-  return packed;
+  *out++ = static_cast<char>(number);
+  return out;
 }
 
-// The descriptor being read. Nothing is copied out of the text until it is
-// finished, and its lists, reused from one descriptor to the next, are then
-// copied at their sizes.
-struct OpenDescriptor {
-  std::string_view name;
+// A text as its size, then its bytes.
+std::size_t text_size(std::string_view text) { return number_size(text.size()) + text.size(); }
+
+char* put_text(char* out, std::string_view text) {
+  out = put_number(out, text.size());
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Reads back what put_number and put_text wrote, from a record known whole.
+class RecordReader {
+ public:
+  explicit RecordReader(const char* at) : at_(reinterpret_cast<const uint8_t*>(at)) {}
+
+  uint8_t byte() { return *at_++; }
+  uint64_t number() {
+    uint64_t number = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const uint8_t byte = *at_++;
+      number |= uint64_t{byte & 0x7Fu} << shift;
+      if (byte < 0x80) return number;
+    }
+  }
+  std::string_view text() {
+    const std::size_t size = number();
+    const std::string_view text(reinterpret_cast<const char*>(at_), size);
+    at_ += size;
+    return text;
+  }
+
+ private:
+  const uint8_t* at_;
+};
+
+}  // namespace
+
+// The descriptor being read. Its records, reused from one descriptor to the
+// next, are copied out at their sizes when it is finished.
+class StateDescriptor::Builder {
+ public:
   uint32_t version = 0;
-  std::vector<ReadVariable> variables;
-  std::vector<ReadOptions> options;
 
   void open(std::string_view descriptor_name) {
-    name = descriptor_name;
+    name_ = descriptor_name;
     version = 0;
-    variables.clear();
-    options.clear();
+    records_.clear();
+    starts_.clear();
   }
 
   StateDescriptor finish() const {
     StateDescriptor descriptor;
-    descriptor.name = name;
+    descriptor.name = name_;
     descriptor.version = version;
-    descriptor.variables.reserve(variables.size());
-    // Each variable starts as a copy of a blank one and is filled in place: a
-    // new one would first be zeroed whole, and one built aside then moved.
-    const VarDescriptor blank;
-    for (const ReadVariable& read : variables) {
-      VarDescriptor& variable = descriptor.variables.emplace_back(blank);
-      variable.name.assign(read.name);
-      if (read.default_value) variable.default_value.emplace(*read.default_value);
-      variable.count = read.count;
-      variable.var_type = read.var_type;
-      variable.options = read.options;
+    descriptor.variable_count_ = starts_.size();
+    // Allocated at its size: the builder's lists have room to grow.
+    const std::size_t places_size = starts_.size() * sizeof(std::size_t);
+    descriptor.variables_.resize(places_size + records_.size());
+    char* out = descriptor.variables_.data();
+    for (const std::size_t start : starts_) {
+      const std::size_t place = places_size + start;
+      std::memcpy(out, &place, sizeof place);
+      out += sizeof place;
     }
-    if (!options.empty()) descriptor.option_texts = OwnedBytes(packed_options(options));
+    if (!records_.empty()) std::memcpy(out, records_.data(), records_.size());
     return descriptor;
   }
 
   // "VAR type name[count] options...", the first word already read.
   void add_variable(std::string_view type_word, std::string_view name_word, LineWords& words) {
-    // Filled in place: a copy of a whole record would be read back in larger
-    // pieces than it was written, which stalls the processor.
-    ReadVariable& variable = variables.emplace_back();
     const std::size_t bracket = name_word.find('[');
-    variable.name = name_word.substr(0, bracket);
-    variable.count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1));
-    variable.var_type = SdlType::StateDescriptor;
-    // A nested descriptor ("$Name") or an unknown type keeps no options.
+    const std::string_view name = name_word.substr(0, bracket);
+    const uint64_t count = bracket == std::string_view::npos ? 1 : count_of(name_word.substr(bracket + 1));
+    // Plain views and bits, which the record is then written from: optional
+    // views written piece by piece and read back whole would stall the
+    // processor at every variable.
+    uint8_t parts = count != 1 ? kHasCount : 0;
+    std::array<std::string_view, 3> texts;  // default, default option, display option
+    // A nested descriptor ("$Name") or an unknown type keeps no default and
+    // no options.
     const auto type = type_of_word(type_word);
-    if (!type) return;
-    variable.var_type = *type;
-    // A later word of a kind replaces an earlier one.
-    ReadOptions read;
-    while (const auto word = words.next_word()) {
-      if (word->front() != 'D') continue;
-      if (word->starts_with("DEFAULT=")) {
-        variable.default_value = word->substr(8);
-      } else if (word->starts_with("DEFAULTOPTION=")) {
-        read.default_option = word->substr(14);
-      } else if (word->starts_with("DISPLAYOPTION=")) {
-        read.display_option = word->substr(14);
+    if (type) {
+      // A later word of a kind replaces an earlier one.
+      while (const auto word = words.next_word()) {
+        if (word->front() != 'D') continue;
+        if (word->starts_with("DEFAULT=")) {
+          texts[0] = word->substr(8);
+          parts |= kHasDefault;
+        } else if (word->starts_with("DEFAULTOPTION=")) {
+          texts[1] = word->substr(14);
+          parts |= kHasDefaultOption;
+        } else if (word->starts_with("DISPLAYOPTION=")) {
+          texts[2] = word->substr(14);
+          parts |= kHasDisplayOption;
+        }
       }
     }
-    if (read.default_option || read.display_option) {
-      options.push_back(read);
-      variable.options = static_cast<uint32_t>(options.size());
-    }
+    std::size_t size = 2 + text_size(name) + (parts & kHasCount ? number_size(count) : 0);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      if (parts & (kHasDefault << i)) size += text_size(texts[i]);
+    starts_.push_back(records_.size());
+    records_.resize(records_.size() + size);
+    char* out = records_.data() + starts_.back();
+    *out++ = static_cast<char>(type.value_or(SdlType::StateDescriptor));
+    *out++ = static_cast<char>(parts);
+    out = put_text(out, name);
+    if (parts & kHasCount) out = put_number(out, count);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      if (parts & (kHasDefault << i)) out = put_text(out, texts[i]);
   }
+
+ private:
+  std::string_view name_;
+  std::string records_;
+  std::vector<std::size_t> starts_;
 };
+
+namespace {
 
 // Hands each descriptor closed by a "}" line to finish, in order. Lines are
 // taken by their words, white space around them aside.
 template <class Finish>
 void for_each_state_descriptor(std::string_view text, Finish&& finish) {
   bool is_open = false;
-  OpenDescriptor open;
+  StateDescriptor::Builder open;
   LineWords words(skip_byte_order_mark(text));
   while (words.next_line()) {
     const auto first = words.next_word();
@@ -317,39 +338,19 @@ struct NameKey {
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
 
-OwnedBytes::OwnedBytes(std::string_view bytes) {
-  if (bytes.empty()) return;
-  const std::size_t size = bytes.size();
-  block_ = std::make_unique_for_overwrite<char[]>(sizeof size + size);
-  std::memcpy(block_.get(), &size, sizeof size);
-  std::memcpy(block_.get() + sizeof size, bytes.data(), size);
-}
-
-std::string_view OwnedBytes::view() const {
-  if (!block_) return {};
-  std::size_t size;
-  std::memcpy(&size, block_.get(), sizeof size);
-  return {block_.get() + sizeof size, size};
-}
-
-VarOptions StateDescriptor::options_of(const VarDescriptor& variable) const {
-  VarOptions options;
-  if (variable.options == 0) return options;
-  const std::string_view texts = option_texts.view();
+VarDescriptor StateDescriptor::variable(std::size_t index) const {
   std::size_t place;
-  std::memcpy(&place, texts.data() + (variable.options - 1) * sizeof place, sizeof place);
-  const uint8_t which = static_cast<uint8_t>(texts[place++]);
-  const auto take = [&] {
-    std::size_t size;
-    std::memcpy(&size, texts.data() + place, sizeof size);
-    place += sizeof size;
-    const std::string_view text(texts.data() + place, size);
-    place += size;
-    return text;
-  };
-  if (which & kHasDefaultOption) options.default_option = take();
-  if (which & kHasDisplayOption) options.display_option = take();
-  return options;
+  std::memcpy(&place, variables_.data() + index * sizeof place, sizeof place);
+  RecordReader record(variables_.data() + place);
+  VarDescriptor variable;
+  variable.var_type = static_cast<SdlType>(record.byte());
+  const uint8_t parts = record.byte();
+  variable.name = record.text();
+  if (parts & kHasCount) variable.count = record.number();
+  if (parts & kHasDefault) variable.default_value = record.text();
+  if (parts & kHasDefaultOption) variable.default_option = record.text();
+  if (parts & kHasDisplayOption) variable.display_option = record.text();
+  return variable;
 }
 
 std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
@@ -407,11 +408,11 @@ std::size_t SdlManager::load_directory(const std::string& path, const InterruptC
   return count;
 }
 
-const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version) const {
+std::shared_ptr<const StateDescriptor> SdlManager::find(std::string_view name, uint32_t version) const {
   struct ByName {
-    const std::deque<StateDescriptor>& held;
-    bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
-    bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
+    const std::vector<std::shared_ptr<const StateDescriptor>>& held;
+    bool operator()(std::size_t at, std::string_view name) const { return held[at]->name < name; }
+    bool operator()(std::string_view name, std::size_t at) const { return name < held[at]->name; }
   };
   // Positions are reading order: the first read is the lowest, the last read
   // the highest.
@@ -419,37 +420,39 @@ const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version)
   for (const Run& run : runs_) {
     const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
     for (auto at = first; at != last; ++at) {
-      const uint32_t found = held_[*at].version;
+      const uint32_t found = held_[*at]->version;
       if (version != 0) {
         if (found != version) continue;
         if (!best || *at < *best) best = *at;
         break;  // the rest of the run was read later
       }
-      if (!best || found > held_[*best].version || (found == held_[*best].version && *at > *best)) best = *at;
+      if (!best || found > held_[*best]->version || (found == held_[*best]->version && *at > *best)) best = *at;
     }
   }
-  return best ? &held_[*best] : nullptr;
+  return best ? held_[*best] : nullptr;
 }
 
 std::size_t SdlManager::size() const { return held_.size(); }
 
-std::vector<const StateDescriptor*> SdlManager::descriptors() const {
+std::vector<std::shared_ptr<const StateDescriptor>> SdlManager::descriptors() const {
   std::vector<std::size_t> positions;
   positions.reserve(held_.size());
   for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
   std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) { return name_less(a, b); });
-  std::vector<const StateDescriptor*> all;
+  std::vector<std::shared_ptr<const StateDescriptor>> all;
   all.reserve(positions.size());
-  for (const std::size_t at : positions) all.push_back(&held_[at]);
+  for (const std::size_t at : positions) all.push_back(held_[at]);
   return all;
 }
 
 void SdlManager::append(std::string_view text) {
-  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { held_.push_back(std::move(descriptor)); });
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) {
+    held_.push_back(std::make_shared<const StateDescriptor>(std::move(descriptor)));
+  });
 }
 
 bool SdlManager::name_less(std::size_t a, std::size_t b) const {
-  const int order = held_[a].name.compare(held_[b].name);
+  const int order = held_[a]->name.compare(held_[b]->name);
   return order < 0 || (order == 0 && a < b);
 }
 
@@ -476,13 +479,18 @@ SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
   // Sorted by their keys so many at a time, which keeps the keys' memory small
   // beside the descriptors'; the sorted pieces are then merged in place.
   constexpr std::size_t kKeyedAtOnce = std::size_t{1} << 16;
+  constexpr std::size_t kFetchedAhead = 8;
   Run run(to - from);
   std::vector<NameKey> keys;
   keys.reserve(std::min(to - from, kKeyedAtOnce));
   for (std::size_t piece = from; piece < to; piece += kKeyedAtOnce) {
     keys.clear();
-    for (std::size_t at = piece; at < std::min(to, piece + kKeyedAtOnce); ++at)
-      keys.push_back(NameKey::of(held_[at].name, at));
+    const std::size_t piece_end = std::min(to, piece + kKeyedAtOnce);
+    for (std::size_t at = piece; at < piece_end; ++at) {
+      // Descriptors lie apart in memory: each is fetched while earlier ones are keyed.
+      if (at + kFetchedAhead < piece_end) __builtin_prefetch(held_[at + kFetchedAhead].get());
+      keys.push_back(NameKey::of(held_[at]->name, at));
+    }
     std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
       if (a.head != b.head) return a.head < b.head;
       // Names no longer than the head are whole in it.
@@ -503,8 +511,6 @@ SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
   return run;
 }
 
-void SdlManager::truncate(std::size_t from) {
-  while (held_.size() > from) held_.pop_back();
-}
+void SdlManager::truncate(std::size_t from) { held_.resize(from); }
 
 }  // namespace lumivex

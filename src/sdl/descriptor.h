@@ -5,7 +5,6 @@
 // parser skips whatever does not fit; only reading files can fail.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,52 +39,36 @@ enum class SdlType : uint8_t {
 
 std::string_view sdl_type_name(SdlType type);
 
-// The options few variables carry, as views of their descriptor's
-// `option_texts`.
-struct VarOptions {
+// One variable of a state descriptor, its texts views of the descriptor's.
+struct VarDescriptor {
+  std::string_view name;
+  std::optional<std::string_view> default_value;
+  uint64_t count = 1;  // 0 for a variable-length list
+  SdlType var_type = SdlType::Int;
   std::optional<std::string_view> default_option;
   std::optional<std::string_view> display_option;
 };
 
-// Bytes owned by one object and copied with it, in a pointer's size: a string
-// would take four times as much in every descriptor, most of which have none.
-class OwnedBytes {
+class StateDescriptor {
  public:
-  OwnedBytes() = default;
-  explicit OwnedBytes(std::string_view bytes);
-  OwnedBytes(const OwnedBytes& other) : OwnedBytes(other.view()) {}
-  OwnedBytes& operator=(const OwnedBytes& other) { return *this = OwnedBytes(other.view()); }
-  OwnedBytes(OwnedBytes&&) noexcept = default;
-  OwnedBytes& operator=(OwnedBytes&&) noexcept = default;
+  // Fills a descriptor as its text is read.
+  class Builder;
 
-  std::string_view view() const;
-
- private:
-  std::unique_ptr<char[]> block_;  // the size, then the bytes
-};
-
-struct VarDescriptor {
-  std::string name;
-  std::optional<std::string> default_value;
-  uint64_t count = 1;  // 0 for a variable-length list
-  SdlType var_type = SdlType::Int;
-  // Its rank plus one among its descriptor's variables that have options, 0
-  // when it has none.
-  uint32_t options = 0;
-};
-
-struct StateDescriptor {
   std::string name;
   uint32_t version = 0;
-  std::vector<VarDescriptor> variables;
-  // The options of the variables that have any, few of them, packed in one
-  // block so that neither variables nor descriptors grow for them, and
-  // freeing them touches nothing else: the place of each variable's options,
-  // then for each a byte telling which it has and each as its size and bytes.
-  OwnedBytes option_texts;
 
-  // Its variable's options, both absent when it was given neither.
-  VarOptions options_of(const VarDescriptor& variable) const;
+  std::size_t variable_count() const { return variable_count_; }
+  // The variable at index, which is below variable_count().
+  VarDescriptor variable(std::size_t index) const;
+
+ private:
+  // One block: where each variable starts in it, then the variables one
+  // after another, each its type, a byte telling which optional parts
+  // follow, then its name, its count, its default and its options, each
+  // number and text size as a variable-length number. A variable takes a few
+  // bytes beside its name, where one made of strings would take ninety.
+  std::size_t variable_count_ = 0;
+  std::string variables_;
 };
 
 // The descriptors of one file's text that are closed by a "}" line, in order.
@@ -104,14 +87,15 @@ class SdlManager {
   // system's message when the directory cannot be listed, adding nothing.
   std::size_t load_directory(const std::string& path, const InterruptCheck& interrupt = {});
   // Version 0 asks for the highest version, the last read among equals; any
-  // other version for the first read with exactly that version. The
-  // descriptor stays where it is while the manager lives.
-  const StateDescriptor* find(std::string_view name, uint32_t version) const;
+  // other version for the first read with exactly that version. A descriptor
+  // never changes once read, so it is shared with whoever asks, and outlives
+  // the manager as long as they hold it.
+  std::shared_ptr<const StateDescriptor> find(std::string_view name, uint32_t version) const;
   // Every version of every name.
   std::size_t size() const;
   // Every descriptor held: names in byte order, each name's versions in the
   // order they were read.
-  std::vector<const StateDescriptor*> descriptors() const;
+  std::vector<std::shared_ptr<const StateDescriptor>> descriptors() const;
 
  private:
   // Positions in held_ sorted by name, then by reading order.
@@ -128,8 +112,8 @@ class SdlManager {
   // Names in byte order, equal names in reading order.
   bool name_less(std::size_t a, std::size_t b) const;
 
-  // Every descriptor in reading order; a deque never moves what it holds.
-  std::deque<StateDescriptor> held_;
+  // Every descriptor in reading order.
+  std::vector<std::shared_ptr<const StateDescriptor>> held_;
   // Sorted runs, each more than twice as long as the next: a load sorts its
   // own descriptors into a new run and merges the shorter runs at the end, so
   // that each descriptor is merged a logarithmic number of times and a name

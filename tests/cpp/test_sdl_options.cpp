@@ -14,9 +14,9 @@ using Options = std::pair<std::optional<std::string_view>, std::optional<std::st
 
 std::vector<Options> options_of(const StateDescriptor& descriptor) {
   std::vector<Options> all;
-  for (const VarDescriptor& variable : descriptor.variables) {
-    const VarOptions options = descriptor.options_of(variable);
-    all.emplace_back(options.default_option, options.display_option);
+  for (std::size_t i = 0; i < descriptor.variable_count(); ++i) {
+    const VarDescriptor variable = descriptor.variable(i);
+    all.emplace_back(variable.default_option, variable.display_option);
   }
   return all;
 }
@@ -45,7 +45,7 @@ TEST(sdl_variable_options) {
   };
   const StateDescriptor& a = descriptors[0];
   CHECK(options_of(a) == expected);
-  CHECK(*a.variables[4].default_value == "1");
+  CHECK(*a.variable(4).default_value == "1");
   CHECK(options_of(descriptors[1]) == (std::vector<Options>{{std::nullopt, std::nullopt}}));
 
   StateDescriptor copy = a;
