@@ -36,9 +36,9 @@ class Fields {
   explicit Fields(std::string_view text) : rest_(text) {}
   std::optional<std::string_view> next() {
     if (done_) return std::nullopt;
-    const std::size_t comma = rest_.find(',');
+    const std::size_t comma = find_byte(rest_, ',');
     const std::string_view field = rest_.substr(0, comma);
-    done_ = comma == std::string_view::npos;
+    done_ = comma == rest_.size();
     if (!done_) rest_.remove_prefix(comma + 1);
     return field;
   }
@@ -50,7 +50,7 @@ class Fields {
 
 // Name, then an optional sequence suffix that restarts the running counter,
 // then optional flags; fields after the third are ignored.
-void add_page(AgeDescription& age, std::string_view value, uint32_t& counter, const AgePage& blank) {
+void add_page(std::vector<AgePage>& pages, std::string_view value, const char* text, uint32_t& counter) {
   Fields fields(value);
   const std::string_view name = *fields.next();
   if (const auto suffix = fields.next()) {
@@ -60,12 +60,9 @@ void add_page(AgeDescription& age, std::string_view value, uint32_t& counter, co
   if (const auto flags_field = fields.next()) {
     flags = static_cast<uint8_t>(parse_unsigned_decimal(*flags_field, UINT8_MAX).value_or(0));
   }
-  // A copy of a blank page filled in place: a new one would first be zeroed
-  // whole, and one built aside then moved.
-  AgePage& page = age.pages.emplace_back(blank);
-  page.name.assign(name);
-  page.seq_suffix = counter;
-  page.flags = flags;
+  // An empty value is a view of nothing, not of the text.
+  const std::size_t name_at = name.empty() ? 0 : static_cast<std::size_t>(name.data() - text);
+  pages.push_back({name_at, name.size(), counter, flags});
   ++counter;  // wraps to 0 after the largest suffix
 }
 
@@ -162,21 +159,21 @@ class Settings {
 
 }  // namespace
 
-AgeDescription AgeDescription::parse(std::string age_name, std::string_view content) {
+AgeDescription AgeDescription::parse(std::string age_name, ByteBuffer text) {
   AgeDescription age;
   age.age_name = std::move(age_name);
-  content = skip_byte_order_mark(content);
+  age.text_ = std::move(text);
+  const std::string_view content = skip_byte_order_mark(age.text_.view());
   // The page list is allocated once, as growing it would move it and touch
   // twice the memory: for at most one page per "=" and per six bytes ("Page="
   // and a line feed), which most files meet exactly. What a file leaves
   // unused is given back at the end.
   age.pages.reserve(std::min(count_equals_signs(content), (content.size() + 1) / 6));
   uint32_t page_counter = 1;
-  const AgePage blank;
   std::string_view key, value;
   for (Settings settings(content); settings.next(key, value);) {
     if (key == "Page") {
-      add_page(age, value, page_counter, blank);
+      add_page(age.pages, value, age.text_.view().data(), page_counter);
     } else if (key == "StartDateTime") {
       age.start_date_time = static_cast<uint32_t>(parse_unsigned_decimal(value, UINT32_MAX).value_or(0));
     } else if (key == "DayLength") {
@@ -195,16 +192,20 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view cont
   return age;
 }
 
+AgeDescription AgeDescription::parse(std::string age_name, std::string_view text) {
+  return parse(std::move(age_name), ByteBuffer(text.data(), text.size()));
+}
+
 AgeDescription AgeDescription::from_file(const std::string& path, const InterruptCheck& interrupt) {
-  const ByteBuffer text = read_text_file(path, interrupt);
+  ByteBuffer text = read_text_file(path, interrupt);
   const auto stem = file_stem(path);
   std::string age_name = stem && is_valid_utf8(*stem) ? std::string(*stem) : "unknown";
-  return parse(std::move(age_name), text.view());
+  return parse(std::move(age_name), std::move(text));
 }
 
 std::optional<std::string> AgeDescription::prp_filename(std::string_view page_name) const {
   for (const AgePage& page : pages) {
-    if (page.name == page_name) return age_name + "_District_" + std::string(page_name) + ".prp";
+    if (name_of(page) == page_name) return age_name + "_District_" + std::string(page_name) + ".prp";
   }
   return std::nullopt;
 }

@@ -13,15 +13,18 @@
 
 namespace lumivex {
 
+// A page of an age, its name where it lies in the description's text.
 struct AgePage {
-  std::string name;
+  std::size_t name_at = 0;
+  std::size_t name_size = 0;
   uint32_t seq_suffix = 0;
   uint8_t flags = 0;  // bit 0: not loaded automatically
 
   bool auto_load() const { return (flags & 1) == 0; }
 };
 
-struct AgeDescription {
+class AgeDescription {
+ public:
   std::string age_name;
   std::vector<AgePage> pages;
   uint32_t start_date_time = 0;
@@ -31,13 +34,19 @@ struct AgeDescription {
   int32_t sequence_prefix = 0;
   uint32_t release_version = 0;
 
-  static AgeDescription parse(std::string age_name, std::string_view content);
+  // Keeps the text, which the pages' names are read from.
+  static AgeDescription parse(std::string age_name, ByteBuffer text);
+  static AgeDescription parse(std::string age_name, std::string_view text);
   // Names the age after the file's stem, "unknown" when it has none. Throws
   // Error "Failed to read <path>" when the file cannot be read or is not UTF-8.
   static AgeDescription from_file(const std::string& path, const InterruptCheck& interrupt = {});
 
+  std::string_view name_of(const AgePage& page) const { return text_.view().substr(page.name_at, page.name_size); }
   // The page file of a page of this age, when it has one of that exact name.
   std::optional<std::string> prp_filename(std::string_view page_name) const;
+
+ private:
+  ByteBuffer text_;
 };
 
 }  // namespace lumivex

@@ -49,26 +49,9 @@ std::size_t white_space_at(const uint8_t* p, std::size_t left) {
   return start == 2 ? multi_byte_white_space(p, left) : start;
 }
 
-// Eight bytes as a word, the first in the lowest bits.
-constexpr uint64_t kEachByte = 0x0101010101010101;
-constexpr uint64_t kHighBits = kEachByte * 0x80;
-
-uint64_t load_word(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
 // The high bit of each byte of the word gathered into eight bits, by a
 // multiplication that moves each into the top byte.
 uint64_t gather_high_bits(uint64_t word) { return (((word & kHighBits) >> 7) * 0x0102040810204080) >> 56; }
-
-// The high bit set in each byte of a word that equals `byte`.
-uint64_t bytes_equal(uint64_t word, uint8_t byte) {
-  const uint64_t other = word ^ (kEachByte * byte);
-  return ~(((other & (kEachByte * 0x7F)) + kEachByte * 0x7F) | other) & kHighBits;
-}
 
 // The high bit set in each byte of an ASCII word that is white space.
 uint64_t ascii_white_bytes(uint64_t word) {

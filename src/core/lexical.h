@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -123,6 +124,36 @@ class LineWords {
   TextBlock block_;
   std::size_t at_ = kBeforeFirstLine;  // where the search for a word or line end resumes
 };
+
+// Eight bytes as a word, the first in the lowest bits.
+inline constexpr uint64_t kEachByte = 0x0101010101010101;
+inline constexpr uint64_t kHighBits = kEachByte * 0x80;
+
+inline uint64_t load_word(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The high bit set in each byte of a word that equals `byte`.
+inline uint64_t bytes_equal(uint64_t word, uint8_t byte) {
+  const uint64_t other = word ^ (kEachByte * byte);
+  return ~(((other & (kEachByte * 0x7F)) + kEachByte * 0x7F) | other) & kHighBits;
+}
+
+// The place of the first `byte` in text, or its size: eight bytes at a time
+// and inline, which finds the end of a short field sooner than a call.
+inline std::size_t find_byte(std::string_view text, char byte) {
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    if (const uint64_t found = bytes_equal(load_word(p + at), static_cast<uint8_t>(byte)))
+      return at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+  }
+  while (at < text.size() && text[at] != byte) ++at;
+  return at;
+}
 
 inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 

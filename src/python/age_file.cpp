@@ -6,10 +6,19 @@ namespace lumivex::py {
 
 template <>
 const ClassDef<AgeDescription>& class_def<AgeDescription>();
+namespace {
+
+using PageOf = ItemOf<AgeDescription>;
+
+}  // namespace
+
 template <>
-const ClassDef<AgePage>& class_def<AgePage>();
+const ClassDef<PageOf>& class_def<PageOf>();
 
 namespace {
+
+// Its age's page.
+const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.index()]; }
 
 PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
@@ -44,8 +53,9 @@ std::string age_repr(const AgeDescription& age) {
          " pages, prefix=" + std::to_string(age.sequence_prefix) + ")";
 }
 
-std::string page_repr(const AgePage& page) {
-  return "PageEntry('" + page.name + "', seq=" + std::to_string(page.seq_suffix) +
+std::string page_repr(const PageOf& of) {
+  const AgePage& page = page_of(of);
+  return "PageEntry('" + std::string(of.owner().name_of(page)) + "', seq=" + std::to_string(page.seq_suffix) +
          ", auto_load=" + (page.auto_load() ? "true" : "false") + ")";
 }
 
@@ -67,7 +77,7 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
               {"day_length", record_value<&AgeDescription::day_length>,
                "Length of the age's day (DayLength; 24.0 when not set)."},
               {"pages",
-               [](const AgeDescription& age, const ModuleState& state) { return to_py_views(age.pages, state); },
+               [](PyObject* self) { return items_of<AgeDescription>(self, unbox<AgeDescription>(self).pages.size()); },
                "The age's pages, in file order."},
           },
       .methods =
@@ -83,16 +93,18 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
 }
 
 template <>
-const ClassDef<AgePage>& class_def<AgePage>() {
-  static const ClassDef<AgePage> def{
+const ClassDef<PageOf>& class_def<PageOf>() {
+  static const ClassDef<PageOf> def{
       .id = TypeId::PageEntry,
       .qualified_name = "lumivex.PageEntry",
       .properties =
           {
-              {"name", record_value<&AgePage::name>, "Page name."},
-              {"seq_suffix", record_value<&AgePage::seq_suffix>, "The page's sequence suffix within the age."},
-              {"flags", record_value<&AgePage::flags>, "Page flags (bit 0: not loaded automatically)."},
-              {"auto_load", [](const AgePage& page) { return to_py(page.auto_load()); },
+              {"name", [](const PageOf& of) { return to_py(of.owner().name_of(page_of(of))); }, "Page name."},
+              {"seq_suffix", [](const PageOf& of) { return to_py(page_of(of).seq_suffix); },
+               "The page's sequence suffix within the age."},
+              {"flags", [](const PageOf& of) { return to_py(page_of(of).flags); },
+               "Page flags (bit 0: not loaded automatically)."},
+              {"auto_load", [](const PageOf& of) { return to_py(page_of(of).auto_load()); },
                "Whether the page is loaded with the age."},
           },
       .repr = page_repr,
@@ -101,6 +113,6 @@ const ClassDef<AgePage>& class_def<AgePage>() {
 }
 
 PyTypeObject* create_age_file_type(PyObject* module) { return create_type<AgeDescription>(module); }
-PyTypeObject* create_page_entry_type(PyObject* module) { return create_type<AgePage>(module); }
+PyTypeObject* create_page_entry_type(PyObject* module) { return create_type<PageOf>(module); }
 
 }  // namespace lumivex::py
