@@ -8,7 +8,7 @@ template <>
 const ClassDef<AgeDescription>& class_def<AgeDescription>();
 namespace {
 
-using PageOf = ItemOf<AgeDescription>;
+using PageOf = PartOf<AgeDescription>;
 
 }  // namespace
 
@@ -18,7 +18,7 @@ const ClassDef<PageOf>& class_def<PageOf>();
 namespace {
 
 // Its age's page.
-const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.index()]; }
+const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.place()]; }
 
 PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
@@ -77,7 +77,7 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
               {"day_length", record_value<&AgeDescription::day_length>,
                "Length of the age's day (DayLength; 24.0 when not set)."},
               {"pages",
-               [](PyObject* self) { return items_of<AgeDescription>(self, unbox<AgeDescription>(self).pages.size()); },
+               [](PyObject* self) { return parts_of<AgeDescription>(self, unbox<AgeDescription>(self).pages.size()); },
                "The age's pages, in file order."},
           },
       .methods =

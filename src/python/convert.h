@@ -90,32 +90,34 @@ PyObject* to_py_views(const std::vector<T>& records, const ModuleState& state) {
   return to_py_list(records, [&](const T& record) { return make<T>(state, record); });
 }
 
-// An item of another instance of the module, read from it when asked: it
-// keeps that instance alive, which makes it as small as a Python object can
-// be, so that a list of a million items copies nothing.
-template <class Owner>
-class ItemOf {
+// A part of another instance of the module, read from it in place when
+// asked: it keeps that instance alive, which makes it as small as a Python
+// object can be, so that a list of a million parts copies nothing. The place
+// says which part: an index, or where the part lies when it never moves.
+template <class Owner, class Place = std::size_t>
+class PartOf {
  public:
-  ItemOf(PyObject* owner, std::size_t index) : owner_(Py_NewRef(owner)), index_(index) {}
-  ItemOf(const ItemOf&) = delete;
-  ItemOf& operator=(const ItemOf&) = delete;
-  ~ItemOf() { Py_DECREF(owner_); }
+  PartOf(PyObject* owner, Place place) : owner_(Py_NewRef(owner)), place_(place) {}
+  PartOf(const PartOf&) = delete;
+  PartOf& operator=(const PartOf&) = delete;
+  ~PartOf() { Py_DECREF(owner_); }
 
   const Owner& owner() const { return unbox<Owner>(owner_); }
-  std::size_t index() const { return index_; }
+  Place place() const { return place_; }
 
  private:
   PyObject* owner_;
-  std::size_t index_;
+  Place place_;
 };
 
-// A new list of the first count items of owner, an instance of Owner's class.
+// A new list of the first count parts of owner, an instance of Owner's
+// class, by index.
 template <class Owner>
-PyObject* items_of(PyObject* owner, std::size_t count) {
+PyObject* parts_of(PyObject* owner, std::size_t count) {
   const ModuleState& state = state_of(owner);
   Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(count)));
   for (std::size_t i = 0; i < count; ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make<ItemOf<Owner>>(state, owner, i));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make<PartOf<Owner>>(state, owner, i));
   return list.release();
 }
 

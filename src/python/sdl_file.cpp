@@ -17,23 +17,20 @@ struct SdlHandle {
   std::shared_mutex lock;
 };
 
-// A descriptor handed out, shared with the manager: a descriptor never
-// changes once read, so later loads cannot change it.
-struct SharedDescriptor {
-  std::shared_ptr<const StateDescriptor> held;
-};
-
-using VariableOf = ItemOf<SharedDescriptor>;
+// A descriptor handed out, read in place: a descriptor never changes once
+// read and stays where it is while its SdlFile lives, which this keeps alive.
+using DescriptorOf = PartOf<SdlHandle, const StateDescriptor*>;
+using VariableOf = PartOf<DescriptorOf>;
 
 // Its descriptor's variable.
-VarDescriptor variable_of(const VariableOf& of) { return of.owner().held->variable(of.index()); }
+VarDescriptor variable_of(const VariableOf& of) { return of.owner().place()->variable(of.place()); }
 
 }  // namespace
 
 template <>
 const ClassDef<SdlHandle>& class_def<SdlHandle>();
 template <>
-const ClassDef<SharedDescriptor>& class_def<SharedDescriptor>();
+const ClassDef<DescriptorOf>& class_def<DescriptorOf>();
 template <>
 const ClassDef<VariableOf>& class_def<VariableOf>();
 
@@ -89,18 +86,17 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   const uint32_t version = arg_u32(version_arg, "find", "version");
   SdlHandle& handle = unbox<SdlHandle>(self);
   const auto lock = shared_access(handle);
-  auto found = handle.manager.find(name, version);
+  const StateDescriptor* found = handle.manager.find(name, version);
   if (!found) Py_RETURN_NONE;
-  return make<SharedDescriptor>(state_of(self), std::move(found));
+  return make<DescriptorOf>(state_of(self), self, found);
 }
 
 PyObject* descriptors(PyObject* self) {
   SdlHandle& handle = unbox<SdlHandle>(self);
   const auto lock = shared_access(handle);
   const ModuleState& state = state_of(self);
-  return to_py_list(handle.manager.descriptors(), [&](const std::shared_ptr<const StateDescriptor>& descriptor) {
-    return make<SharedDescriptor>(state, descriptor);
-  });
+  return to_py_list(handle.manager.descriptors(),
+                    [&](const StateDescriptor* descriptor) { return make<DescriptorOf>(state, self, descriptor); });
 }
 
 std::size_t size_of(SdlHandle& handle) {
@@ -114,14 +110,14 @@ PyObject* manager_repr(PyObject* self) {
   return new_str("SdlFile(" + std::to_string(size_of(unbox<SdlHandle>(self))) + " descriptors)");
 }
 
-std::string descriptor_repr(const SharedDescriptor& descriptor) {
-  const StateDescriptor& held = *descriptor.held;
-  return "SdlDescriptor('" + held.name + "', v" + std::to_string(held.version) + ", " +
-         std::to_string(held.variable_count()) + " vars)";
+std::string descriptor_repr(const DescriptorOf& of) {
+  const StateDescriptor& descriptor = *of.place();
+  return "SdlDescriptor('" + descriptor.name + "', v" + std::to_string(descriptor.version) + ", " +
+         std::to_string(descriptor.variable_count()) + " vars)";
 }
 
 PyObject* variables(PyObject* self) {
-  return items_of<SharedDescriptor>(self, unbox<SharedDescriptor>(self).held->variable_count());
+  return parts_of<DescriptorOf>(self, unbox<DescriptorOf>(self).place()->variable_count());
 }
 
 std::string variable_repr(const VariableOf& of) {
@@ -160,14 +156,14 @@ const ClassDef<SdlHandle>& class_def<SdlHandle>() {
 }
 
 template <>
-const ClassDef<SharedDescriptor>& class_def<SharedDescriptor>() {
-  static const ClassDef<SharedDescriptor> def{
+const ClassDef<DescriptorOf>& class_def<DescriptorOf>() {
+  static const ClassDef<DescriptorOf> def{
       .id = TypeId::SdlDescriptor,
       .qualified_name = "lumivex.SdlDescriptor",
       .properties =
           {
-              {"name", [](const SharedDescriptor& d) { return to_py(d.held->name); }, "Descriptor name."},
-              {"version", [](const SharedDescriptor& d) { return to_py(d.held->version); }, "Descriptor version."},
+              {"name", [](const DescriptorOf& of) { return to_py(of.place()->name); }, "Descriptor name."},
+              {"version", [](const DescriptorOf& of) { return to_py(of.place()->version); }, "Descriptor version."},
               {"variables", variables, "The descriptor's variables, in file order."},
           },
       .repr = descriptor_repr,
@@ -196,7 +192,7 @@ const ClassDef<VariableOf>& class_def<VariableOf>() {
 }
 
 PyTypeObject* create_sdl_file_type(PyObject* module) { return create_type<SdlHandle>(module); }
-PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<SharedDescriptor>(module); }
+PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<DescriptorOf>(module); }
 PyTypeObject* create_sdl_variable_type(PyObject* module) { return create_type<VariableOf>(module); }
 
 }  // namespace lumivex::py

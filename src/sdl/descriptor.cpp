@@ -218,7 +218,7 @@ class StateDescriptor::Builder {
     descriptor.variable_count_ = starts_.size();
     // Allocated at its size: the builder's lists have room to grow.
     const std::size_t places_size = starts_.size() * sizeof(std::size_t);
-    descriptor.variables_.resize(places_size + records_.size());
+    descriptor.variables_ = OwnedBytes(places_size + records_.size());
     char* out = descriptor.variables_.data();
     for (const std::size_t start : starts_) {
       const std::size_t place = places_size + start;
@@ -338,10 +338,28 @@ struct NameKey {
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
 
+OwnedBytes::OwnedBytes(std::size_t size) {
+  if (size == 0) return;
+  block_ = std::make_unique_for_overwrite<char[]>(sizeof size + size);
+  std::memcpy(block_.get(), &size, sizeof size);
+}
+
+OwnedBytes::OwnedBytes(const OwnedBytes& other) : OwnedBytes(other.view().size()) {
+  if (block_) std::memcpy(data(), other.view().data(), other.view().size());
+}
+
+std::string_view OwnedBytes::view() const {
+  if (!block_) return {};
+  std::size_t size;
+  std::memcpy(&size, block_.get(), sizeof size);
+  return {block_.get() + sizeof size, size};
+}
+
 VarDescriptor StateDescriptor::variable(std::size_t index) const {
   std::size_t place;
-  std::memcpy(&place, variables_.data() + index * sizeof place, sizeof place);
-  RecordReader record(variables_.data() + place);
+  const char* variables = variables_.view().data();
+  std::memcpy(&place, variables + index * sizeof place, sizeof place);
+  RecordReader record(variables + place);
   VarDescriptor variable;
   variable.var_type = static_cast<SdlType>(record.byte());
   const uint8_t parts = record.byte();
@@ -408,11 +426,11 @@ std::size_t SdlManager::load_directory(const std::string& path, const InterruptC
   return count;
 }
 
-std::shared_ptr<const StateDescriptor> SdlManager::find(std::string_view name, uint32_t version) const {
+const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version) const {
   struct ByName {
-    const std::vector<std::shared_ptr<const StateDescriptor>>& held;
-    bool operator()(std::size_t at, std::string_view name) const { return held[at]->name < name; }
-    bool operator()(std::string_view name, std::size_t at) const { return name < held[at]->name; }
+    const std::deque<StateDescriptor>& held;
+    bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
+    bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
   };
   // Positions are reading order: the first read is the lowest, the last read
   // the highest.
@@ -420,39 +438,37 @@ std::shared_ptr<const StateDescriptor> SdlManager::find(std::string_view name, u
   for (const Run& run : runs_) {
     const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
     for (auto at = first; at != last; ++at) {
-      const uint32_t found = held_[*at]->version;
+      const uint32_t found = held_[*at].version;
       if (version != 0) {
         if (found != version) continue;
         if (!best || *at < *best) best = *at;
         break;  // the rest of the run was read later
       }
-      if (!best || found > held_[*best]->version || (found == held_[*best]->version && *at > *best)) best = *at;
+      if (!best || found > held_[*best].version || (found == held_[*best].version && *at > *best)) best = *at;
     }
   }
-  return best ? held_[*best] : nullptr;
+  return best ? &held_[*best] : nullptr;
 }
 
 std::size_t SdlManager::size() const { return held_.size(); }
 
-std::vector<std::shared_ptr<const StateDescriptor>> SdlManager::descriptors() const {
+std::vector<const StateDescriptor*> SdlManager::descriptors() const {
   std::vector<std::size_t> positions;
   positions.reserve(held_.size());
   for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
   std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) { return name_less(a, b); });
-  std::vector<std::shared_ptr<const StateDescriptor>> all;
+  std::vector<const StateDescriptor*> all;
   all.reserve(positions.size());
-  for (const std::size_t at : positions) all.push_back(held_[at]);
+  for (const std::size_t at : positions) all.push_back(&held_[at]);
   return all;
 }
 
 void SdlManager::append(std::string_view text) {
-  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) {
-    held_.push_back(std::make_shared<const StateDescriptor>(std::move(descriptor)));
-  });
+  for_each_state_descriptor(text, [&](StateDescriptor&& descriptor) { held_.push_back(std::move(descriptor)); });
 }
 
 bool SdlManager::name_less(std::size_t a, std::size_t b) const {
-  const int order = held_[a]->name.compare(held_[b]->name);
+  const int order = held_[a].name.compare(held_[b].name);
   return order < 0 || (order == 0 && a < b);
 }
 
@@ -479,18 +495,13 @@ SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
   // Sorted by their keys so many at a time, which keeps the keys' memory small
   // beside the descriptors'; the sorted pieces are then merged in place.
   constexpr std::size_t kKeyedAtOnce = std::size_t{1} << 16;
-  constexpr std::size_t kFetchedAhead = 8;
   Run run(to - from);
   std::vector<NameKey> keys;
   keys.reserve(std::min(to - from, kKeyedAtOnce));
   for (std::size_t piece = from; piece < to; piece += kKeyedAtOnce) {
     keys.clear();
-    const std::size_t piece_end = std::min(to, piece + kKeyedAtOnce);
-    for (std::size_t at = piece; at < piece_end; ++at) {
-      // Descriptors lie apart in memory: each is fetched while earlier ones are keyed.
-      if (at + kFetchedAhead < piece_end) __builtin_prefetch(held_[at + kFetchedAhead].get());
-      keys.push_back(NameKey::of(held_[at]->name, at));
-    }
+    for (std::size_t at = piece; at < std::min(to, piece + kKeyedAtOnce); ++at)
+      keys.push_back(NameKey::of(held_[at].name, at));
     std::sort(keys.begin(), keys.end(), [this](const NameKey& a, const NameKey& b) {
       if (a.head != b.head) return a.head < b.head;
       // Names no longer than the head are whole in it.
@@ -511,6 +522,8 @@ SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
   return run;
 }
 
-void SdlManager::truncate(std::size_t from) { held_.resize(from); }
+void SdlManager::truncate(std::size_t from) {
+  while (held_.size() > from) held_.pop_back();
+}
 
 }  // namespace lumivex

@@ -5,6 +5,7 @@
 // parser skips whatever does not fit; only reading files can fail.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,25 @@ struct VarDescriptor {
   std::optional<std::string_view> display_option;
 };
 
+// Bytes owned by one object and copied with it, in a pointer's size: a string
+// would take four times as much in every descriptor, many of which have none.
+class OwnedBytes {
+ public:
+  OwnedBytes() = default;
+  // Room for size bytes, to be written through data().
+  explicit OwnedBytes(std::size_t size);
+  OwnedBytes(const OwnedBytes& other);
+  OwnedBytes& operator=(const OwnedBytes& other) { return *this = OwnedBytes(other); }
+  OwnedBytes(OwnedBytes&&) noexcept = default;
+  OwnedBytes& operator=(OwnedBytes&&) noexcept = default;
+
+  char* data() { return block_ ? block_.get() + sizeof(std::size_t) : nullptr; }
+  std::string_view view() const;
+
+ private:
+  std::unique_ptr<char[]> block_;  // the size, then the bytes
+};
+
 class StateDescriptor {
  public:
   // Fills a descriptor as its text is read.
@@ -68,7 +88,7 @@ class StateDescriptor {
   // number and text size as a variable-length number. A variable takes a few
   // bytes beside its name, where one made of strings would take ninety.
   std::size_t variable_count_ = 0;
-  std::string variables_;
+  OwnedBytes variables_;
 };
 
 // The descriptors of one file's text that are closed by a "}" line, in order.
@@ -88,14 +108,14 @@ class SdlManager {
   std::size_t load_directory(const std::string& path, const InterruptCheck& interrupt = {});
   // Version 0 asks for the highest version, the last read among equals; any
   // other version for the first read with exactly that version. A descriptor
-  // never changes once read, so it is shared with whoever asks, and outlives
-  // the manager as long as they hold it.
-  std::shared_ptr<const StateDescriptor> find(std::string_view name, uint32_t version) const;
+  // never changes once read and stays where it is while the manager lives:
+  // it may be read while another thread loads more.
+  const StateDescriptor* find(std::string_view name, uint32_t version) const;
   // Every version of every name.
   std::size_t size() const;
   // Every descriptor held: names in byte order, each name's versions in the
   // order they were read.
-  std::vector<std::shared_ptr<const StateDescriptor>> descriptors() const;
+  std::vector<const StateDescriptor*> descriptors() const;
 
  private:
   // Positions in held_ sorted by name, then by reading order.
@@ -112,8 +132,8 @@ class SdlManager {
   // Names in byte order, equal names in reading order.
   bool name_less(std::size_t a, std::size_t b) const;
 
-  // Every descriptor in reading order.
-  std::vector<std::shared_ptr<const StateDescriptor>> held_;
+  // Every descriptor in reading order; a deque never moves what it holds.
+  std::deque<StateDescriptor> held_;
   // Sorted runs, each more than twice as long as the next: a load sorts its
   // own descriptors into a new run and merges the shorter runs at the end, so
   // that each descriptor is merged a logarithmic number of times and a name
