@@ -48,14 +48,14 @@ ROOT = Path(__file__).resolve().parent.parent
 # Bump when the generated data changes, so that cached data is rebuilt:
 # FORMAT for the page, TEXT_FORMAT for the text data alone.
 FORMAT = 2
-TEXT_FORMAT = 1
+TEXT_FORMAT = 2
 SEED = 20240607
 
 AGE, PAGE, SEQUENCE = "Bench", "District", 0x00640021
 PAGE_FILE, AGE_FILE, SDL_DIR = "Bench_District_District.prp", "Bench.age", "sdl"
 LONG_AGE_FILE, LONG_SDL_DIR = "LongNames.age", "sdl_long"
 NAMES_DIR, SHARED_PREFIX, RANDOM_NAMES = "sdl_names", "shared_prefix", "random"
-SHORT_VARS_FILE = "short_vars.sdl"
+SHORT_VARS_FILE, SHORT_DESCRIPTORS_FILE = "short_vars.sdl", "short_descriptors.sdl"
 
 # Class ids of the page.
 SCENE_NODE, SCENE_OBJECT, MIPMAP, LAYER, MATERIAL = 0x0000, 0x0001, 0x0004, 0x0006, 0x0007
@@ -408,6 +408,13 @@ def write_short_vars(path: Path, quick: bool) -> None:
     path.write_text("STATEDESC A\n{\n" + "VAR x y\n" * count + "}\n", encoding="utf-8")
 
 
+def write_short_descriptors(path: Path, quick: bool) -> None:
+    """The shortest descriptors, each with no variables: the most memory per
+    descriptor for their size."""
+    count = 5_000 if quick else 500_000
+    path.write_text("STATEDESC a\n}\n" * count, encoding="utf-8")
+
+
 def write_text(out: Path, quick: bool) -> None:
     """Every age and state description of the benchmarks."""
     write_sdl(out / SDL_DIR, quick)
@@ -416,6 +423,7 @@ def write_text(out: Path, quick: bool) -> None:
     write_age_long(out / LONG_AGE_FILE, quick)
     write_sdl_names(out / NAMES_DIR, quick)
     write_short_vars(out / SHORT_VARS_FILE, quick)
+    write_short_descriptors(out / SHORT_DESCRIPTORS_FILE, quick)
 
 
 def manifest_of(quick: bool) -> dict:

@@ -369,7 +369,13 @@ def text_rows(data: Path, runs: int) -> list[Row]:
                 runs,
             )
         )
-    return rows + [name_lookup_row(data, runs), *sdl_memory_rows(data / generate.SHORT_VARS_FILE)]
+    return rows + [
+        name_lookup_row(data, runs),
+        *sdl_memory_rows(data / generate.SHORT_VARS_FILE, "short VAR lines", "find + .variables"),
+        *sdl_memory_rows(
+            data / generate.SHORT_DESCRIPTORS_FILE, "empty descriptors", "descriptors()"
+        ),
+    ]
 
 
 def name_lookup_row(data: Path, runs: int) -> Row:
@@ -409,10 +415,14 @@ def name_lookup_row(data: Path, runs: int) -> Row:
     )
 
 
-def sdl_memory_rows(path: Path) -> list[Row]:
-    """Peak resident memory of loading a file of the shortest variable lines,
-    then of finding its descriptor and reading its variables, above an
-    interpreter that imported lumivex, in a fresh process (its own VmHWM)."""
+def sdl_memory_rows(path: Path, label: str, then: str) -> list[Row]:
+    """Peak resident memory of loading a file of the shortest lines of a kind,
+    then of handing out what it holds (`then`), above an interpreter that
+    imported lumivex, in a fresh process (its own VmHWM)."""
+    handed_out = {
+        "find + .variables": "held = sdl.find('A', 0).variables\n",
+        "descriptors()": "held = sdl.descriptors()\n",
+    }[then]
     code = (
         "import re, sys, lumivex\n"
         "def peak():\n"
@@ -421,9 +431,7 @@ def sdl_memory_rows(path: Path) -> list[Row]:
         "base = peak()\n"
         "sdl = lumivex.SdlFile()\n"
         "sdl.load_file(sys.argv[1])\n"
-        "loaded = peak()\n"
-        "variables = sdl.find('A', 0).variables\n"
-        "print(base, loaded, peak())\n"
+        "loaded = peak()\n" + handed_out + "print(base, loaded, peak())\n"
     )
     env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent.parent))
     result = subprocess.run(
@@ -435,7 +443,7 @@ def sdl_memory_rows(path: Path) -> list[Row]:
     def row(operation, growth):
         return Row(
             operation,
-            f"short VAR lines, {size / 1e6:.1f} MB",
+            f"{label}, {size / 1e6:.1f} MB",
             f"+{growth / MIB:.1f} MiB",
             "file size",
             f"{size / MIB:.1f} MiB",
@@ -446,7 +454,7 @@ def sdl_memory_rows(path: Path) -> list[Row]:
 
     return [
         row("SdlFile.load_file peak memory", loaded - base),
-        row("... then find + .variables", peak - base),
+        row(f"... then {then}", peak - base),
     ]
 
 

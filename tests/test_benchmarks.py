@@ -38,6 +38,7 @@ def test_text_data_loads(data):
     short = lumivex.SdlFile()
     assert short.load_file(str(data / generate.SHORT_VARS_FILE)) == 1
     assert len(short.find("A", 0).variables) == 10_000
+    assert short.load_file(str(data / generate.SHORT_DESCRIPTORS_FILE)) == 5_000
 
 
 def test_name_sets_match_in_number_and_length(data):
@@ -106,6 +107,8 @@ def test_runner_reports_every_operation(data, capsys):
         "SdlFile load + find, names sharing 240 bytes",
         "SdlFile.load_file peak memory",
         "... then find + .variables",
+        "SdlFile.load_file peak memory",
+        "... then descriptors()",
     ]
 
 
