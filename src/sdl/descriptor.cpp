@@ -215,13 +215,16 @@ class StateDescriptor::Builder {
     StateDescriptor descriptor;
     descriptor.name = name_;
     descriptor.version = version;
-    descriptor.variable_count_ = starts_.size();
+    if (starts_.empty()) return descriptor;
     // Allocated at its size: the builder's lists have room to grow.
-    const std::size_t places_size = starts_.size() * sizeof(std::size_t);
-    descriptor.variables_ = OwnedBytes(places_size + records_.size());
+    const std::size_t count = starts_.size();
+    const std::size_t head_size = (1 + count) * sizeof(std::size_t);
+    descriptor.variables_ = OwnedBytes(head_size + records_.size());
     char* out = descriptor.variables_.data();
+    std::memcpy(out, &count, sizeof count);
+    out += sizeof count;
     for (const std::size_t start : starts_) {
-      const std::size_t place = places_size + start;
+      const std::size_t place = head_size + start;
       std::memcpy(out, &place, sizeof place);
       out += sizeof place;
     }
@@ -355,10 +358,17 @@ std::string_view OwnedBytes::view() const {
   return {block_.get() + sizeof size, size};
 }
 
+std::size_t StateDescriptor::variable_count() const {
+  const std::string_view variables = variables_.view();
+  std::size_t count = 0;
+  if (!variables.empty()) std::memcpy(&count, variables.data(), sizeof count);
+  return count;
+}
+
 VarDescriptor StateDescriptor::variable(std::size_t index) const {
   std::size_t place;
   const char* variables = variables_.view().data();
-  std::memcpy(&place, variables + index * sizeof place, sizeof place);
+  std::memcpy(&place, variables + (1 + index) * sizeof place, sizeof place);
   RecordReader record(variables + place);
   VarDescriptor variable;
   variable.var_type = static_cast<SdlType>(record.byte());
@@ -453,13 +463,17 @@ const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version)
 std::size_t SdlManager::size() const { return held_.size(); }
 
 std::vector<const StateDescriptor*> SdlManager::descriptors() const {
-  std::vector<std::size_t> positions;
-  positions.reserve(held_.size());
-  for (const Run& run : runs_) positions.insert(positions.end(), run.begin(), run.end());
-  std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) { return name_less(a, b); });
+  // The runs hold stretches of the reading order, oldest first, each sorted
+  // by name and then in reading order: laid end to end and merged by name
+  // alone, stably, they give each name's versions in reading order.
   std::vector<const StateDescriptor*> all;
-  all.reserve(positions.size());
-  for (const std::size_t at : positions) all.push_back(&held_[at]);
+  all.reserve(held_.size());
+  const auto by_name = [](const StateDescriptor* a, const StateDescriptor* b) { return a->name < b->name; };
+  for (const Run& run : runs_) {
+    const auto merged_end = all.end() - all.begin();
+    for (const std::size_t at : run) all.push_back(&held_[at]);
+    std::inplace_merge(all.begin(), all.begin() + merged_end, all.end(), by_name);
+  }
   return all;
 }
 

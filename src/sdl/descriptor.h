@@ -77,17 +77,17 @@ class StateDescriptor {
   std::string name;
   uint32_t version = 0;
 
-  std::size_t variable_count() const { return variable_count_; }
+  std::size_t variable_count() const;
   // The variable at index, which is below variable_count().
   VarDescriptor variable(std::size_t index) const;
 
  private:
-  // One block: where each variable starts in it, then the variables one
-  // after another, each its type, a byte telling which optional parts
-  // follow, then its name, its count, its default and its options, each
-  // number and text size as a variable-length number. A variable takes a few
-  // bytes beside its name, where one made of strings would take ninety.
-  std::size_t variable_count_ = 0;
+  // One block, none without variables: their number, where each starts in
+  // the block, then the variables one after another, each its type, a byte
+  // telling which optional parts follow, then its name, its count, its
+  // default and its options, each number and text size as a variable-length
+  // number. A variable takes a few bytes beside its name, where one made of
+  // strings would take ninety.
   OwnedBytes variables_;
 };
 
