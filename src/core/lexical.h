@@ -146,13 +146,21 @@ inline uint64_t bytes_equal(uint64_t word, uint8_t byte) {
 // and inline, which finds the end of a short field sooner than a call.
 inline std::size_t find_byte(std::string_view text, char byte) {
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-  std::size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
+  const std::size_t size = text.size();
+  if (size < 8) {
+    std::size_t at = 0;
+    while (at < size && text[at] != byte) ++at;
+    return at;
+  }
+  for (std::size_t at = 0; at + 8 <= size; at += 8) {
     if (const uint64_t found = bytes_equal(load_word(p + at), static_cast<uint8_t>(byte)))
       return at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
   }
-  while (at < text.size() && text[at] != byte) ++at;
-  return at;
+  const std::size_t searched = size - size % 8;
+  if (searched == size) return size;
+  // The last eight bytes, those already searched shifted out.
+  const uint64_t found = bytes_equal(load_word(p + size - 8), static_cast<uint8_t>(byte)) >> (8 * (8 - size % 8));
+  return found ? searched + static_cast<std::size_t>(std::countr_zero(found)) / 8 : size;
 }
 
 inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
@@ -160,6 +168,15 @@ inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 // One or more ASCII digits and nothing else, at most max.
 inline std::optional<uint64_t> parse_digits(std::string_view text, uint64_t max) {
   if (text.empty()) return std::nullopt;
+  // Nineteen digits or fewer cannot pass 64 bits: compared with max once.
+  if (text.size() <= 19) {
+    uint64_t value = 0;
+    for (const char c : text) {
+      if (!is_ascii_digit(c)) return std::nullopt;
+      value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value <= max ? std::optional(value) : std::nullopt;
+  }
   // value * 10 + digit stays at most max while value is below max / 10, or
   // equal to it with a digit at most max % 10.
   const uint64_t tenth = max / 10, last_digit = max % 10;

@@ -58,3 +58,41 @@ TEST(words_across_block_boundaries) {
         (std::vector<std::string>{"|", std::string(64, 'x'), "|"}));
   CHECK(words_of("") == (std::vector<std::string>{"|"}));
 }
+
+// Found a word at a time, the last word overlapping the one before: every
+// length and every place, with the byte absent, once or twice.
+TEST(find_byte_agrees_with_a_plain_search) {
+  for (std::size_t size = 0; size <= 40; ++size) {
+    for (std::size_t place = 0; place <= size; ++place) {
+      // Text before and after the view, so that a read outside it would show.
+      std::string buffer(size + 16, ',');
+      std::string_view text(buffer.data() + 8, size);
+      std::fill(buffer.begin() + 8, buffer.begin() + 8 + static_cast<std::ptrdiff_t>(size), 'a');
+      if (place < size) buffer[8 + place] = ',';
+      if (place + 3 < size) buffer[8 + place + 3] = ',';
+      const std::size_t expected = std::min(text.find(','), size);
+      CHECK_EQ(find_byte(text, ','), expected);
+    }
+  }
+}
+
+// Digits up to every length, against the limits of the texts' numbers.
+TEST(parse_digits_at_every_length_and_limit) {
+  std::mt19937_64 random(11);
+  for (const uint64_t max : {uint64_t{255}, uint64_t{2147483647}, uint64_t{4294967295}, UINT64_MAX}) {
+    for (int round = 0; round < 4000; ++round) {
+      std::string digits(1 + random() % 22, '0');
+      for (char& digit : digits) digit = static_cast<char>('0' + random() % 10);
+      if (round % 7 == 0) digits = std::to_string(max - round % 3 + (round % 2));
+      // The reference: digits compared with max as decimal text of equal length.
+      std::string trimmed = digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+      const std::string limit = std::to_string(max);
+      const bool fits = trimmed.size() < limit.size() || (trimmed.size() == limit.size() && trimmed <= limit);
+      const auto parsed = parse_digits(digits, max);
+      CHECK_EQ(parsed.has_value(), fits);
+      if (fits) CHECK_EQ(std::to_string(*parsed), trimmed);
+    }
+  }
+  CHECK(!parse_digits("12a", UINT64_MAX));
+  CHECK(!parse_digits("", UINT64_MAX));
+}
