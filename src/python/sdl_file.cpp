@@ -1,4 +1,3 @@
-#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
