@@ -76,24 +76,31 @@ def compare(operation, size, function, floor_name, floor, limit, runs, each=0) -
     )
 
 
-def load_memory_row(path: Path) -> Row:
-    """Peak resident memory of a load above an interpreter that imported
-    lumivex, in a fresh process. The peak is that process's own high-water
-    mark (VmHWM): its ru_maxrss would carry over this process's size."""
+def peaks_in_child(steps: list[str], path: Path) -> list[int]:
+    """Peak resident memory, in bytes, of a fresh interpreter that imported
+    lumivex, then after each step of code run with `path` as sys.argv[1]. The
+    peak is that process's own high-water mark (VmHWM): its ru_maxrss would
+    carry over this process's size."""
     code = (
         "import re, sys, lumivex\n"
         "def peak():\n"
         "    with open('/proc/self/status') as f:\n"
         "        return int(re.search(r'VmHWM:\\s*(\\d+)', f.read()).group(1))\n"
-        "base = peak()\n"
-        "page = lumivex.PrpFile.load(sys.argv[1])\n"
-        "print(base, peak())\n"
+        "peaks = [peak()]\n"
+        + "".join(f"{step}\npeaks.append(peak())\n" for step in steps)
+        + "print(*peaks)\n"
     )
     env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent.parent))
     result = subprocess.run(
         [sys.executable, "-c", code, str(path)], env=env, capture_output=True, text=True, check=True
     )
-    base, peak = (int(kib) * 1024 for kib in result.stdout.split())
+    return [int(kib) * 1024 for kib in result.stdout.split()]
+
+
+def load_memory_row(path: Path) -> Row:
+    """Peak resident memory of a load above an interpreter that imported
+    lumivex, in a fresh process."""
+    base, peak = peaks_in_child(["page = lumivex.PrpFile.load(sys.argv[1])"], path)
     size = path.stat().st_size
     growth = peak - base
     return Row(
@@ -418,26 +425,14 @@ def name_lookup_row(data: Path, runs: int) -> Row:
 def sdl_memory_rows(path: Path, label: str, then: str) -> list[Row]:
     """Peak resident memory of loading a file of the shortest lines of a kind,
     then of handing out what it holds (`then`), above an interpreter that
-    imported lumivex, in a fresh process (its own VmHWM)."""
+    imported lumivex, in a fresh process."""
     handed_out = {
-        "find + .variables": "held = sdl.find('A', 0).variables\n",
-        "descriptors()": "held = sdl.descriptors()\n",
+        "find + .variables": "held = sdl.find('A', 0).variables",
+        "descriptors()": "held = sdl.descriptors()",
     }[then]
-    code = (
-        "import re, sys, lumivex\n"
-        "def peak():\n"
-        "    with open('/proc/self/status') as f:\n"
-        "        return int(re.search(r'VmHWM:\\s*(\\d+)', f.read()).group(1))\n"
-        "base = peak()\n"
-        "sdl = lumivex.SdlFile()\n"
-        "sdl.load_file(sys.argv[1])\n"
-        "loaded = peak()\n" + handed_out + "print(base, loaded, peak())\n"
+    base, loaded, peak = peaks_in_child(
+        ["sdl = lumivex.SdlFile()\nsdl.load_file(sys.argv[1])", handed_out], path
     )
-    env = dict(os.environ, PYTHONPATH=str(Path(lumivex.__file__).parent.parent))
-    result = subprocess.run(
-        [sys.executable, "-c", code, str(path)], env=env, capture_output=True, text=True, check=True
-    )
-    base, loaded, peak = (int(kib) * 1024 for kib in result.stdout.split())
     size = path.stat().st_size
 
     def row(operation, growth):
