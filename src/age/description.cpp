@@ -1,8 +1,8 @@
 #include "age/description.h"
 
 #include <algorithm>
-#include <bit>
 
+#include "age/settings.h"
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/text.h"
@@ -30,23 +30,8 @@ std::optional<std::string_view> file_stem(std::string_view path) {
   return dot == std::string_view::npos || dot == 0 ? *name : name->substr(0, dot);
 }
 
-// The comma-separated fields of a "Page" value, empty ones kept, none trimmed.
-class Fields {
- public:
-  explicit Fields(std::string_view text) : rest_(text) {}
-  std::optional<std::string_view> next() {
-    if (done_) return std::nullopt;
-    const std::size_t comma = find_byte(rest_, ',');
-    const std::string_view field = rest_.substr(0, comma);
-    done_ = comma == rest_.size();
-    if (!done_) rest_.remove_prefix(comma + 1);
-    return field;
-  }
-
- private:
-  std::string_view rest_;
-  bool done_ = false;
-};
+using age_text::Fields;
+using age_text::Settings;
 
 // Name, then an optional sequence suffix that restarts the running counter,
 // then optional flags; fields after the third are ignored.
@@ -77,85 +62,6 @@ std::size_t count_equals_signs(std::string_view text) {
   }
   return total;
 }
-
-// The setting lines of a text, "key = value", read once through the masks of
-// its blocks: a line is skipped when it is empty, begins with "#" or "[" or
-// has no "="; key and value are the texts before and after its first "=",
-// each trimmed of white space, like the line itself.
-class Settings {
- public:
-  explicit Settings(std::string_view text) : text_(text) { block_.load(text, 0); }
-
-  bool next(std::string_view& key, std::string_view& value) {
-    while (at_ < text_.size()) {
-      const Line line = read_line();
-      if (line.first == kNone || line.equals == kNone) continue;
-      if (text_[line.first] == '#' || text_[line.first] == '[') continue;
-      key = line.key_last == kNone ? std::string_view() : text_.substr(line.first, line.key_last + 1 - line.first);
-      value = line.value_first == kNone ? std::string_view()
-                                        : text_.substr(line.value_first, line.last + 1 - line.value_first);
-      return true;
-    }
-    return false;
-  }
-
- private:
-  static constexpr std::size_t kNone = ~std::size_t{0};
-
-  // Places in one line: its first and last bytes that are not white space,
-  // its first "=", and the last such byte before it and the first after it.
-  struct Line {
-    std::size_t first = kNone, last = kNone, equals = kNone, key_last = kNone, value_first = kNone;
-  };
-
-  static std::size_t lowest(uint64_t bits, std::size_t start) {
-    return start + static_cast<std::size_t>(std::countr_zero(bits));
-  }
-  static std::size_t highest(uint64_t bits, std::size_t start) {
-    return start + 63 - static_cast<std::size_t>(std::countl_zero(bits));
-  }
-
-  // Reads the line from at_ and moves at_ past its line feed.
-  Line read_line() {
-    Line line;
-    for (std::size_t at = at_;;) {
-      if (at - block_.start >= 64) block_.load(text_, at);
-      const std::size_t start = block_.start;
-      uint64_t in_line = ~uint64_t{0} << (at - start);
-      const uint64_t feeds = block_.feeds & in_line;
-      if (feeds) in_line &= (feeds & (~feeds + 1)) - 1;
-      const uint64_t text = ~block_.white & in_line;
-      if (line.equals == kNone) {
-        if (const uint64_t equals = block_.equals & in_line) {
-          line.equals = lowest(equals, start);
-          const uint64_t below = uint64_t{1} << (line.equals - start);
-          const uint64_t before = text & (below - 1);
-          line.key_last = before ? highest(before, start) : line.last;
-          if (const uint64_t after = text & ~(below | (below - 1))) line.value_first = lowest(after, start);
-        }
-      } else if (line.value_first == kNone && text) {
-        line.value_first = lowest(text, start);
-      }
-      if (text) {
-        if (line.first == kNone) line.first = lowest(text, start);
-        line.last = highest(text, start);
-      }
-      if (feeds) {
-        at_ = lowest(feeds, start) + 1;
-        return line;
-      }
-      at = start + 64;
-      if (at >= text_.size()) {
-        at_ = text_.size();
-        return line;
-      }
-    }
-  }
-
-  std::string_view text_;
-  TextBlock block_;
-  std::size_t at_ = 0;
-};
 
 }  // namespace
 

@@ -249,6 +249,9 @@ void overwrite(FileDescriptor& fd, Parts parts) {
   close_checked(fd);
 }
 
+// The failure of reading a text format's file, the path as given.
+std::string text_read_failure(const std::string& path) { return "Failed to read " + utf8_replace_invalid(path); }
+
 }  // namespace
 
 void ByteBuffer::Free::operator()(uint8_t* bytes) const { std::free(bytes); }
@@ -314,15 +317,17 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt) {
   return buffer;
 }
 
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt) {
-  const std::string failure = "Failed to read " + utf8_replace_invalid(path);
-  ByteBuffer bytes;
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt) {
   try {
-    bytes = read_file(path, interrupt);
+    return read_file(path, interrupt);
   } catch (const Error& e) {
-    throw Error(failure, e);
+    throw Error(text_read_failure(path), e);
   }
-  if (!is_valid_utf8(bytes.view())) throw Error(failure, Error("stream did not contain valid UTF-8"));
+}
+
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt) {
+  ByteBuffer bytes = read_text_file_bytes(path, interrupt);
+  if (!is_valid_utf8(bytes.view())) throw Error(text_read_failure(path), Error("stream did not contain valid UTF-8"));
   return bytes;
 }
 

@@ -54,6 +54,11 @@ using InterruptCheck = std::function<void()>;
 // check asked between steps.
 ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {});
 
+// The whole file of a text format, its bytes as they are, UTF-8 or not.
+// Throws Error "Failed to read <path>" with the path as given, the operating
+// system's error kept as the cause.
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {});
+
 // The whole file, which must be UTF-8 text. Throws Error "Failed to read
 // <path>" with the path as given, the operating system's error or the invalid
 // encoding kept as the cause.

@@ -111,8 +111,9 @@ constexpr std::array<KeywordSlot, 64> kKeywordSlots = [] {
 
 // The type a type word selects, compared in upper case. ASCII words, nearly
 // all of them, are upper-cased here; any other may still upper-case to a
-// keyword through the full Unicode mapping, even from more bytes.
-std::optional<SdlType> type_of_word(std::string_view word) {
+// keyword through the full Unicode mapping, even from more bytes. Inline in
+// the parser's loop, which calls it for every variable.
+inline std::optional<SdlType> type_of_word(std::string_view word) {
   PackedWord upper;
   uint8_t every_byte = 0;
   if (word.size() <= kLongestKeyword) {
@@ -134,13 +135,9 @@ std::optional<SdlType> type_of_word(std::string_view word) {
   return kTypeKeywords[slot.keyword].type;
 }
 
-// The count between "[" and the word's last character, which stands for the
-// closing bracket whatever it is. "x[" has an empty count, like "x[]".
+// The count of a name word's "[...]", from the text after the "[".
 uint64_t count_of(std::string_view after_bracket) {
-  std::size_t last = after_bracket.size();
-  while (last > 0 && (static_cast<uint8_t>(after_bracket[last - 1]) & 0xC0) == 0x80) --last;
-  if (last > 0) --last;
-  const std::string_view count = after_bracket.substr(0, last);
+  const std::string_view count = sdl_count_text(after_bracket);
   if (count.empty()) return 0;
   return parse_unsigned_decimal(count, UINT64_MAX).value_or(1);
 }
@@ -249,14 +246,15 @@ class StateDescriptor::Builder {
       // A later word of a kind replaces an earlier one.
       while (const auto word = words.next_word()) {
         if (word->front() != 'D') continue;
-        if (word->starts_with("DEFAULT=")) {
-          texts[0] = word->substr(8);
+        const auto& [default_value, default_option, display_option] = kSdlOptionPrefixes;
+        if (word->starts_with(default_value)) {
+          texts[0] = word->substr(default_value.size());
           parts |= kHasDefault;
-        } else if (word->starts_with("DEFAULTOPTION=")) {
-          texts[1] = word->substr(14);
+        } else if (word->starts_with(default_option)) {
+          texts[1] = word->substr(default_option.size());
           parts |= kHasDefaultOption;
-        } else if (word->starts_with("DISPLAYOPTION=")) {
-          texts[2] = word->substr(14);
+        } else if (word->starts_with(display_option)) {
+          texts[2] = word->substr(display_option.size());
           parts |= kHasDisplayOption;
         }
       }
@@ -340,6 +338,24 @@ struct NameKey {
 }  // namespace
 
 std::string_view sdl_type_name(SdlType type) { return kTypeNames[static_cast<std::size_t>(type)]; }
+
+std::optional<SdlType> sdl_type_of_word(std::string_view word) { return type_of_word(word); }
+
+std::span<const std::string_view> sdl_type_keywords() {
+  static constexpr std::array<std::string_view, kTypeKeywords.size()> kWords = [] {
+    std::array<std::string_view, kTypeKeywords.size()> words;
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = kTypeKeywords[i].word;
+    return words;
+  }();
+  return kWords;
+}
+
+std::string_view sdl_count_text(std::string_view after_bracket) {
+  std::size_t last = after_bracket.size();
+  while (last > 0 && (static_cast<uint8_t>(after_bracket[last - 1]) & 0xC0) == 0x80) --last;
+  if (last > 0) --last;
+  return after_bracket.substr(0, last);
+}
 
 OwnedBytes::OwnedBytes(std::size_t size) {
   if (size == 0) return;

@@ -4,10 +4,12 @@
 // variables, and the manager that keeps every descriptor it has read. The
 // parser skips whatever does not fit; only reading files can fail.
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,24 @@ enum class SdlType : uint8_t {
 };
 
 std::string_view sdl_type_name(SdlType type);
+
+// The type a VAR line's type word selects, compared in upper case (full
+// Unicode case mapping); nothing for a word that names no type, a nested
+// descriptor ("$Name") or a misspelling, which the parser reads as
+// StateDescriptor without options.
+std::optional<SdlType> sdl_type_of_word(std::string_view word);
+
+// Every type keyword, in upper case.
+std::span<const std::string_view> sdl_type_keywords();
+
+// The count text of a name word's "[...]", from the text after its first
+// "[": up to the word's last character, which stands for the closing bracket
+// whatever it is. "x[" has an empty count text, like "x[]".
+std::string_view sdl_count_text(std::string_view after_bracket);
+
+// The options of a VAR line, each a word that begins with its prefix, in the
+// order they are tested: default value, default option, display option.
+inline constexpr std::array<std::string_view, 3> kSdlOptionPrefixes = {"DEFAULT=", "DEFAULTOPTION=", "DISPLAYOPTION="};
 
 // One variable of a state descriptor, its texts views of the descriptor's.
 struct VarDescriptor {
