@@ -38,6 +38,9 @@ def text_seeds():
     yield (ROOT / "samples" / "Demo.age").read_bytes()
     for path in sorted((ROOT / "samples" / "sdl").glob("*.sdl")):
         yield path.read_bytes()
+    # Lines the lints report, in both formats.
+    yield b"Pgae=Hall,1\nDayLength=thirty\nPage=Garden,two,x,y\n=1\nfoo\n"
+    yield b"STATEDESC A x\n{ x\nVERSION v 1\nVAR RGBA8 a[2 DEFAULT=1\nVAR INT b DEFALT=0 # c\n};\nvar INT c\n"
 
 
 def write(out: Path, target: str, seeds) -> None:
