@@ -77,11 +77,11 @@ std::string_view expected(Grammar grammar) {
 }
 
 // Whether a text is an age description, if one with mistakes: a line sets
-// one of its keys, or one nearly.
-bool names_a_key(std::string_view text) {
+// one of its keys. Near misses do not count: any text has words like them.
+bool sets_a_key(std::string_view text) {
   std::string_view key, value;
   for (Settings settings(text); settings.next(key, value);)
-    if (key_named(key) || closest_name(key, kKeyNames)) return true;
+    if (key_named(key)) return true;
   return false;
 }
 
@@ -160,10 +160,10 @@ void lint_setting(std::string_view name, std::string_view value, uint32_t& page_
 void lint_age_description(std::string_view text, const LintReport& report) {
   const std::string_view content = skip_byte_order_mark(text);
   if (report_not_utf8(content, report)) return;
-  if (!names_a_key(content)) {
+  if (!sets_a_key(content)) {
     std::string keys;
     for (const std::string_view name : kKeyNames) keys += (keys.empty() ? "" : ", ") + std::string(name);
-    report({0, {}, "not an age description: no line sets one of its keys (" + keys + ")"});
+    report({0, {}, "not an age description: no line sets one of its keys, which are case-sensitive: " + keys});
     return;
   }
   uint32_t page_counter = 1;

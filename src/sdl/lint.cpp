@@ -25,13 +25,13 @@ constexpr std::array<std::string_view, kSdlOptionPrefixes.size()> kOptionNames =
   return names;
 }();
 
-// Whether a line opens a descriptor, or nearly: what tells a state
-// description with mistakes from text that is none.
+// Whether a line opens a descriptor: what tells a state description with
+// mistakes from text that is none.
 bool opens_a_descriptor(std::string_view text) {
   LineWords words(text);
   while (words.next_line()) {
     const auto first = words.next_word();
-    if (first && (first->starts_with(kOpening) || closest_name(*first, kOpenings))) return true;
+    if (first && first->starts_with(kOpening)) return true;
   }
   return false;
 }
@@ -250,7 +250,7 @@ void lint_state_descriptions(std::string_view text, const LintReport& report) {
   const std::string_view content = skip_byte_order_mark(text);
   if (report_not_utf8(content, report)) return;
   if (!opens_a_descriptor(content)) {
-    report({0, {}, "not a state description: no line opens a descriptor with STATEDESC"});
+    report({0, {}, "not a state description: no line opens a descriptor with STATEDESC, which is case-sensitive"});
     return;
   }
   Lint(content, report).run();

@@ -14,8 +14,8 @@ namespace lumivex {
 // without a name or with more, a descriptor never closed or without a VERSION
 // line, a version or a count that does not parse, a VAR line of unknown type
 // or short of words, a word of a VAR line that is no option. A text that is
-// not a state description at all, no line opening a descriptor or nearly, is
-// one problem of line 0; bytes that are not UTF-8 are one problem of the
+// not a state description at all, no line opening a descriptor, is one
+// problem of line 0; bytes that are not UTF-8 are one problem of the
 // first line that holds some.
 void lint_state_descriptions(std::string_view text, const LintReport& report);
 
