@@ -27,6 +27,14 @@ def load_sdl(path):
     return lumivex.SdlFile().load_file(path)
 
 
+def lint_age(path):
+    return lumivex.AgeFile.lint(path)
+
+
+def lint_sdl(path):
+    return lumivex.SdlFile.lint(path)
+
+
 def save_page(path):
     lumivex.PrpFile.from_bytes(page([Obj(1, "A", b"\x01\x00")])).save(path)
 
@@ -41,8 +49,10 @@ def quoted(path):
         (load_page, lambda p: f"Failed to read {quoted(p)}"),
         (load_age, lambda p: f"Failed to read {os.fsdecode(p)}"),
         (load_sdl, lambda p: f"Failed to read {os.fsdecode(p)}"),
+        (lint_age, lambda p: f"Failed to read {os.fsdecode(p)}"),
+        (lint_sdl, lambda p: f"Failed to read {os.fsdecode(p)}"),
     ],
-    ids=["page", "age", "sdl"],
+    ids=["page", "age", "sdl", "lint-age", "lint-sdl"],
 )
 @pytest.mark.parametrize("as_path", [str, os.fsencode, Path], ids=["str", "bytes", "PathLike"])
 def test_missing_file(tmp_path, operation, message, as_path):

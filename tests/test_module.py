@@ -58,10 +58,15 @@ def test_decoders_and_their_classes():
 
 
 def test_registration_order():
-    # Key and Age came after the first seventeen; Age is written in Python.
-    assert lumivex.__all__ == CLASSES + ["Key", "Age", "class_name"]
+    # Key, Age and LintProblem came after the first seventeen; Age is written
+    # in Python.
+    assert lumivex.__all__ == CLASSES + ["Key", "Age", "LintProblem", "class_name"]
     module = lumivex._lumivex
-    assert [n for n in vars(module) if n in lumivex.__all__] == CLASSES + ["Key", "class_name"]
+    assert [n for n in vars(module) if n in lumivex.__all__] == CLASSES + [
+        "Key",
+        "LintProblem",
+        "class_name",
+    ]
     assert lumivex.__doc__ == module.__doc__ == "lumivex Python module."
     assert not hasattr(lumivex, "ObjectIterator")
 

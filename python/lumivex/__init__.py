@@ -4,6 +4,7 @@ from lumivex._lumivex import (
     AgeFile,
     Key,
     Layer,
+    LintProblem,
     Material,
     Mipmap,
     PageEntry,
@@ -45,5 +46,6 @@ __all__ = [
     "SdlVariable",
     "Key",
     "Age",
+    "LintProblem",
     "class_name",
 ]

@@ -2,7 +2,7 @@
 
 import builtins
 from collections.abc import Mapping, Sequence
-from typing import final, type_check_only
+from typing import NamedTuple, final, type_check_only
 
 from _typeshed import StrOrBytesPath
 
@@ -381,6 +381,12 @@ class AgeFile:
     @staticmethod
     def parse(age_name: str, content: str) -> AgeFile:
         """Parse .age content string."""
+    @staticmethod
+    def lint(path: StrOrBytesPath) -> list[LintProblem]:
+        """List the problems of an .age file: each line the parser skips, guesses or defaults, as LintProblem(line, text, reason) in line order; a file that is no age description at all is one problem of line 0."""
+    @staticmethod
+    def lint_text(age_name: str, content: str) -> list[LintProblem]:
+        """List the problems of .age content, as lint does for a file; age_name is taken as parse takes it."""
     def prp_filename(self, page_name: str) -> str | None:
         """Get the .prp filename for a page."""
 
@@ -400,6 +406,17 @@ class PageEntry:
         """Whether the page is loaded with the age."""
 
 @final
+class LintProblem(NamedTuple):
+    """LintProblem(line, text, reason): a line of a description that its parser skips, guesses or defaults."""
+
+    line: int
+    """Line number, from 1; 0 for the file as a whole."""
+    text: str
+    """The line as written, without its line end; empty for line 0."""
+    reason: str
+    """What is wrong, and what the parser does with the line."""
+
+@final
 class SdlFile:
     """SDL state descriptor manager."""
 
@@ -410,6 +427,12 @@ class SdlFile:
         """Load all .sdl files from a directory."""
     def find(self, name: str, version: int) -> SdlDescriptor | None:
         """Find a descriptor by name. Returns None if not found."""
+    @staticmethod
+    def lint(path: StrOrBytesPath) -> list[LintProblem]:
+        """List the problems of an .sdl file: each line the parser skips, guesses or defaults, as LintProblem(line, text, reason) in line order; a file that is no state description at all is one problem of line 0."""
+    @staticmethod
+    def lint_text(content: str) -> list[LintProblem]:
+        """List the problems of .sdl content, as lint does for a file."""
     def descriptors(self) -> list[SdlDescriptor]:
         """Get every descriptor, sorted by name, each name's versions in the order they were read."""
     def __len__(self) -> int: ...

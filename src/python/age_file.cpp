@@ -1,6 +1,8 @@
 #include "age/description.h"
+#include "age/lint.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/lint.h"
 
 namespace lumivex::py {
 
@@ -39,6 +41,19 @@ PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs) {
   std::string age_name = arg_str(name_arg, "parse", "age_name");
   const std::string content = arg_str(content_arg, "parse", "content");
   return make<AgeDescription>(module_state(module), AgeDescription::parse(std::move(age_name), content));
+}
+
+PyObject* lint(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return lint_file(module, args, kwargs, lint_age_description);
+}
+
+PyObject* lint_text(PyObject* module, PyObject* args, PyObject* kwargs) {
+  PyObject* name_arg = nullptr;
+  PyObject* content_arg = nullptr;
+  parse_args(args, kwargs, "lint_text", {"age_name", "content"}, {&name_arg, &content_arg});
+  arg_str(name_arg, "lint_text", "age_name");
+  const std::string content = arg_str(content_arg, "lint_text", "content");
+  return lint_problems(module_state(module), content, lint_age_description);
 }
 
 PyObject* prp_filename(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -84,6 +99,14 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
           {
               static_method<load, Failure::File>("load", "load(path)\n--\n\nLoad an .age file from disk."),
               static_method<parse>("parse", "parse(age_name, content)\n--\n\nParse .age content string."),
+              static_method<lint, Failure::File>(
+                  "lint",
+                  "lint(path)\n--\n\nList the problems of an .age file: each line the parser skips, guesses or "
+                  "defaults, as LintProblem(line, text, reason) in line order; a file that is no age description at "
+                  "all is one problem of line 0."),
+              static_method<lint_text>("lint_text",
+                                       "lint_text(age_name, content)\n--\n\nList the problems of .age content, as "
+                                       "lint does for a file; age_name is taken as parse takes it."),
               method<prp_filename>("prp_filename",
                                    "prp_filename($self, page_name)\n--\n\nGet the .prp filename for a page."),
           },

@@ -1,6 +1,7 @@
 #include "core/class_index.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/lint.h"
 
 namespace lumivex::py {
 
@@ -88,6 +89,8 @@ int exec_module(PyObject* module) {
       for (const NestedClass& nested : *view.nested) add_class(module, state, nested.name, nested.id, nested.create);
     });
     for (const ClassEntry& entry : kTextClasses) add_class(module, state, entry.name, entry.id, entry.create);
+    state.lint_problem_class = create_lint_problem_class();
+    if (PyModule_AddObjectRef(module, "LintProblem", state.lint_problem_class) < 0) throw PythonError{};
     // Iterators are made by PrpFile only; their class is not a module attribute.
     state.types[static_cast<std::size_t>(TypeId::ObjectIterator)] = create_object_iterator_type(module);
     if (!state.type(TypeId::ObjectIterator)) throw PythonError{};
@@ -105,6 +108,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   if (!state) return 0;
   for (PyTypeObject* type : state->types) Py_VISIT(type);
   Py_VISIT(state->os_error_classes);
+  Py_VISIT(state->lint_problem_class);
   return 0;
 }
 
@@ -113,6 +117,7 @@ int clear_module(PyObject* module) {
   if (!state) return 0;
   for (PyTypeObject*& type : state->types) Py_CLEAR(type);
   Py_CLEAR(state->os_error_classes);
+  Py_CLEAR(state->lint_problem_class);
   return 0;
 }
 

@@ -61,6 +61,8 @@ struct ModuleState {
   // keyed by that class: the same errno, strerror and filename, but str()
   // gives the module's message.
   PyObject* os_error_classes = nullptr;
+  // The named tuple of the lints' problems.
+  PyObject* lint_problem_class = nullptr;
 
   PyTypeObject* type(TypeId id) const { return types[static_cast<std::size_t>(id)]; }
 };

@@ -4,7 +4,9 @@
 #include "core/text.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/lint.h"
 #include "sdl/descriptor.h"
+#include "sdl/lint.h"
 
 namespace lumivex::py {
 namespace {
@@ -77,6 +79,17 @@ PyObject* load_directory(PyObject* self, PyObject* args, PyObject* kwargs) {
   return load<&SdlManager::load_directory>(self, args, kwargs, "load_directory");
 }
 
+PyObject* lint(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return lint_file(module, args, kwargs, lint_state_descriptions);
+}
+
+PyObject* lint_text(PyObject* module, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "lint_text", {"content"}, {&arg});
+  const std::string content = arg_str(arg, "lint_text", "content");
+  return lint_problems(module_state(module), content, lint_state_descriptions);
+}
+
 PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* version_arg = nullptr;
@@ -140,6 +153,14 @@ const ClassDef<SdlHandle>& class_def<SdlHandle>() {
                   "load_directory", "load_directory($self, path)\n--\n\nLoad all .sdl files from a directory."),
               method<find>("find",
                            "find($self, name, version)\n--\n\nFind a descriptor by name. Returns None if not found."),
+              static_method<lint, Failure::File>(
+                  "lint",
+                  "lint(path)\n--\n\nList the problems of an .sdl file: each line the parser skips, guesses or "
+                  "defaults, as LintProblem(line, text, reason) in line order; a file that is no state description "
+                  "at all is one problem of line 0."),
+              static_method<lint_text>("lint_text",
+                                       "lint_text(content)\n--\n\nList the problems of .sdl content, as lint does "
+                                       "for a file."),
               method<descriptors>("descriptors",
                                   "descriptors($self)\n--\n\nGet every descriptor, sorted by name, each name's "
                                   "versions in the order they were read."),
