@@ -122,6 +122,7 @@ def test_every_command_takes_a_name_that_is_not_utf8(named):
         "age": command(b"age", named["age"]),
         "sdl folder": command(b"sdl", named["sdl"]),
         "sdl file": command(b"sdl", os.path.join(named["sdl"], b"D\xe9mo.sdl")),
+        "lint": command(b"lint", named["age"], os.path.join(named["sdl"], b"D\xe9mo.sdl")),
         "texture": command(b"texture", page, b"Tiles_DXT5", b"-o", os.path.join(out, b"\xe9.png")),
         "dds": command(b"texture", page, b"Tiles_DXT5", b"-o", os.path.join(out, b"\xe9.dds")),
         "roundtrip": command(b"roundtrip", page, os.path.join(out, b"c\xf4pie.prp")),

@@ -10,7 +10,7 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import check, descriptions, scan, serve, texture
+from lumivex.cli import check, descriptions, lint, scan, serve, texture
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
@@ -293,6 +293,16 @@ def build_parser() -> Parser:
         type=version_number,
         default=0,
         help="its version (default: the highest)",
+    )
+
+    linter = command(
+        "lint",
+        lambda args: lint.run(args.files, args.json, report),
+        "List the lines of .age and .sdl files that their parsers skip, guess or default.",
+        epilog=lint.EPILOG,
+    )
+    linter.add_argument(
+        "files", metavar="FILE", nargs="+", type=lint.file_argument, help="an .age or .sdl file"
     )
 
     image = command(
