@@ -376,6 +376,23 @@ def text_rows(data: Path, runs: int) -> list[Row]:
                 runs,
             )
         )
+    files = sorted((data / generate.SDL_DIR).glob("*.sdl"))
+    rows += [
+        text_row(
+            "AgeFile.lint(path)",
+            [data / generate.AGE_FILE],
+            lambda: lumivex.AgeFile.lint(str(data / generate.AGE_FILE)),
+            600,
+            runs,
+        ),
+        text_row(
+            "SdlFile.lint(path) of each file",
+            files,
+            lambda: [lumivex.SdlFile.lint(str(path)) for path in files],
+            400,
+            runs,
+        ),
+    ]
     return rows + [
         name_lookup_row(data, runs),
         *sdl_memory_rows(data / generate.SHORT_VARS_FILE, "short VAR lines", "find + .variables"),

@@ -104,6 +104,8 @@ def test_runner_reports_every_operation(data, capsys):
         "SdlFile().load_directory(long names)",
         "AgeFile.load(path)",
         "AgeFile.load(long names)",
+        "AgeFile.lint(path)",
+        "SdlFile.lint(path) of each file",
         "SdlFile load + find, names sharing 240 bytes",
         "SdlFile.load_file peak memory",
         "... then find + .variables",
