@@ -407,7 +407,7 @@ class PageEntry:
 
 @final
 class LintProblem(NamedTuple):
-    """LintProblem(line, text, reason): a line of a description that its parser skips, guesses or defaults."""
+    """A line of a description that its parser skips, guesses or defaults: its number, its text as written and the reason."""
 
     line: int
     """Line number, from 1; 0 for the file as a whole."""

@@ -6,7 +6,8 @@ namespace lumivex::py {
 namespace {
 
 constexpr const char* kClassDoc =
-    "LintProblem(line, text, reason): a line of a description that its parser skips, guesses or defaults.";
+    "A line of a description that its parser skips, guesses or defaults: its number, its text as written and the "
+    "reason.";
 constexpr std::array<std::pair<const char*, const char*>, 3> kFields = {{
     {"line", "Line number, from 1; 0 for the file as a whole."},
     {"text", "The line as written, without its line end; empty for line 0."},
