@@ -59,13 +59,11 @@ def test_age_lines_taken_as_written_are_not_reported(lines):
     [
         ("Pgae=Hall,1", 'unknown key "Pgae": skipped (did you mean "Page"?)'),
         ("page=Hall", 'unknown key "page": skipped (did you mean "Page"?)'),
-        ("DayLenght=3", 'unknown key "DayLenght": skipped (did you mean "DayLength"?)'),
         ("Color=red", 'unknown key "Color": skipped'),
         ("\ufeffPage=A", 'unknown key "\\u{feff}Page": skipped'),
         ("=5", 'no key before "=": skipped'),
         ("Page Garden", 'not a setting (no "="): skipped'),
         ("DayLength=thirty", 'DayLength "thirty" is not a number: 24.0 is used'),
-        ("DayLength=0x10", 'DayLength "0x10" is not a number: 24.0 is used'),
         (
             "DayLength=24 # hours",
             'DayLength "24 # hours" is not a number (a "#" starts a comment only at the start '
@@ -74,10 +72,7 @@ def test_age_lines_taken_as_written_are_not_reported(lines):
         ("DayLength=", "DayLength has no value: 24.0 is used"),
         ("MaxCapacity=abc", f'MaxCapacity "abc" is not {SIGNED}: -1 is used'),
         ("MaxCapacity=2147483648", f'MaxCapacity "2147483648" is not {SIGNED}: -1 is used'),
-        ("LingerTime=1.5", f'LingerTime "1.5" is not {SIGNED}: -1 is used'),
-        ("SequencePrefix=", "SequencePrefix has no value: 0 is used"),
         ("StartDateTime=-1", f'StartDateTime "-1" is not {UNSIGNED}: 0 is used'),
-        ("ReleaseVersion=4294967296", f'ReleaseVersion "4294967296" is not {UNSIGNED}: 0 is used'),
         ("Page=Garden,two", f'page "Garden": sequence suffix "two" is not {UNSIGNED}: 2 is used'),
         (
             "Page=Garden, 3",
@@ -96,7 +91,6 @@ def test_age_lines_taken_as_written_are_not_reported(lines):
         ),
         ("Page=Garden,1,", 'page "Garden": no flags after the comma: 0 is used'),
         ("Page=Garden,1,0,x,y", 'page "Garden": text after the flags is ignored: "x,y"'),
-        ("Page=Garden,1,0,", 'page "Garden": text after the flags is ignored: ""'),
         ("Pa\x1bge=1", 'unknown key "Pa\\u{1b}ge": skipped (did you mean "Page"?)'),
         ("x" * 70 + "=1", 'unknown key "' + "x" * 60 + '"...: skipped'),
     ],
@@ -125,12 +119,6 @@ def test_age_suffix_used_is_the_running_counter():
     ]
 
 
-def test_age_last_line_of_a_key_is_reported_when_its_fallback_wins():
-    problems = AgeFile.lint_text("X", "MaxCapacity=20\nMaxCapacity=x\nPage=A\n")
-    assert [(p.line, p.text) for p in problems] == [(2, "MaxCapacity=x")]
-    assert AgeFile.parse("X", "MaxCapacity=20\nMaxCapacity=x\n").max_capacity == -1
-
-
 @pytest.mark.parametrize(
     "content",
     ["", "\n\n", "# only a comment", "[Pages]", "hello world\n", "page=A\nmaxcapacity=3", "\ufeff"],
@@ -156,7 +144,6 @@ def test_sdl_lines_taken_as_written_are_not_reported(lines):
     "line,reasons",
     [
         ("var INT x", ['not understood: skipped (did you mean "VAR"?)']),
-        ("Version 2", ['not understood: skipped (did you mean "VERSION"?)']),
         ("x", ["not understood: skipped"]),
         ("VAR", ["VAR without a type and a name: skipped"]),
         ("VAR INT", ["VAR without a name after its type: skipped"]),
@@ -165,10 +152,6 @@ def test_sdl_lines_taken_as_written_are_not_reported(lines):
         ("VERSION 3 4", ['text after the version is ignored: "4"']),
         ("{ VERSION 3", ['text after "{" is ignored: "VERSION 3"']),
         ("};", ['not a closing line: skipped ("}" closes a descriptor only alone on its line)']),
-        (
-            "} # end",
-            ['not a closing line: skipped ("}" closes a descriptor only alone on its line)'],
-        ),
         (
             "VAR RGBA8 c DEFAULT=1",
             [
@@ -183,18 +166,12 @@ def test_sdl_lines_taken_as_written_are_not_reported(lines):
             ],
         ),
         ("VAR INT x[abc]", [f'count "abc" is not {UNSIGNED_64}: 1 is used']),
-        ("VAR INT x[-1]", [f'count "-1" is not {UNSIGNED_64}: 1 is used']),
         (
             "VAR INT x[5",
             ['no "]" at the end of "x[5": the count is 0, its last character taken for the "]"'],
         ),
-        (
-            "VAR INT x[12",
-            ['no "]" at the end of "x[12": the count is 1, its last character taken for the "]"'],
-        ),
         ("VAR INT x[", ['no "]" at the end of "x[": the count is 0']),
         ("VAR INT x DEFALT=0", ['unknown option "DEFALT=0": ignored (did you mean "DEFAULT="?)']),
-        ("VAR INT x default=0", ['unknown option "default=0": ignored (did you mean "DEFAULT="?)']),
         (
             "VAR INT x DEFAULT = 0",
             [

@@ -237,34 +237,6 @@ TEST(lint_sdl_options_python_does_not_show) {
         }));
 }
 
-TEST(lint_reports_the_first_line_that_is_not_utf8) {
-  for (const Linter lint : {lint_age_description, lint_state_descriptions}) {
-    const auto problems = problems_of(lint, "Page=A\r\nSTATEDESC \xE9t\xE9\r\nVAR \xFF\n");
-    CHECK_EQ(problems.size(), 1u);
-    CHECK_EQ(problems[0].line, 2u);
-    CHECK_EQ(problems[0].text, "STATEDESC \xE9t\xE9");
-    CHECK_EQ(problems[0].reason, "not UTF-8 text: the whole file is refused");
-  }
-}
-
-// A descriptor's own problems wait for its end, and come out in line order.
-TEST(lint_sdl_descriptor_problems_in_line_order) {
-  const auto problems =
-      problems_of(lint_state_descriptions, "STATEDESC A x\n{\nVAR INT a[\n}\nfoo\nSTATEDESC\nVAR T b\nSTATEDESC C\n");
-  std::vector<std::pair<std::size_t, std::string>> found;
-  for (const LintProblem& problem : problems) found.emplace_back(problem.line, problem.reason);
-  CHECK(found == (std::vector<std::pair<std::size_t, std::string>>{
-                     {1, "text after the descriptor's name is ignored: \"x\""},
-                     {1, "descriptor \"A\" has no VERSION line: its version is 0"},
-                     {3, "no \"]\" at the end of \"a[\": the count is 0"},
-                     {5, "outside any descriptor: skipped"},
-                     {6, "STATEDESC without a name: the descriptor's name is empty"},
-                     {6, "descriptor \"\" is never closed by a \"}\" line: dropped"},
-                     {7, "unknown type \"T\": the variable's type is StateDescriptor"},
-                     {8, "descriptor \"C\" is never closed by a \"}\" line: dropped"},
-                 }));
-}
-
 // Random texts of lines right and wrong: every problem is a line of the text,
 // and the lines said to be skipped change nothing the parser reads.
 TEST(lint_agrees_with_the_parsers) {
@@ -280,17 +252,4 @@ TEST(lint_agrees_with_the_parsers) {
       dropped += problem.reason.ends_with("dropped");
     if (opened) CHECK_EQ(parse_state_descriptors(sdl).size(), opened - dropped);
   }
-}
-
-// Lines written as the parsers read them have no problem.
-TEST(lint_passes_lines_taken_as_written) {
-  CHECK(problems_of(lint_age_description,
-                    "\xEF\xBB\xBF# An age\n[Pages]\n  DayLength = 24.5 \r\nMaxCapacity=-1\nSequencePrefix=+7\n"
-                    "StartDateTime=0\nLingerTime=180\nReleaseVersion=3\nPage=A\nPage=B,5\nPage=,7,255\nPage=D=E,1,0\n")
-            .empty());
-  CHECK(problems_of(lint_state_descriptions,
-                    "# State\nSTATEDESC A\n{\n  VERSION 3\n  VAR INT a[1] DEFAULT=0\n  VAR plKey b[] DEFAULTOPTION=x\n"
-                    "  VAR $Sub c[2]\n  VAR rgb8 d[+3] DISPLAYOPTION=hidden DEFAULT=\n  VAR STATEDESC e\n}\n\n"
-                    "STATEDESC B\n  VERSION 1\n}")
-            .empty());
 }
