@@ -8,7 +8,6 @@ import json
 import math
 import os
 import re
-import stat
 import struct
 import types
 from collections.abc import Callable, Sequence
@@ -82,40 +81,12 @@ def class_type(text: str) -> int:
 
 
 def replace_file(path: str, data: bytes) -> None:
-    """Writes data to path through a new file beside it, so that a failed
-    write leaves any old file whole. Only a regular file is ever replaced."""
+    """Writes data to path as a page's save does, so that a failed write
+    leaves any old file whole."""
     try:
-        old = os.stat(path)
-    except FileNotFoundError:
-        old = None
+        lumivex.save_file(path, data)
     except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
-    if old is not None and not stat.S_ISREG(old.st_mode):
-        raise CommandError(f"cannot write {path}: it is not a regular file")
-    if old is not None:
-        mode = stat.S_IMODE(old.st_mode)
-    else:
-        umask = os.umask(0)
-        os.umask(umask)
-        mode = 0o666 & ~umask
-    # Imported here: only texture writes files, and the import would slow
-    # every command's start.
-    import tempfile
-
-    try:
-        descriptor, temporary = tempfile.mkstemp(
-            dir=os.path.dirname(path) or ".", prefix=".lumivex-", suffix=".part"
-        )
-    except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
-    try:
-        with os.fdopen(descriptor, "wb") as out:
-            out.write(data)
-            os.fchmod(out.fileno(), mode)
-        os.replace(temporary, path)
-    except OSError as error:
-        os.unlink(temporary)
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from error
 
 
 def fields(pairs: list[tuple[str, object]]) -> str:
