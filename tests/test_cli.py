@@ -589,19 +589,24 @@ def test_texture_without_pillow_still_writes_dds(run, monkeypatch, tmp_path):
     assert run("texture", TOWN, "Tiles_DXT1", "-o", tmp_path / "t.dds")[0] == 0
 
 
-def test_texture_replaces_only_a_regular_file_and_keeps_its_mode(run, tmp_path):
+def test_texture_saves_as_a_page_is_saved(run, tmp_path):
     out = tmp_path / "t.png"
     out.write_bytes(b"old")
     out.chmod(0o640)
     assert run("texture", TOWN, "Tiles_DXT1", "-o", out)[0] == 0
     assert out.read_bytes()[:4] == b"\x89PNG" and out.stat().st_mode & 0o777 == 0o640
     assert [p.name for p in tmp_path.iterdir()] == ["t.png"]
+    # A device is written to where the link leads, never replaced.
     link = tmp_path / "null.png"
     link.symlink_to("/dev/null")
-    assert run("texture", TOWN, "Tiles_DXT1", "-o", link) == (
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", link)[0] == 0
+    assert link.is_symlink() and sorted(p.name for p in tmp_path.iterdir()) == ["null.png", "t.png"]
+    folder = tmp_path / "folder.png"
+    folder.mkdir()
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", folder) == (
         1,
         "",
-        f"lumivex: cannot write {link}: it is not a regular file\n",
+        f"lumivex: cannot write {folder}: Is a directory\n",
     )
 
 
