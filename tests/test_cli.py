@@ -685,7 +685,17 @@ def paths(tmp_path, write_page):
         (
             "age {tmp}/notes.age",
             1,
-            "{tmp}/notes.age is not an age description: no line of it is a setting or a page",
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/notes.age",
+            1,
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/binary.age",
+            1,
+            "{tmp}/binary.age is not an age description: it is not UTF-8 text",
         ),
         ("sdl {tmp}/missing.sdl", 1, "Failed to read {tmp}/missing.sdl: No such file or directory"),
         ("sdl {tmp}/empty.sdl", 1, "{tmp}/empty.sdl holds no state descriptor"),

@@ -7,6 +7,7 @@ from collections.abc import Sequence
 
 from lumivex.age import Age
 from lumivex.check import NOTE, AgeReport, Problem, check_age, summary
+from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
 
@@ -21,6 +22,8 @@ def age_files(path: str) -> list[str]:
 
 def problem_line(problem: Problem) -> str:
     where = []
+    if problem.line:
+        where.append(f"line {problem.line}")
     if problem.object_name is not None:
         where.append(f"{problem.object_name} ({problem.class_name})")
     if problem.field is not None:
@@ -53,7 +56,7 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
         if not found:
             raise CommandError(f"no .age file in {path}")
         for age_path in found:
-            report = check_age(Age.open(age_path))
+            report = check_age(load_age_description(age_path, Age.open))
             reports.append(report)
             if not as_json:
                 print("\n".join(text_report(report, verbose)))
