@@ -208,7 +208,7 @@ def test_a_page_whose_index_lost_keys(tmp_path):
     garden = page(garden_objects(), age="Demo", page_name="Garden", sequence_number=GARDEN)
     path = build(tmp_path, pages={"Town": (TOWN, town), "Garden": (GARDEN, garden)})
     assert [(s, p, m) for s, p, *_, m in problems(path)] == [
-        ("warning", "Town", "the index lost 1 keys that it announced")
+        ("warning", "Town", "the index lost 1 key that it announced")
     ]
 
 
@@ -220,8 +220,8 @@ def test_a_reference_outside_the_age_is_a_note(tmp_path):
     assert (severity, page_name, obj, field) == ("note", "Garden", "Hedge", "layer_keys[1]")
     assert "which no page of this age holds" in message
     status, text = run_check(path)
-    assert status == 0 and "note" not in text.replace("notes", "")
-    assert text.endswith("summary: 0 errors, 0 warnings, 1 notes (--verbose lists the notes)\n")
+    assert status == 0 and "  note " not in text
+    assert text.endswith("summary: 0 errors, 0 warnings, 1 note (--verbose lists the notes)\n")
     assert "  note     Hedge (hsGMaterial) layer_keys[1]" in run_check(path, "--verbose")[1]
 
 
@@ -259,7 +259,7 @@ def test_each_line_the_parser_skips_is_a_warning_with_its_number(tmp_path, line,
     status, text = run_check(path)
     assert status == 0
     assert f"the age\n  warning  line 4: {reason}: {line!r}\n" in text
-    assert text.endswith("summary: 0 errors, 1 warnings, 0 notes\n")
+    assert text.endswith("summary: 0 errors, 1 warning, 0 notes\n")
 
 
 def test_the_library_reports_a_file_that_is_no_age_description_alone(tmp_path):

@@ -19,7 +19,7 @@ from dataclasses import dataclass, field
 
 from lumivex._lumivex import AgeFile, Key, PrpFile, resolve_references
 from lumivex.age import Age, MissingPage
-from lumivex.shapes import key_json
+from lumivex.shapes import counted, key_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
@@ -115,7 +115,11 @@ def check_age(age: Age) -> AgeReport:
             )
         if page.lost_keys:
             problems.append(
-                Problem(WARNING, name, f"the index lost {page.lost_keys} keys that it announced")
+                Problem(
+                    WARNING,
+                    name,
+                    f"the index lost {counted(page.lost_keys, 'key')} that it announced",
+                )
             )
         report.objects += len(page)
         loaded.append((name, page))

@@ -41,7 +41,7 @@ def run_texture(args: argparse.Namespace) -> int:
     try:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
-        raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
+        raise CommandError(f"cannot decode texture {args.name!r}: {error_text(error)}") from error
     print(f"{args.output}: {texture.write(mipmap, args.output)}")
     return 0
 

@@ -10,6 +10,7 @@ from lumivex.check import NOTE, AgeReport, Problem, check_age, summary
 from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
+from lumivex.shapes import counted
 
 
 def age_files(path: str) -> list[str]:
@@ -34,8 +35,8 @@ def problem_line(problem: Problem) -> str:
 
 def text_report(report: AgeReport, verbose: bool) -> list[str]:
     lines = [
-        f"{report.path}: age {report.name}, {report.pages} pages, {report.objects} objects, "
-        f"{report.references} references"
+        f"{report.path}: age {report.name}, {counted(report.pages, 'page')}, "
+        f"{counted(report.objects, 'object')}, {counted(report.references, 'reference')}"
     ]
     shown = [p for p in report.problems if verbose or p.severity != NOTE]
     pages: dict[str | None, list[Problem]] = {}
@@ -65,8 +66,8 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
         print_json({"ages": [report.as_json() for report in reports], **totals})
     else:
         print(
-            f"summary: {totals['errors']} errors, {totals['warnings']} warnings, "
-            f"{totals['notes']} notes"
+            f"summary: {counted(totals['errors'], 'error')}, "
+            f"{counted(totals['warnings'], 'warning')}, {counted(totals['notes'], 'note')}"
             + ("" if verbose or not totals["notes"] else " (--verbose lists the notes)")
         )
     return 1 if totals["errors"] else 0

@@ -9,6 +9,7 @@ from starlette.routing import Route
 
 from lumivex.check import summary
 from lumivex.classes import DECODERS, class_type
+from lumivex.errors import error_text
 from lumivex.shapes import age_json, info_json, json_text, key_json, ls_json, properties, show_json
 from lumivex.web.site import Location, Unreadable
 from lumivex.web.views import SiteViews
@@ -90,7 +91,7 @@ class ApiViews(SiteViews):
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
             return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
+                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error_text(error)}"}, 422
             )
         return self.json(show_json(self.site.pages[name], [(obj, properties(view))]))
 
@@ -101,7 +102,7 @@ class ApiViews(SiteViews):
             references = scope.reach(obj.references()) if obj.class_name in DECODERS else []
         except (OSError, ValueError) as error:
             return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
+                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error_text(error)}"}, 422
             )
 
         def place(location: Location) -> dict[str, object]:
