@@ -6,7 +6,7 @@ from __future__ import annotations
 import argparse
 
 import lumivex
-from lumivex.classes import DECODERS
+from lumivex.classes import DECODERS, decode_failure
 from lumivex.cli.common import CommandError, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
@@ -96,9 +96,7 @@ def run_show(args: argparse.Namespace) -> int:
         try:
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
-            raise CommandError(
-                f"cannot decode {obj.class_name} {obj.name!r}: {error_text(error)}"
-            ) from error
+            raise CommandError(decode_failure(obj, error)) from error
         shown.append((obj, properties(view)))
     if args.json:
         print_json(show_json(args.page, shown))
