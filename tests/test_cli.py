@@ -231,7 +231,7 @@ def test_scan_names_every_failed_object_and_fails(run, write_page, tmp_path):
         "    plMipmap 'M2': failed to fill whole buffer",
         f'{broken}  error: Failed to parse header of "{broken}": '
         "Unsupported .prp version: 5 (expected 6)",
-        f"{tmp_path}/sub/cut.prp".ljust(width) + "  1 objects, 1 decoded, 0 failed, 2 keys lost",
+        f"{tmp_path}/sub/cut.prp".ljust(width) + "  1 object, 1 decoded, 0 failed, 2 keys lost",
         "total: 4 pages (1 unreadable, 1 recovered), 6 objects, 1 decoded, 4 failed",
         "         3  failed to fill whole buffer",
         "         1  Object data not found",
@@ -265,7 +265,7 @@ def test_scan_exits_1_for_a_page_that_lost_keys_alone(run, tmp_path):
     (tmp_path / "cut.prp").write_bytes(lost_two_keys())
     status, out, _ = run("scan", tmp_path)
     assert status == 1 and out.endswith(
-        "total: 1 pages (1 recovered), 1 objects, 1 decoded, 0 failed\n"
+        "total: 1 page (1 recovered), 1 object, 1 decoded, 0 failed\n"
     )
 
 
@@ -633,6 +633,8 @@ def paths(tmp_path, write_page):
     (tmp_path / "empty").mkdir()
     (tmp_path / "garbage.prp").write_bytes(b"garbage")
     (tmp_path / "v5.prp").write_bytes(b"\x05\0\0\0")
+    (tmp_path / "short.prp").write_bytes(b"\x06\0\0\0")
+    (tmp_path / "far.prp").write_bytes(page([], header_overrides={"index_start": 500}))
     (tmp_path / "binary.age").write_bytes(b"\x00\xff\xfe")
     (tmp_path / "notes.age").write_text("Welcome to the age!\n# Page=Commented\nday=1\n")
     (tmp_path / "empty.sdl").write_text("# nothing here\n")
@@ -657,7 +659,22 @@ def paths(tmp_path, write_page):
             'Failed to read "{tmp}/missing.prp": No such file or directory',
         ),
         ("info {tmp}", 1, "{tmp} is a folder, not a page file"),
-        ("info {tmp}/garbage.prp", 1, 'Failed to parse header of "{tmp}/garbage.prp": '),
+        (
+            "info {tmp}/garbage.prp",
+            1,
+            'Failed to parse header of "{tmp}/garbage.prp": Unsupported .prp version: 1651663207',
+        ),
+        (
+            "info {tmp}/short.prp",
+            1,
+            'Failed to parse header of "{tmp}/short.prp": too short for a page header: 4 bytes',
+        ),
+        (
+            "show {tmp}/far.prp X",
+            1,
+            "failed to fill whole buffer: the key index starts at byte 500, past the end of the "
+            "page's ",
+        ),
         (
             "ls {tmp}/v5.prp",
             1,
@@ -690,7 +707,17 @@ def paths(tmp_path, write_page):
         (
             "age {tmp}/notes.age",
             1,
-            "{tmp}/notes.age is not an age description: no line of it is a setting or a page",
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/notes.age",
+            1,
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/binary.age",
+            1,
+            "{tmp}/binary.age is not an age description: it is not UTF-8 text",
         ),
         ("sdl {tmp}/missing.sdl", 1, "Failed to read {tmp}/missing.sdl: No such file or directory"),
         ("sdl {tmp}/empty.sdl", 1, "{tmp}/empty.sdl holds no state descriptor"),

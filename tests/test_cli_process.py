@@ -281,7 +281,7 @@ def test_an_unreadable_folder_is_listed_and_the_scan_goes_on(tmp_path, jobs):
         + "  error: cannot list the folder: Permission denied",
         f"{tmp_path}/z/p.prp".ljust(len(secret)) + "  " + TOWN_COUNTS,
         f"total: 3 pages (1 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} decoded, "
-        "0 failed; 1 unreadable folders",
+        "0 failed; 1 unreadable folder",
     ]
     shown = json.loads(as_json.stdout)
     assert shown["unreadable_folders"] == [
@@ -347,9 +347,9 @@ def test_damage_is_shown_where_it_lies(tmp_path):
     assert info.stdout.count(b"\n  lost keys        0\n") == 1
     done = command("scan", tmp_path)
     assert done.stdout.decode().splitlines()[:3] == [
-        f"{tmp_path}/broken.prp  1 objects, 0 decoded, 1 failed",
+        f"{tmp_path}/broken.prp  1 object, 0 decoded, 1 failed",
         "    plLayer 'Glass': failed to fill whole buffer",
-        f"{tmp_path}/cut.prp     1 objects, 1 decoded, 0 failed, 2 keys lost",
+        f"{tmp_path}/cut.prp     1 object, 1 decoded, 0 failed, 2 keys lost",
     ]
 
 

@@ -149,6 +149,10 @@ def test_group_header_cut_fails(cut):
     with pytest.raises(OSError) as info:
         load(data[: index_start + 4 + cut])
     assert str(info.value) == "failed to fill whole buffer"
+    assert str(info.value.__cause__) == (
+        f"the key index, from byte {index_start}, runs past the end of the page's "
+        f"{index_start + 4 + cut} bytes"
+    )
 
 
 def test_index_start_beyond_end():
@@ -156,6 +160,10 @@ def test_index_start_beyond_end():
     with pytest.raises(OSError) as info:
         load(data)
     assert str(info.value) == "failed to fill whole buffer"
+    assert isinstance(info.value.__cause__, ValueError)
+    assert str(info.value.__cause__) == (
+        f"the key index starts at byte 10000, past the end of the page's {len(data)} bytes"
+    )
 
 
 def test_huge_counts_with_tiny_data():

@@ -23,7 +23,8 @@ from lumivex.check import NOTE, SEVERITIES, AgeReport
 from lumivex.classes import DECODERS, class_type
 from lumivex.cli.common import CommandError as TextureError
 from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
-from lumivex.shapes import float_text, key_json, properties, value_text
+from lumivex.errors import error_text
+from lumivex.shapes import counted, float_text, key_json, properties, value_text
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
 from lumivex.web.views import SiteViews
 
@@ -83,7 +84,7 @@ class HtmlViews(SiteViews):
             autoescape=True,
             undefined=jinja2.StrictUndefined,
         )
-        self.templates.globals.update(url=url, object_url=object_url)
+        self.templates.globals.update(url=url, object_url=object_url, counted=counted)
         # Compiled now rather than on each template's first request.
         for template in self.templates.list_templates():
             self.templates.get_template(template)
@@ -236,7 +237,7 @@ class HtmlViews(SiteViews):
                 view = DECODERS[obj.class_name](obj)
                 references = scope.reach(obj.references())
             except (OSError, ValueError) as error:
-                decode_error = f"does not decode: {error}"
+                decode_error = f"does not decode: {error_text(error)}"
             else:
                 decoded = [
                     (field, self.value_parts(scope, value))
