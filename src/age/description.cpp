@@ -110,10 +110,12 @@ AgeDescription AgeDescription::from_file(const std::string& path, const Interrup
 }
 
 std::optional<std::string> AgeDescription::prp_filename(std::string_view page_name) const {
-  for (const AgePage& page : pages) {
-    if (name_of(page) == page_name) return age_name + "_District_" + std::string(page_name) + ".prp";
-  }
-  return std::nullopt;
+  std::call_once(page_names_->made, [&] {
+    page_names_->names.reserve(pages.size());
+    for (const AgePage& page : pages) page_names_->names.insert(name_of(page));
+  });
+  if (!page_names_->names.contains(page_name)) return std::nullopt;
+  return age_name + "_District_" + std::string(page_name) + ".prp";
 }
 
 }  // namespace lumivex

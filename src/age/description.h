@@ -4,9 +4,12 @@
 // "Page=" line per page. Parsing never fails; only reading the file can.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/file.h"
@@ -43,10 +46,18 @@ class AgeDescription {
 
   std::string_view name_of(const AgePage& page) const { return text_.view().substr(page.name_at, page.name_size); }
   // The page file of a page of this age, when it has one of that exact name.
+  // The names are looked up in a table made on the first call, which the
+  // parse does not pay for.
   std::optional<std::string> prp_filename(std::string_view page_name) const;
 
  private:
+  struct PageNames {
+    std::once_flag made;
+    std::unordered_set<std::string_view> names;
+  };
+
   ByteBuffer text_;
+  std::unique_ptr<PageNames> page_names_ = std::make_unique<PageNames>();
 };
 
 }  // namespace lumivex
