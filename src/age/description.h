@@ -26,6 +26,14 @@ struct AgePage {
   bool auto_load() const { return (flags & 1) == 0; }
 };
 
+// A page whose name is not a plain file name: the line that lists it (from
+// 1), its place in the page list, and what is wrong with the name.
+struct RefusedPage {
+  std::size_t line = 0;
+  std::size_t page = 0;
+  std::string reason;
+};
+
 class AgeDescription {
  public:
   std::string age_name;
@@ -49,6 +57,10 @@ class AgeDescription {
   // The names are looked up in a table made on the first call, which the
   // parse does not pay for.
   std::optional<std::string> prp_filename(std::string_view page_name) const;
+  // The pages whose names may not name a file beside the age, as a path
+  // separator, a NUL or a "." or ".." name would lead elsewhere, in list
+  // order; their files are never looked for. One pass over the text.
+  std::vector<RefusedPage> refused_pages() const;
 
  private:
   struct PageNames {
