@@ -291,6 +291,34 @@ def test_an_unreadable_folder_is_listed_and_the_scan_goes_on(tmp_path, jobs):
 
 
 @needs_setpriv
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_links_that_cannot_be_followed_are_one_problem_each(tmp_path, jobs):
+    shutil.copy(TOWN, tmp_path / "a.prp")
+    (tmp_path / "loop.prp").symlink_to("loop.prp")
+    (tmp_path / "locked").mkdir()
+    shutil.copy(TOWN, tmp_path / "locked" / "p.prp")
+    (tmp_path / "locked").chmod(0)
+    (tmp_path / "m.prp").symlink_to("locked/p.prp")
+    (tmp_path / "z.prp").symlink_to(TOWN)
+    try:
+        done = command("scan", tmp_path, "--jobs", jobs, unprivileged=True)
+    finally:
+        (tmp_path / "locked").chmod(0o755)
+    width = len(f"{tmp_path}/loop.prp")
+    assert (done.returncode, done.stderr) == (1, b"")
+    loop, linked = f"{tmp_path}/loop.prp", f"{tmp_path}/m.prp"
+    assert done.stdout.decode().splitlines() == [
+        f"{tmp_path}/a.prp".ljust(width) + "  " + TOWN_COUNTS,
+        f'{loop}  error: Failed to read "{loop}": Too many levels of symbolic links',
+        f'{linked.ljust(width)}  error: Failed to read "{linked}": Permission denied',
+        f"{tmp_path}/z.prp".ljust(width) + "  " + TOWN_COUNTS,
+        f"{tmp_path}/locked".ljust(width) + "  error: cannot list the folder: Permission denied",
+        f"total: 4 pages (2 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} "
+        "decoded, 0 failed; 1 unreadable folders",
+    ]
+
+
+@needs_setpriv
 def test_unreadable_files_give_the_reason(tmp_path):
     (tmp_path / "sdl").mkdir()
     for name in ["A.sdl", "B.sdl"]:
