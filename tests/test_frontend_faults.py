@@ -202,6 +202,9 @@ def test_age_resolves_to_the_first_of_objects_sharing_class_and_name(tmp_path, k
     [
         ("PLLAYER", 0, ["FountainStone", "LampGlass", "SignPaint"]),
         ("pllayer", 0, ["FountainStone", "LampGlass", "SignPaint"]),
+        ("plAIGoToGoalMsg", 0, []),
+        ("PLAIGOTOGOALMSG", 0, []),
+        ("plAIGoToGoalMs", 2, []),
         ("0xFFFF", 0, []),
         ("65535", 0, []),
         ("0x10000", 2, []),
