@@ -52,68 +52,60 @@ def age_folder(folder, town=None, garden=None, age_file="Demo.age"):
 
 
 @pytest.fixture
-def one_of_each(tmp_path):
-    """An age with one error, one warning and one note."""
+def problems_1_2_3(tmp_path):
+    """An age with one error, two warnings and three notes."""
     path = age_folder(
         tmp_path,
         garden=garden_page(
             key_ref("StoneLayer", LAYER, 1, location_sequence=TOWN),
             key_ref("Nothing", LAYER, 7, location_sequence=TOWN),
-            key_ref("Far", LAYER, 1, location_sequence=FAR),
+            *(key_ref("Far", LAYER, 1, location_sequence=FAR + n) for n in range(3)),
         ),
     )
     (tmp_path / "Demo_District_Attic.PRP").write_bytes(b"")
+    (tmp_path / "Demo_District_Cellar.prp").write_bytes(b"")
     return path
 
 
-def test_check_text_shows_errors_and_warnings_and_leaves_notes_to_verbose(one_of_each):
-    folder = one_of_each.parent
-    head = f"{one_of_each}: age Demo, 2 pages, 3 objects, 4 references"
+def test_check_text_shows_errors_and_warnings_and_leaves_notes_to_verbose(problems_1_2_3):
+    folder = problems_1_2_3.parent
+    head = f"{problems_1_2_3}: age Demo, 2 pages, 3 objects, 6 references"
     error = "  error    Hedge (hsGMaterial) layer_keys[1]: "
     error += 'Uoid(S:0x5e0001 F:0x0 T:0x0006 I:7 N:"Nothing" C:[0,0]) finds no object'
-    note = "  note     Hedge (hsGMaterial) layer_keys[2]: "
-    note += 'Uoid(S:0x10001 F:0x0 T:0x0006 I:1 N:"Far" C:[0,0]) is in location 0x00010001, '
-    note += "which no page of this age holds"
-    warning = f"  warning  page file {folder / 'Demo_District_Attic.PRP'} is named after this age but not listed"
-    assert run("check", one_of_each) == (
+    notes = [
+        f"  note     Hedge (hsGMaterial) layer_keys[{n + 2}]: "
+        f'Uoid(S:0x{FAR + n:x} F:0x0 T:0x0006 I:1 N:"Far" C:[0,0]) is in location '
+        f"0x{FAR + n:08X}, which no page of this age holds"
+        for n in range(3)
+    ]
+    warnings = [
+        f"  warning  page file {folder / name} is named after this age but not listed"
+        for name in ["Demo_District_Attic.PRP", "Demo_District_Cellar.prp"]
+    ]
+    summary = "summary: 1 errors, 2 warnings, 3 notes"
+    assert run("check", problems_1_2_3) == (
         1,
         "\n".join(
-            [
-                head,
-                "page Garden",
-                error,
-                "the age",
-                warning,
-                "summary: 1 errors, 1 warnings, 1 notes (--verbose lists the notes)\n",
-            ]
+            [head, "page Garden", error, "the age", *warnings]
+            + [f"{summary} (--verbose lists the notes)\n"]
         ),
         "",
     )
-    assert run("check", one_of_each, "--verbose") == (
+    assert run("check", problems_1_2_3, "--verbose") == (
         1,
-        "\n".join(
-            [
-                head,
-                "page Garden",
-                error,
-                note,
-                "the age",
-                warning,
-                "summary: 1 errors, 1 warnings, 1 notes\n",
-            ]
-        ),
+        "\n".join([head, "page Garden", error, *notes, "the age", *warnings, f"{summary}\n"]),
         "",
     )
 
 
-def test_check_json_counts_each_severity_apart(one_of_each):
-    status, out, _ = run("check", one_of_each, "--json")
+def test_check_json_counts_each_severity_apart(problems_1_2_3):
+    status, out, _ = run("check", problems_1_2_3, "--json")
     found = json.loads(out)
     [age] = found["ages"]
     assert status == 1
-    assert [p["severity"] for p in age["problems"]] == ["error", "note", "warning"]
-    assert (age["errors"], age["warnings"], age["notes"]) == (1, 1, 1)
-    assert (found["errors"], found["warnings"], found["notes"]) == (1, 1, 1)
+    assert [p["severity"] for p in age["problems"]] == ["error"] + ["note"] * 3 + ["warning"] * 2
+    assert (age["errors"], age["warnings"], age["notes"]) == (1, 2, 3)
+    assert (found["errors"], found["warnings"], found["notes"]) == (1, 2, 3)
 
 
 @pytest.mark.parametrize(
