@@ -26,9 +26,10 @@ ROOT = Path(__file__).resolve().parent.parent
 CHECK = ("tests/test_check.py", "tests/test_frontend_faults.py")
 AGE = ("tests/test_age.py", "tests/test_frontend_faults.py")
 COMMAND = ("tests/test_cli.py", "tests/test_frontend_faults.py")
+LINT = ("tests/test_lint_command.py", "tests/test_frontend_faults.py")
 SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py")
 # Time for one mutant's tests; a mutant that makes them hang is caught.
-TIME_LIMIT = 300
+TIME_LIMIT = 120
 
 
 @dataclass(frozen=True)
@@ -116,9 +117,9 @@ MUTANTS = [
         COMMAND,
     ),
     Mutant(
-        "class-argument-last-class",
-        "for number in range(CLASS_TYPE_MAX + 1):",
-        "for number in range(CLASS_TYPE_MAX):",
+        "class-argument-highest-id",
+        "if number > CLASS_TYPE_MAX:",
+        "if number >= CLASS_TYPE_MAX:",
         COMMAND,
     ),
     Mutant(
@@ -138,6 +139,55 @@ MUTANTS = [
         'struct.unpack("<f", struct.pack("<f", float(text)))[0] == value',
         "float(text) == value",
         COMMAND,
+    ),
+    Mutant(
+        "texture-blocks-round-down",
+        "return (width + 3) // 4 * ((height + 3) // 4) * self.block.block_size",
+        "return width // 4 * (height // 4) * self.block.block_size",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-suffix-case",
+        'elif entry.name.lower().endswith(".prp"):',
+        'elif entry.name.endswith(".prp"):',
+        COMMAND,
+    ),
+    Mutant(
+        "scan-messages-rarest-first",
+        "key=lambda item: (-item[1], item[0]))",
+        "key=lambda item: (item[1], item[0]))",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-always-succeeds",
+        "return 0 if totals.clean else 1",
+        "return 0",
+        COMMAND,
+    ),
+    # lumivex lint
+    Mutant(
+        "lint-suffix-case",
+        "name = os.path.basename(text).lower()",
+        "name = os.path.basename(text)",
+        LINT,
+    ),
+    Mutant(
+        "lint-plural-of-none",
+        'return f"{number} {thing}" if number == 1 else',
+        'return f"{number} {thing}" if number <= 1 else',
+        LINT,
+    ),
+    Mutant(
+        "lint-line-unescaped",
+        'return f"{path}:{problem.line}: {problem.reason}: {problem.text!r}"',
+        'return f"{path}:{problem.line}: {problem.reason}: {problem.text}"',
+        LINT,
+    ),
+    Mutant(
+        "lint-one-problem-passes",
+        "return 1 if total else 0",
+        "return 1 if total > 1 else 0",
+        LINT,
     ),
     # lumivex serve
     Mutant(
@@ -190,8 +240,8 @@ MUTANTS = [
     ),
     Mutant(
         "serve-sdl-folder-link-followed",
-        "entry.is_dir(follow_symlinks=False)",
-        "entry.is_dir()",
+        "== SDL_FOLDER and entry.is_dir(follow_symlinks=False):",
+        "== SDL_FOLDER and entry.is_dir():",
         SERVE,
     ),
     Mutant(
@@ -222,15 +272,18 @@ def package_copy(build: Path, into: Path) -> Path:
     return target
 
 
+def holder(package: Path, mutant: Mutant) -> Path:
+    """The one file that holds the mutant's text, once."""
+    counts = {path: path.read_text("utf-8").count(mutant.old) for path in package.rglob("*.py")}
+    holding = [path for path, count in counts.items() if count]
+    if [counts[path] for path in holding] != [1]:
+        raise SystemExit(f"{mutant.name}: its text occurs {sum(counts.values())} times, not once")
+    return holding[0]
+
+
 def apply(package: Path, mutant: Mutant) -> Path:
-    """Puts the mutant into the one file that holds its text once; the file."""
-    holding = [
-        path for path in sorted(package.rglob("*.py")) if mutant.old in path.read_text("utf-8")
-    ]
-    counts = [path.read_text("utf-8").count(mutant.old) for path in holding]
-    if counts != [1]:
-        raise SystemExit(f"{mutant.name}: its text occurs {sum(counts)} times, not once")
-    path = holding[0]
+    """Puts the mutant into its file; the file."""
+    path = holder(package, mutant)
     path.write_text(path.read_text("utf-8").replace(mutant.old, mutant.new), "utf-8")
     return path
 
@@ -262,7 +315,9 @@ def main() -> int:
     build = ROOT / args.build
     with tempfile.TemporaryDirectory(prefix="lumivex-mutants-") as scratch:
         clean = Path(scratch) / "clean"
-        package_copy(build, clean)
+        clean_package = package_copy(build, clean)
+        for mutant in chosen:
+            holder(clean_package, mutant)
         every_test = tuple(sorted({test for m in chosen for test in m.tests}))
         failed, _ = tests_fail(clean, every_test)
         if failed:
