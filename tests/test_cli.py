@@ -10,8 +10,10 @@ from pathlib import Path
 
 import lumivex
 import pytest
+from lumivex.classes import DECODERS, class_type
 from lumivex.cli import main, scan
-from lumivex.cli.common import DECODERS, class_type, float_text
+from lumivex.cli.scan import found, plan, progress
+from lumivex.shapes import float_text
 
 from fixtures.builder import Group, Obj, index_entry, page
 from fixtures.extras import needs_pillow
@@ -290,14 +292,14 @@ def test_scan_in_worker_processes_prints_what_one_process_prints(run, tmp_path, 
     expected_json = run("scan", tmp_path, "--jobs", "1", "--json")
     # Small ranges and no threshold: the workers and the parent share many
     # ranges, which come back out of order.
-    monkeypatch.setattr(scan, "PARALLEL_FROM", 0)
-    monkeypatch.setattr(scan, "RANGE_PAGES", 7)
+    monkeypatch.setattr(plan, "PARALLEL_FROM", 0)
+    monkeypatch.setattr(plan, "RANGE_PAGES", 7)
     started = []
     real = scan.Workers.__init__
 
-    def spy(self, count, pages, report):
+    def spy(self, count, pages, page_text):
         started.append(count)
-        real(self, count, pages, report)
+        real(self, count, pages, page_text)
 
     monkeypatch.setattr(scan.Workers, "__init__", spy)
     assert run("scan", tmp_path, "--jobs", "3") == expected
@@ -313,7 +315,7 @@ def test_scan_in_worker_processes_prints_what_one_process_prints(run, tmp_path, 
 def test_scan_goes_on_in_one_process_when_no_process_can_start(run, tmp_path, monkeypatch):
     many_pages(tmp_path, 40)
     expected = run("scan", tmp_path, "--jobs", "1")
-    monkeypatch.setattr(scan, "PARALLEL_FROM", 0)
+    monkeypatch.setattr(plan, "PARALLEL_FROM", 0)
 
     def fork():
         raise BlockingIOError(11, "Resource temporarily unavailable")
@@ -329,30 +331,30 @@ def test_scan_starts_no_worker_for_little_work(run, monkeypatch):
 
 def test_ranges_are_sized_by_bytes_and_by_count(tmp_path, monkeypatch):
     sizes = [10, 10, 8_000_000, 10, 20_000_000, *[10] * 1200]
-    found = scan.Found()
+    found_pages = found.Found()
     for number, size in enumerate(sizes):
         path = tmp_path / f"p{number:04d}.prp"
         with path.open("wb") as file:
             file.truncate(size)
-        found.pages.append(str(path))
-    found.pages.close()
-    monkeypatch.setattr(scan, "RANGE_PAGES", 40)
+        found_pages.pages.append(str(path))
+    found_pages.pages.close()
+    monkeypatch.setattr(plan, "RANGE_PAGES", 40)
     large = 1_000_000
     # Nothing left by the estimate: ranges of the smallest cost.
-    chosen = list(scan.ranges(found.pages, scan.Estimate(large, 0), 2))
+    chosen = list(plan.ranges(found_pages.pages, plan.Estimate(large, 0), 2))
     assert [p for r in chosen for p in r] == list(range(len(sizes)))
     # The large files end their ranges; a range of small files ends at its
     # count.
     assert [(r.start, r.stop) for r in chosen[:3]] == [(0, 3), (3, 5), (5, 45)]
     assert all(len(r) <= 40 for r in chosen)
     # Small pages on the whole go by their count alone.
-    assert scan.estimate(found.pages).mean_size < 1000
-    small = list(scan.ranges(found.pages, scan.estimate(found.pages), 2))
+    assert plan.estimate(found_pages.pages).mean_size < 1000
+    small = list(plan.ranges(found_pages.pages, plan.estimate(found_pages.pages), 2))
     assert [(r.start, r.stop) for r in small[:2]] == [(0, 40), (40, 80)]
     # Ranges shrink as the work left does.
-    monkeypatch.setattr(scan, "RANGE_PAGES", 10_000)
-    work = scan.Estimate(large, 1205 * scan.PAGE_COST + 28e6 * scan.BYTE_COST)
-    counts = [len(r) for r in scan.ranges(found.pages, work, 1)][2:]
+    monkeypatch.setattr(plan, "RANGE_PAGES", 10_000)
+    work = plan.Estimate(large, 1205 * plan.PAGE_COST + 28e6 * plan.BYTE_COST)
+    counts = [len(r) for r in plan.ranges(found_pages.pages, work, 1)][2:]
     assert counts == sorted(counts, reverse=True) and counts[0] > counts[-1]
 
 
@@ -368,7 +370,7 @@ def test_scan_progress_only_on_a_terminal(run, monkeypatch, tmp_path):
     # A clock that moves 30 ms at each look: the bar may be redrawn every
     # fourth page at most.
     ticks = iter(range(10**6))
-    monkeypatch.setattr(scan, "clock", lambda: next(ticks) * 0.03)
+    monkeypatch.setattr(progress, "clock", lambda: next(ticks) * 0.03)
     err, out = Terminal(), io.StringIO()
     monkeypatch.setattr(sys, "stderr", err)
     monkeypatch.setattr(sys, "stdout", out)
@@ -385,7 +387,7 @@ def test_scan_progress_only_on_a_terminal(run, monkeypatch, tmp_path):
 def test_scan_lines_wait_for_the_redraw_when_the_bar_shares_the_terminal(run, monkeypatch):
     monkeypatch.setattr(scan, "STEP_PAGES", 1)
     ticks = iter(range(10**6))
-    monkeypatch.setattr(scan, "clock", lambda: next(ticks) * 0.06)
+    monkeypatch.setattr(progress, "clock", lambda: next(ticks) * 0.06)
     terminal = Terminal()
     monkeypatch.setattr(sys, "stderr", terminal)
     monkeypatch.setattr(sys, "stdout", terminal)
@@ -592,19 +594,24 @@ def test_texture_without_pillow_still_writes_dds(run, monkeypatch, tmp_path):
 
 
 @needs_pillow
-def test_texture_replaces_only_a_regular_file_and_keeps_its_mode(run, tmp_path):
+def test_texture_saves_as_a_page_is_saved(run, tmp_path):
     out = tmp_path / "t.png"
     out.write_bytes(b"old")
     out.chmod(0o640)
     assert run("texture", TOWN, "Tiles_DXT1", "-o", out)[0] == 0
     assert out.read_bytes()[:4] == b"\x89PNG" and out.stat().st_mode & 0o777 == 0o640
     assert [p.name for p in tmp_path.iterdir()] == ["t.png"]
+    # A device is written to where the link leads, never replaced.
     link = tmp_path / "null.png"
     link.symlink_to("/dev/null")
-    assert run("texture", TOWN, "Tiles_DXT1", "-o", link) == (
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", link)[0] == 0
+    assert link.is_symlink() and sorted(p.name for p in tmp_path.iterdir()) == ["null.png", "t.png"]
+    folder = tmp_path / "folder.png"
+    folder.mkdir()
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", folder) == (
         1,
         "",
-        f"lumivex: cannot write {link}: it is not a regular file\n",
+        f"lumivex: cannot write {folder}: Is a directory\n",
     )
 
 

@@ -223,7 +223,8 @@ def test_a_missing_page_is_a_marker_with_its_reason(tmp_path):
     age = lumivex.Age.open(path)
     missing = age.pages["Garden"]
     assert isinstance(missing, lumivex.age.MissingPage)
-    assert missing.reason == "No such file or directory"
+    garden = tmp_path / "Demo_District_Garden.prp"
+    assert missing.reason == f'Failed to read "{garden}": No such file or directory'
     assert missing.path == str(tmp_path / "Demo_District_Garden.prp")
     assert [o.name for o in age.objects()] == ["Stone", "StoneLayer"]
     with pytest.raises(KeyError):

@@ -4,10 +4,15 @@ import builtins
 from collections.abc import Mapping, Sequence
 from typing import NamedTuple, final, type_check_only
 
-from _typeshed import StrOrBytesPath
+from _typeshed import ReadableBuffer, StrOrBytesPath
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
+
+def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
+    """Write bytes to a file as PrpFile.save writes a page: through a new file
+    renamed over the old one where it can be, else in place, leaving the old
+    content whole on any failure it sees."""
 
 # The class each decoder is for, mapped to the PrpObject method that runs it,
 # in the order of the methods.

@@ -10,6 +10,7 @@ from dataclasses import dataclass
 from typing import NamedTuple
 
 from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, resolve_references
+from lumivex.errors import error_text
 
 __all__ = ["Age", "MissingPage", "Reference"]
 
@@ -52,15 +53,6 @@ class Pages(Mapping[str, "PrpFile | MissingPage"]):
 
     def __repr__(self) -> str:
         return f"<pages of age {self._age.name!r}: {', '.join(self._age._entries)}>"
-
-
-def load_failure(error: Exception) -> str:
-    """Why a page did not load: the system's reason where it has one, else the
-    message and its cause."""
-    if isinstance(error, OSError) and error.strerror:
-        return error.strerror
-    cause = error.__cause__
-    return f"{error}: {cause}" if cause is not None else str(error)
 
 
 class Age:
@@ -133,7 +125,7 @@ class Age:
         try:
             return PrpFile.load(path)
         except (OSError, ValueError) as error:
-            return MissingPage(name, path, load_failure(error))
+            return MissingPage(name, path, error_text(error))
 
     def _page(self, name: str) -> PrpFile | MissingPage:
         if name not in self._entries:

@@ -240,12 +240,49 @@ bool replace_through_temporary(const SaveTarget& target, Parts parts, const Inte
   return true;
 }
 
-// Once the old content is cut off, only finishing the write keeps a whole file,
-// so no interrupt check is asked.
-void overwrite(FileDescriptor& fd, Parts parts) {
-  if (::ftruncate(fd.get(), 0) != 0) throw_os_error(errno);
-  write_fully(fd.get(), parts, kFileStep, {});
-  sync(fd.get());
+// Writes over a file that has to keep its identity: its other names, an owner
+// the caller cannot give, or a folder that takes no new files. Space for the
+// new content is reserved first, so that a full disk, a quota or a file size
+// limit fails before the old content is touched; the old content is kept in
+// memory until the new one is synced, and written back when anything fails
+// on the way, the interrupt check's exceptions included. A file the caller
+// cannot read is refused, as its old content could not be kept.
+void overwrite(const std::string& path, Parts parts, const InterruptCheck& interrupt) {
+  FileDescriptor fd = open_file(path, O_RDWR, interrupt);
+  if (fd.get() < 0) throw_os_error(errno);
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0) throw_os_error(errno);
+  const auto old_size = static_cast<uint64_t>(info.st_size);
+  if (old_size > kMaxFileSize) throw_os_error(EFBIG);
+  ByteBuffer old(static_cast<std::size_t>(old_size));
+  if (read_fully(fd.get(), old.data(), old.size(), interrupt) != old.size()) throw_os_error(EIO);
+  uint64_t new_size = 0;
+  for (std::span<const uint8_t> part : parts) new_size += part.size();
+  if (new_size > old_size) {
+    const int error =
+        ::posix_fallocate(fd.get(), static_cast<off_t>(old_size), static_cast<off_t>(new_size - old_size));
+    if (error != 0) {
+      // A reservation that failed part of the way may have grown the file.
+      if (::ftruncate(fd.get(), static_cast<off_t>(old_size)) != 0) throw_os_error(errno);
+      throw_os_error(error);
+    }
+  }
+  try {
+    if (::lseek(fd.get(), 0, SEEK_SET) != 0) throw_os_error(errno);
+    write_fully(fd.get(), parts, kFileStep, interrupt);
+    if (::ftruncate(fd.get(), static_cast<off_t>(new_size)) != 0) throw_os_error(errno);
+    sync(fd.get());
+  } catch (...) {
+    // Best effort: the first failure is the one reported.
+    if (::lseek(fd.get(), 0, SEEK_SET) == 0) {
+      try {
+        write_fully(fd.get(), {old.span()}, kFileStep, {});
+        if (::ftruncate(fd.get(), static_cast<off_t>(old_size)) == 0) sync(fd.get());
+      } catch (const Error&) {
+      }
+    }
+    throw;
+  }
   close_checked(fd);
 }
 
@@ -347,9 +384,10 @@ void save_file(const std::string& path, Parts parts, const InterruptCheck& inter
     close_checked(fd);
     return;
   }
+  close_checked(fd);
   // A rename would leave the other names of a hard-linked file on the old content.
   if (target.info.st_nlink == 1 && replace_through_temporary(target, parts, interrupt)) return;
-  overwrite(fd, parts);
+  overwrite(target.path, parts, interrupt);
 }
 
 }  // namespace lumivex

@@ -72,9 +72,12 @@ ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interru
 // over it, keeping its owner, group and mode, so a failure, a kill or a power
 // cut leaves the old content or the new one. A file with other names (hard
 // links), whose owner the caller cannot give to a new file, or in a folder
-// the caller cannot write to, is written in place instead, without interrupt
-// checks once its old content is cut off. Refuses a directory (EISDIR) and a
-// file the caller may not write (EACCES, EPERM). Throws Error with the
+// the caller cannot write to, is written in place instead: space for the new
+// content is reserved first and the old content is kept in memory and written
+// back on any failure, so only a kill or a power cut during the write can
+// leave a mix of the two. Refuses a directory (EISDIR), a file the caller may
+// not write (EACCES, EPERM) and one written in place that the caller may not
+// read (EACCES), whose old content could not be kept. Throws Error with the
 // operating system's message and error number; a temporary file is removed
 // whatever is thrown, the interrupt check's exceptions included.
 void save_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,

@@ -20,4 +20,7 @@ PyTypeObject* create_key_type(PyObject* module);
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The module's function that writes a file as a page's save does.
+PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs);
+
 }  // namespace lumivex::py

@@ -52,6 +52,10 @@ PyMethodDef kFunctions[] = {
      "'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, "
      "found references are only counted. The last list holds the objects of a page that share a location, class "
      "and name."},
+    {"save_file", function(save_file), METH_VARARGS | METH_KEYWORDS,
+     "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
+     "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "
+     "sees."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,21 +10,10 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import check, descriptions, lint, scan, serve, texture
-from lumivex.cli.common import (
-    DECODERS,
-    CommandError,
-    class_type,
-    error_text,
-    fields,
-    load_page,
-    ls_json,
-    print_json,
-    properties,
-    show_json,
-    table,
-    value_text,
-)
+from lumivex.classes import class_type
+from lumivex.cli import age, check, lint, page, scan, sdl, serve, texture
+from lumivex.cli.common import CommandError, load_page, report
+from lumivex.errors import error_text
 
 __all__ = ["main"]
 
@@ -40,122 +29,13 @@ class Parser(argparse.ArgumentParser):
         raise UsageError(message)
 
 
-def info_json(path: str, page: lumivex.PrpFile) -> dict[str, object]:
-    return {
-        "path": path,
-        "header": page.header,
-        "objects": len(page),
-        "lost_keys": page.lost_keys,
-        "classes": [
-            {"class_name": name, "count": count}
-            for name, count in sorted(page.count_by_type().items())
-        ],
-    }
-
-
-def info_text(path: str, page: lumivex.PrpFile) -> str:
-    header = page.header
-    lines = [
-        path,
-        fields(
-            [
-                ("age", header.age_name),
-                ("page", header.page_name),
-                ("version", header.version),
-                ("sequence number", f"0x{header.sequence_number:08X}"),
-                ("flags", f"0x{header.flags:04X}"),
-                ("major version", header.major_version),
-                ("checksum", f"0x{header.checksum:08X}"),
-                ("data start", header.data_start),
-                ("index start", header.index_start),
-                ("objects", len(page)),
-                ("lost keys", page.lost_keys),
-            ]
-        ),
-    ]
-    classes = sorted(page.count_by_type().items())
-    if classes:
-        lines += ["", table([(count, name) for name, count in classes], ("COUNT", "CLASS"))]
-    return "\n".join(lines)
-
-
-def run_info(args: argparse.Namespace) -> int:
-    """Each page in turn; one that fails to load is reported and the others
-    are still shown."""
-    shown: list[dict[str, object]] = []
-    errors = []
-    printed = 0
-    for path in args.pages:
-        try:
-            page = load_page(path)
-        except (CommandError, OSError) as error:
-            report(error_text(error), 1)
-            errors.append({"path": path, "error": error_text(error)})
-            continue
-        if args.json:
-            shown.append(info_json(path, page))
-            continue
-        if printed:
-            print()
-        print(info_text(path, page))
-        printed += 1
-    if args.json:
-        print_json({"pages": shown, "errors": errors})
-    return 1 if errors else 0
-
-
-def objects_of(page: lumivex.PrpFile, chosen_class: int | None) -> list[lumivex.PrpObject]:
-    return page.objects() if chosen_class is None else page.objects_of_type(chosen_class)
-
-
-def run_ls(args: argparse.Namespace) -> int:
-    page = load_page(args.page)
-    objects = objects_of(page, args.class_type)
-    if args.json:
-        print_json(ls_json(args.page, objects))
-    elif objects:
-        rows = [(obj.class_name, obj.name, obj.object_id, obj.data_len) for obj in objects]
-        print(table(rows, ("CLASS", "NAME", "ID", "BYTES")))
-    return 0
-
-
-def run_show(args: argparse.Namespace) -> int:
-    page = load_page(args.page)
-    named = [obj for obj in objects_of(page, args.class_type) if obj.name == args.name]
-    if not named:
-        of_class = (
-            "" if args.class_type is None else f" of class {lumivex.class_name(args.class_type)}"
-        )
-        raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}")
-    decodable = [obj for obj in named if obj.class_name in DECODERS]
-    if not decodable:
-        classes = ", ".join(sorted({obj.class_name for obj in named}))
-        raise CommandError(f"{args.name!r} is a {classes}, which lumivex does not decode")
-    shown = []
-    for obj in decodable:
-        try:
-            view = DECODERS[obj.class_name](obj)
-        except (OSError, ValueError) as error:
-            raise CommandError(f"cannot decode {obj.class_name} {obj.name!r}: {error}") from error
-        shown.append((obj, properties(view)))
-    if args.json:
-        print_json(show_json(args.page, shown))
-        return 0
-    for number, (obj, values) in enumerate(shown):
-        if number:
-            print()
-        print(f"{obj.class_name} {obj.name!r} (object id {obj.object_id})")
-        print(fields([(name, value_text(value)) for name, value in values.items()]))
-    return 0
-
-
 def run_scan(args: argparse.Namespace) -> int:
     return scan.run(args.paths, args.jobs, args.json, sys.stdout, sys.stderr)
 
 
 def run_texture(args: argparse.Namespace) -> int:
-    page = load_page(args.page)
-    found = [obj for obj in page.objects_by_name("plMipmap") if obj.name == args.name]
+    loaded = load_page(args.page)
+    found = [obj for obj in loaded.objects_by_name("plMipmap") if obj.name == args.name]
     if not found:
         raise CommandError(f"no texture (plMipmap) named {args.name!r} in {args.page}")
     try:
@@ -164,27 +44,6 @@ def run_texture(args: argparse.Namespace) -> int:
         raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
     print(f"{args.output}: {texture.write(mipmap, args.output)}")
     return 0
-
-
-def run_roundtrip(args: argparse.Namespace) -> int:
-    page = load_page(args.page)
-    with open(args.page, "rb") as original_file:
-        original = original_file.read()
-    page.save(args.output)
-    with open(args.output, "rb") as written_file:
-        written = written_file.read()
-    if written == original:
-        print(f"{args.output}: byte-identical to {args.page} ({len(written)} bytes)")
-        return 0
-    first = next(
-        (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
-        min(len(original), len(written)),
-    )
-    print(
-        f"{args.output}: differs from {args.page}: input {len(original)} bytes, "
-        f"output {len(written)} bytes, first difference at byte {first}"
-    )
-    return 1
 
 
 def positive(text: str) -> int:
@@ -243,16 +102,18 @@ def build_parser() -> Parser:
             sub.add_argument("--json", action="store_true", help="print JSON instead of tables")
         return sub
 
-    info = command("info", run_info, "Show each page's header and its objects counted by class.")
+    info = command(
+        "info", page.run_info, "Show each page's header and its objects counted by class."
+    )
     info.add_argument("pages", metavar="PAGE.prp", nargs="+")
 
-    ls = command("ls", run_ls, "List a page's objects: class, name, object id, data length.")
+    ls = command("ls", page.run_ls, "List a page's objects: class, name, object id, data length.")
     ls.add_argument("page", metavar="PAGE.prp")
     ls.add_argument(
         "--class", dest="class_type", type=class_argument, metavar="CLASS", help=CLASS_HELP
     )
 
-    show = command("show", run_show, "Show the decoded view of the objects of a name.")
+    show = command("show", page.run_show, "Show the decoded view of the objects of a name.")
     show.add_argument("page", metavar="PAGE.prp")
     show.add_argument("name", metavar="NAME")
     show.add_argument(
@@ -276,17 +137,17 @@ def build_parser() -> Parser:
         "small scans run in one process",
     )
 
-    age = command(
-        "age", descriptions.run_age, "Show an age's settings and pages with their page files."
+    age_command = command(
+        "age", age.run_age, "Show an age's settings and pages with their page files."
     )
-    age.add_argument("file", metavar="FILE.age")
+    age_command.add_argument("file", metavar="FILE.age")
 
-    sdl = command(
-        "sdl", descriptions.run_sdl, "List state descriptors, or show one with its variables."
+    sdl_command = command(
+        "sdl", sdl.run_sdl, "List state descriptors, or show one with its variables."
     )
-    sdl.add_argument("path", metavar="PATH", help="a .sdl file or a folder of them")
-    sdl.add_argument("name", metavar="NAME", nargs="?", help="the descriptor to show")
-    sdl.add_argument(
+    sdl_command.add_argument("path", metavar="PATH", help="a .sdl file or a folder of them")
+    sdl_command.add_argument("name", metavar="NAME", nargs="?", help="the descriptor to show")
+    sdl_command.add_argument(
         "version",
         metavar="VERSION",
         nargs="?",
@@ -364,7 +225,7 @@ def build_parser() -> Parser:
 
     roundtrip = command(
         "roundtrip",
-        run_roundtrip,
+        page.run_roundtrip,
         "Save a page and say whether the output is byte-identical to the input "
         "(exit status 1 when it is not).",
         with_json=False,
@@ -372,12 +233,6 @@ def build_parser() -> Parser:
     roundtrip.add_argument("page", metavar="PAGE.prp")
     roundtrip.add_argument("output", metavar="OUT.prp")
     return parser
-
-
-def report(message: str, status: int) -> int:
-    one_line = message.replace("\r", "\\r").replace("\n", "\\n")
-    print(f"lumivex: {one_line}", file=sys.stderr)
-    return status
 
 
 def keep_file_names() -> None:

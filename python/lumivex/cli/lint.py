@@ -10,7 +10,8 @@ from collections.abc import Callable, Sequence
 from typing import NamedTuple
 
 import lumivex
-from lumivex.cli.common import error_text, print_json
+from lumivex.cli.output import print_json
+from lumivex.errors import error_text
 
 Lint = Callable[[str], list[lumivex.LintProblem]]
 

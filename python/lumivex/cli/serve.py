@@ -1,11 +1,12 @@
 """lumivex serve: an age, a folder or a page in the browser, from a web
 server on this machine. The server itself, in lumivex.web, needs the web
-extra; this module only reads the command line, so that every other command
-starts without it."""
+extra; this module imports it only when the command runs, so that every other
+command starts without it."""
 
 from __future__ import annotations
 
 import argparse
+import socket
 
 from lumivex.cli.common import CommandError
 
@@ -33,7 +34,18 @@ def port_number(text: str) -> int:
 def run(args: argparse.Namespace) -> int:
     try:
         from lumivex.web import server
+        from lumivex.web.site import Site
     except ImportError as error:
         package = (error.name or "its web extra").partition(".")[0]
         raise CommandError(WEB_MISSING.format(name=package)) from error
-    return server.serve(args.path, args.host, args.port, args.open)
+    site = Site(args.path)
+    try:
+        sock = server.listen(args.host, args.port)
+    except socket.gaierror as error:
+        raise CommandError(f"cannot listen on {args.host}: {error.strerror or error}") from error
+    except OSError as error:
+        raise CommandError(
+            f"cannot listen on {args.host} port {args.port}: {error.strerror or error} "
+            "(--port chooses another port, 0 any free one)"
+        ) from error
+    return server.serve(site, sock, args.host, args.open)

@@ -11,8 +11,8 @@ import webbrowser
 
 import uvicorn
 
-from lumivex.cli.common import CommandError
-from lumivex.web.app import ANY_HOST, LOOPBACK_NAMES, create_app
+from lumivex.web.app import create_app
+from lumivex.web.guard import ANY_HOST, LOOPBACK_NAMES
 from lumivex.web.site import Site
 
 
@@ -37,23 +37,19 @@ def host_warning(host: str, port: int) -> str | None:
 
 
 def listen(host: str, port: int) -> socket.socket:
-    try:
-        family, kind, protocol, _, address = socket.getaddrinfo(
-            host or None, port, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE
-        )[0]
-        sock = socket.socket(family, kind, protocol)
-    except OSError as error:
-        raise CommandError(f"cannot listen on {host}: {error.strerror or error}") from error
+    """A socket listening on the first address the host names; socket.gaierror
+    when it names none."""
+    family, kind, protocol, _, address = socket.getaddrinfo(
+        host or None, port, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE
+    )[0]
+    sock = socket.socket(family, kind, protocol)
     try:
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sock.bind(address)
         sock.listen(128)
-    except OSError as error:
+    except OSError:
         sock.close()
-        raise CommandError(
-            f"cannot listen on {host} port {port}: {error.strerror or error} "
-            "(--port chooses another port, 0 any free one)"
-        ) from error
+        raise
     return sock
 
 
@@ -63,16 +59,14 @@ def address_of(sock: socket.socket) -> str:
     return f"http://[{shown}]:{port}/" if ":" in shown else f"http://{shown}:{port}/"
 
 
-def serve(path: str, host: str, port: int, open_browser: bool) -> int:
-    """Serves what PATH holds until interrupted."""
-    site = Site(path)
-    sock = listen(host, port)
+def serve(site: Site, sock: socket.socket, host: str, open_browser: bool) -> int:
+    """Serves the site on a listening socket until interrupted."""
     port = sock.getsockname()[1]
     warning = host_warning(host, port)
     if warning is not None:
         print(f"lumivex: warning: {warning}", file=sys.stderr, flush=True)
     address = address_of(sock)
-    print(f"serving {path} at {address} (Ctrl-C stops)", flush=True)
+    print(f"serving {site.path} at {address} (Ctrl-C stops)", flush=True)
     app = create_app(site, (*LOOPBACK_NAMES, host))
     if open_browser:
         webbrowser.open(address)

@@ -22,8 +22,9 @@ from typing import Generic, NamedTuple, TypeVar
 import lumivex
 from lumivex._lumivex import resolve_references
 from lumivex.age import Age, MissingPage
-from lumivex.cli.common import CommandError, error_text
+from lumivex.cli.common import CommandError as TextureError
 from lumivex.cli.texture import Layout, layout_of, level_image
+from lumivex.errors import error_text
 
 AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
 # A folder of this name beside an age may hold its state descriptions.
@@ -225,10 +226,7 @@ class Site:
 
     def __init__(self, path: str) -> None:
         self.path = path
-        try:
-            mode = os.stat(path).st_mode
-        except OSError as error:
-            raise CommandError(error_text(error)) from error
+        mode = os.stat(path).st_mode
         folder = stat.S_ISDIR(mode)
         self._base = path if folder else os.path.dirname(path)
         self.root = os.path.realpath(self._base or ".")
@@ -416,14 +414,14 @@ class Site:
 
     def texture(self, name: str, index: int) -> tuple[lumivex.Mipmap, Layout]:
         """The texture at a place of a page and how its levels are stored;
-        CommandError when it does not decode or cannot be converted."""
+        TextureError when it does not decode or cannot be converted."""
         obj = self.object(name, index)
         if obj is None or obj.class_name != "plMipmap":
             raise LookupError(f"no texture at {index} in {name}")
         try:
             mipmap = obj.as_mipmap()
         except (OSError, ValueError) as error:
-            raise CommandError(f"cannot decode texture {obj.name!r}: {error}") from error
+            raise TextureError(f"cannot decode texture {obj.name!r}: {error}") from error
         return mipmap, layout_of(mipmap)
 
     def level_png(self, name: str, index: int, level: int) -> bytes:

@@ -1,0 +1,39 @@
+"""The engine's classes as the front ends name them: the decodable ones with
+the method that decodes each, and a class given by name or by id."""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Callable
+
+from lumivex._lumivex import PrpObject, class_name, decoder_methods
+
+# Each engine class that lumivex decodes, with the method that decodes it:
+# the module's own list.
+DECODERS: dict[str, Callable[[PrpObject], object]] = {
+    class_name(class_type): getattr(PrpObject, method)
+    for class_type, method in decoder_methods.items()
+}
+
+# The highest class type id there is.
+CLASS_TYPE_MAX = 0xFFFF
+
+
+def class_type(text: str) -> int:
+    """A class given by its name in any case, or by its id in decimal or in
+    hexadecimal with 0x in front; ValueError for any other text."""
+    number = None
+    if re.fullmatch(r"[0-9]+", text):
+        number = int(text)
+    elif re.fullmatch(r"0[xX][0-9a-fA-F]+", text):
+        number = int(text, 16)
+    if number is not None:
+        if number > CLASS_TYPE_MAX:
+            raise ValueError(f"not a class id from 0 to {CLASS_TYPE_MAX} (0x{CLASS_TYPE_MAX:X})")
+        return number
+    wanted = text.lower()
+    for number in range(CLASS_TYPE_MAX + 1):
+        name = class_name(number)
+        if name.lower() == wanted and name != "Unknown":
+            return number
+    raise ValueError(f"unknown class {text!r}")

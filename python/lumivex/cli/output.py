@@ -1,0 +1,35 @@
+"""The command's output: JSON, and tables of aligned columns."""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+
+from lumivex.shapes import json_text
+
+
+def print_json(value: object) -> None:
+    print(json_text(value))
+
+
+def fields(pairs: list[tuple[str, object]]) -> str:
+    """Indented names and their values, in two columns aligned to the left."""
+    return table([(f"  {name}", str(value)) for name, value in pairs])
+
+
+def table(rows: Sequence[Sequence[object]], header: Sequence[str] = ()) -> str:
+    """Rows in aligned columns two spaces apart, under an optional header.
+    Columns of numbers are aligned to the right, the others to the left."""
+    numeric = [all(is_number(row[i]) for row in rows) for i in range(len(rows[0]))] if rows else []
+    texts = ([list(header)] if header else []) + [[str(cell) for cell in row] for row in rows]
+    widths = [max(len(row[i]) for row in texts) for i in range(len(texts[0]))] if texts else []
+    return "\n".join(
+        "  ".join(
+            text.rjust(width) if right else text.ljust(width)
+            for text, width, right in zip(row, widths, numeric or [False] * len(row), strict=False)
+        ).rstrip()
+        for row in texts
+    )
+
+
+def is_number(cell: object) -> bool:
+    return isinstance(cell, (int, float)) and not isinstance(cell, bool)

@@ -1,0 +1,130 @@
+"""lumivex info, ls, show and roundtrip: a page's header, its objects, the
+decoded views of some of them, and a page saved again."""
+
+from __future__ import annotations
+
+import argparse
+
+import lumivex
+from lumivex.classes import DECODERS
+from lumivex.cli.common import CommandError, load_page, report
+from lumivex.cli.output import fields, print_json, table
+from lumivex.errors import error_text
+from lumivex.shapes import info_json, ls_json, properties, show_json, value_text
+
+
+def info_text(path: str, page: lumivex.PrpFile) -> str:
+    header = page.header
+    lines = [
+        path,
+        fields(
+            [
+                ("age", header.age_name),
+                ("page", header.page_name),
+                ("version", header.version),
+                ("sequence number", f"0x{header.sequence_number:08X}"),
+                ("flags", f"0x{header.flags:04X}"),
+                ("major version", header.major_version),
+                ("checksum", f"0x{header.checksum:08X}"),
+                ("data start", header.data_start),
+                ("index start", header.index_start),
+                ("objects", len(page)),
+                ("lost keys", page.lost_keys),
+            ]
+        ),
+    ]
+    classes = sorted(page.count_by_type().items())
+    if classes:
+        lines += ["", table([(count, name) for name, count in classes], ("COUNT", "CLASS"))]
+    return "\n".join(lines)
+
+
+def run_info(args: argparse.Namespace) -> int:
+    """Each page in turn; one that fails to load is reported and the others
+    are still shown."""
+    shown: list[dict[str, object]] = []
+    errors = []
+    printed = 0
+    for path in args.pages:
+        try:
+            page = load_page(path)
+        except (CommandError, OSError) as error:
+            report(error_text(error), 1)
+            errors.append({"path": path, "error": error_text(error)})
+            continue
+        if args.json:
+            shown.append(info_json(path, page))
+            continue
+        if printed:
+            print()
+        print(info_text(path, page))
+        printed += 1
+    if args.json:
+        print_json({"pages": shown, "errors": errors})
+    return 1 if errors else 0
+
+
+def objects_of(page: lumivex.PrpFile, chosen_class: int | None) -> list[lumivex.PrpObject]:
+    return page.objects() if chosen_class is None else page.objects_of_type(chosen_class)
+
+
+def run_ls(args: argparse.Namespace) -> int:
+    page = load_page(args.page)
+    objects = objects_of(page, args.class_type)
+    if args.json:
+        print_json(ls_json(args.page, objects))
+    elif objects:
+        rows = [(obj.class_name, obj.name, obj.object_id, obj.data_len) for obj in objects]
+        print(table(rows, ("CLASS", "NAME", "ID", "BYTES")))
+    return 0
+
+
+def run_show(args: argparse.Namespace) -> int:
+    page = load_page(args.page)
+    named = [obj for obj in objects_of(page, args.class_type) if obj.name == args.name]
+    if not named:
+        of_class = (
+            "" if args.class_type is None else f" of class {lumivex.class_name(args.class_type)}"
+        )
+        raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}")
+    decodable = [obj for obj in named if obj.class_name in DECODERS]
+    if not decodable:
+        classes = ", ".join(sorted({obj.class_name for obj in named}))
+        raise CommandError(f"{args.name!r} is a {classes}, which lumivex does not decode")
+    shown = []
+    for obj in decodable:
+        try:
+            view = DECODERS[obj.class_name](obj)
+        except (OSError, ValueError) as error:
+            raise CommandError(f"cannot decode {obj.class_name} {obj.name!r}: {error}") from error
+        shown.append((obj, properties(view)))
+    if args.json:
+        print_json(show_json(args.page, shown))
+        return 0
+    for number, (obj, values) in enumerate(shown):
+        if number:
+            print()
+        print(f"{obj.class_name} {obj.name!r} (object id {obj.object_id})")
+        print(fields([(name, value_text(value)) for name, value in values.items()]))
+    return 0
+
+
+def run_roundtrip(args: argparse.Namespace) -> int:
+    page = load_page(args.page)
+    with open(args.page, "rb") as original_file:
+        original = original_file.read()
+    page.save(args.output)
+    with open(args.output, "rb") as written_file:
+        written = written_file.read()
+    if written == original:
+        print(f"{args.output}: byte-identical to {args.page} ({len(written)} bytes)")
+        return 0
+    first = next(
+        (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
+        min(len(original), len(written)),
+    )
+    print(
+        f"{args.output}: differs from {args.page}: input {len(original)} bytes, "
+        f"output {len(written)} bytes, first difference at byte {first}"
+    )
+    return 1

@@ -1,0 +1,154 @@
+"""The records the front ends show: the JSON of pages, objects, keys and
+age descriptions that the command prints with --json and the server serves
+under /api, and the text of the values of views."""
+
+from __future__ import annotations
+
+import json
+import math
+import re
+import struct
+import types
+from collections.abc import Sequence
+
+from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject
+
+
+def properties(view: object) -> dict[str, object]:
+    """The view's properties, in the order its class declares them."""
+    return {
+        name: getattr(view, name)
+        for name, member in vars(type(view)).items()
+        if isinstance(member, types.GetSetDescriptorType)
+    }
+
+
+def to_json(value: object) -> object:
+    """Plain values, lists and dicts as they are, bytes as hex, views as
+    objects of their properties. Floats, all single-precision values of the
+    files, become the double of their shortest text, which JSON then prints as
+    that text; those that JSON cannot hold (NaN, infinities) become null."""
+    if isinstance(value, float):
+        return float(float_text(value)) if math.isfinite(value) else None
+    if value is None or isinstance(value, (bool, int, str)):
+        return value
+    if isinstance(value, bytes):
+        return value.hex()
+    if isinstance(value, list):
+        return [to_json(item) for item in value]
+    if isinstance(value, dict):
+        return {str(key): to_json(item) for key, item in value.items()}
+    return {name: to_json(item) for name, item in properties(value).items()}
+
+
+# A lone surrogate: a byte of a file name that is not UTF-8, as os.fsdecode
+# gives it.
+LONE_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def json_text(value: object) -> str:
+    """Indented JSON. A file name byte that is not UTF-8 is written as the
+    escape of its lone surrogate, which reads back as os.fsdecode's text."""
+    text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
+    return LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
+
+
+def value_text(value: object) -> str:
+    """A property value as the text of a table: bytes by their count, floats
+    by their shortest text."""
+    if isinstance(value, bytes):
+        return f"<{len(value)} bytes>"
+    if isinstance(value, float):
+        return float_text(value)
+    if isinstance(value, list):
+        return "[" + ", ".join(value_text(item) for item in value) + "]"
+    return repr(value)
+
+
+def float_text(value: float) -> str:
+    """The shortest text that reads back as the same single-precision value,
+    which every float of a view is."""
+    for digits in range(1, 10):
+        text = repr(float(f"{value:.{digits}g}"))
+        try:
+            if struct.unpack("<f", struct.pack("<f", float(text)))[0] == value:
+                return text
+        except OverflowError:
+            continue
+    return repr(value)
+
+
+def key_json(key: Key) -> dict[str, object]:
+    return {
+        "location_sequence": key.location_sequence,
+        "location_flags": key.location_flags,
+        "load_mask": key.load_mask,
+        "class_type": key.class_type,
+        "class_name": key.class_name,
+        "object_id": key.object_id,
+        "name": key.name,
+        "clone_id": key.clone_id,
+        "clone_player_id": key.clone_player_id,
+    }
+
+
+def info_json(path: str, page: PrpFile) -> dict[str, object]:
+    """A page's header and its objects counted by class."""
+    return {
+        "path": path,
+        "header": page.header,
+        "objects": len(page),
+        "lost_keys": page.lost_keys,
+        "classes": [
+            {"class_name": name, "count": count}
+            for name, count in sorted(page.count_by_type().items())
+        ],
+    }
+
+
+def object_json(obj: PrpObject) -> dict[str, object]:
+    """What names an object in its page."""
+    return {
+        "class_type": obj.class_type,
+        "class_name": obj.class_name,
+        "name": obj.name,
+        "object_id": obj.object_id,
+    }
+
+
+def ls_json(path: str, objects: Sequence[PrpObject]) -> dict[str, object]:
+    """A page's objects, without their data."""
+    return {
+        "path": path,
+        "objects": [
+            {
+                **object_json(obj),
+                "location_sequence": obj.location_sequence,
+                "data_len": obj.data_len,
+            }
+            for obj in objects
+        ],
+    }
+
+
+def show_json(path: str, shown: Sequence[tuple[PrpObject, dict[str, object]]]) -> dict[str, object]:
+    """Objects of a page, each with its view's properties."""
+    return {
+        "path": path,
+        "objects": [{**object_json(obj), "properties": values} for obj, values in shown],
+    }
+
+
+def age_json(path: str, age: AgeFile) -> dict[str, object]:
+    """An age description's settings and pages, each page with its file name."""
+    return {
+        "path": path,
+        "age_name": age.age_name,
+        "sequence_prefix": age.sequence_prefix,
+        "max_capacity": age.max_capacity,
+        "day_length": age.day_length,
+        "pages": [
+            {**properties(entry), "prp_filename": age.prp_filename(entry.name)}
+            for entry in age.pages
+        ],
+    }

@@ -1,0 +1,138 @@
+"""The JSON views of the site under /api, in the shapes the command's --json
+prints."""
+
+from __future__ import annotations
+
+from starlette.requests import Request
+from starlette.responses import Response
+from starlette.routing import Route
+
+from lumivex.check import summary
+from lumivex.classes import DECODERS, class_type
+from lumivex.shapes import age_json, info_json, json_text, key_json, ls_json, properties, show_json
+from lumivex.web.site import Location, Unreadable
+from lumivex.web.views import SiteViews
+
+
+class ApiViews(SiteViews):
+    """The JSON views of one site."""
+
+    def routes(self) -> list[Route]:
+        return [
+            Route("/api", self.api_index),
+            Route("/api/age/{name:path}", self.api_age),
+            Route("/api/check/{name:path}", self.api_check),
+            Route("/api/info/{name:path}", self.api_info),
+            Route("/api/ls/{name:path}", self.api_ls),
+            Route("/api/show/{name:path}/{index:int}", self.api_show),
+            Route("/api/references/{name:path}/{index:int}", self.api_references),
+            Route("/api/sdl/{name:path}", self.api_sdl),
+        ]
+
+    def json(self, value: object, status: int = 200) -> Response:
+        return Response(json_text(value) + "\n", status, media_type="application/json")
+
+    def api_index(self, request: Request) -> Response:
+        site = self.site
+        return self.json(
+            {
+                "path": site.path,
+                "ages": list(site.ages),
+                "pages": list(site.pages),
+                "sdl": list(site.sdl_files),
+                "not_served": [{"name": n, "reason": r} for n, r in site.not_served.items()],
+            }
+        )
+
+    def api_age(self, request: Request) -> Response:
+        name = self.found(request, self.site.ages)
+        age = self.site.age(name)
+        if isinstance(age, Unreadable):
+            return self.json({"error": age.reason}, 422)
+        return self.json(age_json(self.site.ages[name], age.description))
+
+    def api_check(self, request: Request) -> Response:
+        name = self.found(request, self.site.ages)
+        age = self.site.age(name)
+        if isinstance(age, Unreadable):
+            return self.json({"error": age.reason}, 422)
+        report = self.reports(name)
+        return self.json({"ages": [report.as_json()], **summary([report])})
+
+    def api_info(self, request: Request) -> Response:
+        name = self.found(request, self.site.pages)
+        path = self.site.pages[name]
+        page = self.site.page(name)
+        if isinstance(page, Unreadable):
+            return self.json({"pages": [], "errors": [{"path": path, "error": page.reason}]})
+        return self.json({"pages": [info_json(path, page)], "errors": []})
+
+    def api_ls(self, request: Request) -> Response:
+        name = self.found(request, self.site.pages)
+        page = self.site.page(name)
+        if isinstance(page, Unreadable):
+            return self.json({"error": page.reason}, 422)
+        chosen = request.query_params.get("class")
+        try:
+            objects = page.objects() if chosen is None else page.objects_of_type(class_type(chosen))
+        except ValueError as error:
+            return self.json({"error": str(error)}, 400)
+        return self.json(ls_json(self.site.pages[name], objects))
+
+    def api_show(self, request: Request) -> Response:
+        name, _, obj = self.located(request)
+        if obj.class_name not in DECODERS:
+            return self.json(
+                {"error": f"{obj.name!r} is a {obj.class_name}, which lumivex does not decode"},
+                422,
+            )
+        try:
+            view = DECODERS[obj.class_name](obj)
+        except (OSError, ValueError) as error:
+            return self.json(
+                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
+            )
+        return self.json(show_json(self.site.pages[name], [(obj, properties(view))]))
+
+    def api_references(self, request: Request) -> Response:
+        name, index, obj = self.located(request)
+        scope = self.site.scope(name)
+        try:
+            references = scope.reach(obj.references()) if obj.class_name in DECODERS else []
+        except (OSError, ValueError) as error:
+            return self.json(
+                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
+            )
+
+        def place(location: Location) -> dict[str, object]:
+            return {"page": location.page, "index": location.position}
+
+        return self.json(
+            {
+                "page": name,
+                "index": index,
+                "key": key_json(obj.key),
+                "references": [
+                    {
+                        "field": reached.field,
+                        "key": key_json(reached.key),
+                        "target": None if reached.target is None else place(reached.target),
+                    }
+                    for reached in references
+                ],
+                "referenced_by": [
+                    {**place(location), "field": field}
+                    for location, field in scope.referrers(Location(name, index))
+                ],
+            }
+        )
+
+    def api_sdl(self, request: Request) -> Response:
+        name = self.found(request, self.site.sdl_files)
+        sdl = self.site.sdl(name)
+        path = self.site.sdl_files[name]
+        if isinstance(sdl, Unreadable):
+            return self.json(
+                {"descriptors": [], "passed_over": [{"path": path, "reason": sdl.reason}]}
+            )
+        return self.json({"descriptors": sdl.descriptors(), "passed_over": []})

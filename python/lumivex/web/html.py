@@ -1,0 +1,341 @@
+"""The HTML views of the site: ages, pages, objects, textures and state
+descriptions. Every text from a file reaches the HTML through the template
+engine's escaping."""
+
+from __future__ import annotations
+
+import os
+import re
+import string
+from collections.abc import Callable
+from typing import Any
+from urllib.parse import quote, urlencode
+
+import jinja2
+from starlette.exceptions import HTTPException
+from starlette.requests import Request
+from starlette.responses import HTMLResponse, RedirectResponse, Response
+from starlette.routing import Route
+
+import lumivex
+from lumivex.age import MissingPage
+from lumivex.check import NOTE, SEVERITIES, AgeReport
+from lumivex.classes import DECODERS, class_type
+from lumivex.cli.common import CommandError as TextureError
+from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
+from lumivex.shapes import float_text, key_json, properties, value_text
+from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
+from lumivex.web.views import SiteViews
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The files of the static folder, with their media types.
+STATIC = {"style.css": "text/css", "favicon.svg": "image/svg+xml"}
+# Rows of a page's object table on one screen.
+ROWS = 100
+# The bytes of an object shown in hexadecimal.
+HEX_BYTES = 256
+# Textures smaller than this are shown enlarged, pixel for pixel.
+TEXTURE_VIEW = 256
+
+
+def url(kind: str, name: str, *more: int | str) -> str:
+    """The address of a view of a file the site serves."""
+    tail = "".join(f"/{part}" for part in more)
+    return f"/{kind}/{quote(name, safe='/')}{tail}"
+
+
+def object_url(location: Location) -> str:
+    return url("object", location.page, location.position)
+
+
+def attachment(name: str, suffix: str) -> str:
+    """A Content-Disposition for a download named after a texture: a plain
+    ASCII name for every client, and the real one for those that read it."""
+    plain = re.sub(r"[^A-Za-z0-9._-]", "_", name) or "texture"
+    real = quote(f"{name}{suffix}".encode("utf-8", "replace"), safe="")
+    return f"attachment; filename=\"{plain}{suffix}\"; filename*=UTF-8''{real}"
+
+
+def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
+    """Offset, bytes in hexadecimal and bytes as text, sixteen to a row."""
+    printable = set(string.printable.encode()) - set(b"\t\n\r\x0b\x0c")
+    return [
+        (
+            f"{offset:08X}",
+            " ".join(f"{byte:02X}" for byte in data[offset : offset + 16]),
+            "".join(chr(b) if b in printable else "." for b in data[offset : offset + 16]),
+        )
+        for offset in range(0, len(data), 16)
+    ]
+
+
+def key_text(key: lumivex.Key) -> str:
+    return f"{key.class_name} {key.name!r}"
+
+
+class HtmlViews(SiteViews):
+    """The HTML views of one site."""
+
+    def __init__(self, site: Site, reports: Memo[str, AgeReport]) -> None:
+        super().__init__(site, reports)
+        self.templates = jinja2.Environment(
+            loader=jinja2.FileSystemLoader(os.path.join(HERE, "templates")),
+            autoescape=True,
+            undefined=jinja2.StrictUndefined,
+        )
+        self.templates.globals.update(url=url, object_url=object_url)
+        # Compiled now rather than on each template's first request.
+        for template in self.templates.list_templates():
+            self.templates.get_template(template)
+        self.static: dict[str, bytes] = {}
+        for name in STATIC:
+            with open(os.path.join(HERE, "static", name), "rb") as file:
+                self.static[name] = file.read()
+
+    def render(self, template: str, status: int = 200, **values: Any) -> HTMLResponse:
+        values.setdefault("title", "lumivex")
+        text = self.templates.get_template(template).render(site=self.site, **values)
+        return HTMLResponse(text, status_code=status)
+
+    def routes(self) -> list[Route]:
+        return [
+            Route("/", self.home),
+            Route("/style.css", self.static_file),
+            Route("/favicon.svg", self.static_file),
+            Route("/age/{name:path}", self.age_view),
+            Route("/page/{name:path}", self.page_view),
+            Route("/object/{name:path}/{index:int}", self.object_view),
+            Route("/texture/{name:path}/{index:int}/{level:int}.png", self.level_image),
+            Route("/texture/{name:path}/{index:int}.{suffix}", self.download),
+            Route("/sdl/{name:path}", self.sdl_view),
+        ]
+
+    def home(self, request: Request) -> Response:
+        site = self.site
+        if site.start is not None:
+            kind = "age" if site.start in site.ages else "page"
+            return RedirectResponse(url(kind, site.start), status_code=303)
+        return self.render("home.html", title=f"{site.path} - lumivex")
+
+    def static_file(self, request: Request) -> Response:
+        name = request.url.path[1:]
+        return Response(self.static[name], media_type=STATIC[name])
+
+    def age_view(self, request: Request) -> Response:
+        name = self.found(request, self.site.ages)
+        age = self.site.age(name)
+        values: dict[str, Any] = {"name": name, "title": f"{name} - lumivex"}
+        if isinstance(age, Unreadable):
+            return self.render("age.html", age=None, error=age.reason, **values)
+        pages = []
+        for entry in age.description.pages:
+            page = age.pages.get(entry.name)
+            path = age.page_path(entry.name)
+            served = next(
+                (
+                    found
+                    for found, owner in self.site.owners().items()
+                    if owner == (name, entry.name)
+                ),
+                None,
+            )
+            pages.append(
+                {
+                    "entry": entry,
+                    "file": age.description.prp_filename(entry.name),
+                    "served": served,
+                    "error": page.reason if isinstance(page, MissingPage) else None,
+                    "page": None if isinstance(page, MissingPage) else page,
+                    "path": path,
+                }
+            )
+        report = self.reports(name)
+        problems = [
+            (severity, [problem for problem in report.problems if problem.severity == severity])
+            for severity in SEVERITIES
+        ]
+        descriptions = [(found, self.site.sdl(found)) for found in self.site.sdl_beside(name)]
+        return self.render(
+            "age.html",
+            age=age,
+            error=None,
+            day_length=float_text(age.description.day_length),
+            pages=pages,
+            report=report,
+            problems=problems,
+            note=NOTE,
+            descriptions=descriptions,
+            **values,
+        )
+
+    def page_view(self, request: Request) -> Response:
+        name = self.found(request, self.site.pages)
+        values: dict[str, Any] = {"name": name, "title": f"{name} - lumivex"}
+        owner = self.site.owners().get(name)
+        values["owner"] = owner
+        page = self.site.page(name)
+        if isinstance(page, Unreadable):
+            return self.render("page.html", page=None, error=page.reason, **values)
+        chosen_class = request.query_params.get("class", "")
+        name_part = request.query_params.get("name", "")
+        try:
+            wanted = class_type(chosen_class) if chosen_class else None
+        except ValueError as error:
+            raise HTTPException(400, str(error)) from error
+        start_text = request.query_params.get("start", "0")
+        if not start_text.isdigit():
+            raise HTTPException(400, f"not a row number: {start_text!r}")
+        start = int(start_text)
+        objects = self.site.page_objects(name).objects
+        if wanted is None and not name_part:
+            total = len(objects)
+            shown = [(index, objects[index]) for index in range(start, min(start + ROWS, total))]
+        else:
+            folded = name_part.casefold()
+            matching = [
+                index
+                for index, obj in enumerate(objects)
+                if (wanted is None or obj.class_type == wanted)
+                and (not folded or folded in obj.name.casefold())
+            ]
+            total = len(matching)
+            shown = [(index, objects[index]) for index in matching[start : start + ROWS]]
+
+        def screen(first: int) -> str:
+            query = {"class": chosen_class, "name": name_part, "start": first}
+            return url("page", name) + "?" + urlencode({k: v for k, v in query.items() if v})
+
+        last = max(0, (total - 1) // ROWS * ROWS)
+        return self.render(
+            "page.html",
+            page=page,
+            error=None,
+            header=page.header,
+            classes=sorted(page.count_by_type().items()),
+            chosen_class=chosen_class,
+            name_part=name_part,
+            rows=shown,
+            total=total,
+            start=start,
+            first_screen=screen(0) if start > 0 else None,
+            previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
+            next_screen=screen(start + ROWS) if start + ROWS < total else None,
+            last_screen=screen(last) if start != last else None,
+            **values,
+        )
+
+    def object_view(self, request: Request) -> Response:
+        name, index, obj = self.located(request)
+        scope = self.site.scope(name)
+        decoded: list[tuple[str, list[object]]] | None = None
+        decode_error = None
+        references: list[Reached] = []
+        texture = None
+        if obj.class_name in DECODERS:
+            try:
+                view = DECODERS[obj.class_name](obj)
+                references = scope.reach(obj.references())
+            except (OSError, ValueError) as error:
+                decode_error = f"does not decode: {error}"
+            else:
+                decoded = [
+                    (field, self.value_parts(scope, value))
+                    for field, value in properties(view).items()
+                ]
+                if isinstance(view, lumivex.Mipmap):
+                    texture = self.texture_view(name, index, view)
+        data = obj.data
+        return self.render(
+            "object.html",
+            title=f"{obj.name} ({obj.class_name}) - lumivex",
+            name=name,
+            index=index,
+            obj=obj,
+            key=key_json(obj.key),
+            hex=hex_rows(data[:HEX_BYTES]) if data is not None else None,
+            hex_bytes=HEX_BYTES,
+            decoded=decoded,
+            decode_error=decode_error,
+            references=references,
+            referrers=scope.referrers(Location(name, index)),
+            referrer_object=lambda location: self.site.page_objects(location.page).objects[
+                location.position
+            ],
+            key_text=key_text,
+            texture=texture,
+            owner=self.site.owners().get(name),
+        )
+
+    def value_parts(self, scope: Scope, value: object) -> list[object]:
+        """A property's value as text, with each key in it as a reached
+        reference that the template shows as a link."""
+        if isinstance(value, lumivex.Key):
+            return list(scope.reach([("", value)]))
+        if isinstance(value, list) and value and all(isinstance(v, lumivex.Key) for v in value):
+            return list(scope.reach([("", key) for key in value]))
+        return [value_text(value)]
+
+    def texture_view(self, name: str, index: int, mipmap: lumivex.Mipmap) -> dict[str, Any]:
+        levels = max(1, mipmap.num_levels)
+        try:
+            _, layout = self.site.texture(name, index)
+            stored_levels(mipmap, layout, levels)
+        except TextureError as error:
+            return {"error": str(error)}
+        scale = max(1, TEXTURE_VIEW // max(mipmap.width, mipmap.height))
+        return {
+            "error": None,
+            "format": layout.format_name,
+            "levels": [
+                (level, *level_size(mipmap, level), url("texture", name, index, f"{level}.png"))
+                for level in range(levels)
+            ],
+            "scale": scale,
+            "png": url("texture", name, f"{index}.png"),
+            "dds": url("texture", name, f"{index}.dds"),
+        }
+
+    def level_image(self, request: Request) -> Response:
+        name = self.found(request, self.site.pages)
+        index: int = request.path_params["index"]
+        level: int = request.path_params["level"]
+        return self.texture_response(lambda: self.site.level_png(name, index, level), "image/png")
+
+    def download(self, request: Request) -> Response:
+        name = self.found(request, self.site.pages)
+        index: int = request.path_params["index"]
+        suffix = request.path_params["suffix"]
+        if suffix not in ("png", "dds"):
+            raise HTTPException(404, "textures are downloaded as .png or .dds")
+
+        def make() -> bytes:
+            mipmap, layout = self.site.texture(name, index)
+            if suffix == "dds":
+                return dds(mipmap, layout)
+            return pillow_image(mipmap, layout, "PNG", ".png")
+
+        media = "image/png" if suffix == "png" else "image/vnd-ms.dds"
+        response = self.texture_response(make, media)
+        obj = self.site.object(name, index)
+        assert obj is not None
+        response.headers["content-disposition"] = attachment(obj.name, f".{suffix}")
+        return response
+
+    def texture_response(self, make: Callable[[], bytes], media: str) -> Response:
+        try:
+            return Response(make(), media_type=media)
+        except LookupError as error:
+            raise HTTPException(404, str(error)) from error
+        except TextureError as error:
+            raise HTTPException(422, str(error)) from error
+
+    def sdl_view(self, request: Request) -> Response:
+        name = self.found(request, self.site.sdl_files)
+        sdl = self.site.sdl(name)
+        return self.render(
+            "sdl.html",
+            title=f"{name} - lumivex",
+            name=name,
+            error=sdl.reason if isinstance(sdl, Unreadable) else None,
+            descriptors=[] if isinstance(sdl, Unreadable) else sdl.descriptors(),
+        )
