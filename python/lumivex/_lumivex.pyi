@@ -2,7 +2,7 @@
 
 import builtins
 from collections.abc import Mapping, Sequence
-from typing import NamedTuple, final, type_check_only
+from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
 
 from _typeshed import StrOrBytesPath
 
@@ -56,8 +56,15 @@ class PrpFile:
     @property
     def lost_keys(self) -> int:
         """Keys the index announced but that could not be read (0 when none was lost)."""
+    def find(self, name: str, class_type: int | str | None = None) -> list[PrpObject]:
+        """The objects with this name, in index order: of every class, or of one class given by its id or its name."""
     def __len__(self) -> int: ...
     def __iter__(self) -> ObjectIterator: ...
+    @overload
+    def __getitem__(self, item: SupportsIndex | Key, /) -> PrpObject: ...
+    @overload
+    def __getitem__(self, item: slice, /) -> list[PrpObject]: ...
+    def __contains__(self, item: object, /) -> bool: ...
 
 @final
 @type_check_only
@@ -125,6 +132,12 @@ class PrpObject:
     @property
     def key(self) -> Key:
         """The object's own key, from the page's index."""
+    @property
+    def page(self) -> PrpFile:
+        """The PrpFile the object belongs to."""
+    @property
+    def index(self) -> int:
+        """The object's position in its page's index."""
     def as_scene_object(self) -> SceneObject:
         """Parse as a SceneObject (if class_type matches)."""
     def as_mipmap(self) -> Mipmap:

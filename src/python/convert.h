@@ -180,9 +180,10 @@ PyObject* decoded_names(const Decoded<decltype(record_of(Member))>& view) {
 }
 
 // Argument parsing: each refuses with a TypeError or OverflowError naming the
-// function and the argument, set and thrown as PythonError.
+// function and the argument, set and thrown as PythonError. Arguments after
+// the first `required` may be left out, their values then nullptr.
 void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
-                std::initializer_list<PyObject**> values);
+                std::initializer_list<PyObject**> values, std::size_t required = SIZE_MAX);
 std::string arg_str(PyObject* object, const char* function, const char* name);
 uint16_t arg_u16(PyObject* object, const char* function, const char* name);
 uint32_t arg_u32(PyObject* object, const char* function, const char* name);

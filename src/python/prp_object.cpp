@@ -114,6 +114,11 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
                  return make<KeyValue>(state, key_value(*o.key, *o.page));
                },
                "The object's own key, from the page's index."},
+              {"page", [](const ObjectRef& o) { return Py_NewRef(o.file.get()); },
+               "The PrpFile the object belongs to."},
+              {"index",
+               [](const ObjectRef& o) { return to_py(static_cast<std::size_t>(o.key - o.page->keys().data())); },
+               "The object's position in its page's index."},
           },
       .methods =
           [] {

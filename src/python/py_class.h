@@ -298,6 +298,14 @@ template <auto Body>
 PyObject* object_slot(PyObject* self) {
   return boundary(Failure::Data, [&] { return Body(self); });
 }
+template <auto Body>
+PyObject* binary_slot(PyObject* self, PyObject* other) {
+  return boundary(Failure::Data, [&] { return Body(self, other); });
+}
+template <auto Body>
+int contains_slot(PyObject* self, PyObject* item) {
+  return boundary(Failure::Data, [&] { return Body(self, item); });
+}
 
 // Raises "No constructor defined for <name>".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
