@@ -1,5 +1,9 @@
 """A page as a sequence and a mapping: objects by position, by key and by name."""
 
+import array
+import io
+import mmap
+
 import lumivex
 import pytest
 
@@ -138,3 +142,81 @@ def test_lookups_scale_with_a_large_page():
     big = lumivex.PrpFile.from_bytes(page(many))
     assert big.find("N7") == [o for o in big if o.name == "N7"]
     assert all(big[o.key].index == o.index for o in big[::997])
+
+
+def page_bytes():
+    return page(OBJECTS, age="Demo")
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        bytearray,
+        memoryview,
+        lambda data: memoryview(bytearray(data)),
+        lambda data: array.array("B", data),
+    ],
+)
+def test_from_buffer_takes_any_bytes_like_object(make):
+    f = lumivex.PrpFile.from_buffer(make(page_bytes()))
+    assert described(f) == described(lumivex.PrpFile.from_bytes(page_bytes()))
+    assert f.age_name == "Demo"
+
+
+def test_from_buffer_reads_a_mapped_file(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(page_bytes())
+    with open(path, "rb") as file, mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        f = lumivex.PrpFile.from_buffer(mapped)
+    assert f.to_bytes() == page_bytes()
+
+
+def test_from_buffer_copies_the_bytes():
+    data = bytearray(page_bytes())
+    f = lumivex.PrpFile.from_buffer(data)
+    data[:] = bytes(len(data))
+    assert f.to_bytes() == page_bytes()
+
+
+def test_from_file_reads_a_binary_file(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(page_bytes())
+    with open(path, "rb") as file:
+        assert lumivex.PrpFile.from_file(file).to_bytes() == page_bytes()
+    assert lumivex.PrpFile.from_file(io.BytesIO(page_bytes())).age_name == "Demo"
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (
+            lambda: lumivex.PrpFile.from_buffer("text"),
+            "from_buffer() argument 'obj' must be a bytes-like object, not str",
+        ),
+        (
+            lambda: lumivex.PrpFile.from_buffer(obj=7),
+            "from_buffer() argument 'obj' must be a bytes-like object, not int",
+        ),
+        (
+            lambda: lumivex.PrpFile.from_file(io.StringIO("x")),
+            "from_file() argument 'fileobj' must be a binary file",
+        ),
+        (lambda: lumivex.PrpFile.from_file(b"bytes"), "'bytes' object has no attribute 'read'"),
+    ],
+)
+def test_from_buffer_and_from_file_refuse_other_objects(call, message):
+    with pytest.raises((TypeError, AttributeError)) as raised:
+        call()
+    assert message in str(raised.value)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: lumivex.PrpFile.from_buffer(bytearray()),
+        lambda: lumivex.PrpFile.from_file(io.BytesIO()),
+    ],
+)
+def test_from_buffer_and_from_file_fail_as_from_bytes(call):
+    with pytest.raises(OSError, match="^Failed to parse PRP header from bytes$"):
+        call()

@@ -4,7 +4,8 @@ import builtins
 from collections.abc import Mapping, Sequence
 from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
 
-from _typeshed import StrOrBytesPath
+from _typeshed import StrOrBytesPath, SupportsRead
+from typing_extensions import Buffer
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
@@ -32,6 +33,12 @@ class PrpFile:
     @staticmethod
     def from_bytes(data: bytes) -> PrpFile:
         """Load a PRP file from bytes."""
+    @staticmethod
+    def from_buffer(obj: Buffer) -> PrpFile:
+        """Load a PRP file from any object with the buffer protocol (bytearray, memoryview, mmap)."""
+    @staticmethod
+    def from_file(fileobj: SupportsRead[Buffer]) -> PrpFile:
+        """Load a PRP file from a binary file object, read to its end."""
     def save(self, path: StrOrBytesPath) -> None:
         """Save the PRP file to disk (byte-identical round-trip)."""
     def to_bytes(self) -> bytes:

@@ -226,6 +226,11 @@ std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const
           static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
 }
 
+BufferArg::BufferArg(PyObject* object, const char* function, const char* name) {
+  if (!PyObject_CheckBuffer(object)) wrong_type(object, function, name, "a bytes-like object");
+  if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) < 0) throw PythonError{};
+}
+
 PathArg arg_path(PyObject* object, const char* function, const char* name) {
   if (!PyUnicode_Check(object) && !PyBytes_Check(object) && !PyObject_HasAttrString(object, "__fspath__"))
     wrong_type(object, function, name, "str, bytes or os.PathLike");

@@ -92,18 +92,18 @@ PyObject* object_at(PyObject* file, std::size_t index) {
 
 namespace {
 
-PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "load", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = module_state(module);
+  const ModuleState& state = static_method_state();
   auto page = on_file(state, path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt); });
   });
   return make<PageHandle>(state, PageHandle{std::move(page)});
 }
 
-PyObject* from_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "from_bytes", {"data"}, {&arg});
   const std::span<const uint8_t> data = arg_bytes(arg, "from_bytes", "data");
@@ -111,7 +111,33 @@ PyObject* from_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
   // and parsed while other threads run.
   auto page =
       without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(ByteBuffer(data.data(), data.size())); });
-  return make<PageHandle>(module_state(module), PageHandle{std::move(page)});
+  return make<PageHandle>(static_method_state(), PageHandle{std::move(page)});
+}
+
+// A page of the bytes of any object with the buffer protocol. Its bytes may
+// change once the call lets other threads run: they are copied first.
+PyObject* page_of_buffer(PyObject* object, const char* function, const char* name) {
+  ByteBuffer copy = BufferArg(object, function, name).copy();
+  auto page = without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(std::move(copy)); });
+  return make<PageHandle>(static_method_state(), PageHandle{std::move(page)});
+}
+
+PyObject* from_buffer(PyObject*, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "from_buffer", {"obj"}, {&arg});
+  return page_of_buffer(arg, "from_buffer", "obj");
+}
+
+PyObject* from_file(PyObject*, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "from_file", {"fileobj"}, {&arg});
+  const Ref data = Ref::checked(PyObject_CallMethod(arg, "read", nullptr));
+  if (!PyObject_CheckBuffer(data.get())) {
+    PyErr_Format(PyExc_TypeError, "from_file() argument 'fileobj' must be a binary file; its read() gave %.200s",
+                 Py_TYPE(data.get())->tp_name);
+    throw PythonError{};
+  }
+  return page_of_buffer(data.get(), "from_file", "fileobj");
 }
 
 PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -358,6 +384,12 @@ const ClassDef<PageHandle>& class_def<PageHandle>() {
               static_method<load, Failure::File>("load", "load(path)\n--\n\nLoad a PRP file from disk."),
               static_method<from_bytes, Failure::File>("from_bytes",
                                                        "from_bytes(data)\n--\n\nLoad a PRP file from bytes."),
+              static_method<from_buffer, Failure::File>(
+                  "from_buffer",
+                  "from_buffer(obj)\n--\n\nLoad a PRP file from any object with the buffer protocol (bytearray, "
+                  "memoryview, mmap)."),
+              static_method<from_file, Failure::File>(
+                  "from_file", "from_file(fileobj)\n--\n\nLoad a PRP file from a binary file object, read to its end."),
               method<save, Failure::File>("save",
                                           "save($self, path)\n--\n\nSave the PRP file to disk (byte-identical "
                                           "round-trip)."),

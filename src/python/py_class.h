@@ -71,6 +71,9 @@ struct ModuleState {
 inline ModuleState& state_of(PyTypeObject* type) { return *static_cast<ModuleState*>(PyType_GetModuleState(type)); }
 inline ModuleState& state_of(PyObject* self) { return state_of(Py_TYPE(self)); }
 inline ModuleState& module_state(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+// The state of the calling interpreter's instance of the module, as found by
+// a static method, which Python hands no class and no module.
+ModuleState& static_method_state();
 
 // A Python exception is already set; the boundary returns the failure.
 struct PythonError {};
@@ -267,8 +270,8 @@ PyCFunction function(F* f) {
 
 // Method table entries whose body runs inside the boundary. Body takes
 // (self) for a method without arguments, (self, args, kwargs) otherwise. A
-// static method's body takes the module as self, as a module's functions do,
-// and finds the module's state through it.
+// static method's body receives no self and finds the module's state with
+// static_method_state().
 template <auto Body, Failure F>
 PyObject* call_noargs(PyObject* self, PyObject*) {
   return boundary(F, [&] { return Body(self); });
@@ -366,23 +369,10 @@ PyTypeObject* create_type(PyObject* module) {
     return table;
   }();
   static const std::vector<PyMethodDef> methods = [&] {
-    std::vector<PyMethodDef> table;
-    for (const PyMethodDef& m : def.methods)
-      if (!(m.ml_flags & METH_STATIC)) table.push_back(m);
+    std::vector<PyMethodDef> table = def.methods;
     table.push_back({});
     return table;
   }();
-  // Bound to the module, which a function flagged static would not receive.
-  static const std::vector<PyMethodDef> static_methods = [&] {
-    std::vector<PyMethodDef> table;
-    for (PyMethodDef m : def.methods) {
-      if (!(m.ml_flags & METH_STATIC)) continue;
-      m.ml_flags &= ~METH_STATIC;
-      table.push_back(m);
-    }
-    return table;
-  }();
-
   std::vector<PyType_Slot> slots = {
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<T>)},
       {Py_tp_getset, const_cast<PyGetSetDef*>(getset.data())},
@@ -406,21 +396,7 @@ PyTypeObject* create_type(PyObject* module) {
   // A decoded view's size counts its copy of the bytes, one byte per item.
   PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), is_decoded<T> ? 1 : 0,
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
-  auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
-  if (!type) return nullptr;
-  for (const PyMethodDef& m : static_methods) {
-    PyObject* function = PyCFunction_NewEx(const_cast<PyMethodDef*>(&m), module, nullptr);
-    PyObject* static_method = function ? PyStaticMethod_New(function) : nullptr;
-    Py_XDECREF(function);
-    const int added = static_method ? PyDict_SetItemString(type->tp_dict, m.ml_name, static_method) : -1;
-    Py_XDECREF(static_method);
-    if (added < 0) {
-      Py_DECREF(type);
-      return nullptr;
-    }
-  }
-  PyType_Modified(type);
-  return type;
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
 // Fills the view class entry of the decoder whose record is Record.
