@@ -39,6 +39,8 @@ struct PageHandle {
   std::shared_ptr<const PrpPage> page;
   std::unique_ptr<KeyOrder> key_order = std::make_unique<KeyOrder>();
 };
+template <>
+inline constexpr bool takes_weak_references<PageHandle> = true;
 struct ObjectRef {
   std::shared_ptr<const PrpPage> page;
   const ObjectKey* key;  // points into page, which never changes

@@ -244,6 +244,13 @@ PyObject* next_object(PyObject* self) {
   throw PythonError{};
 }
 
+// A page pickles and copies by its bytes, as to_bytes gives them.
+PyObject* reduce_page(PyObject* self) {
+  const Ref data = Ref::checked(to_bytes(self));
+  const Ref load = Ref::checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytes"));
+  return checked(Py_BuildValue("(O(O))", load.get(), data.get()));
+}
+
 // page[i] (negative from the end), page[i:j] and page[key].
 PyObject* subscript(PyObject* self, PyObject* item) {
   const PageHandle& handle = unbox<PageHandle>(self);
@@ -401,6 +408,7 @@ const ClassDef<PageHandle>& class_def<PageHandle>() {
                                       "objects_by_name($self, class_name)\n--\n\nGet objects by class type name "
                                       "(e.g., \"plSceneObject\", \"plDrawableSpans\")."),
               method<count_by_type>("count_by_type", "count_by_type($self)\n--\n\nCount objects by class type."),
+              method<reduce_page, Failure::File>("__reduce__", nullptr),
               method<find>("find",
                            "find($self, name, class_type=None)\n--\n\nThe objects with this name, in index order: of "
                            "every class, or of one class given by its id or its name."),
