@@ -95,6 +95,11 @@ class PlasmaRead {
       throw Error("invalid seek to a negative or overflowing position");
     position_ += n;
   }
+  // The next n bytes when that many remain, else null; the position stays.
+  // One test then covers several fixed fields, which advance() steps over.
+  const uint8_t* peek(uint64_t n) const { return remaining() >= n ? data_.data() + position_ : nullptr; }
+  // Steps over n bytes that a peek has shown to be there.
+  void advance(uint64_t n) { position_ += n; }
   // The next n bytes, without copying them.
   std::span<const uint8_t> read_bytes(uint64_t n) { return {take(n), static_cast<std::size_t>(n)}; }
   // Steps over the next n bytes and says where they lie.
@@ -139,16 +144,7 @@ class PlasmaRead {
     return value;
   }
 
- private:
-  const uint8_t* take(uint64_t n) {
-    if (remaining() < n) [[unlikely]] {
-      position_ = data_.size();
-      throw_end_of_data();
-    }
-    const uint8_t* at = data_.data() + position_;
-    position_ += n;
-    return at;
-  }
+  // The little-endian value stored at at.
   template <class T>
   static T load(const uint8_t* at) {
     T value = 0;
@@ -158,6 +154,17 @@ class PlasmaRead {
       for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(at[i]) << (8 * i));
     }
     return value;
+  }
+
+ private:
+  const uint8_t* take(uint64_t n) {
+    if (remaining() < n) [[unlikely]] {
+      position_ = data_.size();
+      throw_end_of_data();
+    }
+    const uint8_t* at = data_.data() + position_;
+    position_ += n;
+    return at;
   }
 
   std::span<const uint8_t> data_;
