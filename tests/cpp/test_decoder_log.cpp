@@ -54,7 +54,7 @@ void check_stopped(const std::vector<uint8_t>& bytes) {
   const ResponderModData data = parse_responder_modifier(bytes);
   const auto states = data.read_states(Source(bytes));
   CHECK(states.size() == 1 && states[0].commands.count == 0);
-  CHECK(data.cur_state == 0 && data.enabled && data.last_byte == 1);
+  CHECK(data.cur_state == 0 && data.enabled && data.flags == 1);
 }
 
 }  // namespace

@@ -125,28 +125,8 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   return data;
 }
 
-std::vector<PythonParam> PythonFileModData::read_params(const Source& source) const {
+std::vector<PythonParam> read_items(const StoredList<PythonParam>& params, const Source& source) {
   return source.items(params, read_param);
-}
-
-void PythonFileModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(read_key(source, self_key).name);
-  source.text(python_file);
-  receivers.present_names(source);
-  for (const PythonParam& param : read_params(source)) {
-    param_value_text(param.value, source);
-    param_value_debug(param.value, source);
-  }
-}
-
-std::vector<KeyReference> PythonFileModData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  add_references(out, "receiver_keys", receivers, source);
-  const std::vector<PythonParam> all = read_params(source);
-  for (std::size_t i = 0; i < all.size(); ++i)
-    if (const auto* key = std::get_if<std::optional<Uoid>>(&all[i].value))
-      add_reference(out, "params[" + std::to_string(i) + "]", *key);
-  return out;
 }
 
 std::string param_value_text(const PythonParamValue& value, const Source& source) {

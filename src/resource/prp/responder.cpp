@@ -83,9 +83,16 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   return callback;
 }
 
+// Steps over what read_one_shot_callback reads, failing where it would.
+void skip_one_shot_callback(PlasmaRead& reader) {
+  reader.skip_safe_string();
+  skip_key_uoid(reader);
+  reader.skip(sizeof(OneShotCallback::value));
+}
+
 StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
   const StoredList<OneShotCallback> callbacks = reader.locate_list<OneShotCallback>(reader.read_u32());
-  for (uint32_t i = 0; i < callbacks.count; ++i) read_one_shot_callback(reader);
+  for (uint32_t i = 0; i < callbacks.count; ++i) skip_one_shot_callback(reader);
   return callbacks;
 }
 
@@ -191,8 +198,8 @@ bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
 }  // namespace
 
 bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
-  state.value_a = reader.read_u8();
-  state.value_b = reader.read_u8();
+  state.callback_count = reader.read_u8();
+  state.switch_to_state = reader.read_u8();
   const uint8_t command_count = reader.read_u8();
   state.commands = reader.locate_list<ResponderCmd>(0);
   // The commands are read only to find where the next one starts; one
@@ -208,11 +215,11 @@ bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   return true;
 }
 
-std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(const Source& source) const {
-  return source.items(one_shot_callbacks, read_one_shot_callback);
+std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callbacks, const Source& source) {
+  return source.items(callbacks, read_one_shot_callback);
 }
 
-std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) const {
+std::vector<ResponderCmd> read_items(const StoredList<ResponderCmd>& commands, const Source& source) {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
     locate_command(reader, cmd, false);
@@ -221,43 +228,12 @@ std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) co
   });
 }
 
-std::vector<ResponderState> ResponderModData::read_states(const Source& source) const {
+std::vector<ResponderState> read_items(const StoredList<ResponderState>& states, const Source& source) {
   return source.items(states, [](PlasmaRead& reader) {
     ResponderState state;
     locate_state(reader, state, false);
     return state;
   });
-}
-
-void ResponderModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(read_key(source, self_key).name);
-  for (const ResponderState& state : read_states(source)) {
-    for (const ResponderCmd& cmd : state.read_commands(source)) {
-      cmd.receivers.present_names(source);
-      cmd.notify_receivers.present_names(source);
-      for (const OneShotCallback& callback : cmd.read_one_shot_callbacks(source)) {
-        source.text(callback.name);
-        if (callback.key) source.text(callback.key->name);
-      }
-      if (cmd.name) source.text(*cmd.name);
-    }
-  }
-}
-
-std::vector<KeyReference> ResponderModData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  const std::vector<ResponderState> all_states = read_states(source);
-  for (std::size_t s = 0; s < all_states.size(); ++s) {
-    const std::vector<ResponderCmd> commands = all_states[s].read_commands(source);
-    for (std::size_t c = 0; c < commands.size(); ++c) {
-      const std::string command = "states[" + std::to_string(s) + "].commands[" + std::to_string(c) + "]";
-      add_references(out, command + ".receivers", commands[c].receivers, source);
-      const std::vector<OneShotCallback> callbacks = commands[c].read_one_shot_callbacks(source);
-      for (std::size_t k = 0; k < callbacks.size(); ++k)
-        add_reference(out, command + ".one_shot_callbacks[" + std::to_string(k) + "]", callbacks[k].key);
-    }
-  }
-  return out;
 }
 
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
@@ -279,7 +255,7 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;
-  data.last_byte = reader.read_u8();
+  data.flags = reader.read_u8();
   return data;
 }
 
