@@ -114,10 +114,12 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
 
   // Every parameter is read to find where the next one starts; the list is
   // read again, without the warnings, when asked for.
-  data.params = reader.locate_list<PythonParam>(reader.read_u32());
-  for (uint32_t i = 0; i < data.params.count; ++i) {
-    reader.skip(sizeof(PythonParam::id));
-    const uint32_t type = reader.read_u32();
+  const uint32_t param_count = reader.read_u32();
+  data.params = reader.locate_list<PythonParam>(param_count);
+  for (uint32_t i = 0; i < param_count; ++i) {
+    // The id and the type code fail alike: one step takes both.
+    const uint8_t* id_and_type = reader.read_bytes(sizeof(PythonParam::id) + sizeof(uint32_t)).data();
+    const uint32_t type = PlasmaRead::load<uint32_t>(id_and_type + sizeof(PythonParam::id));
     if (!skip_param_value(reader, type))
       log::write(log::Level::Warn, log::kPageObjectsTarget,
                  [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
