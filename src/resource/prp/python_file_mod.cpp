@@ -80,6 +80,12 @@ bool skip_param_value(PlasmaRead& reader, uint32_t type) {
   return true;
 }
 
+// Out of the decode's loop, whose registers it would otherwise take.
+[[gnu::cold, gnu::noinline]] void warn_unknown_param(uint32_t type) {
+  log::write(log::Level::Warn, log::kPageObjectsTarget,
+             [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+}
+
 PythonParam read_param(PlasmaRead& reader) {
   PythonParam param;
   param.id = reader.read_u32();
@@ -120,9 +126,7 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
     // The id and the type code fail alike: one step takes both.
     const uint8_t* id_and_type = reader.read_bytes(sizeof(PythonParam::id) + sizeof(uint32_t)).data();
     const uint32_t type = PlasmaRead::load<uint32_t>(id_and_type + sizeof(PythonParam::id));
-    if (!skip_param_value(reader, type))
-      log::write(log::Level::Warn, log::kPageObjectsTarget,
-                 [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+    if (!skip_param_value(reader, type)) warn_unknown_param(type);
   }
   return data;
 }

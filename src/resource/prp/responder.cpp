@@ -66,7 +66,7 @@ std::optional<uint64_t> notify_event_size(uint32_t type) {
   }
 }
 
-void skip_notify_events(PlasmaRead& reader) {
+[[gnu::always_inline]] inline void skip_notify_events(PlasmaRead& reader) {
   const uint32_t count = reader.read_u32();
   for (uint32_t i = 0; i < count; ++i) {
     const auto size = notify_event_size(reader.read_u32());
@@ -84,13 +84,13 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 }
 
 // Steps over what read_one_shot_callback reads, failing where it would.
-void skip_one_shot_callback(PlasmaRead& reader) {
+[[gnu::always_inline]] inline void skip_one_shot_callback(PlasmaRead& reader) {
   reader.skip_safe_string();
   skip_key_uoid(reader);
   reader.skip(sizeof(OneShotCallback::value));
 }
 
-StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
+[[gnu::always_inline]] inline StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
   const StoredList<OneShotCallback> callbacks = reader.locate_list<OneShotCallback>(reader.read_u32());
   for (uint32_t i = 0; i < callbacks.count; ++i) skip_one_shot_callback(reader);
   return callbacks;
@@ -99,7 +99,7 @@ StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
 // Steps over the message of a command whose class id has been read, locating
 // its receivers and the lists and name its class holds; false when the class
 // is not one a responder command is known to hold.
-bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
+[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
   switch (cmd.class_id) {
     case kAnimCmdMsg:
       cmd.receivers = read_msg_with_callbacks(reader).receivers;
@@ -177,7 +177,7 @@ bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
 // Reads a command's class id and locates its message, up to, not including,
 // its wait_on byte; false when it cannot be read, which ends decoding early.
 // Only the decode logs the stop: reading the lists again meets it again.
-bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
+[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   try {
     cmd.class_id = reader.read_u16();
     if (locate_message(reader, cmd)) return true;
@@ -195,9 +195,10 @@ bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   return false;
 }
 
-}  // namespace
-
-bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+// The readers of a state and of what it holds are forced into their callers:
+// where the cursor is the caller's own, as in the decode, it then stays in
+// registers instead of being stored and loaded at every read.
+[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   // The state's three bytes fail alike: one step takes them.
   const uint8_t* head = reader.read_bytes(3 * sizeof(uint8_t)).data();
   state.callback_count = head[0];
@@ -215,6 +216,12 @@ bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   const uint8_t wait_count = reader.read_u8();
   reader.skip(uint64_t{wait_count} * kWaitSize);
   return true;
+}
+
+}  // namespace
+
+bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+  return step_over_state(reader, state, log_stop);
 }
 
 std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callbacks, const Source& source) {
@@ -253,7 +260,7 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!locate_state(reader, state, true)) return data;
+    if (!step_over_state(reader, state, true)) return data;
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;

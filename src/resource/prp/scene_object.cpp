@@ -4,7 +4,11 @@
 
 namespace lumivex {
 
-SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
+namespace {
+
+// Forced into its callers: where the cursor is the caller's own, it then
+// stays in registers instead of being stored and loaded at every read.
+[[gnu::always_inline]] inline SceneObjectData read_scene_object(PlasmaRead& reader) {
   SceneObjectData data;
   data.self_key = locate_key(reader);
   skip_synched_object(reader);
@@ -19,10 +23,14 @@ SceneObjectData SceneObjectData::read(PlasmaRead& reader) {
   return data;
 }
 
+}  // namespace
+
+SceneObjectData SceneObjectData::read(PlasmaRead& reader) { return read_scene_object(reader); }
+
 SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   reader.skip(kClassIndexSize);
-  return SceneObjectData::read(reader);
+  return read_scene_object(reader);
 }
 
 }  // namespace lumivex
