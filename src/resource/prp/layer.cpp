@@ -33,7 +33,9 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   layer.z_flags = reader.read_u32();
   layer.misc_flags = reader.read_u32();
   // The transform: a presence byte, then the matrix when it is non-zero.
-  if (reader.read_u8() != 0) reader.skip(kTransformSize);
+  // The presence byte chooses a length rather than a branch: which layers
+  // have a matrix follows no pattern a branch could learn.
+  reader.skip(reader.read_u8() != 0 ? kTransformSize : 0);
   // The four colours are taken as one block: a short block fails where the
   // colours read one by one would, and one length test covers them all.
   PlasmaRead colors(reader.read_bytes(kColorsSize));
