@@ -59,7 +59,7 @@ PyObject* references(PyObject* self) {
     const auto bytes = object.page->object_data(*object.key);
     if (!bytes) object_data_not_found();
     const Source source(*bytes);
-    const std::vector<KeyReference> all = row.parse(*bytes).references(source);
+    const std::vector<KeyReference> all = lumivex::references(row.parse(*bytes), source);
     found = to_py_list(all, [&](const KeyReference& reference) {
       const Ref field = Ref::checked(new_str(reference.field));
       const Ref key = Ref::checked(make<KeyValue>(state, key_value(reference.key, source)));
