@@ -268,3 +268,34 @@ def test_the_library_reports_a_file_that_is_no_age_description_alone(tmp_path):
     [problem] = check_age(lumivex.Age.open(str(path))).problems
     assert (problem.severity, problem.line) == ("error", 0)
     assert problem.message.startswith("not an age description: ")
+
+
+@pytest.mark.parametrize(
+    "name, reason",
+    [
+        ("x/../../outside/secret", 'it holds "/"'),
+        ("x\\..\\..\\outside\\secret", 'it holds "\\"'),
+        ("..", 'it is ".."'),
+        ("Town\0x", "it holds a NUL byte"),
+    ],
+    ids=["slash", "backslash", "dot-dot", "nul"],
+)
+def test_a_page_name_that_is_not_a_file_name_is_never_looked_for(tmp_path, name, reason):
+    ages = tmp_path / "ages"
+    ages.mkdir()
+    path = build(ages, listed=("Town", "Garden", name))
+    # The file the name would lead to, with the header it asks for.
+    (ages / "Demo_District_x").mkdir()
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "secret.prp").write_bytes(page([], age="Demo", page_name=name))
+    found = problems(path)
+    message = f"line 4: the page name {name!r} is not a plain file name ({reason})"
+    assert found == [("error", name, None, None, None, message + "; its file is not looked for")]
+    assert run_check(path)[0] == 1
+    age = lumivex.Age.open(path)
+    assert age.page_path(name) is None and age.page_path("Town") is not None
+    assert age.pages[name] == lumivex.age.MissingPage(
+        name, "", f"the page name is not a plain file name: {reason}"
+    )
+    assert age.description.prp_filename(name) == f"Demo_District_{name}.prp"

@@ -16,6 +16,7 @@ from lumivex.cli.scan import found, plan, progress
 from lumivex.shapes import float_text
 
 from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.extras import needs_pillow
 from fixtures.object_bodies import DECODERS as BODIES
 from fixtures.object_bodies import LAYER, MIPMAP, SCENE_OBJECT, layer_body, mipmap_body
 from fixtures.texture_bodies import ARGB32, DXT1, DXT5, quadrants, texture_body, texture_pixels
@@ -456,6 +457,7 @@ def test_sdl_folder_reports_each_file_it_passes_over(run, tmp_path):
     ]
 
 
+@needs_pillow
 @pytest.mark.parametrize("kind", [DXT1, DXT5, ARGB32])
 @pytest.mark.parametrize("size", [(32, 16), (6, 5), (1, 1)])
 def test_texture_writes_the_top_level(run, write_page, tmp_path, kind, size):
@@ -478,6 +480,7 @@ def test_texture_writes_the_top_level(run, write_page, tmp_path, kind, size):
         assert image.getpixel((x, y)) == (r, g, b, 255 if kind == DXT1 else a)
 
 
+@needs_pillow
 @pytest.mark.parametrize("suffix", [".tga", ".TIF", ".tiff", ".webp"])
 def test_texture_writes_the_format_of_the_suffix(run, tmp_path, suffix):
     from PIL import Image, features
@@ -498,6 +501,7 @@ def texture_png(run, tmp_path) -> bytes:
     return out.read_bytes()
 
 
+@needs_pillow
 @pytest.mark.parametrize(("kind", "four_cc"), [(DXT1, b"DXT1"), (DXT5, b"DXT5"), (ARGB32, None)])
 @pytest.mark.parametrize(("size", "levels"), [((32, 16), 6), ((6, 5), 3), ((8, 8), 1)])
 def test_texture_as_dds_keeps_the_stored_levels(
@@ -589,19 +593,25 @@ def test_texture_without_pillow_still_writes_dds(run, monkeypatch, tmp_path):
     assert run("texture", TOWN, "Tiles_DXT1", "-o", tmp_path / "t.dds")[0] == 0
 
 
-def test_texture_replaces_only_a_regular_file_and_keeps_its_mode(run, tmp_path):
+@needs_pillow
+def test_texture_saves_as_a_page_is_saved(run, tmp_path):
     out = tmp_path / "t.png"
     out.write_bytes(b"old")
     out.chmod(0o640)
     assert run("texture", TOWN, "Tiles_DXT1", "-o", out)[0] == 0
     assert out.read_bytes()[:4] == b"\x89PNG" and out.stat().st_mode & 0o777 == 0o640
     assert [p.name for p in tmp_path.iterdir()] == ["t.png"]
+    # A device is written to where the link leads, never replaced.
     link = tmp_path / "null.png"
     link.symlink_to("/dev/null")
-    assert run("texture", TOWN, "Tiles_DXT1", "-o", link) == (
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", link)[0] == 0
+    assert link.is_symlink() and sorted(p.name for p in tmp_path.iterdir()) == ["null.png", "t.png"]
+    folder = tmp_path / "folder.png"
+    folder.mkdir()
+    assert run("texture", TOWN, "Tiles_DXT1", "-o", folder) == (
         1,
         "",
-        f"lumivex: cannot write {link}: it is not a regular file\n",
+        f"lumivex: cannot write {folder}: Is a directory\n",
     )
 
 
@@ -747,10 +757,11 @@ def paths(tmp_path, write_page):
             1,
             "cannot decode texture 'M': Unsupported bitmap version: 1",
         ),
-        (
+        pytest.param(
             "texture {town} Tiles_DXT1 -o {tmp}/no/t.png",
             1,
             "cannot write {tmp}/no/t.png: No such file or directory",
+            marks=needs_pillow,
         ),
         (
             "roundtrip {tmp}/garbage.prp {tmp}/out.prp",

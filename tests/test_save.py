@@ -149,6 +149,36 @@ def test_long_names_save(tmp_path, length):
     assert os.listdir(tmp_path) == [target.name]
 
 
+# --- any bytes, through the same save -----------------------------------------
+
+
+@pytest.mark.parametrize(
+    "data",
+    [NEW, bytearray(NEW), memoryview(NEW), memoryview(b"x" + NEW)[1:]],
+    ids=["bytes", "bytearray", "memoryview", "sliced-view"],
+)
+@pytest.mark.parametrize("as_path", [str, os.fsencode, lambda path: path])
+def test_save_file_writes_any_bytes_like_data(tmp_path, data, as_path):
+    hard_linked = tmp_path / "page.prp"
+    hard_linked.write_bytes(OLD)
+    os.link(hard_linked, tmp_path / "other.prp")
+    for target in (tmp_path / "new.prp", hard_linked):
+        lumivex.save_file(as_path(target), data)
+        assert target.read_bytes() == NEW
+    assert (tmp_path / "other.prp").read_bytes() == NEW
+    assert temporaries(tmp_path) == []
+
+
+def test_save_file_refusals(tmp_path):
+    with pytest.raises(TypeError):
+        lumivex.save_file(tmp_path / "x", "text")
+    with pytest.raises(IsADirectoryError) as info:
+        lumivex.save_file(tmp_path, b"x")
+    assert info.value.filename == str(tmp_path)
+    assert str(info.value).startswith(f'Failed to write "{tmp_path}"')
+    assert os.listdir(tmp_path) == []
+
+
 # --- failures leave the old file ----------------------------------------------
 
 # Writes stop at 4096 bytes: the save fails while writing its temporary file.
@@ -254,6 +284,49 @@ def test_permissions_are_those_of_opening_for_writing(folder_owner, file_owner, 
             before.st_uid,
             before.st_mode,
         )
+    finally:
+        shutil.rmtree(folder)
+
+
+# Writes stop between the old size and the new one, while the page is
+# written in place.
+IN_PLACE_FILE_LIMIT = """
+import resource, sys, lumivex
+target, limit = sys.argv[1], int(sys.argv[2])
+data = sys.stdin.buffer.read()
+resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+try:
+    lumivex.PrpFile.from_bytes(data).save(target)
+    print("saved")
+except OSError as error:
+    print(type(error).__name__, error.errno)
+"""
+
+
+@pytest.mark.parametrize("kept_by", ["hard-link", "closed-folder"])
+@pytest.mark.usefixtures("without_capabilities")
+def test_failed_in_place_write_keeps_the_old_page(kept_by):
+    old = page([Obj(1, "Old", b"\x01\x00" + os.urandom(200_000))])
+    new = page([Obj(1, "New", b"\x01\x00" + os.urandom(400_000))])
+    folder = tempfile.mkdtemp()
+    try:
+        target = os.path.join(folder, "page.prp")
+        with open(target, "wb") as f:
+            f.write(old)
+        if kept_by == "hard-link":
+            os.link(target, os.path.join(folder, "other.prp"))
+        else:
+            os.chmod(folder, 0o755)
+            os.chown(folder, NOBODY, NOBODY)
+        limit = str((len(old) + len(new)) // 2)
+        result = run_without_capabilities(
+            "-c", IN_PLACE_FILE_LIMIT, target, limit, input=new, timeout=60
+        )
+        assert result.stdout.decode().strip() == f"OSError {errno.EFBIG}", result.stderr.decode()
+        for name in os.listdir(folder):
+            with open(os.path.join(folder, name), "rb") as f:
+                assert f.read() == old
+        assert temporaries(folder) == []
     finally:
         shutil.rmtree(folder)
 

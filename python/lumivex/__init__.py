@@ -21,6 +21,7 @@ from lumivex._lumivex import (
     SdlVariable,
     SoundInfo,
     class_name,
+    save_file,
 )
 from lumivex.age import Age
 
@@ -48,4 +49,5 @@ __all__ = [
     "Age",
     "LintProblem",
     "class_name",
+    "save_file",
 ]

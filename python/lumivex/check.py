@@ -95,8 +95,13 @@ def check_age(age: Age) -> AgeReport:
         problems.append(Problem(WARNING, None, message, line=lint.line))
     sequences: dict[int, str] = {}
     loaded: list[tuple[str, PrpFile]] = []
+    for line, name, reason in age.refused_pages():
+        message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
+        problems.append(Problem(ERROR, name, message + "; its file is not looked for"))
     for name, page in age.pages.items():
         report.pages += 1
+        if age.page_path(name) is None:
+            continue
         if isinstance(page, MissingPage):
             what = "is missing" if not os.path.lexists(page.path) else "does not load"
             problems.append(Problem(ERROR, name, f"the page file {what}: {page.reason}"))

@@ -213,8 +213,8 @@ TEST(temporary_name_stays_short_for_the_longest_names) {
     CHECK_EQ(name.size(), 255u);
     std::set<std::string> seen;
     save_file(scratch / name, {bytes_of("content")}, [&] { seen = scratch.names(); });
-    CHECK_EQ(seen.size(), 1u);
-    const std::string temporary = seen.empty() ? "" : *seen.begin();
+    REQUIRE(seen.size() == 1);
+    const std::string temporary = *seen.begin();
     CHECK_EQ(temporary.size(), 1 + start.size() + 9 + 6);
     CHECK(temporary.starts_with("." + start + ".lumivex-"));
     CHECK(scratch.names() == std::set<std::string>{name});
@@ -260,4 +260,25 @@ TEST(save_failures_carry_the_error_number) {
   CHECK_EQ(error_of(scratch / "missing" / "x.prp"), ENOENT);
   CHECK_EQ(error_of(""), ENOENT);
   CHECK(scratch.names() == (std::set<std::string>{"loop-a", "loop-b"}));
+}
+
+// A file with other names is written in place: a failure after the first part
+// is written, here the check's, puts the old content back under every name.
+TEST(failed_write_in_place_puts_the_old_content_back) {
+  const Scratch scratch;
+  const std::string first(5000, 'n'), second(3000, 'm');
+  for (const std::string& old : {std::string(100, 'o'), std::string(20000, 'o')}) {
+    std::ofstream(scratch / "page.prp") << old;
+    fs::create_hard_link(scratch / "page.prp", scratch / "other.prp");
+    const std::size_t descriptors = open_descriptors();
+    CHECK(stops([&] { save_file(scratch / "page.prp", {bytes_of(first), bytes_of(second)}, CountingCheck{2}); }));
+    CHECK(contents(scratch / "page.prp") == old);
+    CHECK(contents(scratch / "other.prp") == old);
+    CHECK(scratch.names() == (std::set<std::string>{"other.prp", "page.prp"}));
+    CHECK_EQ(open_descriptors(), descriptors);
+    save_file(scratch / "page.prp", {bytes_of(first), bytes_of(second)});
+    CHECK(contents(scratch / "other.prp") == first + second);
+    fs::remove(scratch / "page.prp");
+    fs::remove(scratch / "other.prp");
+  }
 }

@@ -3,8 +3,6 @@ loading and writing of the files they are given."""
 
 from __future__ import annotations
 
-import os
-import stat
 import sys
 
 import lumivex
@@ -34,37 +32,9 @@ def load_page(path: str) -> lumivex.PrpFile:
 
 
 def replace_file(path: str, data: bytes) -> None:
-    """Writes data to path through a new file beside it, so that a failed
-    write leaves any old file whole. Only a regular file is ever replaced."""
+    """Writes data to path as a page's save does, so that a failed write
+    leaves any old file whole."""
     try:
-        old = os.stat(path)
-    except FileNotFoundError:
-        old = None
+        lumivex.save_file(path, data)
     except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
-    if old is not None and not stat.S_ISREG(old.st_mode):
-        raise CommandError(f"cannot write {path}: it is not a regular file")
-    if old is not None:
-        mode = stat.S_IMODE(old.st_mode)
-    else:
-        umask = os.umask(0)
-        os.umask(umask)
-        mode = 0o666 & ~umask
-    # Imported here: only texture writes files, and the import would slow
-    # every command's start.
-    import tempfile
-
-    try:
-        descriptor, temporary = tempfile.mkstemp(
-            dir=os.path.dirname(path) or ".", prefix=".lumivex-", suffix=".part"
-        )
-    except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
-    try:
-        with os.fdopen(descriptor, "wb") as out:
-            out.write(data)
-            os.fchmod(out.fileno(), mode)
-        os.replace(temporary, path)
-    except OSError as error:
-        os.unlink(temporary)
-        raise CommandError(f"cannot write {path}: {error.strerror}") from error
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from error

@@ -128,18 +128,14 @@ class HtmlViews(SiteViews):
         values: dict[str, Any] = {"name": name, "title": f"{name} - lumivex"}
         if isinstance(age, Unreadable):
             return self.render("age.html", age=None, error=age.reason, **values)
+        served_as: dict[tuple[str, str], str] = {}
+        for found, owner in self.site.owners().items():
+            served_as.setdefault(owner, found)
         pages = []
         for entry in age.description.pages:
             page = age.pages.get(entry.name)
             path = age.page_path(entry.name)
-            served = next(
-                (
-                    found
-                    for found, owner in self.site.owners().items()
-                    if owner == (name, entry.name)
-                ),
-                None,
-            )
+            served = served_as.get((name, entry.name))
             pages.append(
                 {
                     "entry": entry,

@@ -114,10 +114,18 @@ std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
   return parse(std::move(bytes), "Failed to parse PRP header from bytes");
 }
 
-std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt) {
+std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt,
+                                                  bool regular_only) {
+  // A stream whose first bytes are no page's version is read no further: the
+  // header check refuses it.
+  ReadOptions options;
+  options.regular_only = regular_only;
+  options.worth_reading = [](std::span<const uint8_t> bytes) {
+    return bytes.size() < 4 || PlasmaRead(bytes).read_u32() == kPageVersion;
+  };
   ByteBuffer bytes;
   try {
-    bytes = read_file(path, interrupt);
+    bytes = read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error("Failed to read " + quote_path(path), e);
   }
