@@ -324,7 +324,7 @@ def test_links_that_cannot_be_followed_are_one_problem_each(tmp_path, jobs):
         f"{tmp_path}/z.prp".ljust(width) + "  " + TOWN_COUNTS,
         f"{tmp_path}/locked".ljust(width) + "  error: cannot list the folder: Permission denied",
         f"total: 4 pages (2 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} "
-        "decoded, 0 failed; 1 unreadable folders",
+        "decoded, 0 failed; 1 unreadable folder",
     ]
 
 
