@@ -532,3 +532,15 @@ def test_trees_deeper_than_the_interpreter_can_recurse(tmp_path):
     deep = str(tmp_path) + "/d" * depth + "/p.prp"
     assert ([found.pages[i] for i in range(len(found.pages))], found.passed) == ([deep], [])
     assert list(site.pages.values()) == [deep]
+
+
+def test_a_page_name_that_leads_out_of_the_folder_is_never_served(tmp_path):
+    served = tmp_path / "served"
+    (served / "Probe_District_x").mkdir(parents=True)
+    (served / "Probe.age").write_text("Page=x/../../secret,1\n")
+    (tmp_path / "secret.prp").write_bytes(page([Obj(1, "Secret", b"\x01\x00")]))
+    site = Site(str(served / "Probe.age"))
+    assert site.pages == {}
+    html = client(served / "Probe.age").get("/").text
+    assert "the page name is not a plain file name: it holds &#34;/&#34;" in html
+    assert "Secret" not in html
