@@ -20,7 +20,11 @@ EPILOG = (
     "folder (every age, page and .sdl file under it) or a page file. Only files inside "
     "PATH's folder are served, read-only; links that lead out of it are not followed. The "
     "server listens on 127.0.0.1 unless --host says otherwise; the same data is served as "
-    "JSON under /api."
+    "JSON under /api. On every address, it answers only requests whose Host header names "
+    "localhost, this machine's name or one of its addresses (as they are when it starts), "
+    "or a name given with --allow-host; so a web page cannot reach it through a name of its "
+    "own. A connection has 10 seconds to send each request head; at most 256 connections "
+    "are open at once, 32 from one address, and those beyond are refused."
 )
 
 
@@ -48,4 +52,4 @@ def run(args: argparse.Namespace) -> int:
             f"cannot listen on {args.host} port {args.port}: {error.strerror or error} "
             "(--port chooses another port, 0 any free one)"
         ) from error
-    return server.serve(site, sock, args.host, args.open)
+    return server.serve(site, sock, args.host, args.open, args.allow_host)
