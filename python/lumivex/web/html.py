@@ -12,6 +12,7 @@ from typing import Any
 from urllib.parse import quote, urlencode
 
 import jinja2
+from markupsafe import Markup
 from starlette.exceptions import HTTPException
 from starlette.requests import Request
 from starlette.responses import HTMLResponse, RedirectResponse, Response
@@ -25,7 +26,7 @@ from lumivex.cli.common import CommandError as TextureError
 from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
 from lumivex.shapes import float_text, key_json, properties, value_text
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import SiteViews
+from lumivex.web.views import SiteViews, query_value, row_number
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
@@ -69,6 +70,15 @@ def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
     ]
 
 
+def shown_text(value: object) -> object:
+    """A text as a view shows it: its characters that are not printable,
+    bidirectional controls among them, escaped as the command escapes names,
+    so that no name can reorder or hide what is shown around it."""
+    if isinstance(value, str) and not isinstance(value, Markup) and not value.isprintable():
+        return "".join(c if c.isprintable() else repr(c)[1:-1] for c in value)
+    return value
+
+
 def key_text(key: lumivex.Key) -> str:
     return f"{key.class_name} {key.name!r}"
 
@@ -82,6 +92,7 @@ class HtmlViews(SiteViews):
             loader=jinja2.FileSystemLoader(os.path.join(HERE, "templates")),
             autoescape=True,
             undefined=jinja2.StrictUndefined,
+            finalize=shown_text,
         )
         self.templates.globals.update(url=url, object_url=object_url)
         # Compiled now rather than on each template's first request.
@@ -104,9 +115,9 @@ class HtmlViews(SiteViews):
             Route("/favicon.svg", self.static_file),
             Route("/age/{name:path}", self.age_view),
             Route("/page/{name:path}", self.page_view),
-            Route("/object/{name:path}/{index:int}", self.object_view),
-            Route("/texture/{name:path}/{index:int}/{level:int}.png", self.level_image),
-            Route("/texture/{name:path}/{index:int}.{suffix}", self.download),
+            Route("/object/{name:path}/{index:position}", self.object_view),
+            Route("/texture/{name:path}/{index:position}/{level:position}.png", self.level_image),
+            Route("/texture/{name:path}/{index:position}.{suffix}", self.download),
             Route("/sdl/{name:path}", self.sdl_view),
         ]
 
@@ -178,14 +189,8 @@ class HtmlViews(SiteViews):
             return self.render("page.html", page=None, error=page.reason, **values)
         chosen_class = request.query_params.get("class", "")
         name_part = request.query_params.get("name", "")
-        try:
-            wanted = class_type(chosen_class) if chosen_class else None
-        except ValueError as error:
-            raise HTTPException(400, str(error)) from error
-        start_text = request.query_params.get("start", "0")
-        if not start_text.isdigit():
-            raise HTTPException(400, f"not a row number: {start_text!r}")
-        start = int(start_text)
+        wanted = query_value(request, "class", class_type, None) if chosen_class else None
+        start = query_value(request, "start", row_number, 0)
         objects = self.site.page_objects(name).objects
         if wanted is None and not name_part:
             total = len(objects)
