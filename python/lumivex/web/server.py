@@ -17,6 +17,7 @@ from collections.abc import Iterable
 from typing import cast
 
 import uvicorn
+from starlette.types import ASGIApp
 
 from lumivex.web.app import create_app
 from lumivex.web.gate import Gate, GatedProtocol, Limits, OncePerInterval
@@ -117,6 +118,16 @@ def address_of(sock: socket.socket) -> str:
     return f"http://[{shown}]:{port}/" if ":" in shown else f"http://{shown}:{port}/"
 
 
+def gated_server(app: ASGIApp, limits: Limits) -> uvicorn.Server:
+    """uvicorn serving the application over HTTP/1.1 within the limits."""
+    # uvicorn makes each connection's protocol as it makes an instance of its class.
+    protocol = cast(type[asyncio.Protocol], functools.partial(GatedProtocol, gate=Gate(limits)))
+    config = uvicorn.Config(
+        app, http=protocol, log_level="warning", access_log=False, lifespan="off"
+    )
+    return uvicorn.Server(config)
+
+
 def serve(
     site: Site,
     sock: socket.socket,
@@ -136,16 +147,11 @@ def serve(
     app = create_app(site, accepted_hosts(host, allowed))
     if open_browser:
         webbrowser.open(address)
-    # uvicorn makes each connection's protocol as it makes an instance of its class.
-    protocol = cast(type[asyncio.Protocol], functools.partial(GatedProtocol, gate=Gate(limits)))
-    config = uvicorn.Config(
-        app, http=protocol, log_level="warning", access_log=False, lifespan="off"
-    )
     log = logging.getLogger("uvicorn.error")
     once = OncePerInterval(LOG_INTERVAL_SECONDS)
     log.addFilter(once)
     try:
-        uvicorn.Server(config).run(sockets=[sock])
+        gated_server(app, limits).run(sockets=[sock])
     except KeyboardInterrupt:
         # Ctrl-C is how the server is meant to stop.
         pass
