@@ -115,18 +115,28 @@ def trickle(connection: socket.socket, data: bytes) -> None:
         time.sleep(0.1)
 
 
-@pytest.mark.parametrize("served_first", [False, True], ids=["first head", "head after a request"])
-def test_a_slow_request_head_is_cut_off_and_others_are_served(gated, served_first):
+@pytest.mark.parametrize(
+    "answered, trickled",
+    [
+        (None, b"GET /api HTTP/1.1\r\nHost: localhost\r\n"),
+        ("GET", b"GET /api HTTP/1.1\r\nHost: localhost\r\n"),
+        ("POST", b"x" * 40),
+    ],
+    ids=["first head", "head after an answer", "body after an answer"],
+)
+def test_a_slow_request_is_cut_off_and_others_are_served(gated, answered, trickled):
     slow = http.client.HTTPConnection("127.0.0.1", gated, timeout=30)
-    if served_first:
-        slow.request("GET", "/api", headers={"Host": "localhost"})
-        assert slow.getresponse().read()
-    else:
+    if answered is None:
         slow.connect()
+    else:
+        # The POST's body is not sent yet; it is answered 405 at once.
+        headers = {"Host": "localhost", "Content-Length": "100000"} if answered == "POST" else {}
+        slow.request(answered, "/api", headers={"Host": "localhost", **headers})
+        slow.getresponse().read()
     assert slow.sock is not None
-    trickle(slow.sock, b"GET /api HTTP/1.1\r\n")
+    trickle(slow.sock, trickled[:10])
     assert status(connect(gated)) == 200
-    trickle(slow.sock, b"Host: localhost\r\nAccept: */*\r\n")
+    trickle(slow.sock, trickled[10:])
     assert closed(slow.sock)
 
 
@@ -170,7 +180,7 @@ def stopped(server: subprocess.Popen[str]) -> str:
     return server.stderr.read()
 
 
-def test_a_flood_of_connections_takes_one_line_of_the_log():
+def test_floods_take_one_line_of_the_log():
     server, port = run_server()
     try:
         held = [connect(port) for _ in range(Limits().per_address)]
@@ -179,10 +189,13 @@ def test_a_flood_of_connections_takes_one_line_of_the_log():
         for _ in range(20):
             assert answer(connect(port)).startswith(b"HTTP/1.1 503 ")
         assert status(connect(port, "127.0.0.2")) == 200
+        for _ in range(20):
+            assert status(connect(port, "127.0.0.2"), b"\0 not HTTP\r\n\r\n") == 400
     finally:
         log = stopped(server)
-    assert len(log.splitlines()) == 1, log
+    assert len(log.splitlines()) == 2, log
     assert "refused a connection from 127.0.0.1" in log
+    assert "Invalid HTTP request received." in log
 
 
 @pytest.mark.parametrize("host", ["0.0.0.0", "::"])

@@ -114,8 +114,12 @@ class GatedProtocol(H11Protocol):
 
     def watch_head(self) -> None:
         """Starts the head's deadline when the connection waits for a request
-        head, and stops it once the head is whole."""
-        waiting = self.conn.their_state is h11.IDLE and not self.transport.is_closing()
+        head, or for the rest of a request already answered, and stops it
+        once the head is whole."""
+        state = self.conn.their_state
+        waiting = not self.transport.is_closing() and (
+            state is h11.IDLE or (state is h11.SEND_BODY and self.conn.our_state is h11.DONE)
+        )
         if not waiting:
             self.stop_head_deadline()
         elif self.head_deadline is None:

@@ -123,7 +123,7 @@ def gated_server(app: ASGIApp, limits: Limits) -> uvicorn.Server:
     # uvicorn makes each connection's protocol as it makes an instance of its class.
     protocol = cast(type[asyncio.Protocol], functools.partial(GatedProtocol, gate=Gate(limits)))
     config = uvicorn.Config(
-        app, http=protocol, log_level="warning", access_log=False, lifespan="off"
+        app, http=protocol, ws="none", log_level="warning", access_log=False, lifespan="off"
     )
     return uvicorn.Server(config)
 
