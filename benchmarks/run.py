@@ -23,6 +23,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import lumivex
+from lumivex.cli.check import check_age
 
 from benchmarks import generate
 
@@ -439,6 +440,32 @@ def name_lookup_row(data: Path, runs: int) -> Row:
     )
 
 
+def listed_pages_row(data: Path, quick: bool, runs: int) -> Row:
+    """`lumivex check` of an age listing 4N pages against one listing N, none
+    of whose files exist: every listed page is looked up, named and reported,
+    so the work grows with the number of pages, and no faster."""
+    count = 2_500 if quick else 40_000
+    checks = []
+    for pages in (4 * count, count):
+        path = data / "listed" / f"Listed{pages}.age"
+        if not path.exists():
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_text("".join(f"Page=P{number},{number}\n" for number in range(pages)))
+        checks.append(lambda path=path: check_age(lumivex.Age.open(str(path))))
+    time_, floor_time = medians(*checks, runs=runs)
+    ratio = time_ / floor_time
+    return Row(
+        "lumivex check, an age listing 4N pages",
+        f"N = {count}",
+        ms(time_),
+        "N pages",
+        ms(floor_time),
+        ratio,
+        "≤ 5x",
+        ratio <= 5,
+    )
+
+
 def sdl_memory_rows(path: Path, label: str, then: str) -> list[Row]:
     """Peak resident memory of loading a file of the shortest lines of a kind,
     then of handing out what it holds (`then`), above an interpreter that
@@ -494,6 +521,7 @@ def main(argv: list[str] | None = None) -> int:
     generate.ensure(data, args.quick)
 
     rows = page_rows(data / generate.PAGE_FILE, runs) + text_rows(data, runs)
+    rows.append(listed_pages_row(data, args.quick, runs))
     print(
         f"Python {platform.python_version()}, {os.cpu_count()} cores; "
         f"medians of {runs} runs, each floor measured in the same process"

@@ -279,6 +279,13 @@ def test_references_link_to_their_targets_across_pages_and_back(samples):
         ]
 
 
+def test_the_age_view_shows_the_lines_its_parser_skips(tmp_path):
+    (tmp_path / "Lines.age").write_text("SequencePrefix=3\nDayLenght=24\n")
+    html = client(tmp_path / "Lines.age").get("/age/Lines.age").text
+    assert "line 2: unknown key &#34;DayLenght&#34;: skipped" in html
+    assert "0 pages, 0 objects, 0 references: 0 errors, 1 warning, 0 notes" in html
+
+
 def test_an_age_in_a_folder(isle_client):
     home = isle_client.get("/").text
     for name in ("Isle.age", "Isle_District_Main.prp", "Isle_District_Cave.prp", "Isle.sdl"):

@@ -9,6 +9,15 @@ from _typeshed import ReadableBuffer, StrOrBytesPath
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
 
+def _refused_pages(age: AgeFile) -> list[tuple[int, str, str]]:
+    """The pages of an AgeFile whose names are not plain file names, so that
+    no page file is looked for: [(line, name, reason)] in list order."""
+
+def _load_regular_page(path: StrOrBytesPath) -> PrpFile:
+    """Load a page as PrpFile.load does, but open the file without waiting
+    and refuse anything but a regular file, so that a file replaced by a FIFO
+    never blocks."""
+
 def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
     renamed over the old one where it can be, else in place, leaving the old

@@ -5,7 +5,8 @@ resolves every reference it holds, and lists what is wrong, page by page:
 errors (a reference into a page of the age that finds no object, a listed page
 that is missing or does not load, two pages with one sequence number, a page
 whose header names another age or page, an object that does not decode),
-warnings (a page file of the age that the .age file does not list, two objects
+warnings (a line of the .age file that its parser skips, guesses or
+defaults, a page file of the age that the .age file does not list, two objects
 of one class and name in a page, a page whose index lost keys, a key whose
 object id is not the one of the object it finds) and notes (references to
 locations that no page of the age holds: another age, or a global page)."""
@@ -16,9 +17,9 @@ import os
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 
-from lumivex._lumivex import Key, PrpFile, resolve_references
+from lumivex._lumivex import AgeFile, Key, PrpFile, resolve_references
 from lumivex.age import Age, MissingPage
-from lumivex.shapes import key_json
+from lumivex.shapes import counted, key_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
@@ -33,6 +34,8 @@ class Problem:
     class_name: str | None = None
     field: str | None = None
     key: Key | None = None
+    # The line of the .age file the problem is on; 0 for the file as a whole.
+    line: int | None = None
 
     def as_json(self) -> dict[str, object]:
         return {
@@ -42,6 +45,7 @@ class Problem:
             "class": self.class_name,
             "field": self.field,
             "key": None if self.key is None else key_json(self.key),
+            "line": self.line,
             "message": self.message,
         }
 
@@ -73,12 +77,25 @@ class AgeReport:
 
 
 def check_age(age: Age) -> AgeReport:
+    """The problems of an age. A file that is not an age description has that
+    one error, with line 0, and nothing else is checked."""
     report = AgeReport(age.path, age.name)
     problems = report.problems
+    for lint in AgeFile.lint(age.path):
+        if lint.line == 0:
+            problems.append(Problem(ERROR, None, lint.reason, line=0))
+            return report
+        message = f"{lint.reason}: {lint.text!r}"
+        problems.append(Problem(WARNING, None, message, line=lint.line))
     sequences: dict[int, str] = {}
     loaded: list[tuple[str, PrpFile]] = []
+    for line, name, reason in age.refused_pages():
+        message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
+        problems.append(Problem(ERROR, name, message + "; its file is not looked for"))
     for name, page in age.pages.items():
         report.pages += 1
+        if age.page_path(name) is None:
+            continue
         if isinstance(page, MissingPage):
             what = "is missing" if not os.path.lexists(page.path) else "does not load"
             problems.append(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
@@ -103,7 +120,11 @@ def check_age(age: Age) -> AgeReport:
             )
         if page.lost_keys:
             problems.append(
-                Problem(WARNING, name, f"the index lost {page.lost_keys} keys that it announced")
+                Problem(
+                    WARNING,
+                    name,
+                    f"the index lost {counted(page.lost_keys, 'key')} that it announced",
+                )
             )
         report.objects += len(page)
         loaded.append((name, page))

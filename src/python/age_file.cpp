@@ -135,6 +135,25 @@ const ClassDef<PageOf>& class_def<PageOf>() {
   return def;
 }
 
+PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    PyObject* arg = nullptr;
+    parse_args(args, kwargs, "_refused_pages", {"age"}, {&arg});
+    if (Py_TYPE(arg) != module_state(module).type(TypeId::AgeFile)) {
+      PyErr_Format(PyExc_TypeError, "_refused_pages() argument 'age' must be AgeFile, not %.200s",
+                   Py_TYPE(arg)->tp_name);
+      throw PythonError{};
+    }
+    const AgeDescription& age = unbox<AgeDescription>(arg);
+    return to_py_list(age.refused_pages(), [&](const RefusedPage& refused) {
+      const Ref line = Ref::checked(to_py(refused.line));
+      const Ref name = Ref::checked(to_py(age.name_of(age.pages[refused.page])));
+      const Ref reason = Ref::checked(to_py(refused.reason));
+      return checked(PyTuple_Pack(3, line.get(), name.get(), reason.get()));
+    });
+  });
+}
+
 PyTypeObject* create_age_file_type(PyObject* module) { return create_type<AgeDescription>(module); }
 PyTypeObject* create_page_entry_type(PyObject* module) { return create_type<PageOf>(module); }
 

@@ -52,6 +52,12 @@ PyMethodDef kFunctions[] = {
      "'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, "
      "found references are only counted. The last list holds the objects of a page that share a location, class "
      "and name."},
+    {"_refused_pages", function(refused_pages), METH_VARARGS | METH_KEYWORDS,
+     "_refused_pages(age)\n--\n\nThe pages of an AgeFile whose names are not plain file names, so that no page "
+     "file is looked for: [(line, name, reason)] in list order."},
+    {"_load_regular_page", function(load_regular_page), METH_VARARGS | METH_KEYWORDS,
+     "_load_regular_page(path)\n--\n\nLoad a page as PrpFile.load does, but open the file without waiting and "
+     "refuse anything but a regular file, so that a file replaced by a FIFO never blocks."},
     {"save_file", function(save_file), METH_VARARGS | METH_KEYWORDS,
      "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "

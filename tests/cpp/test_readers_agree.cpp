@@ -483,10 +483,10 @@ TEST(responder_state_readers_agree) {
   const Bytes whole = state_of(commands_of_every_class(), 0);
   ResponderState state;
   PlasmaRead reader(whole);
-  CHECK(locate_state(reader, state, false));
+  REQUIRE(locate_state(reader, state, false));
   const Source source(whole);
   const auto commands = state.read_commands(source);
-  CHECK_EQ(commands.size(), commands_of_every_class().size());
+  REQUIRE(commands.size() == commands_of_every_class().size());
   std::vector<std::string> read;
   for (const ResponderCmd& cmd : commands) read.push_back(read_command_back(cmd, source));
   CHECK_EQ(read[0], "518:Door;name ");

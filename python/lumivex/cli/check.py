@@ -7,8 +7,10 @@ from collections.abc import Sequence
 
 from lumivex.age import Age
 from lumivex.check import NOTE, AgeReport, Problem, check_age, summary
+from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
+from lumivex.shapes import counted
 
 
 def age_files(path: str) -> list[str]:
@@ -21,6 +23,8 @@ def age_files(path: str) -> list[str]:
 
 def problem_line(problem: Problem) -> str:
     where = []
+    if problem.line:
+        where.append(f"line {problem.line}")
     if problem.object_name is not None:
         where.append(f"{problem.object_name} ({problem.class_name})")
     if problem.field is not None:
@@ -31,8 +35,8 @@ def problem_line(problem: Problem) -> str:
 
 def text_report(report: AgeReport, verbose: bool) -> list[str]:
     lines = [
-        f"{report.path}: age {report.name}, {report.pages} pages, {report.objects} objects, "
-        f"{report.references} references"
+        f"{report.path}: age {report.name}, {counted(report.pages, 'page')}, "
+        f"{counted(report.objects, 'object')}, {counted(report.references, 'reference')}"
     ]
     shown = [p for p in report.problems if verbose or p.severity != NOTE]
     pages: dict[str | None, list[Problem]] = {}
@@ -53,7 +57,7 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
         if not found:
             raise CommandError(f"no .age file in {path}")
         for age_path in found:
-            report = check_age(Age.open(age_path))
+            report = check_age(load_age_description(age_path, Age.open))
             reports.append(report)
             if not as_json:
                 print("\n".join(text_report(report, verbose)))
@@ -62,8 +66,8 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
         print_json({"ages": [report.as_json() for report in reports], **totals})
     else:
         print(
-            f"summary: {totals['errors']} errors, {totals['warnings']} warnings, "
-            f"{totals['notes']} notes"
+            f"summary: {counted(totals['errors'], 'error')}, "
+            f"{counted(totals['warnings'], 'warning')}, {counted(totals['notes'], 'note')}"
             + ("" if verbose or not totals["notes"] else " (--verbose lists the notes)")
         )
     return 1 if totals["errors"] else 0

@@ -9,6 +9,7 @@ import sys
 import lumivex
 from lumivex.cli.common import CommandError, is_not_utf8
 from lumivex.cli.output import print_json, table
+from lumivex.shapes import counted
 
 
 def warn(text: str) -> None:
@@ -80,7 +81,7 @@ def run_sdl(args: argparse.Namespace) -> int:
         print(table(listed, ("NAME", "VERSION", "VARIABLES")))
         return 0
     (shown,) = descriptors
-    print(f"{shown.name} version {shown.version}, {len(shown.variables)} variables")
+    print(f"{shown.name} version {shown.version}, {counted(len(shown.variables), 'variable')}")
     rows = [
         (v.var_type, v.name, v.count, "-" if v.default_value is None else v.default_value)
         for v in shown.variables

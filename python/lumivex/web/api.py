@@ -8,7 +8,7 @@ from starlette.responses import Response
 from starlette.routing import Route
 
 from lumivex.check import summary
-from lumivex.classes import DECODERS, class_type
+from lumivex.classes import DECODERS, class_type, decode_failure
 from lumivex.shapes import age_json, info_json, json_text, key_json, ls_json, properties, show_json
 from lumivex.web.site import Location, Unreadable
 from lumivex.web.views import SiteViews, query_value
@@ -86,9 +86,7 @@ class ApiViews(SiteViews):
         try:
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
-            return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
-            )
+            return self.json({"error": decode_failure(obj, error)}, 422)
         return self.json(show_json(self.site.pages[name], [(obj, properties(view))]))
 
     def api_references(self, request: Request) -> Response:
@@ -97,9 +95,7 @@ class ApiViews(SiteViews):
         try:
             references = scope.reach(obj.references()) if obj.class_name in DECODERS else []
         except (OSError, ValueError) as error:
-            return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
-            )
+            return self.json({"error": decode_failure(obj, error)}, 422)
 
         def place(location: Location) -> dict[str, object]:
             return {"page": location.page, "index": location.position}

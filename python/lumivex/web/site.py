@@ -421,7 +421,9 @@ class Site:
         try:
             mipmap = obj.as_mipmap()
         except (OSError, ValueError) as error:
-            raise TextureError(f"cannot decode texture {obj.name!r}: {error}") from error
+            raise TextureError(
+                f"cannot decode texture {obj.name!r}: {error_text(error)}"
+            ) from error
         return mipmap, layout_of(mipmap)
 
     def level_png(self, name: str, index: int, level: int) -> bytes:

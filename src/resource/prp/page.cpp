@@ -83,16 +83,30 @@ KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
 
 std::shared_ptr<const PrpPage> PrpPage::parse(ByteBuffer bytes, const std::string& header_failure) {
   PlasmaRead reader(bytes.span());
+  const std::string size = std::to_string(bytes.size());
   PageHeader header;
   try {
     // Every offset into a page is 32-bit.
-    if (bytes.size() > UINT32_MAX)
-      throw Error("A page of " + std::to_string(bytes.size()) + " bytes is larger than 4 GiB");
+    if (bytes.size() > UINT32_MAX) throw Error("A page of " + size + " bytes is larger than 4 GiB");
     header = PageHeader::read(reader);
   } catch (const Error& e) {
+    // The reader's end of data says nothing of where; the cause says what the bytes are.
+    if (e.message() == kEndOfData)
+      throw Error(header_failure, Error("too short for a page header: " + size + " bytes"));
     throw Error(header_failure, e);
   }
-  KeyIndex index = parse_keys(reader, header.index_start);
+  KeyIndex index;
+  try {
+    index = parse_keys(reader, header.index_start);
+  } catch (const Error& e) {
+    if (e.message() != kEndOfData) throw;
+    const std::string start = std::to_string(header.index_start);
+    throw Error(
+        kEndOfData,
+        Error(header.index_start >= bytes.size()
+                  ? "the key index starts at byte " + start + ", past the end of the page's " + size + " bytes"
+                  : "the key index, from byte " + start + ", runs past the end of the page's " + size + " bytes"));
+  }
   return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
 }
 
@@ -100,10 +114,18 @@ std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
   return parse(std::move(bytes), "Failed to parse PRP header from bytes");
 }
 
-std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt) {
+std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt,
+                                                  bool regular_only) {
+  // A stream whose first bytes are no page's version is read no further: the
+  // header check refuses it.
+  ReadOptions options;
+  options.regular_only = regular_only;
+  options.worth_reading = [](std::span<const uint8_t> bytes) {
+    return bytes.size() < 4 || PlasmaRead(bytes).read_u32() == kPageVersion;
+  };
   ByteBuffer bytes;
   try {
-    bytes = read_file(path, interrupt);
+    bytes = read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error("Failed to read " + quote_path(path), e);
   }

@@ -121,16 +121,23 @@ def walk(top: str, found: Found) -> None:
             continue
         subfolders = []
         for entry in entries:
-            if entry.is_dir(follow_symlinks=False):
+            try:
+                is_folder = entry.is_dir(follow_symlinks=False)
+            except OSError:
+                is_folder = False
+            if is_folder:
                 subfolders.append(entry.path)
             elif entry.name.lower().endswith(".prp"):
-                # The type comes with the listing; only links and unknown types cost a stat.
-                if entry.is_file():
+                # The type comes with the listing; only links and unknown types
+                # cost a stat. A link that leads nowhere, in a loop or into a
+                # folder that cannot be read is a page whose load tells why.
+                try:
+                    mode = None if entry.is_file() else entry.stat().st_mode
+                except OSError:
                     found.pages.append(entry.path)
                     continue
-                try:
-                    found.pass_over(entry.path, True, not_regular(entry.stat().st_mode))
-                except OSError:
-                    # A broken link: loading it tells why it cannot be read.
+                if mode is None:
                     found.pages.append(entry.path)
+                else:
+                    found.pass_over(entry.path, True, not_regular(mode))
         folders += reversed(subfolders)
