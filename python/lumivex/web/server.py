@@ -5,7 +5,6 @@ serving until Ctrl-C."""
 from __future__ import annotations
 
 import asyncio
-import fcntl
 import functools
 import ipaddress
 import logging
@@ -66,6 +65,8 @@ def interface_addresses() -> set[str]:
     except OSError:
         pass
     if sys.platform.startswith("linux"):
+        import fcntl
+
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
             for _, name in socket.if_nameindex():
                 request = struct.pack("256s", name.encode()[:15])
