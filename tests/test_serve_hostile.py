@@ -20,7 +20,8 @@ import pytest
 from lumivex.cli import main
 
 from fixtures.builder import Obj, page
-from fixtures.object_bodies import LAYER, layer_body
+from fixtures.object_bodies import LAYER, MIPMAP, layer_body
+from fixtures.texture_bodies import DXT5, texture_body
 
 pytest.importorskip("starlette")
 pytest.importorskip("jinja2")
@@ -292,12 +293,21 @@ def test_bad_numbers_answer_a_short_message(site, url, expected):
 
 def test_names_with_bidirectional_controls_show_escaped(tmp_path):
     path = tmp_path / "Turned.prp"
-    path.write_bytes(page([Obj(LAYER, TURNED, layer_body(TURNED))]))
+    path.write_bytes(
+        page(
+            [
+                Obj(LAYER, TURNED, layer_body(TURNED)),
+                Obj(MIPMAP, TURNED, texture_body(TURNED, DXT5)),
+            ]
+        )
+    )
     client = TestClient(create_app(Site(str(path))), base_url="http://127.0.0.1")
-    for url in ("/page/Turned.prp", "/object/Turned.prp/0"):
+    for url in ("/page/Turned.prp", "/object/Turned.prp/0", "/object/Turned.prp/1"):
         text = client.get(url).text
         assert "\u202e" not in text
         assert "Layer\\u202eGNP.exe" in text
+    download = client.get("/texture/Turned.prp/1.png").headers["content-disposition"]
+    assert "Layer%5Cu202eGNP.exe.png" in download
     assert client.get("/api/ls/Turned.prp").json()["objects"][0]["name"] == TURNED
 
 

@@ -50,11 +50,27 @@ def object_url(location: Location) -> str:
     return url("object", location.page, location.position)
 
 
+def printable_text(text: str) -> str:
+    """The text with its characters that are not printable, bidirectional
+    controls among them, escaped as the command escapes names, so that no
+    name can reorder or hide what is shown around it."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
+def shown_text(value: object) -> object:
+    """A value as a view shows it: texts printable, markup as it is."""
+    if isinstance(value, str) and not isinstance(value, Markup):
+        return printable_text(value)
+    return value
+
+
 def attachment(name: str, suffix: str) -> str:
     """A Content-Disposition for a download named after a texture: a plain
     ASCII name for every client, and the real one for those that read it."""
     plain = re.sub(r"[^A-Za-z0-9._-]", "_", name) or "texture"
-    real = quote(f"{name}{suffix}".encode("utf-8", "replace"), safe="")
+    real = quote(f"{printable_text(name)}{suffix}".encode("utf-8", "replace"), safe="")
     return f"attachment; filename=\"{plain}{suffix}\"; filename*=UTF-8''{real}"
 
 
@@ -69,15 +85,6 @@ def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
         )
         for offset in range(0, len(data), 16)
     ]
-
-
-def shown_text(value: object) -> object:
-    """A text as a view shows it: its characters that are not printable,
-    bidirectional controls among them, escaped as the command escapes names,
-    so that no name can reorder or hide what is shown around it."""
-    if isinstance(value, str) and not isinstance(value, Markup) and not value.isprintable():
-        return "".join(c if c.isprintable() else repr(c)[1:-1] for c in value)
-    return value
 
 
 def key_text(key: lumivex.Key) -> str:
