@@ -33,7 +33,7 @@ with warnings.catch_warnings():
     warnings.filterwarnings("ignore", "Using `httpx` with `starlette.testclient`")
     from starlette.testclient import TestClient
 
-from lumivex.cli.serve import EPILOG  # noqa: E402
+from lumivex.cli.serve import EPILOG, host_name  # noqa: E402
 from lumivex.web import Site, create_app  # noqa: E402
 from lumivex.web.gate import Limits  # noqa: E402
 from lumivex.web.server import (  # noqa: E402
@@ -320,3 +320,17 @@ def test_the_help_gives_the_defaults(capsys):
     assert f"{limits.head_seconds:g} seconds to send each request head" in text
     assert f"at most {limits.connections} connections" in text
     assert f"{limits.per_address} from one address" in text
+
+
+@pytest.mark.parametrize(
+    "name, accepted",
+    [("data.example", "data.example"), ("[::1]", "::1"), ("10.0.0.1", "10.0.0.1")],
+)
+def test_allowed_hosts_are_names_or_addresses(name, accepted):
+    assert host_name(name) == accepted
+
+
+@pytest.mark.parametrize("name", ["data.example:8000", "[::1]:80", "", "a b", "http://x"])
+def test_allowed_hosts_with_ports_or_other_text_are_refused(name, capsys):
+    assert main(["serve", str(SAMPLES), "--allow-host", name]) == 2
+    assert "not a host name or address without a port" in capsys.readouterr().err

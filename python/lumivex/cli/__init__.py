@@ -225,6 +225,7 @@ def build_parser() -> Parser:
     server.add_argument(
         "--allow-host",
         metavar="NAME",
+        type=serve.host_name,
         action="append",
         default=[],
         help="also answer requests that give NAME as their host (repeatable)",

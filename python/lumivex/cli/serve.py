@@ -6,6 +6,8 @@ command starts without it."""
 from __future__ import annotations
 
 import argparse
+import ipaddress
+import re
 import socket
 
 from lumivex.cli.common import CommandError
@@ -33,6 +35,18 @@ def port_number(text: str) -> int:
     if not 0 <= number <= 65535:
         raise argparse.ArgumentTypeError(f"not a port from 0 to 65535: {text!r}")
     return number
+
+
+def host_name(text: str) -> str:
+    """A name or an address, without port or brackets, as a request's Host
+    header may give it."""
+    name = text[1:-1] if text.startswith("[") and text.endswith("]") else text
+    try:
+        return str(ipaddress.ip_address(name))
+    except ValueError:
+        if re.fullmatch(r"[A-Za-z0-9._-]+", name):
+            return name
+    raise argparse.ArgumentTypeError(f"not a host name or address without a port: {text!r}")
 
 
 def run(args: argparse.Namespace) -> int:
