@@ -72,10 +72,9 @@ def gated(site: Site) -> Iterator[int]:
 
 
 def connect(port: int, source: str = "127.0.0.1") -> socket.socket:
-    connection = socket.create_connection(
-        ("127.0.0.1", port), timeout=30, source_address=(source, 0)
-    )
-    return connection
+    """A connection to the server from one of this machine's loopback
+    addresses, so that it counts as that address's."""
+    return socket.create_connection(("127.0.0.1", port), timeout=30, source_address=(source, 0))
 
 
 def answer(connection: socket.socket) -> bytes:
