@@ -324,7 +324,7 @@ def test_links_that_cannot_be_followed_are_one_problem_each(tmp_path, jobs):
         f"{tmp_path}/z.prp".ljust(width) + "  " + TOWN_COUNTS,
         f"{tmp_path}/locked".ljust(width) + "  error: cannot list the folder: Permission denied",
         f"total: 4 pages (2 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} "
-        "decoded, 0 failed; 1 unreadable folders",
+        "decoded, 0 failed; 1 unreadable folder",
     ]
 
 
@@ -448,3 +448,21 @@ def test_installed_command_scans_the_samples():
 def test_installed_command_fails_in_one_line(argv, status, err):
     done = subprocess.run(["lumivex", *argv], capture_output=True, text=True)
     assert (done.returncode, done.stdout, done.stderr) == (status, "", err)
+
+
+@pytest.mark.parametrize("command", ["age", "check"])
+def test_an_age_description_from_a_pipe_is_read_once(tmp_path, command):
+    pipe = tmp_path / "Pipe.age"
+    os.mkfifo(pipe)
+    done = subprocess.Popen(
+        [sys.executable, "-m", "lumivex", command, str(pipe)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=ENV,
+    )
+    with open(pipe, "w") as writer:
+        writer.write("SequencePrefix=3\nDayLenght=24\n")
+    out, err = done.communicate(timeout=60)
+    assert (done.returncode, err) == (0, "")
+    assert out.startswith("Pipe\n" if command == "age" else f"{pipe}: age Pipe, 0 pages")

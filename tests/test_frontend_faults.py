@@ -82,7 +82,7 @@ def test_check_text_shows_errors_and_warnings_and_leaves_notes_to_verbose(proble
         f"  warning  page file {folder / name} is named after this age but not listed"
         for name in ["Demo_District_Attic.PRP", "Demo_District_Cellar.prp"]
     ]
-    summary = "summary: 1 errors, 2 warnings, 3 notes"
+    summary = "summary: 1 error, 2 warnings, 3 notes"
     assert run("check", problems_1_2_3) == (
         1,
         "\n".join(
@@ -138,7 +138,7 @@ def test_check_a_page_file_that_is_a_dangling_link_does_not_load(tmp_path):
     status, out, _ = run("check", path, "--json")
     messages = [p["message"] for p in json.loads(out)["ages"][0]["problems"]]
     assert status == 1
-    assert messages[0].startswith(f"page file {garden} does not load: ")
+    assert messages[0].startswith(f'the page file does not load: Failed to read "{garden}": ')
 
 
 @pytest.mark.parametrize("age_file", ["Demo.age", "Demo.AGE", "Demo.Age"])

@@ -423,7 +423,7 @@ def test_a_page_that_is_not_a_regular_file_is_refused_without_waiting(tmp_path):
         [
             sys.executable,
             "-c",
-            "import sys; from lumivex.cli.scan import scan_page\n"
+            "import sys; from lumivex.cli.scan.pages import scan_page\n"
             "for path in sys.argv[1:]: print(scan_page(path).error)",
             str(fifo),
             "/dev/null",

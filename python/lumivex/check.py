@@ -17,7 +17,7 @@ import os
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 
-from lumivex._lumivex import AgeFile, Key, PrpFile, resolve_references
+from lumivex._lumivex import AgeFile, Key, LintProblem, PrpFile, resolve_references
 from lumivex.age import Age, MissingPage
 from lumivex.shapes import counted, key_json
 
@@ -76,12 +76,18 @@ class AgeReport:
         }
 
 
+def age_lint(path: str) -> list[LintProblem]:
+    """The lint of an .age file that was loaded already. A pipe or a device
+    gives its bytes once, to the load: only a regular file is read again."""
+    return AgeFile.lint(path) if os.path.isfile(path) else []
+
+
 def check_age(age: Age) -> AgeReport:
     """The problems of an age. A file that is not an age description has that
     one error, with line 0, and nothing else is checked."""
     report = AgeReport(age.path, age.name)
     problems = report.problems
-    for lint in AgeFile.lint(age.path):
+    for lint in age_lint(age.path):
         if lint.line == 0:
             problems.append(Problem(ERROR, None, lint.reason, line=0))
             return report

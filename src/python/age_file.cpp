@@ -22,11 +22,11 @@ namespace {
 // Its age's page.
 const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.place()]; }
 
-PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "load", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = module_state(module);
+  const ModuleState& state = static_method_state();
   AgeDescription age = on_file(state, path, [&] {
     return without_gil(
         [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt); });
@@ -34,26 +34,24 @@ PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   return make<AgeDescription>(state, std::move(age));
 }
 
-PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
   parse_args(args, kwargs, "parse", {"age_name", "content"}, {&name_arg, &content_arg});
   std::string age_name = arg_str(name_arg, "parse", "age_name");
   const std::string content = arg_str(content_arg, "parse", "content");
-  return make<AgeDescription>(module_state(module), AgeDescription::parse(std::move(age_name), content));
+  return make<AgeDescription>(static_method_state(), AgeDescription::parse(std::move(age_name), content));
 }
 
-PyObject* lint(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return lint_file(module, args, kwargs, lint_age_description);
-}
+PyObject* lint(PyObject*, PyObject* args, PyObject* kwargs) { return lint_file(args, kwargs, lint_age_description); }
 
-PyObject* lint_text(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* lint_text(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
   parse_args(args, kwargs, "lint_text", {"age_name", "content"}, {&name_arg, &content_arg});
   arg_str(name_arg, "lint_text", "age_name");
   const std::string content = arg_str(content_arg, "lint_text", "content");
-  return lint_problems(module_state(module), content, lint_age_description);
+  return lint_problems(static_method_state(), content, lint_age_description);
 }
 
 PyObject* prp_filename(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -151,6 +151,20 @@ PyModuleDef kModule = {
 };
 
 }  // namespace
+
+ModuleState& static_method_state() {
+  // Each interpreter has its own sys.modules, and in it its own instance.
+  const Ref name = Ref::checked(PyUnicode_FromString(kModule.m_name));
+  PyObject* found = PyImport_GetModule(name.get());
+  if (!found && PyErr_Occurred()) throw PythonError{};
+  const Ref module = Ref::checked(found ? found : PyImport_Import(name.get()));
+  if (PyModule_GetDef(module.get()) != &kModule) {
+    PyErr_Format(PyExc_ImportError, "sys.modules[%R] is not lumivex's extension module", name.get());
+    throw PythonError{};
+  }
+  return module_state(module.get());
+}
+
 }  // namespace lumivex::py
 
 PyMODINIT_FUNC PyInit__lumivex() { return PyModuleDef_Init(&lumivex::py::kModule); }

@@ -55,7 +55,7 @@ void check_stopped(const std::vector<uint8_t>& bytes) {
   const auto states = data.read_states(Source(bytes));
   REQUIRE(states.size() == 1);
   CHECK(states[0].commands.count == 0);
-  CHECK(data.cur_state == 0 && data.enabled && data.last_byte == 1);
+  CHECK(data.cur_state == 0 && data.enabled && data.flags == 1);
 }
 
 }  // namespace

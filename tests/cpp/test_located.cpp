@@ -115,7 +115,7 @@ TEST(responder_commands_and_callbacks_read_again) {
   CHECK_EQ(source.text(read_key(source, data.self_key).name), "Resp");
   const auto states = data.read_states(source);
   REQUIRE(states.size() == 1);
-  CHECK(states[0].value_a == 7 && states[0].value_b == 8);
+  CHECK(states[0].callback_count == 7 && states[0].switch_to_state == 8);
   const auto commands = states[0].read_commands(source);
   REQUIRE(commands.size() == 1);
   CHECK(commands[0].class_id == 0x0307 && commands[0].wait_on == 4);

@@ -7,6 +7,7 @@ from collections.abc import Callable
 from typing import TypeVar
 
 import lumivex
+from lumivex.check import age_lint
 from lumivex.cli.common import CommandError, is_not_utf8
 from lumivex.cli.output import fields, print_json, table
 from lumivex.shapes import age_json, value_text
@@ -19,7 +20,7 @@ def load_age_description(path: str, load: Callable[[str], Loaded]) -> Loaded:
     that is not one, which its lint tells as a problem of no line."""
     try:
         loaded = load(path)
-        whole_file = [problem for problem in lumivex.AgeFile.lint(path) if problem.line == 0]
+        whole_file = [problem for problem in age_lint(path) if problem.line == 0]
     except OSError as error:
         if is_not_utf8(error):
             raise CommandError(f"{path} is not an age description: it is not UTF-8 text") from error
