@@ -63,6 +63,7 @@ def gated(site: Site) -> Iterator[int]:
     thread.start()
     try:
         while not server.started:
+            assert thread.is_alive(), "the server did not start"
             time.sleep(0.01)
         yield sock.getsockname()[1]
     finally:
