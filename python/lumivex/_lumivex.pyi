@@ -1,7 +1,7 @@
 """lumivex Python module."""
 
 import builtins
-from collections.abc import Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
 
 from _typeshed import StrOrBytesPath, SupportsRead
@@ -453,8 +453,20 @@ class SdlFile:
     @staticmethod
     def lint_text(content: str) -> list[LintProblem]:
         """List the problems of .sdl content, as lint does for a file."""
+    def versions(self, name: str) -> list[SdlDescriptor]:
+        """Every descriptor of a name, the oldest version first."""
     def descriptors(self) -> list[SdlDescriptor]:
         """Get every descriptor, sorted by name, each name's versions in the order they were read."""
+    @property
+    def by_name(self) -> SdlNames:
+        """A read-only mapping from each name to its newest descriptor, which follows what is loaded."""
+    def __len__(self) -> int: ...
+
+@final
+@type_check_only
+class SdlNames(Mapping[str, SdlDescriptor]):
+    def __getitem__(self, key: str, /) -> SdlDescriptor: ...
+    def __iter__(self) -> Iterator[str]: ...
     def __len__(self) -> int: ...
 
 @final

@@ -15,6 +15,10 @@ PyTypeObject* create_page_entry_type(PyObject* module);
 PyTypeObject* create_sdl_file_type(PyObject* module);
 PyTypeObject* create_sdl_descriptor_type(PyObject* module);
 PyTypeObject* create_sdl_variable_type(PyObject* module);
+// The mapping view of an SdlFile by name and its iterator: classes that are
+// not module attributes.
+PyTypeObject* create_sdl_names_type(PyObject* module);
+PyTypeObject* create_sdl_name_iterator_type(PyObject* module);
 PyTypeObject* create_key_type(PyObject* module);
 
 // The module's function that resolves the references of pages.
