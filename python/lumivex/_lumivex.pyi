@@ -2,7 +2,7 @@
 
 import builtins
 from collections.abc import Iterator, Mapping, Sequence
-from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
+from typing import Literal, NamedTuple, SupportsIndex, final, overload, type_check_only
 
 from _typeshed import StrOrBytesPath, SupportsRead
 from typing_extensions import Buffer
@@ -297,6 +297,12 @@ class PythonParam:
     @property
     def value(self) -> str:
         """The value as text."""
+    @property
+    def kind(self) -> Literal["Int", "Float", "Bool", "String", "Key", "None"]:
+        """The kind of value: Int, Float, Bool, String, Key or None."""
+    @property
+    def typed_value(self) -> int | float | bool | str | Key | None:
+        """The value as an int, float, bool, str or Key; None for an absent key or no value."""
 
 @final
 class ResponderMod:
