@@ -10,7 +10,8 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
-from lumivex.cli import check, descriptions, lint, scan, serve, texture
+from lumivex import texture
+from lumivex.cli import check, descriptions, lint, scan, serve
 from lumivex.cli.common import (
     DECODERS,
     CommandError,
@@ -21,12 +22,18 @@ from lumivex.cli.common import (
     ls_json,
     print_json,
     properties,
+    replace_file,
     show_json,
     table,
     value_text,
 )
 
 __all__ = ["main"]
+
+PILLOW_MISSING = (
+    'the texture command needs Pillow for {suffix} files: pip install Pillow (or pip install ".[images]" '
+    "in the lumivex source tree); .dds files need nothing more"
+)
 
 
 class UsageError(Exception):
@@ -162,7 +169,15 @@ def run_texture(args: argparse.Namespace) -> int:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
         raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
-    print(f"{args.output}: {texture.write(mipmap, args.output)}")
+    suffix = os.path.splitext(args.output)[1].lower()
+    try:
+        data, what = texture.encode(mipmap, suffix)
+    except texture.TextureError as error:
+        raise CommandError(str(error)) from error
+    except ImportError as error:
+        raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
+    replace_file(args.output, data)
+    print(f"{args.output}: {what}")
     return 0
 
 

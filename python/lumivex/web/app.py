@@ -43,7 +43,7 @@ from lumivex.cli.common import (
     value_text,
 )
 from lumivex.cli.descriptions import age_json
-from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
+from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, ServedAge, Site, Unreadable
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -385,7 +385,7 @@ class Views:
         try:
             _, layout = self.site.texture(name, index)
             stored_levels(mipmap, layout, levels)
-        except CommandError as error:
+        except (CommandError, TextureError) as error:
             return {"error": str(error)}
         scale = max(1, TEXTURE_VIEW // max(mipmap.width, mipmap.height))
         return {
@@ -431,7 +431,7 @@ class Views:
             return Response(make(), media_type=media)
         except LookupError as error:
             raise HTTPException(404, str(error)) from error
-        except CommandError as error:
+        except (CommandError, TextureError, ImportError) as error:
             raise HTTPException(422, str(error)) from error
 
     def sdl_view(self, request: Request) -> Response:

@@ -23,7 +23,7 @@ import lumivex
 from lumivex._lumivex import resolve_references
 from lumivex.age import Age, MissingPage
 from lumivex.cli.common import CommandError, error_text
-from lumivex.cli.texture import Layout, layout_of, level_image
+from lumivex.texture import Layout, TextureError, layout_of, level_image
 
 AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
 # A folder of this name beside an age may hold its state descriptions.
@@ -424,7 +424,10 @@ class Site:
             mipmap = obj.as_mipmap()
         except (OSError, ValueError) as error:
             raise CommandError(f"cannot decode texture {obj.name!r}: {error}") from error
-        return mipmap, layout_of(mipmap)
+        try:
+            return mipmap, layout_of(mipmap)
+        except TextureError as error:
+            raise CommandError(str(error)) from error
 
     def level_png(self, name: str, index: int, level: int) -> bytes:
         """A level of a texture as PNG, kept in the image cache."""
@@ -434,8 +437,12 @@ class Site:
             if not 0 <= level < max(1, mipmap.num_levels):
                 raise LookupError(f"texture {mipmap.name!r} has no level {level}")
             out = io.BytesIO()
+            try:
+                image = level_image(mipmap, layout, level)
+            except (TextureError, ImportError) as error:
+                raise CommandError(str(error)) from error
             # Fast compression: these images are made for the screen, now.
-            level_image(mipmap, layout, level, ".png").save(out, "PNG", compress_level=1)
+            image.save(out, "PNG", compress_level=1)
             return out.getvalue()
 
         return self.images.get((name, index, level), encode)
