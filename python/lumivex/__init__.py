@@ -21,6 +21,8 @@ from lumivex._lumivex import (
     SdlVariable,
     SoundInfo,
     class_name,
+    disable_logging,
+    enable_logging,
 )
 from lumivex.age import Age
 
@@ -48,4 +50,6 @@ __all__ = [
     "Age",
     "LintProblem",
     "class_name",
+    "enable_logging",
+    "disable_logging",
 ]

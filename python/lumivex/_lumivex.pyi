@@ -4,8 +4,17 @@ import builtins
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Literal, NamedTuple, SupportsIndex, final, overload, type_check_only
 
+import PIL.Image
 from _typeshed import StrOrBytesPath, SupportsRead
 from typing_extensions import Buffer
+
+from lumivex.texture import MipmapLevel
+
+def enable_logging(level: Literal["error", "warn", "info", "debug", "trace"] = "warn") -> None:
+    """Forward the records of the readers at this level and the more severe ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its children named after the emitting module, as 'lumivex.sdl.descriptor'."""
+
+def disable_logging() -> None:
+    """Stop forwarding records: nothing is logged, as before enable_logging."""
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
@@ -216,6 +225,11 @@ class Mipmap:
     @property
     def pixel_data(self) -> bytes:
         """Stored bytes of every level, the top level first."""
+    @property
+    def levels(self) -> list[MipmapLevel]:
+        """Each level stored whole as (width, height, data), the full-size level first; ValueError for a format whose levels are not known."""
+    def to_image(self, level: int = 0) -> PIL.Image.Image:
+        """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
 
 @final
 class Material:

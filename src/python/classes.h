@@ -21,6 +21,11 @@ PyTypeObject* create_sdl_names_type(PyObject* module);
 PyTypeObject* create_sdl_name_iterator_type(PyObject* module);
 PyTypeObject* create_key_type(PyObject* module);
 
+// The module's functions that forward the core's log records to Python's
+// logging, and stop it.
+PyObject* enable_logging(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* disable_logging(PyObject* module, PyObject* unused);
+
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);
 

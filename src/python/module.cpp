@@ -67,6 +67,12 @@ PyMethodDef kFunctions[] = {
      "'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, "
      "found references are only counted. The last list holds the objects of a page that share a location, class "
      "and name."},
+    {"enable_logging", function(enable_logging), METH_VARARGS | METH_KEYWORDS,
+     "enable_logging(level='warn')\n--\n\nForward the records of the readers at this level and the more severe "
+     "ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its "
+     "children named after the emitting module, as 'lumivex.sdl.descriptor'."},
+    {"disable_logging", disable_logging, METH_NOARGS,
+     "disable_logging()\n--\n\nStop forwarding records: nothing is logged, as before enable_logging."},
     {nullptr, nullptr, 0, nullptr},
 };
 
