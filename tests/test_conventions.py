@@ -19,7 +19,9 @@ ROOT = Path(__file__).resolve().parent.parent
 ITERATOR = type(iter(lumivex.PrpFile.from_bytes(page([]))))
 # The compiled module's classes; Age is written in Python.
 CLASSES = [
-    getattr(lumivex, name) for name in lumivex.__all__ if name not in ("class_name", "Age")
+    getattr(lumivex, name)
+    for name in lumivex.__all__
+    if name not in ("class_name", "enable_logging", "disable_logging", "Age")
 ] + [ITERATOR]
 
 

@@ -65,9 +65,9 @@ def test_to_image_decodes_a_level(kind, level):
 )
 def test_levels_and_images_of_what_cannot_be_converted(body, message):
     texture = mipmap(body)
-    for read in (lambda: texture.levels, texture.to_image):
-        with pytest.raises(ValueError, match=message):
-            read()
+    assert texture.levels == []
+    with pytest.raises(ValueError, match=message):
+        texture.to_image()
 
 
 def test_a_texture_cut_short_has_the_levels_it_stores_whole():

@@ -60,12 +60,13 @@ def test_decoders_and_their_classes():
 def test_registration_order():
     # Key, Age and LintProblem came after the first seventeen; Age is written
     # in Python.
-    assert lumivex.__all__ == CLASSES + ["Key", "Age", "LintProblem", "class_name"]
+    functions = ["class_name", "enable_logging", "disable_logging"]
+    assert lumivex.__all__ == CLASSES + ["Key", "Age", "LintProblem", *functions]
     module = lumivex._lumivex
     assert [n for n in vars(module) if n in lumivex.__all__] == CLASSES + [
         "Key",
         "LintProblem",
-        "class_name",
+        *functions,
     ]
     assert lumivex.__doc__ == module.__doc__ == "lumivex Python module."
     assert not hasattr(lumivex, "ObjectIterator")

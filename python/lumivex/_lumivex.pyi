@@ -227,7 +227,7 @@ class Mipmap:
         """Stored bytes of every level, the top level first."""
     @property
     def levels(self) -> list[MipmapLevel]:
-        """Each level stored whole as (width, height, data), the full-size level first; ValueError for a format whose levels are not known."""
+        """Each level stored whole as (width, height, data), the full-size level first; none for a format whose levels are not known."""
     def to_image(self, level: int = 0) -> PIL.Image.Image:
         """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
 

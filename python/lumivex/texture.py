@@ -223,8 +223,12 @@ def encode(mipmap: lumivex.Mipmap, suffix: str) -> tuple[bytes, str]:
 
 def levels(mipmap: lumivex.Mipmap) -> list[MipmapLevel]:
     """Each level the texture announces and stores whole, the full-size one
-    first: a texture cut short has fewer."""
-    layout = layout_of(mipmap)
+    first: a texture cut short has fewer, and one whose levels' layout is not
+    known none."""
+    try:
+        layout = layout_of(mipmap)
+    except TextureError:
+        return []
     pixels = mipmap.pixel_data
     found: list[MipmapLevel] = []
     offset = 0

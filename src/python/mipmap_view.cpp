@@ -54,8 +54,8 @@ const ClassDef<MipmapView>& class_def<MipmapView>() {
               {"pixel_data", [](const MipmapView& m) { return to_py(m.source.bytes(m.record.pixel_data)); },
                "Stored bytes of every level, the top level first."},
               {"levels", levels,
-               "Each level stored whole as (width, height, data), the full-size level first; ValueError for a "
-               "format whose levels are not known."},
+               "Each level stored whole as (width, height, data), the full-size level first; none for a format "
+               "whose levels are not known."},
           },
       .methods =
           {
