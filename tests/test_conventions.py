@@ -21,7 +21,7 @@ ITERATOR = type(iter(lumivex.PrpFile.from_bytes(page([]))))
 CLASSES = [
     getattr(lumivex, name)
     for name in lumivex.__all__
-    if name not in ("class_name", "save_file", "Age")
+    if name not in ("class_name", "save_file", "enable_logging", "disable_logging", "Age")
 ] + [ITERATOR]
 
 

@@ -142,3 +142,31 @@ VALID = python_file_mod(
 @pytest.mark.parametrize("cut", range(len(VALID)))
 def test_truncated_at_every_offset(cut):
     fails(VALID[:cut])
+
+
+@pytest.mark.parametrize(
+    "type_code, data, kind, typed_value",
+    [
+        (1, i32(-3), "Int", -3),
+        (2, f32(0.5), "Float", 0.5),
+        (3, u32(2), "Bool", True),
+        (3, u32(0), "Bool", False),
+        (4, counted(b"a\xffb"), "String", "a\ufffdb"),
+        (13, counted(""), "String", ""),
+        (24, b"", "None", None),
+        (5, key_ref(None), "Key", None),
+    ],
+)
+def test_kind_and_typed_value(type_code, data, kind, typed_value):
+    (only,) = decode(python_file_mod(params=[param(7, type_code, data)])).params
+    assert only.kind == kind
+    assert only.typed_value == typed_value and type(only.typed_value) is type(typed_value)
+    # The kind is the name param_type gives the value.
+    assert only.param_type.startswith(kind)
+
+
+def test_typed_value_of_a_key_is_a_key():
+    (only,) = decode(python_file_mod(params=[param(7, 5, key_ref("O", 1, 9))])).params
+    key = only.typed_value
+    assert isinstance(key, lumivex.Key)
+    assert (key.name, key.class_type, key.object_id) == ("O", 1, 9)

@@ -21,6 +21,8 @@ from lumivex._lumivex import (
     SdlVariable,
     SoundInfo,
     class_name,
+    disable_logging,
+    enable_logging,
     save_file,
 )
 from lumivex.age import Age
@@ -50,4 +52,6 @@ __all__ = [
     "LintProblem",
     "class_name",
     "save_file",
+    "enable_logging",
+    "disable_logging",
 ]

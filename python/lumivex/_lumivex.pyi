@@ -1,11 +1,20 @@
 """lumivex Python module."""
 
 import builtins
-from collections.abc import Mapping, Sequence
-from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
+from collections.abc import Iterator, Mapping, Sequence
+from typing import Literal, NamedTuple, SupportsIndex, final, overload, type_check_only
 
+import PIL.Image
 from _typeshed import ReadableBuffer, StrOrBytesPath, SupportsRead
 from typing_extensions import Buffer
+
+from lumivex.texture import MipmapLevel
+
+def enable_logging(level: Literal["error", "warn", "info", "debug", "trace"] = "warn") -> None:
+    """Forward the records of the readers at this level and the more severe ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its children named after the emitting module, as 'lumivex.sdl.descriptor'."""
+
+def disable_logging() -> None:
+    """Stop forwarding records: nothing is logged, as before enable_logging."""
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
@@ -230,6 +239,11 @@ class Mipmap:
     @property
     def pixel_data(self) -> bytes:
         """Stored bytes of every level, the top level first."""
+    @property
+    def levels(self) -> list[MipmapLevel]:
+        """Each level stored whole as (width, height, data), the full-size level first; none for a format whose levels are not known."""
+    def to_image(self, level: int = 0) -> PIL.Image.Image:
+        """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
 
 @final
 class Material:
@@ -311,6 +325,12 @@ class PythonParam:
     @property
     def value(self) -> str:
         """The value as text."""
+    @property
+    def kind(self) -> Literal["Int", "Float", "Bool", "String", "Key", "None"]:
+        """The kind of value: Int, Float, Bool, String, Key or None."""
+    @property
+    def typed_value(self) -> int | float | bool | str | Key | None:
+        """The value as an int, float, bool, str or Key; None for an absent key or no value."""
 
 @final
 class ResponderMod:
@@ -467,8 +487,20 @@ class SdlFile:
     @staticmethod
     def lint_text(content: str) -> list[LintProblem]:
         """List the problems of .sdl content, as lint does for a file."""
+    def versions(self, name: str) -> list[SdlDescriptor]:
+        """Every descriptor of a name, the oldest version first."""
     def descriptors(self) -> list[SdlDescriptor]:
         """Get every descriptor, sorted by name, each name's versions in the order they were read."""
+    @property
+    def by_name(self) -> SdlNames:
+        """A read-only mapping from each name to its newest descriptor, which follows what is loaded."""
+    def __len__(self) -> int: ...
+
+@final
+@type_check_only
+class SdlNames(Mapping[str, SdlDescriptor]):
+    def __getitem__(self, key: str, /) -> SdlDescriptor: ...
+    def __iter__(self) -> Iterator[str]: ...
     def __len__(self) -> int: ...
 
 @final

@@ -13,13 +13,16 @@ from collections.abc import Sequence
 
 from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject
 
+# Properties that show again what others show, made from them at a cost.
+DERIVED_PROPERTIES = {"levels"}
+
 
 def properties(view: object) -> dict[str, object]:
     """The view's properties, in the order its class declares them."""
     return {
         name: getattr(view, name)
         for name, member in vars(type(view)).items()
-        if isinstance(member, types.GetSetDescriptorType)
+        if isinstance(member, types.GetSetDescriptorType) and name not in DERIVED_PROPERTIES
     }
 
 

@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace lumivex::log {
@@ -8,13 +9,16 @@ namespace {
 
 std::atomic<int> g_max_level{static_cast<int>(Level::Off)};
 std::mutex g_sink_mutex;
-Sink g_sink;
+// Shared with the records in flight: a sink runs outside the lock, so that
+// it may wait for another lock (a host's) that an emitting thread holds.
+std::shared_ptr<const Sink> g_sink;
 
 }  // namespace
 
 void set_sink(Sink sink) {
+  std::shared_ptr<const Sink> installed = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
   std::lock_guard lock(g_sink_mutex);
-  g_sink = std::move(sink);
+  g_sink.swap(installed);
 }
 
 void set_max_level(Level level) { g_max_level.store(static_cast<int>(level), std::memory_order_relaxed); }
@@ -27,8 +31,12 @@ bool enabled(Level level) {
 
 void emit(Level level, std::string_view target, std::string message) {
   if (!enabled(level)) return;
-  std::lock_guard lock(g_sink_mutex);
-  if (g_sink) g_sink(Record{level, target, std::move(message)});
+  std::shared_ptr<const Sink> sink;
+  {
+    std::lock_guard lock(g_sink_mutex);
+    sink = g_sink;
+  }
+  if (sink) (*sink)(Record{level, target, std::move(message)});
 }
 
 }  // namespace lumivex::log

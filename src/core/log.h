@@ -22,7 +22,9 @@ inline constexpr std::string_view kPageObjectsTarget = "lumivex::resource::prp";
 inline constexpr std::string_view kStateDescriptorTarget = "lumivex::sdl::descriptor";
 
 // The process-wide facade: no sink and maximum level Off by default, so
-// nothing is emitted until a host installs a sink and raises the level.
+// nothing is emitted until a host installs a sink and raises the level. The
+// sink is called on the emitting thread, outside the facade's lock; a record
+// emitted while set_sink replaces it may still reach the sink it replaces.
 void set_sink(Sink sink);
 void set_max_level(Level level);
 Level max_level();

@@ -15,7 +15,16 @@ PyTypeObject* create_page_entry_type(PyObject* module);
 PyTypeObject* create_sdl_file_type(PyObject* module);
 PyTypeObject* create_sdl_descriptor_type(PyObject* module);
 PyTypeObject* create_sdl_variable_type(PyObject* module);
+// The mapping view of an SdlFile by name and its iterator: classes that are
+// not module attributes.
+PyTypeObject* create_sdl_names_type(PyObject* module);
+PyTypeObject* create_sdl_name_iterator_type(PyObject* module);
 PyTypeObject* create_key_type(PyObject* module);
+
+// The module's functions that forward the core's log records to Python's
+// logging, and stop it.
+PyObject* enable_logging(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* disable_logging(PyObject* module, PyObject* unused);
 
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -160,6 +160,12 @@ PyObject* to_py(std::span<const uint8_t> bytes) {
       PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size())));
 }
 
+void raise_key_error(PyObject* key) {
+  const Ref args = Ref::checked(PyTuple_Pack(1, key));
+  PyErr_SetObject(PyExc_KeyError, args.get());
+  throw PythonError{};
+}
+
 void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
                 std::initializer_list<PyObject**> values, std::size_t required) {
   const Py_ssize_t expected = static_cast<Py_ssize_t>(names.size());

@@ -180,6 +180,9 @@ PyObject* decoded_names(const Decoded<decltype(record_of(Member))>& view) {
   return to_py((view.record.*Member).present_names(view.source));
 }
 
+// Raises KeyError for key, whatever it is (a tuple or None included).
+[[noreturn]] void raise_key_error(PyObject* key);
+
 // Argument parsing: each refuses with a TypeError or OverflowError naming the
 // function and the argument, set and thrown as PythonError. Arguments after
 // the first `required` may be left out, their values then nullptr.

@@ -16,6 +16,23 @@ std::string mipmap_repr(const MipmapView& view) {
          std::to_string(mipmap.total_size) + " bytes)";
 }
 
+// Calls the function of the package's texture module that converts a texture:
+// its levels' sizes and pixel formats are known there.
+PyObject* call_texture(const char* function, PyObject* mipmap, PyObject* level = nullptr) {
+  const Ref texture = Ref::checked(PyImport_ImportModule("lumivex.texture"));
+  return checked(PyObject_CallMethod(texture.get(), function, level ? "OO" : "O", mipmap, level));
+}
+
+PyObject* levels(PyObject* self) { return call_texture("levels", self); }
+
+PyObject* to_image(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* level = nullptr;
+  parse_args(args, kwargs, "to_image", {"level"}, {&level}, 0);
+  if (!level) return call_texture("to_image", self);
+  arg_u32(level, "to_image", "level");
+  return call_texture("to_image", self, level);
+}
+
 }  // namespace
 
 template <>
@@ -36,6 +53,15 @@ const ClassDef<MipmapView>& class_def<MipmapView>() {
               {"total_size", decoded_value<&MipmapData::total_size>, "Size of every level's pixels, as stored."},
               {"pixel_data", [](const MipmapView& m) { return to_py(m.source.bytes(m.record.pixel_data)); },
                "Stored bytes of every level, the top level first."},
+              {"levels", levels,
+               "Each level stored whole as (width, height, data), the full-size level first; none for a format "
+               "whose levels are not known."},
+          },
+      .methods =
+          {
+              method<to_image>("to_image",
+                               "to_image($self, level=0)\n--\n\nA level as an RGBA Pillow image (Pillow comes with the "
+                               "images extra)."),
           },
       .repr = mipmap_repr,
   };

@@ -34,6 +34,21 @@ const ClassEntry kTextClasses[] = {
     {"Key", TypeId::Key, create_key_type},
 };
 
+const ClassEntry kHiddenClasses[] = {
+    {"ObjectIterator", TypeId::ObjectIterator, create_object_iterator_type},
+    {"SdlNames", TypeId::SdlNames, create_sdl_names_type},
+    {"SdlNameIterator", TypeId::SdlNameIterator, create_sdl_name_iterator_type},
+};
+
+// The names of an SdlFile are a Mapping to collections.abc, which gives them
+// the mapping's other methods.
+void register_sdl_names_as_mapping(const ModuleState& state) {
+  const Ref abc = Ref::checked(PyImport_ImportModule("collections.abc"));
+  const Ref mapping = Ref::checked(PyObject_GetAttrString(abc.get(), "Mapping"));
+  const Ref registered = Ref::checked(
+      PyObject_CallMethod(mapping.get(), "register", "O", reinterpret_cast<PyObject*>(state.type(TypeId::SdlNames))));
+}
+
 PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary(Failure::Data, [&] {
     PyObject* arg = nullptr;
@@ -62,6 +77,12 @@ PyMethodDef kFunctions[] = {
      "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "
      "sees."},
+    {"enable_logging", function(enable_logging), METH_VARARGS | METH_KEYWORDS,
+     "enable_logging(level='warn')\n--\n\nForward the records of the readers at this level and the more severe "
+     "ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its "
+     "children named after the emitting module, as 'lumivex.sdl.descriptor'."},
+    {"disable_logging", disable_logging, METH_NOARGS,
+     "disable_logging()\n--\n\nStop forwarding records: nothing is logged, as before enable_logging."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -101,9 +122,12 @@ int exec_module(PyObject* module) {
     for (const ClassEntry& entry : kTextClasses) add_class(module, state, entry.name, entry.id, entry.create);
     state.lint_problem_class = create_lint_problem_class();
     if (PyModule_AddObjectRef(module, "LintProblem", state.lint_problem_class) < 0) throw PythonError{};
-    // Iterators are made by PrpFile only; their class is not a module attribute.
-    state.types[static_cast<std::size_t>(TypeId::ObjectIterator)] = create_object_iterator_type(module);
-    if (!state.type(TypeId::ObjectIterator)) throw PythonError{};
+    // Classes whose instances other classes make; they are not module attributes.
+    for (const ClassEntry& entry : kHiddenClasses) {
+      state.types[static_cast<std::size_t>(entry.id)] = entry.create(module);
+      if (!state.type(entry.id)) throw PythonError{};
+    }
+    register_sdl_names_as_mapping(state);
     // After the classes, as the order of the module's attributes says.
     if (PyModule_AddFunctions(module, kFunctions) < 0) throw PythonError{};
     const Ref methods = Ref::checked(decoder_methods());
@@ -133,8 +157,16 @@ int clear_module(PyObject* module) {
 
 void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
+// Every object of the module lives in its state, one per interpreter; the
+// interpreter lock is relied on, as the test suite has not run without it.
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#ifdef Py_mod_multiple_interpreters
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#ifdef Py_mod_gil
+    {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
     {0, nullptr},
 };
 

@@ -239,11 +239,6 @@ PyObject* next_object(PyObject* self) {
   return object;
 }
 
-[[noreturn]] void raise_key_error(PyObject* key) {
-  PyErr_SetObject(PyExc_KeyError, key);
-  throw PythonError{};
-}
-
 // A page pickles and copies by its bytes, as to_bytes gives them.
 PyObject* reduce_page(PyObject* self) {
   const Ref data = Ref::checked(to_bytes(self));

@@ -1,4 +1,5 @@
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 
 #include "core/text.h"
@@ -23,6 +24,18 @@ struct SdlHandle {
 using DescriptorOf = PartOf<SdlHandle, const StateDescriptor*>;
 using VariableOf = PartOf<DescriptorOf>;
 
+// The view of an SdlFile by name, and an iteration over its names, which
+// resumes after the last name it gave: names loaded meanwhile are met in
+// their place.
+struct SdlNames {
+  Ref file;
+};
+struct SdlNameCursor {
+  Ref file;
+  std::optional<std::string> last;
+  bool started = false;
+};
+
 // Its descriptor's variable.
 VarDescriptor variable_of(const VariableOf& of) { return of.owner().place()->variable(of.place()); }
 
@@ -34,6 +47,10 @@ template <>
 const ClassDef<DescriptorOf>& class_def<DescriptorOf>();
 template <>
 const ClassDef<VariableOf>& class_def<VariableOf>();
+template <>
+const ClassDef<SdlNames>& class_def<SdlNames>();
+template <>
+const ClassDef<SdlNameCursor>& class_def<SdlNameCursor>();
 
 namespace {
 
@@ -88,6 +105,12 @@ PyObject* lint_text(PyObject*, PyObject* args, PyObject* kwargs) {
   return lint_problems(static_method_state(), content, lint_state_descriptions);
 }
 
+PyObject* descriptor_list(PyObject* file, const std::vector<const StateDescriptor*>& found) {
+  const ModuleState& state = state_of(file);
+  return to_py_list(found,
+                    [&](const StateDescriptor* descriptor) { return make<DescriptorOf>(state, file, descriptor); });
+}
+
 PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* version_arg = nullptr;
@@ -104,9 +127,89 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* descriptors(PyObject* self) {
   SdlHandle& handle = unbox<SdlHandle>(self);
   const auto lock = shared_access(handle);
-  const ModuleState& state = state_of(self);
-  return to_py_list(handle.manager.descriptors(),
-                    [&](const StateDescriptor* descriptor) { return make<DescriptorOf>(state, self, descriptor); });
+  return descriptor_list(self, handle.manager.descriptors());
+}
+
+PyObject* versions(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "versions", {"name"}, {&arg});
+  const std::string name = arg_str(arg, "versions", "name");
+  SdlHandle& handle = unbox<SdlHandle>(self);
+  const auto lock = shared_access(handle);
+  return descriptor_list(self, handle.manager.versions(name));
+}
+
+PyObject* by_name(PyObject* self) { return make<SdlNames>(state_of(self), SdlNames{Ref::checked(Py_NewRef(self))}); }
+
+// The newest descriptor of a name given as a str; nullptr for another object
+// or a name no descriptor has.
+PyObject* newest_of(PyObject* file, PyObject* name) {
+  if (!PyUnicode_Check(name)) return nullptr;
+  const std::string text = arg_str(name, "__getitem__", "key");
+  SdlHandle& handle = unbox<SdlHandle>(file);
+  const auto lock = shared_access(handle);
+  const StateDescriptor* found = handle.manager.newest(text);
+  return found ? make<DescriptorOf>(state_of(file), file, found) : nullptr;
+}
+
+PyObject* names_item(PyObject* self, PyObject* name) {
+  PyObject* found = newest_of(unbox<SdlNames>(self).file.get(), name);
+  if (!found) raise_key_error(name);
+  return found;
+}
+
+int names_contains(PyObject* self, PyObject* name) {
+  PyObject* found = newest_of(unbox<SdlNames>(self).file.get(), name);
+  Py_XDECREF(found);
+  return found != nullptr;
+}
+
+PyObject* names_get(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* name = nullptr;
+  PyObject* default_value = nullptr;
+  parse_args(args, kwargs, "get", {"key", "default"}, {&name, &default_value}, 1);
+  PyObject* found = newest_of(unbox<SdlNames>(self).file.get(), name);
+  if (found) return found;
+  return Py_NewRef(default_value ? default_value : Py_None);
+}
+
+// keys(), values() and items() are the views collections.abc makes of a mapping.
+template <const char* View>
+PyObject* names_view(PyObject* self) {
+  const Ref abc = Ref::checked(PyImport_ImportModule("collections.abc"));
+  return checked(PyObject_CallMethod(abc.get(), View, "O", self));
+}
+constexpr char kKeysView[] = "KeysView";
+constexpr char kValuesView[] = "ValuesView";
+constexpr char kItemsView[] = "ItemsView";
+
+Py_ssize_t names_length(PyObject* self) {
+  SdlHandle& handle = unbox<SdlHandle>(unbox<SdlNames>(self).file.get());
+  const auto lock = shared_access(handle);
+  return static_cast<Py_ssize_t>(handle.manager.name_count());
+}
+
+PyObject* names_iterate(PyObject* self) {
+  return make<SdlNameCursor>(
+      state_of(self), SdlNameCursor{Ref::checked(Py_NewRef(unbox<SdlNames>(self).file.get())), std::nullopt, false});
+}
+
+PyObject* next_name(PyObject* self) {
+  SdlNameCursor& cursor = unbox<SdlNameCursor>(self);
+  if (cursor.started && !cursor.last) return nullptr;
+  SdlHandle& handle = unbox<SdlHandle>(cursor.file.get());
+  std::optional<std::string_view> next;
+  {
+    const auto lock = shared_access(handle);
+    next = handle.manager.name_after(cursor.last);
+  }
+  cursor.started = true;
+  if (!next) {
+    cursor.last.reset();
+    return nullptr;
+  }
+  cursor.last = std::string(*next);
+  return new_str(*cursor.last);
 }
 
 std::size_t size_of(SdlHandle& handle) {
@@ -144,6 +247,11 @@ const ClassDef<SdlHandle>& class_def<SdlHandle>() {
       .id = TypeId::SdlFile,
       .qualified_name = "lumivex.SdlFile",
       .doc = "SDL state descriptor manager.",
+      .properties =
+          {
+              {"by_name", by_name,
+               "A read-only mapping from each name to its newest descriptor, which follows what is loaded."},
+          },
       .methods =
           {
               method<load_file, Failure::File>("load_file", "load_file($self, path)\n--\n\nLoad a single .sdl file."),
@@ -159,6 +267,8 @@ const ClassDef<SdlHandle>& class_def<SdlHandle>() {
               static_method<lint_text>("lint_text",
                                        "lint_text(content)\n--\n\nList the problems of .sdl content, as lint does "
                                        "for a file."),
+              method<versions>("versions",
+                               "versions($self, name)\n--\n\nEvery descriptor of a name, the oldest version first."),
               method<descriptors>("descriptors",
                                   "descriptors($self)\n--\n\nGet every descriptor, sorted by name, each name's "
                                   "versions in the order they were read."),
@@ -209,6 +319,47 @@ const ClassDef<VariableOf>& class_def<VariableOf>() {
   return def;
 }
 
+template <>
+const ClassDef<SdlNames>& class_def<SdlNames>() {
+  static const ClassDef<SdlNames> def{
+      .id = TypeId::SdlNames,
+      .qualified_name = "lumivex.SdlNames",
+      .methods =
+          {
+              method<names_get>("get",
+                                "get($self, key, default=None)\n--\n\nThe newest descriptor of a name, or default."),
+              method<names_view<kKeysView>>("keys", "keys($self)\n--\n\nA view of the names."),
+              method<names_view<kValuesView>>("values",
+                                              "values($self)\n--\n\nA view of each name's newest descriptor."),
+              method<names_view<kItemsView>>("items", "items($self)\n--\n\nA view of (name, newest descriptor) pairs."),
+          },
+      .slots =
+          {
+              {Py_mp_length, reinterpret_cast<void*>(length_slot<names_length>)},
+              {Py_mp_subscript, reinterpret_cast<void*>(binary_slot<names_item>)},
+              {Py_sq_contains, reinterpret_cast<void*>(contains_slot<names_contains>)},
+              {Py_tp_iter, reinterpret_cast<void*>(object_slot<names_iterate>)},
+          },
+  };
+  return def;
+}
+
+template <>
+const ClassDef<SdlNameCursor>& class_def<SdlNameCursor>() {
+  static const ClassDef<SdlNameCursor> def{
+      .id = TypeId::SdlNameIterator,
+      .qualified_name = "lumivex.SdlNameIterator",
+      .slots =
+          {
+              {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+              {Py_tp_iternext, reinterpret_cast<void*>(object_slot<next_name>)},
+          },
+  };
+  return def;
+}
+
+PyTypeObject* create_sdl_names_type(PyObject* module) { return create_type<SdlNames>(module); }
+PyTypeObject* create_sdl_name_iterator_type(PyObject* module) { return create_type<SdlNameCursor>(module); }
 PyTypeObject* create_sdl_file_type(PyObject* module) { return create_type<SdlHandle>(module); }
 PyTypeObject* create_sdl_descriptor_type(PyObject* module) { return create_type<DescriptorOf>(module); }
 PyTypeObject* create_sdl_variable_type(PyObject* module) { return create_type<VariableOf>(module); }

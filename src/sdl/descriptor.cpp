@@ -447,28 +447,57 @@ std::size_t SdlManager::load_directory(const std::string& path, const InterruptC
   return count;
 }
 
+namespace {
+
+struct ByName {
+  const std::deque<StateDescriptor>& held;
+  bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
+  bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
+};
+
+}  // namespace
+
 const StateDescriptor* SdlManager::find(std::string_view name, uint32_t version) const {
-  struct ByName {
-    const std::deque<StateDescriptor>& held;
-    bool operator()(std::size_t at, std::string_view name) const { return held[at].name < name; }
-    bool operator()(std::string_view name, std::size_t at) const { return name < held[at].name; }
-  };
-  // Positions are reading order: the first read is the lowest, the last read
-  // the highest.
+  if (version == 0) return newest(name);
+  // Positions are reading order: the first read is the lowest.
   std::optional<std::size_t> best;
   for (const Run& run : runs_) {
     const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
     for (auto at = first; at != last; ++at) {
-      const uint32_t found = held_[*at].version;
-      if (version != 0) {
-        if (found != version) continue;
-        if (!best || *at < *best) best = *at;
-        break;  // the rest of the run was read later
-      }
-      if (!best || found > held_[*best].version || (found == held_[*best].version && *at > *best)) best = *at;
+      if (held_[*at].version != version) continue;
+      if (!best || *at < *best) best = *at;
+      break;  // the rest of the run was read later
     }
   }
   return best ? &held_[*best] : nullptr;
+}
+
+const StateDescriptor* SdlManager::newest(std::string_view name) const {
+  const auto found = newest_.find(name);
+  return found == newest_.end() ? nullptr : &held_[found->second];
+}
+
+std::vector<const StateDescriptor*> SdlManager::versions(std::string_view name) const {
+  std::vector<std::size_t> positions;
+  for (const Run& run : runs_) {
+    const auto [first, last] = std::equal_range(run.begin(), run.end(), name, ByName{held_});
+    positions.insert(positions.end(), first, last);
+  }
+  std::sort(positions.begin(), positions.end(), [this](std::size_t a, std::size_t b) {
+    return held_[a].version != held_[b].version ? held_[a].version < held_[b].version : a < b;
+  });
+  std::vector<const StateDescriptor*> found;
+  found.reserve(positions.size());
+  for (const std::size_t at : positions) found.push_back(&held_[at]);
+  return found;
+}
+
+std::size_t SdlManager::name_count() const { return newest_.size(); }
+
+std::optional<std::string_view> SdlManager::name_after(std::optional<std::string_view> after) const {
+  const auto next = after ? newest_.upper_bound(*after) : newest_.begin();
+  if (next == newest_.end()) return std::nullopt;
+  return next->first;
 }
 
 std::size_t SdlManager::size() const { return held_.size(); }
@@ -499,7 +528,13 @@ bool SdlManager::name_less(std::size_t a, std::size_t b) const {
 
 void SdlManager::index_from(std::size_t from) {
   if (from == held_.size()) return;
-  // Everything that can fail comes before the first change.
+  // A later read replaces a name's newest unless its version is lower; a
+  // failure part way is undone by truncate.
+  for (std::size_t at = from; at < held_.size(); ++at) {
+    const auto [entry, added] = newest_.try_emplace(held_[at].name, at);
+    if (!added && held_[at].version >= held_[entry->second].version) entry->second = at;
+  }
+  // Everything else that can fail comes before the first change of the runs.
   runs_.reserve(runs_.size() + 1);
   Run merged = sorted_run(from, held_.size());
   const auto less = [this](std::size_t a, std::size_t b) { return name_less(a, b); };
@@ -548,6 +583,17 @@ SdlManager::Run SdlManager::sorted_run(std::size_t from, std::size_t to) const {
 }
 
 void SdlManager::truncate(std::size_t from) {
+  // The runs hold only what came before: a name whose newest goes falls back
+  // on its newest among them, or goes too.
+  for (std::size_t at = from; at < held_.size(); ++at) {
+    const auto entry = newest_.find(held_[at].name);
+    if (entry == newest_.end() || entry->second < from) continue;
+    const std::vector<const StateDescriptor*> older = versions(entry->first);
+    if (older.empty())
+      newest_.erase(entry);
+    else
+      entry->second = static_cast<std::size_t>(older.back() - &held_[0]);
+  }
   while (held_.size() > from) held_.pop_back();
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -131,6 +132,17 @@ class SdlManager {
   // never changes once read and stays where it is while the manager lives:
   // it may be read while another thread loads more.
   const StateDescriptor* find(std::string_view name, uint32_t version) const;
+  // The name's highest version, the last read among equals, found without
+  // looking at its other versions; nullptr when no descriptor has the name.
+  const StateDescriptor* newest(std::string_view name) const;
+  // Every version of the name, the lowest first, equal versions in the order
+  // they were read.
+  std::vector<const StateDescriptor*> versions(std::string_view name) const;
+  // The number of names.
+  std::size_t name_count() const;
+  // The first name in byte order after `after`, or the first of all names;
+  // nothing after the last. The name stays valid while the manager lives.
+  std::optional<std::string_view> name_after(std::optional<std::string_view> after) const;
   // Every version of every name.
   std::size_t size() const;
   // Every descriptor held: names in byte order, each name's versions in the
@@ -159,6 +171,8 @@ class SdlManager {
   // that each descriptor is merged a logarithmic number of times and a name
   // is found by a binary search in each of a logarithmic number of runs.
   std::vector<Run> runs_;
+  // Each name, kept by its first descriptor, and the position of its newest.
+  std::map<std::string_view, std::size_t, std::less<>> newest_;
 };
 
 }  // namespace lumivex

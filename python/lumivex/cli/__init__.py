@@ -10,12 +10,18 @@ from collections.abc import Callable, Sequence
 from typing import NoReturn
 
 import lumivex
+from lumivex import texture
 from lumivex.classes import class_type
-from lumivex.cli import age, check, lint, page, scan, sdl, serve, texture
-from lumivex.cli.common import CommandError, load_page, report
+from lumivex.cli import age, check, lint, page, scan, sdl, serve
+from lumivex.cli.common import CommandError, load_page, replace_file, report
 from lumivex.errors import error_text
 
 __all__ = ["main"]
+
+PILLOW_MISSING = (
+    'the texture command needs Pillow for {suffix} files: pip install Pillow (or pip install ".[images]" '
+    "in the lumivex source tree); .dds files need nothing more"
+)
 
 
 class UsageError(Exception):
@@ -42,7 +48,15 @@ def run_texture(args: argparse.Namespace) -> int:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
         raise CommandError(f"cannot decode texture {args.name!r}: {error_text(error)}") from error
-    print(f"{args.output}: {texture.write(mipmap, args.output)}")
+    suffix = os.path.splitext(args.output)[1].lower()
+    try:
+        data, what = texture.encode(mipmap, suffix)
+    except texture.TextureError as error:
+        raise CommandError(str(error)) from error
+    except ImportError as error:
+        raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
+    replace_file(args.output, data)
+    print(f"{args.output}: {what}")
     return 0
 
 

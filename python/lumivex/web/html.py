@@ -22,10 +22,9 @@ import lumivex
 from lumivex.age import MissingPage
 from lumivex.check import NOTE, SEVERITIES, AgeReport
 from lumivex.classes import DECODERS, class_type
-from lumivex.cli.common import CommandError as TextureError
-from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, properties, value_text
+from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
 from lumivex.web.views import SiteViews, query_value, row_number
 
@@ -335,7 +334,7 @@ class HtmlViews(SiteViews):
             return Response(make(), media_type=media)
         except LookupError as error:
             raise HTTPException(404, str(error)) from error
-        except TextureError as error:
+        except (TextureError, ImportError) as error:
             raise HTTPException(422, str(error)) from error
 
     def sdl_view(self, request: Request) -> Response:

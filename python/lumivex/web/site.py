@@ -23,9 +23,8 @@ import lumivex
 from lumivex import folders
 from lumivex._lumivex import resolve_references
 from lumivex.age import Age, MissingPage
-from lumivex.cli.common import CommandError as TextureError
-from lumivex.cli.texture import Layout, layout_of, level_image
 from lumivex.errors import error_text
+from lumivex.texture import Layout, TextureError, layout_of, level_image
 
 AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
 # A folder of this name beside an age may hold its state descriptions.
@@ -446,8 +445,9 @@ class Site:
             if not 0 <= level < max(1, mipmap.num_levels):
                 raise LookupError(f"texture {mipmap.name!r} has no level {level}")
             out = io.BytesIO()
+            image = level_image(mipmap, layout, level)
             # Fast compression: these images are made for the screen, now.
-            level_image(mipmap, layout, level, ".png").save(out, "PNG", compress_level=1)
+            image.save(out, "PNG", compress_level=1)
             return out.getvalue()
 
         return self.images.get((name, index, level), encode)

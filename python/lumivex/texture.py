@@ -1,4 +1,4 @@
-"""lumivex texture: a texture as an image file.
+"""lumivex texture: a texture's levels, as images and as image files.
 
 A texture stores its levels one after another, the full-size level first,
 each half the size of the one before and at least 1x1. Block-compressed
@@ -18,7 +18,6 @@ import struct
 from typing import TYPE_CHECKING, NamedTuple
 
 import lumivex
-from lumivex.cli.common import CommandError, replace_file
 
 if TYPE_CHECKING:
     from PIL import Image
@@ -46,10 +45,19 @@ PILLOW_FORMATS = {
 DDS = ".dds"
 SUFFIXES = [DDS, *PILLOW_FORMATS]
 
-PILLOW_MISSING = (
-    'the texture command needs Pillow for {suffix} files: pip install Pillow (or pip install ".[images]" '
-    "in the lumivex source tree); .dds files need nothing more"
-)
+PILLOW_MISSING = 'images of textures need Pillow: pip install "lumivex[images]" (the images extra)'
+
+
+class TextureError(ValueError):
+    """A texture whose levels cannot be read or converted."""
+
+
+class MipmapLevel(NamedTuple):
+    """One stored level of a texture: its size in pixels and its bytes."""
+
+    width: int
+    height: int
+    data: bytes
 
 
 def output_path(text: str) -> str:
@@ -80,25 +88,25 @@ def layout_of(mipmap: lumivex.Mipmap) -> Layout:
     if mipmap.compression_type == BLOCK_COMPRESSED:
         block = BLOCK_FORMATS.get(mipmap.dxt_type)
         if block is None:
-            raise CommandError(
+            raise TextureError(
                 f"texture {name!r} uses block format {mipmap.dxt_type}; "
                 "only DXT1 (1) and DXT5 (5) can be converted"
             )
         layout = Layout(block.name, block)
     elif mipmap.compression_type == UNCOMPRESSED:
         if mipmap.dxt_type != ARGB32:
-            raise CommandError(
+            raise TextureError(
                 f"texture {name!r} holds uncompressed format {mipmap.dxt_type}; "
                 "only 32-bit pixels (format 0) can be converted"
             )
         layout = Layout("32-bit ARGB", None)
     else:
-        raise CommandError(
+        raise TextureError(
             f"texture {name!r} uses compression type {mipmap.compression_type}; only block-compressed "
             "(1) and uncompressed (0) textures can be converted"
         )
     if mipmap.width == 0 or mipmap.height == 0:
-        raise CommandError(f"texture {name!r} has no pixels ({mipmap.width}x{mipmap.height})")
+        raise TextureError(f"texture {name!r} has no pixels ({mipmap.width}x{mipmap.height})")
     return layout
 
 
@@ -116,7 +124,7 @@ def stored_levels(mipmap: lumivex.Mipmap, layout: Layout, levels: int) -> bytes:
             if levels == 1
             else f"its {levels} levels from {{}}x{{}} need"
         )
-        raise CommandError(
+        raise TextureError(
             f"texture {mipmap.name!r} is cut short: {what.format(width, height)} {size} bytes, "
             f"it holds {len(pixels)}"
         )
@@ -174,15 +182,14 @@ def level_size(mipmap: lumivex.Mipmap, level: int) -> tuple[int, int]:
     return max(1, mipmap.width >> level), max(1, mipmap.height >> level)
 
 
-def level_image(mipmap: lumivex.Mipmap, layout: Layout, level: int, suffix: str) -> Image.Image:
-    """One level as an RGBA Pillow image; the suffix names the file format
-    wanted, for the message when Pillow is missing."""
+def level_image(mipmap: lumivex.Mipmap, layout: Layout, level: int) -> Image.Image:
+    """One level as an RGBA Pillow image; ImportError when Pillow is missing."""
     before = len(stored_levels(mipmap, layout, level)) if level else 0
     pixels = stored_levels(mipmap, layout, level + 1)[before:]
     try:
         from PIL import Image
     except ImportError as error:
-        raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
+        raise ImportError(PILLOW_MISSING, name="PIL") from error
     size = level_size(mipmap, level)
     if layout.block is None:
         return Image.frombytes("RGBA", size, pixels, "raw", "BGRA")
@@ -190,27 +197,55 @@ def level_image(mipmap: lumivex.Mipmap, layout: Layout, level: int, suffix: str)
 
 
 def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suffix: str) -> bytes:
-    image = level_image(mipmap, layout, 0, suffix)
+    image = level_image(mipmap, layout, 0)
     from PIL import Image
 
     Image.init()
     if pillow_format not in Image.SAVE:
-        raise CommandError(f"this Pillow cannot write {pillow_format} images ({suffix})")
+        raise TextureError(f"this Pillow cannot write {pillow_format} images ({suffix})")
     out = io.BytesIO()
     # WebP would otherwise be lossy.
     image.save(out, pillow_format, **({"lossless": True} if pillow_format == "WEBP" else {}))
     return out.getvalue()
 
 
-def write(mipmap: lumivex.Mipmap, path: str) -> str:
-    """Writes the texture in the format the path's suffix names and says what
-    was written."""
+def encode(mipmap: lumivex.Mipmap, suffix: str) -> tuple[bytes, str]:
+    """The texture as a file of the format the suffix names, and what it holds."""
     layout = layout_of(mipmap)
-    suffix = os.path.splitext(path)[1].lower()
     size = f"{mipmap.width}x{mipmap.height}"
     if suffix == DDS:
-        replace_file(path, dds(mipmap, layout))
         levels = max(1, mipmap.num_levels)
-        return f"{size}, {levels} levels of {layout.format_name}, as stored"
-    replace_file(path, pillow_image(mipmap, layout, PILLOW_FORMATS[suffix], suffix))
-    return f"{size} from {layout.format_name}"
+        return dds(mipmap, layout), f"{size}, {levels} levels of {layout.format_name}, as stored"
+    return pillow_image(
+        mipmap, layout, PILLOW_FORMATS[suffix], suffix
+    ), f"{size} from {layout.format_name}"
+
+
+def levels(mipmap: lumivex.Mipmap) -> list[MipmapLevel]:
+    """Each level the texture announces and stores whole, the full-size one
+    first: a texture cut short has fewer, and one whose levels' layout is not
+    known none."""
+    try:
+        layout = layout_of(mipmap)
+    except TextureError:
+        return []
+    pixels = mipmap.pixel_data
+    found: list[MipmapLevel] = []
+    offset = 0
+    for level in range(max(1, mipmap.num_levels)):
+        width, height = level_size(mipmap, level)
+        size = layout.level_size(width, height)
+        if len(pixels) - offset < size:
+            break
+        found.append(MipmapLevel(width, height, pixels[offset : offset + size]))
+        offset += size
+    return found
+
+
+def to_image(mipmap: lumivex.Mipmap, level: int = 0) -> Image.Image:
+    """A level of the texture as an RGBA Pillow image."""
+    layout = layout_of(mipmap)
+    count = max(1, mipmap.num_levels)
+    if not 0 <= level < count:
+        raise IndexError(f"texture {mipmap.name!r} has no level {level}: it has {count}")
+    return level_image(mipmap, layout, level)
