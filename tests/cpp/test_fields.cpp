@@ -8,17 +8,12 @@
 
 #include "check.h"
 #include "resource/prp/decoders.h"
+#include "stored_key.h"
 
 using namespace lumivex;
+using lumivex::test::write_key;
 
 namespace {
-
-void write_key(PlasmaWrite& w, const std::string& name) {
-  w.write_u8(1);
-  w.write_u8(0);
-  w.write_bytes(std::vector<uint8_t>(12, 0));
-  w.write_safe_string(name);
-}
 
 void write_words(PlasmaWrite& w, std::initializer_list<uint32_t> words) {
   for (const uint32_t word : words) w.write_u32(word);
