@@ -80,11 +80,15 @@ inline std::optional<StoredString> read_key_name(PlasmaRead& reader) {
       return std::nullopt;
     }
     contents = head[1];
-    // After the presence byte and the contents flags.
-    const uint64_t name_at = 2 * sizeof(uint8_t) + kLocationSize + (contents & kHasLoadMask ? kLoadMaskSize : 0) +
-                             kClassTypeSize + kObjectIdSize;
-    header = PlasmaRead::load<uint16_t>(head + name_at);
-    reader.advance(name_at + sizeof(uint16_t));
+    // The header lies one byte later when a load mask is stored. Both places
+    // are loaded before the flags are known, so that where the next field
+    // starts waits on one load rather than on two in turn.
+    constexpr uint64_t kHeaderAt = 2 * sizeof(uint8_t) + kLocationSize + kClassTypeSize + kObjectIdSize;
+    const bool has_load_mask = contents & kHasLoadMask;
+    const uint16_t header_without_mask = PlasmaRead::load<uint16_t>(head + kHeaderAt);
+    const uint16_t header_with_mask = PlasmaRead::load<uint16_t>(head + kHeaderAt + kLoadMaskSize);
+    header = has_load_mask ? header_with_mask : header_without_mask;
+    reader.advance(kHeaderAt + (has_load_mask ? kLoadMaskSize : 0) + sizeof(uint16_t));
   } else {
     if (reader.read_u8() == 0) return std::nullopt;
     contents = reader.read_u8();

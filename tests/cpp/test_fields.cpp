@@ -8,17 +8,12 @@
 
 #include "check.h"
 #include "resource/prp/decoders.h"
+#include "stored_key.h"
 
 using namespace lumivex;
+using lumivex::test::write_key;
 
 namespace {
-
-void write_key(PlasmaWrite& w, const std::string& name) {
-  w.write_u8(1);
-  w.write_u8(0);
-  w.write_bytes(std::vector<uint8_t>(12, 0));
-  w.write_safe_string(name);
-}
 
 void write_words(PlasmaWrite& w, std::initializer_list<uint32_t> words) {
   for (const uint32_t word : words) w.write_u32(word);
@@ -180,6 +175,11 @@ TEST(the_reference_walk_follows_the_visit) {
 }
 
 TEST(reading_back_every_located_field_fails_on_other_bytes_only) {
+  // Records whose lists hold records of their own read those back too.
+  const std::vector<uint8_t> mod = python_file_mod_bytes();
+  read_all_located(parse_python_file_mod(mod), Source(mod));
+  const std::vector<uint8_t> responder = responder_bytes();
+  read_all_located(parse_responder_modifier(responder), Source(responder));
   const std::vector<uint8_t> bytes = layer_bytes();
   const LayerStateData layer = parse_layer_state(bytes);
   read_all_located(layer, Source(bytes));

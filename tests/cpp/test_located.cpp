@@ -8,19 +8,10 @@
 #include "core/key_list.h"
 #include "resource/prp/physical.h"
 #include "resource/prp/responder.h"
+#include "stored_key.h"
 
 using namespace lumivex;
-
-namespace {
-
-void write_key(PlasmaWrite& w, const std::string& name) {
-  w.write_u8(1);
-  w.write_u8(0);
-  w.write_bytes(std::vector<uint8_t>(12, 0));
-  w.write_safe_string(name);
-}
-
-}  // namespace
+using lumivex::test::write_key;
 
 namespace {
 

@@ -108,7 +108,7 @@ void append_references(std::vector<KeyReference>& out, const std::string& prefix
 }
 
 template <Record R>
-void read_all_located(const R& record, const Source& source);
+void read_back_record(const R& record, const Source& source);
 
 template <class Value>
 void read_back(const Value& value, const Source& source) {
@@ -131,14 +131,14 @@ void read_back(const Value& value, const Source& source) {
   } else if constexpr (is_stored_list<Value>) {
     const auto items = read_items(value, source);
     if constexpr (Record<Element<Value>>)
-      for (const auto& item : items) read_all_located(item, source);
+      for (const auto& item : items) read_back_record(item, source);
   } else if constexpr (Record<Value>) {
-    read_all_located(value, source);
+    read_back_record(value, source);
   }
 }
 
 template <Record R>
-void read_all_located(const R& record, const Source& source) {
+void read_back_record(const R& record, const Source& source) {
   visit_fields(record, [&](std::string_view, const auto& value) { read_back(value, source); });
 }
 
@@ -158,7 +158,7 @@ std::vector<KeyReference> references(const R& record, const Source& source) {
 // this cannot fail.
 template <fields::Record R>
 void read_all_located(const R& record, const Source& source) {
-  fields::read_all_located(record, source);
+  fields::read_back_record(record, source);
 }
 
 }  // namespace lumivex
