@@ -24,6 +24,7 @@ from lumivex._lumivex import (
     save_file,
 )
 from lumivex.age import Age
+from lumivex.diff import Change, diff
 
 __version__ = "0.1.0"
 
@@ -47,6 +48,8 @@ __all__ = [
     "SdlVariable",
     "Key",
     "Age",
+    "Change",
+    "diff",
     "LintProblem",
     "class_name",
     "save_file",

@@ -8,9 +8,9 @@ import hashlib
 import os
 import struct
 from collections.abc import Iterator
-from typing import NamedTuple, Union
+from typing import NamedTuple
 
-from lumivex._lumivex import Key, PrpFile, PrpObject, PythonParam
+from lumivex._lumivex import PrpFile, PrpObject, PythonParam
 from lumivex.age import Age
 from lumivex.classes import DECODERS
 from lumivex.shapes import properties
@@ -57,7 +57,7 @@ DERIVED_FIELDS = frozenset(
     }
 )
 
-Side = Union[PrpFile, Age, str, "os.PathLike[str]"]
+Side = PrpFile | Age | str | os.PathLike[str]
 
 
 class Change(NamedTuple):

@@ -11,7 +11,7 @@ from typing import NoReturn
 
 import lumivex
 from lumivex.classes import class_type
-from lumivex.cli import age, check, lint, page, scan, sdl, serve, texture
+from lumivex.cli import age, check, diff, lint, page, scan, sdl, serve, texture
 from lumivex.cli.common import CommandError, load_page, report
 from lumivex.errors import error_text
 
@@ -44,6 +44,14 @@ def run_texture(args: argparse.Namespace) -> int:
         raise CommandError(f"cannot decode texture {args.name!r}: {error_text(error)}") from error
     print(f"{args.output}: {texture.write(mipmap, args.output)}")
     return 0
+
+
+def run_diff(args: argparse.Namespace) -> int:
+    # As diff's: 1 says that A and B differ, so an error is 2.
+    try:
+        return diff.run(args.a, args.b, args.stat, args.json, args.all)
+    except (CommandError, OSError, ValueError) as error:
+        return report(error_text(error), 2)
 
 
 def positive(text: str) -> int:
@@ -223,6 +231,24 @@ def build_parser() -> Parser:
         help="the port to listen on; 0 takes any free one (default: %(default)s)",
     )
     server.add_argument("--open", action="store_true", help="open the address in the browser")
+
+    differ = command(
+        "diff",
+        run_diff,
+        "Show what differs between two pages, or between the pages of two ages.",
+        epilog="A and B are two page files, or two ages: an .age file or a folder holding "
+        "one, whose pages pair by the page name in their headers. Objects pair by class and "
+        "name, those of one class and name in index order. The exit status is 0 when A and "
+        "B are the same, 1 when they differ, 2 on any error.",
+    )
+    differ.add_argument("a", metavar="A", help="a .prp file, an .age file or a folder")
+    differ.add_argument("b", metavar="B", help="a .prp file, an .age file or a folder")
+    differ.add_argument("--stat", action="store_true", help="print each page's counts only")
+    differ.add_argument(
+        "--all",
+        action="store_true",
+        help="show derived values too: sizes, offsets, counts, names that follow keys",
+    )
 
     roundtrip = command(
         "roundtrip",
