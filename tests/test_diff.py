@@ -7,6 +7,10 @@ import contextlib
 import io
 import json
 import math
+import re
+import shlex
+import struct
+from pathlib import Path
 
 import lumivex
 import pytest
@@ -216,3 +220,19 @@ def test_errors_are_status_2(tmp_path, b):
     a.write_bytes(district())
     write_age(tmp_path / "a", {"Town": district(page_name="Town")})
     assert run(a, tmp_path / b)[0] == 2
+
+
+def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):
+    root = Path(__file__).resolve().parent.parent
+    readme = (root / "README.md").read_text(encoding="utf-8")
+    blocks = re.findall(r"^```text\n(.*?)^```$", readme, re.MULTILINE | re.DOTALL)
+    (block,) = [block for block in blocks if block.startswith("$ lumivex diff")]
+    monkeypatch.chdir(tmp_path)
+    town = (root / "samples" / "Demo_District_Town.prp").read_bytes()
+    body = loaded(town).find("LampGlass", "plLayer")[0].data
+    at = town.index(body) + body.rindex(struct.pack("<f", 0.5))
+    (tmp_path / "samples").symlink_to(root / "samples")
+    (tmp_path / "edited.prp").write_bytes(town[:at] + struct.pack("<f", 0.25) + town[at + 4 :])
+    for command in block.split("$ ")[1:]:
+        line, _, output = command.partition("\n")
+        assert run(*shlex.split(line)[2:]) == (1, output)
