@@ -48,9 +48,9 @@ __all__ = [
     "SdlVariable",
     "Key",
     "Age",
-    "Change",
-    "diff",
     "LintProblem",
     "class_name",
     "save_file",
+    "Change",
+    "diff",
 ]
