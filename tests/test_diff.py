@@ -139,6 +139,30 @@ def test_a_class_without_decoder_by_size_and_first_difference(tmp_path):
 
 
 @pytest.mark.parametrize(
+    ("a", "b"),
+    [
+        # A reference no field of the view shows.
+        (layer_body("LampGlass", under="Under"), layer_body("LampGlass", under="Other")),
+        # Neither side decodes.
+        (layer_body("LampGlass")[:-3], layer_body("LampGlass")[:-4]),
+        # Only a derived value differs: the view's name, read from the body.
+        (layer_body("LampGlass"), layer_body("LampGlas2")),
+    ],
+    ids=["unshown", "undecodable", "derived"],
+)
+def test_decodable_objects_without_a_shown_change_differ_by_bytes(tmp_path, a, b):
+    a, b = write_pages(
+        tmp_path, district(Obj(LAYER, "LampGlass", a)), district(Obj(LAYER, "LampGlass", b))
+    )
+    assert [c.kind for c in lumivex.diff(a, b)] == ["data"]
+    (record,) = json.loads(run(a, b, "--json")[1])["changes"]
+    assert record["before"] == len(lumivex.PrpFile.load(a)[0].data)
+    assert record["offset"] == first_difference(
+        lumivex.PrpFile.load(a)[0].data, lumivex.PrpFile.load(b)[0].data
+    )
+
+
+@pytest.mark.parametrize(
     ("before", "after", "offset"),
     [
         (b"", b"", 0),

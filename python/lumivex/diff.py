@@ -128,6 +128,12 @@ def body_without_name(data: bytes) -> bytes:
     return data[:at] + data[at + 2 + length :]
 
 
+def nameless_body(obj: PrpObject) -> tuple[int, bytes]:
+    """An object's class and the digest of its body without its name: what a
+    renamed object keeps. A digest, so that the unpaired bodies are not held."""
+    return obj.class_type, hashlib.blake2b(body_without_name(obj.data or b"")).digest()
+
+
 def header_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
     before, after = properties(a.header), properties(b.header)
     for field, value in before.items():
@@ -194,13 +200,11 @@ def unpaired_changes(
     its class whose body is the same apart from the name; then the rest."""
     bodies: dict[tuple[int, bytes], list[PrpObject]] = {}
     for obj in reversed(only_b):
-        digest = hashlib.blake2b(body_without_name(obj.data or b"")).digest()
-        bodies.setdefault((obj.class_type, digest), []).append(obj)
+        bodies.setdefault(nameless_body(obj), []).append(obj)
     renamed: set[PrpObject] = set()
     removed = []
     for obj in only_a:
-        digest = hashlib.blake2b(body_without_name(obj.data or b"")).digest()
-        waiting = bodies.get((obj.class_type, digest))
+        waiting = bodies.get(nameless_body(obj))
         if waiting:
             partner = waiting.pop()
             renamed.add(partner)

@@ -50,7 +50,7 @@ def run_diff(args: argparse.Namespace) -> int:
     # As diff's: 1 says that A and B differ, so an error is 2.
     try:
         return diff.run(args.a, args.b, args.stat, args.json, args.all)
-    except (CommandError, OSError, ValueError) as error:
+    except (OSError, ValueError) as error:
         return report(error_text(error), 2)
 
 

@@ -94,11 +94,10 @@ def change_line(change: Change, page_names: dict[int, str]) -> str:
 
 
 def change_json(change: Change) -> dict[str, object]:
-    """A change as JSON; the bytes of a changed object by their sizes and the
-    offset of their first difference."""
+    """A change as JSON; bytes (of an object, or of a field) by their sizes
+    and the offset of their first difference."""
     record: dict[str, object] = change._asdict()
-    if change.kind == DATA:
-        assert isinstance(change.before, bytes) and isinstance(change.after, bytes)
+    if isinstance(change.before, bytes) and isinstance(change.after, bytes):
         record.update(
             before=len(change.before),
             after=len(change.after),
