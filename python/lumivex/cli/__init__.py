@@ -90,7 +90,8 @@ def build_parser() -> Parser:
         prog="lumivex",
         description="Look into Plasma page (.prp), age (.age) and state description (.sdl) files.",
         epilog="Exit status: 0 when all went well, 1 for a failure, 2 for a command line "
-        "that does not parse, 130 when interrupted. lumivex COMMAND --help describes a command.",
+        "that does not parse, 130 when interrupted; diff, as diff does, exits with 1 when its "
+        "files differ and 2 on any error. lumivex COMMAND --help describes a command.",
     )
     parser.add_argument(
         "-V", "--version", action="version", version=f"%(prog)s {lumivex.__version__}"
