@@ -443,17 +443,21 @@ def test_sdl_folder_reports_each_file_it_passes_over(run, tmp_path):
     (tmp_path / "Good.sdl").write_bytes((SAMPLES / "sdl" / "Demo.sdl").read_bytes())
     (tmp_path / "Binary.sdl").write_bytes(b"\xff\xfe\0\x01")
     (tmp_path / "Folder.sdl").mkdir()
+    (tmp_path / "Loop.sdl").symlink_to("Loop.sdl")
     (tmp_path / "notes.txt").write_bytes(b"\xff")
     status, out, err = run("sdl", tmp_path)
     assert status == 0 and out.startswith("NAME ")
+    loop = "Too many levels of symbolic links"
     assert err.splitlines() == [
         f"lumivex: warning: passed over {tmp_path}/Binary.sdl: not UTF-8 text",
         f"lumivex: warning: passed over {tmp_path}/Folder.sdl: not a regular file",
+        f"lumivex: warning: passed over {tmp_path}/Loop.sdl: {loop}",
     ]
     _, out, _ = run("sdl", tmp_path, "--json")
     assert json.loads(out)["passed_over"] == [
         {"path": f"{tmp_path}/Binary.sdl", "reason": "not UTF-8 text"},
         {"path": f"{tmp_path}/Folder.sdl", "reason": "not a regular file"},
+        {"path": f"{tmp_path}/Loop.sdl", "reason": loop},
     ]
 
 

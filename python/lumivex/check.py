@@ -87,15 +87,20 @@ def check_age(age: Age) -> AgeReport:
     one error, with line 0, and nothing else is checked."""
     report = AgeReport(age.path, age.name)
     problems = report.problems
+    refused = age.refused_pages()
+    # A page name that is no file name is an error below, not also a warning.
+    refused_lines = {line for line, _, _ in refused}
     for lint in age_lint(age.path):
         if lint.line == 0:
             problems.append(Problem(ERROR, None, lint.reason, line=0))
             return report
+        if lint.line in refused_lines:
+            continue
         message = f"{lint.reason}: {lint.text!r}"
         problems.append(Problem(WARNING, None, message, line=lint.line))
     sequences: dict[int, str] = {}
     loaded: list[tuple[str, PrpFile]] = []
-    for line, name, reason in age.refused_pages():
+    for line, name, reason in refused:
         message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
         problems.append(Problem(ERROR, name, message + "; its file is not looked for"))
     for name, page in age.pages.items():

@@ -63,7 +63,8 @@ std::size_t count_equals_signs(std::string_view text) {
   return total;
 }
 
-// What keeps a page name from being a plain file name; nothing when it is one.
+}  // namespace
+
 std::optional<std::string> page_name_refusal(std::string_view name) {
   if (name == "." || name == "..") return "it is \"" + std::string(name) + "\"";
   for (const char separator : {'/', '\\'}) {
@@ -72,8 +73,6 @@ std::optional<std::string> page_name_refusal(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return "it holds a NUL byte";
   return std::nullopt;
 }
-
-}  // namespace
 
 AgeDescription AgeDescription::parse(std::string age_name, ByteBuffer text) {
   AgeDescription age;

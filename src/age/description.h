@@ -26,6 +26,10 @@ struct AgePage {
   bool auto_load() const { return (flags & 1) == 0; }
 };
 
+// What keeps a page name from being a plain file name, the only kind that
+// may name a page file beside its age; nothing when it is one.
+std::optional<std::string> page_name_refusal(std::string_view page_name);
+
 // A page whose name is not a plain file name: the line that lists it (from
 // 1), its place in the page list, and what is wrong with the name.
 struct RefusedPage {

@@ -356,18 +356,19 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt, c
   return buffer;
 }
 
-ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt) {
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
   try {
     ReadOptions options;
     options.max_size = kMaxTextFileSize;
+    options.regular_only = regular_only;
     return read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error(text_read_failure(path), e);
   }
 }
 
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt) {
-  ByteBuffer bytes = read_text_file_bytes(path, interrupt);
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
+  ByteBuffer bytes = read_text_file_bytes(path, interrupt, regular_only);
   if (!is_valid_utf8(bytes.view())) throw Error(text_read_failure(path), Error("stream did not contain valid UTF-8"));
   return bytes;
 }

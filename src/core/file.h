@@ -73,14 +73,16 @@ struct ReadOptions {
 ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {}, const ReadOptions& options = {});
 
 // The whole file of a text format, its bytes as they are, UTF-8 or not, at
-// most kMaxTextFileSize of them. Throws Error "Failed to read <path>" with the
-// path as given, the operating system's error kept as the cause.
-ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {});
+// most kMaxTextFileSize of them; with regular_only, read as ReadOptions says.
+// Throws Error "Failed to read <path>" with the path as given, the operating
+// system's error kept as the cause.
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {},
+                                bool regular_only = false);
 
 // The whole file, which must be UTF-8 text. Throws Error "Failed to read
 // <path>" with the path as given, the operating system's error or the invalid
 // encoding kept as the cause.
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {});
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {}, bool regular_only = false);
 
 // Writes the parts, one after the other, as the new content of the file at
 // path, where opening it for writing would write: symbolic links are followed

@@ -34,13 +34,13 @@ def load_sdl_folder(path: str, sdl: lumivex.SdlFile) -> list[dict[str, str]]:
     passed = []
     for entry in entries:
         reason = None
-        if not entry.is_file():
-            reason = "not a regular file"
-        else:
-            try:
+        try:
+            if not entry.is_file():
+                reason = "not a regular file"
+            else:
                 sdl.load_file(entry.path)
-            except OSError as error:
-                reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
+        except OSError as error:
+            reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
         if reason is not None:
             warn(f"passed over {entry.path}: {reason}")
             passed.append({"path": entry.path, "reason": reason})

@@ -11,7 +11,7 @@ from lumivex.check import summary
 from lumivex.classes import DECODERS, class_type, decode_failure
 from lumivex.shapes import age_json, info_json, json_text, key_json, ls_json, properties, show_json
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import SiteViews
+from lumivex.web.views import SiteViews, query_value
 
 
 class ApiViews(SiteViews):
@@ -24,8 +24,8 @@ class ApiViews(SiteViews):
             Route("/api/check/{name:path}", self.api_check),
             Route("/api/info/{name:path}", self.api_info),
             Route("/api/ls/{name:path}", self.api_ls),
-            Route("/api/show/{name:path}/{index:int}", self.api_show),
-            Route("/api/references/{name:path}/{index:int}", self.api_references),
+            Route("/api/show/{name:path}/{index:position}", self.api_show),
+            Route("/api/references/{name:path}/{index:position}", self.api_references),
             Route("/api/sdl/{name:path}", self.api_sdl),
         ]
 
@@ -72,11 +72,8 @@ class ApiViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
-        chosen = request.query_params.get("class")
-        try:
-            objects = page.objects() if chosen is None else page.objects_of_type(class_type(chosen))
-        except ValueError as error:
-            return self.json({"error": str(error)}, 400)
+        wanted = query_value(request, "class", class_type, None)
+        objects = page.objects() if wanted is None else page.objects_of_type(wanted)
         return self.json(ls_json(self.site.pages[name], objects))
 
     def api_show(self, request: Request) -> Response:
