@@ -86,6 +86,18 @@ def test_one_changed_field_is_one_line_under_its_page(tmp_path):
     assert record["changes"][0]["after"] == 0.25
 
 
+def test_names_that_are_not_printable_are_escaped(tmp_path):
+    a, b = write_pages(
+        tmp_path,
+        district(layer("Lamp\nGlass\u202e", opacity=0.5), page_name="Dis\rtrict"),
+        district(layer("Lamp\nGlass\u202e", opacity=0.25), page_name="Dis\rtrict"),
+    )
+    assert run(a, b)[1].splitlines() == [
+        "page Dis\\rtrict",
+        "  plLayer Lamp\\nGlass\\u202e: opacity 0.5 -> 0.25",
+    ]
+
+
 def test_floats_compare_by_their_stored_bits():
     assert not same(0.0, -0.0)
     assert same(math.nan, math.nan)

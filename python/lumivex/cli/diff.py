@@ -20,7 +20,7 @@ from lumivex.diff import (
     Diff,
     first_difference,
 )
-from lumivex.shapes import counted, json_text, value_text
+from lumivex.shapes import counted, json_text, printable_text, value_text
 
 # What --stat counts, in the order it prints them.
 COUNTED = {
@@ -36,7 +36,7 @@ COUNTED = {
 def key_text(key: Key, page_names: dict[int, str]) -> str:
     """A key by its class, its name and its page."""
     page = page_names.get(key.location_sequence, f"0x{key.location_sequence:08x}")
-    return f"{key.class_name} {key.name} ({page})"
+    return f"{key.class_name} {printable_text(key.name)} ({printable_text(page)})"
 
 
 def item_text(value: object, page_names: dict[int, str]) -> str:
@@ -77,8 +77,9 @@ def is_whole_page(change: Change) -> bool:
 
 def change_line(change: Change, page_names: dict[int, str]) -> str:
     if is_whole_page(change):
-        return f"page {change.page}: only in {'A' if change.kind == REMOVED else 'B'}"
-    what = f"{change.class_name} {change.name}"
+        side = "A" if change.kind == REMOVED else "B"
+        return f"page {printable_text(change.page)}: only in {side}"
+    what = f"{change.class_name} {printable_text(change.name or '')}"
     if change.kind == HEADER:
         return f"  header {change.field}: {values_text(change.before, change.after, page_names)}"
     if change.kind == REMOVED:
@@ -86,7 +87,7 @@ def change_line(change: Change, page_names: dict[int, str]) -> str:
     if change.kind == ADDED:
         return f"  only in B: {what}"
     if change.kind == RENAMED:
-        return f"  renamed: {what} -> {change.after}"
+        return f"  renamed: {what} -> {printable_text(str(change.after))}"
     if change.kind == DATA:
         assert isinstance(change.before, bytes) and isinstance(change.after, bytes)
         return f"  {what}: {bytes_text(change.before, change.after)}"
@@ -119,7 +120,7 @@ def print_lines(found: Diff, out: TextIO) -> int:
     for first, change in grouped(iter(found)):
         count += 1
         if first and not is_whole_page(change):
-            print(f"page {change.page}", file=out)
+            print(f"page {printable_text(change.page)}", file=out)
         print(change_line(change, found.page_names), file=out)
     return count
 
@@ -135,7 +136,7 @@ def print_stat(found: Diff, out: TextIO) -> int:
             shown = ", ".join(
                 counted(counts[kind], COUNTED[kind]) for kind in COUNTED if counts[kind]
             )
-            print(f"page {page}: {shown}", file=out)
+            print(f"page {printable_text(page or '')}: {shown}", file=out)
         counts.clear()
 
     for first, change in grouped(iter(found)):
