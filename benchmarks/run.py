@@ -494,6 +494,31 @@ def listed_pages_row(data: Path, quick: bool, runs: int) -> Row:
     )
 
 
+def diff_row(data: Path, runs: int) -> Row:
+    """lumivex.diff of two pages of every other object of the generated page
+    (50,000 in a full run), which differ in the last byte of one object,
+    against loading both: unchanged objects are told by their bytes alone."""
+    source = lumivex.PrpFile.load(str(data / generate.PAGE_FILE))
+    objects = [generate.PageObject(o.class_type, o.name, o.data) for o in source.objects()[::2]]
+    del source
+    with tempfile.TemporaryDirectory(dir=data) as scratch:
+        a, b = Path(scratch) / "a.prp", Path(scratch) / "b.prp"
+        generate.write_page(a, objects)
+        middle = objects[len(objects) // 2]
+        middle.body = middle.body[:-1] + bytes([middle.body[-1] ^ 1])
+        generate.write_page(b, objects)
+        del objects
+        return compare(
+            "lumivex.diff(a, b), one object differs",
+            f"2 x {len(lumivex.PrpFile.load(str(a)))} objects",
+            lambda: lumivex.diff(str(a), str(b)),
+            "load both",
+            lambda: (lumivex.PrpFile.load(str(a)), lumivex.PrpFile.load(str(b))),
+            2,
+            runs,
+        )
+
+
 def sdl_memory_rows(path: Path, label: str, then: str) -> list[Row]:
     """Peak resident memory of loading a file of the shortest lines of a kind,
     then of handing out what it holds (`then`), above an interpreter that
@@ -550,6 +575,7 @@ def main(argv: list[str] | None = None) -> int:
 
     rows = page_rows(data / generate.PAGE_FILE, runs) + text_rows(data, runs)
     rows.append(listed_pages_row(data, args.quick, runs))
+    rows.append(diff_row(data, runs))
     print(
         f"Python {platform.python_version()}, {os.cpu_count()} cores; "
         f"medians of {runs} runs, each floor measured in the same process"

@@ -112,6 +112,7 @@ def test_runner_reports_every_operation(data, capsys):
         "SdlFile.load_file peak memory",
         "... then descriptors()",
         "lumivex check, an age listing 4N pages",
+        "lumivex.diff(a, b), one object differs",
     ]
 
 

@@ -17,11 +17,20 @@ from fixtures.builder import Obj, page
 
 ROOT = Path(__file__).resolve().parent.parent
 ITERATOR = type(iter(lumivex.PrpFile.from_bytes(page([]))))
-# The compiled module's classes; Age is written in Python.
+# The compiled module's classes; Age, Change and diff are written in Python.
 CLASSES = [
     getattr(lumivex, name)
     for name in lumivex.__all__
-    if name not in ("class_name", "save_file", "enable_logging", "disable_logging", "Age")
+    if name
+    not in (
+        "class_name",
+        "save_file",
+        "enable_logging",
+        "disable_logging",
+        "Age",
+        "Change",
+        "diff",
+    )
 ] + [ITERATOR]
 
 

@@ -35,9 +35,15 @@ def test_decoders_and_their_classes():
 def test_registration_order():
     module = lumivex._lumivex
     registered = [n for n in vars(module) if n in lumivex.__all__]
-    # Age, written in Python, follows Key.
+    # Age, written in Python, follows Key; the diff's names, Python too, close the list.
     after_key = registered.index("Key") + 1
-    assert lumivex.__all__ == [*registered[:after_key], "Age", *registered[after_key:]]
+    python_names = ["Change", "diff"]
+    assert lumivex.__all__ == [
+        *registered[:after_key],
+        "Age",
+        *registered[after_key:],
+        *python_names,
+    ]
     assert registered[:3] == ["PrpFile", "PrpObject", "PageHeaderInfo"]
     assert registered[registered.index("Key") :] == [
         "Key",

@@ -26,6 +26,7 @@ from lumivex._lumivex import (
     save_file,
 )
 from lumivex.age import Age
+from lumivex.diff import Change, diff
 
 __version__ = "0.1.0"
 
@@ -54,4 +55,6 @@ __all__ = [
     "save_file",
     "enable_logging",
     "disable_logging",
+    "Change",
+    "diff",
 ]

@@ -68,6 +68,15 @@ def value_text(value: object) -> str:
     return repr(value)
 
 
+def printable_text(text: str) -> str:
+    """The text with its characters that are not printable, bidirectional
+    controls among them, escaped as the command escapes names, so that no
+    name can reorder or hide what is shown around it."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
 def counted(number: int, thing: str) -> str:
     """A number and the thing it counts, plural but for one: "1 error", "2 errors"."""
     return f"{number} {thing}" if number == 1 else f"{number} {thing}s"

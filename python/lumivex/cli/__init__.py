@@ -12,7 +12,7 @@ from typing import NoReturn
 import lumivex
 from lumivex import texture
 from lumivex.classes import class_type
-from lumivex.cli import age, check, lint, page, scan, sdl, serve
+from lumivex.cli import age, check, diff, lint, page, scan, sdl, serve
 from lumivex.cli.common import CommandError, load_page, replace_file, report
 from lumivex.errors import error_text
 
@@ -60,6 +60,14 @@ def run_texture(args: argparse.Namespace) -> int:
     return 0
 
 
+def run_diff(args: argparse.Namespace) -> int:
+    # As diff's: 1 says that A and B differ, so an error is 2.
+    try:
+        return diff.run(args.a, args.b, args.stat, args.json, args.all)
+    except (OSError, ValueError) as error:
+        return report(error_text(error), 2)
+
+
 def positive(text: str) -> int:
     number = int(text) if text.isdigit() else 0
     if number < 1:
@@ -96,7 +104,8 @@ def build_parser() -> Parser:
         prog="lumivex",
         description="Look into Plasma page (.prp), age (.age) and state description (.sdl) files.",
         epilog="Exit status: 0 when all went well, 1 for a failure, 2 for a command line "
-        "that does not parse, 130 when interrupted. lumivex COMMAND --help describes a command.",
+        "that does not parse, 130 when interrupted; diff, as diff does, exits with 1 when its "
+        "files differ and 2 on any error. lumivex COMMAND --help describes a command.",
     )
     parser.add_argument(
         "-V", "--version", action="version", version=f"%(prog)s {lumivex.__version__}"
@@ -245,6 +254,24 @@ def build_parser() -> Parser:
         help="also answer requests that give NAME as their host (repeatable)",
     )
     server.add_argument("--open", action="store_true", help="open the address in the browser")
+
+    differ = command(
+        "diff",
+        run_diff,
+        "Show what differs between two pages, or between the pages of two ages.",
+        epilog="A and B are two page files, or two ages: an .age file or a folder holding "
+        "one, whose pages pair by the page name in their headers. Objects pair by class and "
+        "name, those of one class and name in index order. The exit status is 0 when A and "
+        "B are the same, 1 when they differ, 2 on any error.",
+    )
+    differ.add_argument("a", metavar="A", help="a .prp file, an .age file or a folder")
+    differ.add_argument("b", metavar="B", help="a .prp file, an .age file or a folder")
+    differ.add_argument("--stat", action="store_true", help="print each page's counts only")
+    differ.add_argument(
+        "--all",
+        action="store_true",
+        help="show derived values too: sizes, offsets, counts, names that follow keys",
+    )
 
     roundtrip = command(
         "roundtrip",

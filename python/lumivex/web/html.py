@@ -23,7 +23,7 @@ from lumivex.age import MissingPage
 from lumivex.check import NOTE, SEVERITIES, AgeReport
 from lumivex.classes import DECODERS, class_type
 from lumivex.errors import error_text
-from lumivex.shapes import counted, float_text, key_json, properties, value_text
+from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
 from lumivex.web.views import SiteViews, query_value, row_number
@@ -47,15 +47,6 @@ def url(kind: str, name: str, *more: int | str) -> str:
 
 def object_url(location: Location) -> str:
     return url("object", location.page, location.position)
-
-
-def printable_text(text: str) -> str:
-    """The text with its characters that are not printable, bidirectional
-    controls among them, escaped as the command escapes names, so that no
-    name can reorder or hide what is shown around it."""
-    if text.isprintable():
-        return text
-    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
 
 
 def shown_text(value: object) -> object:

@@ -1,0 +1,292 @@
+"""What differs between two pages, or between the pages of two ages: header
+fields, objects only on one side, renamed objects, and changed objects field
+by field where a decoder reads their class, else by their bytes."""
+
+from __future__ import annotations
+
+import hashlib
+import os
+import struct
+from collections.abc import Iterator
+from typing import NamedTuple
+
+from lumivex._lumivex import PrpFile, PrpObject, PythonParam
+from lumivex.age import Age
+from lumivex.classes import DECODERS
+from lumivex.shapes import properties
+
+__all__ = [
+    "ADDED",
+    "CHANGED",
+    "DATA",
+    "HEADER",
+    "REMOVED",
+    "RENAMED",
+    "Change",
+    "Diff",
+    "diff",
+    "first_difference",
+]
+
+# The kinds of change.
+HEADER = "header"  # a field of the page header
+REMOVED = "removed"  # an object (or, with no class, a whole page) only in A
+ADDED = "added"  # an object (or a whole page) only in B
+RENAMED = "renamed"  # an object whose body is the same apart from its name
+CHANGED = "changed"  # a field of an object of a decodable class
+DATA = "data"  # the bytes of an object no decoder reads, or that does not decode
+
+# Values that follow from others: sizes, offsets, counts, and names that
+# merely repeat the keys beside them. Left out unless all fields are asked for.
+DERIVED_FIELDS = frozenset(
+    {
+        "data_start",
+        "index_start",
+        "name",
+        "num_levels",
+        "total_size",
+        "num_verts",
+        "num_faces",
+        "num_states",
+        "draw_interface_names",
+        "coord_interface_name",
+        "modifier_names",
+        "layer_names",
+        "texture_name",
+        "receiver_names",
+    }
+)
+
+Side = PrpFile | Age | str | os.PathLike[str]
+
+
+class Change(NamedTuple):
+    """One difference between A and B: its kind ("header", "removed",
+    "added", "renamed", "changed" or "data"), the page's name, the object's
+    class and name (None for a header field or a whole page), the field
+    (None but for "header" and "changed"), and the values before and after.
+
+    A removed object has its Key before and None after, an added one the
+    reverse; a renamed one has its two names. A "data" change has the
+    object's bytes on each side."""
+
+    kind: str
+    page: str
+    class_name: str | None
+    name: str | None
+    field: str | None
+    before: object
+    after: object
+
+
+def first_difference(before: bytes, after: bytes) -> int:
+    """The offset of the first byte that differs, or the shorter length when
+    one is the start of the other."""
+    shorter = min(len(before), len(after))
+    low, high = 0, shorter
+    # Halving compares whole slices at C speed instead of walking bytes.
+    while low < high:
+        middle = (low + high) // 2
+        if before[low : middle + 1] == after[low : middle + 1]:
+            low = middle + 1
+        else:
+            high = middle
+    return low
+
+
+def same(before: object, after: object) -> bool:
+    """Equal values; floats, all single-precision, by their stored bits, so
+    that -0.0 differs from 0.0 and a NaN equals itself."""
+    if isinstance(before, float) and isinstance(after, float):
+        return struct.pack("<f", before) == struct.pack("<f", after)
+    if isinstance(before, list) and isinstance(after, list):
+        return len(before) == len(after) and all(map(same, before, after))
+    return type(before) is type(after) and before == after
+
+
+def plain(value: object) -> object:
+    """A view's value as a plain Python value: a script parameter as its id
+    and its value with its kind."""
+    if isinstance(value, list):
+        return [plain(item) for item in value]
+    if isinstance(value, PythonParam):
+        return f"{value.id}: {value.param_type}"
+    return value
+
+
+def body_without_name(data: bytes) -> bytes:
+    """An object's bytes without the name of the key it starts with (class
+    index, presence byte, key record), so that a renamed object's body
+    equals the old one; the bytes as they are when they hold no such key."""
+    # Class index (2), presence (1), contents (1), location sequence (4), location flags (2).
+    if len(data) < 4 or data[2] != 1:
+        return data
+    at = 10 + (1 if data[3] & 0x02 else 0) + 6  # load mask, then class type and object id
+    if len(data) < at + 2:
+        return data
+    length = int.from_bytes(data[at : at + 2], "little") & 0x0FFF
+    return data[:at] + data[at + 2 + length :]
+
+
+def nameless_body(obj: PrpObject) -> tuple[int, bytes]:
+    """An object's class and the digest of its body without its name: what a
+    renamed object keeps. A digest, so that the unpaired bodies are not held."""
+    return obj.class_type, hashlib.blake2b(body_without_name(obj.data or b"")).digest()
+
+
+def header_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
+    before, after = properties(a.header), properties(b.header)
+    for field, value in before.items():
+        if (all_fields or field not in DERIVED_FIELDS) and not same(value, after[field]):
+            yield Change(HEADER, page, None, None, field, value, after[field])
+
+
+def view_values(obj: PrpObject) -> dict[str, object] | None:
+    """The decoded view's values, or None for a class no decoder reads or an
+    object that does not decode."""
+    decode = DECODERS.get(obj.class_name)
+    if decode is None:
+        return None
+    try:
+        return {name: plain(value) for name, value in properties(decode(obj)).items()}
+    except (OSError, ValueError):
+        return None
+
+
+def object_changes(
+    page: str, a: PrpObject, b: PrpObject, a_data: bytes, b_data: bytes, all_fields: bool
+) -> Iterator[Change]:
+    """The changes of an object whose bytes differ: field by field when both
+    sides decode and a field shown differs, else one change of its bytes."""
+    before, after = view_values(a), view_values(b)
+    if before is not None and after is not None:
+        fields = [
+            Change(CHANGED, page, a.class_name, a.name, field, value, after[field])
+            for field, value in before.items()
+            if (all_fields or field not in DERIVED_FIELDS) and not same(value, after[field])
+        ]
+        if fields:
+            yield from fields
+            return
+    yield Change(DATA, page, a.class_name, a.name, None, a_data, b_data)
+
+
+def page_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
+    """Objects pair by class and name; several of one class and name pair in
+    index order. Equal bytes are never decoded."""
+    yield from header_changes(page, a, b, all_fields)
+    partners: dict[tuple[int, str], list[PrpObject]] = {}
+    for obj in reversed(b.objects()):
+        partners.setdefault((obj.class_type, obj.name), []).append(obj)
+    only_a: list[PrpObject] = []
+    for obj in a:
+        waiting = partners.get((obj.class_type, obj.name))
+        if not waiting:
+            only_a.append(obj)
+            continue
+        partner = waiting.pop()
+        a_data, b_data = obj.data or b"", partner.data or b""
+        if a_data != b_data:
+            yield from object_changes(page, obj, partner, a_data, b_data, all_fields)
+    unpaired = {obj for waiting in partners.values() for obj in waiting}
+    only_b = [obj for obj in b if obj in unpaired]
+    yield from unpaired_changes(page, only_a, only_b)
+
+
+def unpaired_changes(
+    page: str, only_a: list[PrpObject], only_b: list[PrpObject]
+) -> Iterator[Change]:
+    """Renames first, an object only in A with the first one only in B of
+    its class whose body is the same apart from the name; then the rest."""
+    bodies: dict[tuple[int, bytes], list[PrpObject]] = {}
+    for obj in reversed(only_b):
+        bodies.setdefault(nameless_body(obj), []).append(obj)
+    renamed: set[PrpObject] = set()
+    removed = []
+    for obj in only_a:
+        waiting = bodies.get(nameless_body(obj))
+        if waiting:
+            partner = waiting.pop()
+            renamed.add(partner)
+            yield Change(RENAMED, page, obj.class_name, obj.name, None, obj.name, partner.name)
+        else:
+            removed.append(obj)
+    for obj in removed:
+        yield Change(REMOVED, page, obj.class_name, obj.name, None, obj.key, None)
+    for obj in only_b:
+        if obj not in renamed:
+            yield Change(ADDED, page, obj.class_name, obj.name, None, None, obj.key)
+
+
+class Diff:
+    """The changes from A to B, computed as they are iterated: A and B are
+    two pages, or two ages whose pages pair by the page name of their
+    headers. At most one page of each side is loaded at a time. Each side is
+    a PrpFile, an Age, or the path of a page, of an .age file or of a folder
+    holding one."""
+
+    def __init__(self, a: Side, b: Side, all_fields: bool = False) -> None:
+        self.a, self.b = opened(a), opened(b)
+        if isinstance(self.a, PrpFile) != isinstance(self.b, PrpFile):
+            raise ValueError("cannot compare a page with an age")
+        self.all_fields = all_fields
+        # Page names by location sequence, of the pages read so far.
+        self.page_names: dict[int, str] = {}
+
+    def __iter__(self) -> Iterator[Change]:
+        if isinstance(self.a, PrpFile) and isinstance(self.b, PrpFile):
+            yield from self.page_pair(self.a, self.b)
+            return
+        assert isinstance(self.a, Age) and isinstance(self.b, Age)
+        a_paths, b_paths = self.page_files(self.a), self.page_files(self.b)
+        for name, path in a_paths.items():
+            if name in b_paths:
+                yield from self.page_pair(PrpFile.load(path), PrpFile.load(b_paths[name]))
+            else:
+                yield Change(REMOVED, name, None, None, None, name, None)
+        for name in b_paths:
+            if name not in a_paths:
+                yield Change(ADDED, name, None, None, None, None, name)
+
+    def page_pair(self, a: PrpFile, b: PrpFile) -> Iterator[Change]:
+        for page in (a, b):
+            self.page_names.setdefault(page.header.sequence_number, page.page_name)
+        yield from page_changes(a.page_name, a, b, self.all_fields)
+
+    def page_files(self, age: Age) -> dict[str, str]:
+        """The age's page files by the page name of their headers, each page
+        read once and let go."""
+        files: dict[str, str] = {}
+        for entry in age.description.pages:
+            path = age.page_path(entry.name)
+            if path is None:
+                raise ValueError(f"page {entry.name!r} of {age.path} is not a plain file name")
+            page = PrpFile.load(path)
+            self.page_names.setdefault(page.header.sequence_number, page.page_name)
+            files.setdefault(page.page_name, path)
+        return files
+
+
+def opened(side: Side) -> PrpFile | Age:
+    """A page or an age as it is, or read from its path: a folder stands for
+    the one .age file it holds, a file ending in .age for an age, any other
+    file for a page."""
+    if isinstance(side, (PrpFile, Age)):
+        return side
+    path = os.fspath(side)
+    if os.path.isdir(path):
+        found = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
+        if len(found) != 1:
+            raise ValueError(f"{path} holds {len(found) or 'no'} .age files, not one")
+        return Age.open(os.path.join(path, found[0]))
+    if path.lower().endswith(".age"):
+        return Age.open(path)
+    return PrpFile.load(path)
+
+
+def diff(a: Side, b: Side, all_fields: bool = False) -> list[Change]:
+    """The changes from A to B, as `lumivex diff` reports them: two pages,
+    or two ages whose pages pair by the page name of their headers, each
+    given as a PrpFile, an Age or a path. Derived values (sizes, offsets,
+    counts, names that follow keys) are left out unless all_fields."""
+    return list(Diff(a, b, all_fields))

@@ -1,0 +1,274 @@
+"""lumivex diff and lumivex.diff: each kind of change between two pages or
+two ages is found once, and nothing else is: equal bytes are never
+compared, floats are compared by their stored bits, derived values stay out
+unless asked for."""
+
+import contextlib
+import io
+import json
+import math
+import re
+import shlex
+import struct
+from pathlib import Path
+
+import lumivex
+import pytest
+from lumivex.cli import main
+from lumivex.diff import first_difference, same
+
+from fixtures.builder import Obj, i16, key_ref, page, u32
+from fixtures.object_bodies import LAYER, MATERIAL, layer_body, material_body
+
+COORD = 0x0015
+SEQUENCE = 0x00640021
+
+
+def layer(name="LampGlass", opacity=0.5, texture="Glass*1#0.hsm"):
+    return Obj(LAYER, name, layer_body(name, texture=texture, opacity=opacity))
+
+
+def coordinate(name="Lamp", payload=b"\x01\x02\x03\x04"):
+    return Obj(COORD, name, i16(COORD) + key_ref(name, COORD) + u32(0) + payload)
+
+
+def material(name="Glass", layers=("LampGlass",)):
+    return Obj(MATERIAL, name, material_body(layers))
+
+
+def here(name):
+    """A reference to a layer of the page."""
+    return key_ref(name, LAYER, location_sequence=SEQUENCE)
+
+
+def district(*objects, **options):
+    options = {"page_name": "District", "sequence_number": SEQUENCE, **options}
+    return page(list(objects) or [layer(), coordinate(), material()], **options)
+
+
+def loaded(data):
+    return lumivex.PrpFile.from_bytes(data)
+
+
+def run(*args):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(io.StringIO()):
+        status = main(["diff", *map(str, args)])
+    return status, out.getvalue()
+
+
+def write_pages(tmp_path, a, b):
+    (tmp_path / "a.prp").write_bytes(a)
+    (tmp_path / "b.prp").write_bytes(b)
+    return tmp_path / "a.prp", tmp_path / "b.prp"
+
+
+def test_a_page_against_itself_is_the_same(tmp_path):
+    a, _ = write_pages(tmp_path, district(), district())
+    assert lumivex.diff(a, a) == []
+    for options in ((), ("--stat",), ("--all",)):
+        assert run(a, a, *options) == (0, "")
+
+
+def test_one_changed_field_is_one_line_under_its_page(tmp_path):
+    a, b = write_pages(
+        tmp_path,
+        district(layer(opacity=0.5), coordinate(), material()),
+        district(layer(opacity=0.25), coordinate(), material()),
+    )
+    assert lumivex.diff(a, b) == [
+        lumivex.Change("changed", "District", "plLayer", "LampGlass", "opacity", 0.5, 0.25)
+    ]
+    assert run(a, b) == (1, "page District\n  plLayer LampGlass: opacity 0.5 -> 0.25\n")
+    status, text = run(a, b, "--json")
+    record = json.loads(text)
+    assert (status, record["change_count"], record["page_count"]) == (1, 1, 1)
+    assert record["changes"][0]["after"] == 0.25
+
+
+def test_names_that_are_not_printable_are_escaped(tmp_path):
+    a, b = write_pages(
+        tmp_path,
+        district(layer("Lamp\nGlass\u202e", opacity=0.5), page_name="Dis\rtrict"),
+        district(layer("Lamp\nGlass\u202e", opacity=0.25), page_name="Dis\rtrict"),
+    )
+    assert run(a, b)[1].splitlines() == [
+        "page Dis\\rtrict",
+        "  plLayer Lamp\\nGlass\\u202e: opacity 0.5 -> 0.25",
+    ]
+
+
+def test_floats_compare_by_their_stored_bits():
+    assert not same(0.0, -0.0)
+    assert same(math.nan, math.nan)
+    assert same([1.0, math.nan], [1.0, math.nan])
+    assert not same([1.0], [1.0, 2.0])
+    assert not same(1, True)
+
+
+def test_a_sign_of_zero_is_a_change():
+    changes = lumivex.diff(
+        loaded(district(layer(opacity=0.0))), loaded(district(layer(opacity=-0.0)))
+    )
+    assert [(c.field, math.copysign(1, c.after)) for c in changes] == [("opacity", -1)]
+
+
+def test_objects_only_on_one_side_and_renames():
+    a = district(layer("Kept"), coordinate("Moved"), coordinate("Gone", b"\x09"), layer("Old"))
+    b = district(layer("Kept"), coordinate("Moved2"), layer("New", texture="Other"))
+    changes = lumivex.diff(loaded(a), loaded(b))
+    assert [
+        (c.kind, c.class_name, c.name, c.before, c.after) for c in changes if c.kind != "removed"
+    ] == [
+        ("renamed", "plCoordinateInterface", "Moved", "Moved", "Moved2"),
+        ("added", "plLayer", "New", None, loaded(b).find("New")[0].key),
+    ]
+    assert sorted(c.name for c in changes if c.kind == "removed") == ["Gone", "Old"]
+
+
+def test_objects_of_one_class_and_name_pair_in_index_order():
+    a = district(layer("Twin", 0.1), layer("Twin", 0.2))
+    b = district(layer("Twin", 0.1), layer("Twin", 0.3), layer("Twin", 0.4))
+    changes = lumivex.diff(loaded(a), loaded(b))
+    assert [(c.kind, c.field) for c in changes] == [("changed", "opacity"), ("added", None)]
+    assert same(changes[0].after, 0.3)
+
+
+def test_a_class_without_decoder_by_size_and_first_difference(tmp_path):
+    a, b = write_pages(
+        tmp_path,
+        district(coordinate(payload=b"\x01\x02")),
+        district(coordinate(payload=b"\x01\x07\x00")),
+    )
+    (change,) = lumivex.diff(a, b)
+    assert change.kind == "data" and change.before is not None
+    offset = first_difference(change.before, change.after)
+    assert change.before[:offset] == change.after[:offset] and offset == len(change.before) - 1
+    assert run(a, b)[1].splitlines()[1] == (
+        f"  plCoordinateInterface Lamp: {len(change.before)} -> {len(change.after)} bytes, "
+        f"first difference at offset {offset}"
+    )
+
+
+@pytest.mark.parametrize(
+    ("a", "b"),
+    [
+        # A reference no field of the view shows.
+        (layer_body("LampGlass", under="Under"), layer_body("LampGlass", under="Other")),
+        # Neither side decodes.
+        (layer_body("LampGlass")[:-3], layer_body("LampGlass")[:-4]),
+        # Only a derived value differs: the view's name, read from the body.
+        (layer_body("LampGlass"), layer_body("LampGlas2")),
+    ],
+    ids=["unshown", "undecodable", "derived"],
+)
+def test_decodable_objects_without_a_shown_change_differ_by_bytes(tmp_path, a, b):
+    a, b = write_pages(
+        tmp_path, district(Obj(LAYER, "LampGlass", a)), district(Obj(LAYER, "LampGlass", b))
+    )
+    assert [c.kind for c in lumivex.diff(a, b)] == ["data"]
+    (record,) = json.loads(run(a, b, "--json")[1])["changes"]
+    assert record["before"] == len(lumivex.PrpFile.load(a)[0].data)
+    assert record["offset"] == first_difference(
+        lumivex.PrpFile.load(a)[0].data, lumivex.PrpFile.load(b)[0].data
+    )
+
+
+@pytest.mark.parametrize(
+    ("before", "after", "offset"),
+    [
+        (b"", b"", 0),
+        (b"abc", b"abc", 3),
+        (b"abc", b"abd", 2),
+        (b"ab", b"abc", 2),
+        (b"x" * 1000 + b"y", b"x" * 1001, 1000),
+    ],
+)
+def test_first_difference(before, after, offset):
+    assert first_difference(before, after) == offset
+
+
+def test_derived_values_only_with_all(tmp_path):
+    a, b = write_pages(
+        tmp_path,
+        district(material(layers=(here("Base"), "Detail"))),
+        district(material(layers=("Detail", "Top"))),
+    )
+    (change,) = lumivex.diff(a, b)
+    assert (change.field, [k.name for k in change.after]) == ("layer_keys", ["Detail", "Top"])
+    shown = [c.field for c in lumivex.diff(a, b, all_fields=True)]
+    assert shown == ["index_start", "layer_names", "layer_keys"]
+    line = run(a, b)[1].splitlines()[1]
+    assert (
+        line
+        == "  hsGMaterial Glass: layer_keys -plLayer Base (District), +plLayer Top (0x00000000)"
+    )
+
+
+def test_header_fields(tmp_path):
+    a, b = write_pages(tmp_path, district(), district(flags=4, checksum=9))
+    assert [(c.kind, c.field, c.before, c.after) for c in lumivex.diff(a, b)] == [
+        ("header", "flags", 0, 4),
+        ("header", "checksum", 0, 9),
+    ]
+    assert run(a, b, "--stat") == (1, "page District: 2 header fields\n")
+
+
+def write_age(folder, pages):
+    folder.mkdir()
+    (folder / "Demo.age").write_text(
+        "SequencePrefix=100\n" + "".join(f"Page={name},{n}\n" for n, name in enumerate(pages))
+    )
+    for name, data in pages.items():
+        (folder / f"Demo_District_{name}.prp").write_bytes(data)
+    return folder
+
+
+def test_ages_pair_pages_by_the_names_in_their_headers(tmp_path):
+    town = district(page_name="Town")
+    a = write_age(tmp_path / "a", {"Town": town, "Yard": district(page_name="Yard")})
+    b = write_age(
+        tmp_path / "b",
+        {
+            "Town": town,
+            "Cave": district(layer(opacity=1.0), coordinate(), material(), page_name="Cave"),
+        },
+    )
+    changes = lumivex.diff(a, b / "Demo.age")
+    assert [(c.kind, c.page, c.class_name) for c in changes] == [
+        ("removed", "Yard", None),
+        ("added", "Cave", None),
+    ]
+    assert run(a, b) == (1, "page Yard: only in A\npage Cave: only in B\n")
+    assert run(a, a / "Demo.age") == (0, "")
+
+
+def test_an_age_page_file_renamed_still_pairs_by_header(tmp_path):
+    yard = district(page_name="Yard")
+    a = write_age(tmp_path / "a", {"Yard": yard})
+    b = write_age(tmp_path / "b", {"Garden": yard})
+    assert lumivex.diff(a, b) == []
+
+
+@pytest.mark.parametrize("b", ["missing.prp", "a"])
+def test_errors_are_status_2(tmp_path, b):
+    a = tmp_path / "a.prp"
+    a.write_bytes(district())
+    write_age(tmp_path / "a", {"Town": district(page_name="Town")})
+    assert run(a, tmp_path / b)[0] == 2
+
+
+def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):
+    root = Path(__file__).resolve().parent.parent
+    readme = (root / "README.md").read_text(encoding="utf-8")
+    blocks = re.findall(r"^```text\n(.*?)^```$", readme, re.MULTILINE | re.DOTALL)
+    (block,) = [block for block in blocks if block.startswith("$ lumivex diff")]
+    monkeypatch.chdir(tmp_path)
+    town = (root / "samples" / "Demo_District_Town.prp").read_bytes()
+    body = loaded(town).find("LampGlass", "plLayer")[0].data
+    at = town.index(body) + body.rindex(struct.pack("<f", 0.5))
+    (tmp_path / "samples").symlink_to(root / "samples")
+    (tmp_path / "edited.prp").write_bytes(town[:at] + struct.pack("<f", 0.25) + town[at + 4 :])
+    for command in block.split("$ ")[1:]:
+        line, _, output = command.partition("\n")
+        assert run(*shlex.split(line)[2:]) == (1, output)
