@@ -85,18 +85,18 @@ def problems(path):
     found = report(path)
     [age] = found["ages"]
     return [
-        (p["severity"], p["page"], p["object"], p["class"], p["field"], p["message"])
+        (p["severity"], p["page"], p["object_name"], p["class_name"], p["field"], p["message"])
         for p in age["problems"]
     ]
 
 
 def test_a_sound_age_and_the_samples_report_nothing(tmp_path):
     sound = report(build(tmp_path))
-    assert (sound["errors"], sound["warnings"], sound["notes"]) == (0, 0, 0)
-    assert sound["ages"][0]["references"] == 2
+    assert (sound["error_count"], sound["warning_count"], sound["note_count"]) == (0, 0, 0)
+    assert sound["ages"][0]["reference_count"] == 2
     samples = report(SAMPLES / "Demo.age")
-    assert (samples["errors"], samples["warnings"], samples["notes"]) == (0, 0, 0)
-    assert samples["ages"][0]["references"] > 0
+    assert (samples["error_count"], samples["warning_count"], samples["note_count"]) == (0, 0, 0)
+    assert samples["ages"][0]["reference_count"] > 0
     status, text = run_check(SAMPLES)
     assert status == 0 and text.endswith("summary: 0 errors, 0 warnings, 0 notes\n")
 

@@ -8,24 +8,36 @@ whose header names another age or page, an object that does not decode),
 warnings (a page file of the age that the .age file does not list, two objects
 of one class and name in a page, a page whose index lost keys, a key whose
 object id is not the one of the object it finds) and notes (references to
-locations that no page of the age holds: another age, or a global page)."""
+locations that no page of the age holds: another age, or a global page).
+
+The problems come one at a time, as they are found: a check holds one
+stretch of references at a time, whatever the number of problems."""
 
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
+from collections.abc import Iterator
 from dataclasses import dataclass, field
+from functools import partial
+from typing import NamedTuple
 
-from lumivex._lumivex import Key, PrpFile, resolve_references
+from lumivex._lumivex import Key, PrpFile
 from lumivex.age import Age, MissingPage
+from lumivex.references import ReferenceWalk
 from lumivex.shapes import key_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
+# The problems of each severity a summary keeps, to show.
+KEPT_PROBLEMS = 100
+# The counts of a check's JSON record that are whole after its problems.
+TOTALS = (
+    "reference_count",
+    *(f"{severity}_count" for severity in SEVERITIES),
+)
 
 
-@dataclass
-class Problem:
+class Problem(NamedTuple):
     severity: str
     page: str | None
     message: str
@@ -38,8 +50,8 @@ class Problem:
         return {
             "severity": self.severity,
             "page": self.page,
-            "object": self.object_name,
-            "class": self.class_name,
+            "object_name": self.object_name,
+            "class_name": self.class_name,
             "field": self.field,
             "key": None if self.key is None else key_json(self.key),
             "message": self.message,
@@ -48,94 +60,130 @@ class Problem:
 
 @dataclass
 class AgeReport:
-    path: str
+    """The counts of a check, filled in as its problems are read, and the
+    first problems of each severity."""
+
+    age: str
     name: str
-    pages: int = 0
-    objects: int = 0
-    references: int = 0
-    problems: list[Problem] = field(default_factory=list)
+    page_count: int = 0
+    object_count: int = 0
+    reference_count: int = 0
+    counts: dict[str, int] = field(default_factory=lambda: dict.fromkeys(SEVERITIES, 0))
+    kept: dict[str, list[Problem]] = field(
+        default_factory=lambda: {severity: [] for severity in SEVERITIES}
+    )
 
     def count(self, severity: str) -> int:
-        return sum(1 for problem in self.problems if problem.severity == severity)
+        return self.counts[severity]
 
-    def as_json(self) -> dict[str, object]:
+    def add(self, problem: Problem) -> Problem:
+        self.counts[problem.severity] += 1
+        kept = self.kept[problem.severity]
+        if len(kept) < KEPT_PROBLEMS:
+            kept.append(problem)
+        return problem
+
+    def totals(self) -> dict[str, int]:
+        """The counts by their names in JSON, as TOTALS lists them."""
         return {
-            "path": self.path,
-            "name": self.name,
-            "pages": self.pages,
-            "objects": self.objects,
-            "references": self.references,
-            "errors": self.count(ERROR),
-            "warnings": self.count(WARNING),
-            "notes": self.count(NOTE),
-            "problems": [problem.as_json() for problem in self.problems],
+            "reference_count": self.reference_count,
+            **severity_counts([self]),
         }
 
 
+class AgeCheck:
+    """A check under way: the pages are read and counted at once;
+    `problems()` finds the problems, once, and the report's counts are whole
+    when it is done."""
+
+    def __init__(self, age: Age) -> None:
+        self.age = age
+        self.report = report = AgeReport(age.path, age.name)
+        self._page_problems: list[Problem] = []
+        self._loaded: list[tuple[str, PrpFile]] = []
+        sequences: dict[int, str] = {}
+        found = self._page_problems.append
+        for name, page in age.pages.items():
+            report.page_count += 1
+            if isinstance(page, MissingPage):
+                what = "is missing" if not os.path.lexists(page.path) else "does not load"
+                found(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
+                continue
+            header = page.header
+            if (header.age_name, header.page_name) != (age.name, name):
+                message = f"the page file's header names age {header.age_name!r}, page {header.page_name!r}"
+                found(Problem(ERROR, name, message))
+            other = sequences.setdefault(header.sequence_number, name)
+            if other != name:
+                message = f"sequence number 0x{header.sequence_number:08X} is also page {other!r}'s"
+                found(Problem(ERROR, name, message))
+            if page.lost_keys:
+                found(
+                    Problem(
+                        WARNING, name, f"the index lost {page.lost_keys} keys that it announced"
+                    )
+                )
+            report.object_count += len(page)
+            self._loaded.append((name, page))
+
+    def problems(self) -> Iterator[Problem]:
+        add = self.report.add
+        for problem in self._find():
+            yield add(problem)
+
+    def _find(self) -> Iterator[Problem]:
+        yield from self._page_problems
+        loaded = self._loaded
+        walk = ReferenceWalk([page for _, page in loaded], True)
+        for index, first, count in walk.shared_names:
+            message = f"{count} objects of class {first.class_name} share this name"
+            yield Problem(WARNING, loaded[index][0], message, first.name, first.class_name)
+        for index, source, status, where, key, target in walk.listed():
+            page_name = loaded[index][0]
+            of = (source.name, source.class_name)
+            if key is None:
+                yield Problem(ERROR, page_name, f"does not decode: {where}", *of)
+            elif status == "missing":
+                yield Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key)
+            elif target is not None:
+                message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
+                yield Problem(WARNING, page_name, message, *of, where, key)
+            else:
+                message = (
+                    f"{key!r} is in location 0x{key.location_sequence:08X}, "
+                    "which no page of this age holds"
+                )
+                yield Problem(NOTE, page_name, message, *of, where, key)
+        self.report.reference_count = walk.references
+        for path in self.age.unlisted_page_files():
+            yield Problem(WARNING, None, f"page file {path} is named after this age but not listed")
+
+
 def check_age(age: Age) -> AgeReport:
-    report = AgeReport(age.path, age.name)
-    problems = report.problems
-    sequences: dict[int, str] = {}
-    loaded: list[tuple[str, PrpFile]] = []
-    for name, page in age.pages.items():
-        report.pages += 1
-        if isinstance(page, MissingPage):
-            what = "is missing" if not os.path.lexists(page.path) else "does not load"
-            problems.append(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
-            continue
-        header = page.header
-        if (header.age_name, header.page_name) != (age.name, name):
-            problems.append(
-                Problem(
-                    ERROR,
-                    name,
-                    f"the page file's header names age {header.age_name!r}, page {header.page_name!r}",
-                )
-            )
-        other = sequences.setdefault(header.sequence_number, name)
-        if other != name:
-            problems.append(
-                Problem(
-                    ERROR,
-                    name,
-                    f"sequence number 0x{header.sequence_number:08X} is also page {other!r}'s",
-                )
-            )
-        if page.lost_keys:
-            problems.append(
-                Problem(WARNING, name, f"the index lost {page.lost_keys} keys that it announced")
-            )
-        report.objects += len(page)
-        loaded.append((name, page))
-    references, listed, shared_names = resolve_references([p for _, p in loaded], True)
-    report.references = references
-    for index, first, count in shared_names:
-        message = f"{count} objects of class {first.class_name} share this name"
-        problems.append(Problem(WARNING, loaded[index][0], message, first.name, first.class_name))
-    for index, source, status, where, key, target in listed:
-        page_name = loaded[index][0]
-        of = (source.name, source.class_name)
-        if key is None:
-            problems.append(Problem(ERROR, page_name, f"does not decode: {where}", *of))
-        elif status == "missing":
-            problems.append(Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key))
-        elif target is not None:
-            message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
-            problems.append(Problem(WARNING, page_name, message, *of, where, key))
-        else:
-            message = (
-                f"{key!r} is in location 0x{key.location_sequence:08X}, "
-                "which no page of this age holds"
-            )
-            problems.append(Problem(NOTE, page_name, message, *of, where, key))
-    for path in age.unlisted_page_files():
-        problems.append(
-            Problem(WARNING, None, f"page file {path} is named after this age but not listed")
-        )
-    return report
+    """The whole check of an age, its problems counted and the first of each
+    severity kept."""
+    check = AgeCheck(age)
+    for _ in check.problems():
+        pass
+    return check.report
 
 
-def summary(reports: Sequence[AgeReport]) -> dict[str, int]:
+def check_json(check: AgeCheck) -> dict[str, object]:
+    """The JSON record of an age's check; its problems are written as they
+    are found, the counts after them."""
+    report = check.report
     return {
-        severity + "s": sum(report.count(severity) for report in reports) for severity in SEVERITIES
+        "age": report.age,
+        "age_name": report.name,
+        "page_count": report.page_count,
+        "object_count": report.object_count,
+        "problems": (problem.as_json() for problem in check.problems()),
+        **{name: partial(lambda name: report.totals()[name], name) for name in TOTALS},
+    }
+
+
+def severity_counts(reports: list[AgeReport]) -> dict[str, int]:
+    return {
+        f"{severity}_count": sum(report.count(severity) for report in reports)
+        for severity in SEVERITIES
     }

@@ -13,6 +13,7 @@ import lumivex
 from lumivex.classes import class_type
 from lumivex.cli import age, check, lint, page, scan, sdl, serve, texture
 from lumivex.cli.common import CommandError, load_page, report
+from lumivex.cli.output import print_json
 from lumivex.errors import error_text
 
 __all__ = ["main"]
@@ -42,7 +43,13 @@ def run_texture(args: argparse.Namespace) -> int:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
         raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
-    print(f"{args.output}: {texture.write(mipmap, args.output)}")
+    written = texture.write(mipmap, args.output)
+    if args.json:
+        print_json(
+            {"page": args.page, "name": args.name, "output": args.output, **written._asdict()}
+        )
+    else:
+        print(f"{args.output}: {written.text()}")
     return 0
 
 
@@ -170,7 +177,6 @@ def build_parser() -> Parser:
         "texture",
         run_texture,
         "Write a texture to an image file whose suffix names the format.",
-        with_json=False,
         epilog=(
             ".dds keeps every stored level as it is (DXT1, DXT5 or 32-bit pixels) and needs "
             "nothing more. .png, .tga, .tif, .tiff and .webp (lossless) hold the top "
@@ -228,7 +234,6 @@ def build_parser() -> Parser:
         page.run_roundtrip,
         "Save a page and say whether the output is byte-identical to the input "
         "(exit status 1 when it is not).",
-        with_json=False,
     )
     roundtrip.add_argument("page", metavar="PAGE.prp")
     roundtrip.add_argument("output", metavar="OUT.prp")

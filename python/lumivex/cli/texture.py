@@ -202,15 +202,31 @@ def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suf
     return out.getvalue()
 
 
-def write(mipmap: lumivex.Mipmap, path: str) -> str:
+class Written(NamedTuple):
+    """What a texture's image file holds: its size, the stored format it
+    came from, its levels, and whether they are the stored bytes."""
+
+    width: int
+    height: int
+    format: str
+    level_count: int
+    as_stored: bool
+
+    def text(self) -> str:
+        size = f"{self.width}x{self.height}"
+        if self.as_stored:
+            return f"{size}, {self.level_count} levels of {self.format}, as stored"
+        return f"{size} from {self.format}"
+
+
+def write(mipmap: lumivex.Mipmap, path: str) -> Written:
     """Writes the texture in the format the path's suffix names and says what
     was written."""
     layout = layout_of(mipmap)
     suffix = os.path.splitext(path)[1].lower()
-    size = f"{mipmap.width}x{mipmap.height}"
     if suffix == DDS:
         replace_file(path, dds(mipmap, layout))
         levels = max(1, mipmap.num_levels)
-        return f"{size}, {levels} levels of {layout.format_name}, as stored"
+        return Written(mipmap.width, mipmap.height, layout.format_name, levels, True)
     replace_file(path, pillow_image(mipmap, layout, PILLOW_FORMATS[suffix], suffix))
-    return f"{size} from {layout.format_name}"
+    return Written(mipmap.width, mipmap.height, layout.format_name, 1, False)
