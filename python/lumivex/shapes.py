@@ -10,6 +10,7 @@ import re
 import struct
 import types
 from collections.abc import Iterator, Sequence
+from importlib import resources
 
 from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, class_name
 
@@ -83,6 +84,14 @@ def json_chunks(value: object, indent: str = "") -> Iterator[str]:
 
 def is_lazy(value: object) -> bool:
     return isinstance(value, Iterator) or callable(value)
+
+
+def json_schema(command: str) -> dict[str, object]:
+    """The JSON Schema of a command's --json output, shipped in the package
+    beside this module."""
+    text = resources.files("lumivex").joinpath("schemas", f"{command}.json").read_text("utf-8")
+    schema: dict[str, object] = json.loads(text)
+    return schema
 
 
 def value_text(value: object) -> str:
