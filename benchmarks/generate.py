@@ -20,6 +20,8 @@ import sys
 from dataclasses import dataclass
 from pathlib import Path
 
+from lumivex._lumivex import decoder_methods
+
 from fixtures.builder import (
     Obj,
     f32,
@@ -33,6 +35,7 @@ from fixtures.builder import (
     u32,
 )
 from fixtures.object_bodies import (
+    BODIES,
     layer_body,
     material_body,
     mipmap_body,
@@ -64,7 +67,8 @@ LOGIC_MOD, PHYSICAL, SPANS, OMNI_LIGHT = 0x002D, 0x003F, 0x004C, 0x0056
 RESPONDER, VOLUME_DETECTOR, SOUND = 0x007C, 0x007B, 0x0049
 PYTHON_FILE_MOD = 0x00A2
 
-# Objects per class in a full page: 100,000 in all.
+# Objects per class in a full page: 100,000 in all. A decoded class without
+# a share here gets DECODED_DEFAULT objects of the test suite's body.
 MIX = {
     SCENE_NODE: 1,
     SCENE_OBJECT: 22000,
@@ -84,6 +88,7 @@ MIX = {
     OMNI_LIGHT: 1200,
     SPANS: 300,
 }
+DECODED_DEFAULT = 2000
 
 WORDS = (
     "Garden Bench Lamp Post Tree Rock Bridge Door Gate Well Tower Roof Wall Stair Path Fern "
@@ -210,6 +215,8 @@ def body(rng: random.Random, class_type: int, name: str, quick: bool) -> bytes:
         return opaque(rng, class_type, name, rng.randrange(2000, 18000))
     if class_type == OMNI_LIGHT:
         return opaque(rng, class_type, name, 40)
+    if class_type in decoder_methods:
+        return BODIES[decoder_methods[class_type]]
     return opaque(rng, class_type, name, rng.randrange(2, 12))
 
 
@@ -224,7 +231,10 @@ def page_objects(quick: bool) -> list[PageObject]:
     rng = random.Random(SEED)
     scale = 50 if quick else 1
     objects = []
-    for class_type, count in MIX.items():
+    mix = MIX | {
+        class_type: DECODED_DEFAULT for class_type in decoder_methods if class_type not in MIX
+    }
+    for class_type, count in mix.items():
         for number in range(max(1, count // scale)):
             name = object_name(rng, class_type, number)
             objects.append(PageObject(class_type, name, body(rng, class_type, name, quick)))

@@ -26,7 +26,7 @@ void decode_with(Bytes bytes) {
   } catch (const Error&) {
     return;
   }
-  record.read_all_located(Source(bytes));
+  read_all_located(record, Source(bytes));
 }
 
 // Every decoder, in the order of the decoders' table.

@@ -111,6 +111,7 @@ def test_runner_reports_every_operation(data, capsys):
         "... then find + .variables",
         "SdlFile.load_file peak memory",
         "... then descriptors()",
+        "lumivex check, an age listing 4N pages",
     ]
 
 

@@ -9,6 +9,7 @@ from pathlib import Path
 
 import lumivex
 import pytest
+from lumivex.check import AgeCheck
 from lumivex.cli import main
 
 from fixtures.builder import Group, Obj, i16, index_entry, key_ref, page, u32
@@ -207,7 +208,7 @@ def test_a_page_whose_index_lost_keys(tmp_path):
     garden = page(garden_objects(), age="Demo", page_name="Garden", sequence_number=GARDEN)
     path = build(tmp_path, pages={"Town": (TOWN, town), "Garden": (GARDEN, garden)})
     assert [(s, p, m) for s, p, *_, m in problems(path)] == [
-        ("warning", "Town", "the index lost 1 keys that it announced")
+        ("warning", "Town", "the index lost 1 key that it announced")
     ]
 
 
@@ -219,8 +220,8 @@ def test_a_reference_outside_the_age_is_a_note(tmp_path):
     assert (severity, page_name, obj, field) == ("note", "Garden", "Hedge", "layer_keys[1]")
     assert "which no page of this age holds" in message
     status, text = run_check(path)
-    assert status == 0 and "note" not in text.replace("notes", "")
-    assert text.endswith("summary: 0 errors, 0 warnings, 1 notes (--verbose lists the notes)\n")
+    assert status == 0 and "  note " not in text
+    assert text.endswith("summary: 0 errors, 0 warnings, 1 note (--verbose lists the notes)\n")
     assert "  note     Hedge (hsGMaterial) layer_keys[1]" in run_check(path, "--verbose")[1]
 
 
@@ -239,3 +240,62 @@ def test_a_folder_of_ages_and_no_age_at_all(tmp_path):
     assert status == 1
     age = lumivex.Age.open(tmp_path / "Demo.age")
     assert age.unlisted_page_files() == []
+
+
+@pytest.mark.parametrize(
+    "line,reason",
+    [
+        ("DayLenght=24", 'unknown key "DayLenght": skipped (did you mean "DayLength"?)'),
+        ("just words", 'not a setting (no "="): skipped'),
+    ],
+)
+def test_each_line_the_parser_skips_is_a_warning_with_its_number(tmp_path, line, reason):
+    path = build(tmp_path)
+    path.write_text(path.read_text() + line + "\n")
+    [age] = report(path)["ages"]
+    [problem] = age["problems"]
+    assert (problem["severity"], problem["page"], problem["line"]) == ("warning", None, 4)
+    assert problem["message"] == f"{reason}: {line!r}"
+    status, text = run_check(path)
+    assert status == 0
+    assert f"the age\n  warning  line 4: {reason}: {line!r}\n" in text
+    assert text.endswith("summary: 0 errors, 1 warning, 0 notes\n")
+
+
+def test_the_library_reports_a_file_that_is_no_age_description_alone(tmp_path):
+    path = build(tmp_path)
+    path.write_text("# an age once\n")
+    [problem] = AgeCheck(lumivex.Age.open(str(path))).problems()
+    assert (problem.severity, problem.line) == ("error", 0)
+    assert problem.message.startswith("not an age description: ")
+
+
+@pytest.mark.parametrize(
+    "name, reason",
+    [
+        ("x/../../outside/secret", 'it holds "/"'),
+        ("x\\..\\..\\outside\\secret", 'it holds "\\"'),
+        ("..", 'it is ".."'),
+        ("Town\0x", "it holds a NUL byte"),
+    ],
+    ids=["slash", "backslash", "dot-dot", "nul"],
+)
+def test_a_page_name_that_is_not_a_file_name_is_never_looked_for(tmp_path, name, reason):
+    ages = tmp_path / "ages"
+    ages.mkdir()
+    path = build(ages, listed=("Town", "Garden", name))
+    # The file the name would lead to, with the header it asks for.
+    (ages / "Demo_District_x").mkdir()
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "secret.prp").write_bytes(page([], age="Demo", page_name=name))
+    found = problems(path)
+    message = f"line 4: the page name {name!r} is not a plain file name ({reason})"
+    assert found == [("error", name, None, None, None, message + "; its file is not looked for")]
+    assert run_check(path)[0] == 1
+    age = lumivex.Age.open(path)
+    assert age.page_path(name) is None and age.page_path("Town") is not None
+    assert age.pages[name] == lumivex.age.MissingPage(
+        name, "", f"the page name is not a plain file name: {reason}"
+    )
+    assert age.description.prp_filename(name) == f"Demo_District_{name}.prp"

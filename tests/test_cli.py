@@ -16,6 +16,7 @@ from lumivex.cli.scan import found, plan, progress
 from lumivex.shapes import float_text
 
 from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.extras import needs_pillow
 from fixtures.object_bodies import DECODERS as BODIES
 from fixtures.object_bodies import LAYER, MIPMAP, SCENE_OBJECT, layer_body, mipmap_body
 from fixtures.texture_bodies import ARGB32, DXT1, DXT5, quadrants, texture_body, texture_pixels
@@ -233,7 +234,7 @@ def test_scan_names_every_failed_object_and_fails(run, write_page, tmp_path):
         "    plMipmap 'M2': failed to fill whole buffer",
         f'{broken}  error: Failed to parse header of "{broken}": '
         "Unsupported .prp version: 5 (expected 6)",
-        f"{tmp_path}/sub/cut.prp".ljust(width) + "  1 objects, 1 decoded, 0 failed, 2 keys lost",
+        f"{tmp_path}/sub/cut.prp".ljust(width) + "  1 object, 1 decoded, 0 failed, 2 keys lost",
         "total: 4 pages (1 unreadable, 1 recovered), 6 objects, 1 decoded, 4 failed",
         "         3  failed to fill whole buffer",
         "         1  Object data not found",
@@ -267,7 +268,7 @@ def test_scan_exits_1_for_a_page_that_lost_keys_alone(run, tmp_path):
     (tmp_path / "cut.prp").write_bytes(lost_two_keys())
     status, out, _ = run("scan", tmp_path)
     assert status == 1 and out.endswith(
-        "total: 1 pages (1 recovered), 1 objects, 1 decoded, 0 failed\n"
+        "total: 1 page (1 recovered), 1 object, 1 decoded, 0 failed\n"
     )
 
 
@@ -444,20 +445,25 @@ def test_sdl_folder_reports_each_file_it_passes_over(run, tmp_path):
     (tmp_path / "Good.sdl").write_bytes((SAMPLES / "sdl" / "Demo.sdl").read_bytes())
     (tmp_path / "Binary.sdl").write_bytes(b"\xff\xfe\0\x01")
     (tmp_path / "Folder.sdl").mkdir()
+    (tmp_path / "Loop.sdl").symlink_to("Loop.sdl")
     (tmp_path / "notes.txt").write_bytes(b"\xff")
     status, out, err = run("sdl", tmp_path)
     assert status == 0 and out.startswith("NAME ")
+    loop = "Too many levels of symbolic links"
     assert err.splitlines() == [
         f"lumivex: warning: passed over {tmp_path}/Binary.sdl: not UTF-8 text",
         f"lumivex: warning: passed over {tmp_path}/Folder.sdl: not a regular file",
+        f"lumivex: warning: passed over {tmp_path}/Loop.sdl: {loop}",
     ]
     _, out, _ = run("sdl", tmp_path, "--json")
     assert json.loads(out)["passed_over"] == [
         {"file": f"{tmp_path}/Binary.sdl", "reason": "not UTF-8 text"},
         {"file": f"{tmp_path}/Folder.sdl", "reason": "not a regular file"},
+        {"file": f"{tmp_path}/Loop.sdl", "reason": loop},
     ]
 
 
+@needs_pillow
 @pytest.mark.parametrize("kind", [DXT1, DXT5, ARGB32])
 @pytest.mark.parametrize("size", [(32, 16), (6, 5), (1, 1)])
 def test_texture_writes_the_top_level(run, write_page, tmp_path, kind, size):
@@ -480,6 +486,7 @@ def test_texture_writes_the_top_level(run, write_page, tmp_path, kind, size):
         assert image.getpixel((x, y)) == (r, g, b, 255 if kind == DXT1 else a)
 
 
+@needs_pillow
 @pytest.mark.parametrize("suffix", [".tga", ".TIF", ".tiff", ".webp"])
 def test_texture_writes_the_format_of_the_suffix(run, tmp_path, suffix):
     from PIL import Image, features
@@ -500,6 +507,7 @@ def texture_png(run, tmp_path) -> bytes:
     return out.read_bytes()
 
 
+@needs_pillow
 @pytest.mark.parametrize(("kind", "four_cc"), [(DXT1, b"DXT1"), (DXT5, b"DXT5"), (ARGB32, None)])
 @pytest.mark.parametrize(("size", "levels"), [((32, 16), 6), ((6, 5), 3), ((8, 8), 1)])
 def test_texture_as_dds_keeps_the_stored_levels(
@@ -591,6 +599,7 @@ def test_texture_without_pillow_still_writes_dds(run, monkeypatch, tmp_path):
     assert run("texture", TOWN, "Tiles_DXT1", "-o", tmp_path / "t.dds")[0] == 0
 
 
+@needs_pillow
 def test_texture_saves_as_a_page_is_saved(run, tmp_path):
     out = tmp_path / "t.png"
     out.write_bytes(b"old")
@@ -635,6 +644,8 @@ def paths(tmp_path, write_page):
     (tmp_path / "empty").mkdir()
     (tmp_path / "garbage.prp").write_bytes(b"garbage")
     (tmp_path / "v5.prp").write_bytes(b"\x05\0\0\0")
+    (tmp_path / "short.prp").write_bytes(b"\x06\0\0\0")
+    (tmp_path / "far.prp").write_bytes(page([], header_overrides={"index_start": 500}))
     (tmp_path / "binary.age").write_bytes(b"\x00\xff\xfe")
     (tmp_path / "notes.age").write_text("Welcome to the age!\n# Page=Commented\nday=1\n")
     (tmp_path / "empty.sdl").write_text("# nothing here\n")
@@ -659,7 +670,22 @@ def paths(tmp_path, write_page):
             'Failed to read "{tmp}/missing.prp": No such file or directory',
         ),
         ("info {tmp}", 1, "{tmp} is a folder, not a page file"),
-        ("info {tmp}/garbage.prp", 1, 'Failed to parse header of "{tmp}/garbage.prp": '),
+        (
+            "info {tmp}/garbage.prp",
+            1,
+            'Failed to parse header of "{tmp}/garbage.prp": Unsupported .prp version: 1651663207',
+        ),
+        (
+            "info {tmp}/short.prp",
+            1,
+            'Failed to parse header of "{tmp}/short.prp": too short for a page header: 4 bytes',
+        ),
+        (
+            "show {tmp}/far.prp X",
+            1,
+            "failed to fill whole buffer: the key index starts at byte 500, past the end of the "
+            "page's ",
+        ),
         (
             "ls {tmp}/v5.prp",
             1,
@@ -692,7 +718,17 @@ def paths(tmp_path, write_page):
         (
             "age {tmp}/notes.age",
             1,
-            "{tmp}/notes.age is not an age description: no line of it is a setting or a page",
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/notes.age",
+            1,
+            "{tmp}/notes.age is not an age description: no line sets one of its keys",
+        ),
+        (
+            "check {tmp}/binary.age",
+            1,
+            "{tmp}/binary.age is not an age description: it is not UTF-8 text",
         ),
         ("sdl {tmp}/missing.sdl", 1, "Failed to read {tmp}/missing.sdl: No such file or directory"),
         ("sdl {tmp}/empty.sdl", 1, "{tmp}/empty.sdl holds no state descriptor"),
@@ -727,10 +763,11 @@ def paths(tmp_path, write_page):
             1,
             "cannot decode texture 'M': Unsupported bitmap version: 1",
         ),
-        (
+        pytest.param(
             "texture {town} Tiles_DXT1 -o {tmp}/no/t.png",
             1,
             "cannot write {tmp}/no/t.png: No such file or directory",
+            marks=needs_pillow,
         ),
         (
             "roundtrip {tmp}/garbage.prp {tmp}/out.prp",

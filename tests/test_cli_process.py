@@ -21,6 +21,7 @@ import lumivex
 import pytest
 
 from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.extras import needs_pillow
 from fixtures.object_bodies import DECODERS as BODIES
 from fixtures.object_bodies import LAYER, SCENE_OBJECT, layer_body
 
@@ -123,7 +124,6 @@ def test_every_command_takes_a_name_that_is_not_utf8(named):
         "sdl folder": command(b"sdl", named["sdl"]),
         "sdl file": command(b"sdl", os.path.join(named["sdl"], b"D\xe9mo.sdl")),
         "lint": command(b"lint", named["age"], os.path.join(named["sdl"], b"D\xe9mo.sdl")),
-        "texture": command(b"texture", page, b"Tiles_DXT5", b"-o", os.path.join(out, b"\xe9.png")),
         "dds": command(b"texture", page, b"Tiles_DXT5", b"-o", os.path.join(out, b"\xe9.dds")),
         "roundtrip": command(b"roundtrip", page, os.path.join(out, b"c\xf4pie.prp")),
     }
@@ -133,9 +133,19 @@ def test_every_command_takes_a_name_that_is_not_utf8(named):
     # Names are printed back as the same bytes.
     assert runs["info"].stdout.startswith(page + b"\n")
     assert runs["scan"].stdout.startswith(page + f"  {len(TOWN_PAGE)} objects".encode())
-    assert runs["texture"].stdout == os.path.join(out, b"\xe9.png") + b": 32x16 from DXT5\n"
+    assert (
+        runs["dds"].stdout
+        == os.path.join(out, b"\xe9.dds") + b": 32x16, 6 levels of DXT5, as stored\n"
+    )
     assert runs["roundtrip"].stdout.startswith(os.path.join(out, b"c\xf4pie.prp") + b": byte-id")
     assert (Path(os.fsdecode(out)) / os.fsdecode(b"c\xf4pie.prp")).read_bytes() == TOWN.read_bytes()
+
+
+@needs_pillow
+def test_texture_as_png_takes_a_name_that_is_not_utf8(named):
+    out = os.path.join(named["out"], b"\xe9.png")
+    done = command(b"texture", named["page"], b"Tiles_DXT5", b"-o", out)
+    assert (done.returncode, done.stderr, done.stdout) == (0, b"", out + b": 32x16 from DXT5\n")
 
 
 @pytest.mark.parametrize(
@@ -284,13 +294,41 @@ def test_an_unreadable_folder_is_listed_and_the_scan_goes_on(tmp_path, jobs):
         + "  error: cannot list the folder: Permission denied",
         f"{tmp_path}/z/p.prp".ljust(len(secret)) + "  " + TOWN_COUNTS,
         f"total: 3 pages (1 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} decoded, "
-        "0 failed; 1 unreadable folders",
+        "0 failed; 1 unreadable folder",
     ]
     shown = json.loads(as_json.stdout)
     assert shown["unreadable_folders"] == [
         {"path": f"{tmp_path}/locked", "error": "cannot list the folder: Permission denied"}
     ]
     assert as_json.returncode == 1
+
+
+@needs_setpriv
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_links_that_cannot_be_followed_are_one_problem_each(tmp_path, jobs):
+    shutil.copy(TOWN, tmp_path / "a.prp")
+    (tmp_path / "loop.prp").symlink_to("loop.prp")
+    (tmp_path / "locked").mkdir()
+    shutil.copy(TOWN, tmp_path / "locked" / "p.prp")
+    (tmp_path / "locked").chmod(0)
+    (tmp_path / "m.prp").symlink_to("locked/p.prp")
+    (tmp_path / "z.prp").symlink_to(TOWN)
+    try:
+        done = command("scan", tmp_path, "--jobs", jobs, unprivileged=True)
+    finally:
+        (tmp_path / "locked").chmod(0o755)
+    width = len(f"{tmp_path}/loop.prp")
+    assert (done.returncode, done.stderr) == (1, b"")
+    loop, linked = f"{tmp_path}/loop.prp", f"{tmp_path}/m.prp"
+    assert done.stdout.decode().splitlines() == [
+        f"{tmp_path}/a.prp".ljust(width) + "  " + TOWN_COUNTS,
+        f'{loop}  error: Failed to read "{loop}": Too many levels of symbolic links',
+        f'{linked.ljust(width)}  error: Failed to read "{linked}": Permission denied',
+        f"{tmp_path}/z.prp".ljust(width) + "  " + TOWN_COUNTS,
+        f"{tmp_path}/locked".ljust(width) + "  error: cannot list the folder: Permission denied",
+        f"total: 4 pages (2 unreadable), {2 * len(TOWN_PAGE)} objects, {2 * TOWN_DECODED} "
+        "decoded, 0 failed; 1 unreadable folder",
+    ]
 
 
 @needs_setpriv
@@ -350,9 +388,9 @@ def test_damage_is_shown_where_it_lies(tmp_path):
     assert info.stdout.count(b"\n  lost keys        0\n") == 1
     done = command("scan", tmp_path)
     assert done.stdout.decode().splitlines()[:3] == [
-        f"{tmp_path}/broken.prp  1 objects, 0 decoded, 1 failed",
+        f"{tmp_path}/broken.prp  1 object, 0 decoded, 1 failed",
         "    plLayer 'Glass': failed to fill whole buffer",
-        f"{tmp_path}/cut.prp     1 objects, 1 decoded, 0 failed, 2 keys lost",
+        f"{tmp_path}/cut.prp     1 object, 1 decoded, 0 failed, 2 keys lost",
     ]
 
 
@@ -413,3 +451,21 @@ def test_installed_command_scans_the_samples():
 def test_installed_command_fails_in_one_line(argv, status, err):
     done = subprocess.run(["lumivex", *argv], capture_output=True, text=True)
     assert (done.returncode, done.stdout, done.stderr) == (status, "", err)
+
+
+@pytest.mark.parametrize("command", ["age", "check"])
+def test_an_age_description_from_a_pipe_is_read_once(tmp_path, command):
+    pipe = tmp_path / "Pipe.age"
+    os.mkfifo(pipe)
+    done = subprocess.Popen(
+        [sys.executable, "-m", "lumivex", command, str(pipe)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=ENV,
+    )
+    with open(pipe, "w") as writer:
+        writer.write("SequencePrefix=3\nDayLenght=24\n")
+    out, err = done.communicate(timeout=60)
+    assert (done.returncode, err) == (0, "")
+    assert out.startswith("Pipe\n" if command == "age" else f"{pipe}: age Pipe, 0 pages")

@@ -131,7 +131,7 @@ def test_header_failures_chain_their_cause(tmp_path, data):
         expected = (
             "Unsupported .prp version: 5 (expected 6)"
             if data[0] == 5
-            else "failed to fill whole buffer"
+            else f"too short for a page header: {len(data)} bytes"
         )
         assert str(cause) == expected
 

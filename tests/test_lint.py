@@ -91,6 +91,12 @@ def test_age_lines_taken_as_written_are_not_reported(lines):
         ),
         ("Page=Garden,1,", 'page "Garden": no flags after the comma: 0 is used'),
         ("Page=Garden,1,0,x,y", 'page "Garden": text after the flags is ignored: "x,y"'),
+        (
+            "Page=x/../../secret,1",
+            'page "x/../../secret": not a plain file name (it holds "/"): '
+            "no page file is looked for",
+        ),
+        ("Page=..", 'page "..": not a plain file name (it is ".."): no page file is looked for'),
         ("Pa\x1bge=1", 'unknown key "Pa\\u{1b}ge": skipped (did you mean "Page"?)'),
         ("x" * 70 + "=1", 'unknown key "' + "x" * 60 + '"...: skipped'),
     ],

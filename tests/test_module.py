@@ -6,26 +6,11 @@ import lumivex
 import pytest
 
 from fixtures.builder import Obj, page
+from fixtures.object_bodies import DECODERS, prp_object
 
-CLASSES = [
-    "PrpFile",
-    "PrpObject",
-    "PageHeaderInfo",
-    "SceneObject",
-    "Mipmap",
-    "Material",
-    "Layer",
-    "PythonFileMod",
-    "PythonParam",
-    "ResponderMod",
-    "PhysicalData",
-    "SoundInfo",
-    "AgeFile",
-    "PageEntry",
-    "SdlFile",
-    "SdlDescriptor",
-    "SdlVariable",
-]
+# The module's classes that Python cannot construct, and SdlFile: those of
+# the package's names that come before Key.
+CLASSES = lumivex.__all__[: lumivex.__all__.index("Key")]
 
 
 def demo():
@@ -40,34 +25,29 @@ def demo():
 
 
 def test_decoders_and_their_classes():
-    assert dict(lumivex._lumivex.decoder_methods) == {
-        0x0001: "as_scene_object",
-        0x0004: "as_mipmap",
-        0x0007: "as_material",
-        0x0006: "as_layer",
-        0x00A2: "as_python_file_mod",
-        0x007C: "as_responder",
-        0x003F: "as_physical",
-        0x0049: "as_sound",
-    }
-    assert [n for n in vars(lumivex.PrpObject) if n.startswith("as_")] == list(
-        lumivex._lumivex.decoder_methods.values()
-    )
+    methods = lumivex._lumivex.decoder_methods
+    assert [n for n in vars(lumivex.PrpObject) if n.startswith("as_")] == list(methods.values())
+    assert all(lumivex.class_name(class_type) != "Unknown" for class_type in methods)
     with pytest.raises(TypeError):
-        lumivex._lumivex.decoder_methods[1] = "as_layer"
+        methods[1] = "as_layer"
 
 
 def test_registration_order():
-    # Key, Age and LintProblem came after the first seventeen; Age is written
-    # in Python.
-    assert lumivex.__all__ == CLASSES + ["Key", "Age", "LintProblem", "class_name", "save_file"]
     module = lumivex._lumivex
-    assert [n for n in vars(module) if n in lumivex.__all__] == CLASSES + [
-        "Key",
-        "LintProblem",
-        "class_name",
-        "save_file",
+    registered = [n for n in vars(module) if n in lumivex.__all__]
+    # Age, written in Python, follows Key.
+    after_key = registered.index("Key") + 1
+    assert lumivex.__all__ == [*registered[:after_key], "Age", *registered[after_key:]]
+    assert registered[:3] == ["PrpFile", "PrpObject", "PageHeaderInfo"]
+    assert registered[-4:] == ["Key", "LintProblem", "class_name", "save_file"]
+    # The views follow the table of decoders, between the page's classes and
+    # the text formats'.
+    views = [
+        type(getattr(prp_object(class_type, body), method)()).__name__
+        for method, (class_type, body) in DECODERS.items()
     ]
+    between = registered[3 : registered.index("AgeFile")]
+    assert [name for name in between if name in views] == views
     assert lumivex.__doc__ == module.__doc__ == "lumivex Python module."
     assert not hasattr(lumivex, "ObjectIterator")
 

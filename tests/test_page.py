@@ -1,7 +1,9 @@
 """Loading pages: header, key index and its recovery rules; the writer's normal form."""
 
+import errno
 import os
 import subprocess
+import sys
 
 import lumivex
 import pytest
@@ -149,6 +151,10 @@ def test_group_header_cut_fails(cut):
     with pytest.raises(OSError) as info:
         load(data[: index_start + 4 + cut])
     assert str(info.value) == "failed to fill whole buffer"
+    assert str(info.value.__cause__) == (
+        f"the key index, from byte {index_start}, runs past the end of the page's "
+        f"{index_start + 4 + cut} bytes"
+    )
 
 
 def test_index_start_beyond_end():
@@ -156,6 +162,10 @@ def test_index_start_beyond_end():
     with pytest.raises(OSError) as info:
         load(data)
     assert str(info.value) == "failed to fill whole buffer"
+    assert isinstance(info.value.__cause__, ValueError)
+    assert str(info.value.__cause__) == (
+        f"the key index starts at byte 10000, past the end of the page's {len(data)} bytes"
+    )
 
 
 def test_huge_counts_with_tiny_data():
@@ -351,6 +361,82 @@ def test_load_from_a_pipe(tmp_path):
     assert writer.wait() == 0
     assert names(f) == ["Foo", "Bar", "Lay"]
     assert f.to_bytes() == data
+
+
+# Reads what a stream that is no page or description gives, in a child whose
+# memory stops far below 4 GiB: reading on would run out of it.
+READ_ENDLESS = """
+import errno, resource, sys, lumivex
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+for load in (lumivex.PrpFile.load, lumivex.AgeFile.load, lumivex.SdlFile().load_file):
+    try:
+        load(sys.argv[1])
+    except OSError as error:
+        cause = error.__cause__
+        print(errno.errorcode.get(getattr(cause, "errno", None) or 0, "-"), cause)
+    except MemoryError:
+        print("MemoryError")
+"""
+
+
+def test_a_stream_that_is_not_a_page_is_refused_at_once():
+    if not os.path.exists("/dev/zero"):
+        pytest.skip("no /dev/zero")
+    result = subprocess.run(
+        [sys.executable, "-c", READ_ENDLESS, "/dev/zero"], capture_output=True, timeout=120
+    )
+    too_large = f"EFBIG [Errno {errno.EFBIG}] {os.strerror(errno.EFBIG)}: '/dev/zero'"
+    assert result.stdout.decode().splitlines() == [
+        "- Unsupported .prp version: 0 (expected 6)",
+        too_large,
+        too_large,
+    ], result.stderr.decode()
+
+
+@pytest.mark.parametrize("size, loads", [(64 << 20, True), ((64 << 20) + 1, False)])
+def test_descriptions_past_64_mib_are_refused(tmp_path, size, loads):
+    for name in ("Big.age", "big.sdl"):
+        path = tmp_path / name
+        with open(path, "wb") as f:
+            f.truncate(size)
+    readers = [
+        lambda: lumivex.AgeFile.load(tmp_path / "Big.age"),
+        lambda: lumivex.AgeFile.lint(tmp_path / "Big.age"),
+        lambda: lumivex.SdlFile().load_file(tmp_path / "big.sdl"),
+    ]
+    for read in readers:
+        if loads:
+            read()
+            continue
+        with pytest.raises(OSError) as info:
+            read()
+        assert info.value.__cause__.errno == errno.EFBIG
+
+
+def test_a_page_that_is_not_a_regular_file_is_refused_without_waiting(tmp_path):
+    fifo = tmp_path / "pipe.prp"
+    os.mkfifo(fifo)
+    regular = tmp_path / "page.prp"
+    regular.write_bytes(page(SAMPLE))
+    # Without a writer, a FIFO's open would wait for ever; the read of a scan does not.
+    scanned = subprocess.run(
+        [
+            sys.executable,
+            "-c",
+            "import sys; from lumivex.cli.scan.pages import scan_page\n"
+            "for path in sys.argv[1:]: print(scan_page(path).error)",
+            str(fifo),
+            "/dev/null",
+            str(regular),
+        ],
+        capture_output=True,
+        timeout=60,
+    )
+    assert scanned.stdout.decode().splitlines() == [
+        f'Failed to read "{fifo}": not a regular file',
+        'Failed to read "/dev/null": not a regular file',
+        "None",
+    ], scanned.stderr.decode()
 
 
 def test_repeated_groups_do_not_multiply_the_output():

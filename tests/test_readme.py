@@ -10,6 +10,8 @@ from pathlib import Path
 import pytest
 from lumivex.cli import main
 
+from fixtures.extras import needs_pillow
+
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
 PRINTED = re.compile(r"^(\s*)print\((.*)\)  # (.*)$", re.MULTILINE)
@@ -42,9 +44,21 @@ def test_python_blocks_print_what_their_comments_say(in_samples_folder):
     assert Path("copy.prp").read_bytes() == (ROOT / "samples/Demo_District_Town.prp").read_bytes()
 
 
+def test_python_blocks_pass_mypy_strict(tmp_path):
+    pytest.importorskip("mypy", reason='mypy is not installed: pip install ".[test]"')
+    tour = tmp_path / "tour.py"
+    tour.write_text("\n".join(blocks("python")), encoding="utf-8")
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", tmp_path / "cache", tour],
+        capture_output=True,
+        text=True,
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
 def console_commands():
     return [
-        pytest.param(line, output, id=line)
+        pytest.param(line, output, id=line, marks=[needs_pillow] if ".png" in line else [])
         for block in blocks("console")
         for line, _, output in (command.partition("\n") for command in block.split("$ ")[1:])
     ]

@@ -279,6 +279,13 @@ def test_references_link_to_their_targets_across_pages_and_back(samples):
         ]
 
 
+def test_the_age_view_shows_the_lines_its_parser_skips(tmp_path):
+    (tmp_path / "Lines.age").write_text("SequencePrefix=3\nDayLenght=24\n")
+    html = client(tmp_path / "Lines.age").get("/age/Lines.age").text
+    assert "line 2: unknown key &#34;DayLenght&#34;: skipped" in html
+    assert "0 pages, 0 objects, 0 references: 0 errors, 1 warning, 0 notes" in html
+
+
 def test_an_age_in_a_folder(isle_client):
     home = isle_client.get("/").text
     for name in ("Isle.age", "Isle_District_Main.prp", "Isle_District_Cave.prp", "Isle.sdl"):
@@ -505,3 +512,42 @@ def test_the_command_reports_what_it_cannot_serve(tmp_path, capsys):
     assert main(["serve", str(tmp_path / "missing.age"), "--port", "0"]) == 1
     assert "No such file or directory" in capsys.readouterr().err
     assert main(["serve", str(SAMPLES), "--port", "65536"]) == 2
+
+
+def test_trees_deeper_than_the_interpreter_can_recurse(tmp_path):
+    """A tree deeper than the interpreter's recursion limit: the scan and the
+    site walk it and find the page at its bottom."""
+    from lumivex.cli.scan import find_pages
+
+    start = os.getcwd()
+    depth = sys.getrecursionlimit() + 100
+    os.chdir(tmp_path)
+    try:
+        # Made and removed through relative paths, which stay short.
+        for _ in range(depth):
+            os.mkdir("d")
+            os.chdir("d")
+        Path("p.prp").write_bytes(page([Obj(1, "Deep", b"\x01\x00")]))
+        found = find_pages([str(tmp_path)])
+        site = Site(str(tmp_path))
+        os.unlink("p.prp")
+        for _ in range(depth):
+            os.chdir("..")
+            os.rmdir("d")
+    finally:
+        os.chdir(start)
+    deep = str(tmp_path) + "/d" * depth + "/p.prp"
+    assert ([found.pages[i] for i in range(len(found.pages))], found.passed) == ([deep], [])
+    assert list(site.pages.values()) == [deep]
+
+
+def test_a_page_name_that_leads_out_of_the_folder_is_never_served(tmp_path):
+    served = tmp_path / "served"
+    (served / "Probe_District_x").mkdir(parents=True)
+    (served / "Probe.age").write_text("Page=x/../../secret,1\n")
+    (tmp_path / "secret.prp").write_bytes(page([Obj(1, "Secret", b"\x01\x00")]))
+    site = Site(str(served / "Probe.age"))
+    assert site.pages == {}
+    html = client(served / "Probe.age").get("/").text
+    assert "the page name is not a plain file name: it holds &#34;/&#34;" in html
+    assert "Secret" not in html

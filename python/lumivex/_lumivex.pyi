@@ -2,12 +2,22 @@
 
 import builtins
 from collections.abc import Callable, Mapping, Sequence
-from typing import NamedTuple, final, type_check_only
+from typing import NamedTuple, SupportsIndex, final, overload, type_check_only
 
-from _typeshed import ReadableBuffer, StrOrBytesPath
+from _typeshed import ReadableBuffer, StrOrBytesPath, SupportsRead
+from typing_extensions import Buffer
 
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
+
+def _refused_pages(age: AgeFile) -> list[tuple[int, str, str]]:
+    """The pages of an AgeFile whose names are not plain file names, so that
+    no page file is looked for: [(line, name, reason)] in list order."""
+
+def _load_regular_page(path: StrOrBytesPath) -> PrpFile:
+    """Load a page as PrpFile.load does, but open the file without waiting
+    and refuse anything but a regular file, so that a file replaced by a FIFO
+    never blocks."""
 
 def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
@@ -36,6 +46,12 @@ class PrpFile:
     @staticmethod
     def from_bytes(data: bytes) -> PrpFile:
         """Load a PRP file from bytes."""
+    @staticmethod
+    def from_buffer(obj: Buffer) -> PrpFile:
+        """Load a PRP file from any object with the buffer protocol (bytearray, memoryview, mmap)."""
+    @staticmethod
+    def from_file(fileobj: SupportsRead[Buffer]) -> PrpFile:
+        """Load a PRP file from a binary file object, read to its end."""
     def save(self, path: StrOrBytesPath) -> None:
         """Save the PRP file to disk (byte-identical round-trip)."""
     def to_bytes(self) -> bytes:
@@ -60,8 +76,15 @@ class PrpFile:
     @property
     def lost_keys(self) -> int:
         """Keys the index announced but that could not be read (0 when none was lost)."""
+    def find(self, name: str, class_type: int | str | None = None) -> list[PrpObject]:
+        """The objects with this name, in index order: of every class, or of one class given by its id or its name."""
     def __len__(self) -> int: ...
     def __iter__(self) -> ObjectIterator: ...
+    @overload
+    def __getitem__(self, item: SupportsIndex | Key, /) -> PrpObject: ...
+    @overload
+    def __getitem__(self, item: slice, /) -> list[PrpObject]: ...
+    def __contains__(self, item: object, /) -> bool: ...
 
 @final
 @type_check_only
@@ -129,6 +152,12 @@ class PrpObject:
     @property
     def key(self) -> Key:
         """The object's own key, from the page's index."""
+    @property
+    def page(self) -> PrpFile:
+        """The PrpFile the object belongs to."""
+    @property
+    def index(self) -> int:
+        """The object's position in its page's index."""
     def as_scene_object(self) -> SceneObject:
         """Parse as a SceneObject (if class_type matches)."""
     def as_mipmap(self) -> Mipmap:

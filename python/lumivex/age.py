@@ -9,7 +9,14 @@ from collections.abc import Iterator, Mapping
 from dataclasses import dataclass
 from typing import NamedTuple
 
-from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject
+from lumivex._lumivex import (
+    AgeFile,
+    Key,
+    PageEntry,
+    PrpFile,
+    PrpObject,
+    _refused_pages,
+)
 from lumivex.errors import error_text
 from lumivex.references import ReferenceWalk
 
@@ -61,7 +68,17 @@ class Age:
     Pages load on first use and are shared; the age resolves keys to the
     objects they point at."""
 
-    __slots__ = ("_description", "_entries", "_folder", "_index", "_loaded", "_lock", "_path")
+    __slots__ = (
+        "_description",
+        "_entries",
+        "_folder",
+        "_index",
+        "_loaded",
+        "_lock",
+        "_path",
+        "_refusals",
+        "_refused",
+    )
 
     def __init__(self, path: str, description: AgeFile) -> None:
         self._path = path
@@ -70,6 +87,10 @@ class Age:
         self._entries: dict[str, PageEntry] = {}
         for entry in description.pages:
             self._entries.setdefault(entry.name, entry)
+        self._refused: list[tuple[int, str, str]] = _refused_pages(description)
+        self._refusals: dict[str, str] = {}
+        for _, name, reason in self._refused:
+            self._refusals.setdefault(name, reason)
         self._loaded: dict[str, PrpFile | MissingPage] = {}
         self._index: dict[int, dict[tuple[int, str], PrpObject]] | None = None
         self._lock = threading.Lock()
@@ -101,9 +122,19 @@ class Age:
         return Pages(self)
 
     def page_path(self, name: str) -> str | None:
-        """Where the file of the page of that name is looked for."""
+        """Where the file of the page of that name is looked for: None when
+        the age lists no such page, or when its name is not a plain file name
+        and could lead out of the age's folder."""
         filename = self._description.prp_filename(name)
-        return None if filename is None else os.path.join(self._folder, filename)
+        if filename is None or name in self._refusals:
+            return None
+        return os.path.join(self._folder, filename)
+
+    def refused_pages(self) -> list[tuple[int, str, str]]:
+        """The pages whose names are not plain file names (a path separator, a
+        NUL, "." or ".."), whose files are never looked for: (line of the .age
+        file, name, what is wrong) in the order of the file."""
+        return list(self._refused)
 
     def unlisted_page_files(self) -> list[str]:
         """Page files beside the .age file that are named after this age
@@ -133,7 +164,12 @@ class Age:
             raise KeyError(name)
         with self._lock:
             if name not in self._loaded:
-                self._loaded[name] = self.load_page(name, self.page_path(name) or "")
+                path = self.page_path(name)
+                if path is None:
+                    reason = f"the page name is not a plain file name: {self._refusals[name]}"
+                    self._loaded[name] = MissingPage(name, "", reason)
+                else:
+                    self._loaded[name] = self.load_page(name, path)
             return self._loaded[name]
 
     def loaded_pages(self) -> list[tuple[str, PrpFile]]:

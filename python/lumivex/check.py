@@ -5,7 +5,8 @@ resolves every reference it holds, and lists what is wrong, page by page:
 errors (a reference into a page of the age that finds no object, a listed page
 that is missing or does not load, two pages with one sequence number, a page
 whose header names another age or page, an object that does not decode),
-warnings (a page file of the age that the .age file does not list, two objects
+warnings (a line of the .age file that its parser skips, guesses or
+defaults, a page file of the age that the .age file does not list, two objects
 of one class and name in a page, a page whose index lost keys, a key whose
 object id is not the one of the object it finds) and notes (references to
 locations that no page of the age holds: another age, or a global page).
@@ -21,10 +22,10 @@ from dataclasses import dataclass, field
 from functools import partial
 from typing import NamedTuple
 
-from lumivex._lumivex import Key, PrpFile
+from lumivex._lumivex import AgeFile, Key, LintProblem, PrpFile
 from lumivex.age import Age, MissingPage
 from lumivex.references import ReferenceWalk
-from lumivex.shapes import key_json
+from lumivex.shapes import counted, key_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
@@ -45,6 +46,8 @@ class Problem(NamedTuple):
     class_name: str | None = None
     field: str | None = None
     key: Key | None = None
+    # The line of the .age file the problem is on; 0 for the file as a whole.
+    line: int | None = None
 
     def as_json(self) -> dict[str, object]:
         return {
@@ -54,6 +57,7 @@ class Problem(NamedTuple):
             "class_name": self.class_name,
             "field": self.field,
             "key": None if self.key is None else key_json(self.key),
+            "line": self.line,
             "message": self.message,
         }
 
@@ -91,20 +95,39 @@ class AgeReport:
         }
 
 
+def age_lint(path: str) -> list[LintProblem]:
+    """The lint of an .age file that was loaded already. A pipe or a device
+    gives its bytes once, to the load: only a regular file is read again."""
+    return AgeFile.lint(path) if os.path.isfile(path) else []
+
+
 class AgeCheck:
-    """A check under way: the pages are read and counted at once;
-    `problems()` finds the problems, once, and the report's counts are whole
-    when it is done."""
+    """A check under way: the .age file is linted and the pages are read and
+    counted at once; `problems()` finds the problems, once, and the report's
+    counts are whole when it is done. A file that is not an age description
+    has that one error, with line 0, and nothing else is checked."""
 
     def __init__(self, age: Age) -> None:
         self.age = age
         self.report = report = AgeReport(age.path, age.name)
         self._page_problems: list[Problem] = []
         self._loaded: list[tuple[str, PrpFile]] = []
-        sequences: dict[int, str] = {}
+        self._described = True
         found = self._page_problems.append
+        for lint in age_lint(age.path):
+            if lint.line == 0:
+                found(Problem(ERROR, None, lint.reason, line=0))
+                self._described = False
+                return
+            found(Problem(WARNING, None, f"{lint.reason}: {lint.text!r}", line=lint.line))
+        for line, name, reason in age.refused_pages():
+            message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
+            found(Problem(ERROR, name, message + "; its file is not looked for"))
+        sequences: dict[int, str] = {}
         for name, page in age.pages.items():
             report.page_count += 1
+            if age.page_path(name) is None:
+                continue
             if isinstance(page, MissingPage):
                 what = "is missing" if not os.path.lexists(page.path) else "does not load"
                 found(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
@@ -118,11 +141,8 @@ class AgeCheck:
                 message = f"sequence number 0x{header.sequence_number:08X} is also page {other!r}'s"
                 found(Problem(ERROR, name, message))
             if page.lost_keys:
-                found(
-                    Problem(
-                        WARNING, name, f"the index lost {page.lost_keys} keys that it announced"
-                    )
-                )
+                message = f"the index lost {counted(page.lost_keys, 'key')} that it announced"
+                found(Problem(WARNING, name, message))
             report.object_count += len(page)
             self._loaded.append((name, page))
 
@@ -133,6 +153,8 @@ class AgeCheck:
 
     def _find(self) -> Iterator[Problem]:
         yield from self._page_problems
+        if not self._described:
+            return
         loaded = self._loaded
         walk = ReferenceWalk([page for _, page in loaded], True)
         for index, first, count in walk.shared_names:

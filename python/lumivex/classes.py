@@ -7,6 +7,7 @@ import re
 from collections.abc import Callable
 
 from lumivex._lumivex import PrpObject, class_name, decoder_methods
+from lumivex.errors import error_text
 
 # Each engine class that lumivex decodes, with the method that decodes it:
 # the module's own list.
@@ -14,6 +15,12 @@ DECODERS: dict[str, Callable[[PrpObject], object]] = {
     class_name(class_type): getattr(PrpObject, method)
     for class_type, method in decoder_methods.items()
 }
+
+
+def decode_failure(obj: PrpObject, error: BaseException) -> str:
+    """Why an object of a decodable class did not decode."""
+    return f"cannot decode {obj.class_name} {obj.name!r}: {error_text(error)}"
+
 
 # The highest class type id there is.
 CLASS_TYPE_MAX = 0xFFFF

@@ -6,8 +6,9 @@ import os
 
 
 def error_text(error: BaseException) -> str:
-    """An error's message followed by the reason behind it: the system's for a
-    failure of the system, the data's for a page whose header is unusable."""
+    """An error's message followed by the reasons behind it, down its chain of
+    causes: the system's for a failure of the system, the data's for bytes
+    that are not what they should be. Other errors are their message alone."""
     if isinstance(error, MemoryError):
         return "out of memory"
     if isinstance(error, OSError) and error.strerror:
@@ -17,6 +18,6 @@ def error_text(error: BaseException) -> str:
                 return error.strerror
             return f"{os.fsdecode(error.filename)}: {error.strerror}"
         return f"{error}: {error.strerror}"
-    if isinstance(error, OSError) and isinstance(error.__cause__, ValueError):
-        return f"{error}: {error.__cause__}"
+    if isinstance(error, (OSError, ValueError)) and error.__cause__ is not None:
+        return f"{error}: {error_text(error.__cause__)}"
     return str(error)

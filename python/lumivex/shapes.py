@@ -106,6 +106,11 @@ def value_text(value: object) -> str:
     return repr(value)
 
 
+def counted(number: int, thing: str) -> str:
+    """A number and the thing it counts, plural but for one: "1 error", "2 errors"."""
+    return f"{number} {thing}" if number == 1 else f"{number} {thing}s"
+
+
 def float_text(value: float) -> str:
     """The shortest text that reads back as the same single-precision value,
     which every float of a view is."""

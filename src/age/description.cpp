@@ -65,6 +65,15 @@ std::size_t count_equals_signs(std::string_view text) {
 
 }  // namespace
 
+std::optional<std::string> page_name_refusal(std::string_view name) {
+  if (name == "." || name == "..") return "it is \"" + std::string(name) + "\"";
+  for (const char separator : {'/', '\\'}) {
+    if (name.find(separator) != std::string_view::npos) return "it holds \"" + std::string(1, separator) + "\"";
+  }
+  if (name.find('\0') != std::string_view::npos) return "it holds a NUL byte";
+  return std::nullopt;
+}
+
 AgeDescription AgeDescription::parse(std::string age_name, ByteBuffer text) {
   AgeDescription age;
   age.age_name = std::move(age_name);
@@ -110,10 +119,29 @@ AgeDescription AgeDescription::from_file(const std::string& path, const Interrup
 }
 
 std::optional<std::string> AgeDescription::prp_filename(std::string_view page_name) const {
-  for (const AgePage& page : pages) {
-    if (name_of(page) == page_name) return age_name + "_District_" + std::string(page_name) + ".prp";
+  std::call_once(page_names_->made, [&] {
+    page_names_->names.reserve(pages.size());
+    for (const AgePage& page : pages) page_names_->names.insert(name_of(page));
+  });
+  if (!page_names_->names.contains(page_name)) return std::nullopt;
+  return age_name + "_District_" + std::string(page_name) + ".prp";
+}
+
+std::vector<RefusedPage> AgeDescription::refused_pages() const {
+  std::vector<RefusedPage> refused;
+  // Pages lie in the text in list order, so the lines are counted once.
+  const std::string_view text = text_.view();
+  std::size_t counted_to = 0, line = 1;
+  for (std::size_t index = 0; index < pages.size(); ++index) {
+    const AgePage& page = pages[index];
+    auto reason = page_name_refusal(name_of(page));
+    if (!reason) continue;
+    line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted_to),
+                                                text.begin() + static_cast<std::ptrdiff_t>(page.name_at), '\n'));
+    counted_to = page.name_at;
+    refused.push_back({line, index, std::move(*reason)});
   }
-  return std::nullopt;
+  return refused;
 }
 
 }  // namespace lumivex

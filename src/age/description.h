@@ -4,9 +4,12 @@
 // "Page=" line per page. Parsing never fails; only reading the file can.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/file.h"
@@ -21,6 +24,18 @@ struct AgePage {
   uint8_t flags = 0;  // bit 0: not loaded automatically
 
   bool auto_load() const { return (flags & 1) == 0; }
+};
+
+// What keeps a page name from being a plain file name, the only kind that
+// may name a page file beside its age; nothing when it is one.
+std::optional<std::string> page_name_refusal(std::string_view page_name);
+
+// A page whose name is not a plain file name: the line that lists it (from
+// 1), its place in the page list, and what is wrong with the name.
+struct RefusedPage {
+  std::size_t line = 0;
+  std::size_t page = 0;
+  std::string reason;
 };
 
 class AgeDescription {
@@ -43,10 +58,22 @@ class AgeDescription {
 
   std::string_view name_of(const AgePage& page) const { return text_.view().substr(page.name_at, page.name_size); }
   // The page file of a page of this age, when it has one of that exact name.
+  // The names are looked up in a table made on the first call, which the
+  // parse does not pay for.
   std::optional<std::string> prp_filename(std::string_view page_name) const;
+  // The pages whose names may not name a file beside the age, as a path
+  // separator, a NUL or a "." or ".." name would lead elsewhere, in list
+  // order; their files are never looked for. One pass over the text.
+  std::vector<RefusedPage> refused_pages() const;
 
  private:
+  struct PageNames {
+    std::once_flag made;
+    std::unordered_set<std::string_view> names;
+  };
+
   ByteBuffer text_;
+  std::unique_ptr<PageNames> page_names_ = std::make_unique<PageNames>();
 };
 
 }  // namespace lumivex

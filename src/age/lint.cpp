@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "age/description.h"
 #include "age/settings.h"
 #include "core/lexical.h"
 
@@ -106,6 +107,8 @@ void lint_page(std::string_view value, uint32_t& counter, const Problem& problem
   Fields fields(value);
   const std::string_view name = *fields.next();
   const auto page = [&] { return "page " + quote_piece(name) + ": "; };
+  if (const auto refusal = page_name_refusal(name))
+    problem(page() + "not a plain file name (" + *refusal + "): no page file is looked for");
   if (const auto suffix = fields.next()) {
     if (const auto number = parse_unsigned_decimal(*suffix, UINT32_MAX)) {
       counter = static_cast<uint32_t>(*number);

@@ -21,7 +21,6 @@ namespace {
 
 using Parts = std::initializer_list<std::span<const uint8_t>>;
 
-constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
 // Pipes and devices may wait or never end: they move this much between two
 // interrupt checks.
 constexpr std::size_t kStreamStep = std::size_t{1} << 20;
@@ -318,16 +317,16 @@ std::string quote_path(std::string_view path) {
   return debug_quote(is_valid_utf8(path) ? std::string(path) : utf8_replace_invalid(path));
 }
 
-ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt) {
+ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt, const ReadOptions& options) {
   check_path(path);
-  FileDescriptor fd = open_file(path, O_RDONLY, interrupt);
+  FileDescriptor fd = open_file(path, O_RDONLY | (options.regular_only ? O_NONBLOCK : 0), interrupt);
   if (fd.get() < 0) throw_os_error(errno);
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) throw_os_error(errno);
   if (S_ISDIR(info.st_mode)) throw_os_error(EISDIR);
   if (S_ISREG(info.st_mode)) {
     const auto size = static_cast<uint64_t>(info.st_size);
-    if (size > kMaxFileSize) throw_os_error(EFBIG);
+    if (size > options.max_size) throw_os_error(EFBIG);
     ByteBuffer buffer(static_cast<std::size_t>(size));
     const std::size_t got = read_fully(fd.get(), buffer.data(), buffer.size(), interrupt);
     // A file that shrank while being read keeps what was there; one that grew
@@ -335,35 +334,41 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt) {
     buffer.resize(got);
     return buffer;
   }
-  // Pipes and devices: a step at a time, into a buffer that doubles up to one
+  if (options.regular_only) throw Error("not a regular file");
+  // Pipes and devices: as the bytes come, into a buffer that doubles up to one
   // byte past the limit, so that reaching that byte means the stream is too long.
   ByteBuffer buffer(kStreamStep);
   std::size_t used = 0;
   for (;;) {
     if (used == buffer.size()) {
-      if (used > kMaxFileSize) throw_os_error(EFBIG);
-      buffer.resize(std::min<uint64_t>(uint64_t{used} * 2, kMaxFileSize + 1));
+      if (used > options.max_size) throw_os_error(EFBIG);
+      buffer.resize(std::min<uint64_t>(uint64_t{used} * 2, options.max_size + 1));
     }
     ask(interrupt);
     const std::size_t want = std::min(kStreamStep, buffer.size() - used);
-    const std::size_t got = read_fully(fd.get(), buffer.data() + used, want, interrupt);
-    used += got;
-    if (got < want) break;
+    const ssize_t got = retry_interrupted(interrupt, [&] { return ::read(fd.get(), buffer.data() + used, want); });
+    if (got < 0) throw_os_error(errno);
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
+    if (options.worth_reading && !options.worth_reading({buffer.data(), used})) break;
   }
   buffer.resize(used);
   return buffer;
 }
 
-ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt) {
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
   try {
-    return read_file(path, interrupt);
+    ReadOptions options;
+    options.max_size = kMaxTextFileSize;
+    options.regular_only = regular_only;
+    return read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error(text_read_failure(path), e);
   }
 }
 
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt) {
-  ByteBuffer bytes = read_text_file_bytes(path, interrupt);
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
+  ByteBuffer bytes = read_text_file_bytes(path, interrupt, regular_only);
   if (!is_valid_utf8(bytes.view())) throw Error(text_read_failure(path), Error("stream did not contain valid UTF-8"));
   return bytes;
 }

@@ -47,22 +47,42 @@ std::string quote_path(std::string_view path);
 // operation; an empty check never abandons.
 using InterruptCheck = std::function<void()>;
 
-// The whole file. Throws Error with the operating system's message; a file
-// larger than 4 GiB (beyond what 32-bit offsets can address), a directory or
-// an endless device fails instead of exhausting memory. A regular file is read
-// in one go; a pipe or a device is read a step at a time, with the interrupt
-// check asked between steps.
-ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {});
+// The most bytes a file read may hold: what 32-bit offsets can address.
+inline constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
+// The most bytes of a text format's file, far above any real description.
+inline constexpr uint64_t kMaxTextFileSize = uint64_t{64} << 20;
 
-// The whole file of a text format, its bytes as they are, UTF-8 or not.
+// How a file is read.
+struct ReadOptions {
+  // A longer file fails with EFBIG, a regular file before it is read.
+  uint64_t max_size = kMaxFileSize;
+  // Opens without waiting (a FIFO without a writer) and refuses anything but
+  // a regular file, with Error "not a regular file".
+  bool regular_only = false;
+  // Asked with the bytes read so far after each read from a pipe or a device;
+  // false ends the read there, when they already show the stream is not of the
+  // format wanted, and the bytes so far are returned.
+  std::function<bool(std::span<const uint8_t>)> worth_reading;
+};
+
+// The whole file. Throws Error with the operating system's message; a file
+// larger than the options allow, a directory or an endless device fails
+// instead of exhausting memory. A regular file is read in one go; a pipe or a
+// device is read as its bytes come, with the interrupt check asked between
+// reads.
+ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {}, const ReadOptions& options = {});
+
+// The whole file of a text format, its bytes as they are, UTF-8 or not, at
+// most kMaxTextFileSize of them; with regular_only, read as ReadOptions says.
 // Throws Error "Failed to read <path>" with the path as given, the operating
 // system's error kept as the cause.
-ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {});
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {},
+                                bool regular_only = false);
 
 // The whole file, which must be UTF-8 text. Throws Error "Failed to read
 // <path>" with the path as given, the operating system's error or the invalid
 // encoding kept as the cause.
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {});
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {}, bool regular_only = false);
 
 // Writes the parts, one after the other, as the new content of the file at
 // path, where opening it for writing would write: symbolic links are followed

@@ -62,31 +62,45 @@ inline std::optional<Uoid> read_key_uoid(PlasmaRead& reader) {
   return uoid;
 }
 
-// Steps over a present key record up to its name; returns its contents flags.
-inline uint8_t skip_to_name(PlasmaRead& reader) {
-  const uint8_t contents = reader.read_u8();
-  reader.skip(kLocationSize + (contents & kHasLoadMask ? kLoadMaskSize : 0) + kClassTypeSize + kObjectIdSize);
-  return contents;
-}
+// A present key record up to and including its name's header, at its
+// longest: contents flags, location, load mask, class type, object id.
+inline constexpr uint64_t kLongestKeyHead =
+    sizeof(uint8_t) + kLocationSize + kLoadMaskSize + kClassTypeSize + kObjectIdSize + sizeof(uint16_t);
 
 // Reads exactly what read_key_uoid reads and keeps only where the name lies.
+// Most references are read here, so the fixed fields of a present record are
+// taken under one length test where the bytes hold them; where they do not,
+// field by field, to fail where read_key_uoid fails.
 inline std::optional<StoredString> read_key_name(PlasmaRead& reader) {
-  if (reader.read_u8() == 0) return std::nullopt;
-  const uint8_t contents = skip_to_name(reader);
-  const StoredString name = reader.locate_safe_string();
-  if (contents & kHasCloneIds) reader.skip(kCloneIdsSize);
+  uint8_t contents = 0;
+  uint16_t header = 0;
+  if (const uint8_t* head = reader.peek(sizeof(uint8_t) + kLongestKeyHead)) {
+    if (head[0] == 0) {
+      reader.advance(sizeof(uint8_t));
+      return std::nullopt;
+    }
+    contents = head[1];
+    // After the presence byte and the contents flags.
+    const uint64_t name_at = 2 * sizeof(uint8_t) + kLocationSize + (contents & kHasLoadMask ? kLoadMaskSize : 0) +
+                             kClassTypeSize + kObjectIdSize;
+    header = PlasmaRead::load<uint16_t>(head + name_at);
+    reader.advance(name_at + sizeof(uint16_t));
+  } else {
+    if (reader.read_u8() == 0) return std::nullopt;
+    contents = reader.read_u8();
+    reader.skip(kLocationSize + (contents & kHasLoadMask ? kLoadMaskSize : 0) + kClassTypeSize + kObjectIdSize);
+    header = reader.read_u16();
+  }
+  StoredString name = reader.located<StoredString>();
+  name.header = header;
+  // The name and the clone ids fail alike: one step takes both.
+  reader.skip(name.size() + (contents & kHasCloneIds ? kCloneIdsSize : 0));
   return name;
 }
 
 // Reads exactly what read_key_uoid reads and keeps nothing; true when the
 // reference is present.
-inline bool skip_key_uoid(PlasmaRead& reader) {
-  if (reader.read_u8() == 0) return false;
-  const uint8_t contents = skip_to_name(reader);
-  reader.skip_safe_string();
-  if (contents & kHasCloneIds) reader.skip(kCloneIdsSize);
-  return true;
-}
+inline bool skip_key_uoid(PlasmaRead& reader) { return read_key_name(reader).has_value(); }
 
 // Steps over a key reference, failing where read_key_uoid would, and says
 // where a present one lies.

@@ -66,16 +66,22 @@ struct StoredList : Located {
 
 // A little-endian cursor over bytes it borrows. Every read that finds fewer
 // bytes left than it needs moves the position to the end and throws the
-// end-of-data error. The position may lie beyond the end after a forward seek.
+// end-of-data error. The position may lie beyond the end after a forward seek,
+// by less than 2^63 bytes.
+//
+// The cursor keeps the signed count of bytes left rather than its position:
+// every read then costs one comparison, negative after a seek past the end.
+// The wrapping arithmetic of unsigned values converts between the two.
 class PlasmaRead {
  public:
-  PlasmaRead(std::span<const uint8_t> data, uint64_t position = 0) : data_(data), position_(position) {}
+  PlasmaRead(std::span<const uint8_t> data, uint64_t position = 0)
+      : data_(data), left_(static_cast<int64_t>(data.size() - position)) {}
 
-  uint64_t position() const { return position_; }
+  uint64_t position() const { return data_.size() - static_cast<uint64_t>(left_); }
   uint64_t length() const { return data_.size(); }
-  void set_position(uint64_t position) { position_ = position; }
+  void set_position(uint64_t position) { left_ = static_cast<int64_t>(data_.size() - position); }
   // Bytes from the position to the end; 0 when the position is past the end.
-  uint64_t remaining() const { return position_ < data_.size() ? data_.size() - position_ : 0; }
+  uint64_t remaining() const { return left_ > 0 ? static_cast<uint64_t>(left_) : 0; }
 
   uint8_t read_u8() { return *take(1); }
   uint16_t read_u16() { return load<uint16_t>(take(2)); }
@@ -91,10 +97,16 @@ class PlasmaRead {
   void skip(uint64_t n) { take(n); }
   // Moves forward without reading; only the next read notices the end.
   void seek_forward(uint64_t n) {
-    if (n > std::numeric_limits<uint64_t>::max() - position_)
+    if (n > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
+        left_ < std::numeric_limits<int64_t>::min() + static_cast<int64_t>(n))
       throw Error("invalid seek to a negative or overflowing position");
-    position_ += n;
+    left_ -= static_cast<int64_t>(n);
   }
+  // The next n bytes when that many remain, else null; the position stays.
+  // One test then covers several fixed fields, which advance() steps over.
+  const uint8_t* peek(uint64_t n) const { return fits(n) ? end() - left_ : nullptr; }
+  // Steps over n bytes that a peek has shown to be there.
+  void advance(uint64_t n) { left_ -= static_cast<int64_t>(n); }
   // The next n bytes, without copying them.
   std::span<const uint8_t> read_bytes(uint64_t n) { return {take(n), static_cast<std::size_t>(n)}; }
   // Steps over the next n bytes and says where they lie.
@@ -132,23 +144,14 @@ class PlasmaRead {
   template <class Value>
   Value located() const {
     Value value;
-    value.offset = static_cast<uint32_t>(position_);
+    value.offset = static_cast<uint32_t>(position());
 #ifndef NDEBUG
     value.source_size = data_.size();
 #endif
     return value;
   }
 
- private:
-  const uint8_t* take(uint64_t n) {
-    if (remaining() < n) [[unlikely]] {
-      position_ = data_.size();
-      throw_end_of_data();
-    }
-    const uint8_t* at = data_.data() + position_;
-    position_ += n;
-    return at;
-  }
+  // The little-endian value stored at at.
   template <class T>
   static T load(const uint8_t* at) {
     T value = 0;
@@ -160,8 +163,23 @@ class PlasmaRead {
     return value;
   }
 
+ private:
+  // Whether n more bytes are there. A count of 2^63 or more never is; for the
+  // fixed sizes of most reads the compiler drops that test.
+  bool fits(uint64_t n) const { return static_cast<int64_t>(n) >= 0 && static_cast<int64_t>(n) <= left_; }
+  const uint8_t* end() const { return data_.data() + data_.size(); }
+  const uint8_t* take(uint64_t n) {
+    if (!fits(n)) [[unlikely]] {
+      left_ = 0;
+      throw_end_of_data();
+    }
+    const uint8_t* at = end() - left_;
+    left_ -= static_cast<int64_t>(n);
+    return at;
+  }
+
   std::span<const uint8_t> data_;
-  uint64_t position_;
+  int64_t left_;  // bytes from the position to the end
 };
 
 // The bytes records were read from: the one way back from a located value to

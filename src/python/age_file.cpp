@@ -22,11 +22,11 @@ namespace {
 // Its age's page.
 const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.place()]; }
 
-PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "load", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = module_state(module);
+  const ModuleState& state = static_method_state();
   AgeDescription age = on_file(state, path, [&] {
     return without_gil(
         [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt); });
@@ -34,26 +34,24 @@ PyObject* load(PyObject* module, PyObject* args, PyObject* kwargs) {
   return make<AgeDescription>(state, std::move(age));
 }
 
-PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
   parse_args(args, kwargs, "parse", {"age_name", "content"}, {&name_arg, &content_arg});
   std::string age_name = arg_str(name_arg, "parse", "age_name");
   const std::string content = arg_str(content_arg, "parse", "content");
-  return make<AgeDescription>(module_state(module), AgeDescription::parse(std::move(age_name), content));
+  return make<AgeDescription>(static_method_state(), AgeDescription::parse(std::move(age_name), content));
 }
 
-PyObject* lint(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return lint_file(module, args, kwargs, lint_age_description);
-}
+PyObject* lint(PyObject*, PyObject* args, PyObject* kwargs) { return lint_file(args, kwargs, lint_age_description); }
 
-PyObject* lint_text(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* lint_text(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* name_arg = nullptr;
   PyObject* content_arg = nullptr;
   parse_args(args, kwargs, "lint_text", {"age_name", "content"}, {&name_arg, &content_arg});
   arg_str(name_arg, "lint_text", "age_name");
   const std::string content = arg_str(content_arg, "lint_text", "content");
-  return lint_problems(module_state(module), content, lint_age_description);
+  return lint_problems(static_method_state(), content, lint_age_description);
 }
 
 PyObject* prp_filename(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -133,6 +131,25 @@ const ClassDef<PageOf>& class_def<PageOf>() {
       .repr = page_repr,
   };
   return def;
+}
+
+PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    PyObject* arg = nullptr;
+    parse_args(args, kwargs, "_refused_pages", {"age"}, {&arg});
+    if (Py_TYPE(arg) != module_state(module).type(TypeId::AgeFile)) {
+      PyErr_Format(PyExc_TypeError, "_refused_pages() argument 'age' must be AgeFile, not %.200s",
+                   Py_TYPE(arg)->tp_name);
+      throw PythonError{};
+    }
+    const AgeDescription& age = unbox<AgeDescription>(arg);
+    return to_py_list(age.refused_pages(), [&](const RefusedPage& refused) {
+      const Ref line = Ref::checked(to_py(refused.line));
+      const Ref name = Ref::checked(to_py(age.name_of(age.pages[refused.page])));
+      const Ref reason = Ref::checked(to_py(refused.reason));
+      return checked(PyTuple_Pack(3, line.get(), name.get(), reason.get()));
+    });
+  });
 }
 
 PyTypeObject* create_age_file_type(PyObject* module) { return create_type<AgeDescription>(module); }

@@ -20,6 +20,14 @@ PyTypeObject* create_key_type(PyObject* module);
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The module's function that lists the pages of an age whose names may not
+// name a file beside it: [(line, name, reason)].
+PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs);
+
+// The module's function that loads a page as PrpFile.load does, but opens
+// the file without waiting and refuses anything but a regular file.
+PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // The module's function that writes a file as a page's save does.
 PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs);
 

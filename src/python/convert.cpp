@@ -161,7 +161,7 @@ PyObject* to_py(std::span<const uint8_t> bytes) {
 }
 
 void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
-                std::initializer_list<PyObject**> values) {
+                std::initializer_list<PyObject**> values, std::size_t required) {
   const Py_ssize_t expected = static_cast<Py_ssize_t>(names.size());
   const Py_ssize_t given = args ? PyTuple_GET_SIZE(args) : 0;
   if (given > expected) {
@@ -178,11 +178,14 @@ void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::ini
       PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, name);
       throw PythonError{};
     }
-    if (!positional && !keyword) {
+    if (!positional && !keyword && static_cast<std::size_t>(i) >= required) {
+      **value = nullptr;
+    } else if (!positional && !keyword) {
       PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zd)", function, name, i + 1);
       throw PythonError{};
+    } else {
+      **value = positional ? positional : keyword;
     }
-    **value = positional ? positional : keyword;
     ++i;
     ++value;
   }
@@ -221,6 +224,11 @@ std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const
   if (!PyBytes_Check(object)) wrong_type(object, function, name, "bytes");
   return {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(object)),
           static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+}
+
+BufferArg::BufferArg(PyObject* object, const char* function, const char* name) {
+  if (!PyObject_CheckBuffer(object)) wrong_type(object, function, name, "a bytes-like object");
+  if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) < 0) throw PythonError{};
 }
 
 PathArg arg_path(PyObject* object, const char* function, const char* name) {

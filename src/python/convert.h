@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/file.h"
 #include "core/key.h"
 #include "core/stream.h"
 #include "python/py_class.h"
@@ -180,13 +181,28 @@ PyObject* decoded_names(const Decoded<decltype(record_of(Member))>& view) {
 }
 
 // Argument parsing: each refuses with a TypeError or OverflowError naming the
-// function and the argument, set and thrown as PythonError.
+// function and the argument, set and thrown as PythonError. Arguments after
+// the first `required` may be left out, their values then nullptr.
 void parse_args(PyObject* args, PyObject* kwargs, const char* function, std::initializer_list<const char*> names,
-                std::initializer_list<PyObject**> values);
+                std::initializer_list<PyObject**> values, std::size_t required = SIZE_MAX);
 std::string arg_str(PyObject* object, const char* function, const char* name);
 uint16_t arg_u16(PyObject* object, const char* function, const char* name);
 uint32_t arg_u32(PyObject* object, const char* function, const char* name);
 std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const char* name);
+
+// An object with the buffer protocol, its bytes held until this goes.
+class BufferArg {
+ public:
+  BufferArg(PyObject* object, const char* function, const char* name);
+  BufferArg(const BufferArg&) = delete;
+  BufferArg& operator=(const BufferArg&) = delete;
+  ~BufferArg() { PyBuffer_Release(&view_); }
+
+  ByteBuffer copy() const { return ByteBuffer(view_.buf, static_cast<std::size_t>(view_.len)); }
+
+ private:
+  Py_buffer view_{};
+};
 
 // A path given as str, bytes or any os.PathLike: its bytes as os.fsencode
 // gives them (the file system's encoding with surrogateescape), and what

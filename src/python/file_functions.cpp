@@ -1,6 +1,7 @@
 #include "core/file.h"
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/page_classes.h"
 
 namespace lumivex::py {
 namespace {
@@ -43,6 +44,20 @@ PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs) {
       });
     });
     Py_RETURN_NONE;
+  });
+}
+
+PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::File, [&] {
+    PyObject* arg = nullptr;
+    parse_args(args, kwargs, "_load_regular_page", {"path"}, {&arg});
+    const PathArg path = arg_path(arg, "_load_regular_page", "path");
+    const ModuleState& state = module_state(module);
+    auto page = on_file(state, path, [&] {
+      return without_gil(
+          [&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt, true); });
+    });
+    return make<PageHandle>(state, PageHandle{std::move(page)});
   });
 }
 

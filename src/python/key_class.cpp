@@ -49,6 +49,40 @@ std::size_t key_hash(const KeyValue& key) {
                                     key.object_id, key.clone_id, key.clone_player_id});
 }
 
+// A key pickles and copies as its class's _from_fields and its fields, the
+// name as its stored bytes.
+PyObject* reduce_key(PyObject* self) {
+  const KeyValue& key = unbox<KeyValue>(self);
+  const Ref rebuild = Ref::checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_fields"));
+  return checked(Py_BuildValue(
+      "(O(kHBHky#Hk))", rebuild.get(), static_cast<unsigned long>(key.location_sequence), key.location_flags,
+      key.load_mask, key.class_type, static_cast<unsigned long>(key.object_id), key.name_bytes.data(),
+      static_cast<Py_ssize_t>(key.name_bytes.size()), key.clone_id, static_cast<unsigned long>(key.clone_player_id)));
+}
+
+PyObject* from_fields(PyObject*, PyObject* args, PyObject* kwargs) {
+  if (kwargs && PyDict_GET_SIZE(kwargs)) {
+    PyErr_SetString(PyExc_TypeError, "_from_fields() takes no keyword arguments");
+    throw PythonError{};
+  }
+  unsigned long location_sequence = 0;
+  unsigned short location_flags = 0;
+  unsigned char load_mask = 0;
+  unsigned short class_type = 0;
+  unsigned long object_id = 0;
+  const char* name = nullptr;
+  Py_ssize_t name_size = 0;
+  unsigned short clone_id = 0;
+  unsigned long clone_player_id = 0;
+  if (!PyArg_ParseTuple(args, "kHBHky#Hk:_from_fields", &location_sequence, &location_flags, &load_mask, &class_type,
+                        &object_id, &name, &name_size, &clone_id, &clone_player_id))
+    throw PythonError{};
+  return make<KeyValue>(static_method_state(), KeyValue{static_cast<uint32_t>(location_sequence), location_flags,
+                                                        load_mask, class_type, static_cast<uint32_t>(object_id),
+                                                        std::string(name, static_cast<std::size_t>(name_size)),
+                                                        clone_id, static_cast<uint32_t>(clone_player_id)});
+}
+
 }  // namespace
 
 template <>
@@ -70,6 +104,11 @@ const ClassDef<KeyValue>& class_def<KeyValue>() {
               {"name", [](const KeyValue& key) { return new_str(utf8_text(key.name_bytes)); }, "Object name."},
               {"clone_id", record_value<&KeyValue::clone_id>, "Clone ID (0 when not a clone)."},
               {"clone_player_id", record_value<&KeyValue::clone_player_id>, "Clone player ID (0 when not a clone)."},
+          },
+      .methods =
+          {
+              method<reduce_key>("__reduce__", nullptr),
+              static_method<from_fields>("_from_fields", nullptr),
           },
       .repr = key_text_repr,
       .equal = same_key,

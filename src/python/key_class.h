@@ -24,6 +24,8 @@ struct KeyValue {
 };
 
 template <>
+inline constexpr bool takes_weak_references<KeyValue> = true;
+template <>
 const ClassDef<KeyValue>& class_def<KeyValue>();
 
 // A reference read from an object's bytes, and a page's own key.

@@ -75,11 +75,11 @@ PyObject* lint_problems(const ModuleState& state, std::string_view text, Linter 
   return list.release();
 }
 
-PyObject* lint_file(PyObject* module, PyObject* args, PyObject* kwargs, Linter lint) {
+PyObject* lint_file(PyObject* args, PyObject* kwargs, Linter lint) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "lint", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "lint", "path");
-  const ModuleState& state = module_state(module);
+  const ModuleState& state = static_method_state();
   const ByteBuffer text = on_file(state, path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) { return read_text_file_bytes(path.bytes, interrupt); });
   });

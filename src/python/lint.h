@@ -22,6 +22,6 @@ PyObject* lint_problems(const ModuleState& state, std::string_view text, Linter 
 
 // The body of a static method lint(path): the problems of the file, which is
 // read as the loads read it but for its bytes, which may be anything.
-PyObject* lint_file(PyObject* module, PyObject* args, PyObject* kwargs, Linter lint);
+PyObject* lint_file(PyObject* args, PyObject* kwargs, Linter lint);
 
 }  // namespace lumivex::py

@@ -52,6 +52,12 @@ PyMethodDef kFunctions[] = {
      "(page index, source, status, field, key, target), a stretch of references at a time, in page and index order, "
      "with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and "
      "key is None); with problems_only, found references are only counted. Returns the number of references."},
+    {"_refused_pages", function(refused_pages), METH_VARARGS | METH_KEYWORDS,
+     "_refused_pages(age)\n--\n\nThe pages of an AgeFile whose names are not plain file names, so that no page "
+     "file is looked for: [(line, name, reason)] in list order."},
+    {"_load_regular_page", function(load_regular_page), METH_VARARGS | METH_KEYWORDS,
+     "_load_regular_page(path)\n--\n\nLoad a page as PrpFile.load does, but open the file without waiting and "
+     "refuse anything but a regular file, so that a file replaced by a FIFO never blocks."},
     {"save_file", function(save_file), METH_VARARGS | METH_KEYWORDS,
      "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "
@@ -145,6 +151,20 @@ PyModuleDef kModule = {
 };
 
 }  // namespace
+
+ModuleState& static_method_state() {
+  // Each interpreter has its own sys.modules, and in it its own instance.
+  const Ref name = Ref::checked(PyUnicode_FromString(kModule.m_name));
+  PyObject* found = PyImport_GetModule(name.get());
+  if (!found && PyErr_Occurred()) throw PythonError{};
+  const Ref module = Ref::checked(found ? found : PyImport_Import(name.get()));
+  if (PyModule_GetDef(module.get()) != &kModule) {
+    PyErr_Format(PyExc_ImportError, "sys.modules[%R] is not lumivex's extension module", name.get());
+    throw PythonError{};
+  }
+  return module_state(module.get());
+}
+
 }  // namespace lumivex::py
 
 PyMODINIT_FUNC PyInit__lumivex() { return PyModuleDef_Init(&lumivex::py::kModule); }

@@ -59,7 +59,7 @@ PyObject* references(PyObject* self) {
     const auto bytes = object.page->object_data(*object.key);
     if (!bytes) object_data_not_found();
     const Source source(*bytes);
-    const std::vector<KeyReference> all = row.parse(*bytes).references(source);
+    const std::vector<KeyReference> all = lumivex::references(row.parse(*bytes), source);
     found = to_py_list(all, [&](const KeyReference& reference) {
       const Ref field = Ref::checked(new_str(reference.field));
       const Ref key = Ref::checked(make<KeyValue>(state, key_value(reference.key, source)));
@@ -67,6 +67,15 @@ PyObject* references(PyObject* self) {
     });
   });
   return found ? found : checked(PyList_New(0));
+}
+
+// An object pickles and copies as its position in its page.
+PyObject* reduce_object(PyObject* self) {
+  const ObjectRef& object = unbox<ObjectRef>(self);
+  const Ref operator_module = Ref::checked(PyImport_ImportModule("operator"));
+  const Ref item = Ref::checked(PyObject_GetAttrString(operator_module.get(), "getitem"));
+  const Ref index = Ref::checked(to_py(static_cast<std::size_t>(object.key - object.page->keys().data())));
+  return checked(Py_BuildValue("(O(OO))", item.get(), object.file.get(), index.get()));
 }
 
 // One method per decoder, in the order of the decoders.
@@ -114,10 +123,16 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
                  return make<KeyValue>(state, key_value(*o.key, *o.page));
                },
                "The object's own key, from the page's index."},
+              {"page", [](const ObjectRef& o) { return Py_NewRef(o.file.get()); },
+               "The PrpFile the object belongs to."},
+              {"index",
+               [](const ObjectRef& o) { return to_py(static_cast<std::size_t>(o.key - o.page->keys().data())); },
+               "The object's position in its page's index."},
           },
       .methods =
           [] {
             std::vector<PyMethodDef> methods = decoding_methods();
+            methods.push_back(method<reduce_object>("__reduce__", nullptr));
             methods.push_back(method<references>(
                 "references",
                 "references($self)\n--\n\nThe references this object's decoder reads, as (field, Key) pairs in stored "

@@ -9,6 +9,9 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>
+#endif
 
 #include <array>
 #include <cstdint>
@@ -30,6 +33,14 @@
 #include "resource/prp/decoders.h"
 
 namespace lumivex::py {
+
+#if PY_VERSION_HEX >= 0x030C0000
+inline constexpr int kSizeMember = Py_T_PYSSIZET;
+inline constexpr int kReadOnlyMember = Py_READONLY;
+#else
+inline constexpr int kSizeMember = T_PYSSIZET;
+inline constexpr int kReadOnlyMember = READONLY;
+#endif
 
 // Where the module's state keeps each class: the classes of their own, then
 // one view class per decoder, in the order of the decoders.
@@ -71,6 +82,9 @@ struct ModuleState {
 inline ModuleState& state_of(PyTypeObject* type) { return *static_cast<ModuleState*>(PyType_GetModuleState(type)); }
 inline ModuleState& state_of(PyObject* self) { return state_of(Py_TYPE(self)); }
 inline ModuleState& module_state(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+// The state of the calling interpreter's instance of the module, as found by
+// a static method, which Python hands no class and no module.
+ModuleState& static_method_state();
 
 // A Python exception is already set; the boundary returns the failure.
 struct PythonError {};
@@ -141,18 +155,31 @@ inline constexpr bool is_decoded = false;
 template <class Record>
 inline constexpr bool is_decoded<Decoded<Record>> = true;
 
+// Classes whose instances take weak references: decoded views, and the
+// classes that say so beside their definition.
+template <class T>
+inline constexpr bool takes_weak_references = is_decoded<T>;
+
 // An instance: a decoded view counts its copy of the object's bytes as its
-// items, every other class has none and no item count.
+// items, every other class has none and no item count. The list of weak
+// references, where a class takes them, comes right after the header.
 template <class T>
 struct FixedBox {
   PyObject_HEAD T value;
 };
 template <class T>
-struct VarBox {
-  PyObject_VAR_HEAD T value;
+struct WeakFixedBox {
+  PyObject_HEAD PyObject* weak_references;
+  T value;
 };
 template <class T>
-using Box = std::conditional_t<is_decoded<T>, VarBox<T>, FixedBox<T>>;
+struct VarBox {
+  PyObject_VAR_HEAD PyObject* weak_references;
+  T value;
+};
+template <class T>
+using Box = std::conditional_t<is_decoded<T>, VarBox<T>,
+                               std::conditional_t<takes_weak_references<T>, WeakFixedBox<T>, FixedBox<T>>>;
 
 template <class T>
 T& unbox(PyObject* self) {
@@ -253,6 +280,7 @@ PyObject* make_decoded(const ModuleState& state, Record record, std::span<const 
   auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
   if (!self) throw std::bad_alloc();
   PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(object_bytes.size()));
+  reinterpret_cast<Box<T>*>(self)->weak_references = nullptr;
   uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
   if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
   new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), Source({copy, object_bytes.size()})};
@@ -267,8 +295,8 @@ PyCFunction function(F* f) {
 
 // Method table entries whose body runs inside the boundary. Body takes
 // (self) for a method without arguments, (self, args, kwargs) otherwise. A
-// static method's body takes the module as self, as a module's functions do,
-// and finds the module's state through it.
+// static method's body receives no self and finds the module's state with
+// static_method_state().
 template <auto Body, Failure F>
 PyObject* call_noargs(PyObject* self, PyObject*) {
   return boundary(F, [&] { return Body(self); });
@@ -298,6 +326,45 @@ template <auto Body>
 PyObject* object_slot(PyObject* self) {
   return boundary(Failure::Data, [&] { return Body(self); });
 }
+template <auto Body>
+PyObject* binary_slot(PyObject* self, PyObject* other) {
+  return boundary(Failure::Data, [&] { return Body(self, other); });
+}
+template <auto Body>
+int contains_slot(PyObject* self, PyObject* item) {
+  return boundary(Failure::Data, [&] { return Body(self, item); });
+}
+
+// A decoded view pickles and copies as its class's _decode and the object's
+// bytes it was decoded from: decoding them again gives an equal view.
+template <class Record>
+PyObject* reduce_view(PyObject* self, PyObject*) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    const char* bytes = reinterpret_cast<const char*>(self) + sizeof(Box<Decoded<Record>>);
+    PyObject* data = PyBytes_FromStringAndSize(bytes, Py_SIZE(self));
+    if (!data) throw PythonError{};
+    return Py_BuildValue("(N(N))", PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_decode"), data);
+  });
+}
+template <class Record>
+PyObject* decode_view(PyObject*, PyObject* data) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    if (!PyBytes_Check(data)) {
+      PyErr_Format(PyExc_TypeError, "_decode() argument must be bytes, not %.200s", Py_TYPE(data)->tp_name);
+      throw PythonError{};
+    }
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(data)),
+                                         static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+    return make_decoded(static_method_state(), std::get<decoder_index<Record>()>(kDecoders).parse(bytes), bytes);
+  });
+}
+template <class T>
+inline const std::vector<PyMethodDef> kPicklingMethods = {};
+template <class Record>
+inline const std::vector<PyMethodDef> kPicklingMethods<Decoded<Record>> = {
+    {"__reduce__", reduce_view<Record>, METH_NOARGS, nullptr},
+    {"_decode", decode_view<Record>, METH_O | METH_STATIC, nullptr},
+};
 
 // Raises "No constructor defined for <name>".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
@@ -305,6 +372,8 @@ PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 template <class T>
 void dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  if constexpr (takes_weak_references<T>)
+    if (reinterpret_cast<Box<T>*>(self)->weak_references) PyObject_ClearWeakRefs(self);
   unbox<T>(self).~T();
   type->tp_free(self);
   Py_DECREF(type);
@@ -358,23 +427,11 @@ PyTypeObject* create_type(PyObject* module) {
     return table;
   }();
   static const std::vector<PyMethodDef> methods = [&] {
-    std::vector<PyMethodDef> table;
-    for (const PyMethodDef& m : def.methods)
-      if (!(m.ml_flags & METH_STATIC)) table.push_back(m);
+    std::vector<PyMethodDef> table = def.methods;
+    table.insert(table.end(), kPicklingMethods<T>.begin(), kPicklingMethods<T>.end());
     table.push_back({});
     return table;
   }();
-  // Bound to the module, which a function flagged static would not receive.
-  static const std::vector<PyMethodDef> static_methods = [&] {
-    std::vector<PyMethodDef> table;
-    for (PyMethodDef m : def.methods) {
-      if (!(m.ml_flags & METH_STATIC)) continue;
-      m.ml_flags &= ~METH_STATIC;
-      table.push_back(m);
-    }
-    return table;
-  }();
-
   std::vector<PyType_Slot> slots = {
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<T>)},
       {Py_tp_getset, const_cast<PyGetSetDef*>(getset.data())},
@@ -384,6 +441,13 @@ PyTypeObject* create_type(PyObject* module) {
   if (def.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_slot<T>)});
   if (def.equal) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(richcompare_slot<T>)});
   if (def.hash) slots.push_back({Py_tp_hash, reinterpret_cast<void*>(hash_slot<T>)});
+  // The list of weak references follows the object's header.
+  static PyMemberDef weak_list[] = {
+      {"__weaklistoffset__", kSizeMember,
+       static_cast<Py_ssize_t>(is_decoded<T> ? sizeof(PyVarObject) : sizeof(PyObject)), kReadOnlyMember, nullptr},
+      {},
+  };
+  if (takes_weak_references<T>) slots.push_back({Py_tp_members, weak_list});
   bool has_new = false;
   for (const PyType_Slot& slot : def.slots) {
     has_new = has_new || slot.slot == Py_tp_new;
@@ -398,21 +462,7 @@ PyTypeObject* create_type(PyObject* module) {
   // A decoded view's size counts its copy of the bytes, one byte per item.
   PyType_Spec spec = {def.qualified_name, static_cast<int>(sizeof(Box<T>)), is_decoded<T> ? 1 : 0,
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
-  auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
-  if (!type) return nullptr;
-  for (const PyMethodDef& m : static_methods) {
-    PyObject* function = PyCFunction_NewEx(const_cast<PyMethodDef*>(&m), module, nullptr);
-    PyObject* static_method = function ? PyStaticMethod_New(function) : nullptr;
-    Py_XDECREF(function);
-    const int added = static_method ? PyDict_SetItemString(type->tp_dict, m.ml_name, static_method) : -1;
-    Py_XDECREF(static_method);
-    if (added < 0) {
-      Py_DECREF(type);
-      return nullptr;
-    }
-  }
-  PyType_Modified(type);
-  return type;
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
 // Fills the view class entry of the decoder whose record is Record.

@@ -40,6 +40,7 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
     const Ref sequence =
         Ref::checked(PySequence_Fast(pages_arg, "resolve_references() argument 'pages' must be a sequence of PrpFile"));
     std::vector<std::shared_ptr<const PrpPage>> pages;
+    std::vector<PyObject*> files;  // held by the sequence
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence.get()); ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), i);
       if (Py_TYPE(item) != state.type(TypeId::PrpFile)) {
@@ -48,6 +49,7 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
         throw PythonError{};
       }
       pages.push_back(unbox<PageHandle>(item).page);
+      files.push_back(item);
     }
     const int problems_only = PyObject_IsTrue(problems_arg);
     if (problems_only < 0) throw PythonError{};
@@ -61,7 +63,7 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
     ReferenceResolver resolver =
         without_gil([&](const InterruptCheck&) { return ReferenceResolver(pages, problems_only != 0); });
     const auto object = [&](std::size_t page, const ObjectKey* key) {
-      return make<ObjectRef>(state, ObjectRef{pages[page], key});
+      return object_at(files[page], static_cast<std::size_t>(key - pages[page]->keys().data()));
     };
     const Ref shared_names = Ref::checked(to_py_list(resolver.shared_names(), [&](const SharedName& name) {
       const Ref page = Ref::checked(to_py(name.page));

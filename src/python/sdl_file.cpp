@@ -79,15 +79,13 @@ PyObject* load_directory(PyObject* self, PyObject* args, PyObject* kwargs) {
   return load<&SdlManager::load_directory>(self, args, kwargs, "load_directory");
 }
 
-PyObject* lint(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return lint_file(module, args, kwargs, lint_state_descriptions);
-}
+PyObject* lint(PyObject*, PyObject* args, PyObject* kwargs) { return lint_file(args, kwargs, lint_state_descriptions); }
 
-PyObject* lint_text(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* lint_text(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, "lint_text", {"content"}, {&arg});
   const std::string content = arg_str(arg, "lint_text", "content");
-  return lint_problems(module_state(module), content, lint_state_descriptions);
+  return lint_problems(static_method_state(), content, lint_state_descriptions);
 }
 
 PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -12,7 +12,6 @@
 #include "core/file.h"
 #include "core/lexical.h"
 #include "core/log.h"
-#include "core/text.h"
 
 namespace lumivex {
 namespace {
@@ -428,13 +427,9 @@ std::size_t SdlManager::load_directory(const std::string& path, const InterruptC
       const std::string& entry_path = entry->path().native();
       if (!has_sdl_extension(entry->path().filename().native())) continue;
       try {
-        // A pipe or a device among the files could block the scan or never end.
-        std::error_code status_error;
-        const auto status = entry->status(status_error);
-        if (std::filesystem::is_fifo(status) || std::filesystem::is_character_file(status) ||
-            std::filesystem::is_block_file(status) || std::filesystem::is_socket(status))
-          throw Error("Failed to read " + utf8_replace_invalid(entry_path), Error("not a regular file"));
-        append(read_text_file(entry_path, interrupt).view());
+        // A pipe or a device among the files, even one that took a file's
+        // place since the listing, could block the load or never end.
+        append(read_text_file(entry_path, interrupt, true).view());
       } catch (const Error& e) {
         log::write(log::Level::Warn, log::kStateDescriptorTarget,
                    [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });

@@ -53,8 +53,9 @@ std::vector<uint8_t> responder(uint16_t class_id, std::vector<uint8_t> body) {
 void check_stopped(const std::vector<uint8_t>& bytes) {
   const ResponderModData data = parse_responder_modifier(bytes);
   const auto states = data.read_states(Source(bytes));
-  CHECK(states.size() == 1 && states[0].commands.count == 0);
-  CHECK(data.cur_state == 0 && data.enabled && data.last_byte == 1);
+  REQUIRE(states.size() == 1);
+  CHECK(states[0].commands.count == 0);
+  CHECK(data.cur_state == 0 && data.enabled && data.flags == 1);
 }
 
 }  // namespace
@@ -63,7 +64,8 @@ TEST(unknown_parameter_type_is_a_warning) {
   CapturedLog log(log::Level::Trace);
   const auto bytes = python_file_mod(0xFFFFFFFB);
   const auto params = parse_python_file_mod(bytes).read_params(Source(bytes));
-  CHECK(params.size() == 1 && std::holds_alternative<std::monostate>(params[0].value));
+  REQUIRE(params.size() == 1);
+  CHECK(std::holds_alternative<std::monostate>(params[0].value));
   // Reading the list again does not log again.
   CHECK(log.has_one(log::Level::Warn, "Unknown plPythonParameter type -5"));
 }

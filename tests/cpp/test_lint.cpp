@@ -227,7 +227,9 @@ TEST(lint_age_keys_python_does_not_show) {
 TEST(lint_sdl_options_python_does_not_show) {
   const std::string_view text =
       "STATEDESC A\n{\nVERSION 1\nVAR INT a DEFAULTOPTON=VAULT DISPLAYOPTION=hidden displayoption=x\n}\n";
-  const auto variable = parse_state_descriptors(text)[0].variable(0);
+  const auto descriptors = parse_state_descriptors(text);
+  REQUIRE(descriptors.size() == 1);
+  const auto variable = descriptors[0].variable(0);
   CHECK(!variable.default_option);
   CHECK_EQ(variable.display_option.value_or("-"), "hidden");
   CHECK(reasons_of(lint_state_descriptions, text) ==

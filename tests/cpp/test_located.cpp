@@ -44,7 +44,8 @@ TEST(located_values_are_read_back_from_their_own_bytes_only) {
   const ByteRange range = reader.locate_bytes(1);
   const Source source(bytes);
   CHECK_EQ(source.text(text), "ab");
-  CHECK(source.bytes(range).size() == 1 && source.bytes(range)[0] == 9);
+  REQUIRE(source.bytes(range).size() == 1);
+  CHECK(source.bytes(range)[0] == 9);
   // Other bytes: a debug build refuses them; any build fails cleanly where
   // they are too short.
   const std::vector<uint8_t> shorter = {1, 2, 3};
@@ -82,7 +83,8 @@ TEST(mesh_vertices_and_indices_read_again) {
   const auto mesh = std::get<PhysMesh>(read_mesh_shape(reader, false));
   const Source source(w.bytes());
   const auto vertices = read_vertices(mesh.vertices, source);
-  CHECK(vertices.size() == 2 && vertices[1].x == -4.0f && vertices[1].y == 0.5f && vertices[0].z == 3.0f);
+  REQUIRE(vertices.size() == 2);
+  CHECK(vertices[1].x == -4.0f && vertices[1].y == 0.5f && vertices[0].z == 3.0f);
   CHECK(mesh.read_indices(source) == std::vector<uint32_t>({1, 0, 70000}));
 }
 
@@ -112,12 +114,15 @@ TEST(responder_commands_and_callbacks_read_again) {
   const Source source(bytes);
   CHECK_EQ(source.text(read_key(source, data.self_key).name), "Resp");
   const auto states = data.read_states(source);
-  CHECK(states.size() == 1 && states[0].value_a == 7 && states[0].value_b == 8);
+  REQUIRE(states.size() == 1);
+  CHECK(states[0].callback_count == 7 && states[0].switch_to_state == 8);
   const auto commands = states[0].read_commands(source);
-  CHECK(commands.size() == 1 && commands[0].class_id == 0x0307 && commands[0].wait_on == 4);
+  REQUIRE(commands.size() == 1);
+  CHECK(commands[0].class_id == 0x0307 && commands[0].wait_on == 4);
   CHECK(commands[0].receivers.present_names(source) == std::vector<std::string>({"Avatar"}));
   const auto callbacks = commands[0].read_one_shot_callbacks(source);
-  CHECK(callbacks.size() == 1 && callbacks[0].value == 9);
+  REQUIRE(callbacks.size() == 1);
+  CHECK(callbacks[0].value == 9);
   CHECK_EQ(source.text(callbacks[0].name), "Touch");
   CHECK_EQ(source.text(callbacks[0].key->name), "Marker");
 }

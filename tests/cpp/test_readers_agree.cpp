@@ -391,7 +391,7 @@ std::vector<Command> commands_of_every_class() {
 // at its class id, or misses this byte, reads another.
 uint8_t wait_on_of(std::size_t index) { return static_cast<uint8_t>(0x40 + index); }
 
-// value_a, value_b, then the commands, each followed by its wait_on byte,
+// callback_count, switch_to_state, then the commands, each followed by its wait_on byte,
 // then the waits.
 Bytes state_of(const std::vector<Command>& commands, uint8_t waits) {
   Bytes out = {3, 4, static_cast<uint8_t>(commands.size())};
@@ -438,7 +438,8 @@ TEST(responder_state_readers_agree) {
                               bool whole_state = false;
                               Outcome out = with_position(b, 0, [&](PlasmaRead& r) {
                                 whole_state = locate_state(r, state, false);
-                                return std::to_string(state.value_a) + " " + std::to_string(state.value_b) + " " +
+                                return std::to_string(state.callback_count) + " " +
+                                       std::to_string(state.switch_to_state) + " " +
                                        std::to_string(state.commands.count);
                               });
                               return stopped_unless(whole_state, out);
@@ -451,8 +452,8 @@ TEST(responder_state_readers_agree) {
                               Outcome out = read_back([&] {
                                 const ResponderState state = data.read_states(Source(b)).at(0);
                                 commands_read = state.commands.count;
-                                return std::to_string(state.value_a) + " " + std::to_string(state.value_b) + " " +
-                                       std::to_string(commands_read);
+                                return std::to_string(state.callback_count) + " " +
+                                       std::to_string(state.switch_to_state) + " " + std::to_string(commands_read);
                               });
                               // A state read again stops where its decode stopped.
                               return stopped_unless(commands_read == count, out);
@@ -483,10 +484,10 @@ TEST(responder_state_readers_agree) {
   const Bytes whole = state_of(commands_of_every_class(), 0);
   ResponderState state;
   PlasmaRead reader(whole);
-  CHECK(locate_state(reader, state, false));
+  REQUIRE(locate_state(reader, state, false));
   const Source source(whole);
   const auto commands = state.read_commands(source);
-  CHECK_EQ(commands.size(), commands_of_every_class().size());
+  REQUIRE(commands.size() == commands_of_every_class().size());
   std::vector<std::string> read;
   for (const ResponderCmd& cmd : commands) read.push_back(read_command_back(cmd, source));
   CHECK_EQ(read[0], "518:Door;name ");
@@ -548,7 +549,7 @@ TEST(mesh_list_readers_agree) {
                           {{"locate_indices",
                             [&](const Bytes& b) {
                               return with_position(b, 0, [&](PlasmaRead& r) {
-                                const PhysMesh mesh{{}, locate_indices(r, triangles, width), width};
+                                const PhysMesh mesh{{}, locate_indices(r, triangles, width)};
                                 return indices_text(mesh.read_indices(Source(b)));
                               });
                             }},
@@ -556,7 +557,7 @@ TEST(mesh_list_readers_agree) {
                             [&](const Bytes& b) {
                               return read_back([&] {
                                 const PhysMesh mesh{
-                                    {}, PlasmaRead(b).locate_list<uint32_t>(uint64_t{triangles} * 3), width};
+                                    {}, {PlasmaRead(b).locate_list<uint32_t>(uint64_t{triangles} * 3), width}};
                                 return indices_text(mesh.read_indices(Source(b)));
                               });
                             }}},
@@ -584,7 +585,7 @@ TEST(mesh_list_readers_agree) {
                           return read_back([&] {
                             const Source source(b);
                             const auto vertices = read_vertices(PlasmaRead(b, 8).locate_list<Vector3>(2), source);
-                            const PhysMesh shape{{}, PlasmaRead(b, 36).locate_list<uint32_t>(3), 4};
+                            const PhysMesh shape{{}, {PlasmaRead(b, 36).locate_list<uint32_t>(3), 4}};
                             return mesh_text(vertices, shape.read_indices(source));
                           });
                         }}},

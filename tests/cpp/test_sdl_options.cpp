@@ -37,7 +37,7 @@ TEST(sdl_variable_options) {
       " DEFAULT=1\n"
       "}\n"
       "STATEDESC B\n{\nVAR INT f\n}\n");
-  CHECK_EQ(descriptors.size(), 2u);
+  REQUIRE(descriptors.size() == 2);
   const std::vector<Options> expected = {
       {"VAULT", std::nullopt},      {std::nullopt, std::nullopt}, {"", "red"},
       {std::nullopt, std::nullopt},  // a nested descriptor keeps no options

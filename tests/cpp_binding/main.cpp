@@ -8,10 +8,8 @@ int main() {
   Py_InitializeEx(0);
   int failed_cases = 0;
   for (const auto& test_case : lumivex::test::cases()) {
-    const int before = lumivex::test::failures();
-    test_case.run();
+    if (!lumivex::test::run_case(test_case)) ++failed_cases;
     PyErr_Clear();
-    if (lumivex::test::failures() != before) ++failed_cases;
   }
   const auto total = lumivex::test::cases().size();
   std::cout << (total - failed_cases) << " passed, " << failed_cases << " failed\n";

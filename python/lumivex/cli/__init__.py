@@ -42,7 +42,7 @@ def run_texture(args: argparse.Namespace) -> int:
     try:
         mipmap = found[0].as_mipmap()
     except (OSError, ValueError) as error:
-        raise CommandError(f"cannot decode texture {args.name!r}: {error}") from error
+        raise CommandError(f"cannot decode texture {args.name!r}: {error_text(error)}") from error
     written = texture.write(mipmap, args.output)
     if args.json:
         print_json(
@@ -199,10 +199,11 @@ def build_parser() -> Parser:
         lambda args: check.run(args.paths, args.json, args.verbose),
         "Check that every reference of an age still points at something.",
         epilog="PATH is an .age file, or a folder holding .age files; each age's pages are "
-        "found beside it. Errors: a reference into a page of the age that finds no object, a "
+        "found beside it; a file that is not an age description is refused. Errors: a reference into a page of the age that finds no object, a "
         "listed page that is missing or does not load, two pages with one sequence number, a "
         "page whose header names another age or page, an object that does not decode. "
-        "Warnings: a page file of the age that is not listed, objects of one class and name in "
+        "Warnings: a line of the .age file that its parser skips, guesses or defaults, a page "
+        "file of the age that is not listed, objects of one class and name in "
         "a page, a page whose index lost keys, a key whose object id differs from the index. "
         "Notes: references to locations no page of the age holds. The exit status is 1 when "
         "there is any error.",

@@ -3,48 +3,35 @@
 from __future__ import annotations
 
 import argparse
+from collections.abc import Callable
+from typing import TypeVar
 
 import lumivex
+from lumivex.check import age_lint
 from lumivex.cli.common import CommandError, is_not_utf8
 from lumivex.cli.output import fields, print_json, table
 from lumivex.shapes import age_json, value_text
 
-# The keys of an age description; any other line is passed over.
-AGE_KEYS = {
-    "StartDateTime",
-    "DayLength",
-    "MaxCapacity",
-    "LingerTime",
-    "SequencePrefix",
-    "ReleaseVersion",
-    "Page",
-}
+Loaded = TypeVar("Loaded")
 
 
-def has_age_line(path: str) -> bool:
-    """Whether any line of the file sets an age setting or names a page."""
-    with open(path, "rb") as file:
-        text = file.read().decode("utf-8", "replace")
-    return any(
-        key.strip() in AGE_KEYS
-        for key, equals, _ in (line.partition("=") for line in text.split("\n"))
-        if equals
-    )
+def load_age_description(path: str, load: Callable[[str], Loaded]) -> Loaded:
+    """What load makes of an age description file; CommandError for a file
+    that is not one, which its lint tells as a problem of no line."""
+    try:
+        loaded = load(path)
+        whole_file = [problem for problem in age_lint(path) if problem.line == 0]
+    except OSError as error:
+        if is_not_utf8(error):
+            raise CommandError(f"{path} is not an age description: it is not UTF-8 text") from error
+        raise
+    if whole_file:
+        raise CommandError(f"{path} is {whole_file[0].reason}")
+    return loaded
 
 
 def run_age(args: argparse.Namespace) -> int:
-    try:
-        age = lumivex.AgeFile.load(args.file)
-    except OSError as error:
-        if is_not_utf8(error):
-            raise CommandError(
-                f"{args.file} is not an age description: it is not UTF-8 text"
-            ) from error
-        raise
-    if not has_age_line(args.file):
-        raise CommandError(
-            f"{args.file} is not an age description: no line of it is a setting or a page"
-        )
+    age = load_age_description(args.file, lumivex.AgeFile.load)
     if args.json:
         print_json(age_json(args.file, age))
         return 0

@@ -8,8 +8,10 @@ from collections.abc import Iterator, Sequence
 
 from lumivex.age import Age
 from lumivex.check import NOTE, AgeCheck, AgeReport, Problem, check_json, severity_counts
+from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
+from lumivex.shapes import counted
 
 
 def age_files(path: str) -> list[str]:
@@ -22,6 +24,8 @@ def age_files(path: str) -> list[str]:
 
 def problem_line(problem: Problem) -> str:
     where = []
+    if problem.line:
+        where.append(f"line {problem.line}")
     if problem.object_name is not None:
         where.append(f"{problem.object_name} ({problem.class_name})")
     if problem.field is not None:
@@ -35,7 +39,8 @@ def print_text_report(check: AgeCheck, verbose: bool) -> None:
     are found page by page, the age's own last."""
     report = check.report
     print(
-        f"{report.age}: age {report.name}, {report.page_count} pages, {report.object_count} objects"
+        f"{report.age}: age {report.name}, {counted(report.page_count, 'page')}, "
+        f"{counted(report.object_count, 'object')}"
     )
     heading: str | None = None
     for problem in check.problems():
@@ -46,7 +51,7 @@ def print_text_report(check: AgeCheck, verbose: bool) -> None:
             print(page_heading)
             heading = page_heading
         print(problem_line(problem))
-    print(f"{report.reference_count} references")
+    print(counted(report.reference_count, "reference"))
 
 
 def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
@@ -62,7 +67,7 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
 
     def checks() -> Iterator[AgeCheck]:
         for age_path in found:
-            check = AgeCheck(Age.open(age_path))
+            check = AgeCheck(load_age_description(age_path, Age.open))
             reports.append(check.report)
             yield check
 
@@ -83,8 +88,8 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
     totals = severity_counts(reports)
     if not as_json:
         print(
-            f"summary: {totals['error_count']} errors, {totals['warning_count']} warnings, "
-            f"{totals['note_count']} notes"
+            f"summary: {counted(totals['error_count'], 'error')}, "
+            f"{counted(totals['warning_count'], 'warning')}, {counted(totals['note_count'], 'note')}"
             + ("" if verbose or not totals["note_count"] else " (--verbose lists the notes)")
         )
     return 1 if totals["error_count"] else 0

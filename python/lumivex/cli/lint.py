@@ -12,6 +12,7 @@ from typing import NamedTuple
 import lumivex
 from lumivex.cli.output import print_json
 from lumivex.errors import error_text
+from lumivex.shapes import counted
 
 Lint = Callable[[str], list[lumivex.LintProblem]]
 
@@ -40,10 +41,6 @@ def file_argument(text: str) -> LintedFile:
         if name.endswith(suffix):
             return LintedFile(text, lint)
     raise argparse.ArgumentTypeError(f"not an .age or .sdl file: {text!r}")
-
-
-def counted(number: int, thing: str) -> str:
-    return f"{number} {thing}" if number == 1 else f"{number} {thing}s"
 
 
 def problem_line(path: str, problem: lumivex.LintProblem) -> str:

@@ -6,11 +6,11 @@ from __future__ import annotations
 import argparse
 
 import lumivex
-from lumivex.classes import DECODERS
+from lumivex.classes import DECODERS, decode_failure
 from lumivex.cli.common import CommandError, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
-from lumivex.shapes import indexed, info_json, ls_json, properties, show_json, value_text
+from lumivex.shapes import counted, indexed, info_json, ls_json, properties, show_json, value_text
 
 
 def info_text(path: str, page: lumivex.PrpFile) -> str:
@@ -95,7 +95,7 @@ def run_show(args: argparse.Namespace) -> int:
         try:
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
-            raise CommandError(f"cannot decode {obj.class_name} {obj.name!r}: {error}") from error
+            raise CommandError(decode_failure(obj, error)) from error
         shown.append((index, obj, properties(view)))
     if args.json:
         print_json(show_json(args.page, shown))
@@ -134,10 +134,10 @@ def run_roundtrip(args: argparse.Namespace) -> int:
             }
         )
     elif identical:
-        print(f"{args.output}: byte-identical to {args.page} ({len(written)} bytes)")
+        print(f"{args.output}: byte-identical to {args.page} ({counted(len(written), 'byte')})")
     else:
         print(
-            f"{args.output}: differs from {args.page}: input {len(original)} bytes, "
-            f"output {len(written)} bytes, first difference at byte {first}"
+            f"{args.output}: differs from {args.page}: input {counted(len(original), 'byte')}, "
+            f"output {counted(len(written), 'byte')}, first difference at byte {first}"
         )
     return 0 if identical else 1

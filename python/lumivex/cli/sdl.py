@@ -9,6 +9,7 @@ import sys
 import lumivex
 from lumivex.cli.common import CommandError, is_not_utf8
 from lumivex.cli.output import print_json, table
+from lumivex.shapes import counted
 
 
 def warn(text: str) -> None:
@@ -33,13 +34,13 @@ def load_sdl_folder(path: str, sdl: lumivex.SdlFile) -> list[dict[str, str]]:
     passed = []
     for entry in entries:
         reason = None
-        if not entry.is_file():
-            reason = "not a regular file"
-        else:
-            try:
+        try:
+            if not entry.is_file():
+                reason = "not a regular file"
+            else:
                 sdl.load_file(entry.path)
-            except OSError as error:
-                reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
+        except OSError as error:
+            reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
         if reason is not None:
             warn(f"passed over {entry.path}: {reason}")
             passed.append({"file": entry.path, "reason": reason})
@@ -80,7 +81,7 @@ def run_sdl(args: argparse.Namespace) -> int:
         print(table(listed, ("NAME", "VERSION", "VARIABLES")))
         return 0
     (shown,) = descriptors
-    print(f"{shown.name} version {shown.version}, {len(shown.variables)} variables")
+    print(f"{shown.name} version {shown.version}, {counted(len(shown.variables), 'variable')}")
     rows = [
         (v.var_type, v.name, v.count, "-" if v.default_value is None else v.default_value)
         for v in shown.variables

@@ -10,7 +10,7 @@ from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
 from lumivex.check import AgeCheck, check_json, severity_counts
-from lumivex.classes import DECODERS, class_type
+from lumivex.classes import DECODERS, class_type, decode_failure
 from lumivex.shapes import (
     age_json,
     info_json,
@@ -117,9 +117,7 @@ class ApiViews(SiteViews):
         try:
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
-            return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
-            )
+            return self.json({"error": decode_failure(obj, error)}, 422)
         return self.json(show_json(self.site.pages[name], [(index, obj, properties(view))]))
 
     def api_references(self, request: Request) -> Response:
@@ -128,9 +126,7 @@ class ApiViews(SiteViews):
         try:
             references = scope.reach(obj.references()) if obj.class_name in DECODERS else []
         except (OSError, ValueError) as error:
-            return self.json(
-                {"error": f"cannot decode {obj.class_name} {obj.name!r}: {error}"}, 422
-            )
+            return self.json({"error": decode_failure(obj, error)}, 422)
 
         def place(location: Location) -> dict[str, object]:
             return {"page": location.page, "index": location.position}

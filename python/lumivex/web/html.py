@@ -23,7 +23,8 @@ from lumivex.check import NOTE, SEVERITIES, AgeReport
 from lumivex.classes import DECODERS, class_type
 from lumivex.cli.common import CommandError as TextureError
 from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
-from lumivex.shapes import float_text, key_json, properties, value_text
+from lumivex.errors import error_text
+from lumivex.shapes import counted, float_text, key_json, properties, value_text
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
 from lumivex.web.views import SiteViews
 
@@ -83,7 +84,7 @@ class HtmlViews(SiteViews):
             autoescape=True,
             undefined=jinja2.StrictUndefined,
         )
-        self.templates.globals.update(url=url, object_url=object_url)
+        self.templates.globals.update(url=url, object_url=object_url, counted=counted)
         # Compiled now rather than on each template's first request.
         for template in self.templates.list_templates():
             self.templates.get_template(template)
@@ -127,18 +128,14 @@ class HtmlViews(SiteViews):
         values: dict[str, Any] = {"name": name, "title": f"{name} - lumivex"}
         if isinstance(age, Unreadable):
             return self.render("age.html", age=None, error=age.reason, **values)
+        served_as: dict[tuple[str, str], str] = {}
+        for found, owner in self.site.owners().items():
+            served_as.setdefault(owner, found)
         pages = []
         for entry in age.description.pages:
             page = age.pages.get(entry.name)
             path = age.page_path(entry.name)
-            served = next(
-                (
-                    found
-                    for found, owner in self.site.owners().items()
-                    if owner == (name, entry.name)
-                ),
-                None,
-            )
+            served = served_as.get((name, entry.name))
             pages.append(
                 {
                     "entry": entry,
@@ -235,7 +232,7 @@ class HtmlViews(SiteViews):
                 view = DECODERS[obj.class_name](obj)
                 references = scope.reach(obj.references())
             except (OSError, ValueError) as error:
-                decode_error = f"does not decode: {error}"
+                decode_error = f"does not decode: {error_text(error)}"
             else:
                 decoded = [
                     (field, self.value_parts(scope, value))

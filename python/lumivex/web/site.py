@@ -20,6 +20,7 @@ from dataclasses import dataclass
 from typing import Generic, NamedTuple, TypeVar
 
 import lumivex
+from lumivex import folders
 from lumivex.age import Age, MissingPage
 from lumivex.cli.common import CommandError as TextureError
 from lumivex.cli.texture import Layout, layout_of, level_image
@@ -296,23 +297,34 @@ class Site:
         return name
 
     def _find_under(self, top: str) -> None:
-        for folder, subfolders, files in os.walk(top):
-            subfolders.sort()
-            for file in sorted(files):
-                if os.path.splitext(file)[1].lower() in (AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX):
-                    self._add(os.path.join(folder, file))
+        for folder, entries in folders.walk(top):
+            if isinstance(entries, OSError):
+                continue
+            for entry in entries:
+                kind = os.path.splitext(entry.name)[1].lower()
+                if kind not in (AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX):
+                    continue
+                if not folders.leads_to_folder(entry):
+                    self._add(os.path.join(folder, entry.name))
 
     def _find_sdl_beside(self, folder: str) -> None:
-        try:
-            entries = sorted(os.scandir(folder or "."), key=lambda entry: entry.name)
-        except OSError:
-            return
-        for entry in entries:
-            path = os.path.join(folder, entry.name)
-            if entry.name.lower().endswith(SDL_SUFFIX):
-                self._add(path)
-            elif entry.name.lower() == SDL_FOLDER and entry.is_dir(follow_symlinks=False):
-                self._find_sdl_beside(path)
+        """The state description files in the folder, then those of its
+        folders named sdl, and of theirs, however deep."""
+        pending = [folder]
+        while pending:
+            folder = pending.pop()
+            try:
+                entries = sorted(os.scandir(folder or "."), key=lambda entry: entry.name)
+            except OSError:
+                continue
+            inner = []
+            for entry in entries:
+                path = os.path.join(folder, entry.name)
+                if entry.name.lower().endswith(SDL_SUFFIX):
+                    self._add(path)
+                elif entry.name.lower() == SDL_FOLDER and folders.is_folder(entry):
+                    inner.append(path)
+            pending += reversed(inner)
 
     def sdl_beside(self, age_name: str) -> list[str]:
         """The state description files beside an age, and in a folder named
@@ -430,7 +442,9 @@ class Site:
         try:
             mipmap = obj.as_mipmap()
         except (OSError, ValueError) as error:
-            raise TextureError(f"cannot decode texture {obj.name!r}: {error}") from error
+            raise TextureError(
+                f"cannot decode texture {obj.name!r}: {error_text(error)}"
+            ) from error
         return mipmap, layout_of(mipmap)
 
     def level_png(self, name: str, index: int, level: int) -> bytes:

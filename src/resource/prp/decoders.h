@@ -13,6 +13,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "resource/prp/fields.h"
 #include "resource/prp/layer.h"
 #include "resource/prp/material.h"
 #include "resource/prp/mipmap.h"

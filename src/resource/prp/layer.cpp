@@ -8,10 +8,10 @@ namespace lumivex {
 namespace {
 
 // Sizes of the stored fields the decoder reads over or takes as one block.
-constexpr uint64_t kTransformSize = 16 * sizeof(float);   // a 4x4 matrix, stored when flagged
-constexpr uint64_t kColorSize = 4 * sizeof(float);        // red, green, blue, alpha
-constexpr uint64_t kColorsSize = 4 * kColorSize;          // preshade, runtime, ambient, specular
-constexpr uint64_t kAfterOpacity = 2 * sizeof(uint32_t);  // two further 32-bit values
+constexpr uint64_t kTransformSize = 16 * sizeof(float);  // a 4x4 matrix, stored when flagged
+constexpr uint64_t kColorSize = 4 * sizeof(float);       // red, green, blue, alpha
+constexpr uint64_t kColorsSize = 4 * kColorSize;         // preshade, runtime, ambient, specular
+constexpr uint64_t kLodBiasAndSpecularPower = 2 * sizeof(float);
 
 template <std::size_t N>
 void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
@@ -20,33 +20,22 @@ void read_floats(PlasmaRead& reader, std::array<float, N>& out) {
 
 }  // namespace
 
-void LayerStateData::read_all_located(const Source& source) const {
-  if (name) source.text(*name);
-  for (const auto& key : {first_key, texture})
-    if (key) source.text(read_key(source, key).name);
-}
-
-std::vector<KeyReference> LayerStateData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  add_reference(out, "first_key", first_key, source);
-  add_reference(out, "texture_key", texture, source);
-  return out;
-}
-
 LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
   if (reader.read_i16() < 0) throw Error("Null creatable");
   LayerStateData layer;
   layer.name = read_key_name(reader);
   skip_synched_object(reader);
-  layer.first_key = locate_key(reader);
+  layer.underlay = locate_key(reader);
   layer.blend_flags = reader.read_u32();
-  reader.skip(sizeof(uint32_t));  // a flags word, dropped
+  reader.skip(sizeof(uint32_t));  // the clamp flags, dropped
   layer.shade_flags = reader.read_u32();
   layer.z_flags = reader.read_u32();
   layer.misc_flags = reader.read_u32();
   // The transform: a presence byte, then the matrix when it is non-zero.
-  if (reader.read_u8() != 0) reader.skip(kTransformSize);
+  // The presence byte chooses a length rather than a branch: which layers
+  // have a matrix follows no pattern a branch could learn.
+  reader.skip(reader.read_u8() != 0 ? kTransformSize : 0);
   // The four colours are taken as one block: a short block fails where the
   // colours read one by one would, and one length test covers them all.
   PlasmaRead colors(reader.read_bytes(kColorsSize));
@@ -57,7 +46,7 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes) {
   const uint32_t uvw_source = reader.read_u32();
   layer.uv_channel = static_cast<uint8_t>(uvw_source & 0xFF);
   layer.opacity = reader.read_f32();
-  reader.skip(kAfterOpacity);
+  reader.skip(kLodBiasAndSpecularPower);
   layer.texture = locate_key(reader);
   return layer;
 }

@@ -14,7 +14,7 @@ namespace lumivex {
 // bytes.
 struct LayerStateData {
   std::optional<StoredString> name;
-  StoredKey first_key;  // the key reference after the synched prefix
+  StoredKey underlay;  // the layer this one is drawn over
   StoredKey texture;
   std::array<float, 4> preshade_color{};
   std::array<float, 4> runtime_color{};
@@ -26,13 +26,25 @@ struct LayerStateData {
   uint32_t misc_flags = 0;
   float opacity = 0;
   uint8_t uv_channel = 0;  // the low byte of the UVW source
-
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // Every reference but the object's own key, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
 };
+
+// The underlay's label is the one references() has always listed it by.
+template <class Visit>
+void visit_fields(const LayerStateData& layer, Visit&& visit) {
+  visit("name", layer.name);
+  visit("first_key", layer.underlay);
+  visit("blend_flags", layer.blend_flags);
+  visit("shade_flags", layer.shade_flags);
+  visit("z_flags", layer.z_flags);
+  visit("misc_flags", layer.misc_flags);
+  visit("preshade_color", layer.preshade_color);
+  visit("runtime_color", layer.runtime_color);
+  visit("ambient_color", layer.ambient_color);
+  visit("specular_color", layer.specular_color);
+  visit("uv_channel", layer.uv_channel);
+  visit("opacity", layer.opacity);
+  visit("texture_key", layer.texture);
+}
 
 // Decodes a layer from its whole object data, class index included. The
 // transform matrix, present or not, and the UVW source beyond its low byte

@@ -7,9 +7,10 @@
 namespace lumivex {
 namespace {
 
-// Two 32-bit values, the layer count and a 32-bit value, taken as one block.
+// The load flags, the composition flags, the layer count and the piggyback
+// count, taken as one block.
 constexpr uint64_t kLayerCountBlock = 4 * sizeof(uint32_t);
-constexpr uint64_t kBeforeLayerCount = 2 * sizeof(uint32_t);
+constexpr uint64_t kLoadAndCompositionFlags = 2 * sizeof(uint32_t);
 
 }  // namespace
 
@@ -20,14 +21,8 @@ MaterialData parse_material(std::span<const uint8_t> object_bytes) {
   skip_synched_object(reader);
   // A short block fails even when the count itself is there.
   PlasmaRead counts(reader.read_bytes(kLayerCountBlock));
-  counts.skip(kBeforeLayerCount);
+  counts.skip(kLoadAndCompositionFlags);
   return {locate_key_list(reader, counts.read_u32())};
-}
-
-std::vector<KeyReference> MaterialData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  add_references(out, "layer_keys", layers, source);
-  return out;
 }
 
 }  // namespace lumivex

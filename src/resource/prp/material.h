@@ -10,12 +10,12 @@ namespace lumivex {
 // The references to a material's layers, in stored order.
 struct MaterialData {
   KeyList layers;
-
-  // Reads back everything the record locates.
-  void read_all_located(const Source& source) const { layers.present_names(source); }
-  // The layers, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
 };
+
+template <class Visit>
+void visit_fields(const MaterialData& material, Visit&& visit) {
+  visit("layer_keys", material.layers);
+}
 
 // Decodes a material from its whole object data, class index included.
 MaterialData parse_material(std::span<const uint8_t> object_bytes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "core/key_list.h"
 #include "core/stream.h"
 
@@ -11,9 +13,35 @@ struct MsgBase {
   KeyList receivers;  // its present references are the message's receivers
 };
 
+// Bytes after the receivers that no reader here needs: the timestamp, a
+// double, and the broadcast flags.
+inline constexpr uint64_t kMsgBaseTail = sizeof(double) + sizeof(uint32_t);
+// A callback entry after its message base: the event time, then the event,
+// its index, its repeat count and a user value, 16-bit each.
+inline constexpr uint64_t kCallbackTail = sizeof(float) + 4 * sizeof(uint16_t);
+
 // Both read at the reader's position and leave it just after what they read.
-MsgBase read_msg_base(PlasmaRead& reader);
+// Defined here, as the key readers are, so that the responder's decode inlines
+// them and keeps its cursor in registers.
+inline MsgBase read_msg_base(PlasmaRead& reader) {
+  MsgBase msg;
+  msg.sender = locate_key(reader);
+  msg.receivers = locate_key_list(reader, reader.read_u32());
+  reader.skip(kMsgBaseTail);
+  return msg;
+}
+
 // A message base followed by callback messages, which are stepped over.
-MsgBase read_msg_with_callbacks(PlasmaRead& reader);
+inline MsgBase read_msg_with_callbacks(PlasmaRead& reader) {
+  MsgBase msg = read_msg_base(reader);
+  const uint32_t callbacks = reader.read_u32();
+  for (uint32_t i = 0; i < callbacks; ++i) {
+    // A negative class id (the null class 0x8000 among them) has no body.
+    if (reader.read_i16() < 0) continue;
+    read_msg_base(reader);
+    reader.skip(kCallbackTail);
+  }
+  return msg;
+}
 
 }  // namespace lumivex

@@ -12,22 +12,17 @@ namespace {
 
 constexpr uint8_t kBitmapVersion = 2;
 // Block compression: the one compression type whose info takes two bytes,
-// of which the first is dropped.
+// the block size, dropped, then the block format.
 constexpr uint8_t kBlockCompression = 1;
 constexpr uint8_t kLastCompression = 3;
 
 // Stored fields nothing shows; each must be present.
-constexpr uint64_t kAfterVersion = 2 * sizeof(uint8_t) + sizeof(uint16_t);  // two bytes and a 16-bit value
-constexpr uint64_t kFirstInfoByte = sizeof(uint8_t);
-constexpr uint64_t kBeforeWidth = 2 * sizeof(uint32_t);  // two 32-bit values
-constexpr uint64_t kBeforeTotalSize = sizeof(uint32_t);  // a 32-bit value
+constexpr uint64_t kPixelSizeSpaceAndFlags = 2 * sizeof(uint8_t) + sizeof(uint16_t);
+constexpr uint64_t kBlockSize = sizeof(uint8_t);
+constexpr uint64_t kModifiedTime = 2 * sizeof(uint32_t);  // its low and high words
+constexpr uint64_t kRowBytes = sizeof(uint32_t);
 
 }  // namespace
-
-void MipmapData::read_all_located(const Source& source) const {
-  if (name) source.text(*name);
-  source.bytes(pixel_data);
-}
 
 MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);
@@ -36,16 +31,16 @@ MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   mipmap.name = read_key_name(reader);
   const uint8_t version = reader.read_u8();
   if (version != kBitmapVersion) throw Error("Unsupported bitmap version: " + std::to_string(version));
-  reader.skip(kAfterVersion);
+  reader.skip(kPixelSizeSpaceAndFlags);
   mipmap.compression_type = reader.read_u8();
   if (mipmap.compression_type > kLastCompression)
     throw Error("Unknown compression: " + std::to_string(mipmap.compression_type));
-  if (mipmap.compression_type == kBlockCompression) reader.skip(kFirstInfoByte);
+  if (mipmap.compression_type == kBlockCompression) reader.skip(kBlockSize);
   mipmap.dxt_type = reader.read_u8();
-  reader.skip(kBeforeWidth);
+  reader.skip(kModifiedTime);
   mipmap.width = reader.read_u32();
   mipmap.height = reader.read_u32();
-  reader.skip(kBeforeTotalSize);
+  reader.skip(kRowBytes);
   mipmap.total_size = reader.read_u32();
   mipmap.num_levels = reader.read_u8();
   // The stored size is only a claim: take what the object actually holds.

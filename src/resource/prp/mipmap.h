@@ -21,13 +21,20 @@ struct MipmapData {
   // As stored; pixel_data may be shorter when the object ends early.
   uint32_t total_size = 0;
   ByteRange pixel_data;
-
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // A texture refers to nothing but itself.
-  std::vector<KeyReference> references(const Source&) const { return {}; }
 };
+
+// In stored order. A texture refers to nothing but itself.
+template <class Visit>
+void visit_fields(const MipmapData& mipmap, Visit&& visit) {
+  visit("name", mipmap.name);
+  visit("compression_type", mipmap.compression_type);
+  visit("dxt_type", mipmap.dxt_type);
+  visit("width", mipmap.width);
+  visit("height", mipmap.height);
+  visit("total_size", mipmap.total_size);
+  visit("num_levels", mipmap.num_levels);
+  visit("pixel_data", mipmap.pixel_data);
+}
 
 // Decodes a mipmap from its whole object data; the class index is stepped
 // over unread.

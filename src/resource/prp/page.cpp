@@ -8,6 +8,15 @@ namespace {
 
 constexpr uint32_t kPageVersion = 6;
 
+// A class version pair of the header: class type and version.
+constexpr uint64_t kClassVersionSize = 2 * sizeof(uint16_t);
+// A type group of the key index: its class type and the length of the rest
+// of the group, then its flags, key count and keys, which the length covers.
+constexpr uint64_t kGroupHeadSize = sizeof(uint16_t) + sizeof(uint32_t);
+constexpr uint64_t kGroupFlagsAndCountSize = sizeof(uint8_t) + sizeof(uint32_t);
+// The index begins with its group count.
+constexpr uint64_t kGroupCountSize = sizeof(uint32_t);
+
 void write_header(PlasmaWrite& out, const PageHeader& header) {
   out.write_u32(kPageVersion);
   out.write_u32(header.sequence_number);
@@ -33,7 +42,8 @@ PageHeader PageHeader::read(PlasmaRead& reader) {
   PageHeader header;
   header.version = reader.read_u32();
   if (header.version != kPageVersion)
-    throw Error("Unsupported .prp version: " + std::to_string(header.version) + " (expected 6)");
+    throw Error("Unsupported .prp version: " + std::to_string(header.version) + " (expected " +
+                std::to_string(kPageVersion) + ")");
   header.sequence_number = reader.read_u32();
   header.flags = reader.read_u16();
   header.age_name_bytes = reader.read_safe_string_bytes();
@@ -45,7 +55,7 @@ PageHeader PageHeader::read(PlasmaRead& reader) {
   if (header.data_start != 0) {
     const uint16_t count = reader.read_u16();
     // At most 65535 pairs, but never more than the bytes left can hold.
-    header.class_versions.reserve(std::min<uint64_t>(count, reader.remaining() / 4));
+    header.class_versions.reserve(std::min<uint64_t>(count, reader.remaining() / kClassVersionSize));
     for (uint16_t i = 0; i < count; ++i) {
       ClassVersion cv;
       cv.class_type = reader.read_u16();
@@ -68,7 +78,7 @@ KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
     group.group_flags = reader.read_u8();
     const uint32_t key_count = reader.read_u32();
     index.type_groups.push_back(group);
-    const uint64_t group_end = group_start + 6 + group_length;
+    const uint64_t group_end = group_start + kGroupHeadSize + group_length;
     uint32_t read = 0;
     try {
       for (; read < key_count && reader.position() < group_end; ++read) index.keys.push_back(read_object_key(reader));
@@ -83,16 +93,30 @@ KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
 
 std::shared_ptr<const PrpPage> PrpPage::parse(ByteBuffer bytes, const std::string& header_failure) {
   PlasmaRead reader(bytes.span());
+  const std::string size = std::to_string(bytes.size());
   PageHeader header;
   try {
     // Every offset into a page is 32-bit.
-    if (bytes.size() > UINT32_MAX)
-      throw Error("A page of " + std::to_string(bytes.size()) + " bytes is larger than 4 GiB");
+    if (bytes.size() > UINT32_MAX) throw Error("A page of " + size + " bytes is larger than 4 GiB");
     header = PageHeader::read(reader);
   } catch (const Error& e) {
+    // The reader's end of data says nothing of where; the cause says what the bytes are.
+    if (e.message() == kEndOfData)
+      throw Error(header_failure, Error("too short for a page header: " + size + " bytes"));
     throw Error(header_failure, e);
   }
-  KeyIndex index = parse_keys(reader, header.index_start);
+  KeyIndex index;
+  try {
+    index = parse_keys(reader, header.index_start);
+  } catch (const Error& e) {
+    if (e.message() != kEndOfData) throw;
+    const std::string start = std::to_string(header.index_start);
+    throw Error(
+        kEndOfData,
+        Error(header.index_start >= bytes.size()
+                  ? "the key index starts at byte " + start + ", past the end of the page's " + size + " bytes"
+                  : "the key index, from byte " + start + ", runs past the end of the page's " + size + " bytes"));
+  }
   return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(bytes)));
 }
 
@@ -100,10 +124,18 @@ std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
   return parse(std::move(bytes), "Failed to parse PRP header from bytes");
 }
 
-std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt) {
+std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt,
+                                                  bool regular_only) {
+  // A stream whose first bytes are no page's version is read no further: the
+  // header check refuses it.
+  ReadOptions options;
+  options.regular_only = regular_only;
+  options.worth_reading = [](std::span<const uint8_t> bytes) {
+    return bytes.size() < 4 || PlasmaRead(bytes).read_u32() == kPageVersion;
+  };
   ByteBuffer bytes;
   try {
-    bytes = read_file(path, interrupt);
+    bytes = read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error("Failed to read " + quote_path(path), e);
   }
@@ -147,8 +179,9 @@ PageBytes PrpPage::to_bytes() const {
     ++it->second.first;
     write_object_key(it->second.second, key, Source(data_.span()));
   }
-  uint64_t index_size = 4;
-  for (const TypeGroup* group : written_groups) index_size += 11 + entries_by_class.at(group->class_type).second.size();
+  uint64_t index_size = kGroupCountSize;
+  for (const TypeGroup* group : written_groups)
+    index_size += kGroupHeadSize + kGroupFlagsAndCountSize + entries_by_class.at(group->class_type).second.size();
 
   PageBytes bytes;
   PlasmaWrite head;
@@ -164,7 +197,7 @@ PageBytes PrpPage::to_bytes() const {
   for (const TypeGroup* group : written_groups) {
     const auto& [count, entries] = entries_by_class.at(group->class_type);
     index.write_u16(group->class_type);
-    index.write_u32(static_cast<uint32_t>(5 + entries.size()));
+    index.write_u32(static_cast<uint32_t>(kGroupFlagsAndCountSize + entries.size()));
     index.write_u8(group->group_flags);
     index.write_u32(count);
     index.write_bytes(entries.bytes());

@@ -66,7 +66,10 @@ struct PageBytes {
 // file's bytes, unchanged. Immutable once built and shared by reference.
 class PrpPage {
  public:
-  static std::shared_ptr<const PrpPage> from_file(const std::string& path, const InterruptCheck& interrupt = {});
+  // With regular_only, opens without waiting and refuses anything but a
+  // regular file.
+  static std::shared_ptr<const PrpPage> from_file(const std::string& path, const InterruptCheck& interrupt = {},
+                                                  bool regular_only = false);
   static std::shared_ptr<const PrpPage> from_bytes(ByteBuffer bytes);
 
   // Reads the key index at index_start. A key entry that cannot be read ends

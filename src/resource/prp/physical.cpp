@@ -127,10 +127,10 @@ PhysMesh read_cooked_mesh(PlasmaRead& reader) {
   const uint32_t triangle_count = reader.read_u32();
   PhysMesh mesh;
   mesh.vertices = locate_vertices(reader, vertex_count);
-  mesh.index_width = (flags & kMeshByteIndices)    ? sizeof(uint8_t)
-                     : (flags & kMeshShortIndices) ? sizeof(uint16_t)
-                                                   : sizeof(uint32_t);
-  mesh.indices = locate_indices(reader, triangle_count, mesh.index_width);
+  const uint8_t index_width = (flags & kMeshByteIndices)    ? sizeof(uint8_t)
+                              : (flags & kMeshShortIndices) ? sizeof(uint16_t)
+                                                            : sizeof(uint32_t);
+  mesh.indices = locate_indices(reader, triangle_count, index_width);
 
   const uint64_t triangles = triangle_count;
   if (flags & kMeshHasMaterials) reader.seek_forward(triangles * kMeshBytesPerMaterial);
@@ -156,19 +156,19 @@ StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count) {
   return vertices;
 }
 
-StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width) {
+IndexList locate_indices(PlasmaRead& reader, uint32_t triangles, uint8_t width) {
   const uint64_t count = uint64_t{triangles} * kIndicesPerTriangle;
-  const StoredList<uint32_t> indices = reader.locate_list<uint32_t>(count);
+  IndexList indices{reader.locate_list<uint32_t>(count), width};
   reader.skip(count * width);
   return indices;
 }
 
-std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source) {
+std::vector<Vector3> read_items(const StoredList<Vector3>& vertices, const Source& source) {
   return source.items(vertices, read_vector);
 }
 
-std::vector<uint32_t> PhysMesh::read_indices(const Source& source) const {
-  return source.items(indices, [width = index_width](PlasmaRead& reader) -> uint32_t {
+std::vector<uint32_t> read_items(const IndexList& indices, const Source& source) {
+  return source.items(indices, [width = indices.width](PlasmaRead& reader) -> uint32_t {
     return width == sizeof(uint8_t)    ? reader.read_u8()
            : width == sizeof(uint16_t) ? reader.read_u16()
                                        : reader.read_u32();
@@ -210,7 +210,7 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
     const StoredList<Vector3> vertices = locate_vertices(reader, reader.read_u32());
     if (hull) return PhysHull{vertices};
     const uint32_t triangle_count = reader.read_u32();
-    return PhysMesh{vertices, locate_indices(reader, triangle_count, sizeof(uint32_t)), sizeof(uint32_t)};
+    return PhysMesh{vertices, locate_indices(reader, triangle_count, sizeof(uint32_t))};
   }
   if (magic == kCookedMagic) {
     if (hull) return read_cooked_hull(reader);
@@ -221,24 +221,6 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
   std::snprintf(shown, sizeof shown, "%02x%02x%02x%02x", magic & 0xFF, (magic >> 8) & 0xFF, (magic >> 16) & 0xFF,
                 magic >> 24);
   throw Error(std::string("Unknown mesh magic: ") + shown);
-}
-
-void PxPhysicalData::read_all_located(const Source& source) const {
-  if (name) source.text(*name);
-  for (const auto& key : reference_keys)
-    if (key) source.text(read_key(source, key).name);
-  if (const auto* hull = std::get_if<PhysHull>(&shape)) read_vertices(hull->vertices, source);
-  if (const auto* mesh = std::get_if<PhysMesh>(&shape)) {
-    read_vertices(mesh->vertices, source);
-    mesh->read_indices(source);
-  }
-}
-
-std::vector<KeyReference> PxPhysicalData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  for (std::size_t i = 0; i < reference_keys.size(); ++i)
-    add_reference(out, "reference_keys[" + std::to_string(i) + "]", reference_keys[i], source);
-  return out;
 }
 
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
@@ -254,7 +236,7 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   data.restitution = reader.read_f32();
   const uint8_t bounds = reader.read_u8();
   const uint8_t group = reader.read_u8();
-  reader.skip(sizeof(uint32_t));  // extra flags
+  reader.skip(sizeof(uint32_t));  // the groups it reports collisions with
   const uint16_t group_override = reader.read_u16();
   data.group = (group >= kFirstInvalidGroup || group_override == kGroupOverrideMax) ? PhysGroup::Max
                                                                                     : static_cast<PhysGroup>(group);

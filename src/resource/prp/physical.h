@@ -45,14 +45,21 @@ enum class PhysBoundsType : uint8_t {
 struct PhysHull {
   StoredList<Vector3> vertices;
 };
+// A mesh's triangle corners, three per triangle.
+struct IndexList : StoredList<uint32_t> {
+  uint8_t width = 4;  // bytes per stored index: 1, 2 or 4
+};
+std::vector<Vector3> read_items(const StoredList<Vector3>& vertices, const Source& source);
+std::vector<uint32_t> read_items(const IndexList& indices, const Source& source);
 struct PhysMesh {
   StoredList<Vector3> vertices;
-  StoredList<uint32_t> indices;  // three per triangle
-  uint8_t index_width = 4;       // bytes per stored index: 1, 2 or 4
+  IndexList indices;
 
-  std::vector<uint32_t> read_indices(const Source& source) const;
+  std::vector<uint32_t> read_indices(const Source& source) const { return read_items(indices, source); }
 };
-std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source);
+inline std::vector<Vector3> read_vertices(const StoredList<Vector3>& vertices, const Source& source) {
+  return read_items(vertices, source);
+}
 // A box or a sphere keeps nothing: its sizes and offset are read over.
 using PhysShapeData = std::variant<std::monostate, PhysHull, PhysMesh>;
 
@@ -60,19 +67,36 @@ using PhysShapeData = std::variant<std::monostate, PhysHull, PhysMesh>;
 struct PxPhysicalData {
   std::optional<StoredString> name;
   PhysShapeData shape;
-  std::array<StoredKey, 4> reference_keys;  // the four key references after the group
+  // The object it belongs to, its scene node, the subworld it moves in and
+  // its sound group.
+  std::array<StoredKey, 4> reference_keys;
   float mass = 0;
   float friction = 0;
   float restitution = 0;
   PhysBoundsType bounds_type = PhysBoundsType::Box;
   PhysGroup group = PhysGroup::Static;
-
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // Every reference but the object's own key, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
 };
+
+template <class Visit>
+void visit_fields(const PhysHull& hull, Visit&& visit) {
+  visit("vertices", hull.vertices);
+}
+template <class Visit>
+void visit_fields(const PhysMesh& mesh, Visit&& visit) {
+  visit("vertices", mesh.vertices);
+  visit("indices", mesh.indices);
+}
+template <class Visit>
+void visit_fields(const PxPhysicalData& data, Visit&& visit) {
+  visit("name", data.name);
+  visit("mass", data.mass);
+  visit("friction", data.friction);
+  visit("restitution", data.restitution);
+  visit("bounds_type", data.bounds_type);
+  visit("group", data.group);
+  visit("reference_keys", data.reference_keys);
+  visit("shape", data.shape);
+}
 
 // One plPXPhysical object's complete bytes, class index included.
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes);
@@ -90,9 +114,9 @@ Quaternion read_quat(PlasmaRead& reader);
 void skip_max_dependent_list(PlasmaRead& reader, uint64_t count);
 // Step over a list of vertices, or of 3 x triangles indices of width bytes
 // each, as one block: a short list fails where reading it element by element
-// (read_vertices, PhysMesh::read_indices) would, at its end.
+// (read_items) would, at its end.
 StoredList<Vector3> locate_vertices(PlasmaRead& reader, uint32_t count);
-StoredList<uint32_t> locate_indices(PlasmaRead& reader, uint32_t triangles, uint64_t width);
+IndexList locate_indices(PlasmaRead& reader, uint32_t triangles, uint8_t width);
 
 const char* phys_group_name(PhysGroup group);
 const char* phys_bounds_name(PhysBoundsType bounds);

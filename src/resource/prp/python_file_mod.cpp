@@ -80,6 +80,12 @@ bool skip_param_value(PlasmaRead& reader, uint32_t type) {
   return true;
 }
 
+// Out of the decode's loop, whose registers it would otherwise take.
+[[gnu::cold, gnu::noinline]] void warn_unknown_param(uint32_t type) {
+  log::write(log::Level::Warn, log::kPageObjectsTarget,
+             [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+}
+
 PythonParam read_param(PlasmaRead& reader) {
   PythonParam param;
   param.id = reader.read_u32();
@@ -114,39 +120,19 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
 
   // Every parameter is read to find where the next one starts; the list is
   // read again, without the warnings, when asked for.
-  data.params = reader.locate_list<PythonParam>(reader.read_u32());
-  for (uint32_t i = 0; i < data.params.count; ++i) {
-    reader.skip(sizeof(PythonParam::id));
-    const uint32_t type = reader.read_u32();
-    if (!skip_param_value(reader, type))
-      log::write(log::Level::Warn, log::kPageObjectsTarget,
-                 [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
+  const uint32_t param_count = reader.read_u32();
+  data.params = reader.locate_list<PythonParam>(param_count);
+  for (uint32_t i = 0; i < param_count; ++i) {
+    // The id and the type code fail alike: one step takes both.
+    const uint8_t* id_and_type = reader.read_bytes(sizeof(PythonParam::id) + sizeof(uint32_t)).data();
+    const uint32_t type = PlasmaRead::load<uint32_t>(id_and_type + sizeof(PythonParam::id));
+    if (!skip_param_value(reader, type)) warn_unknown_param(type);
   }
   return data;
 }
 
-std::vector<PythonParam> PythonFileModData::read_params(const Source& source) const {
+std::vector<PythonParam> read_items(const StoredList<PythonParam>& params, const Source& source) {
   return source.items(params, read_param);
-}
-
-void PythonFileModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(read_key(source, self_key).name);
-  source.text(python_file);
-  receivers.present_names(source);
-  for (const PythonParam& param : read_params(source)) {
-    param_value_text(param.value, source);
-    param_value_debug(param.value, source);
-  }
-}
-
-std::vector<KeyReference> PythonFileModData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  add_references(out, "receiver_keys", receivers, source);
-  const std::vector<PythonParam> all = read_params(source);
-  for (std::size_t i = 0; i < all.size(); ++i)
-    if (const auto* key = std::get_if<std::optional<Uoid>>(&all[i].value))
-      add_reference(out, "params[" + std::to_string(i) + "]", *key);
-  return out;
 }
 
 std::string param_value_text(const PythonParamValue& value, const Source& source) {

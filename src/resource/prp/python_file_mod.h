@@ -20,6 +20,9 @@ struct PythonParam {
   PythonParamValue value;
 };
 
+// The parameters, read again from the bytes they were located in.
+std::vector<PythonParam> read_items(const StoredList<PythonParam>& params, const Source& source);
+
 // Strings, names and lists are located in the object's bytes; the functions
 // that show them take those bytes.
 struct PythonFileModData {
@@ -28,13 +31,22 @@ struct PythonFileModData {
   KeyList receivers;  // its present references are the receivers
   StoredList<PythonParam> params;
 
-  std::vector<PythonParam> read_params(const Source& source) const;
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // The receivers, then the parameters that hold a key, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
+  std::vector<PythonParam> read_params(const Source& source) const { return read_items(params, source); }
 };
+
+// A parameter's value is shown as the parameter itself: "params[2]".
+template <class Visit>
+void visit_fields(const PythonParam& param, Visit&& visit) {
+  visit("id", param.id);
+  visit("", param.value);
+}
+template <class Visit>
+void visit_fields(const PythonFileModData& data, Visit&& visit) {
+  visit("name", data.self_key);
+  visit("python_file", data.python_file);
+  visit("receiver_keys", data.receivers);
+  visit("params", data.params);
+}
 
 // One plPythonFileMod object's complete bytes, class index included. An
 // unknown parameter type gives a None parameter and a warning in the log.

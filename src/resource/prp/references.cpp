@@ -17,7 +17,7 @@ bool references_of(const PrpPage& page, const ObjectKey& key, std::vector<KeyRef
     decodable = true;
     const auto bytes = page.object_data(key);
     if (!bytes) throw Error("Object data not found");
-    out = row.parse(*bytes).references(Source(*bytes));
+    out = references(row.parse(*bytes), Source(*bytes));
   });
   return decodable;
 }

@@ -1,6 +1,7 @@
 #include "resource/prp/responder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "core/log.h"
@@ -47,31 +48,18 @@ constexpr uint64_t kSimSuppressBody = 1;
 // A state's waits: a pair of bytes each.
 constexpr uint64_t kWaitSize = 2 * sizeof(uint8_t);
 
-// Bytes that follow each known notify event type; any other type ends the
-// event list.
-std::optional<uint64_t> notify_event_size(uint32_t type) {
-  switch (type) {
-    case 1:
-    case 7:
-      return 2;
-    case 2:
-      return 13;
-    case 3:
-      return 5;
-    case 8:
-    case 9:
-      return 4;
-    default:
-      return std::nullopt;
-  }
-}
+// Bytes that follow each known notify event type, by type; 0 for a type that
+// is not known, which ends the event list. A table rather than a switch: the
+// types of a list follow no pattern a branch could learn.
+constexpr std::array<uint8_t, 10> kNotifyEventSizes = {0, 2, 13, 5, 0, 0, 0, 2, 4, 4};
 
-void skip_notify_events(PlasmaRead& reader) {
+[[gnu::always_inline]] inline void skip_notify_events(PlasmaRead& reader) {
   const uint32_t count = reader.read_u32();
   for (uint32_t i = 0; i < count; ++i) {
-    const auto size = notify_event_size(reader.read_u32());
-    if (!size) return;
-    reader.skip(*size);
+    const uint32_t type = reader.read_u32();
+    const uint8_t size = type < kNotifyEventSizes.size() ? kNotifyEventSizes[type] : 0;
+    if (size == 0) return;
+    reader.skip(size);
   }
 }
 
@@ -83,16 +71,23 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   return callback;
 }
 
-StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
+// Steps over what read_one_shot_callback reads, failing where it would.
+[[gnu::always_inline]] inline void skip_one_shot_callback(PlasmaRead& reader) {
+  reader.skip_safe_string();
+  skip_key_uoid(reader);
+  reader.skip(sizeof(OneShotCallback::value));
+}
+
+[[gnu::always_inline]] inline StoredList<OneShotCallback> locate_one_shot_callbacks(PlasmaRead& reader) {
   const StoredList<OneShotCallback> callbacks = reader.locate_list<OneShotCallback>(reader.read_u32());
-  for (uint32_t i = 0; i < callbacks.count; ++i) read_one_shot_callback(reader);
+  for (uint32_t i = 0; i < callbacks.count; ++i) skip_one_shot_callback(reader);
   return callbacks;
 }
 
 // Steps over the message of a command whose class id has been read, locating
 // its receivers and the lists and name its class holds; false when the class
 // is not one a responder command is known to hold.
-bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
+[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
   switch (cmd.class_id) {
     case kAnimCmdMsg:
       cmd.receivers = read_msg_with_callbacks(reader).receivers;
@@ -170,7 +165,7 @@ bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
 // Reads a command's class id and locates its message, up to, not including,
 // its wait_on byte; false when it cannot be read, which ends decoding early.
 // Only the decode logs the stop: reading the lists again meets it again.
-bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
+[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   try {
     cmd.class_id = reader.read_u16();
     if (locate_message(reader, cmd)) return true;
@@ -188,12 +183,15 @@ bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
   return false;
 }
 
-}  // namespace
-
-bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
-  state.value_a = reader.read_u8();
-  state.value_b = reader.read_u8();
-  const uint8_t command_count = reader.read_u8();
+// The readers of a state and of what it holds are forced into their callers:
+// where the cursor is the caller's own, as in the decode, it then stays in
+// registers instead of being stored and loaded at every read.
+[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+  // The state's three bytes fail alike: one step takes them.
+  const uint8_t* head = reader.read_bytes(3 * sizeof(uint8_t)).data();
+  state.callback_count = head[0];
+  state.switch_to_state = head[1];
+  const uint8_t command_count = head[2];
   state.commands = reader.locate_list<ResponderCmd>(0);
   // The commands are read only to find where the next one starts; one
   // scratch record serves them all.
@@ -208,11 +206,17 @@ bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
   return true;
 }
 
-std::vector<OneShotCallback> ResponderCmd::read_one_shot_callbacks(const Source& source) const {
-  return source.items(one_shot_callbacks, read_one_shot_callback);
+}  // namespace
+
+bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+  return step_over_state(reader, state, log_stop);
 }
 
-std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) const {
+std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callbacks, const Source& source) {
+  return source.items(callbacks, read_one_shot_callback);
+}
+
+std::vector<ResponderCmd> read_items(const StoredList<ResponderCmd>& commands, const Source& source) {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
     locate_command(reader, cmd, false);
@@ -221,43 +225,12 @@ std::vector<ResponderCmd> ResponderState::read_commands(const Source& source) co
   });
 }
 
-std::vector<ResponderState> ResponderModData::read_states(const Source& source) const {
+std::vector<ResponderState> read_items(const StoredList<ResponderState>& states, const Source& source) {
   return source.items(states, [](PlasmaRead& reader) {
     ResponderState state;
     locate_state(reader, state, false);
     return state;
   });
-}
-
-void ResponderModData::read_all_located(const Source& source) const {
-  if (self_key) source.text(read_key(source, self_key).name);
-  for (const ResponderState& state : read_states(source)) {
-    for (const ResponderCmd& cmd : state.read_commands(source)) {
-      cmd.receivers.present_names(source);
-      cmd.notify_receivers.present_names(source);
-      for (const OneShotCallback& callback : cmd.read_one_shot_callbacks(source)) {
-        source.text(callback.name);
-        if (callback.key) source.text(callback.key->name);
-      }
-      if (cmd.name) source.text(*cmd.name);
-    }
-  }
-}
-
-std::vector<KeyReference> ResponderModData::references(const Source& source) const {
-  std::vector<KeyReference> out;
-  const std::vector<ResponderState> all_states = read_states(source);
-  for (std::size_t s = 0; s < all_states.size(); ++s) {
-    const std::vector<ResponderCmd> commands = all_states[s].read_commands(source);
-    for (std::size_t c = 0; c < commands.size(); ++c) {
-      const std::string command = "states[" + std::to_string(s) + "].commands[" + std::to_string(c) + "]";
-      add_references(out, command + ".receivers", commands[c].receivers, source);
-      const std::vector<OneShotCallback> callbacks = commands[c].read_one_shot_callbacks(source);
-      for (std::size_t k = 0; k < callbacks.size(); ++k)
-        add_reference(out, command + ".one_shot_callbacks[" + std::to_string(k) + "]", callbacks[k].key);
-    }
-  }
-  return out;
 }
 
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
@@ -275,11 +248,11 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!locate_state(reader, state, true)) return data;
+    if (!step_over_state(reader, state, true)) return data;
   }
   data.cur_state = reader.read_u8();
   data.enabled = reader.read_u8() != 0;
-  data.last_byte = reader.read_u8();
+  data.flags = reader.read_u8();
   return data;
 }
 

@@ -13,22 +13,30 @@ namespace lumivex {
 struct SceneObjectData {
   StoredKey self_key;
   StoredKey draw_interface;
-  StoredKey second_interface;
+  StoredKey simulation_interface;
   StoredKey coord_interface;
-  StoredKey fourth_interface;
-  KeyList first_key_list;
+  StoredKey audio_interface;
+  KeyList generic_interfaces;
   KeyList modifiers;
-  StoredKey last_key;
-
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // Every reference but the object's own key, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
+  StoredKey scene_node;
 
   // Reads from just after the class index.
   static SceneObjectData read(PlasmaRead& reader);
 };
+
+// The labels of the fields no property shows are those references() has
+// always listed them by.
+template <class Visit>
+void visit_fields(const SceneObjectData& data, Visit&& visit) {
+  visit("name", data.self_key);
+  visit("draw_interface_keys[0]", data.draw_interface);
+  visit("second_interface", data.simulation_interface);
+  visit("coord_interface_key", data.coord_interface);
+  visit("fourth_interface", data.audio_interface);
+  visit("first_key_list", data.generic_interfaces);
+  visit("modifier_keys", data.modifiers);
+  visit("last_key", data.scene_node);
+}
 
 // A scene object's whole data: steps over the class index, then reads.
 SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes);

@@ -13,8 +13,8 @@ namespace lumivex {
 // shows it.
 struct Win32SoundData {
   std::optional<StoredString> name;
-  StoredKey first_key;   // the key reference before the buffer's
-  StoredKey buffer_key;  // its name is the sound file's
+  StoredKey soft_region;  // the region the sound is heard in
+  StoredKey buffer_key;   // its name is the sound file's
   float volume = 0;
   // Stored as 32-bit integers; large magnitudes round to the nearest float.
   float min_distance = 0;
@@ -22,13 +22,22 @@ struct Win32SoundData {
   bool is_3d = false;
   bool looping = false;
   bool auto_start = false;
-
-  // Reads back everything the record locates; after a decode that succeeded
-  // this cannot fail.
-  void read_all_located(const Source& source) const;
-  // Every reference but the object's own key, in stored order.
-  std::vector<KeyReference> references(const Source& source) const;
 };
+
+// In stored order; the soft region's label is the one references() has
+// always listed it by.
+template <class Visit>
+void visit_fields(const Win32SoundData& sound, Visit&& visit) {
+  visit("name", sound.name);
+  visit("max_distance", sound.max_distance);
+  visit("min_distance", sound.min_distance);
+  visit("volume", sound.volume);
+  visit("is_3d", sound.is_3d);
+  visit("looping", sound.looping);
+  visit("auto_start", sound.auto_start);
+  visit("first_key", sound.soft_region);
+  visit("sound_file_key", sound.buffer_key);
+}
 
 // Decodes a sound from its whole object data; the class index is stepped
 // over unread.

@@ -9,6 +9,8 @@ from array import array
 from collections.abc import Iterable
 from typing import NamedTuple
 
+from lumivex import folders
+
 
 class Passed(NamedTuple):
     """A path the scan reports without loading it: a file that is not a
@@ -110,27 +112,22 @@ def find_pages(paths: Iterable[str]) -> Found:
 
 
 def walk(top: str, found: Found) -> None:
-    folders = [top]
-    while folders:
-        folder = folders.pop()
-        try:
-            with os.scandir(folder) as listing:
-                entries = sorted(listing, key=lambda entry: entry.name)
-        except OSError as error:
-            found.pass_over(folder, False, f"cannot list the folder: {error.strerror or error}")
+    for folder, entries in folders.walk(top):
+        if isinstance(entries, OSError):
+            found.pass_over(folder, False, f"cannot list the folder: {entries.strerror or entries}")
             continue
-        subfolders = []
         for entry in entries:
-            if entry.is_dir(follow_symlinks=False):
-                subfolders.append(entry.path)
-            elif entry.name.lower().endswith(".prp"):
-                # The type comes with the listing; only links and unknown types cost a stat.
-                if entry.is_file():
-                    found.pages.append(entry.path)
-                    continue
-                try:
-                    found.pass_over(entry.path, True, not_regular(entry.stat().st_mode))
-                except OSError:
-                    # A broken link: loading it tells why it cannot be read.
-                    found.pages.append(entry.path)
-        folders += reversed(subfolders)
+            if folders.is_folder(entry) or not entry.name.lower().endswith(".prp"):
+                continue
+            # The type comes with the listing; only links and unknown types
+            # cost a stat. A link that leads nowhere, in a loop or into a
+            # folder that cannot be read is a page whose load tells why.
+            try:
+                mode = None if entry.is_file() else entry.stat().st_mode
+            except OSError:
+                found.pages.append(entry.path)
+                continue
+            if mode is None:
+                found.pages.append(entry.path)
+            else:
+                found.pass_over(entry.path, True, not_regular(mode))

@@ -27,8 +27,9 @@ class PageScan(NamedTuple):
 
 
 def scan_page(path: str) -> PageScan:
+    # A file replaced by a FIFO or a device since the walk is refused, not waited on.
     try:
-        page = lumivex.PrpFile.load(path)
+        page = lumivex._lumivex._load_regular_page(path)
     except (OSError, MemoryError) as error:
         return PageScan(0, 0, 0, error_text(error), [])
     decoded = 0

@@ -7,7 +7,7 @@ from typing import Protocol
 
 from lumivex.cli.scan.found import Found, Passed
 from lumivex.cli.scan.pages import PageScan, Totals
-from lumivex.shapes import json_text
+from lumivex.shapes import counted, json_text
 
 
 class Report(Protocol):
@@ -26,7 +26,7 @@ class Report(Protocol):
 
 
 def counts(objects: int, decoded: int, failed: int) -> str:
-    return f"{objects} objects, {decoded} decoded, {failed} failed"
+    return f"{counted(objects, 'object')}, {decoded} decoded, {failed} failed"
 
 
 class TextReport:
@@ -43,7 +43,7 @@ class TextReport:
             return f"{path:<{self.width}}  error: {scan.error}\n"
         line = f"{path:<{self.width}}  {counts(scan.objects, scan.decoded, len(scan.failures))}"
         if scan.lost_keys:
-            line += f", {scan.lost_keys} keys lost"
+            line += f", {counted(scan.lost_keys, 'key')} lost"
         failed = [f"    {cls} {name!r}: {message}\n" for cls, name, message in scan.failures]
         return line + "\n" + "".join(failed)
 
@@ -55,14 +55,19 @@ class TextReport:
         return "".join(pieces)
 
     def end(self, found: Found, totals: Totals) -> str:
-        def listed(pairs: list[tuple[int, str]]) -> str:
-            return ", ".join(f"{count} {what}" for count, what in pairs if count)
+        def listed(texts: list[tuple[int, str]]) -> str:
+            """The texts of the counts that are not zero."""
+            return ", ".join(text for count, text in texts if count)
 
-        notes = listed([(totals.unreadable, "unreadable"), (totals.recovered, "recovered")])
-        others = listed(
-            [(totals.unreadable_folders, "unreadable folders"), (totals.skipped, "skipped")]
+        unreadable, recovered, skipped = totals.unreadable, totals.recovered, totals.skipped
+        notes = listed(
+            [(unreadable, f"{unreadable} unreadable"), (recovered, f"{recovered} recovered")]
         )
-        pages = f"{totals.pages} pages" + (f" ({notes})" if notes else "")
+        folders = totals.unreadable_folders
+        others = listed(
+            [(folders, counted(folders, "unreadable folder")), (skipped, f"{skipped} skipped")]
+        )
+        pages = counted(totals.pages, "page") + (f" ({notes})" if notes else "")
         objects = counts(totals.objects, totals.decoded, totals.failed)
         lines = [f"total: {pages}, {objects}" + (f"; {others}" if others else "")]
         lines += [f"    {count:6}  {message}" for message, count in totals.by_count()]

@@ -1,0 +1,341 @@
+"""Mutation run of the front ends: puts small, realistic faults into the
+command, the server and lumivex.Age one at a time and tells which the tests
+catch.
+
+Each mutant replaces one text that occurs exactly once in the package's
+Python files, wherever the file lies, in a copy of a build tree's package;
+the tests named for it then run against that copy, stopping at the first
+failure. A mutant is caught when they fail, missed when they pass.
+
+    PYTHONPATH=build/release/python python -m scripts.mutate [--build build/release] [NAME...]
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CHECK = ("tests/test_check.py", "tests/test_frontend_faults.py")
+AGE = ("tests/test_age.py", "tests/test_frontend_faults.py")
+COMMAND = ("tests/test_cli.py", "tests/test_frontend_faults.py")
+LINT = ("tests/test_lint_command.py", "tests/test_frontend_faults.py")
+SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py")
+# Time for one mutant's tests; a mutant that makes them hang is caught.
+TIME_LIMIT = 120
+
+
+@dataclass(frozen=True)
+class Mutant:
+    name: str
+    old: str
+    new: str
+    tests: tuple[str, ...]
+
+
+MUTANTS = [
+    # lumivex check
+    Mutant(
+        "check-text-drops-warnings",
+        "verbose or p.severity != NOTE]",
+        "verbose or p.severity == ERROR]",
+        CHECK,
+    ),
+    Mutant(
+        "check-header-age-only",
+        "(header.age_name, header.page_name) != (age.name, name)",
+        "header.age_name != age.name",
+        CHECK,
+    ),
+    Mutant(
+        "check-sequences-never-kept",
+        "other = sequences.setdefault(header.sequence_number, name)",
+        "other = sequences.get(header.sequence_number, name)",
+        CHECK,
+    ),
+    Mutant(
+        "check-errors-need-two",
+        'return 1 if totals["errors"] else 0',
+        'return 1 if totals["errors"] > 1 else 0',
+        CHECK,
+    ),
+    Mutant(
+        "check-notes-hint-always-hidden",
+        '("" if verbose or not totals["notes"] else',
+        '("" if verbose or totals["notes"] else',
+        CHECK,
+    ),
+    Mutant(
+        "check-dangling-link-is-missing",
+        'what = "is missing" if not os.path.lexists(page.path)',
+        'what = "is missing" if not os.path.exists(page.path)',
+        CHECK,
+    ),
+    Mutant(
+        "check-folder-ages-case",
+        'sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))',
+        'sorted(name for name in os.listdir(path) if name.endswith(".age"))',
+        CHECK,
+    ),
+    Mutant(
+        "check-json-warnings-count-notes",
+        '"warnings": self.count(WARNING),',
+        '"warnings": self.count(NOTE),',
+        CHECK,
+    ),
+    # lumivex.Age
+    Mutant(
+        "age-resolve-takes-the-last",
+        "objects.setdefault((obj.class_type, obj.name), obj)",
+        "objects[(obj.class_type, obj.name)] = obj",
+        AGE,
+    ),
+    Mutant(
+        "age-unlisted-suffix-case",
+        'name.lower().endswith(".prp") and name not in listed',
+        'name.endswith(".prp") and name not in listed',
+        AGE,
+    ),
+    Mutant(
+        "age-unlisted-any-prefix",
+        'prefix = f"{self.name}_District_"',
+        'prefix = f"{self.name}_"',
+        AGE,
+    ),
+    # other commands
+    Mutant(
+        "texture-suffix-case",
+        "suffix = os.path.splitext(text)[1].lower()",
+        "suffix = os.path.splitext(text)[1]",
+        COMMAND,
+    ),
+    Mutant(
+        "class-argument-highest-id",
+        "if number > CLASS_TYPE_MAX:",
+        "if number >= CLASS_TYPE_MAX:",
+        COMMAND,
+    ),
+    Mutant(
+        "class-argument-case",
+        "if name.lower() == wanted and",
+        "if name == wanted and",
+        COMMAND,
+    ),
+    Mutant(
+        "replace-file-keeps-no-mode",
+        "mode = stat.S_IMODE(old.st_mode)",
+        "mode = 0o644",
+        COMMAND,
+    ),
+    Mutant(
+        "float-text-double-precision",
+        'struct.unpack("<f", struct.pack("<f", float(text)))[0] == value',
+        "float(text) == value",
+        COMMAND,
+    ),
+    Mutant(
+        "texture-blocks-round-down",
+        "return (width + 3) // 4 * ((height + 3) // 4) * self.block.block_size",
+        "return width // 4 * (height // 4) * self.block.block_size",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-suffix-case",
+        'elif entry.name.lower().endswith(".prp"):',
+        'elif entry.name.endswith(".prp"):',
+        COMMAND,
+    ),
+    Mutant(
+        "scan-messages-rarest-first",
+        "key=lambda item: (-item[1], item[0]))",
+        "key=lambda item: (item[1], item[0]))",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-always-succeeds",
+        "return 0 if totals.clean else 1",
+        "return 0",
+        COMMAND,
+    ),
+    # lumivex lint
+    Mutant(
+        "lint-suffix-case",
+        "name = os.path.basename(text).lower()",
+        "name = os.path.basename(text)",
+        LINT,
+    ),
+    Mutant(
+        "lint-plural-of-none",
+        'return f"{number} {thing}" if number == 1 else',
+        'return f"{number} {thing}" if number <= 1 else',
+        LINT,
+    ),
+    Mutant(
+        "lint-line-unescaped",
+        'return f"{path}:{problem.line}: {problem.reason}: {problem.text!r}"',
+        'return f"{path}:{problem.line}: {problem.reason}: {problem.text}"',
+        LINT,
+    ),
+    Mutant(
+        "lint-one-problem-passes",
+        "return 1 if total else 0",
+        "return 1 if total > 1 else 0",
+        LINT,
+    ),
+    # lumivex serve
+    Mutant(
+        "serve-containment-by-prefix",
+        "os.path.commonpath([self.root, real]) != self.root",
+        "not real.startswith(self.root)",
+        SERVE,
+    ),
+    Mutant(
+        "serve-download-keeps-quotes",
+        'plain = re.sub(r"[^A-Za-z0-9._-]", "_", name)',
+        "plain = name.replace('\"', \"'\")",
+        SERVE,
+    ),
+    Mutant(
+        "serve-download-keeps-semicolon-and-accents",
+        'plain = re.sub(r"[^A-Za-z0-9._-]", "_", name)',
+        'plain = re.sub(r"[\\"\\\\]", "_", name)',
+        SERVE,
+    ),
+    Mutant(
+        "serve-download-real-name-unquoted-slash",
+        'real = quote(f"{name}{suffix}".encode("utf-8", "replace"), safe="")',
+        'real = quote(f"{name}{suffix}".encode("utf-8", "replace"))',
+        SERVE,
+    ),
+    Mutant(
+        "serve-host-case",
+        'host = bytes(value).decode("latin-1").lower()',
+        'host = bytes(value).decode("latin-1")',
+        SERVE,
+    ),
+    Mutant(
+        "serve-host-any-port-split",
+        'return host.rsplit(":", 1)[0]',
+        "return host",
+        SERVE,
+    ),
+    Mutant(
+        "serve-special-files",
+        "if not stat.S_ISREG(mode):",
+        "if stat.S_ISDIR(mode):",
+        SERVE,
+    ),
+    Mutant(
+        "serve-sdl-folder-case",
+        "and os.path.basename(os.path.dirname(name)).lower() == SDL_FOLDER",
+        "and os.path.basename(os.path.dirname(name)) == SDL_FOLDER",
+        SERVE,
+    ),
+    Mutant(
+        "serve-sdl-folder-link-followed",
+        "== SDL_FOLDER and entry.is_dir(follow_symlinks=False):",
+        "== SDL_FOLDER and entry.is_dir():",
+        SERVE,
+    ),
+    Mutant(
+        "serve-url-keeps-hash",
+        "return f\"/{kind}/{quote(name, safe='/')}{tail}\"",
+        "return f\"/{kind}/{quote(name, safe='/#')}{tail}\"",
+        SERVE,
+    ),
+    Mutant(
+        "serve-no-frame-ancestors",
+        "base-uri 'none'; frame-ancestors 'none'",
+        "base-uri 'none'",
+        SERVE,
+    ),
+    Mutant(
+        "serve-download-any-suffix",
+        'if suffix not in ("png", "dds"):',
+        'if suffix not in ("png", "dds", "tga"):',
+        SERVE,
+    ),
+]
+
+
+def package_copy(build: Path, into: Path) -> Path:
+    """A copy of the build tree's package with its links made files."""
+    target = into / "lumivex"
+    shutil.copytree(build / "python" / "lumivex", target, symlinks=False)
+    return target
+
+
+def holder(package: Path, mutant: Mutant) -> Path:
+    """The one file that holds the mutant's text, once."""
+    counts = {path: path.read_text("utf-8").count(mutant.old) for path in package.rglob("*.py")}
+    holding = [path for path, count in counts.items() if count]
+    if [counts[path] for path in holding] != [1]:
+        raise SystemExit(f"{mutant.name}: its text occurs {sum(counts.values())} times, not once")
+    return holding[0]
+
+
+def apply(package: Path, mutant: Mutant) -> Path:
+    """Puts the mutant into its file; the file."""
+    path = holder(package, mutant)
+    path.write_text(path.read_text("utf-8").replace(mutant.old, mutant.new), "utf-8")
+    return path
+
+
+def tests_fail(package_parent: Path, tests: tuple[str, ...]) -> tuple[bool, float]:
+    """Whether the tests fail against the package under package_parent, and
+    how long they took."""
+    env = dict(os.environ, PYTHONPATH=str(package_parent))
+    command = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *tests]
+    start = time.monotonic()
+    try:
+        done = subprocess.run(
+            command, cwd=ROOT, env=env, capture_output=True, timeout=TIME_LIMIT, check=False
+        )
+    except subprocess.TimeoutExpired:
+        return True, time.monotonic() - start
+    return done.returncode != 0, time.monotonic() - start
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build/release", help="the build tree (build/release)")
+    parser.add_argument("names", nargs="*", help="only these mutants")
+    args = parser.parse_args()
+    chosen = [m for m in MUTANTS if not args.names or m.name in args.names]
+    unknown = set(args.names) - {m.name for m in MUTANTS}
+    if unknown:
+        parser.error(f"no mutant named {', '.join(sorted(unknown))}")
+    build = ROOT / args.build
+    with tempfile.TemporaryDirectory(prefix="lumivex-mutants-") as scratch:
+        clean = Path(scratch) / "clean"
+        clean_package = package_copy(build, clean)
+        for mutant in chosen:
+            holder(clean_package, mutant)
+        every_test = tuple(sorted({test for m in chosen for test in m.tests}))
+        failed, _ = tests_fail(clean, every_test)
+        if failed:
+            print("the tests fail without any mutant: nothing to measure", file=sys.stderr)
+            return 1
+        caught = 0
+        for mutant in chosen:
+            parent = Path(scratch) / mutant.name
+            path = apply(package_copy(build, parent), mutant)
+            failed, seconds = tests_fail(parent, mutant.tests)
+            caught += failed
+            where = path.relative_to(parent)
+            verdict = "caught" if failed else "MISSED"
+            print(f"{verdict:6}  {mutant.name}  ({where}, {seconds:.0f} s)", flush=True)
+            shutil.rmtree(parent)
+    print(f"{len(chosen)} mutants, {caught} caught, {len(chosen) - caught} missed")
+    return 0 if caught == len(chosen) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

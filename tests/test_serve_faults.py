@@ -1,0 +1,142 @@
+"""lumivex serve where a small slip would go unseen: a sibling folder whose
+name starts with the served folder's, download names with quotes, ";",
+slashes and accents, host names in any case, state descriptions in a folder
+named SDL or reached through a link, names that hold "#", the exact security
+policy, and the download suffixes."""
+
+import re
+import warnings
+
+import pytest
+
+from fixtures.builder import Obj, page
+from fixtures.object_bodies import MIPMAP
+from fixtures.texture_bodies import DXT1, texture_body
+
+pytest.importorskip("starlette")
+pytest.importorskip("jinja2")
+pytest.importorskip("httpx")
+pytest.importorskip("PIL")
+
+with warnings.catch_warnings():
+    # Newer Starlettes ask for httpx's successor, which is not everywhere yet.
+    warnings.filterwarnings("ignore", "Using `httpx` with `starlette.testclient`")
+    from starlette.testclient import TestClient
+
+from lumivex.web import Site, create_app  # noqa: E402
+
+STATES = "STATEDESC Demo\n{\n  VERSION 1\n  VAR BOOL lit[1] DEFAULT=1\n}\n"
+
+
+def client(path) -> TestClient:
+    return TestClient(create_app(Site(str(path))), base_url="http://127.0.0.1")
+
+
+def links(html: str) -> list[str]:
+    return re.findall(r'href="([^"]+)"', html)
+
+
+def textures(*names: str) -> bytes:
+    return page([Obj(MIPMAP, name, texture_body(name, DXT1, 8, 8, 1)) for name in names])
+
+
+@pytest.mark.parametrize("sibling", ["served-old", "served2", "served.bak", "served "])
+def test_a_sibling_folder_sharing_the_name_s_start_is_outside(tmp_path, sibling):
+    served, beside = tmp_path / "served", tmp_path / sibling
+    served.mkdir()
+    beside.mkdir()
+    (beside / "secret.prp").write_bytes(page([Obj(1, "SECRET", b"")]))
+    (served / "peek.prp").symlink_to(beside / "secret.prp")
+    (served / "own.prp").write_bytes(textures("Own"))
+    served_site = client(served)
+    index = served_site.get("/api").json()
+    assert index["pages"] == ["own.prp"]
+    assert index["not_served"] == [
+        {"name": "peek.prp", "reason": "it leads outside the served folder"}
+    ]
+    for url in ("/page/peek.prp", "/api/ls/peek.prp", "/object/peek.prp/0"):
+        response = served_site.get(url)
+        assert response.status_code == 404 and "SECRET" not in response.text
+
+
+@pytest.mark.parametrize(
+    ("name", "disposition"),
+    [
+        ("Stone", "attachment; filename=\"Stone.dds\"; filename*=UTF-8''Stone.dds"),
+        (
+            'a"b;c é',
+            "attachment; filename=\"a_b_c__.dds\"; filename*=UTF-8''a%22b%3Bc%20%C3%A9.dds",
+        ),
+        ("x/y\\z", "attachment; filename=\"x_y_z.dds\"; filename*=UTF-8''x%2Fy%5Cz.dds"),
+        ("Ωmega", "attachment; filename=\"_mega.dds\"; filename*=UTF-8''%CE%A9mega.dds"),
+        (
+            "v1.0_final-2",
+            "attachment; filename=\"v1.0_final-2.dds\"; filename*=UTF-8''v1.0_final-2.dds",
+        ),
+        ("", "attachment; filename=\"texture.dds\"; filename*=UTF-8''.dds"),
+    ],
+)
+def test_download_names_are_plain_ascii_beside_the_real_name(tmp_path, name, disposition):
+    (tmp_path / "t.prp").write_bytes(textures(name))
+    response = client(tmp_path).get("/texture/t.prp/0.dds")
+    assert response.status_code == 200 and response.content[:4] == b"DDS "
+    assert response.headers["content-disposition"] == disposition
+
+
+@pytest.mark.parametrize("suffix", ["tga", "DDS", "Png", "webp", "dds.png.exe"])
+def test_downloads_are_only_png_and_dds(tmp_path, suffix):
+    (tmp_path / "t.prp").write_bytes(textures("Stone"))
+    served = client(tmp_path)
+    assert served.get(f"/texture/t.prp/0.{suffix}").status_code == 404
+    assert served.get("/texture/t.prp/0.png").status_code == 200
+
+
+@pytest.mark.parametrize(
+    "host", ["LOCALHOST", "LocalHost:8000", "127.0.0.1:65535", "[::1]", "localhost:1"]
+)
+def test_the_names_of_this_machine_in_any_case_and_with_any_port(tmp_path, host):
+    (tmp_path / "t.prp").write_bytes(textures("Stone"))
+    assert client(tmp_path).get("/api", headers={"host": host}).status_code == 200
+
+
+def test_every_answer_carries_the_whole_security_policy(tmp_path):
+    (tmp_path / "t.prp").write_bytes(textures("Stone"))
+    served = client(tmp_path)
+    for url in ("/", "/page/t.prp", "/api", "/nothing", "/texture/t.prp/0.dds"):
+        headers = served.get(url).headers
+        assert headers["content-security-policy"] == (
+            "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+            "base-uri 'none'; frame-ancestors 'none'"
+        )
+        assert (headers["x-frame-options"], headers["referrer-policy"]) == ("DENY", "no-referrer")
+
+
+@pytest.mark.parametrize("folder", ["sdl", "SDL", "Sdl"])
+def test_state_descriptions_in_an_sdl_folder_of_any_case_belong_to_the_age(tmp_path, folder):
+    (tmp_path / "Demo.age").write_text("Page=Town,1\n")
+    (tmp_path / folder).mkdir()
+    (tmp_path / folder / "Demo.sdl").write_text(STATES)
+    for served in (client(tmp_path), client(tmp_path / "Demo.age")):
+        assert served.get("/api").json()["sdl"] == [f"{folder}/Demo.sdl"]
+        assert f"/sdl/{folder}/Demo.sdl" in links(served.get("/age/Demo.age").text)
+
+
+def test_an_sdl_folder_that_is_a_link_is_not_followed(tmp_path):
+    (tmp_path / "Demo.age").write_text("Page=Town,1\n")
+    (tmp_path / "states").mkdir()
+    (tmp_path / "states" / "Demo.sdl").write_text(STATES)
+    (tmp_path / "sdl").symlink_to(tmp_path / "states")
+    served = client(tmp_path / "Demo.age")
+    assert served.get("/api").json()["sdl"] == []
+    assert served.get("/sdl/sdl/Demo.sdl").status_code == 404
+
+
+@pytest.mark.parametrize("file_name", ["a#b.prp", "a?b.prp", "100%.prp", "a b.prp"])
+def test_links_to_names_that_hold_url_characters_lead_to_them(tmp_path, file_name):
+    (tmp_path / file_name).write_bytes(textures("Stone"))
+    served = client(tmp_path)
+    [page_link] = [link for link in links(served.get("/").text) if link.startswith("/page/")]
+    response = served.get(page_link)
+    assert response.status_code == 200 and "Stone" in response.text
+    object_links = [link for link in links(response.text) if link.startswith("/object/")]
+    assert object_links and served.get(object_links[0]).status_code == 200
