@@ -3,7 +3,8 @@ command, the server and lumivex.Age one at a time and tells which the tests
 catch.
 
 Each mutant replaces one text that occurs exactly once in the package's
-Python files, wherever the file lies, in a copy of a build tree's package;
+Python files, wherever the file lies, in a copy of the package's sources
+beside a build tree's compiled module;
 the tests named for it then run against that copy, stopping at the first
 failure. A mutant is caught when they fail, missed when they pass.
 
@@ -129,9 +130,9 @@ MUTANTS = [
         COMMAND,
     ),
     Mutant(
-        "replace-file-keeps-no-mode",
-        "mode = stat.S_IMODE(old.st_mode)",
-        "mode = 0o644",
+        "texture-levels-shrink-to-nothing",
+        "layout.level_size(max(1, width >> level), max(1, height >> level))",
+        "layout.level_size(width >> level, height >> level)",
         COMMAND,
     ),
     Mutant(
@@ -266,9 +267,13 @@ MUTANTS = [
 
 
 def package_copy(build: Path, into: Path) -> Path:
-    """A copy of the build tree's package with its links made files."""
+    """A copy of the package's sources with the build tree's compiled module."""
     target = into / "lumivex"
-    shutil.copytree(build / "python" / "lumivex", target, symlinks=False)
+    shutil.copytree(
+        ROOT / "python" / "lumivex", target, ignore=shutil.ignore_patterns("__pycache__")
+    )
+    for module in (build / "python" / "lumivex").glob("_lumivex.*.so"):
+        shutil.copy(module, target)
     return target
 
 

@@ -141,15 +141,22 @@ def test_check_a_header_naming_the_age_but_another_page(
     )
 
 
-def test_check_a_page_file_that_is_a_dangling_link_does_not_load(tmp_path):
+@pytest.mark.parametrize(("dangling", "what"), [(False, "is missing"), (True, "does not load")])
+def test_check_a_page_file_that_is_a_dangling_link_is_there_but_does_not_load(
+    tmp_path, dangling, what
+):
     path = age_folder(tmp_path)
     garden = tmp_path / "Demo_District_Garden.prp"
     garden.unlink()
-    garden.symlink_to(tmp_path / "gone.prp")
+    if dangling:
+        garden.symlink_to(tmp_path / "gone.prp")
     status, out, _ = run("check", path, "--json")
-    messages = [p["message"] for p in json.loads(out)["ages"][0]["problems"]]
+    [problem] = json.loads(out)["ages"][0]["problems"]
     assert status == 1
-    assert messages[0].startswith(f'the page file does not load: Failed to read "{garden}": ')
+    assert (problem["page"], problem["message"]) == (
+        "Garden",
+        f'the page file {what}: Failed to read "{garden}": No such file or directory',
+    )
 
 
 @pytest.mark.parametrize("age_file", ["Demo.age", "Demo.AGE", "Demo.Age"])

@@ -114,13 +114,18 @@ class AgeCheck:
         self._loaded: list[tuple[str, PrpFile]] = []
         self._described = True
         found = self._page_problems.append
+        refused = age.refused_pages()
+        # A page name that is no file name is an error below, not also a warning.
+        refused_lines = {line for line, _, _ in refused}
         for lint in age_lint(age.path):
             if lint.line == 0:
                 found(Problem(ERROR, None, lint.reason, line=0))
                 self._described = False
                 return
+            if lint.line in refused_lines:
+                continue
             found(Problem(WARNING, None, f"{lint.reason}: {lint.text!r}", line=lint.line))
-        for line, name, reason in age.refused_pages():
+        for line, name, reason in refused:
             message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
             found(Problem(ERROR, name, message + "; its file is not looked for"))
         sequences: dict[int, str] = {}

@@ -31,11 +31,13 @@ def class_type(text: str) -> int:
     hexadecimal with 0x in front; ValueError for any other text."""
     number = None
     if re.fullmatch(r"[0-9]+", text):
-        number = int(text)
+        # Past the largest id long before int() refuses the digits.
+        digits = text.lstrip("0")
+        number = int(digits or "0") if len(digits) <= len(str(CLASS_TYPE_MAX)) else -1
     elif re.fullmatch(r"0[xX][0-9a-fA-F]+", text):
         number = int(text, 16)
     if number is not None:
-        if number > CLASS_TYPE_MAX:
+        if not 0 <= number <= CLASS_TYPE_MAX:
             raise ValueError(f"not a class id from 0 to {CLASS_TYPE_MAX} (0x{CLASS_TYPE_MAX:X})")
         return number
     wanted = text.lower()

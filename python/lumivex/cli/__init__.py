@@ -228,6 +228,14 @@ def build_parser() -> Parser:
         default=serve.DEFAULT_PORT,
         help="the port to listen on; 0 takes any free one (default: %(default)s)",
     )
+    server.add_argument(
+        "--allow-host",
+        metavar="NAME",
+        type=serve.host_name,
+        action="append",
+        default=[],
+        help="also answer requests that give NAME as their host (repeatable)",
+    )
     server.add_argument("--open", action="store_true", help="open the address in the browser")
 
     roundtrip = command(

@@ -6,6 +6,8 @@ command starts without it."""
 from __future__ import annotations
 
 import argparse
+import ipaddress
+import re
 import socket
 
 from lumivex.cli.common import CommandError
@@ -20,7 +22,11 @@ EPILOG = (
     "folder (every age, page and .sdl file under it) or a page file. Only files inside "
     "PATH's folder are served, read-only; links that lead out of it are not followed. The "
     "server listens on 127.0.0.1 unless --host says otherwise; the same data is served as "
-    "JSON under /api."
+    "JSON under /api. On every address, it answers only requests whose Host header names "
+    "localhost, this machine's name or one of its addresses (as they are when it starts), "
+    "or a name given with --allow-host; so a web page cannot reach it through a name of its "
+    "own. A connection has 10 seconds to send each request head; at most 256 connections "
+    "are open at once, 32 from one address, and those beyond are refused."
 )
 
 
@@ -29,6 +35,18 @@ def port_number(text: str) -> int:
     if not 0 <= number <= 65535:
         raise argparse.ArgumentTypeError(f"not a port from 0 to 65535: {text!r}")
     return number
+
+
+def host_name(text: str) -> str:
+    """A name or an address, without port or brackets, as a request's Host
+    header may give it."""
+    name = text[1:-1] if text.startswith("[") and text.endswith("]") else text
+    try:
+        return str(ipaddress.ip_address(name))
+    except ValueError:
+        if re.fullmatch(r"[A-Za-z0-9._-]+", name):
+            return name
+    raise argparse.ArgumentTypeError(f"not a host name or address without a port: {text!r}")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -48,4 +66,4 @@ def run(args: argparse.Namespace) -> int:
             f"cannot listen on {args.host} port {args.port}: {error.strerror or error} "
             "(--port chooses another port, 0 any free one)"
         ) from error
-    return server.serve(site, sock, args.host, args.open)
+    return server.serve(site, sock, args.host, args.open, args.allow_host)

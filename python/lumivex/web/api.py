@@ -21,7 +21,7 @@ from lumivex.shapes import (
     show_json,
 )
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import SiteViews
+from lumivex.web.views import SiteViews, query_value
 
 
 class ApiViews(SiteViews):
@@ -34,8 +34,8 @@ class ApiViews(SiteViews):
             Route("/api/check/{name:path}", self.api_check),
             Route("/api/info/{name:path}", self.api_info),
             Route("/api/ls/{name:path}", self.api_ls),
-            Route("/api/show/{name:path}/{index:int}", self.api_show),
-            Route("/api/references/{name:path}/{index:int}", self.api_references),
+            Route("/api/show/{name:path}/{index:position}", self.api_show),
+            Route("/api/references/{name:path}/{index:position}", self.api_references),
             Route("/api/sdl/{name:path}", self.api_sdl),
         ]
 
@@ -100,11 +100,7 @@ class ApiViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
-        chosen = request.query_params.get("class")
-        try:
-            wanted = None if chosen is None else class_type(chosen)
-        except ValueError as error:
-            return self.json({"error": str(error)}, 400)
+        wanted = query_value(request, "class", class_type, None)
         return self.json(ls_json(self.site.pages[name], page, wanted))
 
     def api_show(self, request: Request) -> Response:

@@ -3,6 +3,8 @@ security headers every response carries."""
 
 from __future__ import annotations
 
+import ipaddress
+import re
 from collections.abc import Iterable
 
 from starlette.datastructures import MutableHeaders
@@ -20,8 +22,9 @@ SECURITY_HEADERS = {
     "x-frame-options": "DENY",
 }
 LOOPBACK_NAMES = ("127.0.0.1", "localhost", "::1")
-# Addresses that listen on every interface: any Host header may reach them.
-ANY_HOST = ("0.0.0.0", "::", "")
+# A Host header: a name or an IPv4 address, or an IPv6 address in brackets,
+# then at most one port of digits.
+HOST_HEADER = re.compile(r"(?:\[([0-9A-Fa-f:.]+)\]|([A-Za-z0-9._-]+))(?::[0-9]+)?")
 
 
 class Guard:
@@ -32,7 +35,7 @@ class Guard:
 
     def __init__(self, app: ASGIApp, hosts: Iterable[str]) -> None:
         self.app = app
-        self.hosts = {host.lower() for host in hosts}
+        self.hosts = {same_host(host) for host in hosts}
 
     async def __call__(self, scope: AsgiScope, receive: Receive, send: Send) -> None:
         if scope["type"] != "http":
@@ -46,19 +49,32 @@ class Guard:
                     headers[name] = value
             await send(message)
 
-        if self.hosts & set(ANY_HOST) or host_of(scope) in self.hosts:
+        host = host_of(scope)
+        if host is not None and same_host(host) in self.hosts:
             await self.app(scope, receive, send_guarded)
         else:
             response = PlainTextResponse("unknown host", status_code=400)
             await response(scope, receive, send_guarded)
 
 
-def host_of(scope: AsgiScope) -> str:
-    """The host a request names, without its port and brackets."""
-    for name, value in scope["headers"]:
-        if name == b"host":
-            host = bytes(value).decode("latin-1").lower()
-            if host.startswith("["):
-                return host[1 : host.find("]")] if "]" in host else ""
-            return host.rsplit(":", 1)[0]
-    return ""
+def host_of(scope: AsgiScope) -> str | None:
+    """The host a request names, without its port and brackets; None when
+    the request has no Host header, more than one, or one that is not a host
+    and an optional port."""
+    values = [value for name, value in scope["headers"] if name == b"host"]
+    if len(values) != 1:
+        return None
+    header = bytes(values[0]).decode("latin-1")
+    parsed = HOST_HEADER.fullmatch(header)
+    if parsed is None:
+        return None
+    return parsed[1] or parsed[2]
+
+
+def same_host(host: str) -> str:
+    """The host in one form for comparing: an address as the address it is,
+    a name in lower case."""
+    try:
+        return str(ipaddress.ip_address(host))
+    except ValueError:
+        return host.lower()

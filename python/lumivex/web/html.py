@@ -12,6 +12,7 @@ from typing import Any
 from urllib.parse import quote, urlencode
 
 import jinja2
+from markupsafe import Markup
 from starlette.exceptions import HTTPException
 from starlette.requests import Request
 from starlette.responses import HTMLResponse, RedirectResponse, Response
@@ -26,7 +27,7 @@ from lumivex.cli.texture import dds, level_size, pillow_image, stored_levels
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, properties, value_text
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import SiteViews
+from lumivex.web.views import SiteViews, query_value, row_number
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
@@ -49,11 +50,27 @@ def object_url(location: Location) -> str:
     return url("object", location.page, location.position)
 
 
+def printable_text(text: str) -> str:
+    """The text with its characters that are not printable, bidirectional
+    controls among them, escaped as the command escapes names, so that no
+    name can reorder or hide what is shown around it."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
+def shown_text(value: object) -> object:
+    """A value as a view shows it: texts printable, markup as it is."""
+    if isinstance(value, str) and not isinstance(value, Markup):
+        return printable_text(value)
+    return value
+
+
 def attachment(name: str, suffix: str) -> str:
     """A Content-Disposition for a download named after a texture: a plain
     ASCII name for every client, and the real one for those that read it."""
     plain = re.sub(r"[^A-Za-z0-9._-]", "_", name) or "texture"
-    real = quote(f"{name}{suffix}".encode("utf-8", "replace"), safe="")
+    real = quote(f"{printable_text(name)}{suffix}".encode("utf-8", "replace"), safe="")
     return f"attachment; filename=\"{plain}{suffix}\"; filename*=UTF-8''{real}"
 
 
@@ -83,6 +100,7 @@ class HtmlViews(SiteViews):
             loader=jinja2.FileSystemLoader(os.path.join(HERE, "templates")),
             autoescape=True,
             undefined=jinja2.StrictUndefined,
+            finalize=shown_text,
         )
         self.templates.globals.update(url=url, object_url=object_url, counted=counted)
         # Compiled now rather than on each template's first request.
@@ -105,9 +123,9 @@ class HtmlViews(SiteViews):
             Route("/favicon.svg", self.static_file),
             Route("/age/{name:path}", self.age_view),
             Route("/page/{name:path}", self.page_view),
-            Route("/object/{name:path}/{index:int}", self.object_view),
-            Route("/texture/{name:path}/{index:int}/{level:int}.png", self.level_image),
-            Route("/texture/{name:path}/{index:int}.{suffix}", self.download),
+            Route("/object/{name:path}/{index:position}", self.object_view),
+            Route("/texture/{name:path}/{index:position}/{level:position}.png", self.level_image),
+            Route("/texture/{name:path}/{index:position}.{suffix}", self.download),
             Route("/sdl/{name:path}", self.sdl_view),
         ]
 
@@ -174,14 +192,8 @@ class HtmlViews(SiteViews):
             return self.render("page.html", page=None, error=page.reason, **values)
         chosen_class = request.query_params.get("class", "")
         name_part = request.query_params.get("name", "")
-        try:
-            wanted = class_type(chosen_class) if chosen_class else None
-        except ValueError as error:
-            raise HTTPException(400, str(error)) from error
-        start_text = request.query_params.get("start", "0")
-        if not start_text.isdigit():
-            raise HTTPException(400, f"not a row number: {start_text!r}")
-        start = int(start_text)
+        wanted = query_value(request, "class", class_type, None) if chosen_class else None
+        start = query_value(request, "start", row_number, 0)
         objects = self.site.page_objects(name).objects
         if wanted is None and not name_part:
             total = len(objects)

@@ -3,12 +3,61 @@ request names, and the check report of each age, made once."""
 
 from __future__ import annotations
 
+import re
+from collections.abc import Callable
+from typing import TypeVar
+
+from starlette.convertors import Convertor, register_url_convertor
 from starlette.exceptions import HTTPException
 from starlette.requests import Request
 
 import lumivex
 from lumivex.check import AgeReport, check_age
 from lumivex.web.site import Memo, ServedAge, Site
+
+Parsed = TypeVar("Parsed")
+# More digits than any place in a page or level of a texture has.
+NUMBER_DIGITS = 10
+
+
+class Position(Convertor[int]):
+    """A place in a page or a texture's level in an address: a number of
+    a few decimal digits, so that no address makes an integer of
+    thousands."""
+
+    regex = f"[0-9]{{1,{NUMBER_DIGITS}}}"
+
+    def convert(self, value: str) -> int:
+        return int(value)
+
+    def to_string(self, value: int) -> str:
+        return str(value)
+
+
+register_url_convertor("position", Position())
+
+
+def row_number(text: str) -> int:
+    """A row of a screen of objects; ValueError for anything but a few
+    decimal digits."""
+    if not re.fullmatch(f"[0-9]{{1,{NUMBER_DIGITS}}}", text):
+        raise ValueError(f"not a row number: {text[:40]!r}")
+    return int(text)
+
+
+def query_value(
+    request: Request, name: str, parse: Callable[[str], Parsed], default: Parsed
+) -> Parsed:
+    """The query's value of name as parse reads it, or the default when the
+    query has none; a value parse refuses with ValueError answers 400 with
+    its message."""
+    text = request.query_params.get(name)
+    if text is None:
+        return default
+    try:
+        return parse(text)
+    except ValueError as error:
+        raise HTTPException(400, str(error)) from error
 
 
 def check_reports(site: Site) -> Memo[str, AgeReport]:
