@@ -115,8 +115,8 @@ def test_check_json_counts_each_severity_apart(problems_1_2_3):
     [age] = found["ages"]
     assert status == 1
     assert [p["severity"] for p in age["problems"]] == ["error"] + ["note"] * 3 + ["warning"] * 2
-    assert (age["errors"], age["warnings"], age["notes"]) == (1, 2, 3)
-    assert (found["errors"], found["warnings"], found["notes"]) == (1, 2, 3)
+    assert (age["error_count"], age["warning_count"], age["note_count"]) == (1, 2, 3)
+    assert (found["error_count"], found["warning_count"], found["note_count"]) == (1, 2, 3)
 
 
 @pytest.mark.parametrize(
@@ -165,7 +165,7 @@ def test_check_finds_an_age_in_a_folder_whatever_the_case_of_its_suffix(tmp_path
     (tmp_path / "notes.txt").write_text("not an age")
     status, out, _ = run("check", tmp_path, "--json")
     assert status == 0
-    assert [age["path"] for age in json.loads(out)["ages"]] == [str(tmp_path / age_file)]
+    assert [age["age"] for age in json.loads(out)["ages"]] == [str(tmp_path / age_file)]
 
 
 def test_age_lists_unlisted_pages_of_its_own_name_whatever_their_suffix_case(tmp_path):
