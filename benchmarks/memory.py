@@ -105,7 +105,7 @@ def generate_page(path: Path, objects: int) -> None:
 
 
 def ensure(data: Path, quick: bool) -> Path:
-    pages, materials, objects = (4, 2000, 20000) if quick else (24, 3000, 1000000)
+    pages, materials, objects = (4, 2000, 20000) if quick else (24, 3000, 200000)
     out = data / "memory" / ("quick" if quick else "full")
     manifest = {"format": FORMAT, "pages": pages, "materials": materials, "objects": objects}
     try:
