@@ -23,7 +23,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import lumivex
-from lumivex.cli.check import check_age
+from lumivex.check import check_age
 
 from benchmarks import generate
 

@@ -7,7 +7,7 @@ from pathlib import Path
 import lumivex
 import pytest
 
-from benchmarks import check, generate, run, serve, threads
+from benchmarks import check, generate, memory, run, serve, threads
 
 
 @pytest.fixture(scope="module")
@@ -131,3 +131,11 @@ def test_serve_benchmark_runs(tmp_path, capsys):
     assert serve.main(["--quick", "--runs", "1", "--data", str(tmp_path)]) == 0
     out = capsys.readouterr().out
     assert "floor: the stylesheet" in out and "DXT5 texture's PNG, first request" in out
+
+
+def test_memory_benchmark_measures_every_report(tmp_path, capsys):
+    pytest.importorskip("starlette")
+    assert memory.main(["--quick", "--data", str(tmp_path)]) == 0
+    out = capsys.readouterr().out
+    assert out.count(" met\n") + out.count(" NOT MET\n") == 8
+    assert "lumivex check --json" in out and "GET /api/ls" in out

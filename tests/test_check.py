@@ -9,7 +9,7 @@ from pathlib import Path
 
 import lumivex
 import pytest
-from lumivex.check import check_age
+from lumivex.check import AgeCheck
 from lumivex.cli import main
 
 from fixtures.builder import Group, Obj, i16, index_entry, key_ref, page, u32
@@ -86,18 +86,18 @@ def problems(path):
     found = report(path)
     [age] = found["ages"]
     return [
-        (p["severity"], p["page"], p["object"], p["class"], p["field"], p["message"])
+        (p["severity"], p["page"], p["object_name"], p["class_name"], p["field"], p["message"])
         for p in age["problems"]
     ]
 
 
 def test_a_sound_age_and_the_samples_report_nothing(tmp_path):
     sound = report(build(tmp_path))
-    assert (sound["errors"], sound["warnings"], sound["notes"]) == (0, 0, 0)
-    assert sound["ages"][0]["references"] == 2
+    assert (sound["error_count"], sound["warning_count"], sound["note_count"]) == (0, 0, 0)
+    assert sound["ages"][0]["reference_count"] == 2
     samples = report(SAMPLES / "Demo.age")
-    assert (samples["errors"], samples["warnings"], samples["notes"]) == (0, 0, 0)
-    assert samples["ages"][0]["references"] > 0
+    assert (samples["error_count"], samples["warning_count"], samples["note_count"]) == (0, 0, 0)
+    assert samples["ages"][0]["reference_count"] > 0
     status, text = run_check(SAMPLES)
     assert status == 0 and text.endswith("summary: 0 errors, 0 warnings, 0 notes\n")
 
@@ -265,7 +265,7 @@ def test_each_line_the_parser_skips_is_a_warning_with_its_number(tmp_path, line,
 def test_the_library_reports_a_file_that_is_no_age_description_alone(tmp_path):
     path = build(tmp_path)
     path.write_text("# an age once\n")
-    [problem] = check_age(lumivex.Age.open(str(path))).problems
+    [problem] = AgeCheck(lumivex.Age.open(str(path))).problems()
     assert (problem.severity, problem.line) == ("error", 0)
     assert problem.message.startswith("not an age description: ")
 

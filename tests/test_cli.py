@@ -81,12 +81,14 @@ def test_info(run, tmp_path):
     cut.write_bytes(lost_two_keys())
     status, out, _ = run("info", TOWN, cut, "--json")
     town, shown_cut = json.loads(out)["pages"]
-    assert town["header"]["sequence_number"] == 94 << 16 | 1 and town["objects"] == TOWN_OBJECTS
+    assert (
+        town["header"]["sequence_number"] == 94 << 16 | 1 and town["object_count"] == TOWN_OBJECTS
+    )
     assert town["classes"] == [
         {"class_name": name, "count": count}
         for name, count in sorted(lumivex.PrpFile.load(TOWN).count_by_type().items())
     ]
-    assert (shown_cut["objects"], shown_cut["lost_keys"]) == (1, 2)
+    assert (shown_cut["object_count"], shown_cut["lost_keys"]) == (1, 2)
 
 
 def test_info_takes_several_pages_and_reports_each_failure(run, tmp_path):
@@ -98,9 +100,9 @@ def test_info_takes_several_pages_and_reports_each_failure(run, tmp_path):
     assert out.startswith(TOWN + "\n") and f"\n\n{cavern}\n  age " in out
     status, out, _ = run("info", missing, cavern, "--json")
     shown = json.loads(out)
-    assert [p["path"] for p in shown["pages"]] == [str(cavern)]
+    assert [p["page"] for p in shown["pages"]] == [str(cavern)]
     assert shown["errors"] == [
-        {"path": str(missing), "error": f'Failed to read "{missing}": No such file or directory'}
+        {"page": str(missing), "error": f'Failed to read "{missing}": No such file or directory'}
     ]
 
 
@@ -120,7 +122,7 @@ def test_ls(run):
     assert status == 0 and len(out.splitlines()) == TOWN_OBJECTS + 1
     _, out, _ = run("ls", TOWN, "--json")
     shown = json.loads(out)
-    assert shown["path"] == TOWN
+    assert shown["page"] == TOWN
     assert [(o["name"], o["class_type"], o["data_len"]) for o in shown["objects"]] == [
         (o.name, o.class_type, o.data_len) for o in lumivex.PrpFile.load(TOWN)
     ]
@@ -149,7 +151,7 @@ def test_show_every_decodable_sample(run, obj):
     view = getattr(obj, METHODS[obj.class_type])()
     _, out, _ = run("show", TOWN, obj.name, "--json")
     shown = json.loads(out)
-    assert shown["path"] == TOWN
+    assert shown["page"] == TOWN
     (one,) = shown["objects"]
     assert (one["class_type"], one["name"]) == (obj.class_type, obj.name)
     assert [line.split()[0] for line in text.splitlines()[1:]] == list(one["properties"])
@@ -240,10 +242,10 @@ def test_scan_names_every_failed_object_and_fails(run, write_page, tmp_path):
     _, out, _ = run("scan", tmp_path, "--json", "--jobs", "1")
     shown = json.loads(out)
     assert shown["total"] == {
-        "pages": 4,
+        "page_count": 4,
         "unreadable": 1,
         "recovered": 1,
-        "objects": 6,
+        "object_count": 6,
         "decoded": 1,
         "failed": 4,
         "lost_keys": 2,
@@ -455,9 +457,9 @@ def test_sdl_folder_reports_each_file_it_passes_over(run, tmp_path):
     ]
     _, out, _ = run("sdl", tmp_path, "--json")
     assert json.loads(out)["passed_over"] == [
-        {"path": f"{tmp_path}/Binary.sdl", "reason": "not UTF-8 text"},
-        {"path": f"{tmp_path}/Folder.sdl", "reason": "not a regular file"},
-        {"path": f"{tmp_path}/Loop.sdl", "reason": loop},
+        {"file": f"{tmp_path}/Binary.sdl", "reason": "not UTF-8 text"},
+        {"file": f"{tmp_path}/Folder.sdl", "reason": "not a regular file"},
+        {"file": f"{tmp_path}/Loop.sdl", "reason": loop},
     ]
 
 

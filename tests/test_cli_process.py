@@ -164,7 +164,10 @@ def test_json_gives_a_name_that_is_not_utf8_as_os_fsdecode_does(named, argv):
     assert done.returncode == 0
     done.stdout.decode("utf-8")
     shown = json.loads(done.stdout)
-    path = shown["pages"][0]["path"] if argv[0] in (b"info", b"scan") else shown["path"]
+    if argv[0] in (b"info", b"scan"):
+        path = shown["pages"][0]["page"]
+    else:
+        path = shown["age" if argv[0] == b"age" else "page"]
     # A scan's page is the one in the folder.
     assert path == os.fsdecode(named["page"] if argv[1] == "folder" else named[argv[1]])
     assert b"\\udce9" in done.stdout

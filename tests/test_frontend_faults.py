@@ -69,7 +69,7 @@ def problems_1_2_3(tmp_path):
 
 def test_check_text_shows_errors_and_warnings_and_leaves_notes_to_verbose(problems_1_2_3):
     folder = problems_1_2_3.parent
-    head = f"{problems_1_2_3}: age Demo, 2 pages, 3 objects, 6 references"
+    head = f"{problems_1_2_3}: age Demo, 2 pages, 3 objects"
     error = "  error    Hedge (hsGMaterial) layer_keys[1]: "
     error += 'Uoid(S:0x5e0001 F:0x0 T:0x0006 I:7 N:"Nothing" C:[0,0]) finds no object'
     notes = [
@@ -86,14 +86,25 @@ def test_check_text_shows_errors_and_warnings_and_leaves_notes_to_verbose(proble
     assert run("check", problems_1_2_3) == (
         1,
         "\n".join(
-            [head, "page Garden", error, "the age", *warnings]
+            [head, "page Garden", error, "the age", *warnings, "6 references"]
             + [f"{summary} (--verbose lists the notes)\n"]
         ),
         "",
     )
     assert run("check", problems_1_2_3, "--verbose") == (
         1,
-        "\n".join([head, "page Garden", error, *notes, "the age", *warnings, f"{summary}\n"]),
+        "\n".join(
+            [
+                head,
+                "page Garden",
+                error,
+                *notes,
+                "the age",
+                *warnings,
+                "6 references",
+                f"{summary}\n",
+            ]
+        ),
         "",
     )
 
@@ -104,8 +115,8 @@ def test_check_json_counts_each_severity_apart(problems_1_2_3):
     [age] = found["ages"]
     assert status == 1
     assert [p["severity"] for p in age["problems"]] == ["error"] + ["note"] * 3 + ["warning"] * 2
-    assert (age["errors"], age["warnings"], age["notes"]) == (1, 2, 3)
-    assert (found["errors"], found["warnings"], found["notes"]) == (1, 2, 3)
+    assert (age["error_count"], age["warning_count"], age["note_count"]) == (1, 2, 3)
+    assert (found["error_count"], found["warning_count"], found["note_count"]) == (1, 2, 3)
 
 
 @pytest.mark.parametrize(
@@ -154,7 +165,7 @@ def test_check_finds_an_age_in_a_folder_whatever_the_case_of_its_suffix(tmp_path
     (tmp_path / "notes.txt").write_text("not an age")
     status, out, _ = run("check", tmp_path, "--json")
     assert status == 0
-    assert [age["path"] for age in json.loads(out)["ages"]] == [str(tmp_path / age_file)]
+    assert [age["age"] for age in json.loads(out)["ages"]] == [str(tmp_path / age_file)]
 
 
 def test_age_lists_unlisted_pages_of_its_own_name_whatever_their_suffix_case(tmp_path):

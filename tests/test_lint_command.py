@@ -111,7 +111,7 @@ def test_json(run, write, tmp_path):
     assert json.loads(out) == {
         "files": [
             {
-                "path": bad,
+                "file": bad,
                 "problems": [
                     {
                         "line": 1,
@@ -120,15 +120,15 @@ def test_json(run, write, tmp_path):
                     }
                 ],
             },
-            {"path": str(SAMPLES / "Demo.age"), "problems": []},
+            {"file": str(SAMPLES / "Demo.age"), "problems": []},
         ],
         "errors": [
             {
-                "path": str(tmp_path / "missing.age"),
+                "file": str(tmp_path / "missing.age"),
                 "error": f"Failed to read {tmp_path}/missing.age: No such file or directory",
             }
         ],
-        "problems": 1,
+        "problem_count": 1,
     }
 
 

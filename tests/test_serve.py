@@ -173,8 +173,8 @@ def test_the_age_view_shows_settings_pages_descriptions_and_check(samples, capsy
         assert f"<td>{descriptor['name']}</td>" in html
     report = command_json(capsys, "check", str(SAMPLES / "Demo.age"))
     assert (
-        f"{report['ages'][0]['references']} references: {report['errors']} errors, "
-        f"{report['warnings']} warnings, {report['notes']} notes"
+        f"{report['ages'][0]['reference_count']} references: {report['error_count']} errors, "
+        f"{report['warning_count']} warnings, {report['note_count']} notes"
     ) in html
 
 

@@ -1,7 +1,7 @@
 """lumivex Python module."""
 
 import builtins
-from collections.abc import Iterator, Mapping, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Literal, NamedTuple, SupportsIndex, final, overload, type_check_only
 
 import PIL.Image
@@ -38,13 +38,12 @@ def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
 decoder_methods: Mapping[int, str]
 
 def resolve_references(
-    pages: Sequence[PrpFile], problems_only: bool
-) -> tuple[
-    int,
-    list[tuple[int, PrpObject, str, str, Key | None, PrpObject | None]],
-    list[tuple[int, PrpObject, int]],
-]:
-    """Decode every object of the pages whose class a decoder is for and resolve each reference it reads among the pages' keys. Returns (number of references, [(page index, source, status, field, key, target)], [(page index, first object, count)]) with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, found references are only counted. The last list holds the objects of a page that share a location, class and name."""
+    pages: Sequence[PrpFile],
+    problems_only: bool,
+    shared: Callable[[list[tuple[int, PrpObject, int]]], object],
+    each: Callable[[list[tuple[int, PrpObject, str, str, Key | None, PrpObject | None]]], object],
+) -> int:
+    """Decode every object of the pages whose class a decoder is for and resolve each reference it reads among the pages' keys. Calls shared once with [(page index, first object, count)], the objects of a page that share a location, class and name; then each with lists of (page index, source, status, field, key, target), a stretch of references at a time, in page and index order, with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, found references are only counted. Returns the number of references."""
 
 @final
 class PrpFile:

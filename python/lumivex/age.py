@@ -16,9 +16,9 @@ from lumivex._lumivex import (
     PrpFile,
     PrpObject,
     _refused_pages,
-    resolve_references,
 )
 from lumivex.errors import error_text
+from lumivex.references import ReferenceWalk
 
 __all__ = ["Age", "MissingPage", "Reference"]
 
@@ -217,9 +217,8 @@ class Age:
         stored order, with the object it points at as `resolve` finds it.
         Objects whose decode fails are passed over; `lumivex check` reports
         them."""
-        pages = [page for _, page in self.loaded_pages()]
-        _, listed, _ = resolve_references(pages, False)
-        for _, source, _, field, key, target in listed:
+        walk = ReferenceWalk([page for _, page in self.loaded_pages()], False)
+        for _, source, _, field, key, target in walk.listed():
             if key is not None:
                 yield Reference(source, field, key, target)
 

@@ -9,24 +9,36 @@ warnings (a line of the .age file that its parser skips, guesses or
 defaults, a page file of the age that the .age file does not list, two objects
 of one class and name in a page, a page whose index lost keys, a key whose
 object id is not the one of the object it finds) and notes (references to
-locations that no page of the age holds: another age, or a global page)."""
+locations that no page of the age holds: another age, or a global page).
+
+The problems come one at a time, as they are found: a check holds one
+stretch of references at a time, whatever the number of problems."""
 
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
+from collections.abc import Iterator
 from dataclasses import dataclass, field
+from functools import partial
+from typing import NamedTuple
 
-from lumivex._lumivex import AgeFile, Key, LintProblem, PrpFile, resolve_references
+from lumivex._lumivex import AgeFile, Key, LintProblem, PrpFile
 from lumivex.age import Age, MissingPage
+from lumivex.references import ReferenceWalk
 from lumivex.shapes import counted, key_json
 
 ERROR, WARNING, NOTE = "error", "warning", "note"
 SEVERITIES = (ERROR, WARNING, NOTE)
+# The problems of each severity a summary keeps, to show.
+KEPT_PROBLEMS = 100
+# The counts of a check's JSON record that are whole after its problems.
+TOTALS = (
+    "reference_count",
+    *(f"{severity}_count" for severity in SEVERITIES),
+)
 
 
-@dataclass
-class Problem:
+class Problem(NamedTuple):
     severity: str
     page: str | None
     message: str
@@ -41,8 +53,8 @@ class Problem:
         return {
             "severity": self.severity,
             "page": self.page,
-            "object": self.object_name,
-            "class": self.class_name,
+            "object_name": self.object_name,
+            "class_name": self.class_name,
             "field": self.field,
             "key": None if self.key is None else key_json(self.key),
             "line": self.line,
@@ -52,27 +64,34 @@ class Problem:
 
 @dataclass
 class AgeReport:
-    path: str
+    """The counts of a check, filled in as its problems are read, and the
+    first problems of each severity."""
+
+    age: str
     name: str
-    pages: int = 0
-    objects: int = 0
-    references: int = 0
-    problems: list[Problem] = field(default_factory=list)
+    page_count: int = 0
+    object_count: int = 0
+    reference_count: int = 0
+    counts: dict[str, int] = field(default_factory=lambda: dict.fromkeys(SEVERITIES, 0))
+    kept: dict[str, list[Problem]] = field(
+        default_factory=lambda: {severity: [] for severity in SEVERITIES}
+    )
 
     def count(self, severity: str) -> int:
-        return sum(1 for problem in self.problems if problem.severity == severity)
+        return self.counts[severity]
 
-    def as_json(self) -> dict[str, object]:
+    def add(self, problem: Problem) -> Problem:
+        self.counts[problem.severity] += 1
+        kept = self.kept[problem.severity]
+        if len(kept) < KEPT_PROBLEMS:
+            kept.append(problem)
+        return problem
+
+    def totals(self) -> dict[str, int]:
+        """The counts by their names in JSON, as TOTALS lists them."""
         return {
-            "path": self.path,
-            "name": self.name,
-            "pages": self.pages,
-            "objects": self.objects,
-            "references": self.references,
-            "errors": self.count(ERROR),
-            "warnings": self.count(WARNING),
-            "notes": self.count(NOTE),
-            "problems": [problem.as_json() for problem in self.problems],
+            "reference_count": self.reference_count,
+            **severity_counts([self]),
         }
 
 
@@ -82,92 +101,116 @@ def age_lint(path: str) -> list[LintProblem]:
     return AgeFile.lint(path) if os.path.isfile(path) else []
 
 
+class AgeCheck:
+    """A check under way: the .age file is linted and the pages are read and
+    counted at once; `problems()` finds the problems, once, and the report's
+    counts are whole when it is done. A file that is not an age description
+    has that one error, with line 0, and nothing else is checked."""
+
+    def __init__(self, age: Age) -> None:
+        self.age = age
+        self.report = report = AgeReport(age.path, age.name)
+        self._page_problems: list[Problem] = []
+        self._loaded: list[tuple[str, PrpFile]] = []
+        self._described = True
+        found = self._page_problems.append
+        refused = age.refused_pages()
+        # A page name that is no file name is an error below, not also a warning.
+        refused_lines = {line for line, _, _ in refused}
+        for lint in age_lint(age.path):
+            if lint.line == 0:
+                found(Problem(ERROR, None, lint.reason, line=0))
+                self._described = False
+                return
+            if lint.line in refused_lines:
+                continue
+            found(Problem(WARNING, None, f"{lint.reason}: {lint.text!r}", line=lint.line))
+        for line, name, reason in refused:
+            message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
+            found(Problem(ERROR, name, message + "; its file is not looked for"))
+        sequences: dict[int, str] = {}
+        for name, page in age.pages.items():
+            report.page_count += 1
+            if age.page_path(name) is None:
+                continue
+            if isinstance(page, MissingPage):
+                what = "is missing" if not os.path.lexists(page.path) else "does not load"
+                found(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
+                continue
+            header = page.header
+            if (header.age_name, header.page_name) != (age.name, name):
+                message = f"the page file's header names age {header.age_name!r}, page {header.page_name!r}"
+                found(Problem(ERROR, name, message))
+            other = sequences.setdefault(header.sequence_number, name)
+            if other != name:
+                message = f"sequence number 0x{header.sequence_number:08X} is also page {other!r}'s"
+                found(Problem(ERROR, name, message))
+            if page.lost_keys:
+                message = f"the index lost {counted(page.lost_keys, 'key')} that it announced"
+                found(Problem(WARNING, name, message))
+            report.object_count += len(page)
+            self._loaded.append((name, page))
+
+    def problems(self) -> Iterator[Problem]:
+        add = self.report.add
+        for problem in self._find():
+            yield add(problem)
+
+    def _find(self) -> Iterator[Problem]:
+        yield from self._page_problems
+        if not self._described:
+            return
+        loaded = self._loaded
+        walk = ReferenceWalk([page for _, page in loaded], True)
+        for index, first, count in walk.shared_names:
+            message = f"{count} objects of class {first.class_name} share this name"
+            yield Problem(WARNING, loaded[index][0], message, first.name, first.class_name)
+        for index, source, status, where, key, target in walk.listed():
+            page_name = loaded[index][0]
+            of = (source.name, source.class_name)
+            if key is None:
+                yield Problem(ERROR, page_name, f"does not decode: {where}", *of)
+            elif status == "missing":
+                yield Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key)
+            elif target is not None:
+                message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
+                yield Problem(WARNING, page_name, message, *of, where, key)
+            else:
+                message = (
+                    f"{key!r} is in location 0x{key.location_sequence:08X}, "
+                    "which no page of this age holds"
+                )
+                yield Problem(NOTE, page_name, message, *of, where, key)
+        self.report.reference_count = walk.references
+        for path in self.age.unlisted_page_files():
+            yield Problem(WARNING, None, f"page file {path} is named after this age but not listed")
+
+
 def check_age(age: Age) -> AgeReport:
-    """The problems of an age. A file that is not an age description has that
-    one error, with line 0, and nothing else is checked."""
-    report = AgeReport(age.path, age.name)
-    problems = report.problems
-    refused = age.refused_pages()
-    # A page name that is no file name is an error below, not also a warning.
-    refused_lines = {line for line, _, _ in refused}
-    for lint in age_lint(age.path):
-        if lint.line == 0:
-            problems.append(Problem(ERROR, None, lint.reason, line=0))
-            return report
-        if lint.line in refused_lines:
-            continue
-        message = f"{lint.reason}: {lint.text!r}"
-        problems.append(Problem(WARNING, None, message, line=lint.line))
-    sequences: dict[int, str] = {}
-    loaded: list[tuple[str, PrpFile]] = []
-    for line, name, reason in refused:
-        message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
-        problems.append(Problem(ERROR, name, message + "; its file is not looked for"))
-    for name, page in age.pages.items():
-        report.pages += 1
-        if age.page_path(name) is None:
-            continue
-        if isinstance(page, MissingPage):
-            what = "is missing" if not os.path.lexists(page.path) else "does not load"
-            problems.append(Problem(ERROR, name, f"the page file {what}: {page.reason}"))
-            continue
-        header = page.header
-        if (header.age_name, header.page_name) != (age.name, name):
-            problems.append(
-                Problem(
-                    ERROR,
-                    name,
-                    f"the page file's header names age {header.age_name!r}, page {header.page_name!r}",
-                )
-            )
-        other = sequences.setdefault(header.sequence_number, name)
-        if other != name:
-            problems.append(
-                Problem(
-                    ERROR,
-                    name,
-                    f"sequence number 0x{header.sequence_number:08X} is also page {other!r}'s",
-                )
-            )
-        if page.lost_keys:
-            problems.append(
-                Problem(
-                    WARNING,
-                    name,
-                    f"the index lost {counted(page.lost_keys, 'key')} that it announced",
-                )
-            )
-        report.objects += len(page)
-        loaded.append((name, page))
-    references, listed, shared_names = resolve_references([p for _, p in loaded], True)
-    report.references = references
-    for index, first, count in shared_names:
-        message = f"{count} objects of class {first.class_name} share this name"
-        problems.append(Problem(WARNING, loaded[index][0], message, first.name, first.class_name))
-    for index, source, status, where, key, target in listed:
-        page_name = loaded[index][0]
-        of = (source.name, source.class_name)
-        if key is None:
-            problems.append(Problem(ERROR, page_name, f"does not decode: {where}", *of))
-        elif status == "missing":
-            problems.append(Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key))
-        elif target is not None:
-            message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
-            problems.append(Problem(WARNING, page_name, message, *of, where, key))
-        else:
-            message = (
-                f"{key!r} is in location 0x{key.location_sequence:08X}, "
-                "which no page of this age holds"
-            )
-            problems.append(Problem(NOTE, page_name, message, *of, where, key))
-    for path in age.unlisted_page_files():
-        problems.append(
-            Problem(WARNING, None, f"page file {path} is named after this age but not listed")
-        )
-    return report
+    """The whole check of an age, its problems counted and the first of each
+    severity kept."""
+    check = AgeCheck(age)
+    for _ in check.problems():
+        pass
+    return check.report
 
 
-def summary(reports: Sequence[AgeReport]) -> dict[str, int]:
+def check_json(check: AgeCheck) -> dict[str, object]:
+    """The JSON record of an age's check; its problems are written as they
+    are found, the counts after them."""
+    report = check.report
     return {
-        severity + "s": sum(report.count(severity) for report in reports) for severity in SEVERITIES
+        "age": report.age,
+        "age_name": report.name,
+        "page_count": report.page_count,
+        "object_count": report.object_count,
+        "problems": (problem.as_json() for problem in check.problems()),
+        **{name: partial(lambda name: report.totals()[name], name) for name in TOTALS},
+    }
+
+
+def severity_counts(reports: list[AgeReport]) -> dict[str, int]:
+    return {
+        f"{severity}_count": sum(report.count(severity) for report in reports)
+        for severity in SEVERITIES
     }

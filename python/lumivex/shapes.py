@@ -9,9 +9,10 @@ import math
 import re
 import struct
 import types
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from importlib import resources
 
-from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject
+from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, class_name
 
 # Properties that show again what others show, made from them at a cost.
 DERIVED_PROPERTIES = {"levels"}
@@ -50,10 +51,50 @@ LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 
 
 def json_text(value: object) -> str:
-    """Indented JSON. A file name byte that is not UTF-8 is written as the
-    escape of its lone surrogate, which reads back as os.fsdecode's text."""
-    text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
-    return LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
+    """Indented JSON, as json_chunks writes it."""
+    return "".join(json_chunks(value))
+
+
+def json_chunks(value: object, indent: str = "") -> Iterator[str]:
+    """Indented JSON as a stream of texts, so that a long list is never held
+    whole: a dict's values and a list's items may be iterators, written as
+    lists as they are read, and callables, called when their turn comes (a
+    count that is whole once the list before it is written). A file name byte
+    that is not UTF-8 is written as the escape of its lone surrogate, which
+    reads back as os.fsdecode's text."""
+    inner = indent + "  "
+    if isinstance(value, dict) and any(is_lazy(item) for item in value.values()):
+        if not value:
+            yield "{}"
+            return
+        yield "{"
+        for number, (key, item) in enumerate(value.items()):
+            yield ("," if number else "") + f"\n{inner}{json.dumps(str(key))}: "
+            yield from json_chunks(item() if callable(item) else item, inner)
+        yield f"\n{indent}}}"
+    elif isinstance(value, Iterator):
+        empty = True
+        for item in value:
+            yield ("[" if empty else ",") + f"\n{inner}"
+            empty = False
+            yield from json_chunks(item, inner)
+        yield "[]" if empty else f"\n{indent}]"
+    else:
+        text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
+        text = LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
+        yield text.replace("\n", "\n" + indent) if indent else text
+
+
+def is_lazy(value: object) -> bool:
+    return isinstance(value, Iterator) or callable(value)
+
+
+def json_schema(command: str) -> dict[str, object]:
+    """The JSON Schema of a command's --json output, shipped in the package
+    beside this module."""
+    text = resources.files("lumivex").joinpath("schemas", f"{command}.json").read_text("utf-8")
+    schema: dict[str, object] = json.loads(text)
+    return schema
 
 
 def value_text(value: object) -> str:
@@ -109,12 +150,12 @@ def key_json(key: Key) -> dict[str, object]:
     }
 
 
-def info_json(path: str, page: PrpFile) -> dict[str, object]:
+def info_json(page_file: str, page: PrpFile) -> dict[str, object]:
     """A page's header and its objects counted by class."""
     return {
-        "path": path,
+        "page": page_file,
         "header": page.header,
-        "objects": len(page),
+        "object_count": len(page),
         "lost_keys": page.lost_keys,
         "classes": [
             {"class_name": name, "count": count}
@@ -123,9 +164,11 @@ def info_json(path: str, page: PrpFile) -> dict[str, object]:
     }
 
 
-def object_json(obj: PrpObject) -> dict[str, object]:
-    """What names an object in its page."""
+def object_json(index: int, obj: PrpObject) -> dict[str, object]:
+    """What names an object in its page: its place in the index too, which
+    a filtered list keeps."""
     return {
+        "index": index,
         "class_type": obj.class_type,
         "class_name": obj.class_name,
         "name": obj.name,
@@ -133,37 +176,55 @@ def object_json(obj: PrpObject) -> dict[str, object]:
     }
 
 
-def ls_json(path: str, objects: Sequence[PrpObject]) -> dict[str, object]:
-    """A page's objects, without their data."""
+def indexed(page: PrpFile, class_type: int | None) -> Iterator[tuple[int, PrpObject]]:
+    """The objects of a page with their places in its index, those of one
+    class only when one is given; read as they are wanted."""
+    for index, obj in enumerate(page):
+        if class_type is None or obj.class_type == class_type:
+            yield index, obj
+
+
+def ls_json(page_file: str, page: PrpFile, class_type: int | None) -> dict[str, object]:
+    """A page's objects, those of one class when one is given, without their
+    data; written as they are read."""
+    count = len(page) if class_type is None else page.count_by_type().get(class_name(class_type), 0)
     return {
-        "path": path,
-        "objects": [
+        "page": page_file,
+        "class_type": class_type,
+        "object_count": count,
+        "objects": (
             {
-                **object_json(obj),
+                **object_json(index, obj),
                 "location_sequence": obj.location_sequence,
                 "data_len": obj.data_len,
             }
-            for obj in objects
+            for index, obj in indexed(page, class_type)
+        ),
+    }
+
+
+def show_json(
+    page_file: str, shown: Sequence[tuple[int, PrpObject, dict[str, object]]]
+) -> dict[str, object]:
+    """Objects of a page, each with its view's properties."""
+    return {
+        "page": page_file,
+        "object_count": len(shown),
+        "objects": [
+            {**object_json(index, obj), "properties": values} for index, obj, values in shown
         ],
     }
 
 
-def show_json(path: str, shown: Sequence[tuple[PrpObject, dict[str, object]]]) -> dict[str, object]:
-    """Objects of a page, each with its view's properties."""
-    return {
-        "path": path,
-        "objects": [{**object_json(obj), "properties": values} for obj, values in shown],
-    }
-
-
-def age_json(path: str, age: AgeFile) -> dict[str, object]:
+def age_json(age_file: str, age: AgeFile) -> dict[str, object]:
     """An age description's settings and pages, each page with its file name."""
     return {
-        "path": path,
+        "age": age_file,
         "age_name": age.age_name,
         "sequence_prefix": age.sequence_prefix,
         "max_capacity": age.max_capacity,
         "day_length": age.day_length,
+        "page_count": len(age.pages),
         "pages": [
             {**properties(entry), "prp_filename": age.prp_filename(entry.name)}
             for entry in age.pages

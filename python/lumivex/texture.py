@@ -209,16 +209,33 @@ def pillow_image(mipmap: lumivex.Mipmap, layout: Layout, pillow_format: str, suf
     return out.getvalue()
 
 
-def encode(mipmap: lumivex.Mipmap, suffix: str) -> tuple[bytes, str]:
+class Written(NamedTuple):
+    """What a texture's image file holds: its size, the stored format it
+    came from, its levels, and whether they are the stored bytes."""
+
+    width: int
+    height: int
+    format: str
+    level_count: int
+    as_stored: bool
+
+    def text(self) -> str:
+        size = f"{self.width}x{self.height}"
+        if self.as_stored:
+            return f"{size}, {self.level_count} levels of {self.format}, as stored"
+        return f"{size} from {self.format}"
+
+
+def encode(mipmap: lumivex.Mipmap, suffix: str) -> tuple[bytes, Written]:
     """The texture as a file of the format the suffix names, and what it holds."""
     layout = layout_of(mipmap)
-    size = f"{mipmap.width}x{mipmap.height}"
     if suffix == DDS:
-        levels = max(1, mipmap.num_levels)
-        return dds(mipmap, layout), f"{size}, {levels} levels of {layout.format_name}, as stored"
-    return pillow_image(
-        mipmap, layout, PILLOW_FORMATS[suffix], suffix
-    ), f"{size} from {layout.format_name}"
+        level_count = max(1, mipmap.num_levels)
+        return dds(mipmap, layout), Written(
+            mipmap.width, mipmap.height, layout.format_name, level_count, True
+        )
+    image = pillow_image(mipmap, layout, PILLOW_FORMATS[suffix], suffix)
+    return image, Written(mipmap.width, mipmap.height, layout.format_name, 1, False)
 
 
 def levels(mipmap: lumivex.Mipmap) -> list[MipmapLevel]:

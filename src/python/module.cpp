@@ -61,12 +61,12 @@ PyMethodDef kFunctions[] = {
     {"class_name", function(class_name), METH_VARARGS | METH_KEYWORDS,
      "class_name(class_type)\n--\n\nLookup class type names by ID."},
     {"resolve_references", function(resolve_references), METH_VARARGS | METH_KEYWORDS,
-     "resolve_references(pages, problems_only)\n--\n\nDecode every object of the pages whose class a decoder is "
-     "for and resolve each reference it reads among the pages' keys. Returns (number of references, [(page index, "
-     "source, status, field, key, target)], [(page index, first object, count)]) with status 'found', 'other id', "
-     "'missing', 'outside' or 'undecodable' (then field is the decode's error and key is None); with problems_only, "
-     "found references are only counted. The last list holds the objects of a page that share a location, class "
-     "and name."},
+     "resolve_references(pages, problems_only, shared, each)\n--\n\nDecode every object of the pages whose class a "
+     "decoder is for and resolve each reference it reads among the pages' keys. Calls shared once with [(page index, "
+     "first object, count)], the objects of a page that share a location, class and name; then each with lists of "
+     "(page index, source, status, field, key, target), a stretch of references at a time, in page and index order, "
+     "with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and "
+     "key is None); with problems_only, found references are only counted. Returns the number of references."},
     {"_refused_pages", function(refused_pages), METH_VARARGS | METH_KEYWORDS,
      "_refused_pages(age)\n--\n\nThe pages of an AgeFile whose names are not plain file names, so that no page "
      "file is looked for: [(line, name, reason)] in list order."},

@@ -14,6 +14,7 @@ from lumivex import texture
 from lumivex.classes import class_type
 from lumivex.cli import age, check, diff, lint, page, scan, sdl, serve
 from lumivex.cli.common import CommandError, load_page, replace_file, report
+from lumivex.cli.output import print_json
 from lumivex.errors import error_text
 
 __all__ = ["main"]
@@ -50,13 +51,18 @@ def run_texture(args: argparse.Namespace) -> int:
         raise CommandError(f"cannot decode texture {args.name!r}: {error_text(error)}") from error
     suffix = os.path.splitext(args.output)[1].lower()
     try:
-        data, what = texture.encode(mipmap, suffix)
+        data, written = texture.encode(mipmap, suffix)
     except texture.TextureError as error:
         raise CommandError(str(error)) from error
     except ImportError as error:
         raise CommandError(PILLOW_MISSING.format(suffix=suffix)) from error
     replace_file(args.output, data)
-    print(f"{args.output}: {what}")
+    if args.json:
+        print_json(
+            {"page": args.page, "name": args.name, "output": args.output, **written._asdict()}
+        )
+    else:
+        print(f"{args.output}: {written.text()}")
     return 0
 
 
@@ -193,7 +199,6 @@ def build_parser() -> Parser:
         "texture",
         run_texture,
         "Write a texture to an image file whose suffix names the format.",
-        with_json=False,
         epilog=(
             ".dds keeps every stored level as it is (DXT1, DXT5 or 32-bit pixels) and needs "
             "nothing more. .png, .tga, .tif, .tiff and .webp (lossless) hold the top "
@@ -278,7 +283,6 @@ def build_parser() -> Parser:
         page.run_roundtrip,
         "Save a page and say whether the output is byte-identical to the input "
         "(exit status 1 when it is not).",
-        with_json=False,
     )
     roundtrip.add_argument("page", metavar="PAGE.prp")
     roundtrip.add_argument("output", metavar="OUT.prp")

@@ -1,12 +1,13 @@
-"""lumivex check: the check of each age a path names, as text or as JSON."""
+"""lumivex check: the check of each age a path names, as text or as JSON,
+written as its problems are found."""
 
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 
 from lumivex.age import Age
-from lumivex.check import NOTE, AgeReport, Problem, check_age, summary
+from lumivex.check import NOTE, AgeCheck, AgeReport, Problem, check_json, severity_counts
 from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
@@ -33,41 +34,62 @@ def problem_line(problem: Problem) -> str:
     return f"  {problem.severity:<8} {prefix + ': ' if prefix else ''}{problem.message}"
 
 
-def text_report(report: AgeReport, verbose: bool) -> list[str]:
-    lines = [
-        f"{report.path}: age {report.name}, {counted(report.pages, 'page')}, "
-        f"{counted(report.objects, 'object')}, {counted(report.references, 'reference')}"
-    ]
-    shown = [p for p in report.problems if verbose or p.severity != NOTE]
-    pages: dict[str | None, list[Problem]] = {}
-    for problem in shown:
-        pages.setdefault(problem.page, []).append(problem)
-    for page, problems in pages.items():
-        lines.append(f"page {page}" if page is not None else "the age")
-        lines += [problem_line(problem) for problem in problems]
-    return lines
+def print_text_report(check: AgeCheck, verbose: bool) -> None:
+    """The age's counts, then the problems under the page they are of: they
+    are found page by page, the age's own last."""
+    report = check.report
+    print(
+        f"{report.age}: age {report.name}, {counted(report.page_count, 'page')}, "
+        f"{counted(report.object_count, 'object')}"
+    )
+    heading: str | None = None
+    for problem in check.problems():
+        if problem.severity == NOTE and not verbose:
+            continue
+        page_heading = f"page {problem.page}" if problem.page is not None else "the age"
+        if page_heading != heading:
+            print(page_heading)
+            heading = page_heading
+        print(problem_line(problem))
+    print(counted(report.reference_count, "reference"))
 
 
 def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
     """Checks every age the paths name and prints the report; 1 when there is
     any error."""
-    reports = []
+    found = []
     for path in paths:
-        found = age_files(path)
-        if not found:
+        ages = age_files(path)
+        if not ages:
             raise CommandError(f"no .age file in {path}")
+        found += ages
+    reports: list[AgeReport] = []
+
+    def checks() -> Iterator[AgeCheck]:
         for age_path in found:
-            report = check_age(load_age_description(age_path, Age.open))
-            reports.append(report)
-            if not as_json:
-                print("\n".join(text_report(report, verbose)))
-    totals = summary(reports)
+            check = AgeCheck(load_age_description(age_path, Age.open))
+            reports.append(check.report)
+            yield check
+
     if as_json:
-        print_json({"ages": [report.as_json() for report in reports], **totals})
-    else:
-        print(
-            f"summary: {counted(totals['errors'], 'error')}, "
-            f"{counted(totals['warnings'], 'warning')}, {counted(totals['notes'], 'note')}"
-            + ("" if verbose or not totals["notes"] else " (--verbose lists the notes)")
+        print_json(
+            {
+                "age_count": len(found),
+                "ages": (check_json(check) for check in checks()),
+                **{
+                    name: (lambda name=name: severity_counts(reports)[name])
+                    for name in severity_counts([])
+                },
+            }
         )
-    return 1 if totals["errors"] else 0
+    else:
+        for check in checks():
+            print_text_report(check, verbose)
+    totals = severity_counts(reports)
+    if not as_json:
+        print(
+            f"summary: {counted(totals['error_count'], 'error')}, "
+            f"{counted(totals['warning_count'], 'warning')}, {counted(totals['note_count'], 'note')}"
+            + ("" if verbose or not totals["note_count"] else " (--verbose lists the notes)")
+        )
+    return 1 if totals["error_count"] else 0

@@ -64,15 +64,15 @@ def run(files: Sequence[LintedFile], as_json: bool, report: Callable[[str, int],
             problems = lint(path)
         except OSError as error:
             report(error_text(error), 2)
-            errors.append({"path": path, "error": error_text(error)})
+            errors.append({"file": path, "error": error_text(error)})
             continue
         total += len(problems)
         if as_json:
-            linted.append({"path": path, "problems": [problem._asdict() for problem in problems]})
+            linted.append({"file": path, "problems": [problem._asdict() for problem in problems]})
         else:
             sys.stdout.writelines(problem_line(path, problem) + "\n" for problem in problems)
     if as_json:
-        print_json({"files": linted, "errors": errors, "problems": total})
+        print_json({"files": linted, "errors": errors, "problem_count": total})
     else:
         read = len(files) - len(errors)
         unread = f"; {counted(len(errors), 'file')} could not be read" if errors else ""

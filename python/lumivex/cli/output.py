@@ -2,13 +2,18 @@
 
 from __future__ import annotations
 
+import sys
 from collections.abc import Sequence
 
-from lumivex.shapes import json_text
+from lumivex.shapes import json_chunks
 
 
 def print_json(value: object) -> None:
-    print(json_text(value))
+    """JSON to standard output, written as it is made."""
+    write = sys.stdout.write
+    for chunk in json_chunks(value):
+        write(chunk)
+    write("\n")
 
 
 def fields(pairs: list[tuple[str, object]]) -> str:

@@ -10,7 +10,7 @@ from lumivex.classes import DECODERS, decode_failure
 from lumivex.cli.common import CommandError, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
-from lumivex.shapes import counted, info_json, ls_json, properties, show_json, value_text
+from lumivex.shapes import counted, indexed, info_json, ls_json, properties, show_json, value_text
 
 
 def info_text(path: str, page: lumivex.PrpFile) -> str:
@@ -50,7 +50,7 @@ def run_info(args: argparse.Namespace) -> int:
             page = load_page(path)
         except (CommandError, OSError) as error:
             report(error_text(error), 1)
-            errors.append({"path": path, "error": error_text(error)})
+            errors.append({"page": path, "error": error_text(error)})
             continue
         if args.json:
             shown.append(info_json(path, page))
@@ -60,48 +60,47 @@ def run_info(args: argparse.Namespace) -> int:
         print(info_text(path, page))
         printed += 1
     if args.json:
-        print_json({"pages": shown, "errors": errors})
+        print_json({"page_count": len(shown), "pages": shown, "errors": errors})
     return 1 if errors else 0
-
-
-def objects_of(page: lumivex.PrpFile, chosen_class: int | None) -> list[lumivex.PrpObject]:
-    return page.objects() if chosen_class is None else page.objects_of_type(chosen_class)
 
 
 def run_ls(args: argparse.Namespace) -> int:
     page = load_page(args.page)
-    objects = objects_of(page, args.class_type)
     if args.json:
-        print_json(ls_json(args.page, objects))
-    elif objects:
-        rows = [(obj.class_name, obj.name, obj.object_id, obj.data_len) for obj in objects]
+        print_json(ls_json(args.page, page, args.class_type))
+        return 0
+    rows = [
+        (obj.class_name, obj.name, obj.object_id, obj.data_len)
+        for _, obj in indexed(page, args.class_type)
+    ]
+    if rows:
         print(table(rows, ("CLASS", "NAME", "ID", "BYTES")))
     return 0
 
 
 def run_show(args: argparse.Namespace) -> int:
     page = load_page(args.page)
-    named = [obj for obj in objects_of(page, args.class_type) if obj.name == args.name]
+    named = [(index, obj) for index, obj in indexed(page, args.class_type) if obj.name == args.name]
     if not named:
         of_class = (
             "" if args.class_type is None else f" of class {lumivex.class_name(args.class_type)}"
         )
         raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}")
-    decodable = [obj for obj in named if obj.class_name in DECODERS]
+    decodable = [(index, obj) for index, obj in named if obj.class_name in DECODERS]
     if not decodable:
-        classes = ", ".join(sorted({obj.class_name for obj in named}))
+        classes = ", ".join(sorted({obj.class_name for _, obj in named}))
         raise CommandError(f"{args.name!r} is a {classes}, which lumivex does not decode")
     shown = []
-    for obj in decodable:
+    for index, obj in decodable:
         try:
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
             raise CommandError(decode_failure(obj, error)) from error
-        shown.append((obj, properties(view)))
+        shown.append((index, obj, properties(view)))
     if args.json:
         print_json(show_json(args.page, shown))
         return 0
-    for number, (obj, values) in enumerate(shown):
+    for number, (_, obj, values) in enumerate(shown):
         if number:
             print()
         print(f"{obj.class_name} {obj.name!r} (object id {obj.object_id})")
@@ -116,15 +115,29 @@ def run_roundtrip(args: argparse.Namespace) -> int:
     page.save(args.output)
     with open(args.output, "rb") as written_file:
         written = written_file.read()
-    if written == original:
+    identical = written == original
+    first = None
+    if not identical:
+        first = next(
+            (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
+            min(len(original), len(written)),
+        )
+    if args.json:
+        print_json(
+            {
+                "page": args.page,
+                "output": args.output,
+                "identical": identical,
+                "input_size": len(original),
+                "output_size": len(written),
+                "first_difference": first,
+            }
+        )
+    elif identical:
         print(f"{args.output}: byte-identical to {args.page} ({counted(len(written), 'byte')})")
-        return 0
-    first = next(
-        (i for i, (a, b) in enumerate(zip(original, written, strict=False)) if a != b),
-        min(len(original), len(written)),
-    )
-    print(
-        f"{args.output}: differs from {args.page}: input {counted(len(original), 'byte')}, "
-        f"output {counted(len(written), 'byte')}, first difference at byte {first}"
-    )
-    return 1
+    else:
+        print(
+            f"{args.output}: differs from {args.page}: input {counted(len(original), 'byte')}, "
+            f"output {counted(len(written), 'byte')}, first difference at byte {first}"
+        )
+    return 0 if identical else 1

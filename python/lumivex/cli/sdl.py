@@ -43,7 +43,7 @@ def load_sdl_folder(path: str, sdl: lumivex.SdlFile) -> list[dict[str, str]]:
             reason = "not UTF-8 text" if is_not_utf8(error) else (error.strerror or str(error))
         if reason is not None:
             warn(f"passed over {entry.path}: {reason}")
-            passed.append({"path": entry.path, "reason": reason})
+            passed.append({"file": entry.path, "reason": reason})
     return passed
 
 

@@ -3,13 +3,23 @@ prints."""
 
 from __future__ import annotations
 
+from collections.abc import Iterator
+
 from starlette.requests import Request
-from starlette.responses import Response
+from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
-from lumivex.check import summary
+from lumivex.check import AgeCheck, check_json, severity_counts
 from lumivex.classes import DECODERS, class_type, decode_failure
-from lumivex.shapes import age_json, info_json, json_text, key_json, ls_json, properties, show_json
+from lumivex.shapes import (
+    age_json,
+    info_json,
+    json_chunks,
+    key_json,
+    ls_json,
+    properties,
+    show_json,
+)
 from lumivex.web.site import Location, Unreadable
 from lumivex.web.views import SiteViews, query_value
 
@@ -30,7 +40,14 @@ class ApiViews(SiteViews):
         ]
 
     def json(self, value: object, status: int = 200) -> Response:
-        return Response(json_text(value) + "\n", status, media_type="application/json")
+        """JSON written as it is made: a long list is never held whole."""
+
+        def chunks() -> Iterator[bytes]:
+            for chunk in json_chunks(value):
+                yield chunk.encode()
+            yield b"\n"
+
+        return StreamingResponse(chunks(), status, media_type="application/json")
 
     def api_index(self, request: Request) -> Response:
         site = self.site
@@ -56,16 +73,27 @@ class ApiViews(SiteViews):
         age = self.site.age(name)
         if isinstance(age, Unreadable):
             return self.json({"error": age.reason}, 422)
-        report = self.reports(name)
-        return self.json({"ages": [report.as_json()], **summary([report])})
+        check = AgeCheck(age)
+        return self.json(
+            {
+                "age_count": 1,
+                "ages": iter([check_json(check)]),
+                **{
+                    name: (lambda name=name: severity_counts([check.report])[name])
+                    for name in severity_counts([])
+                },
+            }
+        )
 
     def api_info(self, request: Request) -> Response:
         name = self.found(request, self.site.pages)
         path = self.site.pages[name]
         page = self.site.page(name)
         if isinstance(page, Unreadable):
-            return self.json({"pages": [], "errors": [{"path": path, "error": page.reason}]})
-        return self.json({"pages": [info_json(path, page)], "errors": []})
+            return self.json(
+                {"page_count": 0, "pages": [], "errors": [{"page": path, "error": page.reason}]}
+            )
+        return self.json({"page_count": 1, "pages": [info_json(path, page)], "errors": []})
 
     def api_ls(self, request: Request) -> Response:
         name = self.found(request, self.site.pages)
@@ -73,11 +101,10 @@ class ApiViews(SiteViews):
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
         wanted = query_value(request, "class", class_type, None)
-        objects = page.objects() if wanted is None else page.objects_of_type(wanted)
-        return self.json(ls_json(self.site.pages[name], objects))
+        return self.json(ls_json(self.site.pages[name], page, wanted))
 
     def api_show(self, request: Request) -> Response:
-        name, _, obj = self.located(request)
+        name, index, obj = self.located(request)
         if obj.class_name not in DECODERS:
             return self.json(
                 {"error": f"{obj.name!r} is a {obj.class_name}, which lumivex does not decode"},
@@ -87,7 +114,7 @@ class ApiViews(SiteViews):
             view = DECODERS[obj.class_name](obj)
         except (OSError, ValueError) as error:
             return self.json({"error": decode_failure(obj, error)}, 422)
-        return self.json(show_json(self.site.pages[name], [(obj, properties(view))]))
+        return self.json(show_json(self.site.pages[name], [(index, obj, properties(view))]))
 
     def api_references(self, request: Request) -> Response:
         name, index, obj = self.located(request)
@@ -126,6 +153,6 @@ class ApiViews(SiteViews):
         path = self.site.sdl_files[name]
         if isinstance(sdl, Unreadable):
             return self.json(
-                {"descriptors": [], "passed_over": [{"path": path, "reason": sdl.reason}]}
+                {"descriptors": [], "passed_over": [{"file": path, "reason": sdl.reason}]}
             )
         return self.json({"descriptors": sdl.descriptors(), "passed_over": []})

@@ -156,8 +156,7 @@ class HtmlViews(SiteViews):
             )
         report = self.reports(name)
         problems = [
-            (severity, [problem for problem in report.problems if problem.severity == severity])
-            for severity in SEVERITIES
+            (severity, report.count(severity), report.kept[severity]) for severity in SEVERITIES
         ]
         descriptions = [(found, self.site.sdl(found)) for found in self.site.sdl_beside(name)]
         return self.render(

@@ -21,9 +21,9 @@ from typing import Generic, NamedTuple, TypeVar
 
 import lumivex
 from lumivex import folders
-from lumivex._lumivex import resolve_references
 from lumivex.age import Age, MissingPage
 from lumivex.errors import error_text
+from lumivex.references import ReferenceWalk
 from lumivex.texture import Layout, TextureError, layout_of, level_image
 
 AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
@@ -59,21 +59,30 @@ class Location(NamedTuple):
 
 
 class Memo(Generic[Key, Value]):
-    """Values made once per key and kept. Two threads asking for the same key
-    at once may both make it; the first one stored is kept."""
+    """Values made once per key and kept. Threads asking for the same key at
+    once share one making: the first makes it, the others wait for it; when
+    the making fails, the next in line makes it again."""
 
     def __init__(self, make: Callable[[Key], Value]) -> None:
         self._make = make
         self._values: dict[Key, Value] = {}
+        self._making: dict[Key, threading.Lock] = {}
         self._lock = threading.Lock()
 
     def __call__(self, key: Key) -> Value:
         with self._lock:
             if key in self._values:
                 return self._values[key]
-        value = self._make(key)
-        with self._lock:
-            return self._values.setdefault(key, value)
+            making = self._making.setdefault(key, threading.Lock())
+        with making:
+            with self._lock:
+                if key in self._values:
+                    return self._values[key]
+            value = self._make(key)
+            with self._lock:
+                self._values[key] = value
+                self._making.pop(key, None)
+            return value
 
 
 class ImageCache:
@@ -209,8 +218,8 @@ class Scope:
         if referrers is None:
             referrers = {}
             locations = self.locations()
-            _, listed, _ = resolve_references([page for _, page in self._pages], False)
-            for _, source, _, field, _, target in listed:
+            walk = ReferenceWalk([page for _, page in self._pages], False)
+            for _, source, _, field, _, target in walk.listed():
                 found = None if target is None else locations.get(target)
                 if found is not None:
                     referrers.setdefault(found, []).append((locations[source], field))

@@ -61,7 +61,8 @@ def query_value(
 
 
 def check_reports(site: Site) -> Memo[str, AgeReport]:
-    """The check report of each age of the site that loads, made on first use."""
+    """The check report of each age of the site that loads, made on first
+    use: its counts and the first problems of each severity."""
 
     def check(name: str) -> AgeReport:
         age = site.age(name)

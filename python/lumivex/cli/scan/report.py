@@ -84,8 +84,8 @@ class JsonReport:
     def page(self, path: str, scan: PageScan) -> str:
         text = json_text(
             {
-                "path": path,
-                "objects": scan.objects,
+                "page": path,
+                "object_count": scan.objects,
                 "decoded": scan.decoded,
                 "failed": len(scan.failures),
                 "lost_keys": scan.lost_keys,
@@ -114,10 +114,10 @@ class JsonReport:
                     {"path": p.path, "error": p.reason} for _, p in found.passed if not p.skipped
                 ],
                 "total": {
-                    "pages": totals.pages,
+                    "page_count": totals.pages,
                     "unreadable": totals.unreadable,
                     "recovered": totals.recovered,
-                    "objects": totals.objects,
+                    "object_count": totals.objects,
                     "decoded": totals.decoded,
                     "failed": totals.failed,
                     "lost_keys": totals.lost_keys,
