@@ -66,6 +66,12 @@ PageHeader PageHeader::read(PlasmaRead& reader) {
   return header;
 }
 
+std::size_t PageHeader::written_size() const {
+  PlasmaWrite out;
+  write_header(out, *this);
+  return out.size();
+}
+
 KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
   KeyIndex index;
   reader.set_position(index_start);
