@@ -39,7 +39,7 @@ def test_registration_order():
     after_key = registered.index("Key") + 1
     assert lumivex.__all__ == [*registered[:after_key], "Age", *registered[after_key:]]
     assert registered[:3] == ["PrpFile", "PrpObject", "PageHeaderInfo"]
-    assert registered[-4:] == ["Key", "LintProblem", "class_name", "save_file"]
+    assert registered[-5:] == ["Key", "PageBuilder", "LintProblem", "class_name", "save_file"]
     # The views follow the table of decoders, between the page's classes and
     # the text formats'.
     views = [

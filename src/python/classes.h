@@ -16,6 +16,7 @@ PyTypeObject* create_sdl_file_type(PyObject* module);
 PyTypeObject* create_sdl_descriptor_type(PyObject* module);
 PyTypeObject* create_sdl_variable_type(PyObject* module);
 PyTypeObject* create_key_type(PyObject* module);
+PyTypeObject* create_page_builder_type(PyObject* module);
 
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -56,6 +56,7 @@ enum class TypeId : uint8_t {
   SdlDescriptor,
   SdlVariable,
   Key,
+  PageBuilder,
   FirstView,
 };
 inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::FirstView) + kDecoderCount;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/class_index.h"
+#include "core/text.h"
 #include "resource/prp/decoders.h"
 
 namespace lumivex {
@@ -44,6 +46,11 @@ std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, std::vector<Name
 // Where a stored name lies with its header, in the bytes it was located in.
 NameSpan span_of(const StoredString& name) {
   return {name.offset - sizeof(uint16_t), sizeof(uint16_t) + std::size_t{name.size()}};
+}
+
+std::string already_named(uint16_t class_type, const std::string& name_bytes) {
+  return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
+         utf8_text(name_bytes) + "'";
 }
 
 bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
@@ -126,7 +133,7 @@ uint32_t PageBuilder::entry_of(const BuiltKey& key) const {
   uint32_t found = UINT32_MAX;
   for (auto it = first; it != last; ++it)
     if (entries_[it->second].key == key) found = std::min(found, it->second);
-  if (found == UINT32_MAX) throw Error("No object " + key.name_bytes + " in the page being built");
+  if (found == UINT32_MAX) throw Error("No object named '" + utf8_text(key.name_bytes) + "' in the page being built");
   return found;
 }
 
@@ -137,8 +144,7 @@ bool PageBuilder::contains(const BuiltKey& key) const {
 
 const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, HeldBytes data) {
   check_name(name_bytes);
-  if (named(class_type, name_bytes))
-    throw Error("The page already holds an object of class " + std::to_string(class_type) + " named " + name_bytes);
+  if (named(class_type, name_bytes)) throw Error(already_named(class_type, name_bytes));
   BuiltKey key;
   key.location_sequence = header_.sequence_number;
   key.location_flags = header_.flags;
@@ -168,9 +174,7 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   check_name(new_name_bytes);
   const uint32_t renamed = entry_of(key);
   if (new_name_bytes == key.name_bytes) return {key, 0, 0};
-  if (named(key.class_type, new_name_bytes))
-    throw Error("The page already holds an object of class " + std::to_string(key.class_type) + " named " +
-                new_name_bytes);
+  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
   const BuiltKey old_key = entries_[renamed].key;
   Rename result{old_key, 0, 0};
   result.key.name_bytes = new_name_bytes;
