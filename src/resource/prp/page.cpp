@@ -212,6 +212,18 @@ PageBytes PrpPage::to_bytes() const {
   return bytes;
 }
 
+ByteBuffer PrpPage::write_over(PageHeader header, KeyIndex index, ByteBuffer data) {
+  PrpPage page(std::move(header), std::move(index), std::move(data));
+  const PageBytes bytes = page.to_bytes();
+  ByteBuffer out = std::move(page.data_);
+  // The data region is already in place; the header and the index go around it.
+  const std::size_t index_at = bytes.head.size() + bytes.data_region.size();
+  out.resize(index_at + bytes.index.size());
+  std::memcpy(out.data(), bytes.head.data(), bytes.head.size());
+  if (!bytes.index.empty()) std::memcpy(out.data() + index_at, bytes.index.data(), bytes.index.size());
+  return out;
+}
+
 void PrpPage::save(const std::string& path, const InterruptCheck& interrupt) const {
   const PageBytes bytes = to_bytes();
   try {

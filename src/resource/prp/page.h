@@ -77,11 +77,10 @@ class PrpPage {
   // Reads the key index at index_start. A key entry that cannot be read ends
   // its group: the keys read so far are kept and the rest are given up.
   static KeyIndex parse_keys(PlasmaRead& reader, uint32_t index_start);
-  // A page of values made elsewhere: its keys' names and objects lie in
-  // data, which need not be the bytes to_bytes gives.
-  static std::shared_ptr<const PrpPage> from_parts(PageHeader header, KeyIndex index, ByteBuffer data) {
-    return std::shared_ptr<const PrpPage>(new PrpPage(std::move(header), std::move(index), std::move(data)));
-  }
+  // The page of values made elsewhere, written in the normal form over
+  // their own bytes: data holds the data region where the header places it
+  // and the keys' names after it, where the index then goes.
+  static ByteBuffer write_over(PageHeader header, KeyIndex index, ByteBuffer data);
 
   // The writer's normal form of the page (see page.cpp); its data region
   // is borrowed from this page.

@@ -231,9 +231,9 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   return result;
 }
 
-// The objects and their names are laid out in one buffer as a page whose
-// data region is the objects in the writer's order, and the writer makes the
-// page of it; the new page is read back from what it wrote.
+// The objects and their names are laid out in one buffer, the objects in
+// the writer's order where the page's data region goes, and the writer
+// writes the page over it; the new page is read back from what it wrote.
 std::shared_ptr<const PrpPage> PageBuilder::build() const {
   PageHeader header = header_;
   header.version = kPageVersion;
@@ -285,11 +285,7 @@ std::shared_ptr<const PrpPage> PageBuilder::build() const {
       index.keys.push_back(object);
     }
   }
-  const PageBytes written =
-      PrpPage::from_parts(std::move(header), std::move(index), std::move(draft_bytes))->to_bytes();
-  ByteBuffer page(written.size());
-  written.copy_to(page.data());
-  return PrpPage::from_bytes(std::move(page));
+  return PrpPage::from_bytes(PrpPage::write_over(std::move(header), std::move(index), std::move(draft_bytes)));
 }
 
 }  // namespace lumivex
