@@ -177,3 +177,11 @@ def test_iteration_sees_the_keys_as_they_were():
     keys = iter(builder)
     builder.add(1, "B", b"")
     assert [k.name for k in keys] == ["A"]
+
+
+def test_no_id_is_given_past_the_highest():
+    source = lumivex.PrpFile.from_bytes(page([Obj(1, "Last", b"\x01\x00", object_id=0xFFFFFFFF)]))
+    builder = lumivex.PageBuilder.from_page(source)
+    with pytest.raises(ValueError, match="No object id is left for another plSceneObject"):
+        builder.add(1, "Next", b"\x01\x00")
+    assert builder.add(6, "Layer", b"\x06\x00").object_id == 1

@@ -105,8 +105,8 @@ std::string PageBuilder::name_key(uint16_t class_type, const std::string& name_b
 void PageBuilder::append(BuiltKey key, HeldBytes data) {
   auto [group, added] = group_of_class_.try_emplace(key.class_type, groups_.size());
   if (added) groups_.push_back({{key.class_type, 0}, {}});
-  uint32_t& next_id = next_id_[key.class_type];
-  next_id = std::max(next_id, key.object_id + 1);
+  uint64_t& next_id = next_id_[key.class_type];
+  next_id = std::max(next_id, uint64_t{key.object_id} + 1);
   const auto at = static_cast<uint32_t>(entries_.size());
   by_name_.emplace(name_key(key.class_type, key.name_bytes), at);
   groups_[group->second].entries.push_back(at);
@@ -150,7 +150,10 @@ const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, He
   key.location_flags = header_.flags;
   key.class_type = class_type;
   const auto next = next_id_.find(class_type);
-  key.object_id = next == next_id_.end() ? 1 : next->second;
+  const uint64_t object_id = next == next_id_.end() ? 1 : next->second;
+  if (object_id > UINT32_MAX)
+    throw Error("No object id is left for another " + std::string(ClassIndex::class_name(class_type)));
+  key.object_id = static_cast<uint32_t>(object_id);
   key.name_bytes = std::move(name_bytes);
   append(std::move(key), std::move(data));
   return entries_.back().key;

@@ -97,7 +97,7 @@ class PageBuilder {
   std::vector<Entry> entries_;
   std::vector<Group> groups_;
   std::unordered_map<uint16_t, std::size_t> group_of_class_;
-  std::unordered_map<uint16_t, uint32_t> next_id_;
+  std::unordered_map<uint16_t, uint64_t> next_id_;  // one above the highest id each class has had
   // Entries by class type and name, removed ones left out.
   std::unordered_multimap<std::string, uint32_t> by_name_;
   std::size_t live_ = 0;
