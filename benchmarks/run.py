@@ -150,6 +150,7 @@ def page_rows(path: Path, runs: int) -> list[Row]:
         ),
         compare("f.to_bytes()", size, page.to_bytes, "one copy", copy, 1.3, runs),
         save_row(page, data, path.parent, runs),
+        builder_row(page, runs),
     ]
 
     objects = page.objects()
@@ -201,6 +202,27 @@ def page_rows(path: Path, runs: int) -> list[Row]:
         rows.append(read_all_row(name, [o for o in objects if o.class_type == class_type], runs))
     rows.append(decode_everything_row(objects, runs))
     return rows
+
+
+def builder_row(page, runs: int) -> Row:
+    """A page made again from every object of another, one body replaced,
+    against writing that page as it is."""
+    first = page[0]
+
+    def rebuild():
+        builder = lumivex.PageBuilder.from_page(page)
+        builder.set(first, first.data)
+        return builder.build()
+
+    return compare(
+        "PageBuilder.from_page(f), set, build()",
+        f"{len(page)} objects",
+        rebuild,
+        "f.to_bytes()",
+        page.to_bytes,
+        1.5,
+        runs,
+    )
 
 
 def save_row(page, data: bytes, scratch_parent: Path, runs: int) -> Row:

@@ -92,6 +92,7 @@ def test_runner_reports_every_operation(data, capsys):
         "PrpFile.from_bytes(data)",
         "f.to_bytes()",
         "f.save(path)",
+        "PageBuilder.from_page(f), set, build()",
         "f.objects()",
         "list(f)",
         "f.objects_of_type(1)",

@@ -47,6 +47,7 @@ def test_registration_order():
     assert registered[:3] == ["PrpFile", "PrpObject", "PageHeaderInfo"]
     assert registered[registered.index("Key") :] == [
         "Key",
+        "PageBuilder",
         "LintProblem",
         "class_name",
         "save_file",

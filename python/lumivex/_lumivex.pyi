@@ -563,6 +563,35 @@ class Key:
     def __eq__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
 
+@final
+class PageBuilder:
+    """A page put together object by object, then built into a new PrpFile. A new page has version 6, major version 70, checksum 0 and no class versions; objects of a class are kept together, in their order, new ones last."""
+
+    def __new__(
+        cls, age_name: str, page_name: str, sequence_number: int, *, flags: int = 0
+    ) -> PageBuilder: ...
+    @classmethod
+    def from_page(cls, page: PrpFile) -> PageBuilder:
+        """A builder holding every object of a PrpFile, in its order, and its header."""
+    @property
+    def unsearched(self) -> int:
+        """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode (0 before any rename)."""
+    def add(self, class_type: int, name: str, data: bytes) -> Key:
+        """Add an object of the page's location with the next free id of its class and return its Key."""
+    def set(self, obj_or_key: Key | PrpObject, data: bytes) -> None:
+        """Replace the bytes of an object."""
+    def remove(self, obj_or_key: Key | PrpObject) -> None:
+        """Remove an object; the others keep their ids, and references to it are left dangling."""
+    def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
+        """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that could not be searched."""
+    def build(self) -> PrpFile:
+        """A new PrpFile of the objects, in the writer's normal form."""
+    def save(self, path: StrOrBytesPath) -> None:
+        """Build the page and save it as PrpFile.save does."""
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[Key]: ...
+    def __contains__(self, item: object, /) -> bool: ...
+
 # What a failure of the system raises: the built-in class, with the message as
 # its text and errno, strerror and filename set.
 class OSError(builtins.OSError): ...

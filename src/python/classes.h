@@ -20,6 +20,7 @@ PyTypeObject* create_sdl_variable_type(PyObject* module);
 PyTypeObject* create_sdl_names_type(PyObject* module);
 PyTypeObject* create_sdl_name_iterator_type(PyObject* module);
 PyTypeObject* create_key_type(PyObject* module);
+PyTypeObject* create_page_builder_type(PyObject* module);
 
 // The module's functions that forward the core's log records to Python's
 // logging, and stop it.

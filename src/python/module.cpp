@@ -32,6 +32,7 @@ const ClassEntry kTextClasses[] = {
     {"SdlDescriptor", TypeId::SdlDescriptor, create_sdl_descriptor_type},
     {"SdlVariable", TypeId::SdlVariable, create_sdl_variable_type},
     {"Key", TypeId::Key, create_key_type},
+    {"PageBuilder", TypeId::PageBuilder, create_page_builder_type},
 };
 
 const ClassEntry kHiddenClasses[] = {

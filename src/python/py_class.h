@@ -58,6 +58,7 @@ enum class TypeId : uint8_t {
   Key,
   SdlNames,
   SdlNameIterator,
+  PageBuilder,
   FirstView,
 };
 inline constexpr std::size_t kTypeCount = static_cast<std::size_t>(TypeId::FirstView) + kDecoderCount;

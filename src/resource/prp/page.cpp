@@ -66,6 +66,12 @@ PageHeader PageHeader::read(PlasmaRead& reader) {
   return header;
 }
 
+std::size_t PageHeader::written_size() const {
+  PlasmaWrite out;
+  write_header(out, *this);
+  return out.size();
+}
+
 KeyIndex PrpPage::parse_keys(PlasmaRead& reader, uint32_t index_start) {
   KeyIndex index;
   reader.set_position(index_start);
@@ -204,6 +210,18 @@ PageBytes PrpPage::to_bytes() const {
   }
   bytes.index = index.take_bytes();
   return bytes;
+}
+
+ByteBuffer PrpPage::write_over(PageHeader header, KeyIndex index, ByteBuffer data) {
+  PrpPage page(std::move(header), std::move(index), std::move(data));
+  const PageBytes bytes = page.to_bytes();
+  ByteBuffer out = std::move(page.data_);
+  // The data region is already in place; the header and the index go around it.
+  const std::size_t index_at = bytes.head.size() + bytes.data_region.size();
+  out.resize(index_at + bytes.index.size());
+  std::memcpy(out.data(), bytes.head.data(), bytes.head.size());
+  if (!bytes.index.empty()) std::memcpy(out.data() + index_at, bytes.index.data(), bytes.index.size());
+  return out;
 }
 
 void PrpPage::save(const std::string& path, const InterruptCheck& interrupt) const {

@@ -33,6 +33,8 @@ struct PageHeader {
   std::vector<ClassVersion> class_versions;
 
   static PageHeader read(PlasmaRead& reader);
+  // The bytes the writer gives this header, class versions included.
+  std::size_t written_size() const;
 };
 
 struct TypeGroup {
@@ -75,6 +77,10 @@ class PrpPage {
   // Reads the key index at index_start. A key entry that cannot be read ends
   // its group: the keys read so far are kept and the rest are given up.
   static KeyIndex parse_keys(PlasmaRead& reader, uint32_t index_start);
+  // The page of values made elsewhere, written in the normal form over
+  // their own bytes: data holds the data region where the header places it
+  // and the keys' names after it, where the index then goes.
+  static ByteBuffer write_over(PageHeader header, KeyIndex index, ByteBuffer data);
 
   // The writer's normal form of the page (see page.cpp); its data region
   // is borrowed from this page.
@@ -83,6 +89,7 @@ class PrpPage {
 
   const PageHeader& header() const { return header_; }
   const std::vector<ObjectKey>& keys() const { return index_.keys; }
+  const std::vector<TypeGroup>& type_groups() const { return index_.type_groups; }
   uint64_t lost_keys() const { return index_.lost_keys; }
   std::span<const uint8_t> data() const { return data_.span(); }
 

@@ -1,0 +1,219 @@
+#include "resource/prp/page_builder.h"
+
+#include "core/text.h"
+#include "python/classes.h"
+#include "python/key_class.h"
+#include "python/page_classes.h"
+
+namespace lumivex::py {
+
+// The value behind PageBuilder, the module's one mutable class: the objects
+// being put together, and what the last rename could not search.
+struct BuilderValue {
+  PageBuilder builder;
+  uint64_t unsearched = 0;
+};
+
+template <>
+const ClassDef<BuilderValue>& class_def<BuilderValue>();
+
+namespace {
+
+BuiltKey built_key(const KeyValue& key) {
+  return {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+          key.object_id,         key.name_bytes,     key.clone_id,  key.clone_player_id};
+}
+
+PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
+  return make<KeyValue>(state, KeyValue{key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+                                        key.object_id, key.name_bytes, key.clone_id, key.clone_player_id});
+}
+
+// The key of a Key or of a PrpObject, or nothing for any other object.
+std::optional<BuiltKey> key_of(PyObject* object, const ModuleState& state) {
+  if (Py_TYPE(object) == state.type(TypeId::Key)) return built_key(unbox<KeyValue>(object));
+  if (Py_TYPE(object) == state.type(TypeId::PrpObject)) {
+    const ObjectRef& ref = unbox<ObjectRef>(object);
+    return built_key(key_value(*ref.key, *ref.page));
+  }
+  return std::nullopt;
+}
+
+// The key of obj_or_key, which must be an object of the builder: a KeyError
+// with the key where it is not.
+BuiltKey held_key(PyObject* self, PyObject* object, const char* function) {
+  const ModuleState& state = state_of(self);
+  const std::optional<BuiltKey> key = key_of(object, state);
+  if (!key) {
+    PyErr_Format(PyExc_TypeError, "%s() argument 'obj_or_key' must be Key or PrpObject, not %.200s", function,
+                 Py_TYPE(object)->tp_name);
+    throw PythonError{};
+  }
+  if (!unbox<BuilderValue>(self).builder.contains(*key)) {
+    const Ref shown = Ref::checked(new_key(state, *key));
+    PyErr_SetObject(PyExc_KeyError, shown.get());
+    throw PythonError{};
+  }
+  return *key;
+}
+
+PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    if (PyTuple_GET_SIZE(args) > 3) {
+      PyErr_Format(PyExc_TypeError, "PageBuilder() takes 3 positional arguments but %zd were given",
+                   PyTuple_GET_SIZE(args));
+      throw PythonError{};
+    }
+    PyObject* age_arg = nullptr;
+    PyObject* page_arg = nullptr;
+    PyObject* sequence_arg = nullptr;
+    PyObject* flags_arg = nullptr;
+    parse_args(args, kwargs, "PageBuilder", {"age_name", "page_name", "sequence_number", "flags"},
+               {&age_arg, &page_arg, &sequence_arg, &flags_arg}, 3);
+    PageBuilder builder(arg_str(age_arg, "PageBuilder", "age_name"), arg_str(page_arg, "PageBuilder", "page_name"),
+                        arg_u32(sequence_arg, "PageBuilder", "sequence_number"),
+                        flags_arg ? arg_u16(flags_arg, "PageBuilder", "flags") : uint16_t{0});
+    return make<BuilderValue>(state_of(type), BuilderValue{std::move(builder)});
+  });
+}
+
+PyObject* from_page(PyObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "from_page", {"page"}, {&arg});
+  const ModuleState& state = state_of(reinterpret_cast<PyTypeObject*>(type));
+  if (Py_TYPE(arg) != state.type(TypeId::PrpFile)) {
+    PyErr_Format(PyExc_TypeError, "from_page() argument 'page' must be PrpFile, not %.200s", Py_TYPE(arg)->tp_name);
+    throw PythonError{};
+  }
+  return make<BuilderValue>(state, BuilderValue{PageBuilder::from_page(unbox<PageHandle>(arg).page)});
+}
+
+PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* class_arg = nullptr;
+  PyObject* name_arg = nullptr;
+  PyObject* data_arg = nullptr;
+  parse_args(args, kwargs, "add", {"class_type", "name", "data"}, {&class_arg, &name_arg, &data_arg});
+  const uint16_t class_type = arg_u16(class_arg, "add", "class_type");
+  std::string name = arg_str(name_arg, "add", "name");
+  const HeldBytes data = HeldBytes::copy_of(arg_bytes(data_arg, "add", "data"));
+  PageBuilder& builder = unbox<BuilderValue>(self).builder;
+  return new_key(state_of(self), builder.add(class_type, std::move(name), data));
+}
+
+PyObject* set(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* key_arg = nullptr;
+  PyObject* data_arg = nullptr;
+  parse_args(args, kwargs, "set", {"obj_or_key", "data"}, {&key_arg, &data_arg});
+  const BuiltKey key = held_key(self, key_arg, "set");
+  unbox<BuilderValue>(self).builder.set(key, HeldBytes::copy_of(arg_bytes(data_arg, "set", "data")));
+  Py_RETURN_NONE;
+}
+
+PyObject* remove(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* key_arg = nullptr;
+  parse_args(args, kwargs, "remove", {"obj_or_key"}, {&key_arg});
+  unbox<BuilderValue>(self).builder.remove(held_key(self, key_arg, "remove"));
+  Py_RETURN_NONE;
+}
+
+PyObject* rename(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* key_arg = nullptr;
+  PyObject* name_arg = nullptr;
+  parse_args(args, kwargs, "rename", {"obj_or_key", "new_name"}, {&key_arg, &name_arg});
+  const BuiltKey key = held_key(self, key_arg, "rename");
+  BuilderValue& value = unbox<BuilderValue>(self);
+  const Rename renamed = value.builder.rename(key, arg_str(name_arg, "rename", "new_name"));
+  value.unsearched = renamed.unsearched;
+  return new_key(state_of(self), renamed.key);
+}
+
+PyObject* new_page(PyObject* self) {
+  return make<PageHandle>(state_of(self), PageHandle{unbox<BuilderValue>(self).builder.build()});
+}
+
+PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, "save", {"path"}, {&arg});
+  const PathArg path = arg_path(arg, "save", "path");
+  const ModuleState& state = state_of(self);
+  const std::shared_ptr<const PrpPage> page = unbox<BuilderValue>(self).builder.build();
+  on_file(state, path,
+          [&] { without_gil([&](const InterruptCheck& interrupt) { page->save(path.bytes, interrupt); }); });
+  Py_RETURN_NONE;
+}
+
+Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(unbox<BuilderValue>(self).builder.size()); }
+
+// Iteration walks the keys as they are when it starts.
+PyObject* iterate(PyObject* self) {
+  const ModuleState& state = state_of(self);
+  const Ref keys = Ref::checked(
+      to_py_list(unbox<BuilderValue>(self).builder.keys(), [&](const BuiltKey* key) { return new_key(state, *key); }));
+  return checked(PyObject_GetIter(keys.get()));
+}
+
+int contains(PyObject* self, PyObject* item) {
+  const std::optional<BuiltKey> key = key_of(item, state_of(self));
+  return key && unbox<BuilderValue>(self).builder.contains(*key);
+}
+
+std::string builder_repr(const BuilderValue& value) {
+  const PageHeader& header = value.builder.header();
+  return "PageBuilder('" + utf8_text(header.age_name_bytes) + "', '" + utf8_text(header.page_name_bytes) + "', " +
+         std::to_string(value.builder.size()) + " objects)";
+}
+
+}  // namespace
+
+template <>
+const ClassDef<BuilderValue>& class_def<BuilderValue>() {
+  static const ClassDef<BuilderValue> def{
+      .id = TypeId::PageBuilder,
+      .qualified_name = "lumivex.PageBuilder",
+      .doc =
+          "PageBuilder(age_name, page_name, sequence_number, *, flags=0)\n--\n\nA page put together object by "
+          "object, then built into a new PrpFile. A new page has version 6, major version 70, checksum 0 and no "
+          "class versions; objects of a class are kept together, in their order, new ones last.",
+      .properties =
+          {
+              {"unsearched", [](const BuilderValue& value) { return to_py(value.unsearched); },
+               "Objects the last rename could not search for references to the old name: of classes lumivex does "
+               "not decode, or whose bytes do not decode (0 before any rename)."},
+          },
+      .methods =
+          {
+              {"from_page", function(call_args<from_page, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+               "from_page(page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its header."},
+              method<add>("add",
+                          "add($self, class_type, name, data)\n--\n\nAdd an object of the page's location with the "
+                          "next free id of its class and return its Key."),
+              method<set>("set", "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object."),
+              method<remove>("remove",
+                             "remove($self, obj_or_key)\n--\n\nRemove an object; the others keep their ids, and "
+                             "references to it are left dangling."),
+              method<rename>("rename",
+                             "rename($self, obj_or_key, new_name)\n--\n\nRename an object: its key, its own key in "
+                             "its bytes and every reference to it a decoder finds in the page. Returns the new Key; "
+                             "unsearched then counts the objects that could not be searched."),
+              method<new_page>("build",
+                               "build($self)\n--\n\nA new PrpFile of the objects, in the writer's normal "
+                               "form."),
+              method<save, Failure::File>("save",
+                                          "save($self, path)\n--\n\nBuild the page and save it as "
+                                          "PrpFile.save does."),
+          },
+      .repr = builder_repr,
+      .slots =
+          {
+              {Py_tp_new, reinterpret_cast<void*>(create)},
+              {Py_sq_length, reinterpret_cast<void*>(length_slot<length>)},
+              {Py_tp_iter, reinterpret_cast<void*>(object_slot<iterate>)},
+              {Py_sq_contains, reinterpret_cast<void*>(contains_slot<contains>)},
+          },
+  };
+  return def;
+}
+
+PyTypeObject* create_page_builder_type(PyObject* module) { return create_type<BuilderValue>(module); }
+
+}  // namespace lumivex::py

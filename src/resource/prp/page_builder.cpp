@@ -1,0 +1,294 @@
+#include "resource/prp/page_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/class_index.h"
+#include "core/text.h"
+#include "resource/prp/decoders.h"
+
+namespace lumivex {
+namespace {
+
+constexpr uint32_t kPageVersion = 6;
+constexpr uint16_t kNewPageMajorVersion = 70;
+constexpr std::size_t kLongestName = 0x0FFF;
+constexpr std::size_t kClassIndexSize = sizeof(uint16_t);
+
+void check_name(const std::string& name_bytes) {
+  if (name_bytes.size() > kLongestName)
+    throw Error("A name of " + std::to_string(name_bytes.size()) + " bytes is too long for a key (at most 4095)");
+}
+
+// A safe string to go where another lay: [at, at + size) in the bytes.
+struct NameSpan {
+  std::size_t at;
+  std::size_t size;
+};
+
+// The bytes with each span replaced by the name written in the normal form.
+std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, std::vector<NameSpan> spans,
+                                const std::string& name_bytes) {
+  std::sort(spans.begin(), spans.end(), [](const NameSpan& a, const NameSpan& b) { return a.at < b.at; });
+  PlasmaWrite name;
+  name.write_safe_string(name_bytes);
+  PlasmaWrite out(bytes.size() + spans.size() * name.size());
+  std::size_t from = 0;
+  for (const NameSpan& span : spans) {
+    out.write_bytes(bytes.subspan(from, span.at - from));
+    out.write_bytes(name.bytes());
+    from = span.at + span.size;
+  }
+  out.write_bytes(bytes.subspan(from));
+  return out.take_bytes();
+}
+
+// Where a stored name lies with its header, in the bytes it was located in.
+NameSpan span_of(const StoredString& name) {
+  return {name.offset - sizeof(uint16_t), sizeof(uint16_t) + std::size_t{name.size()}};
+}
+
+std::string already_named(uint16_t class_type, const std::string& name_bytes) {
+  return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
+         utf8_text(name_bytes) + "'";
+}
+
+bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
+  return reference.location_sequence == key.location_sequence && reference.class_type == key.class_type &&
+         source.stored_bytes(reference.name) == key.name_bytes;
+}
+
+}  // namespace
+
+HeldBytes HeldBytes::copy_of(std::span<const uint8_t> bytes) {
+  auto copy = std::make_shared<const std::vector<uint8_t>>(bytes.begin(), bytes.end());
+  const std::span<const uint8_t> held(*copy);
+  return {std::move(copy), held};
+}
+
+PageBuilder::PageBuilder(std::string age_name_bytes, std::string page_name_bytes, uint32_t sequence_number,
+                         uint16_t flags) {
+  check_name(age_name_bytes);
+  check_name(page_name_bytes);
+  header_.version = kPageVersion;
+  header_.sequence_number = sequence_number;
+  header_.flags = flags;
+  header_.age_name_bytes = std::move(age_name_bytes);
+  header_.page_name_bytes = std::move(page_name_bytes);
+  header_.major_version = kNewPageMajorVersion;
+}
+
+PageBuilder PageBuilder::from_page(std::shared_ptr<const PrpPage> page) {
+  PageBuilder builder;
+  builder.header_ = page->header();
+  // A class is written under its first group only, as the writer does.
+  for (const TypeGroup& group : page->type_groups())
+    if (builder.group_of_class_.try_emplace(group.class_type, builder.groups_.size()).second)
+      builder.groups_.push_back({group, {}});
+  builder.entries_.reserve(page->keys().size());
+  for (const ObjectKey& key : page->keys()) {
+    const auto data = page->object_data(key);
+    if (!data) throw Error("The data of " + page->key_name(key) + " lies outside its page");
+    builder.append({key.location_sequence, key.location_flags, key.load_mask, key.class_type, key.object_id,
+                    page->key_name_bytes(key), key.clone_id, key.clone_player_id},
+                   {page, *data});
+  }
+  return builder;
+}
+
+std::string PageBuilder::name_key(uint16_t class_type, const std::string& name_bytes) {
+  std::string key(sizeof class_type, '\0');
+  std::memcpy(key.data(), &class_type, sizeof class_type);
+  return key + name_bytes;
+}
+
+void PageBuilder::append(BuiltKey key, HeldBytes data) {
+  auto [group, added] = group_of_class_.try_emplace(key.class_type, groups_.size());
+  if (added) groups_.push_back({{key.class_type, 0}, {}});
+  uint64_t& next_id = next_id_[key.class_type];
+  next_id = std::max(next_id, uint64_t{key.object_id} + 1);
+  const auto at = static_cast<uint32_t>(entries_.size());
+  by_name_.emplace(name_key(key.class_type, key.name_bytes), at);
+  groups_[group->second].entries.push_back(at);
+  entries_.push_back({std::move(key), data, false});
+  ++live_;
+}
+
+std::vector<const BuiltKey*> PageBuilder::keys() const {
+  std::vector<const BuiltKey*> keys;
+  keys.reserve(live_);
+  for (const Group& group : groups_)
+    for (const uint32_t at : group.entries)
+      if (!entries_[at].removed) keys.push_back(&entries_[at].key);
+  return keys;
+}
+
+bool PageBuilder::named(uint16_t class_type, const std::string& name_bytes) const {
+  return by_name_.contains(name_key(class_type, name_bytes));
+}
+
+uint32_t PageBuilder::entry_of(const BuiltKey& key) const {
+  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  // The first of equal keys in the writer's order is the one meant.
+  uint32_t found = UINT32_MAX;
+  for (auto it = first; it != last; ++it)
+    if (entries_[it->second].key == key) found = std::min(found, it->second);
+  if (found == UINT32_MAX) throw Error("No object named '" + utf8_text(key.name_bytes) + "' in the page being built");
+  return found;
+}
+
+bool PageBuilder::contains(const BuiltKey& key) const {
+  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  return std::any_of(first, last, [&](const auto& entry) { return entries_[entry.second].key == key; });
+}
+
+const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, HeldBytes data) {
+  check_name(name_bytes);
+  if (named(class_type, name_bytes)) throw Error(already_named(class_type, name_bytes));
+  BuiltKey key;
+  key.location_sequence = header_.sequence_number;
+  key.location_flags = header_.flags;
+  key.class_type = class_type;
+  const auto next = next_id_.find(class_type);
+  const uint64_t object_id = next == next_id_.end() ? 1 : next->second;
+  if (object_id > UINT32_MAX)
+    throw Error("No object id is left for another " + std::string(ClassIndex::class_name(class_type)));
+  key.object_id = static_cast<uint32_t>(object_id);
+  key.name_bytes = std::move(name_bytes);
+  append(std::move(key), std::move(data));
+  return entries_.back().key;
+}
+
+void PageBuilder::set(const BuiltKey& key, HeldBytes data) { entries_[entry_of(key)].data = std::move(data); }
+
+void PageBuilder::remove(const BuiltKey& key) {
+  const uint32_t at = entry_of(key);
+  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  for (auto it = first; it != last; ++it)
+    if (it->second == at) {
+      by_name_.erase(it);
+      break;
+    }
+  entries_[at].removed = true;
+  --live_;
+}
+
+Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
+  check_name(new_name_bytes);
+  const uint32_t renamed = entry_of(key);
+  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
+  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
+  const BuiltKey old_key = entries_[renamed].key;
+  Rename result{old_key, 0, 0};
+  result.key.name_bytes = new_name_bytes;
+
+  for (const Group& group : groups_) {
+    for (const uint32_t at : group.entries) {
+      Entry& entry = entries_[at];
+      if (entry.removed) continue;
+      const std::span<const uint8_t> bytes = entry.data.bytes;
+      const Source source(bytes);
+      std::vector<NameSpan> spans;
+      // The object's own key follows its class index.
+      if (at == renamed && bytes.size() > kClassIndexSize) {
+        try {
+          PlasmaRead reader(bytes, kClassIndexSize);
+          const auto own = read_key_uoid(reader);
+          if (own && refers_to(*own, source, old_key)) spans.push_back(span_of(own->name));
+        } catch (const Error&) {
+          // Bytes that hold no key at their start have none to rename.
+        }
+      }
+      bool decodable = false;
+      try {
+        for_each_decoder([&](const auto& row, std::size_t) {
+          if (decodable || row.class_type != entry.key.class_type) return;
+          decodable = true;
+          for (const KeyReference& reference : references(row.parse(bytes), source)) {
+            if (!refers_to(reference.key, source, old_key)) continue;
+            const NameSpan span = span_of(reference.key.name);
+            const bool seen =
+                std::any_of(spans.begin(), spans.end(), [&](const NameSpan& other) { return other.at == span.at; });
+            if (!seen) spans.push_back(span);
+          }
+        });
+      } catch (const Error&) {
+        // An object that does not decode cannot be searched.
+        decodable = false;
+      }
+      if (!decodable && at != renamed) ++result.unsearched;
+      if (spans.empty()) continue;
+      result.rewritten += spans.size();
+      auto rewritten = std::make_shared<const std::vector<uint8_t>>(with_names(bytes, spans, new_name_bytes));
+      const std::span<const uint8_t> held(*rewritten);
+      entry.data = {std::move(rewritten), held};
+    }
+  }
+
+  remove(old_key);
+  Entry& entry = entries_[renamed];
+  entry.removed = false;
+  entry.key.name_bytes = std::move(new_name_bytes);
+  by_name_.emplace(name_key(entry.key.class_type, entry.key.name_bytes), renamed);
+  ++live_;
+  return result;
+}
+
+// The objects and their names are laid out in one buffer, the objects in
+// the writer's order where the page's data region goes, and the writer
+// writes the page over it; the new page is read back from what it wrote.
+std::shared_ptr<const PrpPage> PageBuilder::build() const {
+  PageHeader header = header_;
+  header.version = kPageVersion;
+  // A data region follows the header, which then lists its class versions.
+  header.data_start = 1;
+  const std::size_t data_start = header.written_size();
+  uint64_t data_size = 0;
+  uint64_t names_size = 0;
+  for (const Entry& entry : entries_) {
+    if (entry.removed) continue;
+    data_size += entry.data.bytes.size();
+    names_size += entry.key.name_bytes.size();
+  }
+  const uint64_t index_start = data_start + data_size;
+  if (index_start + names_size > UINT32_MAX)
+    throw Error("A page of " + std::to_string(index_start) + " bytes and more is larger than 4 GiB");
+  header.data_start = static_cast<uint32_t>(data_start);
+  header.index_start = static_cast<uint32_t>(index_start);
+
+  ByteBuffer draft_bytes(static_cast<std::size_t>(index_start + names_size));
+  const std::span<const uint8_t> draft_span = draft_bytes.span();
+  uint8_t* const draft = draft_bytes.data();
+  KeyIndex index;
+  index.keys.reserve(live_);
+  std::size_t object_at = data_start;
+  auto name_at = static_cast<std::size_t>(index_start);
+  for (const Group& group : groups_) {
+    index.type_groups.push_back(group.type_group);
+    for (const uint32_t at : group.entries) {
+      const Entry& entry = entries_[at];
+      if (entry.removed) continue;
+      const BuiltKey& key = entry.key;
+      ObjectKey object;
+      object.location_sequence = key.location_sequence;
+      object.location_flags = key.location_flags;
+      object.load_mask = key.load_mask;
+      object.class_type = key.class_type;
+      object.object_id = key.object_id;
+      object.clone_id = key.clone_id;
+      object.clone_player_id = key.clone_player_id;
+      object.data_offset = static_cast<uint32_t>(object_at);
+      object.data_len = static_cast<uint32_t>(entry.data.bytes.size());
+      object.name = PlasmaRead(draft_span, name_at).located<StoredString>();
+      object.name.header = static_cast<uint16_t>(key.name_bytes.size());
+      if (!entry.data.bytes.empty()) std::memcpy(draft + object_at, entry.data.bytes.data(), entry.data.bytes.size());
+      if (!key.name_bytes.empty()) std::memcpy(draft + name_at, key.name_bytes.data(), key.name_bytes.size());
+      object_at += entry.data.bytes.size();
+      name_at += key.name_bytes.size();
+      index.keys.push_back(object);
+    }
+  }
+  return PrpPage::from_bytes(PrpPage::write_over(std::move(header), std::move(index), std::move(draft_bytes)));
+}
+
+}  // namespace lumivex

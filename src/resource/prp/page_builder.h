@@ -1,0 +1,106 @@
+#pragma once
+
+// A page put together object by object: from nothing or from the objects of
+// a page, changed, then written by the page writer into a new page.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "resource/prp/page.h"
+
+namespace lumivex {
+
+// A key of a page being built, its name as stored.
+struct BuiltKey {
+  uint32_t location_sequence = 0;
+  uint16_t location_flags = 0;
+  uint8_t load_mask = 0xFF;
+  uint16_t class_type = 0;
+  uint32_t object_id = 0;
+  std::string name_bytes;
+  uint16_t clone_id = 0;
+  uint32_t clone_player_id = 0;
+
+  bool operator==(const BuiltKey&) const = default;
+};
+
+// An object's bytes and whatever keeps them: the page they were read from,
+// or their own copy.
+struct HeldBytes {
+  std::shared_ptr<const void> owner;
+  std::span<const uint8_t> bytes;
+
+  static HeldBytes copy_of(std::span<const uint8_t> bytes);
+};
+
+struct Rename {
+  BuiltKey key;         // the object's new key
+  uint64_t rewritten;   // references rewritten, its own key included
+  uint64_t unsearched;  // objects that could refer to it but could not be searched
+};
+
+// The objects of a page in the writer's order: class by class in the order
+// of the page's type groups, and in each class in index order, new ones
+// last. Lookups by key go through a table of names.
+class PageBuilder {
+ public:
+  // An empty page of version 6, major version 70, checksum 0 and no class
+  // versions.
+  PageBuilder(std::string age_name_bytes, std::string page_name_bytes, uint32_t sequence_number, uint16_t flags);
+  // Every object of page, in its order; the header as the page has it.
+  static PageBuilder from_page(std::shared_ptr<const PrpPage> page);
+
+  std::size_t size() const { return live_; }
+  const PageHeader& header() const { return header_; }
+  // The keys in the writer's order.
+  std::vector<const BuiltKey*> keys() const;
+  bool contains(const BuiltKey& key) const;
+
+  // A new object of the page's location with the next free id of its class
+  // (one above the highest it has had); another object of its class with
+  // its name is an error.
+  const BuiltKey& add(uint16_t class_type, std::string name_bytes, HeldBytes data);
+  // These fail on a key the builder does not hold.
+  void set(const BuiltKey& key, HeldBytes data);
+  void remove(const BuiltKey& key);
+  // Renames the object in its key, in its own key at the start of its bytes
+  // and in every reference to it that a decoder finds in the page's objects.
+  Rename rename(const BuiltKey& key, std::string new_name_bytes);
+
+  // A new page of the objects, in the writer's normal form.
+  std::shared_ptr<const PrpPage> build() const;
+
+ private:
+  struct Entry {
+    BuiltKey key;
+    HeldBytes data;
+    bool removed = false;
+  };
+  struct Group {
+    TypeGroup type_group;
+    std::vector<uint32_t> entries;  // in order, removed ones included
+  };
+
+  PageBuilder() = default;
+  // The entry at which an object goes, appended to its class.
+  void append(BuiltKey key, HeldBytes data);
+  uint32_t entry_of(const BuiltKey& key) const;
+  // Whether a live object of class_type is named name_bytes.
+  bool named(uint16_t class_type, const std::string& name_bytes) const;
+  static std::string name_key(uint16_t class_type, const std::string& name_bytes);
+
+  PageHeader header_;
+  std::vector<Entry> entries_;
+  std::vector<Group> groups_;
+  std::unordered_map<uint16_t, std::size_t> group_of_class_;
+  std::unordered_map<uint16_t, uint64_t> next_id_;  // one above the highest id each class has had
+  // Entries by class type and name, removed ones left out.
+  std::unordered_multimap<std::string, uint32_t> by_name_;
+  std::size_t live_ = 0;
+};
+
+}  // namespace lumivex

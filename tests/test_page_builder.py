@@ -1,0 +1,187 @@
+"""PageBuilder: pages made object by object, from nothing or from a page."""
+
+import lumivex
+import pytest
+
+from fixtures.builder import Group, Obj, i16, object_prefix, page
+from fixtures.object_bodies import scene_object_body
+
+COORD = 0x15
+SCENE_OBJECT = 0x0001
+LAYER = 0x0006
+
+
+def normal_pages():
+    yield page([])
+    yield page([Obj(1, "Foo", b"\x01\x00", object_id=1), Obj(6, "Lay", b"\x06\x00x", object_id=4)])
+    yield page(
+        [
+            Obj(6, "A", b"\x06\x00a", object_id=2),
+            Obj(1, "B", b"", object_id=1),
+            Obj(6, "C", b"c", object_id=7),
+        ],
+        class_versions=[(1, 3)],
+        flags=4,
+    )
+    yield page(groups=[Group(4, flags=1), Group(1, [Obj(1, "Only", b"\x01\x00")])])
+    # Two objects of one class and name come through as they are.
+    yield page([Obj(1, "Twin", b"\x01\x00", object_id=1), Obj(1, "Twin", b"\x01\x00", object_id=2)])
+
+
+@pytest.mark.parametrize("data", list(normal_pages()))
+def test_from_page_builds_the_same_page(data):
+    source = lumivex.PrpFile.from_bytes(data)
+    built = lumivex.PageBuilder.from_page(source).build()
+    assert built.to_bytes() == source.to_bytes() == data
+    assert [o.name for o in built] == [o.name for o in source]
+
+
+def test_a_page_not_in_normal_form_is_written_in_it():
+    data = page([Obj(1, "A", b"\x01\x00"), Obj(1, "B", b"\x01\x00zz")], gap=b"\x07" * 5)
+    source = lumivex.PrpFile.from_bytes(data)
+    built = lumivex.PageBuilder.from_page(source).build()
+    assert built.to_bytes() == page([Obj(1, "A", b"\x01\x00"), Obj(1, "B", b"\x01\x00zz")])
+    assert [o.data for o in built] == [o.data for o in source]
+
+
+def test_new_page_header_and_keys():
+    builder = lumivex.PageBuilder("Demo", "Town", 0x21, flags=4)
+    first = builder.add(LAYER, "L1", b"\x06\x00")
+    second = builder.add(SCENE_OBJECT, "S1", b"\x01\x00")
+    third = builder.add(LAYER, "L2", b"\x06\x00x")
+    assert (first.object_id, second.object_id, third.object_id) == (1, 1, 2)
+    assert (third.location_sequence, third.location_flags, third.class_type, third.name) == (
+        0x21,
+        4,
+        LAYER,
+        "L2",
+    )
+    assert list(builder) == [first, third, second]
+    assert len(builder) == 3 and first in builder and "L1" not in builder
+    page_ = builder.build()
+    header = page_.header
+    assert (header.version, header.major_version, header.checksum, header.flags) == (6, 70, 0, 4)
+    assert repr(page_) == "PrpFile('Demo', 'Town', 3 objects)"
+    assert [o.data for o in page_] == [b"\x06\x00", b"\x06\x00x", b"\x01\x00"]
+    assert lumivex.PrpFile.from_bytes(page_.to_bytes()).to_bytes() == page_.to_bytes()
+    assert repr(builder) == "PageBuilder('Demo', 'Town', 3 objects)"
+
+
+def test_set_remove_and_the_ids_that_stay():
+    source = lumivex.PrpFile.from_bytes(
+        page([Obj(1, "A", b"\x01\x00", object_id=1), Obj(1, "B", b"\x01\x00", object_id=2)])
+    )
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.set(source[1], b"\x01\x00new")
+    builder.remove(source[0])
+    assert source[0] not in builder and len(builder) == 1
+    added = builder.add(1, "C", b"\x01\x00")
+    assert added.object_id == 3
+    built = builder.build()
+    assert [(o.name, o.object_id, o.data) for o in built] == [
+        ("B", 2, b"\x01\x00new"),
+        ("C", 3, b"\x01\x00"),
+    ]
+    # The source page is unchanged.
+    assert [o.name for o in source] == ["A", "B"]
+
+
+@pytest.mark.parametrize("method,args", [("set", (b"",)), ("remove", ()), ("rename", ("X",))])
+def test_a_key_not_in_the_builder_is_a_key_error(method, args):
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    key = builder.add(1, "A", b"\x01\x00")
+    builder.remove(key)
+    with pytest.raises(KeyError, match="A"):
+        getattr(builder, method)(key, *args)
+
+
+@pytest.mark.parametrize("method", ["add", "rename"])
+def test_a_second_object_of_a_class_and_name_is_refused(method):
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    builder.add(1, "Taken", b"\x01\x00")
+    other = builder.add(1, "Other", b"\x01\x00")
+    builder.add(6, "Free", b"\x06\x00")
+    with pytest.raises(ValueError, match="plSceneObject named 'Taken'"):
+        if method == "add":
+            builder.add(1, "Taken", b"")
+        else:
+            builder.rename(other, "Taken")
+    assert len(builder) == 3
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: lumivex.PageBuilder("Age", "Page", 1, 2),
+        lambda: lumivex.PageBuilder("Age", "Page", -1),
+        lambda: lumivex.PageBuilder("Age", "Page", 1, flags=1 << 16),
+        lambda: lumivex.PageBuilder("Age", "Page", 1).add(1, "A", bytearray()),
+        lambda: lumivex.PageBuilder("Age", "Page", 1).remove("A"),
+        lambda: lumivex.PageBuilder.from_page(b""),
+    ],
+)
+def test_arguments_of_the_wrong_type_or_range(call):
+    with pytest.raises((TypeError, OverflowError)):
+        call()
+
+
+def renamable_page(extra=()):
+    objects = [
+        Obj(SCENE_OBJECT, "Tree", scene_object_body("Tree", coord="TreeCoord"), object_id=1),
+        Obj(COORD, "TreeCoord", object_prefix(COORD, "TreeCoord") + b"tail", object_id=1),
+        *extra,
+    ]
+    return lumivex.PrpFile.from_bytes(page(objects, sequence_number=0))
+
+
+@pytest.mark.parametrize("undecodable", [0, 1, 3])
+def test_rename_rewrites_the_key_the_own_key_and_references(undecodable):
+    extra = [Obj(0x99, f"Opaque{i}", b"\x99\x00", object_id=i + 1) for i in range(undecodable)]
+    source = renamable_page(extra)
+    builder = lumivex.PageBuilder.from_page(source)
+    renamed = builder.rename(source[1], "Trunk with a longer name")
+    assert renamed.name == "Trunk with a longer name" and renamed.object_id == 1
+    assert builder.unsearched == undecodable
+    assert source[1] not in builder and renamed in builder
+    built = builder.build()
+    assert built[1].data == object_prefix(COORD, "Trunk with a longer name") + b"tail"
+    before = dict(source[0].references())
+    after = dict(built[0].references())
+    assert after.pop("coord_interface_key").name == "Trunk with a longer name"
+    del before["coord_interface_key"]
+    # The other references are as they were.
+    assert after == before
+
+
+def test_rename_of_an_object_no_one_names_changes_only_it():
+    source = renamable_page()
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.rename(source[0], "Bush")
+    built = builder.build()
+    assert built[0].name == "Bush" and built[0].as_scene_object().name == "Bush"
+    assert built[1].data == source[1].data
+
+
+def test_save_writes_the_built_page(tmp_path):
+    builder = lumivex.PageBuilder.from_page(renamable_page())
+    builder.add(LAYER, "New", i16(LAYER))
+    path = tmp_path / "out.prp"
+    builder.save(path)
+    assert path.read_bytes() == builder.build().to_bytes()
+    assert [o.name for o in lumivex.PrpFile.load(str(path))] == ["Tree", "TreeCoord", "New"]
+
+
+def test_iteration_sees_the_keys_as_they_were():
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    builder.add(1, "A", b"")
+    keys = iter(builder)
+    builder.add(1, "B", b"")
+    assert [k.name for k in keys] == ["A"]
+
+
+def test_no_id_is_given_past_the_highest():
+    source = lumivex.PrpFile.from_bytes(page([Obj(1, "Last", b"\x01\x00", object_id=0xFFFFFFFF)]))
+    builder = lumivex.PageBuilder.from_page(source)
+    with pytest.raises(ValueError, match="No object id is left for another plSceneObject"):
+        builder.add(1, "Next", b"\x01\x00")
+    assert builder.add(6, "Layer", b"\x06\x00").object_id == 1
