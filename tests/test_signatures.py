@@ -54,7 +54,12 @@ def runtime(qualified):
 def runtime_parameters(function, bound):
     parameters = list(inspect.signature(function).parameters.values())
     listed = [(p.name, p.default is not inspect.Parameter.empty) for p in parameters]
-    return listed[1:] if bound else listed
+    # A class method taken from its class is bound to it already.
+    return (
+        listed[1:]
+        if bound and not isinstance(getattr(function, "__self__", None), type)
+        else listed
+    )
 
 
 @pytest.mark.parametrize("qualified, node, bound", STUBBED, ids=[q for q, _, _ in STUBBED])

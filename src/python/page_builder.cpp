@@ -183,7 +183,7 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
       .methods =
           {
               {"from_page", function(call_args<from_page, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-               "from_page(page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its header."},
+               "from_page($cls, page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its header."},
               method<add>("add",
                           "add($self, class_type, name, data)\n--\n\nAdd an object of the page's location with the "
                           "next free id of its class and return its Key."),
