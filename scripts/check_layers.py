@@ -17,7 +17,7 @@ ALLOWED = {
     "resource": {"core", "resource"},
     "age": {"core", "age"},
     "sdl": {"core", "sdl"},
-    "python": {"core", "resource", "age", "sdl", "python"},
+    "bindings": {"core", "resource", "age", "sdl", "bindings"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.MULTILINE)
 
@@ -32,8 +32,8 @@ def problems(src: Path = SRC) -> list[str]:
             found.append(f"{path.relative_to(src)}: folder {layer!r} has no place in the layers")
             continue
         for included in INCLUDE.findall(path.read_text(encoding="utf-8")):
-            if included == "Python.h" and layer != "python":
-                found.append(f"{path.relative_to(src)}: includes Python.h outside src/python")
+            if included == "Python.h" and layer != "bindings":
+                found.append(f"{path.relative_to(src)}: includes Python.h outside src/bindings")
             target = included.split("/")[0]
             if "/" in included and target in ALLOWED and target not in ALLOWED[layer]:
                 found.append(f"{path.relative_to(src)}: {layer} includes {included}")

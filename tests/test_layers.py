@@ -11,9 +11,9 @@ def test_the_tree_keeps_its_layers():
 def test_breaking_includes_are_reported(tmp_path):
     files = {
         "core/stream.h": '#include "resource/prp/page.h"\n',
-        "resource/prp/page.h": '#include "python/py_class.h"\n#include "core/stream.h"\n',
+        "resource/prp/page.h": '#include "bindings/py_class.h"\n#include "core/stream.h"\n',
         "sdl/descriptor.cpp": '#include <Python.h>\n#include "age/description.h"\n',
-        "python/module.cpp": '#include "sdl/descriptor.h"\n#include <Python.h>\n',
+        "bindings/module.cpp": '#include "sdl/descriptor.h"\n#include <Python.h>\n',
         "extra/x.h": "",
     }
     for name, text in files.items():
@@ -22,7 +22,7 @@ def test_breaking_includes_are_reported(tmp_path):
     assert check_layers.problems(tmp_path) == [
         "core/stream.h: core includes resource/prp/page.h",
         "extra/x.h: folder 'extra' has no place in the layers",
-        "resource/prp/page.h: resource includes python/py_class.h",
-        "sdl/descriptor.cpp: includes Python.h outside src/python",
+        "resource/prp/page.h: resource includes bindings/py_class.h",
+        "sdl/descriptor.cpp: includes Python.h outside src/bindings",
         "sdl/descriptor.cpp: sdl includes age/description.h",
     ]

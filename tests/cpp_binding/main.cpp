@@ -2,7 +2,7 @@
 // Python code cannot make happen on purpose must still end as a Python
 // exception, never as a crash.
 #include "../cpp/check.h"
-#include "python/py_class.h"
+#include "bindings/py_class.h"
 
 int main() {
   Py_InitializeEx(0);

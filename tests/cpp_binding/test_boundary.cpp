@@ -4,7 +4,7 @@
 #include <string>
 
 #include "../cpp/check.h"
-#include "python/convert.h"
+#include "bindings/convert.h"
 
 namespace lumivex::py {
 namespace {

@@ -1,4 +1,4 @@
-#include "python/convert.h"
+#include "bindings/convert.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "python/key_class.h"
+#include "bindings/key_class.h"
 #include "resource/prp/responder.h"
 
 namespace lumivex::py {

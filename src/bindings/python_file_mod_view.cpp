@@ -2,7 +2,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "python/key_class.h"
+#include "bindings/key_class.h"
 #include "resource/prp/python_file_mod.h"
 
 namespace lumivex::py {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "python/convert.h"
-#include "python/key_class.h"
+#include "bindings/convert.h"
+#include "bindings/key_class.h"
 #include "resource/prp/page.h"
 
 namespace lumivex::py {
@@ -35,31 +35,31 @@ class KeyOrder {
 // The values behind PrpFile, PrpObject and ObjectIterator: each holds a
 // counted reference to the page, which lives until the last of them goes. An
 // object and an iterator also hold the PrpFile they came from.
-struct PageHandle {
+struct PrpFileValue {
   std::shared_ptr<const PrpPage> page;
   std::unique_ptr<KeyOrder> key_order = std::make_unique<KeyOrder>();
 };
 template <>
-inline constexpr bool takes_weak_references<PageHandle> = true;
-struct ObjectRef {
+inline constexpr bool takes_weak_references<PrpFileValue> = true;
+struct PrpObjectValue {
   std::shared_ptr<const PrpPage> page;
   const ObjectKey* key;  // points into page, which never changes
   Ref file;
 };
-struct ObjectCursor {
+struct ObjectIteratorValue {
   std::shared_ptr<const PrpPage> page;
   std::size_t index = 0;
   Ref file;
 };
 
 template <>
-const ClassDef<PageHandle>& class_def<PageHandle>();
+const ClassDef<PrpFileValue>& class_def<PrpFileValue>();
 template <>
 const ClassDef<PageHeader>& class_def<PageHeader>();
 template <>
-const ClassDef<ObjectRef>& class_def<ObjectRef>();
+const ClassDef<PrpObjectValue>& class_def<PrpObjectValue>();
 template <>
-const ClassDef<ObjectCursor>& class_def<ObjectCursor>();
+const ClassDef<ObjectIteratorValue>& class_def<ObjectIteratorValue>();
 
 // A new PrpObject for the key at index of file, a PrpFile.
 PyObject* object_at(PyObject* file, std::size_t index);

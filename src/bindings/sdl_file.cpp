@@ -2,10 +2,10 @@
 #include <optional>
 #include <shared_mutex>
 
+#include "bindings/classes.h"
+#include "bindings/convert.h"
+#include "bindings/lint.h"
 #include "core/text.h"
-#include "python/classes.h"
-#include "python/convert.h"
-#include "python/lint.h"
 #include "sdl/descriptor.h"
 #include "sdl/lint.h"
 

@@ -1,9 +1,9 @@
 #include "resource/prp/page_builder.h"
 
+#include "bindings/classes.h"
+#include "bindings/key_class.h"
+#include "bindings/page_classes.h"
 #include "core/text.h"
-#include "python/classes.h"
-#include "python/key_class.h"
-#include "python/page_classes.h"
 
 namespace lumivex::py {
 
@@ -33,7 +33,7 @@ PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
 std::optional<BuiltKey> key_of(PyObject* object, const ModuleState& state) {
   if (Py_TYPE(object) == state.type(TypeId::Key)) return built_key(unbox<KeyValue>(object));
   if (Py_TYPE(object) == state.type(TypeId::PrpObject)) {
-    const ObjectRef& ref = unbox<ObjectRef>(object);
+    const PrpObjectValue& ref = unbox<PrpObjectValue>(object);
     return built_key(key_value(*ref.key, *ref.page));
   }
   return std::nullopt;
@@ -85,7 +85,7 @@ PyObject* from_page(PyObject* type, PyObject* args, PyObject* kwargs) {
     PyErr_Format(PyExc_TypeError, "from_page() argument 'page' must be PrpFile, not %.200s", Py_TYPE(arg)->tp_name);
     throw PythonError{};
   }
-  return make<BuilderValue>(state, BuilderValue{PageBuilder::from_page(unbox<PageHandle>(arg).page)});
+  return make<BuilderValue>(state, BuilderValue{PageBuilder::from_page(unbox<PrpFileValue>(arg).page)});
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -128,7 +128,7 @@ PyObject* rename(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* new_page(PyObject* self) {
-  return make<PageHandle>(state_of(self), PageHandle{unbox<BuilderValue>(self).builder.build()});
+  return make<PrpFileValue>(state_of(self), PrpFileValue{unbox<BuilderValue>(self).builder.build()});
 }
 
 PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -183,7 +183,8 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
       .methods =
           {
               {"from_page", function(call_args<from_page, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-               "from_page($cls, page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its header."},
+               "from_page($cls, page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its "
+               "header."},
               method<add>("add",
                           "add($self, class_type, name, data)\n--\n\nAdd an object of the page's location with the "
                           "next free id of its class and return its Key."),

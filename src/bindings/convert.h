@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/py_class.h"
 #include "core/file.h"
 #include "core/key.h"
 #include "core/stream.h"
-#include "python/py_class.h"
 
 namespace lumivex::py {
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "python/key_class.h"
+#include "bindings/key_class.h"
 #include "resource/prp/scene_object.h"
 
 namespace lumivex::py {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bindings/convert.h"
 #include "core/key.h"
-#include "python/convert.h"
 #include "resource/prp/page.h"
 
 namespace lumivex::py {

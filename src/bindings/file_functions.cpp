@@ -1,7 +1,7 @@
+#include "bindings/classes.h"
+#include "bindings/convert.h"
+#include "bindings/page_classes.h"
 #include "core/file.h"
-#include "python/classes.h"
-#include "python/convert.h"
-#include "python/page_classes.h"
 
 namespace lumivex::py {
 namespace {
@@ -57,7 +57,7 @@ PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs) 
       return without_gil(
           [&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt, true); });
     });
-    return make<PageHandle>(state, PageHandle{std::move(page)});
+    return make<PrpFileValue>(state, PrpFileValue{std::move(page)});
   });
 }
 

@@ -1,8 +1,8 @@
-#include "python/key_class.h"
+#include "bindings/key_class.h"
 
+#include "bindings/convert.h"
 #include "core/class_index.h"
 #include "core/text.h"
-#include "python/convert.h"
 
 namespace lumivex::py {
 

@@ -2,9 +2,9 @@
 #include <string>
 #include <string_view>
 
+#include "bindings/classes.h"
+#include "bindings/convert.h"
 #include "core/log.h"
-#include "python/classes.h"
-#include "python/convert.h"
 
 namespace lumivex::py {
 namespace {

@@ -1,7 +1,7 @@
 #include <variant>
 
+#include "bindings/key_class.h"
 #include "core/text.h"
-#include "python/key_class.h"
 #include "resource/prp/physical.h"
 
 namespace lumivex::py {

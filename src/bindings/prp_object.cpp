@@ -3,10 +3,10 @@
 #include <functional>
 #include <string>
 
+#include "bindings/classes.h"
+#include "bindings/key_class.h"
+#include "bindings/page_classes.h"
 #include "core/class_index.h"
-#include "python/classes.h"
-#include "python/key_class.h"
-#include "python/page_classes.h"
 
 namespace lumivex::py {
 
@@ -17,14 +17,14 @@ void object_data_not_found() {
 
 namespace {
 
-std::string object_repr(const ObjectRef& object) {
+std::string object_repr(const PrpObjectValue& object) {
   char class_type[8];
   std::snprintf(class_type, sizeof class_type, "%04X", object.key->class_type);
   return "PrpObject('" + object.page->key_name(*object.key) + "', class=0x" + class_type + "/" +
          std::string(ClassIndex::class_name(object.key->class_type)) + ")";
 }
 
-PyObject* object_bytes(const ObjectRef& object) {
+PyObject* object_bytes(const PrpObjectValue& object) {
   const auto bytes = object.page->object_data(*object.key);
   if (!bytes) Py_RETURN_NONE;
   return to_py(*bytes);
@@ -37,7 +37,7 @@ PyObject* object_bytes(const ObjectRef& object) {
 template <std::size_t Index>
 PyObject* decode_as(PyObject* self) {
   constexpr const auto& row = std::get<Index>(kDecoders);
-  const ObjectRef& object = unbox<ObjectRef>(self);
+  const PrpObjectValue& object = unbox<PrpObjectValue>(self);
   if (row.checks_class && object.key->class_type != row.class_type) {
     char class_type[8];
     std::snprintf(class_type, sizeof class_type, "%04X", object.key->class_type);
@@ -51,7 +51,7 @@ PyObject* decode_as(PyObject* self) {
 // The references the object's own decoder reads, as (field, Key) pairs; none
 // for a class no decoder is for. A decoder failure is a ValueError.
 PyObject* references(PyObject* self) {
-  const ObjectRef& object = unbox<ObjectRef>(self);
+  const PrpObjectValue& object = unbox<PrpObjectValue>(self);
   const ModuleState& state = state_of(self);
   PyObject* found = nullptr;
   for_each_decoder([&](const auto& row, std::size_t) {
@@ -71,7 +71,7 @@ PyObject* references(PyObject* self) {
 
 // An object pickles and copies as its position in its page.
 PyObject* reduce_object(PyObject* self) {
-  const ObjectRef& object = unbox<ObjectRef>(self);
+  const PrpObjectValue& object = unbox<PrpObjectValue>(self);
   const Ref operator_module = Ref::checked(PyImport_ImportModule("operator"));
   const Ref item = Ref::checked(PyObject_GetAttrString(operator_module.get(), "getitem"));
   const Ref index = Ref::checked(to_py(static_cast<std::size_t>(object.key - object.page->keys().data())));
@@ -95,38 +95,38 @@ std::vector<PyMethodDef> decoding_methods() {
 }
 
 // The same key of the same loaded page.
-bool same_object(const ObjectRef& a, const ObjectRef& b) { return a.key == b.key; }
+bool same_object(const PrpObjectValue& a, const PrpObjectValue& b) { return a.key == b.key; }
 
-std::size_t object_hash(const ObjectRef& object) { return std::hash<const ObjectKey*>()(object.key); }
+std::size_t object_hash(const PrpObjectValue& object) { return std::hash<const ObjectKey*>()(object.key); }
 
 }  // namespace
 
 template <>
-const ClassDef<ObjectRef>& class_def<ObjectRef>() {
-  static const ClassDef<ObjectRef> def{
+const ClassDef<PrpObjectValue>& class_def<PrpObjectValue>() {
+  static const ClassDef<PrpObjectValue> def{
       .id = TypeId::PrpObject,
       .qualified_name = "lumivex.PrpObject",
       .doc = "A single object in a PRP file.",
       .properties =
           {
-              {"name", [](const ObjectRef& o) { return new_str(o.page->key_name(*o.key)); }, "Object name."},
-              {"class_type", [](const ObjectRef& o) { return to_py(o.key->class_type); }, "Class type ID."},
-              {"class_name", [](const ObjectRef& o) { return new_str(ClassIndex::class_name(o.key->class_type)); },
+              {"name", [](const PrpObjectValue& o) { return new_str(o.page->key_name(*o.key)); }, "Object name."},
+              {"class_type", [](const PrpObjectValue& o) { return to_py(o.key->class_type); }, "Class type ID."},
+              {"class_name", [](const PrpObjectValue& o) { return new_str(ClassIndex::class_name(o.key->class_type)); },
                "Human-readable class type name."},
-              {"object_id", [](const ObjectRef& o) { return to_py(o.key->object_id); }, "Object ID."},
-              {"location_sequence", [](const ObjectRef& o) { return to_py(o.key->location_sequence); },
+              {"object_id", [](const PrpObjectValue& o) { return to_py(o.key->object_id); }, "Object ID."},
+              {"location_sequence", [](const PrpObjectValue& o) { return to_py(o.key->location_sequence); },
                "Location sequence number."},
               {"data", object_bytes, "Raw object data as bytes."},
-              {"data_len", [](const ObjectRef& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
+              {"data_len", [](const PrpObjectValue& o) { return to_py(o.key->data_len); }, "Data length in bytes."},
               {"key",
-               [](const ObjectRef& o, const ModuleState& state) {
+               [](const PrpObjectValue& o, const ModuleState& state) {
                  return make<KeyValue>(state, key_value(*o.key, *o.page));
                },
                "The object's own key, from the page's index."},
-              {"page", [](const ObjectRef& o) { return Py_NewRef(o.file.get()); },
+              {"page", [](const PrpObjectValue& o) { return Py_NewRef(o.file.get()); },
                "The PrpFile the object belongs to."},
               {"index",
-               [](const ObjectRef& o) { return to_py(static_cast<std::size_t>(o.key - o.page->keys().data())); },
+               [](const PrpObjectValue& o) { return to_py(static_cast<std::size_t>(o.key - o.page->keys().data())); },
                "The object's position in its page's index."},
           },
       .methods =
@@ -146,6 +146,6 @@ const ClassDef<ObjectRef>& class_def<ObjectRef>() {
   return def;
 }
 
-PyTypeObject* create_prp_object_type(PyObject* module) { return create_type<ObjectRef>(module); }
+PyTypeObject* create_prp_object_type(PyObject* module) { return create_type<PrpObjectValue>(module); }
 
 }  // namespace lumivex::py

@@ -1,7 +1,7 @@
 #include <string>
 
+#include "bindings/key_class.h"
 #include "core/text.h"
-#include "python/key_class.h"
 #include "resource/prp/sound.h"
 
 namespace lumivex::py {

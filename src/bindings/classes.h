@@ -1,6 +1,6 @@
 #pragma once
 
-#include "python/py_class.h"
+#include "bindings/py_class.h"
 
 // The creators of the module's classes other than the decoders' views, each
 // defined beside the class's other code; module.cpp creates them in order.

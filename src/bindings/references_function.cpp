@@ -1,6 +1,6 @@
-#include "python/classes.h"
-#include "python/key_class.h"
-#include "python/page_classes.h"
+#include "bindings/classes.h"
+#include "bindings/key_class.h"
+#include "bindings/page_classes.h"
 #include "resource/prp/references.h"
 
 namespace lumivex::py {
@@ -48,7 +48,7 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
                      Py_TYPE(item)->tp_name);
         throw PythonError{};
       }
-      pages.push_back(unbox<PageHandle>(item).page);
+      pages.push_back(unbox<PrpFileValue>(item).page);
       files.push_back(item);
     }
     const int problems_only = PyObject_IsTrue(problems_arg);

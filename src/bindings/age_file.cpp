@@ -1,8 +1,8 @@
 #include "age/description.h"
 #include "age/lint.h"
-#include "python/classes.h"
-#include "python/convert.h"
-#include "python/lint.h"
+#include "bindings/classes.h"
+#include "bindings/convert.h"
+#include "bindings/lint.h"
 
 namespace lumivex::py {
 

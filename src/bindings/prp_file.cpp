@@ -5,10 +5,10 @@
 #include <numeric>
 #include <tuple>
 
+#include "bindings/classes.h"
+#include "bindings/page_classes.h"
 #include "core/class_index.h"
 #include "core/text.h"
-#include "python/classes.h"
-#include "python/page_classes.h"
 
 namespace lumivex::py {
 
@@ -80,14 +80,14 @@ std::optional<std::size_t> KeyOrder::find(const PrpPage& page, const KeyValue& k
 
 namespace {
 
-const PrpPage& page_of(PyObject* self) { return *unbox<PageHandle>(self).page; }
+const PrpPage& page_of(PyObject* self) { return *unbox<PrpFileValue>(self).page; }
 
 }  // namespace
 
 PyObject* object_at(PyObject* file, std::size_t index) {
-  const PageHandle& handle = unbox<PageHandle>(file);
-  return make<ObjectRef>(state_of(file),
-                         ObjectRef{handle.page, &handle.page->keys()[index], Ref::checked(Py_NewRef(file))});
+  const PrpFileValue& handle = unbox<PrpFileValue>(file);
+  return make<PrpObjectValue>(state_of(file),
+                              PrpObjectValue{handle.page, &handle.page->keys()[index], Ref::checked(Py_NewRef(file))});
 }
 
 namespace {
@@ -100,7 +100,7 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   auto page = on_file(state, path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt); });
   });
-  return make<PageHandle>(state, PageHandle{std::move(page)});
+  return make<PrpFileValue>(state, PrpFileValue{std::move(page)});
 }
 
 PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -111,7 +111,7 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
   // and parsed while other threads run.
   auto page =
       without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(ByteBuffer(data.data(), data.size())); });
-  return make<PageHandle>(static_method_state(), PageHandle{std::move(page)});
+  return make<PrpFileValue>(static_method_state(), PrpFileValue{std::move(page)});
 }
 
 // A page of the bytes of any object with the buffer protocol. Its bytes may
@@ -119,7 +119,7 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* page_of_buffer(PyObject* object, const char* function, const char* name) {
   ByteBuffer copy = BufferArg(object, function, name).copy();
   auto page = without_gil([&](const InterruptCheck&) { return PrpPage::from_bytes(std::move(copy)); });
-  return make<PageHandle>(static_method_state(), PageHandle{std::move(page)});
+  return make<PrpFileValue>(static_method_state(), PrpFileValue{std::move(page)});
 }
 
 PyObject* from_buffer(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -145,7 +145,7 @@ PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
   parse_args(args, kwargs, "save", {"path"}, {&arg});
   const PathArg path = arg_path(arg, "save", "path");
   // The page stays alive without the interpreter lock: this call holds it.
-  const std::shared_ptr<const PrpPage> page = unbox<PageHandle>(self).page;
+  const std::shared_ptr<const PrpPage> page = unbox<PrpFileValue>(self).page;
   on_file(state_of(self), path,
           [&] { without_gil([&](const InterruptCheck& interrupt) { page->save(path.bytes, interrupt); }); });
   Py_RETURN_NONE;
@@ -154,7 +154,7 @@ PyObject* save(PyObject* self, PyObject* args, PyObject* kwargs) {
 // The page is written straight into the new bytes object, so its data region
 // is copied once.
 PyObject* to_bytes(PyObject* self) {
-  const std::shared_ptr<const PrpPage> page = unbox<PageHandle>(self).page;
+  const std::shared_ptr<const PrpPage> page = unbox<PrpFileValue>(self).page;
   const PageBytes bytes = without_gil([&](const InterruptCheck&) { return page->to_bytes(); });
   Ref out = Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes.size())));
   auto* into = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
@@ -227,12 +227,12 @@ PyObject* count_by_type(PyObject* self) {
 Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(page_of(self).keys().size()); }
 
 PyObject* iterate(PyObject* self) {
-  return make<ObjectCursor>(state_of(self),
-                            ObjectCursor{unbox<PageHandle>(self).page, 0, Ref::checked(Py_NewRef(self))});
+  return make<ObjectIteratorValue>(
+      state_of(self), ObjectIteratorValue{unbox<PrpFileValue>(self).page, 0, Ref::checked(Py_NewRef(self))});
 }
 
 PyObject* next_object(PyObject* self) {
-  ObjectCursor& cursor = unbox<ObjectCursor>(self);
+  ObjectIteratorValue& cursor = unbox<ObjectIteratorValue>(self);
   if (cursor.index >= cursor.page->keys().size()) return nullptr;
   PyObject* object = object_at(cursor.file.get(), cursor.index);
   ++cursor.index;
@@ -248,7 +248,7 @@ PyObject* reduce_page(PyObject* self) {
 
 // page[i] (negative from the end), page[i:j] and page[key].
 PyObject* subscript(PyObject* self, PyObject* item) {
-  const PageHandle& handle = unbox<PageHandle>(self);
+  const PrpFileValue& handle = unbox<PrpFileValue>(self);
   const auto size = static_cast<Py_ssize_t>(handle.page->keys().size());
   if (Py_TYPE(item) == state_of(self).type(TypeId::Key)) {
     const auto found = handle.key_order->find(*handle.page, unbox<KeyValue>(item));
@@ -282,11 +282,11 @@ PyObject* subscript(PyObject* self, PyObject* item) {
 
 // A Key of one of the page's objects, or one of the page's own objects.
 int contains(PyObject* self, PyObject* item) {
-  const PageHandle& handle = unbox<PageHandle>(self);
+  const PrpFileValue& handle = unbox<PrpFileValue>(self);
   const ModuleState& state = state_of(self);
   if (Py_TYPE(item) == state.type(TypeId::Key))
     return handle.key_order->find(*handle.page, unbox<KeyValue>(item)).has_value();
-  if (Py_TYPE(item) == state.type(TypeId::PrpObject)) return unbox<ObjectRef>(item).page == handle.page;
+  if (Py_TYPE(item) == state.type(TypeId::PrpObject)) return unbox<PrpObjectValue>(item).page == handle.page;
   return 0;
 }
 
@@ -326,7 +326,7 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
       of_class = [class_type](uint16_t type) { return type == class_type; };
     }
   }
-  const PageHandle& handle = unbox<PageHandle>(self);
+  const PrpFileValue& handle = unbox<PrpFileValue>(self);
   const auto& keys = handle.page->keys();
   Ref list = Ref::checked(PyList_New(0));
   for (const std::size_t index : handle.key_order->named(*handle.page, name)) {
@@ -337,7 +337,7 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs) {
   return list.release();
 }
 
-std::string page_repr(const PageHandle& handle) {
+std::string page_repr(const PrpFileValue& handle) {
   const PageHeader& header = handle.page->header();
   return "PrpFile('" + utf8_text(header.age_name_bytes) + "', '" + utf8_text(header.page_name_bytes) + "', " +
          std::to_string(handle.page->keys().size()) + " objects)";
@@ -360,14 +360,14 @@ std::size_t header_hash(const PageHeader& header) {
                  {header.sequence_number, header.checksum, header.index_start});
 }
 
-PyObject* age_name(const PageHandle& handle) { return new_str(utf8_text(handle.page->header().age_name_bytes)); }
-PyObject* page_name(const PageHandle& handle) { return new_str(utf8_text(handle.page->header().page_name_bytes)); }
+PyObject* age_name(const PrpFileValue& handle) { return new_str(utf8_text(handle.page->header().age_name_bytes)); }
+PyObject* page_name(const PrpFileValue& handle) { return new_str(utf8_text(handle.page->header().page_name_bytes)); }
 
 }  // namespace
 
 template <>
-const ClassDef<PageHandle>& class_def<PageHandle>() {
-  static const ClassDef<PageHandle> def{
+const ClassDef<PrpFileValue>& class_def<PrpFileValue>() {
+  static const ClassDef<PrpFileValue> def{
       .id = TypeId::PrpFile,
       .qualified_name = "lumivex.PrpFile",
       .doc = "A loaded .prp (Plasma Resource Page) file.",
@@ -376,9 +376,11 @@ const ClassDef<PageHandle>& class_def<PageHandle>() {
               {"age_name", age_name, "Age name from the page header."},
               {"page_name", page_name, "Page name from the page header."},
               {"header",
-               [](const PageHandle& h, const ModuleState& state) { return make<PageHeader>(state, h.page->header()); },
+               [](const PrpFileValue& h, const ModuleState& state) {
+                 return make<PageHeader>(state, h.page->header());
+               },
                "Get the page header info."},
-              {"lost_keys", [](const PageHandle& h) { return to_py(h.page->lost_keys()); },
+              {"lost_keys", [](const PrpFileValue& h) { return to_py(h.page->lost_keys()); },
                "Keys the index announced but that could not be read (0 when none was lost)."},
           },
       .methods =
@@ -445,8 +447,8 @@ const ClassDef<PageHeader>& class_def<PageHeader>() {
 }
 
 template <>
-const ClassDef<ObjectCursor>& class_def<ObjectCursor>() {
-  static const ClassDef<ObjectCursor> def{
+const ClassDef<ObjectIteratorValue>& class_def<ObjectIteratorValue>() {
+  static const ClassDef<ObjectIteratorValue> def{
       .id = TypeId::ObjectIterator,
       .qualified_name = "lumivex.ObjectIterator",
       .slots =
@@ -458,8 +460,8 @@ const ClassDef<ObjectCursor>& class_def<ObjectCursor>() {
   return def;
 }
 
-PyTypeObject* create_prp_file_type(PyObject* module) { return create_type<PageHandle>(module); }
+PyTypeObject* create_prp_file_type(PyObject* module) { return create_type<PrpFileValue>(module); }
 PyTypeObject* create_page_header_info_type(PyObject* module) { return create_type<PageHeader>(module); }
-PyTypeObject* create_object_iterator_type(PyObject* module) { return create_type<ObjectCursor>(module); }
+PyTypeObject* create_object_iterator_type(PyObject* module) { return create_type<ObjectIteratorValue>(module); }
 
 }  // namespace lumivex::py

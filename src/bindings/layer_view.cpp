@@ -1,8 +1,8 @@
 #include <optional>
 #include <string>
 
+#include "bindings/key_class.h"
 #include "core/text.h"
-#include "python/key_class.h"
 #include "resource/prp/layer.h"
 
 namespace lumivex::py {

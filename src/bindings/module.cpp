@@ -1,7 +1,7 @@
+#include "bindings/classes.h"
+#include "bindings/convert.h"
+#include "bindings/lint.h"
 #include "core/class_index.h"
-#include "python/classes.h"
-#include "python/convert.h"
-#include "python/lint.h"
 
 namespace lumivex::py {
 

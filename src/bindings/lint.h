@@ -5,8 +5,8 @@
 
 #include <string_view>
 
+#include "bindings/py_class.h"
 #include "core/lint.h"
-#include "python/py_class.h"
 
 namespace lumivex::py {
 

@@ -1,6 +1,6 @@
-#include "python/lint.h"
+#include "bindings/lint.h"
 
-#include "python/convert.h"
+#include "bindings/convert.h"
 
 namespace lumivex::py {
 namespace {

@@ -1,7 +1,7 @@
 #include <string>
 
+#include "bindings/convert.h"
 #include "core/text.h"
-#include "python/convert.h"
 #include "resource/prp/mipmap.h"
 
 namespace lumivex::py {
