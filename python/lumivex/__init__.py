@@ -1,62 +1,10 @@
 """lumivex Python module."""
 
-from lumivex._lumivex import (
-    AgeFile,
-    Key,
-    Layer,
-    LintProblem,
-    Material,
-    Mipmap,
-    PageBuilder,
-    PageEntry,
-    PageHeaderInfo,
-    PhysicalData,
-    PrpFile,
-    PrpObject,
-    PythonFileMod,
-    PythonParam,
-    ResponderMod,
-    SceneObject,
-    SdlDescriptor,
-    SdlFile,
-    SdlVariable,
-    SoundInfo,
-    class_name,
-    disable_logging,
-    enable_logging,
-    save_file,
-)
+from lumivex import _lumivex
+from lumivex._lumivex import *  # noqa: F403 - the module's classes and functions, its __all__
 from lumivex.age import Age
 from lumivex.diff import Change, diff
 
 __version__ = "0.1.0"
 
-__all__ = [
-    "PrpFile",
-    "PrpObject",
-    "PageHeaderInfo",
-    "SceneObject",
-    "Mipmap",
-    "Material",
-    "Layer",
-    "PythonFileMod",
-    "PythonParam",
-    "ResponderMod",
-    "PhysicalData",
-    "SoundInfo",
-    "AgeFile",
-    "PageEntry",
-    "SdlFile",
-    "SdlDescriptor",
-    "SdlVariable",
-    "Key",
-    "Age",
-    "PageBuilder",
-    "LintProblem",
-    "class_name",
-    "save_file",
-    "enable_logging",
-    "disable_logging",
-    "Change",
-    "diff",
-]
+__all__ = [*_lumivex.__all__, "Age", "Change", "diff"]

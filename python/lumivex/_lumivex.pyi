@@ -10,6 +10,33 @@ from typing_extensions import Buffer
 
 from lumivex.texture import MipmapLevel
 
+__all__ = [
+    "PrpFile",
+    "PrpObject",
+    "PageHeaderInfo",
+    "SceneObject",
+    "Mipmap",
+    "Material",
+    "Layer",
+    "PythonFileMod",
+    "PythonParam",
+    "ResponderMod",
+    "PhysicalData",
+    "SoundInfo",
+    "AgeFile",
+    "PageEntry",
+    "SdlFile",
+    "SdlDescriptor",
+    "SdlVariable",
+    "Key",
+    "PageBuilder",
+    "LintProblem",
+    "class_name",
+    "save_file",
+    "enable_logging",
+    "disable_logging",
+]
+
 def enable_logging(level: Literal["error", "warn", "info", "debug", "trace"] = "warn") -> None:
     """Forward the records of the readers at this level and the more severe ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its children named after the emitting module, as 'lumivex.sdl.descriptor'."""
 
@@ -37,7 +64,7 @@ def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
 # in the order of the methods.
 decoder_methods: Mapping[int, str]
 
-def resolve_references(
+def _resolve_references(
     pages: Sequence[PrpFile],
     problems_only: bool,
     shared: Callable[[list[tuple[int, PrpObject, int]]], object],

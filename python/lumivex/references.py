@@ -8,9 +8,9 @@ import queue
 import threading
 from collections.abc import Iterator, Sequence
 
-from lumivex._lumivex import Key, PrpFile, PrpObject, resolve_references
+from lumivex._lumivex import Key, PrpFile, PrpObject, _resolve_references
 
-# (page index, source, status, field, key, target), as resolve_references lists them.
+# (page index, source, status, field, key, target), as _resolve_references lists them.
 Listed = tuple[int, PrpObject, str, str, Key | None, PrpObject | None]
 
 
@@ -37,7 +37,7 @@ class ReferenceWalk:
 
     def _resolve(self, pages: list[PrpFile], problems_only: bool) -> None:
         try:
-            count = resolve_references(
+            count = _resolve_references(
                 pages,
                 problems_only,
                 lambda shared: self._hand("shared", shared),

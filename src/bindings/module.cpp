@@ -61,8 +61,8 @@ PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
 PyMethodDef kFunctions[] = {
     {"class_name", function(class_name), METH_VARARGS | METH_KEYWORDS,
      "class_name(class_type)\n--\n\nLookup class type names by ID."},
-    {"resolve_references", function(resolve_references), METH_VARARGS | METH_KEYWORDS,
-     "resolve_references(pages, problems_only, shared, each)\n--\n\nDecode every object of the pages whose class a "
+    {"_resolve_references", function(resolve_references), METH_VARARGS | METH_KEYWORDS,
+     "_resolve_references(pages, problems_only, shared, each)\n--\n\nDecode every object of the pages whose class a "
      "decoder is for and resolve each reference it reads among the pages' keys. Calls shared once with [(page index, "
      "first object, count)], the objects of a page that share a location, class and name; then each with lists of "
      "(page index, source, status, field, key, target), a stretch of references at a time, in page and index order, "
@@ -92,6 +92,22 @@ void add_class(PyObject* module, ModuleState& state, const char* name, TypeId id
   if (!type) throw PythonError{};
   state.types[static_cast<std::size_t>(id)] = type;
   if (PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+}
+
+// __all__: the classes and functions added so far whose names are public, in
+// the order they were added, so that the package takes the views of new
+// decoders without naming them.
+void add_public_names(PyObject* module) {
+  const Ref names = Ref::checked(PyList_New(0));
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t position = 0;
+  PyObject* attributes = PyModule_GetDict(module);
+  while (PyDict_Next(attributes, &position, &key, &value)) {
+    if (PyUnicode_READ_CHAR(key, 0) == '_') continue;
+    if (PyList_Append(names.get(), key) < 0) throw PythonError{};
+  }
+  if (PyModule_AddObjectRef(module, "__all__", names.get()) < 0) throw PythonError{};
 }
 
 // The class each decoder is for, mapped to the PrpObject method that runs it,
@@ -131,6 +147,7 @@ int exec_module(PyObject* module) {
     register_sdl_names_as_mapping(state);
     // After the classes, as the order of the module's attributes says.
     if (PyModule_AddFunctions(module, kFunctions) < 0) throw PythonError{};
+    add_public_names(module);
     const Ref methods = Ref::checked(decoder_methods());
     if (PyModule_AddObjectRef(module, "decoder_methods", methods.get()) < 0) throw PythonError{};
     state.os_error_classes = add_os_error_classes(module);

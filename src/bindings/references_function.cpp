@@ -34,17 +34,17 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
     PyObject* problems_arg = nullptr;
     PyObject* shared = nullptr;
     PyObject* each = nullptr;
-    parse_args(args, kwargs, "resolve_references", {"pages", "problems_only", "shared", "each"},
+    parse_args(args, kwargs, "_resolve_references", {"pages", "problems_only", "shared", "each"},
                {&pages_arg, &problems_arg, &shared, &each});
     const ModuleState& state = module_state(module);
-    const Ref sequence =
-        Ref::checked(PySequence_Fast(pages_arg, "resolve_references() argument 'pages' must be a sequence of PrpFile"));
+    const Ref sequence = Ref::checked(
+        PySequence_Fast(pages_arg, "_resolve_references() argument 'pages' must be a sequence of PrpFile"));
     std::vector<std::shared_ptr<const PrpPage>> pages;
     std::vector<PyObject*> files;  // held by the sequence
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence.get()); ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), i);
       if (Py_TYPE(item) != state.type(TypeId::PrpFile)) {
-        PyErr_Format(PyExc_TypeError, "resolve_references() argument 'pages' must hold PrpFile, not %.200s",
+        PyErr_Format(PyExc_TypeError, "_resolve_references() argument 'pages' must hold PrpFile, not %.200s",
                      Py_TYPE(item)->tp_name);
         throw PythonError{};
       }
@@ -55,7 +55,7 @@ PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs)
     if (problems_only < 0) throw PythonError{};
     for (const auto& [name, callback] : {std::pair{"shared", shared}, std::pair{"each", each}}) {
       if (!PyCallable_Check(callback)) {
-        PyErr_Format(PyExc_TypeError, "resolve_references() argument '%s' must be callable, not %.200s", name,
+        PyErr_Format(PyExc_TypeError, "_resolve_references() argument '%s' must be callable, not %.200s", name,
                      Py_TYPE(callback)->tp_name);
         throw PythonError{};
       }
