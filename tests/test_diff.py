@@ -16,6 +16,7 @@ import lumivex
 import pytest
 from lumivex.cli import main
 from lumivex.diff import first_difference, same
+from lumivex.shapes import json_schema
 
 from fixtures.builder import Obj, i16, key_ref, page, u32
 from fixtures.object_bodies import LAYER, MATERIAL, layer_body, material_body
@@ -214,11 +215,11 @@ def test_header_fields(tmp_path):
     assert run(a, b, "--stat") == (1, "page District: 2 header fields\n")
 
 
-def write_age(folder, pages):
+def write_age(folder, pages, settings="SequencePrefix=100\n", entries=None):
     folder.mkdir()
-    (folder / "Demo.age").write_text(
-        "SequencePrefix=100\n" + "".join(f"Page={name},{n}\n" for n, name in enumerate(pages))
-    )
+    if entries is None:
+        entries = "".join(f"Page={name},{n}\n" for n, name in enumerate(pages))
+    (folder / "Demo.age").write_text(settings + entries)
     for name, data in pages.items():
         (folder / f"Demo_District_{name}.prp").write_bytes(data)
     return folder
@@ -248,6 +249,81 @@ def test_an_age_page_file_renamed_still_pairs_by_header(tmp_path):
     a = write_age(tmp_path / "a", {"Yard": yard})
     b = write_age(tmp_path / "b", {"Garden": yard})
     assert lumivex.diff(a, b) == []
+
+
+def test_age_descriptions_settings_and_page_lists(tmp_path):
+    town = district(page_name="Town")
+    cave = district(page_name="Cave")
+    a = write_age(
+        tmp_path / "a",
+        {"Town": town, "Yard": district(page_name="Yard"), "Cave": cave},
+        "SequencePrefix=100\nDayLength=24\nLingerTime=180\n",
+        "Page=Town,0\nPage=Yard,1\nPage=Cave,2,1\n",
+    )
+    b = write_age(
+        tmp_path / "b",
+        {"Town": town, "Cave": cave, "Hill": district(page_name="Hill")},
+        "SequencePrefix=101\nDayLength=30.5\nLingerTime=180\nReleaseVersion=2\n",
+        "Page=Town,0\nPage=Cave,3,0\nPage=Hill,4\n",
+    )
+    assert lumivex.diff(a, b) == [
+        lumivex.Change("age", "Demo", None, None, "sequence_prefix", 100, 101),
+        lumivex.Change("age", "Demo", None, None, "day_length", 24.0, 30.5),
+        lumivex.Change("age", "Demo", None, None, "release_version", 0, 2),
+        lumivex.Change("age", "Demo", None, "Cave", "seq_suffix", 2, 3),
+        lumivex.Change("age", "Demo", None, "Cave", "flags", 1, 0),
+        lumivex.Change("removed", "Yard", None, None, None, "Yard", None),
+        lumivex.Change("added", "Hill", None, None, None, None, "Hill"),
+    ]
+    assert run(a, b) == (
+        1,
+        "age Demo\n"
+        "  setting sequence_prefix: 100 -> 101\n"
+        "  setting day_length: 24.0 -> 30.5\n"
+        "  setting release_version: 0 -> 2\n"
+        "  page entry Cave: seq_suffix 2 -> 3\n"
+        "  page entry Cave: flags 1 -> 0\n"
+        "page Yard: only in A\n"
+        "page Hill: only in B\n",
+    )
+    assert run(a, b, "--stat") == (
+        1,
+        "age Demo: 5 age description changes\npage Yard: only in A\npage Hill: only in B\n",
+    )
+    shown = json.loads(run(a, b, "--json")[1])
+    assert (shown["change_count"], shown["page_count"]) == (7, 2)
+    assert shown["changes"][1] == {
+        "kind": "age",
+        "page": "Demo",
+        "class_name": None,
+        "name": None,
+        "field": "day_length",
+        "before": 24.0,
+        "after": 30.5,
+    }
+    jsonschema = pytest.importorskip("jsonschema")
+    jsonschema.Draft202012Validator(json_schema("diff")).validate(shown)
+
+
+def test_an_age_changed_in_its_description_and_a_page(tmp_path):
+    a = write_age(tmp_path / "a", {"Town": district(page_name="Town")}, "MaxCapacity=10\n")
+    b = write_age(
+        tmp_path / "b", {"Town": district(layer(opacity=1.0), page_name="Town")}, "MaxCapacity=12\n"
+    )
+    assert run(a, b)[1] == (
+        "age Demo\n  setting max_capacity: 10 -> 12\npage Town\n"
+        "  plLayer LampGlass: opacity 0.5 -> 1.0\n"
+        "  only in A: plCoordinateInterface Lamp\n"
+        "  only in A: hsGMaterial Glass\n"
+    )
+    shown = json.loads(run(a, b, "--json")[1])
+    assert (shown["change_count"], shown["page_count"]) == (4, 1)
+
+
+def test_stat_and_json_exclude_each_other(tmp_path, capsys):
+    a, b = write_pages(tmp_path, district(), district(flags=4))
+    assert main(["diff", "--stat", "--json", str(a), str(b)]) == 2
+    assert "not allowed with argument" in capsys.readouterr().err
 
 
 @pytest.mark.parametrize("b", ["missing.prp", "a"])

@@ -453,6 +453,15 @@ class AgeFile:
     def day_length(self) -> float:
         """Length of the age's day (DayLength; 24.0 when not set)."""
     @property
+    def start_date_time(self) -> int:
+        """When the age's time starts, in seconds since 1970 (StartDateTime; 0 when not set)."""
+    @property
+    def linger_time(self) -> int:
+        """Seconds the age stays loaded once empty (LingerTime; -1 when not set)."""
+    @property
+    def release_version(self) -> int:
+        """The age's release version (ReleaseVersion; 0 when not set)."""
+    @property
     def pages(self) -> list[PageEntry]:
         """The age's pages, in file order."""
     @staticmethod

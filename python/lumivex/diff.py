@@ -1,6 +1,7 @@
-"""What differs between two pages, or between the pages of two ages: header
-fields, objects only on one side, renamed objects, and changed objects field
-by field where a decoder reads their class, else by their bytes."""
+"""What differs between two pages, or between two ages: the settings and
+page list of the age descriptions, header fields, objects only on one side,
+renamed objects, and changed objects field by field where a decoder reads
+their class, else by their bytes."""
 
 from __future__ import annotations
 
@@ -10,13 +11,14 @@ import struct
 from collections.abc import Iterator
 from typing import NamedTuple
 
-from lumivex._lumivex import PrpFile, PrpObject, PythonParam
+from lumivex._lumivex import AgeFile, PageEntry, PrpFile, PrpObject, PythonParam
 from lumivex.age import Age
 from lumivex.classes import DECODERS
 from lumivex.shapes import properties
 
 __all__ = [
     "ADDED",
+    "AGE",
     "CHANGED",
     "DATA",
     "HEADER",
@@ -29,12 +31,27 @@ __all__ = [
 ]
 
 # The kinds of change.
+AGE = "age"  # a setting of the age description, or an entry of its page list
 HEADER = "header"  # a field of the page header
 REMOVED = "removed"  # an object (or, with no class, a whole page) only in A
 ADDED = "added"  # an object (or a whole page) only in B
 RENAMED = "renamed"  # an object whose body is the same apart from its name
 CHANGED = "changed"  # a field of an object of a decodable class
 DATA = "data"  # the bytes of an object no decoder reads, or that does not decode
+
+# The settings of an age description, in the order they are compared.
+AGE_SETTINGS = (
+    "age_name",
+    "sequence_prefix",
+    "start_date_time",
+    "day_length",
+    "max_capacity",
+    "linger_time",
+    "release_version",
+)
+
+# What an entry of an age's page list holds beside its name.
+PAGE_ENTRY_FIELDS = ("seq_suffix", "flags")
 
 # Values that follow from others: sizes, offsets, counts, and names that
 # merely repeat the keys beside them. Left out unless all fields are asked for.
@@ -61,14 +78,17 @@ Side = PrpFile | Age | str | os.PathLike[str]
 
 
 class Change(NamedTuple):
-    """One difference between A and B: its kind ("header", "removed",
-    "added", "renamed", "changed" or "data"), the page's name, the object's
-    class and name (None for a header field or a whole page), the field
-    (None but for "header" and "changed"), and the values before and after.
+    """One difference between A and B: its kind ("age", "header",
+    "removed", "added", "renamed", "changed" or "data"), the page's name
+    (the age's name for an "age" change), the object's class and name (None
+    for a header field or a whole page), the field (None but for "age",
+    "header" and "changed"), and the values before and after.
 
     A removed object has its Key before and None after, an added one the
     reverse; a renamed one has its two names. A "data" change has the
-    object's bytes on each side."""
+    object's bytes on each side. An "age" change is a setting of the age
+    description (its field, name None) or a field of an entry of its page
+    list that both sides hold (the entry's name and the field)."""
 
     kind: str
     page: str
@@ -132,6 +152,30 @@ def nameless_body(obj: PrpObject) -> tuple[int, bytes]:
     """An object's class and the digest of its body without its name: what a
     renamed object keeps. A digest, so that the unpaired bodies are not held."""
     return obj.class_type, hashlib.blake2b(body_without_name(obj.data or b"")).digest()
+
+
+def age_changes(a: AgeFile, b: AgeFile) -> Iterator[Change]:
+    """The settings of two age descriptions that differ, then the entries of
+    their page lists that both hold (paired by name, several of one name in
+    file order) whose other fields differ. A page listed on one side only
+    shows as a whole page only in A or B."""
+    age = a.age_name
+    for field in AGE_SETTINGS:
+        before, after = getattr(a, field), getattr(b, field)
+        if not same(before, after):
+            yield Change(AGE, age, None, None, field, before, after)
+    partners: dict[str, list[PageEntry]] = {}
+    for entry in reversed(b.pages):
+        partners.setdefault(entry.name, []).append(entry)
+    for entry in a.pages:
+        waiting = partners.get(entry.name)
+        if not waiting:
+            continue
+        partner = waiting.pop()
+        for field in PAGE_ENTRY_FIELDS:
+            before, after = getattr(entry, field), getattr(partner, field)
+            if before != after:
+                yield Change(AGE, age, None, entry.name, field, before, after)
 
 
 def header_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
@@ -238,6 +282,7 @@ class Diff:
             yield from self.page_pair(self.a, self.b)
             return
         assert isinstance(self.a, Age) and isinstance(self.b, Age)
+        yield from age_changes(self.a.description, self.b.description)
         a_paths, b_paths = self.page_files(self.a), self.page_files(self.b)
         for name, path in a_paths.items():
             if name in b_paths:

@@ -128,8 +128,11 @@ def build_parser() -> Parser:
         sub = commands.add_parser(name, help=text, description=text, epilog=epilog)
         sub.set_defaults(run=run)
         if with_json:
-            sub.add_argument("--json", action="store_true", help="print JSON instead of tables")
+            add_json(sub)
         return sub
+
+    def add_json(container: argparse._ActionsContainer) -> None:
+        container.add_argument("--json", action="store_true", help="print JSON instead of tables")
 
     info = command(
         "info", page.run_info, "Show each page's header and its objects counted by class."
@@ -264,14 +267,18 @@ def build_parser() -> Parser:
         "diff",
         run_diff,
         "Show what differs between two pages, or between the pages of two ages.",
+        with_json=False,
         epilog="A and B are two page files, or two ages: an .age file or a folder holding "
-        "one, whose pages pair by the page name in their headers. Objects pair by class and "
+        "one, whose pages pair by the page name in their headers; the settings and page "
+        "lists of two ages' descriptions are compared too. Objects pair by class and "
         "name, those of one class and name in index order. The exit status is 0 when A and "
         "B are the same, 1 when they differ, 2 on any error.",
     )
     differ.add_argument("a", metavar="A", help="a .prp file, an .age file or a folder")
     differ.add_argument("b", metavar="B", help="a .prp file, an .age file or a folder")
-    differ.add_argument("--stat", action="store_true", help="print each page's counts only")
+    shown = differ.add_mutually_exclusive_group()
+    add_json(shown)
+    shown.add_argument("--stat", action="store_true", help="print each page's counts only")
     differ.add_argument(
         "--all",
         action="store_true",

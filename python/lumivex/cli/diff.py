@@ -11,6 +11,7 @@ from typing import TextIO
 from lumivex._lumivex import Key
 from lumivex.diff import (
     ADDED,
+    AGE,
     CHANGED,
     DATA,
     HEADER,
@@ -24,6 +25,7 @@ from lumivex.shapes import counted, json_text, printable_text, value_text
 
 # What --stat counts, in the order it prints them.
 COUNTED = {
+    AGE: "age description change",
     HEADER: "header field",
     REMOVED: "object only in A",
     ADDED: "object only in B",
@@ -75,7 +77,17 @@ def is_whole_page(change: Change) -> bool:
     return change.class_name is None and change.kind in (REMOVED, ADDED)
 
 
+def age_line(change: Change) -> str:
+    """A setting of the age description, or an entry of its page list."""
+    values = f"{item_text(change.before, {})} -> {item_text(change.after, {})}"
+    if change.name is None:
+        return f"  setting {change.field}: {values}"
+    return f"  page entry {printable_text(change.name)}: {change.field} {values}"
+
+
 def change_line(change: Change, page_names: dict[int, str]) -> str:
+    if change.kind == AGE:
+        return age_line(change)
     if is_whole_page(change):
         side = "A" if change.kind == REMOVED else "B"
         return f"page {printable_text(change.page)}: only in {side}"
@@ -108,11 +120,16 @@ def change_json(change: Change) -> dict[str, object]:
 
 
 def grouped(changes: Iterator[Change]) -> Iterator[tuple[bool, Change]]:
-    """Each change, with whether it is the first of its page."""
-    page = None
+    """Each change, with whether it is the first of its page (or of the age
+    descriptions' changes, which come first)."""
+    group = None
     for change in changes:
-        yield change.page != page, change
-        page = change.page
+        yield (change.kind == AGE, change.page) != group, change
+        group = (change.kind == AGE, change.page)
+
+
+def heading(change: Change) -> str:
+    return f"{'age' if change.kind == AGE else 'page'} {printable_text(change.page)}"
 
 
 def print_lines(found: Diff, out: TextIO) -> int:
@@ -120,7 +137,7 @@ def print_lines(found: Diff, out: TextIO) -> int:
     for first, change in grouped(iter(found)):
         count += 1
         if first and not is_whole_page(change):
-            print(f"page {printable_text(change.page)}", file=out)
+            print(heading(change), file=out)
         print(change_line(change, found.page_names), file=out)
     return count
 
@@ -129,21 +146,21 @@ def print_stat(found: Diff, out: TextIO) -> int:
     """Each page's changes counted by kind, in one line."""
     total = 0
     counts: Counter[str] = Counter()
-    page = None
+    group = ""
 
     def flush() -> None:
         if counts:
             shown = ", ".join(
                 counted(counts[kind], COUNTED[kind]) for kind in COUNTED if counts[kind]
             )
-            print(f"page {printable_text(page or '')}: {shown}", file=out)
+            print(f"{group}: {shown}", file=out)
         counts.clear()
 
     for first, change in grouped(iter(found)):
         total += 1
         if first:
             flush()
-            page = change.page
+            group = heading(change)
         if is_whole_page(change):
             print(change_line(change, found.page_names), file=out)
         else:
@@ -160,7 +177,7 @@ def print_json_stream(found: Diff, a: str, b: str, out: TextIO) -> int:
         record = json_text(change_json(change)).replace("\n", "\n    ")
         out.write(f"{',' if count else ''}\n    {record}")
         count += 1
-        pages += first
+        pages += first and change.kind != AGE
     out.write(f'\n  ],\n  "change_count": {count},\n  "page_count": {pages}\n}}\n')
     return count
 
