@@ -253,9 +253,11 @@ class Site:
         self._owners: dict[str, tuple[str, str]] | None = None
         self._lock = threading.Lock()
         self.images = ImageCache(IMAGE_CACHE_BYTES)
+        # What PATH is, in the words of the JSON answers: "folder", "age" or "page".
+        self.kind = "folder" if folder else "age" if path.lower().endswith(AGE_SUFFIX) else "page"
         if folder:
             self._find_under(path)
-        elif path.lower().endswith(AGE_SUFFIX):
+        elif self.kind == "age":
             self.start = self._add(path)
             age = self.age(self.start) if self.start is not None else None
             if isinstance(age, ServedAge):
