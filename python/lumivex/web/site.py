@@ -344,7 +344,7 @@ class Site:
     def _load_age(self, name: str) -> ServedAge | Unreadable:
         path = self.ages[name]
         try:
-            return ServedAge(path, lumivex.AgeFile.load(path), self)
+            return ServedAge(path, lumivex._lumivex._load_regular_age(path), self)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 
@@ -384,8 +384,9 @@ class Site:
         refused = self.refusal(path)
         if refused is not None:
             return Unreadable(refused)
+        # A page swapped for a FIFO since it was found is refused, not waited on.
         try:
-            return lumivex.PrpFile.load(path)
+            return lumivex._lumivex._load_regular_page(path)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 
