@@ -18,14 +18,12 @@ from __future__ import annotations
 import io
 import os
 import struct
-from typing import TYPE_CHECKING, NamedTuple, TypeAlias
+from typing import TYPE_CHECKING, NamedTuple
 
 import lumivex
 
 if TYPE_CHECKING:
     from PIL import Image
-
-    ImageSource: TypeAlias = Image.Image | str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
 UNCOMPRESSED, BLOCK_COMPRESSED = 0, 1
 ARGB32 = 0
@@ -310,7 +308,7 @@ class NewTexture(NamedTuple):
     pixel_data: bytes
 
 
-def open_image(image: ImageSource) -> Image.Image:
+def open_image(image: Image.Image | str | bytes | os.PathLike[str]) -> Image.Image:
     """The image, or the image file at a path, as RGBA."""
     try:
         from PIL import Image
@@ -352,7 +350,11 @@ def encode_level(image: Image.Image, new_format: NewFormat) -> bytes:
         raise ImportError(PILLOW_WITHOUT_BLOCKS, name="PIL") from error
 
 
-def new_texture(image: ImageSource, format: str = "dxt5", levels: int | None = None) -> NewTexture:
+def new_texture(
+    image: Image.Image | str | bytes | os.PathLike[str],
+    format: str = "dxt5",
+    levels: int | None = None,
+) -> NewTexture:
     """A texture's stored values made from an image: its levels, each
     downscaled from the image itself with Lanczos filtering (alpha
     premultiplied, so that transparent pixels lend no colour), encoded in the
