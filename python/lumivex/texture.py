@@ -10,8 +10,8 @@ the bytes blue, green, red, alpha.
 A DDS file takes the stored levels as they are, behind a DDS header; any
 other format is the top level decoded by Pillow.
 
-A new texture is made from an image: its levels downscaled from the image,
-then stored as DXT1, DXT5 or 32-bit pixels."""
+A new texture is made from an image: its levels, each downscaled from the
+one before, then stored as DXT1, DXT5 or 32-bit pixels."""
 
 from __future__ import annotations
 
@@ -356,7 +356,7 @@ def new_texture(
     levels: int | None = None,
 ) -> NewTexture:
     """A texture's stored values made from an image: its levels, each
-    downscaled from the image itself with Lanczos filtering (alpha
+    downscaled from the one before with Lanczos filtering (alpha
     premultiplied, so that transparent pixels lend no colour), encoded in the
     format named. DXT1 keeps no alpha."""
     new_format = NEW_FORMATS.get(format) if isinstance(format, str) else None
@@ -380,13 +380,14 @@ def new_texture(
         )
     from PIL import Image
 
+    # Each level from the one before: the work is that of the top level and
+    # a third more, and the levels are as sharp as those made from the image.
+    chain = [top]
     premultiplied = top.convert("RGBa")
-    chain = [top] + [
-        premultiplied.resize(
-            (max(1, width >> level), max(1, height >> level)), Image.Resampling.LANCZOS
-        ).convert("RGBA")
-        for level in range(1, count)
-    ]
+    for level in range(1, count):
+        size = (max(1, width >> level), max(1, height >> level))
+        premultiplied = premultiplied.resize(size, Image.Resampling.LANCZOS)
+        chain.append(premultiplied.convert("RGBA"))
     return NewTexture(
         pixel_size=new_format.pixel_size,
         compression_type=new_format.compression_type,

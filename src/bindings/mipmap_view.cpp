@@ -101,7 +101,8 @@ const ClassDef<MipmapView>& class_def<MipmapView>() {
               {"from_image", function(call_args<from_image, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
                "from_image($cls, name, image, *, format='dxt5', levels=None)\n--\n\nA new texture made from a Pillow "
                "image or an image file: 'dxt1' (no alpha), 'dxt5' or 'argb' (32-bit B,G,R,A), with every level down "
-               "to 1x1 unless levels says how many, each downscaled from the image. Width and height must be powers "
+               "to 1x1 unless levels says how many, each downscaled from the one before. Width and height must be "
+               "powers "
                "of two. Its own key is of location 0 and object id 0; bits per pixel, the block size and the bytes "
                "per row are stored as the format has them, the space, flags and modified time as 0."},
           },
