@@ -6,9 +6,10 @@ import random
 import sys
 
 import lumivex
+import lumivex.texture
 import pytest
 
-from fixtures.object_bodies import MIPMAP, mipmap_body
+from fixtures.object_bodies import MIPMAP, mipmap_body, prp_object
 
 Image = pytest.importorskip("PIL.Image")
 
@@ -223,3 +224,20 @@ def test_a_new_texture_goes_into_a_page(format):
     assert (again.compression_type, again.dxt_type) == (texture.compression_type, texture.dxt_type)
     assert again.levels == texture.levels
     assert again.to_image(5).size == (1, 1)
+
+
+@pytest.mark.parametrize("format", ["dxt1", "dxt5", "argb"])
+def test_the_format_of_a_texture_is_the_one_that_makes_it_again(format):
+    texture = lumivex.Mipmap.from_image("T", Image.new("RGBA", (4, 4)), format=format)
+    assert lumivex.texture.format_of(texture) == format
+
+
+@pytest.mark.parametrize(
+    "compression, info", [(1, b"\x10\x03"), (0, b"\x03"), (2, b"\x00"), (1, b"\x05\x00")]
+)
+def test_a_format_no_new_texture_has_is_named(compression, info):
+    texture = prp_object(MIPMAP, mipmap_body("Odd", compression=compression, info=info)).as_mipmap()
+    with pytest.raises(
+        lumivex.texture.TextureError, match=f"'Odd' is stored as compression {compression}"
+    ):
+        lumivex.texture.format_of(texture)

@@ -399,3 +399,16 @@ def new_texture(
         num_levels=count,
         pixel_data=b"".join(encode_level(level, new_format) for level in chain),
     )
+
+
+def format_of(mipmap: lumivex.Mipmap) -> str:
+    """The format new_texture names for the way a texture is stored, so that
+    a replacement can keep it; TextureError for a format it cannot make."""
+    stored = (mipmap.compression_type, mipmap.dxt_type)
+    for name, new_format in NEW_FORMATS.items():
+        if (new_format.compression_type, new_format.dxt_type) == stored:
+            return name
+    raise TextureError(
+        f"texture {mipmap.name!r} is stored as compression {stored[0]}, format {stored[1]}; "
+        f"new textures are made as {', '.join(NEW_FORMATS)}"
+    )
