@@ -319,7 +319,8 @@ def open_image(image: Image.Image | str | bytes | os.PathLike[str]) -> Image.Ima
             return opened.convert("RGBA")
     if not isinstance(image, Image.Image):
         raise TypeError(f"image must be a Pillow image or a path, not {type(image).__name__}")
-    return image.convert("RGBA")
+    # Nothing here changes the image: one already RGBA is used as it is.
+    return image if image.mode == "RGBA" else image.convert("RGBA")
 
 
 def is_power_of_two(n: int) -> bool:
