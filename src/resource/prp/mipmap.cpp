@@ -27,30 +27,6 @@ constexpr uint16_t kMipmapClass = std::get<decoder_index<MipmapData>()>(kDecoder
 
 }  // namespace
 
-MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
-  PlasmaRead reader(object_bytes);
-  reader.skip(kClassIndexSize);
-  MipmapData mipmap;
-  mipmap.name = read_key_name(reader);
-  const uint8_t version = reader.read_u8();
-  if (version != kBitmapVersion) throw Error("Unsupported bitmap version: " + std::to_string(version));
-  reader.skip(kPixelSizeSpaceAndFlags);
-  mipmap.compression_type = reader.read_u8();
-  if (mipmap.compression_type > kLastCompression)
-    throw Error("Unknown compression: " + std::to_string(mipmap.compression_type));
-  if (mipmap.compression_type == kBlockCompression) reader.skip(kBlockSize);
-  mipmap.dxt_type = reader.read_u8();
-  reader.skip(kModifiedTime);
-  mipmap.width = reader.read_u32();
-  mipmap.height = reader.read_u32();
-  reader.skip(kRowBytes);
-  mipmap.total_size = reader.read_u32();
-  mipmap.num_levels = reader.read_u8();
-  // The stored size is only a claim: take what the object actually holds.
-  mipmap.pixel_data = reader.locate_bytes(std::min<uint64_t>(mipmap.total_size, reader.remaining()));
-  return mipmap;
-}
-
 std::vector<uint8_t> write_mipmap(const NewMipmap& mipmap) {
   if (mipmap.pixel_data.size() > UINT32_MAX)
     throw Error("A texture of " + std::to_string(mipmap.pixel_data.size()) +
@@ -81,6 +57,30 @@ std::vector<uint8_t> write_mipmap(const NewMipmap& mipmap) {
   writer.write_u8(mipmap.num_levels);
   writer.write_bytes(mipmap.pixel_data);
   return writer.take_bytes();
+}
+
+MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
+  PlasmaRead reader(object_bytes);
+  reader.skip(kClassIndexSize);
+  MipmapData mipmap;
+  mipmap.name = read_key_name(reader);
+  const uint8_t version = reader.read_u8();
+  if (version != kBitmapVersion) throw Error("Unsupported bitmap version: " + std::to_string(version));
+  reader.skip(kPixelSizeSpaceAndFlags);
+  mipmap.compression_type = reader.read_u8();
+  if (mipmap.compression_type > kLastCompression)
+    throw Error("Unknown compression: " + std::to_string(mipmap.compression_type));
+  if (mipmap.compression_type == kBlockCompression) reader.skip(kBlockSize);
+  mipmap.dxt_type = reader.read_u8();
+  reader.skip(kModifiedTime);
+  mipmap.width = reader.read_u32();
+  mipmap.height = reader.read_u32();
+  reader.skip(kRowBytes);
+  mipmap.total_size = reader.read_u32();
+  mipmap.num_levels = reader.read_u8();
+  // The stored size is only a claim: take what the object actually holds.
+  mipmap.pixel_data = reader.locate_bytes(std::min<uint64_t>(mipmap.total_size, reader.remaining()));
+  return mipmap;
 }
 
 }  // namespace lumivex
