@@ -241,3 +241,15 @@ def test_a_format_no_new_texture_has_is_named(compression, info):
         lumivex.texture.TextureError, match=f"'Odd' is stored as compression {compression}"
     ):
         lumivex.texture.format_of(texture)
+
+
+class Two:
+    def __index__(self):
+        return 2
+
+
+def test_levels_take_any_whole_number_and_a_wrong_type_is_told_before_the_file_is_read(tmp_path):
+    texture = lumivex.Mipmap.from_image("T", Image.new("RGBA", (8, 8)), levels=Two())
+    assert texture.num_levels == 2
+    with pytest.raises(TypeError, match="levels must be an int or None, not str"):
+        lumivex.Mipmap.from_image("T", tmp_path / "missing.png", levels="2")

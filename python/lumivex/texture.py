@@ -16,6 +16,7 @@ one before, then stored as DXT1, DXT5 or 32-bit pixels."""
 from __future__ import annotations
 
 import io
+import operator
 import os
 import struct
 from typing import TYPE_CHECKING, NamedTuple
@@ -327,19 +328,26 @@ def is_power_of_two(n: int) -> bool:
     return n > 0 and n & (n - 1) == 0
 
 
-def level_count(width: int, height: int, levels: object) -> int:
+def level_count(width: int, height: int, levels: int | None) -> int:
     """The levels asked for: every one down to 1x1 when None."""
     chain = max(width, height).bit_length()
     if levels is None:
         return chain
-    if not isinstance(levels, int) or isinstance(levels, bool):
-        raise TypeError(f"levels must be an int or None, not {type(levels).__name__}")
     if not 1 <= levels <= chain:
         raise ValueError(
             f"levels must be 1 to {chain}: a {width}x{height} texture has {chain} levels "
             f"down to 1x1, got {levels}"
         )
     return levels
+
+
+def whole_number(levels: object) -> int | None:
+    """levels as an int (anything with __index__ but a bool), or None."""
+    if levels is None:
+        return None
+    if isinstance(levels, bool) or not hasattr(type(levels), "__index__"):
+        raise TypeError(f"levels must be an int or None, not {type(levels).__name__}")
+    return operator.index(levels)  # type: ignore[arg-type]
 
 
 def encode_level(image: Image.Image, new_format: NewFormat) -> bytes:
@@ -363,13 +371,14 @@ def new_texture(
     new_format = NEW_FORMATS.get(format) if isinstance(format, str) else None
     if new_format is None:
         raise ValueError(f"format must be one of {', '.join(NEW_FORMATS)}, not {format!r}")
+    asked = whole_number(levels)
     top = open_image(image)
     width, height = top.size
     if not (is_power_of_two(width) and is_power_of_two(height)):
         raise ValueError(
             f"a texture's width and height must be powers of two, and this image is {width}x{height}"
         )
-    count = level_count(width, height, levels)
+    count = level_count(width, height, asked)
     layout = Layout(format, new_format.block)
     total = sum(
         layout.level_size(max(1, width >> level), max(1, height >> level)) for level in range(count)
