@@ -179,17 +179,6 @@ def test_an_image_file_is_read_from_its_path(tmp_path, as_path):
     assert texture.to_image().tobytes() == image.tobytes()
 
 
-def test_an_image_without_alpha_is_opaque(tmp_path):
-    image = photograph(4, 4).convert("RGB")
-    texture = lumivex.Mipmap.from_image("T", image, format="argb", levels=1)
-    assert texture.to_image().tobytes() == image.convert("RGBA").tobytes()
-
-
-def test_a_missing_file_is_an_os_error(tmp_path):
-    with pytest.raises(FileNotFoundError):
-        lumivex.Mipmap.from_image("T", tmp_path / "missing.png")
-
-
 def test_without_pillow_the_error_names_the_extra(monkeypatch, tmp_path):
     monkeypatch.setitem(sys.modules, "PIL", None)
     with pytest.raises(ImportError, match=r"lumivex\[images\]"):
