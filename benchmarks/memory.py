@@ -151,6 +151,7 @@ def main(argv: list[str] | None = None) -> int:
         ("GET /age", age_pages, REQUEST, [age, f"/age/{AGE}.age"]),
         ("GET /api/ls", [big], REQUEST, [big, "/api/ls/Big_District_Objects.prp"]),
         ("GET /page", [big], REQUEST, [big, "/page/Big_District_Objects.prp"]),
+        ("GET /object", [big], REQUEST, [big, "/object/Big_District_Objects.prp/10000"]),
     ]
     met = True
     print(f"{'OPERATION':<22} {'PEAK':>10} {'LOADING':>10} {'ABOVE':>10} {'LIMIT':>10}")

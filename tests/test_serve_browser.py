@@ -102,7 +102,9 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
                 > 0
             )
         shot("texture")
-        # Back to the layer through "referenced by".
+        # Back to the layer through "referenced by", found when asked for.
+        assert not chromium.find_elements(By.CSS_SELECTOR, "table.referrers")
+        follow(chromium, chromium.find_element(By.LINK_TEXT, "Find the objects that refer here"))
         referrers = chromium.find_element(By.CSS_SELECTOR, "table.referrers")
         follow(chromium, referrers.find_element(By.PARTIAL_LINK_TEXT, layer.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"

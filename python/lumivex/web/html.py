@@ -26,7 +26,7 @@ from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import SiteViews, query_value, row_number
+from lumivex.web.views import SiteViews, asked, query_value, row_number
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
@@ -255,10 +255,11 @@ class HtmlViews(SiteViews):
             decoded=decoded,
             decode_error=decode_error,
             references=references,
-            referrers=scope.referrers(Location(name, index)),
-            referrer_object=lambda location: self.site.page_objects(location.page).objects[
-                location.position
-            ],
+            # Finding them reads every object the scope holds: only when asked.
+            referrers=scope.referrers(Location(name, index))
+            if query_value(request, "referrers", asked, False)
+            else None,
+            referrer_object=lambda location: self.site.object(location.page, location.position),
             key_text=key_text,
             texture=texture,
             owner=self.site.owners().get(name),

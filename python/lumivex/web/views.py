@@ -45,6 +45,13 @@ def row_number(text: str) -> int:
     return int(text)
 
 
+def asked(text: str) -> bool:
+    """A query flag: "1" asks for what it names; ValueError for anything else."""
+    if text != "1":
+        raise ValueError(f"not 1: {text[:40]!r}")
+    return True
+
+
 def query_value(
     request: Request, name: str, parse: Callable[[str], Parsed], default: Parsed
 ) -> Parsed:
