@@ -283,7 +283,9 @@ def test_the_objects_that_refer_to_one_are_found_when_asked(samples):
     age = lumivex.Age.open(str(SAMPLES / "Demo.age"))
     reference = next(r for r in age.references() if r.target is not None)
     target = reference.target
-    name = os.path.basename(age.page_path(next(n for n, p in age.loaded_pages() if p is target.page)))
+    name = os.path.basename(
+        age.page_path(next(n for n, p in age.loaded_pages() if p is target.page))
+    )
     url = f"/object/{name}/{target.index}"
     source = f">{reference.source.class_name} {reference.source.name}</a>"
     plain = samples.get(url).text
