@@ -10,7 +10,7 @@ from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
 from lumivex.check import AgeCheck, check_json, severity_counts
-from lumivex.classes import DECODERS, class_type, decode_failure
+from lumivex.classes import DECODERS, decode_failure
 from lumivex.shapes import (
     age_json,
     info_json,
@@ -21,7 +21,7 @@ from lumivex.shapes import (
     show_json,
 )
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import SiteViews, query_value
+from lumivex.web.views import ObjectQuery, SiteViews
 
 
 class ApiViews(SiteViews):
@@ -100,8 +100,8 @@ class ApiViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
-        wanted = query_value(request, "class", class_type, None)
-        return self.json(ls_json(self.site.pages[name], page, wanted))
+        query = ObjectQuery.of(request)
+        return self.json(ls_json(self.site.pages[name], page, query.class_type, query.listed(page)))
 
     def api_show(self, request: Request) -> Response:
         name, index, obj = self.located(request)

@@ -21,18 +21,20 @@ from starlette.routing import Route
 import lumivex
 from lumivex.age import MissingPage
 from lumivex.check import NOTE, SEVERITIES, AgeReport
-from lumivex.classes import DECODERS, class_type
+from lumivex.classes import DECODERS
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import SiteViews, query_value, row_number
+from lumivex.web.views import ObjectQuery, SiteViews, query_value, row_number
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
 STATIC = {"style.css": "text/css", "favicon.svg": "image/svg+xml"}
 # Rows of a page's object table on one screen.
 ROWS = 100
+# The sortable columns of a page's object table, with their headings.
+COLUMN_TITLES = {"index": "#", "class": "Class", "name": "Name", "size": "Bytes"}
 # The bytes of an object shown in hexadecimal.
 HEX_BYTES = 256
 # Textures smaller than this are shown enlarged, pixel for pixel.
@@ -43,6 +45,12 @@ def url(kind: str, name: str, *more: int | str) -> str:
     """The address of a view of a file the site serves."""
     tail = "".join(f"/{part}" for part in more)
     return f"/{kind}/{quote(name, safe='/')}{tail}"
+
+
+def linked(address: str, query: dict[str, str]) -> str:
+    """An address with the query's non-empty values."""
+    values = {name: value for name, value in query.items() if value}
+    return f"{address}?{urlencode(values)}" if values else address
 
 
 def object_url(location: Location) -> str:
@@ -180,38 +188,40 @@ class HtmlViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.render("page.html", page=None, error=page.reason, **values)
-        chosen_class = request.query_params.get("class", "")
-        name_part = request.query_params.get("name", "")
-        wanted = query_value(request, "class", class_type, None) if chosen_class else None
+        query = ObjectQuery.of(request)
         start = query_value(request, "start", row_number, 0)
-        objects = self.site.page_objects(name).objects
-        if wanted is None and not name_part:
-            total = len(objects)
-            shown = [(index, objects[index]) for index in range(start, min(start + ROWS, total))]
-        else:
-            folded = name_part.casefold()
-            matching = [
-                index
-                for index, obj in enumerate(objects)
-                if (wanted is None or obj.class_type == wanted)
-                and (not folded or folded in obj.name.casefold())
-            ]
-            total = len(matching)
-            shown = [(index, objects[index]) for index in matching[start : start + ROWS]]
+        listed = query.listed(page)
+        total = len(listed)
+        shown = [(index, page[index]) for index in listed[start : start + ROWS]]
 
         def screen(first: int) -> str:
-            query = {"class": chosen_class, "name": name_part, "start": first}
-            return url("page", name) + "?" + urlencode({k: v for k, v in query.items() if v})
+            return linked(
+                url("page", name), {**query.parameters(), "start": str(first) if first else ""}
+            )
 
         last = max(0, (total - 1) // ROWS * ROWS)
+        columns = {}
+        for column, title in COLUMN_TITLES.items():
+            chosen = column == query.sort
+            columns[column] = {
+                "title": title,
+                # A second click on a column sorts it the other way.
+                "link": linked(
+                    url("page", name),
+                    query.parameters(("-" if chosen and not query.descending else "") + column),
+                ),
+                "sorted": ("descending" if query.descending else "ascending") if chosen else None,
+            }
         return self.render(
             "page.html",
             page=page,
             error=None,
             header=page.header,
             classes=sorted(page.count_by_type().items()),
-            chosen_class=chosen_class,
-            name_part=name_part,
+            chosen_class=query.parameters().get("class", ""),
+            name_part=query.name_part,
+            sort=query.parameters().get("sort"),
+            columns=columns,
             rows=shown,
             total=total,
             start=start,
@@ -219,6 +229,7 @@ class HtmlViews(SiteViews):
             previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
             next_screen=screen(start + ROWS) if start + ROWS < total else None,
             last_screen=screen(last) if start != last else None,
+            as_json=linked(url("api/ls", name), query.parameters()),
             **values,
         )
 
