@@ -23,7 +23,6 @@ from lumivex.shapes import (
 from lumivex.web.site import Location, Unreadable
 from lumivex.web.views import ObjectQuery, SiteViews
 
-
 # The characters of JSON gathered before they are sent.
 JSON_BLOCK = 64 << 10
 
