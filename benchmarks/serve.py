@@ -115,6 +115,10 @@ def main(argv: list[str] | None = None) -> int:
         timed(connection, screen)
         floor = median_ms(runs, lambda: timed(connection, "/style.css"))
         warm_screen = median_ms(runs, lambda: timed(connection, screen))
+        sorted_screen = median_ms(runs, lambda: timed(connection, f"{screen}?sort=name"))
+        filtered_screen = median_ms(
+            runs, lambda: timed(connection, f"{screen}?name=1&sort=-size&start=100")
+        )
         timed(connection, obj_url.format(chosen[0]))
         warm_object = statistics.median(
             timed(connection, obj_url.format(index)) * 1000 for index in chosen
@@ -132,6 +136,8 @@ def main(argv: list[str] | None = None) -> int:
             FIRST_SCREEN,
         ),
         ("  again, the page loaded", warm_screen, None),
+        ("  sorted by name", sorted_screen, None),
+        ("  its names holding 1, the largest first, second screen", filtered_screen, None),
         ("an object's view", warm_object, OBJECT_VIEW),
         ("  the first of the page, finding every reference in it", first_object, None),
         (f"{size}x{size} DXT5 texture's PNG, first request", cold_png, TEXTURE_PNG),

@@ -10,7 +10,7 @@ from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
 from lumivex.check import AgeCheck, check_json, severity_counts
-from lumivex.classes import DECODERS, class_type, decode_failure
+from lumivex.classes import DECODERS, decode_failure
 from lumivex.shapes import (
     age_json,
     info_json,
@@ -21,7 +21,10 @@ from lumivex.shapes import (
     show_json,
 )
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import SiteViews, query_value
+from lumivex.web.views import ObjectQuery, SiteViews
+
+# The characters of JSON gathered before they are sent.
+JSON_BLOCK = 64 << 10
 
 
 class ApiViews(SiteViews):
@@ -43,9 +46,18 @@ class ApiViews(SiteViews):
         """JSON written as it is made: a long list is never held whole."""
 
         def chunks() -> Iterator[bytes]:
+            # Sent in blocks: each piece sent costs a hop to a thread and back.
+            block: list[str] = []
+            size = 0
             for chunk in json_chunks(value):
-                yield chunk.encode()
-            yield b"\n"
+                block.append(chunk)
+                size += len(chunk)
+                if size >= JSON_BLOCK:
+                    yield "".join(block).encode()
+                    block.clear()
+                    size = 0
+            block.append("\n")
+            yield "".join(block).encode()
 
         return StreamingResponse(chunks(), status, media_type="application/json")
 
@@ -100,8 +112,8 @@ class ApiViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
-        wanted = query_value(request, "class", class_type, None)
-        return self.json(ls_json(self.site.pages[name], page, wanted))
+        query = ObjectQuery.of(request)
+        return self.json(ls_json(self.site.pages[name], page, query.class_type, query.listed(page)))
 
     def api_show(self, request: Request) -> Response:
         name, index, obj = self.located(request)
