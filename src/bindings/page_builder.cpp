@@ -127,6 +127,22 @@ PyObject* rename(PyObject* self, PyObject* args, PyObject* kwargs) {
   return new_key(state_of(self), renamed.key);
 }
 
+PyObject* rename_references(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* key_arg = nullptr;
+  PyObject* name_arg = nullptr;
+  parse_args(args, kwargs, "rename_references", {"key", "new_name"}, {&key_arg, &name_arg});
+  const std::optional<BuiltKey> key = key_of(key_arg, state_of(self));
+  if (!key) {
+    PyErr_Format(PyExc_TypeError, "rename_references() argument 'key' must be Key or PrpObject, not %.200s",
+                 Py_TYPE(key_arg)->tp_name);
+    throw PythonError{};
+  }
+  BuilderValue& value = unbox<BuilderValue>(self);
+  const Rename renamed = value.builder.rename_references(*key, arg_str(name_arg, "rename_references", "new_name"));
+  value.unsearched = renamed.unsearched;
+  return to_py(renamed.rewritten);
+}
+
 PyObject* new_page(PyObject* self) {
   return make<PrpFileValue>(state_of(self), PrpFileValue{unbox<BuilderValue>(self).builder.build()});
 }
@@ -196,6 +212,11 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
                              "rename($self, obj_or_key, new_name)\n--\n\nRename an object: its key, its own key in "
                              "its bytes and every reference to it a decoder finds in the page. Returns the new Key; "
                              "unsearched then counts the objects that could not be searched."),
+              method<rename_references>(
+                  "rename_references",
+                  "rename_references($self, key, new_name)\n--\n\nFollow the rename of an object of another page: "
+                  "rewrite every reference to its key that a decoder finds in this page. Returns the number of "
+                  "references rewritten; unsearched then counts the objects that could not be searched."),
               method<new_page>("build",
                                "build($self)\n--\n\nA new PrpFile of the objects, in the writer's normal "
                                "form."),

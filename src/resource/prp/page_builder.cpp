@@ -173,15 +173,10 @@ void PageBuilder::remove(const BuiltKey& key) {
   --live_;
 }
 
-Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
-  check_name(new_name_bytes);
-  const uint32_t renamed = entry_of(key);
-  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
-  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
-  const BuiltKey old_key = entries_[renamed].key;
+Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name_bytes,
+                            std::optional<uint32_t> renamed) {
   Rename result{old_key, 0, 0};
   result.key.name_bytes = new_name_bytes;
-
   for (const Group& group : groups_) {
     for (const uint32_t at : group.entries) {
       Entry& entry = entries_[at];
@@ -224,7 +219,16 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
       entry.data = {std::move(rewritten), held};
     }
   }
+  return result;
+}
 
+Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
+  check_name(new_name_bytes);
+  const uint32_t renamed = entry_of(key);
+  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
+  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
+  const BuiltKey old_key = entries_[renamed].key;
+  const Rename result = rewrite(old_key, new_name_bytes, renamed);
   remove(old_key);
   Entry& entry = entries_[renamed];
   entry.removed = false;
@@ -232,6 +236,16 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   by_name_.emplace(name_key(entry.key.class_type, entry.key.name_bytes), renamed);
   ++live_;
   return result;
+}
+
+Rename PageBuilder::rename_references(const BuiltKey& key, const std::string& new_name_bytes) {
+  check_name(new_name_bytes);
+  // The page's own objects are renamed whole, or their references would
+  // point at nothing.
+  if (key.location_sequence == header_.sequence_number)
+    throw Error("The object '" + utf8_text(key.name_bytes) + "' is of this page: rename it instead");
+  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
+  return rewrite(key, new_name_bytes, std::nullopt);
 }
 
 // The objects and their names are laid out in one buffer, the objects in

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -70,6 +71,10 @@ class PageBuilder {
   // Renames the object in its key, in its own key at the start of its bytes
   // and in every reference to it that a decoder finds in the page's objects.
   Rename rename(const BuiltKey& key, std::string new_name_bytes);
+  // Rewrites every reference to key, an object of another page being renamed
+  // to new_name_bytes, that a decoder finds in the page's objects; the result
+  // holds key with its new name.
+  Rename rename_references(const BuiltKey& key, const std::string& new_name_bytes);
 
   // A new page of the objects, in the writer's normal form.
   std::shared_ptr<const PrpPage> build() const;
@@ -92,6 +97,9 @@ class PageBuilder {
   // Whether a live object of class_type is named name_bytes.
   bool named(uint16_t class_type, const std::string& name_bytes) const;
   static std::string name_key(uint16_t class_type, const std::string& name_bytes);
+  // Rewrites the references to old_key, and the own key of the entry
+  // renamed when there is one.
+  Rename rewrite(const BuiltKey& old_key, const std::string& new_name_bytes, std::optional<uint32_t> renamed);
 
   PageHeader header_;
   std::vector<Entry> entries_;
