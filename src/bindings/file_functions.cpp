@@ -1,10 +1,10 @@
+#include <memory>
+#include <vector>
+
 #include "bindings/classes.h"
 #include "bindings/convert.h"
 #include "bindings/page_classes.h"
 #include "core/file.h"
-
-#include <memory>
-#include <vector>
 
 namespace lumivex::py {
 namespace {

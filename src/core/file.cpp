@@ -475,9 +475,8 @@ void save_files(std::span<const FileContent> files, bool in_place, const Interru
   std::vector<std::unique_ptr<PendingFile>> pending;
   pending.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    pending.push_back(about(i, "no file was changed", [&] {
-      return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt);
-    }));
+    pending.push_back(about(i, "no file was changed",
+                            [&] { return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt); }));
     for (std::size_t other = 0; other < i; ++other)
       if (pending[i]->same_file(*pending[other]))
         throw Error(quote_path(files[i].path) + " names the file " + quote_path(files[other].path) +
@@ -486,8 +485,7 @@ void save_files(std::span<const FileContent> files, bool in_place, const Interru
       throw Error("Cannot replace " + quote_path(files[i].path) + " through a new file, as " +
                   pending[i]->in_place_reason() + "; no file was changed");
   }
-  for (std::size_t i = 0; i < files.size(); ++i)
-    about(i, "no file was changed", [&] { pending[i]->write(interrupt); });
+  for (std::size_t i = 0; i < files.size(); ++i) about(i, "no file was changed", [&] { pending[i]->write(interrupt); });
   // Writes in place go first: they may still fail for want of space, which
   // leaves their file as it was.
   std::vector<std::size_t> order;
