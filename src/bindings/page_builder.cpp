@@ -19,16 +19,6 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>();
 
 namespace {
 
-BuiltKey built_key(const KeyValue& key) {
-  return {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-          key.object_id,         key.name_bytes,     key.clone_id,  key.clone_player_id};
-}
-
-PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
-  return make<KeyValue>(state, KeyValue{key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-                                        key.object_id, key.name_bytes, key.clone_id, key.clone_player_id});
-}
-
 // The key of a Key or of a PrpObject, or nothing for any other object.
 std::optional<BuiltKey> key_of(PyObject* object, const ModuleState& state) {
   if (Py_TYPE(object) == state.type(TypeId::Key)) return built_key(unbox<KeyValue>(object));

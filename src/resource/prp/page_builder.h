@@ -10,23 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "resource/prp/object_key.h"
 #include "resource/prp/page.h"
 
 namespace lumivex {
-
-// A key of a page being built, its name as stored.
-struct BuiltKey {
-  uint32_t location_sequence = 0;
-  uint16_t location_flags = 0;
-  uint8_t load_mask = 0xFF;
-  uint16_t class_type = 0;
-  uint32_t object_id = 0;
-  std::string name_bytes;
-  uint16_t clone_id = 0;
-  uint32_t clone_player_id = 0;
-
-  bool operator==(const BuiltKey&) const = default;
-};
 
 // An object's bytes and whatever keeps them: the page they were read from,
 // or their own copy.

@@ -1,0 +1,108 @@
+#pragma once
+
+// A view's bytes and new views made from it with some properties changed:
+// the methods to_bytes, replace and __replace__ of every view. Each view's
+// file lists the properties replace() sets (settable_properties); the core
+// stores the new values over just those fields' bytes (record_edit.h).
+
+#include <string>
+#include <vector>
+
+#include "bindings/key_class.h"
+#include "resource/prp/record_edit.h"
+
+namespace lumivex::py {
+
+// The Python value a settable property takes.
+enum class Takes : uint8_t {
+  U8,         // an int from 0 to 255
+  U32,        // an int from 0 to 2**32 - 1
+  Float,      // a float (or int) a 32-bit float holds
+  Bool,       // a bool
+  Color,      // four floats: red, green, blue, alpha
+  Text,       // a str
+  KeyOrNone,  // a Key, or None for no reference
+  Keys,       // a list of Keys
+  Params,     // a list of PythonParams
+};
+
+struct Settable {
+  const char* property;  // as the view shows it, and as the decoder marks its field
+  Takes takes;
+};
+
+// The properties replace() sets on the view of Record, in the order the
+// view shows them; defined in the view's own file.
+template <class Record>
+const std::vector<Settable>& settable_properties();
+
+// value as the core stores it, checked as the property takes it: a wrong
+// type is a TypeError, a number out of range an OverflowError, a list of the
+// wrong length a ValueError, each naming function and property.
+FieldValue field_value(PyObject* value, const Settable& settable, const char* function, const ModuleState& state);
+
+// A PythonParam as it is to be stored; a TypeError naming function and
+// property for any other object. Defined beside PythonParam.
+ParamSetting param_setting(PyObject* param, const char* function, const char* property, const ModuleState& state);
+
+// Refuses a keyword replace() does not take: a property the view shows but
+// cannot set, or no property at all; a TypeError naming it.
+[[noreturn]] void refuse_change(PyObject* self, PyObject* name, const char* function);
+
+// The changes a call to replace() asks for, checked; it takes keywords only.
+template <class Record>
+std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
+  if (PyTuple_GET_SIZE(args) != 0) {
+    PyErr_Format(PyExc_TypeError, "%s() takes no positional arguments", function);
+    throw PythonError{};
+  }
+  std::vector<FieldChange> changes;
+  if (!kwargs) return changes;
+  const ModuleState& state = state_of(self);
+  PyObject* name;
+  PyObject* value;
+  Py_ssize_t pos = 0;
+  while (PyDict_Next(kwargs, &pos, &name, &value)) {
+    const Settable* found = nullptr;
+    for (const Settable& settable : settable_properties<Record>())
+      if (PyUnicode_CompareWithASCIIString(name, settable.property) == 0) found = &settable;
+    if (!found) refuse_change(self, name, function);
+    changes.push_back({found->property, field_value(value, *found, function, state)});
+  }
+  return changes;
+}
+
+template <class Record>
+PyObject* view_to_bytes(PyObject* self) {
+  return view_bytes_object<Record>(self);
+}
+
+template <class Record>
+PyObject* replace_view(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const auto& row = std::get<decoder_index<Record>()>(kDecoders);
+  static const std::string function = std::string(row.view) + ".replace";
+  const std::vector<FieldChange> changes = requested_changes<Record>(self, args, kwargs, function.c_str());
+  const std::vector<uint8_t> body = edit_object(row, view_bytes<Record>(self), changes);
+  return make_decoded(state_of(self), row.parse(body), body);
+}
+
+template <class Record>
+std::vector<PyMethodDef> encoding_methods() {
+  static const std::string replace_doc = [] {
+    std::string doc = "replace($self, /, *";
+    for (const Settable& settable : settable_properties<Record>())
+      doc += std::string(", ") + settable.property + "=...";
+    return doc +
+           ")\n--\n\nA new view with the given properties changed and every other byte of the object as it was. "
+           "A value equal to the one shown keeps its stored bytes.";
+  }();
+  return {
+      method<view_to_bytes<Record>>("to_bytes",
+                                    "to_bytes($self, /)\n--\n\nThe object's bytes, as the view was decoded from or "
+                                    "replace() made them."),
+      method<replace_view<Record>>("replace", replace_doc.c_str()),
+      method<replace_view<Record>>("__replace__", replace_doc.c_str()),
+  };
+}
+
+}  // namespace lumivex::py
