@@ -5,7 +5,10 @@
 // file lists the properties replace() sets (settable_properties); the core
 // stores the new values over just those fields' bytes (record_edit.h).
 
+#include <optional>
+#include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bindings/key_class.h"
@@ -70,6 +73,23 @@ std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObj
     changes.push_back({found->property, field_value(value, *found, function, state)});
   }
   return changes;
+}
+
+// A view's class, the engine class its decoder is for, and its bytes.
+struct ViewOf {
+  const char* view;
+  uint16_t class_type;
+  std::span<const uint8_t> bytes;
+};
+// That of object when it is a view of this module, else nothing.
+inline std::optional<ViewOf> view_of(PyObject* object, const ModuleState& state) {
+  std::optional<ViewOf> found;
+  for_each_decoder([&](const auto& row, auto index) {
+    using Record = typename std::tuple_element_t<decltype(index)::value, decltype(kDecoders)>::RecordType;
+    if (Py_TYPE(object) == state.type(view_type_id<Record>()))
+      found = ViewOf{row.view, row.class_type, view_bytes<Record>(object)};
+  });
+  return found;
 }
 
 template <class Record>

@@ -51,8 +51,15 @@ class PageBuilder {
   // (one above the highest it has had); another object of its class with
   // its name is an error.
   const BuiltKey& add(uint16_t class_type, std::string name_bytes, HeldBytes data);
+  // The same for an object of class_type whose bytes name it: its name is
+  // its own key's, which becomes the new key, so that the index and the
+  // bytes agree.
+  const BuiltKey& add_object(uint16_t class_type, std::span<const uint8_t> bytes);
   // These fail on a key the builder does not hold.
   void set(const BuiltKey& key, HeldBytes data);
+  // Replaces the bytes of key's object by those of an object of class_type,
+  // its own key made key; another class than key's is an error.
+  void set_object(const BuiltKey& key, uint16_t class_type, std::span<const uint8_t> bytes);
   void remove(const BuiltKey& key);
   // Renames the object in its key, in its own key at the start of its bytes
   // and in every reference to it that a decoder finds in the page's objects.
