@@ -91,6 +91,14 @@ FieldValue field_value(PyObject* value, const Settable& settable, const char* fu
   throw Error("A property of an unknown kind");
 }
 
+bool shows(PyObject* self, const Settable& settable, PyObject* value) {
+  if (settable.takes == Takes::Float || settable.takes == Takes::Color) return false;
+  const Ref shown = Ref::checked(PyObject_GetAttrString(self, settable.property));
+  const int equal = PyObject_RichCompareBool(shown.get(), value, Py_EQ);
+  if (equal < 0) throw PythonError{};
+  return equal == 1;
+}
+
 void refuse_change(PyObject* self, PyObject* name, const char* function) {
   PyObject* attribute = PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name);
   const bool shown = attribute && Py_IS_TYPE(attribute, &PyGetSetDescr_Type);

@@ -52,6 +52,12 @@ ParamSetting param_setting(PyObject* param, const char* function, const char* pr
 // cannot set, or no property at all; a TypeError naming it.
 [[noreturn]] void refuse_change(PyObject* self, PyObject* name, const char* function);
 
+// Whether the view shows value for a property that is not a float: such a
+// value is no change, even where the object does not store the field (a
+// responder whose decoding stopped before its trailer). Floats differ by
+// their bits, which equality does not see.
+bool shows(PyObject* self, const Settable& settable, PyObject* value);
+
 // The changes a call to replace() asks for, checked; it takes keywords only.
 template <class Record>
 std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
@@ -70,7 +76,9 @@ std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObj
     for (const Settable& settable : settable_properties<Record>())
       if (PyUnicode_CompareWithASCIIString(name, settable.property) == 0) found = &settable;
     if (!found) refuse_change(self, name, function);
-    changes.push_back({found->property, field_value(value, *found, function, state)});
+    FieldValue field = field_value(value, *found, function, state);
+    if (shows(self, *found, value)) continue;
+    changes.push_back({found->property, std::move(field)});
   }
   return changes;
 }
