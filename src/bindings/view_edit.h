@@ -117,7 +117,8 @@ PyObject* replace_view(PyObject* self, PyObject* args, PyObject* kwargs) {
 template <class Record>
 std::vector<PyMethodDef> encoding_methods() {
   static const std::string replace_doc = [] {
-    std::string doc = "replace($self, /, *";
+    std::string doc = "replace($self, /";
+    if (!settable_properties<Record>().empty()) doc += ", *";
     for (const Settable& settable : settable_properties<Record>())
       doc += std::string(", ") + settable.property + "=...";
     return doc +
