@@ -190,10 +190,11 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               {"from_page", function(call_args<from_page, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
                "from_page($cls, page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its "
                "header."},
-              method<add>("add",
-                          "add($self, class_type, name=..., data=...)\n--\n\nAdd an object of the page's location with the "
-                          "next free id of its class and return its Key. add(view) adds a view's object: its class "
-                          "and name are the view's, and its own key in its bytes becomes the new key."),
+              method<add>(
+                  "add",
+                  "add($self, class_type, name=..., data=...)\n--\n\nAdd an object of the page's location with the "
+                  "next free id of its class and return its Key. add(view) adds a view's object: its class "
+                  "and name are the view's, and its own key in its bytes becomes the new key."),
               method<set>("set",
                           "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object by bytes, or by a "
                           "view of its class, whose own key then becomes the object's."),
