@@ -91,9 +91,9 @@ FieldValue field_value(PyObject* value, const Settable& settable, const char* fu
   throw Error("A property of an unknown kind");
 }
 
-bool shows(PyObject* self, const Settable& settable, PyObject* value) {
+bool shows(PyObject* self, const Settable& settable, PyObject* name, PyObject* value) {
   if (settable.takes == Takes::Float || settable.takes == Takes::Color) return false;
-  const Ref shown = Ref::checked(PyObject_GetAttrString(self, settable.property));
+  const Ref shown = Ref::checked(PyObject_GetAttr(self, name));
   const int equal = PyObject_RichCompareBool(shown.get(), value, Py_EQ);
   if (equal < 0) throw PythonError{};
   return equal == 1;

@@ -52,15 +52,16 @@ ParamSetting param_setting(PyObject* param, const char* function, const char* pr
 // cannot set, or no property at all; a TypeError naming it.
 [[noreturn]] void refuse_change(PyObject* self, PyObject* name, const char* function);
 
-// Whether the view shows value for a property that is not a float: such a
-// value is no change, even where the object does not store the field (a
-// responder whose decoding stopped before its trailer). Floats differ by
-// their bits, which equality does not see.
-bool shows(PyObject* self, const Settable& settable, PyObject* value);
+// Whether the view shows value for a property that is not a float, name
+// being its name. Where the object does not store the field (a responder
+// whose decoding stopped before its trailer), such a value is no change.
+// Floats differ by their bits, which equality does not see.
+bool shows(PyObject* self, const Settable& settable, PyObject* name, PyObject* value);
 
 // The changes a call to replace() asks for, checked; it takes keywords only.
 template <class Record>
-std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
+std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
+                                           const FieldMarks& marks) {
   if (PyTuple_GET_SIZE(args) != 0) {
     PyErr_Format(PyExc_TypeError, "%s() takes no positional arguments", function);
     throw PythonError{};
@@ -77,7 +78,7 @@ std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObj
       if (PyUnicode_CompareWithASCIIString(name, settable.property) == 0) found = &settable;
     if (!found) refuse_change(self, name, function);
     FieldValue field = field_value(value, *found, function, state);
-    if (shows(self, *found, value)) continue;
+    if (!marks.stores(found->property) && shows(self, *found, name, value)) continue;
     changes.push_back({found->property, std::move(field)});
   }
   return changes;
@@ -109,8 +110,11 @@ template <class Record>
 PyObject* replace_view(PyObject* self, PyObject* args, PyObject* kwargs) {
   const auto& row = std::get<decoder_index<Record>()>(kDecoders);
   static const std::string function = std::string(row.view) + ".replace";
-  const std::vector<FieldChange> changes = requested_changes<Record>(self, args, kwargs, function.c_str());
-  const std::vector<uint8_t> body = edit_object(row, view_bytes<Record>(self), changes);
+  const std::span<const uint8_t> bytes = view_bytes<Record>(self);
+  FieldMarks marks;
+  row.locate(bytes, marks);
+  const std::vector<FieldChange> changes = requested_changes<Record>(self, args, kwargs, function.c_str(), marks);
+  const std::vector<uint8_t> body = with_changes(bytes, marks, changes);
   return make_decoded(state_of(self), row.parse(body), body);
 }
 

@@ -40,6 +40,15 @@ struct NoMarks {
 struct FieldMarks {
   std::vector<FieldMark> marks;
 
+  // Room for the marks of any record but a long list shown flattened.
+  FieldMarks() { marks.reserve(16); }
+
+  bool stores(std::string_view field) const {
+    for (const FieldMark& mark : marks)
+      if (mark.field == field) return true;
+    return false;
+  }
+
   // The field stored in [begin, end).
   void mark(std::string_view field, uint64_t begin, uint64_t end, StoredAs form, uint32_t detail = 0) {
     marks.push_back({field, static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), form, detail});

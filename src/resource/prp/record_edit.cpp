@@ -13,11 +13,13 @@
 namespace lumivex {
 namespace {
 
-// New bytes for [at, at + size) of the old ones.
+// New bytes for [at, at + size) of the old ones: those written from `from`
+// on, `length` of them.
 struct Splice {
   uint32_t at = 0;
   uint32_t size = 0;
-  std::vector<uint8_t> bytes;
+  std::size_t from = 0;
+  std::size_t length = 0;
 };
 
 [[noreturn]] void cannot_hold(std::string_view field) {
@@ -28,10 +30,11 @@ class Editor {
  public:
   explicit Editor(std::span<const uint8_t> bytes) : bytes_(bytes), source_(bytes) {}
 
-  void edit(std::string_view field, std::span<const FieldMark* const> marks, const FieldValue& value) {
-    if (marks.empty()) throw Error("This object does not store " + std::string(field));
-    if (marks.front()->form == StoredAs::FlatKeys) return edit_flat_keys(field, marks, value);
-    const FieldMark& mark = *marks.front();
+  void edit(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
+    const auto first = std::find_if(marks.begin(), marks.end(), [&](const FieldMark& m) { return m.field == field; });
+    if (first == marks.end()) throw Error("This object does not store " + std::string(field));
+    if (first->form == StoredAs::FlatKeys) return edit_flat_keys(field, marks, value);
+    const FieldMark& mark = *first;
     switch (mark.form) {
       case StoredAs::Itself:
         return edit_itself(mark, value);
@@ -56,13 +59,13 @@ class Editor {
   std::vector<uint8_t> result() {
     std::sort(splices_.begin(), splices_.end(), [](const Splice& a, const Splice& b) { return a.at < b.at; });
     std::size_t size = bytes_.size();
-    for (const Splice& splice : splices_) size = size - splice.size + splice.bytes.size();
+    for (const Splice& splice : splices_) size = size - splice.size + splice.length;
     PlasmaWrite out(size);
     std::size_t from = 0;
     for (const Splice& splice : splices_) {
       if (splice.at < from) throw Error("Two changes overlap");
       out.write_bytes(bytes_.subspan(from, splice.at - from));
-      out.write_bytes(splice.bytes);
+      out.write_bytes(std::span(written_.bytes()).subspan(splice.from, splice.length));
       from = splice.at + splice.size;
     }
     out.write_bytes(bytes_.subspan(from));
@@ -82,22 +85,28 @@ class Editor {
     return bytes_.subspan(mark.at, mark.size);
   }
 
-  // Replaces [at, at + size) unless the new bytes are the same.
-  void replace(uint32_t at, uint32_t size, std::vector<uint8_t> bytes) {
+  // The bytes written from `from` on replace [at, at + size), unless they
+  // are the same.
+  void replace(uint32_t at, uint32_t size, std::size_t from) {
     const auto old = bytes_.subspan(at, size);
-    if (std::equal(old.begin(), old.end(), bytes.begin(), bytes.end())) return;
-    splices_.push_back({at, size, std::move(bytes)});
+    const auto written = std::span(written_.bytes()).subspan(from);
+    if (std::equal(old.begin(), old.end(), written.begin(), written.end())) {
+      written_.resize(from);
+      return;
+    }
+    splices_.push_back({at, size, from, written.size()});
   }
 
   void replace_word(uint32_t at, uint32_t word) {
-    PlasmaWrite out;
-    out.write_u32(word);
-    replace(at, sizeof word, out.take_bytes());
+    const std::size_t from = written_.size();
+    written_.write_u32(word);
+    replace(at, sizeof word, from);
   }
 
   void edit_itself(const FieldMark& mark, const FieldValue& value) {
     const auto old = stored(mark);
-    PlasmaWrite out;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
     if (const auto* number = std::get_if<uint64_t>(&value)) {
       if (mark.size > sizeof(uint32_t) || *number >> (8 * mark.size)) cannot_hold(mark.field);
       for (uint32_t i = 0; i < mark.size; ++i) out.write_u8(static_cast<uint8_t>(*number >> (8 * i)));
@@ -114,7 +123,7 @@ class Editor {
       if (mark.size != sizeof color) cannot_hold(mark.field);
       for (const float component : color) out.write_u32(std::bit_cast<uint32_t>(component));
     }
-    replace(mark.at, mark.size, out.take_bytes());
+    replace(mark.at, mark.size, from);
   }
 
   // A float shown and a whole number stored: a value equal to the one shown
@@ -144,18 +153,20 @@ class Editor {
     const auto& key = held<std::optional<BuiltKey>>(mark, value);
     PlasmaRead reader(bytes_, mark.at);
     if (stored_key(reader) == key) return;
-    PlasmaWrite out;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
     write_key_reference(out, key);
-    replace(mark.at, mark.size, out.take_bytes());
+    replace(mark.at, mark.size, from);
   }
 
   void edit_safe_string(const FieldMark& mark, const FieldValue& value) {
     const auto& text = held<std::string>(mark, value);
     PlasmaRead reader(bytes_, mark.at);
     if (source_.text(reader.locate_safe_string()) == text) return;
-    PlasmaWrite out;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
     out.write_safe_string(text);
-    replace(mark.at, mark.size, out.take_bytes());
+    replace(mark.at, mark.size, from);
   }
 
   // The list is shown by its present references: equal to those, it stays
@@ -171,27 +182,30 @@ class Editor {
     if (present == keys) return;
     if (keys.size() > UINT32_MAX) cannot_hold(mark.field);
     replace_word(mark.detail, static_cast<uint32_t>(keys.size()));
-    PlasmaWrite out;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
     for (const BuiltKey& key : keys) write_key_reference(out, key);
-    replace(mark.at, mark.size, out.take_bytes());
+    replace(mark.at, mark.size, from);
   }
 
   // The present references of every run, in order, each replaced where it
   // changes; absent ones stay absent, and the number of present ones stays.
-  void edit_flat_keys(std::string_view field, std::span<const FieldMark* const> marks, const FieldValue& value) {
-    const auto& keys = held<std::vector<BuiltKey>>(*marks.front(), value);
+  void edit_flat_keys(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
+    const auto* keys_held = std::get_if<std::vector<BuiltKey>>(&value);
+    if (!keys_held) cannot_hold(field);
+    const auto& keys = *keys_held;
     std::size_t next = 0;
-    std::vector<Splice> splices;
-    for (const FieldMark* mark : marks) {
-      PlasmaRead reader(bytes_, mark->at);
-      for (uint32_t i = 0; i < mark->detail; ++i) {
+    for (const FieldMark& mark : marks) {
+      if (mark.field != field) continue;
+      PlasmaRead reader(bytes_, mark.at);
+      for (uint32_t i = 0; i < mark.detail; ++i) {
         const auto at = static_cast<uint32_t>(reader.position());
         const auto key = stored_key(reader);
         if (!key) continue;
         if (next < keys.size() && *key != keys[next]) {
-          PlasmaWrite out;
-          write_key_reference(out, keys[next]);
-          splices.push_back({at, static_cast<uint32_t>(reader.position() - at), out.take_bytes()});
+          const std::size_t from = written_.size();
+          write_key_reference(written_, keys[next]);
+          splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});
         }
         ++next;
       }
@@ -199,7 +213,6 @@ class Editor {
     if (next != keys.size())
       throw Error(std::string(field) + " keeps its length: " + std::to_string(next) + " keys, not " +
                   std::to_string(keys.size()));
-    for (Splice& splice : splices) splices_.push_back(std::move(splice));
   }
 
   // Each parameter equal to the one stored at its place keeps its bytes.
@@ -209,7 +222,8 @@ class Editor {
     PlasmaRead count(bytes_, mark.detail);
     const uint32_t stored_count = count.read_u32();
     PlasmaRead reader(bytes_, mark.at);
-    PlasmaWrite out;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
     for (std::size_t i = 0; i < params.size(); ++i) {
       if (i < stored_count) {
         const uint64_t begin = reader.position();
@@ -222,11 +236,12 @@ class Editor {
       write_param(out, params[i]);
     }
     replace_word(mark.detail, static_cast<uint32_t>(params.size()));
-    replace(mark.at, mark.size, out.take_bytes());
+    replace(mark.at, mark.size, from);
   }
 
   std::span<const uint8_t> bytes_;
   Source source_;
+  PlasmaWrite written_;  // the new bytes of every splice
   std::vector<Splice> splices_;
 };
 
@@ -235,13 +250,7 @@ class Editor {
 std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMarks& marks,
                                   std::span<const FieldChange> changes) {
   Editor editor(bytes);
-  std::vector<const FieldMark*> found;
-  for (const FieldChange& change : changes) {
-    found.clear();
-    for (const FieldMark& mark : marks.marks)
-      if (mark.field == change.field) found.push_back(&mark);
-    editor.edit(change.field, found, change.value);
-  }
+  for (const FieldChange& change : changes) editor.edit(change.field, marks.marks, change.value);
   return editor.result();
 }
 

@@ -40,12 +40,4 @@ std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMar
 // unchanged where it already is.
 std::vector<uint8_t> with_own_key(std::span<const uint8_t> bytes, const BuiltKey& key);
 
-// The bytes of an object of Row's class with changes made.
-template <class Row>
-std::vector<uint8_t> edit_object(const Row& row, std::span<const uint8_t> bytes, std::span<const FieldChange> changes) {
-  FieldMarks marks;
-  row.locate(bytes, marks);
-  return with_changes(bytes, marks, changes);
-}
-
 }  // namespace lumivex
