@@ -30,6 +30,8 @@ struct ParamSetting {
   uint32_t id = 0;
   uint32_t type = 0;
   Value value;
+
+  bool operator==(const ParamSetting&) const = default;
 };
 
 // The parameters, read again from the bytes they were located in.
