@@ -308,10 +308,18 @@ template <auto Body, Failure F>
 PyObject* call_args(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary(F, [&] { return Body(self, args, kwargs); });
 }
+// A method called often with keywords takes them as the call passes them,
+// (self, args, nargs, kwnames), with no tuple or dict made for it.
+template <auto Body, Failure F>
+PyObject* call_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return boundary(F, [&] { return Body(self, args, nargs, kwnames); });
+}
 template <auto Body, Failure F = Failure::Data>
 PyMethodDef method(const char* name, const char* doc) {
   if constexpr (std::is_invocable_v<decltype(Body), PyObject*>)
     return {name, call_noargs<Body, F>, METH_NOARGS, doc};
+  else if constexpr (std::is_invocable_v<decltype(Body), PyObject*, PyObject* const*, Py_ssize_t, PyObject*>)
+    return {name, function(call_fast<Body, F>), METH_FASTCALL | METH_KEYWORDS, doc};
   else
     return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS, doc};
 }

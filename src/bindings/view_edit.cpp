@@ -39,7 +39,7 @@ Ref sequence_of(PyObject* value, const char* function, const char* property, con
 }  // namespace
 
 FieldValue field_value(PyObject* value, const Settable& settable, const char* function, const ModuleState& state) {
-  const char* property = settable.property;
+  const char* property = settable.property.data();
   switch (settable.takes) {
     case Takes::U8: {
       const uint32_t number = arg_u32(value, function, property);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -30,7 +31,7 @@ enum class Takes : uint8_t {
 };
 
 struct Settable {
-  const char* property;  // as the view shows it, and as the decoder marks its field
+  std::string_view property;  // as the view shows it, and as the decoder marks its field; from a literal
   Takes takes;
 };
 
@@ -58,24 +59,30 @@ ParamSetting param_setting(PyObject* param, const char* function, const char* pr
 // Floats differ by their bits, which equality does not see.
 bool shows(PyObject* self, const Settable& settable, PyObject* name, PyObject* value);
 
-// The changes a call to replace() asks for, checked; it takes keywords only.
+// The changes a call to replace() asks for, checked; it takes keywords only,
+// their names in kwnames and their values after the positional arguments.
 template <class Record>
-std::vector<FieldChange> requested_changes(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
-                                           const FieldMarks& marks) {
-  if (PyTuple_GET_SIZE(args) != 0) {
+std::vector<FieldChange> requested_changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                           const char* function, const FieldMarks& marks) {
+  if (nargs != 0) {
     PyErr_Format(PyExc_TypeError, "%s() takes no positional arguments", function);
     throw PythonError{};
   }
   std::vector<FieldChange> changes;
-  if (!kwargs) return changes;
+  if (!kwnames) return changes;
   const ModuleState& state = state_of(self);
-  PyObject* name;
-  PyObject* value;
-  Py_ssize_t pos = 0;
-  while (PyDict_Next(kwargs, &pos, &name, &value)) {
+  const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+  changes.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* name = PyTuple_GET_ITEM(kwnames, i);
+    PyObject* value = args[i];
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    if (!utf8) throw PythonError{};
+    const std::string_view wanted(utf8, static_cast<std::size_t>(size));
     const Settable* found = nullptr;
     for (const Settable& settable : settable_properties<Record>())
-      if (PyUnicode_CompareWithASCIIString(name, settable.property) == 0) found = &settable;
+      if (settable.property == wanted) found = &settable;
     if (!found) refuse_change(self, name, function);
     FieldValue field = field_value(value, *found, function, state);
     if (!marks.stores(found->property) && shows(self, *found, name, value)) continue;
@@ -107,13 +114,14 @@ PyObject* view_to_bytes(PyObject* self) {
 }
 
 template <class Record>
-PyObject* replace_view(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* replace_view(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const auto& row = std::get<decoder_index<Record>()>(kDecoders);
   static const std::string function = std::string(row.view) + ".replace";
   const std::span<const uint8_t> bytes = view_bytes<Record>(self);
   FieldMarks marks;
   row.locate(bytes, marks);
-  const std::vector<FieldChange> changes = requested_changes<Record>(self, args, kwargs, function.c_str(), marks);
+  const std::vector<FieldChange> changes =
+      requested_changes<Record>(self, args, nargs, kwnames, function.c_str(), marks);
   const std::vector<uint8_t> body = with_changes(bytes, marks, changes);
   return make_decoded(state_of(self), row.parse(body), body);
 }
@@ -124,7 +132,7 @@ std::vector<PyMethodDef> encoding_methods() {
     std::string doc = "replace($self, /";
     if (!settable_properties<Record>().empty()) doc += ", *";
     for (const Settable& settable : settable_properties<Record>())
-      doc += std::string(", ") + settable.property + "=...";
+      doc += ", " + std::string(settable.property) + "=...";
     return doc +
            ")\n--\n\nA new view with the given properties changed and every other byte of the object as it was. "
            "A value equal to the one shown keeps its stored bytes.";

@@ -199,16 +199,16 @@ void check_edits(const Row& row, const Bytes& bytes, bool expect_marks) {
     return;
   }
   CHECK(with_changes(bytes, marks, {}) == bytes);
-  for (const FieldMark& mark : marks.marks) {
+  for (const FieldMark& mark : marks.all()) {
     if (mark.form == StoredAs::FlatKeys) continue;  // tried below, with the whole list
     const FieldValue value = new_value(mark);
     const FieldChange change{mark.field, value};
     const Bytes edited = with_changes(bytes, marks, {&change, 1});
     FieldMarks again;
     row.locate(edited, again);
-    REQUIRE(again.marks.size() == marks.marks.size());
+    REQUIRE(again.all().size() == marks.all().size());
     const FieldMark* moved = nullptr;
-    for (const FieldMark& other : again.marks)
+    for (const FieldMark& other : again.all())
       if (other.field == mark.field) moved = &other;
     REQUIRE(moved != nullptr);
     CHECK(stored_value(edited, *moved, value) == value);

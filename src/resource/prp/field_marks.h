@@ -5,7 +5,10 @@
 // compile to nothing, and an edit passes FieldMarks, which keeps them. A mark
 // is labelled by the view property it sets.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -36,23 +39,36 @@ struct NoMarks {
   void mark(std::string_view, uint64_t, uint64_t, StoredAs, uint32_t = 0) {}
 };
 
-// Every mark, in stored order.
-struct FieldMarks {
-  std::vector<FieldMark> marks;
+// Every mark, in stored order. The marks of a record are few but for a long
+// list shown flattened: they are kept in place until they outgrow it.
+class FieldMarks {
+ public:
+  // The field stored in [begin, end).
+  void mark(std::string_view field, uint64_t begin, uint64_t end, StoredAs form, uint32_t detail = 0) {
+    const FieldMark mark{field, static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), form, detail};
+    if (count_ < in_place_.size()) {
+      in_place_[count_++] = mark;
+      return;
+    }
+    if (spilled_.empty()) spilled_.assign(in_place_.begin(), in_place_.end());
+    spilled_.push_back(mark);
+  }
 
-  // Room for the marks of any record but a long list shown flattened.
-  FieldMarks() { marks.reserve(16); }
+  std::span<const FieldMark> all() const {
+    if (!spilled_.empty()) return spilled_;
+    return {in_place_.data(), count_};
+  }
 
   bool stores(std::string_view field) const {
-    for (const FieldMark& mark : marks)
+    for (const FieldMark& mark : all())
       if (mark.field == field) return true;
     return false;
   }
 
-  // The field stored in [begin, end).
-  void mark(std::string_view field, uint64_t begin, uint64_t end, StoredAs form, uint32_t detail = 0) {
-    marks.push_back({field, static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), form, detail});
-  }
+ private:
+  std::array<FieldMark, 16> in_place_{};
+  std::size_t count_ = 0;
+  std::vector<FieldMark> spilled_;
 };
 
 }  // namespace lumivex

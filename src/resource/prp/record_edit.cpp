@@ -250,7 +250,7 @@ class Editor {
 std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMarks& marks,
                                   std::span<const FieldChange> changes) {
   Editor editor(bytes);
-  for (const FieldChange& change : changes) editor.edit(change.field, marks.marks, change.value);
+  for (const FieldChange& change : changes) editor.edit(change.field, marks.all(), change.value);
   return editor.result();
 }
 
