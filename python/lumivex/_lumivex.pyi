@@ -10,6 +10,10 @@ from typing_extensions import Buffer
 
 from lumivex.texture import MipmapLevel
 
+# What replace() takes for a colour and for a list of keys.
+_Color = list[float] | tuple[float, float, float, float]
+_Keys = list[Key] | tuple[Key, ...]
+
 __all__ = [
     "PrpFile",
     "PrpObject",
@@ -238,6 +242,23 @@ class SceneObject:
     @property
     def modifier_keys(self) -> list[Key]:
         """Keys of the modifiers, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        draw_interface_keys: _Keys = ...,
+        coord_interface_key: Key | None = ...,
+        modifier_keys: _Keys = ...,
+    ) -> SceneObject:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        draw_interface_keys: _Keys = ...,
+        coord_interface_key: Key | None = ...,
+        modifier_keys: _Keys = ...,
+    ) -> SceneObject: ...
 
 @final
 class Mipmap:
@@ -270,6 +291,11 @@ class Mipmap:
         """Each level stored whole as (width, height, data), the full-size level first; none for a format whose levels are not known."""
     def to_image(self, level: int = 0) -> PIL.Image.Image:
         """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(self) -> Mipmap:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(self) -> Mipmap: ...
 
 @final
 class Material:
@@ -279,6 +305,11 @@ class Material:
     @property
     def layer_keys(self) -> list[Key]:
         """Keys of the material's layers, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(self, *, layer_keys: _Keys = ...) -> Material:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(self, *, layer_keys: _Keys = ...) -> Material: ...
 
 @final
 class Layer:
@@ -321,6 +352,39 @@ class Layer:
     @property
     def texture_key(self) -> Key | None:
         """Key of the layer's texture, or None."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        blend_flags: int = ...,
+        shade_flags: int = ...,
+        misc_flags: int = ...,
+        z_flags: int = ...,
+        uv_channel: int = ...,
+        opacity: float = ...,
+        preshade_color: _Color = ...,
+        runtime_color: _Color = ...,
+        ambient_color: _Color = ...,
+        specular_color: _Color = ...,
+        texture_key: Key | None = ...,
+    ) -> Layer:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        blend_flags: int = ...,
+        shade_flags: int = ...,
+        misc_flags: int = ...,
+        z_flags: int = ...,
+        uv_channel: int = ...,
+        opacity: float = ...,
+        preshade_color: _Color = ...,
+        runtime_color: _Color = ...,
+        ambient_color: _Color = ...,
+        specular_color: _Color = ...,
+        texture_key: Key | None = ...,
+    ) -> Layer: ...
 
 @final
 class PythonFileMod:
@@ -339,6 +403,23 @@ class PythonFileMod:
     @property
     def params(self) -> list[PythonParam]:
         """The script's parameters, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        python_file: str = ...,
+        receiver_keys: _Keys = ...,
+        params: list[PythonParam] | tuple[PythonParam, ...] = ...,
+    ) -> PythonFileMod:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        python_file: str = ...,
+        receiver_keys: _Keys = ...,
+        params: list[PythonParam] | tuple[PythonParam, ...] = ...,
+    ) -> PythonFileMod: ...
 
 @final
 class PythonParam:
@@ -357,6 +438,11 @@ class PythonParam:
     @property
     def typed_value(self) -> int | float | bool | str | Key | None:
         """The value as an int, float, bool, str or Key; None for an absent key or no value."""
+    def replace(self, *, typed_value: int | float | bool | str | Key | None = ...) -> PythonParam:
+        """A new parameter of the same id and kind with this value: an int, float, bool or str, a Key or None, as the kind holds."""
+    def __replace__(
+        self, *, typed_value: int | float | bool | str | Key | None = ...
+    ) -> PythonParam: ...
 
 @final
 class ResponderMod:
@@ -375,6 +461,15 @@ class ResponderMod:
     @property
     def receiver_keys(self) -> list[Key]:
         """Keys of every receiver of every command, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self, *, cur_state: int = ..., enabled: bool = ..., receiver_keys: _Keys = ...
+    ) -> ResponderMod:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self, *, cur_state: int = ..., enabled: bool = ..., receiver_keys: _Keys = ...
+    ) -> ResponderMod: ...
 
 @final
 class PhysicalData:
@@ -405,6 +500,25 @@ class PhysicalData:
     @property
     def reference_keys(self) -> list[Key]:
         """Keys of the four references after the collision group, those present, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        mass: float = ...,
+        friction: float = ...,
+        restitution: float = ...,
+        reference_keys: _Keys = ...,
+    ) -> PhysicalData:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        mass: float = ...,
+        friction: float = ...,
+        restitution: float = ...,
+        reference_keys: _Keys = ...,
+    ) -> PhysicalData: ...
 
 @final
 class SoundInfo:
@@ -435,6 +549,31 @@ class SoundInfo:
     @property
     def sound_file_key(self) -> Key | None:
         """Key of the buffer that holds the sound's file, or None."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        volume: float = ...,
+        is_3d: bool = ...,
+        auto_start: bool = ...,
+        looping: bool = ...,
+        min_distance: float = ...,
+        max_distance: float = ...,
+        sound_file_key: Key | None = ...,
+    ) -> SoundInfo:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        volume: float = ...,
+        is_3d: bool = ...,
+        auto_start: bool = ...,
+        looping: bool = ...,
+        min_distance: float = ...,
+        max_distance: float = ...,
+        sound_file_key: Key | None = ...,
+    ) -> SoundInfo: ...
 
 @final
 class AgeFile:
@@ -612,10 +751,13 @@ class PageBuilder:
     @property
     def unsearched(self) -> int:
         """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode (0 before any rename)."""
+    @overload
     def add(self, class_type: int, name: str, data: bytes) -> Key:
-        """Add an object of the page's location with the next free id of its class and return its Key."""
-    def set(self, obj_or_key: Key | PrpObject, data: bytes) -> None:
-        """Replace the bytes of an object."""
+        """Add an object of the page's location with the next free id of its class and return its Key. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
+    @overload
+    def add(self, class_type: _View, /) -> Key: ...
+    def set(self, obj_or_key: Key | PrpObject, data: bytes | _View) -> None:
+        """Replace the bytes of an object by bytes, or by a view of its class, whose own key then becomes the object's."""
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
@@ -630,6 +772,18 @@ class PageBuilder:
 
 # What a failure of the system raises: the built-in class, with the message as
 # its text and errno, strerror and filename set.
+# The views, which PageBuilder.add and set take.
+_View = (
+    SceneObject
+    | Mipmap
+    | Material
+    | Layer
+    | PythonFileMod
+    | ResponderMod
+    | PhysicalData
+    | SoundInfo
+)
+
 class OSError(builtins.OSError): ...
 class BlockingIOError(builtins.BlockingIOError): ...
 class ChildProcessError(builtins.ChildProcessError): ...

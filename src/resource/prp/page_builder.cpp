@@ -6,6 +6,7 @@
 #include "core/class_index.h"
 #include "core/text.h"
 #include "resource/prp/decoders.h"
+#include "resource/prp/record_edit.h"
 
 namespace lumivex {
 namespace {
@@ -56,6 +57,13 @@ std::string already_named(uint16_t class_type, const std::string& name_bytes) {
 bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
   return reference.location_sequence == key.location_sequence && reference.class_type == key.class_type &&
          source.stored_bytes(reference.name) == key.name_bytes;
+}
+
+// Bytes made for the builder, kept by what holds them.
+HeldBytes held(std::vector<uint8_t> bytes) {
+  auto owned = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+  const std::span<const uint8_t> span(*owned);
+  return {std::move(owned), span};
 }
 
 }  // namespace
@@ -159,7 +167,24 @@ const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, He
   return entries_.back().key;
 }
 
+const BuiltKey& PageBuilder::add_object(uint16_t class_type, std::span<const uint8_t> bytes) {
+  PlasmaRead reader(bytes, kClassIndexSize);
+  const auto own = read_key_uoid(reader);
+  if (!own) throw Error("The object's bytes hold no key of their own to name it by");
+  const BuiltKey& key = add(class_type, Source(bytes).stored_bytes(own->name), {});
+  entries_.back().data = held(with_own_key(bytes, key));
+  return key;
+}
+
 void PageBuilder::set(const BuiltKey& key, HeldBytes data) { entries_[entry_of(key)].data = std::move(data); }
+
+void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span<const uint8_t> bytes) {
+  Entry& entry = entries_[entry_of(key)];
+  if (class_type != key.class_type)
+    throw Error("A " + std::string(ClassIndex::class_name(class_type)) + " cannot replace the " +
+                std::string(ClassIndex::class_name(key.class_type)) + " '" + utf8_text(key.name_bytes) + "'");
+  entry.data = held(with_own_key(bytes, entry.key));
+}
 
 void PageBuilder::remove(const BuiltKey& key) {
   const uint32_t at = entry_of(key);
@@ -214,9 +239,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       if (!decodable && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
       result.rewritten += spans.size();
-      auto rewritten = std::make_shared<const std::vector<uint8_t>>(with_names(bytes, spans, new_name_bytes));
-      const std::span<const uint8_t> held(*rewritten);
-      entry.data = {std::move(rewritten), held};
+      entry.data = held(with_names(bytes, spans, new_name_bytes));
     }
   }
   return result;
