@@ -296,6 +296,16 @@ class Mipmap:
     def replace(self) -> Mipmap:
         """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
     def __replace__(self) -> Mipmap: ...
+    @classmethod
+    def from_image(
+        cls,
+        name: str,
+        image: PIL.Image.Image | StrOrBytesPath,
+        *,
+        format: Literal["dxt1", "dxt5", "argb"] = "dxt5",
+        levels: int | None = None,
+    ) -> Mipmap:
+        """A new texture made from a Pillow image or an image file: 'dxt1' (no alpha), 'dxt5' or 'argb' (32-bit B,G,R,A), with every level down to 1x1 unless levels says how many, each downscaled from the one before. Width and height must be powers of two. Its own key is of location 0 and object id 0; bits per pixel, the block size and the bytes per row are stored as the format has them, the space, flags and modified time as 0."""
 
 @final
 class Material:
