@@ -37,6 +37,7 @@ __all__ = [
     "LintProblem",
     "class_name",
     "save_file",
+    "save_files",
     "enable_logging",
     "disable_logging",
 ]
@@ -63,6 +64,11 @@ def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
     renamed over the old one where it can be, else in place, leaving the old
     content whole on any failure it sees."""
+
+def save_files(
+    files: Sequence[tuple[StrOrBytesPath, ReadableBuffer]], *, in_place: bool = False
+) -> None:
+    """Write several files, given as (path, data) pairs, as one change as nearly as the file system allows: every new file is written and synced beside its target before the first is renamed over it, so that a failure up to there changes nothing; a failure after it names the files replaced and those left as they were. A file that could only be written in place (other hard links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is written, unless in_place."""
 
 # The class each decoder is for, mapped to the PrpObject method that runs it,
 # in the order of the methods.
@@ -772,6 +778,8 @@ class PageBuilder:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
         """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that could not be searched."""
+    def rename_references(self, key: Key | PrpObject, new_name: str) -> int:
+        """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that could not be searched."""
     def build(self) -> PrpFile:
         """A new PrpFile of the objects, in the writer's normal form."""
     def save(self, path: StrOrBytesPath) -> None:

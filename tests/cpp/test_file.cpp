@@ -326,3 +326,32 @@ TEST(save_of_several_files_refuses_a_file_only_writable_in_place) {
   save_files(files, true);
   CHECK(contents(scratch / "a.prp") == a && contents(scratch / "link.prp") == b);
 }
+
+// A target that became a folder after its temporary file was written: the
+// files renamed before it are named as replaced, the others as left.
+TEST(save_of_several_files_names_the_files_replaced_before_a_failure) {
+  const Scratch scratch;
+  for (const char* name : {"a.prp", "b.prp", "c.prp"}) std::ofstream(scratch / name) << "old";
+  const std::string content = "new";
+  const std::vector<FileContent> files = {{scratch / "a.prp", {bytes_of(content)}},
+                                          {scratch / "b.prp", {bytes_of(content)}},
+                                          {scratch / "c.prp", {bytes_of(content)}}};
+  const auto make_folder = [&] {
+    if (fs::is_directory(scratch / "b.prp")) return;
+    fs::remove(scratch / "b.prp");
+    fs::create_directory(scratch / "b.prp");
+  };
+  std::string message;
+  try {
+    save_files(files, false, [&, calls = 0]() mutable {
+      if (++calls == 3) make_folder();
+    });
+  } catch (const Error& e) {
+    message = e.message();
+  }
+  CHECK(message.find("(replaced: \"" + (scratch / "a.prp").string() + "\"; left as they were: \"" +
+                     (scratch / "b.prp").string() + "\", \"" + (scratch / "c.prp").string() + "\")") !=
+        std::string::npos);
+  CHECK(contents(scratch / "a.prp") == content && contents(scratch / "c.prp") == "old");
+  CHECK(scratch.names() == (std::set<std::string>{"a.prp", "b.prp", "c.prp"}));
+}

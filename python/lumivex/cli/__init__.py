@@ -288,8 +288,7 @@ def build_parser() -> Parser:
     editor = command(
         "edit",
         edit.run,
-        "Rename, remove, retexture or change a page's objects, or rename an object across "
-        "an age.",
+        "Rename, remove, retexture or change a page's objects, or rename an object across an age.",
         with_json=False,
         epilog=edit.EPILOG,
     )

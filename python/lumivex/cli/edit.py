@@ -9,8 +9,9 @@ import ast
 import difflib
 import re
 import sys
-from collections.abc import Callable, Iterable
+from collections.abc import Iterable
 from dataclasses import dataclass, field
+from typing import Any, Literal
 
 import lumivex
 from lumivex.age import Age
@@ -67,7 +68,9 @@ class Objects:
             wanted = self.class_named(prefix) if colon else None
             if wanted is not None:
                 name = rest
-                found = [item for item in self.by_name.get(rest, []) if item[1].class_type == wanted]
+                found = [
+                    item for item in self.by_name.get(rest, []) if item[1].class_type == wanted
+                ]
         if len(found) == 1:
             return found[0]
         if found:
@@ -135,7 +138,7 @@ def reference(text: str, objects: Objects) -> lumivex.Key | None:
     return objects.find(text)[1].key
 
 
-def decoded(obj: lumivex.PrpObject) -> object:
+def decoded(obj: lumivex.PrpObject) -> Any:
     decode = DECODERS.get(obj.class_name)
     if decode is None:
         raise CommandError(f"cannot change {object_text(obj)}: lumivex does not decode its class")
@@ -145,9 +148,15 @@ def decoded(obj: lumivex.PrpObject) -> object:
         raise CommandError(f"cannot decode {object_text(obj)}: {error_text(error)}") from error
 
 
-def texture_format(mipmap: lumivex.Mipmap, obj: lumivex.PrpObject) -> str:
+def texture_format(
+    mipmap: lumivex.Mipmap, obj: lumivex.PrpObject
+) -> Literal["dxt1", "dxt5", "argb"]:
     """The format of a texture, as --format names it."""
-    stored = {(1, 1): "dxt1", (1, 5): "dxt5", (0, 0): "argb"}
+    stored: dict[tuple[int, int], Literal["dxt1", "dxt5", "argb"]] = {
+        (1, 1): "dxt1",
+        (1, 5): "dxt5",
+        (0, 0): "argb",
+    }
     found = stored.get((mipmap.compression_type, mipmap.dxt_type))
     if found is None:
         raise CommandError(f"{object_text(obj)} has a format --format does not name: give one")
@@ -177,24 +186,27 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
     return edits
 
 
-def new_view(view: object, changes: dict[str, object], obj: lumivex.PrpObject) -> object:
-    replace: Callable[..., object] = getattr(view, "replace")
+def new_view(view: Any, changes: dict[str, object], obj: lumivex.PrpObject) -> Any:
     try:
-        return replace(**changes)
+        return view.replace(**changes)
     except (TypeError, ValueError, OverflowError) as error:
         raise CommandError(f"cannot set {object_text(obj)}: {error}") from error
 
 
-def new_texture(obj: lumivex.PrpObject, image: str, wanted: str | None) -> lumivex.Mipmap:
+def new_texture(
+    obj: lumivex.PrpObject, image: str, wanted: Literal["dxt1", "dxt5", "argb"] | None
+) -> lumivex.Mipmap:
     old = decoded(obj)
     assert isinstance(old, lumivex.Mipmap)
     format_name = wanted or texture_format(old, obj)
     try:
-        return lumivex.Mipmap.from_image(obj.name, image, format=format_name)  # type: ignore[arg-type]
+        return lumivex.Mipmap.from_image(obj.name, image, format=format_name)
     except ImportError as error:
-        raise CommandError('textures from images need Pillow: pip install Pillow') from error
+        raise CommandError("textures from images need Pillow: pip install Pillow") from error
     except (OSError, ValueError) as error:
-        raise CommandError(f"cannot make {object_text(obj)} from {image}: {error_text(error)}") from error
+        raise CommandError(
+            f"cannot make {object_text(obj)} from {image}: {error_text(error)}"
+        ) from error
 
 
 def warn_unsearched(count: int, old: str) -> None:
@@ -213,13 +225,13 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     for obj, changes in edits.values.values():
         view = decoded(obj)
         changed = new_view(view, changes, obj)
-        builder.set(obj, changed)  # type: ignore[arg-type]
+        builder.set(obj, changed)
         for prop, value in changes.items():
             before = getattr(view, prop)
             print(f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(value)}")
     for obj, image in edits.textures:
         mipmap = new_texture(obj, image, args.format)
-        builder.set(obj, mipmap)  # type: ignore[arg-type]
+        builder.set(obj, mipmap)
         print(
             f"texture {object_text(obj)}: {image}, {mipmap.width}x{mipmap.height}, "
             f"{counted(mipmap.num_levels, 'level')}"
