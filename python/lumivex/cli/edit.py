@@ -76,7 +76,10 @@ class Objects:
         if found:
             candidates = ", ".join(self.candidate(item) for item in found)
             raise CommandError(f"{text!r} names {len(found)} objects: {candidates}")
-        close = difflib.get_close_matches(name, self.by_name, n=5)
+        lowered = name.lower()
+        close = [other for other in self.by_name if lowered in other.lower()]
+        close += difflib.get_close_matches(name, self.by_name, n=5)
+        close = list(dict.fromkeys(close))[:5]
         nearest = [self.candidate(item) for match in close for item in self.by_name[match]]
         hint = f"; closest: {', '.join(nearest)}" if nearest else ""
         raise CommandError(f"no object named {text!r}{hint}")
@@ -327,7 +330,10 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         assert path is not None
         files.append((path, builders[page_name].build().to_bytes()))
     if args.dry_run:
-        print(f"{counted(len(files), 'page')} to write; nothing written (dry run)")
+        print(
+            f"{counted(len(files), 'page')} to write: {', '.join(path for path, _ in files)}; "
+            "nothing written (dry run)"
+        )
         return 0
     lumivex.save_files(files, in_place=args.in_place)
     print(f"{counted(len(files), 'page')} written: {', '.join(path for path, _ in files)}")
