@@ -432,3 +432,24 @@ def test_set_view_replaces_the_body_of_an_object_of_its_class():
     built = builder.build()
     assert built.find(layer.name, 0x0006)[0].as_layer().opacity == 0.125
     assert built.find(material.name, 0x0007)[0].data == material.data
+
+
+@pytest.mark.parametrize(
+    ("class_type", "method", "change"),
+    [
+        (0x0006, "as_layer", {"opacity": 0.125, "blend_flags": 9}),
+        (0x0049, "as_sound", {"volume": 0.0, "looping": False}),
+        (0x003F, "as_physical", {"mass": 7.5}),
+    ],
+)
+def test_an_edit_of_the_same_size_changes_bytes_inside_the_object_only(class_type, method, change):
+    before = lumivex.PrpFile.load(str(ROOT / "samples" / "Demo_District_Town.prp"))
+    edited = before.objects_of_type(class_type)[0]
+    builder = lumivex.PageBuilder.from_page(before)
+    builder.set(edited, getattr(edited, method)().replace(**change))
+    old, new = before.to_bytes(), builder.build().to_bytes()
+    assert len(old) == len(new)
+    start = old.index(edited.data)
+    differing = [i for i, (a, b) in enumerate(zip(old, new, strict=True)) if a != b]
+    assert differing
+    assert all(start <= i < start + edited.data_len for i in differing)
