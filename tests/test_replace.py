@@ -13,7 +13,7 @@ from lumivex import _lumivex
 
 from benchmarks import generate
 from fixtures.builder import f32, i32, key_ref, u32
-from fixtures.object_bodies import BODIES, layer_body, prp_object
+from fixtures.object_bodies import BODIES, layer_body, prp_object, scene_object_body
 from fixtures.python_file_mod_bodies import counted, param, python_file_mod
 from fixtures.responder_bodies import command, msg_base, responder, state
 
@@ -22,7 +22,7 @@ SAMPLES = sorted((ROOT / "samples").glob("*.prp"))
 METHODS = _lumivex.decoder_methods
 
 
-def key(name: str, class_type: int = 0x0001, object_id: int = 7, **fields) -> lumivex.Key:
+def key(name: str, class_type: int = 1, object_id: int = 7, **fields) -> lumivex.Key:
     fields = {
         "sequence": 0x5E0001,
         "flags": 0,
@@ -239,17 +239,21 @@ def test_counted_lists_change_length():
     [
         ("as_responder", "receiver_keys", [key("A"), key("B")]),
         ("as_physical", "reference_keys", [key("A"), key("B")]),
-        ("as_scene_object", "draw_interface_keys", []),
+        (None, "draw_interface_keys", []),
     ],
 )
 def test_flattened_lists_keep_their_length(method, name, value):
-    class_type = next(c for c, m in METHODS.items() if m == method)
-    body = (
-        responder(state(command(0x0254, msg_base(receivers=["R"]))))
-        if name == "receiver_keys"
-        else BODIES[method]
-    )
-    view = getattr(prp_object(class_type, body), method)()
+    if method is None:
+        # A scene object's drawable interface, none or one.
+        view = decoded(prp_object(1, scene_object_body()))
+    else:
+        class_type = next(c for c, m in METHODS.items() if m == method)
+        body = (
+            responder(state(command(0x0254, msg_base(receivers=["R"]))))
+            if name == "receiver_keys"
+            else BODIES[method]
+        )
+        view = getattr(prp_object(class_type, body), method)()
     with pytest.raises(ValueError, match=f"{name} keeps its length"):
         view.replace(**{name: value})
 
@@ -280,7 +284,7 @@ def test_a_responder_that_stopped_early_has_no_trailer_to_set():
         ("as_python_file_mod", "name"),
         ("as_sound", "sound_file"),
         ("as_sound", "colour"),
-        ("as_scene_object", "to_bytes"),
+        ("as_sound", "to_bytes"),
     ],
 )
 def test_what_cannot_be_set_is_a_type_error_naming_it(method, name):
@@ -344,7 +348,7 @@ def test_dunder_replace_and_copy_replace():
         (3, u32(7), False),
         (4, counted("ab"), "a longer text"),
         (13, counted(""), "text"),
-        (5, key_ref("K", 1), key("Other", 0x0001)),
+        (5, key_ref("K", 1), key("Other", 1)),
         (9, key_ref("K", 1), None),
         (24, b"", None),
     ],
