@@ -13,7 +13,7 @@ from lumivex import _lumivex
 
 from benchmarks import generate
 from fixtures.builder import f32, i32, key_ref, u32
-from fixtures.object_bodies import BODIES, layer_body, prp_object
+from fixtures.object_bodies import BODIES, layer_body, prp_object, scene_object_body
 from fixtures.python_file_mod_bodies import counted, param, python_file_mod
 from fixtures.responder_bodies import command, msg_base, responder, state
 
@@ -22,7 +22,7 @@ SAMPLES = sorted((ROOT / "samples").glob("*.prp"))
 METHODS = _lumivex.decoder_methods
 
 
-def key(name: str, class_type: int = 0x0001, object_id: int = 7, **fields) -> lumivex.Key:
+def key(name: str, class_type: int = 1, object_id: int = 7, **fields) -> lumivex.Key:
     fields = {
         "sequence": 0x5E0001,
         "flags": 0,
@@ -239,17 +239,21 @@ def test_counted_lists_change_length():
     [
         ("as_responder", "receiver_keys", [key("A"), key("B")]),
         ("as_physical", "reference_keys", [key("A"), key("B")]),
-        ("as_scene_object", "draw_interface_keys", []),
+        (None, "draw_interface_keys", []),
     ],
 )
 def test_flattened_lists_keep_their_length(method, name, value):
-    class_type = next(c for c, m in METHODS.items() if m == method)
-    body = (
-        responder(state(command(0x0254, msg_base(receivers=["R"]))))
-        if name == "receiver_keys"
-        else BODIES[method]
-    )
-    view = getattr(prp_object(class_type, body), method)()
+    if method is None:
+        # A scene object's drawable interface, none or one.
+        view = decoded(prp_object(1, scene_object_body()))
+    else:
+        class_type = next(c for c, m in METHODS.items() if m == method)
+        body = (
+            responder(state(command(0x0254, msg_base(receivers=["R"]))))
+            if name == "receiver_keys"
+            else BODIES[method]
+        )
+        view = getattr(prp_object(class_type, body), method)()
     with pytest.raises(ValueError, match=f"{name} keeps its length"):
         view.replace(**{name: value})
 
@@ -280,7 +284,7 @@ def test_a_responder_that_stopped_early_has_no_trailer_to_set():
         ("as_python_file_mod", "name"),
         ("as_sound", "sound_file"),
         ("as_sound", "colour"),
-        ("as_scene_object", "to_bytes"),
+        ("as_sound", "to_bytes"),
     ],
 )
 def test_what_cannot_be_set_is_a_type_error_naming_it(method, name):
@@ -344,7 +348,7 @@ def test_dunder_replace_and_copy_replace():
         (3, u32(7), False),
         (4, counted("ab"), "a longer text"),
         (13, counted(""), "text"),
-        (5, key_ref("K", 1), key("Other", 0x0001)),
+        (5, key_ref("K", 1), key("Other", 1)),
         (9, key_ref("K", 1), None),
         (24, b"", None),
     ],
@@ -432,3 +436,24 @@ def test_set_view_replaces_the_body_of_an_object_of_its_class():
     built = builder.build()
     assert built.find(layer.name, 0x0006)[0].as_layer().opacity == 0.125
     assert built.find(material.name, 0x0007)[0].data == material.data
+
+
+@pytest.mark.parametrize(
+    ("class_type", "method", "change"),
+    [
+        (0x0006, "as_layer", {"opacity": 0.125, "blend_flags": 9}),
+        (0x0049, "as_sound", {"volume": 0.0, "looping": False}),
+        (0x003F, "as_physical", {"mass": 7.5}),
+    ],
+)
+def test_an_edit_of_the_same_size_changes_bytes_inside_the_object_only(class_type, method, change):
+    before = lumivex.PrpFile.load(str(ROOT / "samples" / "Demo_District_Town.prp"))
+    edited = before.objects_of_type(class_type)[0]
+    builder = lumivex.PageBuilder.from_page(before)
+    builder.set(edited, getattr(edited, method)().replace(**change))
+    old, new = before.to_bytes(), builder.build().to_bytes()
+    assert len(old) == len(new)
+    start = old.index(edited.data)
+    differing = [i for i, (a, b) in enumerate(zip(old, new, strict=True)) if a != b]
+    assert differing
+    assert all(start <= i < start + edited.data_len for i in differing)

@@ -113,8 +113,8 @@ ParamSetting::Value typed_setting(const PythonParamView& param, PyObject* value,
   static constexpr const char* kProperty = "typed_value";
   const std::string_view kind = param.kind;
   const auto refuse = [&](const char* expected) {
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' of a %s parameter must be %s, not %.200s", kFunction, kProperty,
-                 param.kind, expected, Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s for a parameter of kind %s, not %.200s", kFunction,
+                 kProperty, expected, param.kind, Py_TYPE(value)->tp_name);
     throw PythonError{};
   };
   if (kind == "Int") {

@@ -118,10 +118,14 @@ PyObject* replace_view(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   const auto& row = std::get<decoder_index<Record>()>(kDecoders);
   static const std::string function = std::string(row.view) + ".replace";
   const std::span<const uint8_t> bytes = view_bytes<Record>(self);
+  // Nothing to change: the same bytes, and the record read from them.
+  const auto unchanged = [&] { return make_decoded(state_of(self), unbox<Decoded<Record>>(self).record, bytes); };
+  if (nargs == 0 && !kwnames) return unchanged();
   FieldMarks marks;
   row.locate(bytes, marks);
   const std::vector<FieldChange> changes =
       requested_changes<Record>(self, args, nargs, kwnames, function.c_str(), marks);
+  if (changes.empty()) return unchanged();
   const std::vector<uint8_t> body = with_changes(bytes, marks, changes);
   return make_decoded(state_of(self), row.parse(body), body);
 }
