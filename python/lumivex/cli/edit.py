@@ -225,17 +225,19 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     objects = Objects([(page.page_name, page)])
     edits = page_edits(args, objects)
     builder = lumivex.PageBuilder.from_page(page)
+    # Printed once every edit has worked, so that a failure prints only itself.
+    done: list[str] = []
     for obj, changes in edits.values.values():
         view = decoded(obj)
         changed = new_view(view, changes, obj)
         builder.set(obj, changed)
         for prop, value in changes.items():
             before = getattr(view, prop)
-            print(f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(value)}")
+            done.append(f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(value)}")
     for obj, image in edits.textures:
         mipmap = new_texture(obj, image, args.format)
         builder.set(obj, mipmap)
-        print(
+        done.append(
             f"texture {object_text(obj)}: {image}, {mipmap.width}x{mipmap.height}, "
             f"{counted(mipmap.num_levels, 'level')}"
         )
@@ -244,15 +246,15 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
             builder.rename(obj, new_name)
         except ValueError as error:
             raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
-        print(f"renamed {object_text(obj)} to {printable_text(new_name)}")
+        done.append(f"renamed {object_text(obj)} to {printable_text(new_name)}")
         warn_unsearched(builder.unsearched, object_text(obj))
     for obj in edits.removes:
         builder.remove(obj)
-        print(f"removed {object_text(obj)}")
+        done.append(f"removed {object_text(obj)}")
     output = args.output or args.path
     summary = ", ".join(
-        f"{counted(len(items), 'object')} {done}"
-        for items, done in (
+        f"{counted(len(items), 'object')} {verb}"
+        for items, verb in (
             (edits.renames, "renamed"),
             (edits.removes, "removed"),
             (edits.values, "changed"),
@@ -261,6 +263,7 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         if items
     )
     built = builder.build()
+    print("\n".join(done))
     if args.dry_run:
         print(f"{summary}; nothing written (dry run)")
         return 0
