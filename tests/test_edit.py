@@ -364,3 +364,26 @@ def test_save_files_refuses_one_file_named_twice(tmp_path):
         lumivex.save_files([(tmp_path / "a", b"1"), (str(tmp_path / "a"), b"2")])
     assert (tmp_path / "a").read_bytes() == b"old"
     assert errno.EISDIR  # the module's errors keep the system's numbers
+
+
+@needs_pillow
+@pytest.mark.parametrize(
+    "name, compression, dxt_type",
+    [("Tiles_DXT1", 1, 1), ("Tiles_DXT5", 1, 5), ("Tiles_ARGB32", 0, 0)],
+)
+def test_a_sample_texture_keeps_its_own_format(tmp_path, name, compression, dxt_type):
+    from PIL import Image
+
+    image = tmp_path / "paint.png"
+    Image.new("RGBA", (16, 16), (10, 200, 30, 255)).save(image)
+    out = tmp_path / "out.prp"
+    source = os.path.join(SAMPLES, "Demo_District_Town.prp")
+    status, printed, err = run(source, "-o", out, "--texture", f"{name}={image}")
+    assert status == 0, err
+    assert printed.startswith(f"texture plMipmap:{name}: {image}, 16x16, 5 levels\n")
+    mipmap = objects(out)[("plMipmap", name)].as_mipmap()
+    assert (mipmap.compression_type, mipmap.dxt_type, mipmap.num_levels) == (
+        compression,
+        dxt_type,
+        5,
+    )
