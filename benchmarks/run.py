@@ -201,6 +201,8 @@ def page_rows(path: Path, runs: int) -> list[Row]:
     for name, class_type in DECODERS.items():
         rows.append(read_all_row(name, [o for o in objects if o.class_type == class_type], runs))
     rows.append(decode_everything_row(objects, runs))
+    for name, class_type in DECODERS.items():
+        rows += encode_rows(name, [o for o in objects if o.class_type == class_type], runs)
     return rows
 
 
@@ -377,6 +379,100 @@ def decode_everything_row(objects: list, runs: int) -> Row:
         "",
         True,
     )
+
+
+def settable(view) -> list[str]:
+    """The keywords the view's replace() takes, from its signature."""
+    signature = view.replace.__text_signature__
+    return (
+        [part.split("=")[0].strip() for part in signature.split("*,")[1].split(",")]
+        if "*," in signature
+        else []
+    )
+
+
+def changed(value):
+    """A value unlike value, of its type."""
+    if isinstance(value, bool):
+        return not value
+    if isinstance(value, int):
+        return value ^ 1
+    if isinstance(value, float):
+        return value + 0.5
+    if isinstance(value, str):
+        return value + "x"
+    if isinstance(value, list):
+        return value[::-1]
+    return None
+
+
+def a_change(view) -> dict:
+    """One property changed: the first one of a plain value, else the first."""
+    names = settable(view)
+    plain = [n for n in names if isinstance(getattr(view, n), (bool, int, float, str))]
+    chosen = (plain or names)[:1]
+    return {n: changed(getattr(view, n)) for n in chosen}
+
+
+def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
+    """to_bytes() of unchanged views against o.data of their objects, and a
+    replace() of one property and its to_bytes() against the decode."""
+    method = getattr(lumivex.PrpObject, name)
+    views = [method(o) for o in chosen]
+    changes = [a_change(v) for v in views]
+
+    def to_bytes_each():
+        for v in views:
+            v.to_bytes()
+
+    def data_each():
+        for o in chosen:
+            o.data  # noqa: B018
+
+    def replace_each():
+        for v, change in zip(views, changes, strict=True):
+            v.replace(**change).to_bytes()
+
+    def decode_each():
+        for o in chosen:
+            method(o)
+
+    def row(operation, pair, floor_name, limit):
+        time_, floor_time = pair
+        ratio = time_ / floor_time
+        each = f" ({time_ / len(chosen) * 1e9:.0f} ns each)" if chosen else ""
+        return Row(
+            operation,
+            f"{len(chosen)} objects",
+            ms(time_) + each,
+            floor_name,
+            ms(floor_time),
+            ratio,
+            f"≤ {limit}x",
+            ratio <= limit,
+        )
+
+    clock = time.thread_time
+    return [
+        row(
+            f"view.to_bytes() of o.{name}()",
+            medians(to_bytes_each, data_each, runs=runs, clock=clock),
+            "o.data",
+            ENCODE_LIMIT,
+        ),
+        row(
+            f"view.replace(one change).to_bytes() of o.{name}()",
+            medians(replace_each, decode_each, runs=runs, clock=clock),
+            f"o.{name}()",
+            REPLACE_LIMIT,
+        ),
+    ]
+
+
+# A view's bytes cost a copy, as o.data does; a replace() is a locating
+# decode, the splice and a decode of the new bytes.
+ENCODE_LIMIT = 1.2
+REPLACE_LIMIT = 2
 
 
 def text_row(operation, paths: list[Path], load, rate_target: int, runs: int) -> Row:

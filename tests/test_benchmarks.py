@@ -101,6 +101,14 @@ def test_runner_reports_every_operation(data, capsys):
         *(f"o.{name}()" for name in run.DECODERS),
         *(f"read every property of o.{name}()" for name in run.DECODERS),
         "decode everything, read every property",
+        *(
+            row
+            for name in run.DECODERS
+            for row in (
+                f"view.to_bytes() of o.{name}()",
+                f"view.replace(one change).to_bytes() of o.{name}()",
+            )
+        ),
         "SdlFile().load_directory(dir)",
         "SdlFile().load_directory(long names)",
         "AgeFile.load(path)",

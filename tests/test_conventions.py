@@ -25,6 +25,7 @@ CLASSES = [
     not in (
         "class_name",
         "save_file",
+        "save_files",
         "enable_logging",
         "disable_logging",
         "Age",

@@ -46,6 +46,7 @@ def test_registration_order():
         "LintProblem",
         "class_name",
         "save_file",
+        "save_files",
         "enable_logging",
         "disable_logging",
     ]

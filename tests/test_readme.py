@@ -36,7 +36,7 @@ def expect(expected, *values):
 def test_python_blocks_print_what_their_comments_say(in_samples_folder):
     namespace = {"expect": expect}
     python = blocks("python")
-    assert len(python) == 8
+    assert len(python) == 10
     for block in python:
         checked = PRINTED.sub(lambda m: f"{m[1]}expect({m[3]!r}, {m[2]})", block)
         assert "expect(" in checked and not re.search(r"print\(.*  # ", checked)

@@ -10,6 +10,10 @@ from typing_extensions import Buffer
 
 from lumivex.texture import MipmapLevel
 
+# What replace() takes for a colour and for a list of keys.
+_Color = list[float] | tuple[float, float, float, float]
+_Keys = list[Key] | tuple[Key, ...]
+
 __all__ = [
     "PrpFile",
     "PrpObject",
@@ -33,6 +37,7 @@ __all__ = [
     "LintProblem",
     "class_name",
     "save_file",
+    "save_files",
     "enable_logging",
     "disable_logging",
 ]
@@ -63,6 +68,11 @@ def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
     renamed over the old one where it can be, else in place, leaving the old
     content whole on any failure it sees."""
+
+def save_files(
+    files: Sequence[tuple[StrOrBytesPath, ReadableBuffer]], *, in_place: bool = False
+) -> None:
+    """Write several files, given as (path, data) pairs, as one change as nearly as the file system allows: every new file is written and synced beside its target before the first is renamed over it, so that a failure up to there changes nothing; a failure after it names the files replaced and those left as they were. A file that could only be written in place (other hard links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is written, unless in_place."""
 
 # The class each decoder is for, mapped to the PrpObject method that runs it,
 # in the order of the methods.
@@ -242,6 +252,23 @@ class SceneObject:
     @property
     def modifier_keys(self) -> list[Key]:
         """Keys of the modifiers, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        draw_interface_keys: _Keys = ...,
+        coord_interface_key: Key | None = ...,
+        modifier_keys: _Keys = ...,
+    ) -> SceneObject:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        draw_interface_keys: _Keys = ...,
+        coord_interface_key: Key | None = ...,
+        modifier_keys: _Keys = ...,
+    ) -> SceneObject: ...
 
 @final
 class Mipmap:
@@ -274,6 +301,11 @@ class Mipmap:
         """Each level stored whole as (width, height, data), the full-size level first; none for a format whose levels are not known."""
     def to_image(self, level: int = 0) -> PIL.Image.Image:
         """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(self) -> Mipmap:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(self) -> Mipmap: ...
     @classmethod
     def from_image(
         cls,
@@ -293,6 +325,11 @@ class Material:
     @property
     def layer_keys(self) -> list[Key]:
         """Keys of the material's layers, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(self, *, layer_keys: _Keys = ...) -> Material:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(self, *, layer_keys: _Keys = ...) -> Material: ...
 
 @final
 class Layer:
@@ -335,6 +372,39 @@ class Layer:
     @property
     def texture_key(self) -> Key | None:
         """Key of the layer's texture, or None."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        blend_flags: int = ...,
+        shade_flags: int = ...,
+        misc_flags: int = ...,
+        z_flags: int = ...,
+        uv_channel: int = ...,
+        opacity: float = ...,
+        preshade_color: _Color = ...,
+        runtime_color: _Color = ...,
+        ambient_color: _Color = ...,
+        specular_color: _Color = ...,
+        texture_key: Key | None = ...,
+    ) -> Layer:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        blend_flags: int = ...,
+        shade_flags: int = ...,
+        misc_flags: int = ...,
+        z_flags: int = ...,
+        uv_channel: int = ...,
+        opacity: float = ...,
+        preshade_color: _Color = ...,
+        runtime_color: _Color = ...,
+        ambient_color: _Color = ...,
+        specular_color: _Color = ...,
+        texture_key: Key | None = ...,
+    ) -> Layer: ...
 
 @final
 class PythonFileMod:
@@ -353,6 +423,23 @@ class PythonFileMod:
     @property
     def params(self) -> list[PythonParam]:
         """The script's parameters, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        python_file: str = ...,
+        receiver_keys: _Keys = ...,
+        params: list[PythonParam] | tuple[PythonParam, ...] = ...,
+    ) -> PythonFileMod:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        python_file: str = ...,
+        receiver_keys: _Keys = ...,
+        params: list[PythonParam] | tuple[PythonParam, ...] = ...,
+    ) -> PythonFileMod: ...
 
 @final
 class PythonParam:
@@ -371,6 +458,11 @@ class PythonParam:
     @property
     def typed_value(self) -> int | float | bool | str | Key | None:
         """The value as an int, float, bool, str or Key; None for an absent key or no value."""
+    def replace(self, *, typed_value: int | float | bool | str | Key | None = ...) -> PythonParam:
+        """A new parameter of the same id and kind with this value: an int, float, bool or str, a Key or None, as the kind holds."""
+    def __replace__(
+        self, *, typed_value: int | float | bool | str | Key | None = ...
+    ) -> PythonParam: ...
 
 @final
 class ResponderMod:
@@ -389,6 +481,15 @@ class ResponderMod:
     @property
     def receiver_keys(self) -> list[Key]:
         """Keys of every receiver of every command, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self, *, cur_state: int = ..., enabled: bool = ..., receiver_keys: _Keys = ...
+    ) -> ResponderMod:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self, *, cur_state: int = ..., enabled: bool = ..., receiver_keys: _Keys = ...
+    ) -> ResponderMod: ...
 
 @final
 class PhysicalData:
@@ -419,6 +520,25 @@ class PhysicalData:
     @property
     def reference_keys(self) -> list[Key]:
         """Keys of the four references after the collision group, those present, in stored order."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        mass: float = ...,
+        friction: float = ...,
+        restitution: float = ...,
+        reference_keys: _Keys = ...,
+    ) -> PhysicalData:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        mass: float = ...,
+        friction: float = ...,
+        restitution: float = ...,
+        reference_keys: _Keys = ...,
+    ) -> PhysicalData: ...
 
 @final
 class SoundInfo:
@@ -449,6 +569,31 @@ class SoundInfo:
     @property
     def sound_file_key(self) -> Key | None:
         """Key of the buffer that holds the sound's file, or None."""
+    def to_bytes(self) -> bytes:
+        """The object's bytes, as the view was decoded from or replace() made them."""
+    def replace(
+        self,
+        *,
+        volume: float = ...,
+        is_3d: bool = ...,
+        auto_start: bool = ...,
+        looping: bool = ...,
+        min_distance: float = ...,
+        max_distance: float = ...,
+        sound_file_key: Key | None = ...,
+    ) -> SoundInfo:
+        """A new view with the given properties changed and every other byte of the object as it was. A value equal to the one shown keeps its stored bytes."""
+    def __replace__(
+        self,
+        *,
+        volume: float = ...,
+        is_3d: bool = ...,
+        auto_start: bool = ...,
+        looping: bool = ...,
+        min_distance: float = ...,
+        max_distance: float = ...,
+        sound_file_key: Key | None = ...,
+    ) -> SoundInfo: ...
 
 @final
 class AgeFile:
@@ -626,14 +771,19 @@ class PageBuilder:
     @property
     def unsearched(self) -> int:
         """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode (0 before any rename)."""
+    @overload
     def add(self, class_type: int, name: str, data: bytes) -> Key:
-        """Add an object of the page's location with the next free id of its class and return its Key."""
-    def set(self, obj_or_key: Key | PrpObject, data: bytes) -> None:
-        """Replace the bytes of an object."""
+        """Add an object of the page's location with the next free id of its class and return its Key. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
+    @overload
+    def add(self, class_type: _View, /) -> Key: ...
+    def set(self, obj_or_key: Key | PrpObject, data: bytes | _View) -> None:
+        """Replace the bytes of an object by bytes, or by a view of its class, whose own key then becomes the object's."""
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
         """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that could not be searched."""
+    def rename_references(self, key: Key | PrpObject, new_name: str) -> int:
+        """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that could not be searched."""
     def build(self) -> PrpFile:
         """A new PrpFile of the objects, in the writer's normal form."""
     def save(self, path: StrOrBytesPath) -> None:
@@ -644,6 +794,18 @@ class PageBuilder:
 
 # What a failure of the system raises: the built-in class, with the message as
 # its text and errno, strerror and filename set.
+# The views, which PageBuilder.add and set take.
+_View = (
+    SceneObject
+    | Mipmap
+    | Material
+    | Layer
+    | PythonFileMod
+    | ResponderMod
+    | PhysicalData
+    | SoundInfo
+)
+
 class OSError(builtins.OSError): ...
 class BlockingIOError(builtins.BlockingIOError): ...
 class ChildProcessError(builtins.ChildProcessError): ...

@@ -44,4 +44,8 @@ PyObject* load_regular_age(PyObject* module, PyObject* args, PyObject* kwargs);
 // The module's function that writes a file as a page's save does.
 PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The module's function that writes several files as one change, as nearly
+// as the file system allows.
+PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs);
+
 }  // namespace lumivex::py

@@ -1,3 +1,6 @@
+#include <memory>
+#include <vector>
+
 #include "bindings/classes.h"
 #include "bindings/convert.h"
 #include "bindings/page_classes.h"
@@ -43,6 +46,45 @@ PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs) {
         }
       });
     });
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::File, [&] {
+    if (PyTuple_GET_SIZE(args) > 1) {
+      PyErr_Format(PyExc_TypeError, "save_files() takes 1 positional argument but %zd were given",
+                   PyTuple_GET_SIZE(args));
+      throw PythonError{};
+    }
+    PyObject* files_arg = nullptr;
+    PyObject* in_place_arg = nullptr;
+    parse_args(args, kwargs, "save_files", {"files", "in_place"}, {&files_arg, &in_place_arg}, 1);
+    const int in_place = in_place_arg ? PyObject_IsTrue(in_place_arg) : 0;
+    if (in_place < 0) throw PythonError{};
+    const Ref items = Ref::checked(PySequence_Fast(files_arg, "save_files() argument 'files' must be a sequence"));
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    std::vector<FileContent> files;
+    std::vector<std::unique_ptr<HeldBuffer>> held;
+    files.reserve(static_cast<std::size_t>(count));
+    held.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+      if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+        PyErr_Format(PyExc_TypeError, "save_files() argument 'files' must hold (path, data) pairs, not %.200s",
+                     Py_TYPE(item)->tp_name);
+        throw PythonError{};
+      }
+      const PathArg path = arg_path(PyTuple_GET_ITEM(item, 0), "save_files", "files");
+      held.push_back(std::make_unique<HeldBuffer>(PyTuple_GET_ITEM(item, 1)));
+      files.push_back({path.bytes, {held.back()->span()}});
+    }
+    try {
+      without_gil([&](const InterruptCheck& interrupt) { lumivex::save_files(files, in_place != 0, interrupt); });
+    } catch (const Error& error) {
+      raise_error(error, Failure::File, &module_state(module));
+      throw PythonError{};
+    }
     Py_RETURN_NONE;
   });
 }

@@ -20,6 +20,16 @@ KeyValue key_value(const ObjectKey& key, const PrpPage& page) {
           key.object_id,         page.key_name_bytes(key), key.clone_id,  key.clone_player_id};
 }
 
+BuiltKey built_key(const KeyValue& key) {
+  return {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+          key.object_id,         key.name_bytes,     key.clone_id,  key.clone_player_id};
+}
+
+PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
+  return make<KeyValue>(state, KeyValue{key.location_sequence, key.location_flags, key.load_mask, key.class_type,
+                                        key.object_id, key.name_bytes, key.clone_id, key.clone_player_id});
+}
+
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state) {
   if (!key) Py_RETURN_NONE;
   return make<KeyValue>(state, key_value(*key, source));

@@ -5,6 +5,7 @@
 
 #include "bindings/convert.h"
 #include "core/key.h"
+#include "resource/prp/object_key.h"
 #include "resource/prp/page.h"
 
 namespace lumivex::py {
@@ -32,6 +33,10 @@ const ClassDef<KeyValue>& class_def<KeyValue>();
 KeyValue key_value(const Uoid& key, const Source& source);
 KeyValue key_value(const ObjectKey& key, const PrpPage& page);
 KeyValue key_value(const Uoid& key, std::string name_bytes);
+
+// A key of the core, and a new Key of one.
+BuiltKey built_key(const KeyValue& key);
+PyObject* new_key(const ModuleState& state, const BuiltKey& key);
 
 // A new Key, or None for an absent reference.
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state);

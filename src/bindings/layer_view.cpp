@@ -2,6 +2,7 @@
 #include <string>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 #include "resource/prp/layer.h"
 
@@ -49,6 +50,17 @@ const ClassDef<LayerView>& class_def<LayerView>() {
       .repr = layer_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<LayerStateData>() {
+  static const std::vector<Settable> settable = {
+      {"blend_flags", Takes::U32},      {"shade_flags", Takes::U32},       {"misc_flags", Takes::U32},
+      {"z_flags", Takes::U32},          {"uv_channel", Takes::U8},         {"opacity", Takes::Float},
+      {"preshade_color", Takes::Color}, {"runtime_color", Takes::Color},   {"ambient_color", Takes::Color},
+      {"specular_color", Takes::Color}, {"texture_key", Takes::KeyOrNone},
+  };
+  return settable;
 }
 
 const RegisterView<LayerStateData> register_layer_view;

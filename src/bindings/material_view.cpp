@@ -1,6 +1,7 @@
 #include <string>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 #include "resource/prp/material.h"
 
@@ -33,6 +34,14 @@ const ClassDef<MaterialView>& class_def<MaterialView>() {
       .repr = material_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<MaterialData>() {
+  static const std::vector<Settable> settable = {
+      {"layer_keys", Takes::Keys},
+  };
+  return settable;
 }
 
 const RegisterView<MaterialData> register_material_view;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "bindings/convert.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 #include "resource/prp/mipmap.h"
 
@@ -109,6 +110,12 @@ const ClassDef<MipmapView>& class_def<MipmapView>() {
       .repr = mipmap_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<MipmapData>() {
+  static const std::vector<Settable> settable = {};
+  return settable;
 }
 
 const RegisterView<MipmapData> register_mipmap_view;

@@ -3,6 +3,7 @@
 #include "bindings/classes.h"
 #include "bindings/key_class.h"
 #include "bindings/page_classes.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 
 namespace lumivex::py {
@@ -18,16 +19,6 @@ template <>
 const ClassDef<BuilderValue>& class_def<BuilderValue>();
 
 namespace {
-
-BuiltKey built_key(const KeyValue& key) {
-  return {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-          key.object_id,         key.name_bytes,     key.clone_id,  key.clone_player_id};
-}
-
-PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
-  return make<KeyValue>(state, KeyValue{key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-                                        key.object_id, key.name_bytes, key.clone_id, key.clone_player_id});
-}
 
 // The key of a Key or of a PrpObject, or nothing for any other object.
 std::optional<BuiltKey> key_of(PyObject* object, const ModuleState& state) {
@@ -89,6 +80,11 @@ PyObject* from_page(PyObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const ModuleState& state = state_of(self);
+  PageBuilder& builder = unbox<BuilderValue>(self).builder;
+  if (PyTuple_GET_SIZE(args) == 1 && !(kwargs && PyDict_GET_SIZE(kwargs)))
+    if (const std::optional<ViewOf> view = view_of(PyTuple_GET_ITEM(args, 0), state))
+      return new_key(state, builder.add_object(view->class_type, view->bytes));
   PyObject* class_arg = nullptr;
   PyObject* name_arg = nullptr;
   PyObject* data_arg = nullptr;
@@ -96,8 +92,7 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
   const uint16_t class_type = arg_u16(class_arg, "add", "class_type");
   std::string name = arg_str(name_arg, "add", "name");
   const HeldBytes data = HeldBytes::copy_of(arg_bytes(data_arg, "add", "data"));
-  PageBuilder& builder = unbox<BuilderValue>(self).builder;
-  return new_key(state_of(self), builder.add(class_type, std::move(name), data));
+  return new_key(state, builder.add(class_type, std::move(name), data));
 }
 
 PyObject* set(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -105,7 +100,17 @@ PyObject* set(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* data_arg = nullptr;
   parse_args(args, kwargs, "set", {"obj_or_key", "data"}, {&key_arg, &data_arg});
   const BuiltKey key = held_key(self, key_arg, "set");
-  unbox<BuilderValue>(self).builder.set(key, HeldBytes::copy_of(arg_bytes(data_arg, "set", "data")));
+  PageBuilder& builder = unbox<BuilderValue>(self).builder;
+  if (const std::optional<ViewOf> view = view_of(data_arg, state_of(self))) {
+    builder.set_object(key, view->class_type, view->bytes);
+    Py_RETURN_NONE;
+  }
+  if (!PyBytes_Check(data_arg)) {
+    PyErr_Format(PyExc_TypeError, "set() argument 'data' must be bytes or a view, not %.200s",
+                 Py_TYPE(data_arg)->tp_name);
+    throw PythonError{};
+  }
+  builder.set(key, HeldBytes::copy_of(arg_bytes(data_arg, "set", "data")));
   Py_RETURN_NONE;
 }
 
@@ -125,6 +130,22 @@ PyObject* rename(PyObject* self, PyObject* args, PyObject* kwargs) {
   const Rename renamed = value.builder.rename(key, arg_str(name_arg, "rename", "new_name"));
   value.unsearched = renamed.unsearched;
   return new_key(state_of(self), renamed.key);
+}
+
+PyObject* rename_references(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* key_arg = nullptr;
+  PyObject* name_arg = nullptr;
+  parse_args(args, kwargs, "rename_references", {"key", "new_name"}, {&key_arg, &name_arg});
+  const std::optional<BuiltKey> key = key_of(key_arg, state_of(self));
+  if (!key) {
+    PyErr_Format(PyExc_TypeError, "rename_references() argument 'key' must be Key or PrpObject, not %.200s",
+                 Py_TYPE(key_arg)->tp_name);
+    throw PythonError{};
+  }
+  BuilderValue& value = unbox<BuilderValue>(self);
+  const Rename renamed = value.builder.rename_references(*key, arg_str(name_arg, "rename_references", "new_name"));
+  value.unsearched = renamed.unsearched;
+  return to_py(renamed.rewritten);
 }
 
 PyObject* new_page(PyObject* self) {
@@ -185,10 +206,14 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               {"from_page", function(call_args<from_page, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
                "from_page($cls, page)\n--\n\nA builder holding every object of a PrpFile, in its order, and its "
                "header."},
-              method<add>("add",
-                          "add($self, class_type, name, data)\n--\n\nAdd an object of the page's location with the "
-                          "next free id of its class and return its Key."),
-              method<set>("set", "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object."),
+              method<add>(
+                  "add",
+                  "add($self, class_type, name=..., data=...)\n--\n\nAdd an object of the page's location with the "
+                  "next free id of its class and return its Key. add(view) adds a view's object: its class "
+                  "and name are the view's, and its own key in its bytes becomes the new key."),
+              method<set>("set",
+                          "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object by bytes, or by a "
+                          "view of its class, whose own key then becomes the object's."),
               method<remove>("remove",
                              "remove($self, obj_or_key)\n--\n\nRemove an object; the others keep their ids, and "
                              "references to it are left dangling."),
@@ -196,6 +221,11 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
                              "rename($self, obj_or_key, new_name)\n--\n\nRename an object: its key, its own key in "
                              "its bytes and every reference to it a decoder finds in the page. Returns the new Key; "
                              "unsearched then counts the objects that could not be searched."),
+              method<rename_references>(
+                  "rename_references",
+                  "rename_references($self, key, new_name)\n--\n\nFollow the rename of an object of another page: "
+                  "rewrite every reference to its key that a decoder finds in this page. Returns the number of "
+                  "references rewritten; unsearched then counts the objects that could not be searched."),
               method<new_page>("build",
                                "build($self)\n--\n\nA new PrpFile of the objects, in the writer's normal "
                                "form."),

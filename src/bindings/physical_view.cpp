@@ -1,6 +1,7 @@
 #include <variant>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 #include "resource/prp/physical.h"
 
@@ -60,6 +61,17 @@ const ClassDef<PhysicalDataView>& class_def<PhysicalDataView>() {
       .repr = physical_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<PxPhysicalData>() {
+  static const std::vector<Settable> settable = {
+      {"mass", Takes::Float},
+      {"friction", Takes::Float},
+      {"restitution", Takes::Float},
+      {"reference_keys", Takes::Keys},
+  };
+  return settable;
 }
 
 const RegisterView<PxPhysicalData> register_physical_view;

@@ -308,10 +308,18 @@ template <auto Body, Failure F>
 PyObject* call_args(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary(F, [&] { return Body(self, args, kwargs); });
 }
+// A method called often with keywords takes them as the call passes them,
+// (self, args, nargs, kwnames), with no tuple or dict made for it.
+template <auto Body, Failure F>
+PyObject* call_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return boundary(F, [&] { return Body(self, args, nargs, kwnames); });
+}
 template <auto Body, Failure F = Failure::Data>
 PyMethodDef method(const char* name, const char* doc) {
   if constexpr (std::is_invocable_v<decltype(Body), PyObject*>)
     return {name, call_noargs<Body, F>, METH_NOARGS, doc};
+  else if constexpr (std::is_invocable_v<decltype(Body), PyObject*, PyObject* const*, Py_ssize_t, PyObject*>)
+    return {name, function(call_fast<Body, F>), METH_FASTCALL | METH_KEYWORDS, doc};
   else
     return {name, function(call_args<Body, F>), METH_VARARGS | METH_KEYWORDS, doc};
 }
@@ -340,12 +348,24 @@ int contains_slot(PyObject* self, PyObject* item) {
 
 // A decoded view pickles and copies as its class's _decode and the object's
 // bytes it was decoded from: decoding them again gives an equal view.
+// The copy of the object's bytes a view holds.
+template <class Record>
+std::span<const uint8_t> view_bytes(PyObject* self) {
+  return {reinterpret_cast<const uint8_t*>(self) + sizeof(Box<Decoded<Record>>),
+          static_cast<std::size_t>(Py_SIZE(self))};
+}
+template <class Record>
+PyObject* view_bytes_object(PyObject* self) {
+  const std::span<const uint8_t> bytes = view_bytes<Record>(self);
+  PyObject* data =
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+  if (!data) throw PythonError{};
+  return data;
+}
 template <class Record>
 PyObject* reduce_view(PyObject* self, PyObject*) {
   return boundary(Failure::Data, [&]() -> PyObject* {
-    const char* bytes = reinterpret_cast<const char*>(self) + sizeof(Box<Decoded<Record>>);
-    PyObject* data = PyBytes_FromStringAndSize(bytes, Py_SIZE(self));
-    if (!data) throw PythonError{};
+    PyObject* data = view_bytes_object<Record>(self);
     return Py_BuildValue("(N(N))", PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_decode"), data);
   });
 }
@@ -361,13 +381,22 @@ PyObject* decode_view(PyObject*, PyObject* data) {
     return make_decoded(static_method_state(), std::get<decoder_index<Record>()>(kDecoders).parse(bytes), bytes);
   });
 }
-template <class T>
-inline const std::vector<PyMethodDef> kPicklingMethods = {};
+// The methods that encode a view, to_bytes, replace and __replace__; defined
+// in view_edit.h, which every view's file includes.
 template <class Record>
-inline const std::vector<PyMethodDef> kPicklingMethods<Decoded<Record>> = {
-    {"__reduce__", reduce_view<Record>, METH_NOARGS, nullptr},
-    {"_decode", decode_view<Record>, METH_O | METH_STATIC, nullptr},
-};
+std::vector<PyMethodDef> encoding_methods();
+// The methods every view has beside its own: pickling and encoding.
+template <class T>
+inline const std::vector<PyMethodDef> kViewMethods = {};
+template <class Record>
+inline const std::vector<PyMethodDef> kViewMethods<Decoded<Record>> = [] {
+  std::vector<PyMethodDef> methods = {
+      {"__reduce__", reduce_view<Record>, METH_NOARGS, nullptr},
+      {"_decode", decode_view<Record>, METH_O | METH_STATIC, nullptr},
+  };
+  for (const PyMethodDef& method : encoding_methods<Record>()) methods.push_back(method);
+  return methods;
+}();
 
 // Raises "No constructor defined for <name>".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
@@ -431,7 +460,7 @@ PyTypeObject* create_type(PyObject* module) {
   }();
   static const std::vector<PyMethodDef> methods = [&] {
     std::vector<PyMethodDef> table = def.methods;
-    table.insert(table.end(), kPicklingMethods<T>.begin(), kPicklingMethods<T>.end());
+    table.insert(table.end(), kViewMethods<T>.begin(), kViewMethods<T>.end());
     table.push_back({});
     return table;
   }();

@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "resource/prp/python_file_mod.h"
 
 namespace lumivex::py {
@@ -16,6 +17,7 @@ using TypedParamValue = std::variant<std::monostate, int32_t, float, bool, std::
 // value, made once with its Python object.
 struct PythonParamView {
   uint32_t id = 0;
+  uint32_t type = 0;  // the stored type code
   std::string param_type;
   std::string value;
   const char* kind = "None";
@@ -69,14 +71,94 @@ PyObject* typed_value_to_py(const PythonParamView& param, const ModuleState& sta
       param.typed_value);
 }
 
+PythonParamView param_view(const PythonParam& param, const Source& source) {
+  return {param.id,
+          param.type,
+          param_value_debug(param.value, source),
+          param_value_text(param.value, source),
+          param_kind(param.value),
+          typed_param_value(param.value, source)};
+}
+
 // Each parameter is read again and rendered when the list is asked for: a
 // decode that never reads it pays nothing for them.
 PyObject* param_list(const PythonFileModView& view, const ModuleState& state) {
   std::vector<PythonParamView> params;
   for (const PythonParam& param : view.record.read_params(view.source))
-    params.push_back({param.id, param_value_debug(param.value, view.source), param_value_text(param.value, view.source),
-                      param_kind(param.value), typed_param_value(param.value, view.source)});
+    params.push_back(param_view(param, view.source));
   return to_py_views(params, state);
+}
+
+ParamSetting setting_of(const PythonParamView& param) {
+  ParamSetting setting{param.id, param.type, {}};
+  std::visit(
+      [&](const auto& v) {
+        using V = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<V, KeyValue>)
+          setting.value = std::optional<BuiltKey>(built_key(v));
+        else if constexpr (std::is_same_v<V, std::monostate>) {
+          // An absent key is a key parameter all the same.
+          if (std::string_view(param.kind) == "Key") setting.value = std::optional<BuiltKey>();
+        } else {
+          setting.value = v;
+        }
+      },
+      param.typed_value);
+  return setting;
+}
+
+// A parameter's new value, of the kind its type code holds.
+ParamSetting::Value typed_setting(const PythonParamView& param, PyObject* value, const ModuleState& state) {
+  static constexpr const char* kFunction = "PythonParam.replace";
+  static constexpr const char* kProperty = "typed_value";
+  const std::string_view kind = param.kind;
+  const auto refuse = [&](const char* expected) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s for a parameter of kind %s, not %.200s", kFunction,
+                 kProperty, expected, param.kind, Py_TYPE(value)->tp_name);
+    throw PythonError{};
+  };
+  if (kind == "Int") {
+    if (PyBool_Check(value) || !PyLong_Check(value)) refuse("int");
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (number == -1 && PyErr_Occurred()) throw PythonError{};
+    if (overflow || number < INT32_MIN || number > INT32_MAX) {
+      PyErr_Format(PyExc_OverflowError, "%s() argument '%s' of an Int parameter must fit in 32 bits", kFunction,
+                   kProperty);
+      throw PythonError{};
+    }
+    return static_cast<int32_t>(number);
+  }
+  if (kind == "Float") return std::get<float>(field_value(value, {kProperty, Takes::Float}, kFunction, state));
+  if (kind == "Bool") {
+    if (!PyBool_Check(value)) refuse("bool");
+    return value == Py_True;
+  }
+  if (kind == "String") return std::get<std::string>(field_value(value, {kProperty, Takes::Text}, kFunction, state));
+  if (kind == "Key")
+    return std::get<std::optional<BuiltKey>>(field_value(value, {kProperty, Takes::KeyOrNone}, kFunction, state));
+  if (value != Py_None) refuse("None");
+  return std::monostate{};
+}
+
+// A new parameter of the same id and type code: its value is written as it
+// is stored and read back, as a decoded one is.
+PyObject* replace_param(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* value = nullptr;
+  if (PyTuple_GET_SIZE(args) != 0) {
+    PyErr_SetString(PyExc_TypeError, "PythonParam.replace() takes no positional arguments");
+    throw PythonError{};
+  }
+  parse_args(args, kwargs, "PythonParam.replace", {"typed_value"}, {&value}, 0);
+  const PythonParamView& param = unbox<PythonParamView>(self);
+  const ModuleState& state = state_of(self);
+  ParamSetting setting = setting_of(param);
+  if (value) setting.value = typed_setting(param, value, state);
+  PlasmaWrite stored;
+  write_param(stored, setting);
+  const Source source(stored.bytes());
+  PlasmaRead reader(stored.bytes());
+  return make<PythonParamView>(state, param_view(read_param(reader), source));
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
@@ -128,12 +210,39 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
               {"typed_value", typed_value_to_py,
                "The value as an int, float, bool, str or Key; None for an absent key or no value."},
           },
+      .methods =
+          {
+              method<replace_param>("replace",
+                                    "replace($self, /, *, typed_value=...)\n--\n\nA new parameter of the same id and "
+                                    "kind with this value: an int, float, bool or str, a Key or None, as the kind "
+                                    "holds."),
+              method<replace_param>("__replace__", "__replace__($self, /, *, typed_value=...)\n--\n\nAs replace()."),
+          },
       .repr = python_param_repr,
   };
   return def;
 }
 
+ParamSetting param_setting(PyObject* param, const char* function, const char* property, const ModuleState& state) {
+  if (Py_TYPE(param) != state.type(TypeId::PythonParam)) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be a list of PythonParam, not one holding %.200s", function,
+                 property, Py_TYPE(param)->tp_name);
+    throw PythonError{};
+  }
+  return setting_of(unbox<PythonParamView>(param));
+}
+
 PyTypeObject* create_python_param_type(PyObject* module) { return create_type<PythonParamView>(module); }
+
+template <>
+const std::vector<Settable>& settable_properties<PythonFileModData>() {
+  static const std::vector<Settable> settable = {
+      {"python_file", Takes::Text},
+      {"receiver_keys", Takes::Keys},
+      {"params", Takes::Params},
+  };
+  return settable;
+}
 
 const RegisterView<PythonFileModData> register_python_file_mod_view;
 

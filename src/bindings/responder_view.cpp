@@ -1,4 +1,5 @@
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "resource/prp/responder.h"
 
 namespace lumivex::py {
@@ -40,6 +41,16 @@ const ClassDef<ResponderModView>& class_def<ResponderModView>() {
       .repr = responder_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<ResponderModData>() {
+  static const std::vector<Settable> settable = {
+      {"cur_state", Takes::U8},
+      {"enabled", Takes::Bool},
+      {"receiver_keys", Takes::Keys},
+  };
+  return settable;
 }
 
 const RegisterView<ResponderModData> register_responder_view;

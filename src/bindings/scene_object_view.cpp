@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "resource/prp/scene_object.h"
 
 namespace lumivex::py {
@@ -51,6 +52,16 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
       .repr = scene_object_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<SceneObjectData>() {
+  static const std::vector<Settable> settable = {
+      {"draw_interface_keys", Takes::Keys},
+      {"coord_interface_key", Takes::KeyOrNone},
+      {"modifier_keys", Takes::Keys},
+  };
+  return settable;
 }
 
 const RegisterView<SceneObjectData> register_scene_object_view;

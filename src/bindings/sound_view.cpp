@@ -1,6 +1,7 @@
 #include <string>
 
 #include "bindings/key_class.h"
+#include "bindings/view_edit.h"
 #include "core/text.h"
 #include "resource/prp/sound.h"
 
@@ -42,6 +43,20 @@ const ClassDef<SoundView>& class_def<SoundView>() {
       .repr = sound_repr,
   };
   return def;
+}
+
+template <>
+const std::vector<Settable>& settable_properties<Win32SoundData>() {
+  static const std::vector<Settable> settable = {
+      {"volume", Takes::Float},
+      {"is_3d", Takes::Bool},
+      {"auto_start", Takes::Bool},
+      {"looping", Takes::Bool},
+      {"min_distance", Takes::Float},
+      {"max_distance", Takes::Float},
+      {"sound_file_key", Takes::KeyOrNone},
+  };
+  return settable;
 }
 
 const RegisterView<Win32SoundData> register_sound_view;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "core/error.h"
@@ -19,7 +20,7 @@
 namespace lumivex {
 namespace {
 
-using Parts = std::initializer_list<std::span<const uint8_t>>;
+using Parts = std::span<const std::span<const uint8_t>>;
 
 // Pipes and devices may wait or never end: they move this much between two
 // interrupt checks.
@@ -213,32 +214,6 @@ void sync_folder(const std::string& target) {
   if (::fsync(fd.get()) != 0 && errno != EINVAL) throw_os_error(errno);
 }
 
-// Writes the content to a temporary file with the target's owner, group and
-// mode, syncs it and renames it over the target: whatever happens, the target
-// holds its old content or its new one. Returns false, leaving everything as it
-// was, where an existing target cannot be replaced that way: its folder takes
-// no new files, or its owner cannot be given to a new file.
-bool replace_through_temporary(const SaveTarget& target, Parts parts, const InterruptCheck& interrupt) {
-  TemporaryFile temporary(target.path, interrupt);
-  if (const int error = temporary.error(); error != 0) {
-    if (target.exists && (error == EACCES || error == EPERM)) return false;
-    throw_os_error(error);
-  }
-  if (target.exists) {
-    // The owner first: changing it clears the set-user-ID and set-group-ID bits.
-    if (::fchown(temporary.fd(), target.info.st_uid, target.info.st_gid) != 0) {
-      if (errno == EPERM) return false;
-      throw_os_error(errno);
-    }
-    if (::fchmod(temporary.fd(), target.info.st_mode & 07777) != 0) throw_os_error(errno);
-  }
-  write_fully(temporary.fd(), parts, kFileStep, interrupt);
-  sync(temporary.fd());
-  temporary.rename_over(target.path);
-  sync_folder(target.path);
-  return true;
-}
-
 // Writes over a file that has to keep its identity: its other names, an owner
 // the caller cannot give, or a folder that takes no new files. Space for the
 // new content is reserved first, so that a full disk, a quota or a file size
@@ -275,7 +250,8 @@ void overwrite(const std::string& path, Parts parts, const InterruptCheck& inter
     // Best effort: the first failure is the one reported.
     if (::lseek(fd.get(), 0, SEEK_SET) == 0) {
       try {
-        write_fully(fd.get(), {old.span()}, kFileStep, {});
+        const std::span<const uint8_t> old_content[] = {old.span()};
+        write_fully(fd.get(), old_content, kFileStep, {});
         if (::ftruncate(fd.get(), static_cast<off_t>(old_size)) == 0) sync(fd.get());
       } catch (const Error&) {
       }
@@ -283,6 +259,113 @@ void overwrite(const std::string& path, Parts parts, const InterruptCheck& inter
     throw;
   }
   close_checked(fd);
+}
+
+// One file of a save, taken in three steps: prepared (its target resolved
+// and checked, and either a temporary file made beside it with its owner,
+// group and mode, or the reason it must be written in place found), its
+// temporary file written and synced, then committed (renamed over the target,
+// or the target written in place). A temporary file not renamed is removed.
+class PendingFile {
+ public:
+  PendingFile(const std::string& path, Parts parts, const InterruptCheck& interrupt)
+      : target_(resolve_checked(path)), parts_(parts) {
+    if (!target_.exists) {
+      make_temporary(interrupt);
+      return;
+    }
+    if (S_ISDIR(target_.info.st_mode)) throw_os_error(EISDIR);
+    // Opening the file for writing decides whether the caller may write it.
+    FileDescriptor fd = open_file(target_.path, O_WRONLY, interrupt);
+    if (fd.get() < 0) throw_os_error(errno);
+    if (!S_ISREG(target_.info.st_mode)) {
+      direct_ = std::move(fd);
+      in_place_reason_ = "it is not a regular file";
+      return;
+    }
+    close_checked(fd);
+    // A rename would leave the other names of a hard-linked file on the old content.
+    if (target_.info.st_nlink != 1) {
+      in_place_reason_ = "it has other names (hard links)";
+      return;
+    }
+    make_temporary(interrupt);
+  }
+
+  // Why the file can only be written in place, or nullptr where a new file
+  // replaces it.
+  const char* in_place_reason() const { return in_place_reason_; }
+  // Whether both name the same file.
+  bool same_file(const PendingFile& other) const {
+    if (target_.exists && other.target_.exists)
+      return target_.info.st_dev == other.target_.info.st_dev && target_.info.st_ino == other.target_.info.st_ino;
+    return target_.path == other.target_.path;
+  }
+
+  void write(const InterruptCheck& interrupt) {
+    if (!temporary_) return;
+    write_fully(temporary_->fd(), parts_, kFileStep, interrupt);
+    sync(temporary_->fd());
+  }
+
+  // Sets replaced once the target holds the new content, which a failure
+  // after it (syncing the folder) does not undo.
+  void commit(const InterruptCheck& interrupt, bool& replaced) {
+    if (temporary_) {
+      temporary_->rename_over(target_.path);
+      replaced = true;
+      sync_folder(target_.path);
+    } else if (direct_.get() >= 0) {
+      write_fully(direct_.get(), parts_, kStreamStep, interrupt);
+      replaced = true;
+      close_checked(direct_);
+    } else {
+      overwrite(target_.path, parts_, interrupt);
+      replaced = true;
+    }
+  }
+
+ private:
+  static SaveTarget resolve_checked(const std::string& path) {
+    check_path(path);
+    return resolve_target(path);
+  }
+
+  // A folder that takes no new files, or an owner the caller cannot give to
+  // a new file, leaves an existing target to be written in place.
+  void make_temporary(const InterruptCheck& interrupt) {
+    temporary_.emplace(target_.path, interrupt);
+    if (const int error = temporary_->error(); error != 0) {
+      temporary_.reset();
+      if (!target_.exists || (error != EACCES && error != EPERM)) throw_os_error(error);
+      in_place_reason_ = "its folder takes no new files";
+      return;
+    }
+    if (!target_.exists) return;
+    // The owner first: changing it clears the set-user-ID and set-group-ID bits.
+    if (::fchown(temporary_->fd(), target_.info.st_uid, target_.info.st_gid) != 0) {
+      const int error = errno;
+      temporary_.reset();
+      if (error != EPERM) throw_os_error(error);
+      in_place_reason_ = "its owner cannot be given to a new file";
+      return;
+    }
+    if (::fchmod(temporary_->fd(), target_.info.st_mode & 07777) != 0) throw_os_error(errno);
+  }
+
+  SaveTarget target_;
+  Parts parts_;
+  std::optional<TemporaryFile> temporary_;
+  FileDescriptor direct_{-1};  // a pipe or a device, open for writing
+  const char* in_place_reason_ = nullptr;
+};
+
+// The paths of the files, each quoted, in the order given.
+std::string quoted_list(std::span<const FileContent> files, const std::vector<bool>& wanted, bool which) {
+  std::string list;
+  for (std::size_t i = 0; i < files.size(); ++i)
+    if (wanted[i] == which) list += (list.empty() ? "" : ", ") + quote_path(files[i].path);
+  return list.empty() ? "none" : list;
 }
 
 // The failure of reading a text format's file, the path as given.
@@ -373,26 +456,61 @@ ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interru
   return bytes;
 }
 
-void save_file(const std::string& path, Parts parts, const InterruptCheck& interrupt) {
-  check_path(path);
-  const SaveTarget target = resolve_target(path);
-  if (!target.exists) {
-    replace_through_temporary(target, parts, interrupt);
-    return;
+void save_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
+               const InterruptCheck& interrupt) {
+  PendingFile file(path, parts, interrupt);
+  file.write(interrupt);
+  bool replaced = false;
+  file.commit(interrupt, replaced);
+}
+
+void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
+  const auto about = [&](std::size_t i, const std::string& what, auto&& work) {
+    try {
+      return work();
+    } catch (const Error& e) {
+      throw Error("Failed to write " + quote_path(files[i].path) + " (" + what + ")", e);
+    }
+  };
+  std::vector<std::unique_ptr<PendingFile>> pending;
+  pending.reserve(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    pending.push_back(about(i, "no file was changed",
+                            [&] { return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt); }));
+    for (std::size_t other = 0; other < i; ++other)
+      if (pending[i]->same_file(*pending[other]))
+        throw Error(quote_path(files[i].path) + " names the file " + quote_path(files[other].path) +
+                    " names too; no file was changed");
+    if (!in_place && pending[i]->in_place_reason())
+      throw Error("Cannot replace " + quote_path(files[i].path) + " through a new file, as " +
+                  pending[i]->in_place_reason() + "; no file was changed");
   }
-  if (S_ISDIR(target.info.st_mode)) throw_os_error(EISDIR);
-  // Opening the file for writing decides whether the caller may write it.
-  FileDescriptor fd = open_file(target.path, O_WRONLY, interrupt);
-  if (fd.get() < 0) throw_os_error(errno);
-  if (!S_ISREG(target.info.st_mode)) {
-    write_fully(fd.get(), parts, kStreamStep, interrupt);
-    close_checked(fd);
-    return;
+  for (std::size_t i = 0; i < files.size(); ++i) about(i, "no file was changed", [&] { pending[i]->write(interrupt); });
+  // Writes in place go first: they may still fail for want of space, which
+  // leaves their file as it was.
+  std::vector<std::size_t> order;
+  for (const bool written_in_place : {true, false})
+    for (std::size_t i = 0; i < files.size(); ++i)
+      if ((pending[i]->in_place_reason() != nullptr) == written_in_place) order.push_back(i);
+  std::vector<bool> replaced(files.size(), false);
+  bool any_replaced = false;
+  for (const std::size_t i : order) {
+    bool done = false;
+    try {
+      // Once a file is replaced the rest follow: an interruption would leave
+      // a mix nobody is told about.
+      pending[i]->commit(any_replaced ? InterruptCheck{} : interrupt, done);
+    } catch (const Error& e) {
+      replaced[i] = done;
+      any_replaced = any_replaced || done;
+      if (!any_replaced) throw Error("Failed to write " + quote_path(files[i].path) + " (no file was changed)", e);
+      throw Error("Failed to write " + quote_path(files[i].path) + " (replaced: " + quoted_list(files, replaced, true) +
+                      "; left as they were: " + quoted_list(files, replaced, false) + ")",
+                  e);
+    }
+    replaced[i] = true;
+    any_replaced = true;
   }
-  close_checked(fd);
-  // A rename would leave the other names of a hard-linked file on the old content.
-  if (target.info.st_nlink == 1 && replace_through_temporary(target, parts, interrupt)) return;
-  overwrite(target.path, parts, interrupt);
 }
 
 }  // namespace lumivex

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumivex {
 
@@ -102,5 +103,24 @@ ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interru
 // whatever is thrown, the interrupt check's exceptions included.
 void save_file(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts,
                const InterruptCheck& interrupt = {});
+
+// A file to save and its new content, in parts written one after the other.
+struct FileContent {
+  std::string path;
+  std::vector<std::span<const uint8_t>> parts;
+};
+
+// Saves several files as one change, as nearly as the file system allows:
+// every file is first prepared as save_file would write it and every
+// temporary file is written and synced, so that any failure up to there
+// removes them all and leaves every file as it was; then the files written in
+// place are written and the temporary files renamed over their targets, one
+// after the other. A failure there throws Error naming the files replaced
+// before it and those left as they were; only a kill or a power cut between
+// two renames leaves some files old and some new without saying so. A file
+// that could only be written in place (see save_file) is refused before
+// anything is written, with the reason, unless in_place. Two paths naming one
+// file are refused. Every Error names the file it is about.
+void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {});
 
 }  // namespace lumivex

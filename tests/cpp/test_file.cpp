@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -281,4 +282,76 @@ TEST(failed_write_in_place_puts_the_old_content_back) {
     fs::remove(scratch / "page.prp");
     fs::remove(scratch / "other.prp");
   }
+}
+
+// Every temporary file is written before the first rename: the check sees
+// all of them at its last call before the renames, and none is left when it
+// stops the save there.
+TEST(save_of_several_files_writes_every_temporary_file_first) {
+  const Scratch scratch;
+  std::ofstream(scratch / "a.prp") << "old a";
+  std::ofstream(scratch / "b.prp") << "old b";
+  const std::string a = "new a", b = "new b";
+  const std::vector<FileContent> files = {{scratch / "a.prp", {bytes_of(a)}}, {scratch / "b.prp", {bytes_of(b)}}};
+  std::size_t most_seen = 0;
+  save_files(files, false, [&] { most_seen = std::max(most_seen, scratch.names().size()); });
+  CHECK_EQ(most_seen, 4u);
+  CHECK(contents(scratch / "a.prp") == a && contents(scratch / "b.prp") == b);
+  // The writes ask the check once per file: the second stops before any rename.
+  std::ofstream(scratch / "a.prp") << "old a";
+  const std::size_t descriptors = open_descriptors();
+  CHECK(stops([&] { save_files(files, false, CountingCheck{2}); }));
+  CHECK(contents(scratch / "a.prp") == "old a" && contents(scratch / "b.prp") == b);
+  CHECK(scratch.names() == (std::set<std::string>{"a.prp", "b.prp"}));
+  CHECK_EQ(open_descriptors(), descriptors);
+}
+
+// A hard-linked file is refused before anything is written, unless in place.
+TEST(save_of_several_files_refuses_a_file_only_writable_in_place) {
+  const Scratch scratch;
+  std::ofstream(scratch / "a.prp") << "old a";
+  std::ofstream(scratch / "b.prp") << "old b";
+  fs::create_hard_link(scratch / "b.prp", scratch / "link.prp");
+  const std::string a = "new a", b = "new b";
+  const std::vector<FileContent> files = {{scratch / "a.prp", {bytes_of(a)}}, {scratch / "b.prp", {bytes_of(b)}}};
+  std::string message;
+  try {
+    save_files(files, false);
+  } catch (const Error& e) {
+    message = e.message();
+  }
+  CHECK(message.find("other names (hard links)") != std::string::npos);
+  CHECK(contents(scratch / "a.prp") == "old a" && contents(scratch / "b.prp") == "old b");
+  CHECK(scratch.names() == (std::set<std::string>{"a.prp", "b.prp", "link.prp"}));
+  save_files(files, true);
+  CHECK(contents(scratch / "a.prp") == a && contents(scratch / "link.prp") == b);
+}
+
+// A target that became a folder after its temporary file was written: the
+// files renamed before it are named as replaced, the others as left.
+TEST(save_of_several_files_names_the_files_replaced_before_a_failure) {
+  const Scratch scratch;
+  for (const char* name : {"a.prp", "b.prp", "c.prp"}) std::ofstream(scratch / name) << "old";
+  const std::string content = "new";
+  const std::vector<FileContent> files = {{scratch / "a.prp", {bytes_of(content)}},
+                                          {scratch / "b.prp", {bytes_of(content)}},
+                                          {scratch / "c.prp", {bytes_of(content)}}};
+  const auto make_folder = [&] {
+    if (fs::is_directory(scratch / "b.prp")) return;
+    fs::remove(scratch / "b.prp");
+    fs::create_directory(scratch / "b.prp");
+  };
+  std::string message;
+  try {
+    save_files(files, false, [&, calls = 0]() mutable {
+      if (++calls == 3) make_folder();
+    });
+  } catch (const Error& e) {
+    message = e.message();
+  }
+  CHECK(message.find("(replaced: \"" + (scratch / "a.prp").string() + "\"; left as they were: \"" +
+                     (scratch / "b.prp").string() + "\", \"" + (scratch / "c.prp").string() + "\")") !=
+        std::string::npos);
+  CHECK(contents(scratch / "a.prp") == content && contents(scratch / "c.prp") == "old");
+  CHECK(scratch.names() == (std::set<std::string>{"a.prp", "b.prp", "c.prp"}));
 }

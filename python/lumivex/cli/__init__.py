@@ -12,7 +12,7 @@ from typing import NoReturn
 import lumivex
 from lumivex import texture
 from lumivex.classes import class_type
-from lumivex.cli import age, check, diff, lint, page, scan, sdl, serve
+from lumivex.cli import age, check, diff, edit, lint, page, scan, sdl, serve
 from lumivex.cli.common import CommandError, load_page, replace_file, report
 from lumivex.cli.output import print_json
 from lumivex.errors import error_text
@@ -283,6 +283,54 @@ def build_parser() -> Parser:
         "--all",
         action="store_true",
         help="show derived values too: sizes, offsets, counts, names that follow keys",
+    )
+
+    editor = command(
+        "edit",
+        edit.run,
+        "Rename, remove, retexture or change a page's objects, or rename an object across an age.",
+        with_json=False,
+        epilog=edit.EPILOG,
+    )
+    editor.add_argument(
+        "path", metavar="PAGE", help="a .prp file, or an .age file or a folder holding one"
+    )
+    editor.add_argument(
+        "-o", "--output", metavar="OUT", help="the edited page (default: over the page itself)"
+    )
+    editor.add_argument(
+        "--rename", action="append", default=[], metavar="OLD=NEW", help="rename an object"
+    )
+    editor.add_argument(
+        "--remove", action="append", default=[], metavar="NAME", help="remove an object"
+    )
+    editor.add_argument(
+        "--texture",
+        action="append",
+        default=[],
+        metavar="NAME=IMAGE",
+        help="replace a texture by an image file",
+    )
+    editor.add_argument(
+        "--format",
+        choices=edit.FORMATS,
+        help="the replaced textures' format (default: each texture's own)",
+    )
+    editor.add_argument(
+        "--set",
+        dest="values",
+        action="append",
+        default=[],
+        metavar="NAME.PROPERTY=VALUE",
+        help="change a value of an object's view",
+    )
+    editor.add_argument(
+        "--dry-run", action="store_true", help="print what would change, write nothing"
+    )
+    editor.add_argument(
+        "--in-place",
+        action="store_true",
+        help="across an age, write in place the pages a new file cannot replace",
     )
 
     roundtrip = command(

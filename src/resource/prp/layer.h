@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/key_list.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -50,5 +51,8 @@ void visit_fields(const LayerStateData& layer, Visit&& visit) {
 // transform matrix, present or not, and the UVW source beyond its low byte
 // are read over: nothing shows them.
 LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes, Marks& marks);
 
 }  // namespace lumivex

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "core/key_list.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -19,5 +20,8 @@ void visit_fields(const MaterialData& material, Visit&& visit) {
 
 // Decodes a material from its whole object data, class index included.
 MaterialData parse_material(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+MaterialData parse_material(std::span<const uint8_t> object_bytes, Marks& marks);
 
 }  // namespace lumivex

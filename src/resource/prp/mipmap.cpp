@@ -59,7 +59,10 @@ std::vector<uint8_t> write_mipmap(const NewMipmap& mipmap) {
   return writer.take_bytes();
 }
 
-MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
+// A texture has no field a view changes: its name goes with its key, and
+// its format and sizes must agree with its pixels.
+template <class Marks>
+MipmapData parse_mipmap(std::span<const uint8_t> object_bytes, Marks&) {
   PlasmaRead reader(object_bytes);
   reader.skip(kClassIndexSize);
   MipmapData mipmap;
@@ -81,6 +84,13 @@ MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   // The stored size is only a claim: take what the object actually holds.
   mipmap.pixel_data = reader.locate_bytes(std::min<uint64_t>(mipmap.total_size, reader.remaining()));
   return mipmap;
+}
+
+template MipmapData parse_mipmap(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+
+MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
+  NoMarks marks;
+  return parse_mipmap(object_bytes, marks);
 }
 
 }  // namespace lumivex

@@ -8,6 +8,7 @@
 
 #include "core/key_list.h"
 #include "core/stream.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -40,6 +41,9 @@ void visit_fields(const MipmapData& mipmap, Visit&& visit) {
 // Decodes a mipmap from its whole object data; the class index is stepped
 // over unread.
 MipmapData parse_mipmap(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+MipmapData parse_mipmap(std::span<const uint8_t> object_bytes, Marks& marks);
 
 // The stored values of a new texture, in stored order.
 struct NewMipmap {

@@ -22,22 +22,21 @@ ObjectKey read_object_key(PlasmaRead& reader) {
 }
 
 void write_object_key(PlasmaWrite& writer, const ObjectKey& key, const Source& page) {
-  const bool clone_ids = key.clone_id != 0 || key.clone_player_id != 0;
-  const bool load_mask = key.load_mask != 0xFF;
-  writer.write_u8(static_cast<uint8_t>((clone_ids ? kHasCloneIds : 0) | (load_mask ? kHasLoadMask : 0)));
-  writer.write_u32(key.location_sequence);
-  writer.write_u16(key.location_flags);
-  if (load_mask) writer.write_u8(key.load_mask);
-  writer.write_u16(key.class_type);
-  writer.write_u32(key.object_id);
-  writer.write_safe_string(page.stored_bytes(key.name));
-  if (clone_ids) {
-    writer.write_u16(key.clone_id);
-    writer.write_u16(0);
-    writer.write_u32(key.clone_player_id);
-  }
+  write_key_record(writer, key, page.stored_bytes(key.name));
   writer.write_u32(key.data_offset);
   writer.write_u32(key.data_len);
+}
+
+BuiltKey built_key(const Uoid& key, const Source& source) {
+  // The two derived bytes give the stored mask back: 0xFF when there was none.
+  const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
+  return {key.location_sequence,         key.location_flags, load_mask,          key.class_type, key.object_id,
+          source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+}
+
+void write_key_reference(PlasmaWrite& writer, const std::optional<BuiltKey>& key) {
+  writer.write_u8(key ? 1 : 0);
+  if (key) write_key_record(writer, *key, key->name_bytes);
 }
 
 }  // namespace lumivex

@@ -6,6 +6,7 @@
 #include "core/class_index.h"
 #include "core/text.h"
 #include "resource/prp/decoders.h"
+#include "resource/prp/record_edit.h"
 
 namespace lumivex {
 namespace {
@@ -56,6 +57,13 @@ std::string already_named(uint16_t class_type, const std::string& name_bytes) {
 bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
   return reference.location_sequence == key.location_sequence && reference.class_type == key.class_type &&
          source.stored_bytes(reference.name) == key.name_bytes;
+}
+
+// Bytes made for the builder, kept by what holds them.
+HeldBytes held(std::vector<uint8_t> bytes) {
+  auto owned = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+  const std::span<const uint8_t> span(*owned);
+  return {std::move(owned), span};
 }
 
 }  // namespace
@@ -159,7 +167,24 @@ const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, He
   return entries_.back().key;
 }
 
+const BuiltKey& PageBuilder::add_object(uint16_t class_type, std::span<const uint8_t> bytes) {
+  PlasmaRead reader(bytes, kClassIndexSize);
+  const auto own = read_key_uoid(reader);
+  if (!own) throw Error("The object's bytes hold no key of their own to name it by");
+  const BuiltKey& key = add(class_type, Source(bytes).stored_bytes(own->name), {});
+  entries_.back().data = held(with_own_key(bytes, key));
+  return key;
+}
+
 void PageBuilder::set(const BuiltKey& key, HeldBytes data) { entries_[entry_of(key)].data = std::move(data); }
+
+void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span<const uint8_t> bytes) {
+  Entry& entry = entries_[entry_of(key)];
+  if (class_type != key.class_type)
+    throw Error("A " + std::string(ClassIndex::class_name(class_type)) + " cannot replace the " +
+                std::string(ClassIndex::class_name(key.class_type)) + " '" + utf8_text(key.name_bytes) + "'");
+  entry.data = held(with_own_key(bytes, entry.key));
+}
 
 void PageBuilder::remove(const BuiltKey& key) {
   const uint32_t at = entry_of(key);
@@ -173,15 +198,10 @@ void PageBuilder::remove(const BuiltKey& key) {
   --live_;
 }
 
-Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
-  check_name(new_name_bytes);
-  const uint32_t renamed = entry_of(key);
-  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
-  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
-  const BuiltKey old_key = entries_[renamed].key;
+Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name_bytes,
+                            std::optional<uint32_t> renamed) {
   Rename result{old_key, 0, 0};
   result.key.name_bytes = new_name_bytes;
-
   for (const Group& group : groups_) {
     for (const uint32_t at : group.entries) {
       Entry& entry = entries_[at];
@@ -219,12 +239,19 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
       if (!decodable && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
       result.rewritten += spans.size();
-      auto rewritten = std::make_shared<const std::vector<uint8_t>>(with_names(bytes, spans, new_name_bytes));
-      const std::span<const uint8_t> held(*rewritten);
-      entry.data = {std::move(rewritten), held};
+      entry.data = held(with_names(bytes, spans, new_name_bytes));
     }
   }
+  return result;
+}
 
+Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
+  check_name(new_name_bytes);
+  const uint32_t renamed = entry_of(key);
+  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
+  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
+  const BuiltKey old_key = entries_[renamed].key;
+  const Rename result = rewrite(old_key, new_name_bytes, renamed);
   remove(old_key);
   Entry& entry = entries_[renamed];
   entry.removed = false;
@@ -232,6 +259,16 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   by_name_.emplace(name_key(entry.key.class_type, entry.key.name_bytes), renamed);
   ++live_;
   return result;
+}
+
+Rename PageBuilder::rename_references(const BuiltKey& key, const std::string& new_name_bytes) {
+  check_name(new_name_bytes);
+  // The page's own objects are renamed whole, or their references would
+  // point at nothing.
+  if (key.location_sequence == header_.sequence_number)
+    throw Error("The object '" + utf8_text(key.name_bytes) + "' is of this page: rename it instead");
+  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
+  return rewrite(key, new_name_bytes, std::nullopt);
 }
 
 // The objects and their names are laid out in one buffer, the objects in

@@ -5,28 +5,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "resource/prp/object_key.h"
 #include "resource/prp/page.h"
 
 namespace lumivex {
-
-// A key of a page being built, its name as stored.
-struct BuiltKey {
-  uint32_t location_sequence = 0;
-  uint16_t location_flags = 0;
-  uint8_t load_mask = 0xFF;
-  uint16_t class_type = 0;
-  uint32_t object_id = 0;
-  std::string name_bytes;
-  uint16_t clone_id = 0;
-  uint32_t clone_player_id = 0;
-
-  bool operator==(const BuiltKey&) const = default;
-};
 
 // An object's bytes and whatever keeps them: the page they were read from,
 // or their own copy.
@@ -64,12 +52,23 @@ class PageBuilder {
   // (one above the highest it has had); another object of its class with
   // its name is an error.
   const BuiltKey& add(uint16_t class_type, std::string name_bytes, HeldBytes data);
+  // The same for an object of class_type whose bytes name it: its name is
+  // its own key's, which becomes the new key, so that the index and the
+  // bytes agree.
+  const BuiltKey& add_object(uint16_t class_type, std::span<const uint8_t> bytes);
   // These fail on a key the builder does not hold.
   void set(const BuiltKey& key, HeldBytes data);
+  // Replaces the bytes of key's object by those of an object of class_type,
+  // its own key made key; another class than key's is an error.
+  void set_object(const BuiltKey& key, uint16_t class_type, std::span<const uint8_t> bytes);
   void remove(const BuiltKey& key);
   // Renames the object in its key, in its own key at the start of its bytes
   // and in every reference to it that a decoder finds in the page's objects.
   Rename rename(const BuiltKey& key, std::string new_name_bytes);
+  // Rewrites every reference to key, an object of another page being renamed
+  // to new_name_bytes, that a decoder finds in the page's objects; the result
+  // holds key with its new name.
+  Rename rename_references(const BuiltKey& key, const std::string& new_name_bytes);
 
   // A new page of the objects, in the writer's normal form.
   std::shared_ptr<const PrpPage> build() const;
@@ -92,6 +91,9 @@ class PageBuilder {
   // Whether a live object of class_type is named name_bytes.
   bool named(uint16_t class_type, const std::string& name_bytes) const;
   static std::string name_key(uint16_t class_type, const std::string& name_bytes);
+  // Rewrites the references to old_key, and the own key of the entry
+  // renamed when there is one.
+  Rename rewrite(const BuiltKey& old_key, const std::string& new_name_bytes, std::optional<uint32_t> renamed);
 
   PageHeader header_;
   std::vector<Entry> entries_;

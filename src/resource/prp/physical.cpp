@@ -223,7 +223,8 @@ PhysShapeData read_mesh_shape(PlasmaRead& reader, bool hull) {
   throw Error(std::string("Unknown mesh magic: ") + shown);
 }
 
-PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
+template <class Marks>
+PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes, Marks& marks) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
   reader.skip(kClassIndexSize);
@@ -231,9 +232,13 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
   data.name = read_key_name(reader);
   skip_synched_object(reader);
 
+  const uint64_t mass_at = reader.position();
   data.mass = reader.read_f32();
   data.friction = reader.read_f32();
   data.restitution = reader.read_f32();
+  marks.mark("mass", mass_at, mass_at + 4, StoredAs::Itself);
+  marks.mark("friction", mass_at + 4, mass_at + 8, StoredAs::Itself);
+  marks.mark("restitution", mass_at + 8, mass_at + 12, StoredAs::Itself);
   const uint8_t bounds = reader.read_u8();
   const uint8_t group = reader.read_u8();
   reader.skip(sizeof(uint32_t));  // the groups it reports collisions with
@@ -242,7 +247,11 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
                                                                                     : static_cast<PhysGroup>(group);
   data.bounds_type = read_phys_bounds(bounds);
 
-  for (auto& key : data.reference_keys) key = locate_key(reader);
+  for (auto& key : data.reference_keys) {
+    const uint64_t key_at = reader.position();
+    key = locate_key(reader);
+    marks.mark("reference_keys", key_at, reader.position(), StoredAs::FlatKeys, 1);
+  }
   reader.skip(kVectorSize);  // the position
   read_quat(reader);         // the rotation, dropped
   skip_bit_vector(reader);
@@ -263,6 +272,13 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
       break;
   }
   return data;
+}
+
+template PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+
+PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes) {
+  NoMarks marks;
+  return parse_px_physical(object_bytes, marks);
 }
 
 const char* phys_group_name(PhysGroup group) {

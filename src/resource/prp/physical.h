@@ -9,6 +9,7 @@
 
 #include "core/key_list.h"
 #include "core/stream.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -100,6 +101,9 @@ void visit_fields(const PxPhysicalData& data, Visit&& visit) {
 
 // One plPXPhysical object's complete bytes, class index included.
 PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes, Marks& marks);
 
 // Converts a stored bounds byte; reads nothing.
 PhysBoundsType read_phys_bounds(uint8_t value);

@@ -1,5 +1,6 @@
 #include "resource/prp/python_file_mod.h"
 
+#include <bit>
 #include <string>
 #include <variant>
 
@@ -86,13 +87,6 @@ bool skip_param_value(PlasmaRead& reader, uint32_t type) {
              [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
 }
 
-PythonParam read_param(PlasmaRead& reader) {
-  PythonParam param;
-  param.id = reader.read_u32();
-  param.value = read_param_value(reader, reader.read_u32());
-  return param;
-}
-
 std::string uoid_debug(const Uoid& uoid, const Source& source) {
   return key_repr(uoid.location_sequence, uoid.location_flags, uoid.class_type, uoid.object_id, source.text(uoid.name),
                   uoid.clone_player_id, uoid.clone_id);
@@ -107,7 +101,8 @@ Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace
 
-PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
+template <class Marks>
+PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes, Marks& marks) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
   reader.skip(kClassIndexSize);
@@ -115,11 +110,17 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
   data.self_key = locate_key(reader);
   skip_synched_object(reader);
   skip_bit_vector(reader);
+  const uint64_t file_at = reader.position();
   data.python_file = reader.locate_safe_string();
+  marks.mark("python_file", file_at, reader.position(), StoredAs::SafeString);
+  const uint64_t receiver_count_at = reader.position();
   data.receivers = locate_key_list(reader, reader.read_u32());
+  marks.mark("receiver_keys", receiver_count_at + sizeof(uint32_t), reader.position(), StoredAs::CountedKeys,
+             static_cast<uint32_t>(receiver_count_at));
 
   // Every parameter is read to find where the next one starts; the list is
   // read again, without the warnings, when asked for.
+  const uint64_t param_count_at = reader.position();
   const uint32_t param_count = reader.read_u32();
   data.params = reader.locate_list<PythonParam>(param_count);
   for (uint32_t i = 0; i < param_count; ++i) {
@@ -128,7 +129,59 @@ PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
     const uint32_t type = PlasmaRead::load<uint32_t>(id_and_type + sizeof(PythonParam::id));
     if (!skip_param_value(reader, type)) warn_unknown_param(type);
   }
+  marks.mark("params", data.params.offset, reader.position(), StoredAs::Params, static_cast<uint32_t>(param_count_at));
   return data;
+}
+
+template PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+
+PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes) {
+  NoMarks marks;
+  return parse_python_file_mod(object_bytes, marks);
+}
+
+bool holds(const PythonParam& stored, const Source& source, const ParamSetting& param) {
+  if (stored.id != param.id || stored.type != param.type || stored.value.index() != param.value.index()) return false;
+  return std::visit(
+      Overloaded{
+          [](std::monostate) { return true; },
+          [&](int32_t v) { return std::get<int32_t>(param.value) == v; },
+          [&](float v) { return std::bit_cast<uint32_t>(std::get<float>(param.value)) == std::bit_cast<uint32_t>(v); },
+          [&](bool v) { return std::get<bool>(param.value) == v; },
+          [&](const ByteRange& v) { return std::get<std::string>(param.value) == counted_string_text(v, source); },
+          [&](const std::optional<Uoid>& v) {
+            const auto& key = std::get<std::optional<BuiltKey>>(param.value);
+            return v ? key && *key == built_key(*v, source) : !key;
+          },
+      },
+      stored.value);
+}
+
+void write_param(PlasmaWrite& writer, const ParamSetting& param) {
+  writer.write_u32(param.id);
+  writer.write_u32(param.type);
+  std::visit(Overloaded{
+                 [](std::monostate) {},
+                 [&](int32_t v) { writer.write_u32(static_cast<uint32_t>(v)); },
+                 [&](float v) { writer.write_u32(std::bit_cast<uint32_t>(v)); },
+                 [&](bool v) { writer.write_u32(v ? 1 : 0); },
+                 [&](const std::string& v) {
+                   if (v.size() >= UINT32_MAX) throw Error("A parameter's string is too long");
+                   writer.write_u32(static_cast<uint32_t>(v.size() + kTerminatorSize));
+                   writer.write_bytes({reinterpret_cast<const uint8_t*>(v.data()), v.size()});
+                   writer.write_u8(0);
+                 },
+                 [&](const std::optional<BuiltKey>& v) { write_key_reference(writer, v); },
+             },
+             param.value);
+}
+
+PythonParam read_param(PlasmaRead& reader) {
+  PythonParam param;
+  param.id = reader.read_u32();
+  param.type = reader.read_u32();
+  param.value = read_param_value(reader, param.type);
+  return param;
 }
 
 std::vector<PythonParam> read_items(const StoredList<PythonParam>& params, const Source& source) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/key_list.h"
+#include "resource/prp/field_marks.h"
+#include "resource/prp/object_key.h"
 
 namespace lumivex {
 
@@ -17,7 +19,19 @@ using PythonParamValue = std::variant<std::monostate, int32_t, float, bool, Byte
 
 struct PythonParam {
   uint32_t id = 0;
+  uint32_t type = 0;  // the stored type code
   PythonParamValue value;
+};
+
+// A parameter to be stored: its id, its type code and a value of the kind
+// the code holds, a string as its text, a key with its name as stored.
+struct ParamSetting {
+  using Value = std::variant<std::monostate, int32_t, float, bool, std::string, std::optional<BuiltKey>>;
+  uint32_t id = 0;
+  uint32_t type = 0;
+  Value value;
+
+  bool operator==(const ParamSetting&) const = default;
 };
 
 // The parameters, read again from the bytes they were located in.
@@ -51,6 +65,17 @@ void visit_fields(const PythonFileModData& data, Visit&& visit) {
 // One plPythonFileMod object's complete bytes, class index included. An
 // unknown parameter type gives a None parameter and a warning in the log.
 PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+PythonFileModData parse_python_file_mod(std::span<const uint8_t> object_bytes, Marks& marks);
+
+// Reads one parameter at the reader's position.
+PythonParam read_param(PlasmaRead& reader);
+// Whether a stored parameter holds param: the same id and type code, and an
+// equal value, a float by its bits, a string by its text.
+bool holds(const PythonParam& stored, const Source& source, const ParamSetting& param);
+// The stored form of param: a string with its length and terminator.
+void write_param(PlasmaWrite& writer, const ParamSetting& param);
 
 // The value as text: 3, 0.5, true, the string, a key's name, None.
 std::string param_value_text(const PythonParamValue& value, const Source& source);

@@ -256,4 +256,29 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
   return data;
 }
 
+// The decode steps over the commands with readers of their own; where their
+// receivers lie, and the trailer, are found by walking the states again.
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks) {
+  ResponderModData data = parse_responder_modifier(object_bytes);
+  const Source source(object_bytes);
+  PlasmaRead reader = source.reader_at(data.states);
+  bool whole = true;
+  for (uint32_t s = 0; s < data.states.count && whole; ++s) {
+    ResponderState state;
+    whole = locate_state(reader, state, false);
+    for (const ResponderCmd& command : state.read_commands(source)) {
+      PlasmaRead receivers = source.reader_at(command.receivers);
+      for (uint32_t i = 0; i < command.receivers.count; ++i) skip_key_uoid(receivers);
+      marks.mark("receiver_keys", command.receivers.offset, receivers.position(), StoredAs::FlatKeys,
+                 command.receivers.count);
+    }
+  }
+  if (whole) {
+    const uint64_t trailer_at = reader.position();
+    marks.mark("cur_state", trailer_at, trailer_at + 1, StoredAs::Itself);
+    marks.mark("enabled", trailer_at + 1, trailer_at + 2, StoredAs::Itself);
+  }
+  return data;
+}
+
 }  // namespace lumivex

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/key_list.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -99,6 +100,8 @@ void visit_fields(const ResponderModData& data, Visit&& visit) {
 // missing bytes) ends decoding early with what was read before it, and is
 // logged at debug level; everything outside the commands must be whole.
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks);
 
 // Reads a state's two values and steps over its commands and wait pairs,
 // locating the commands read whole in state.commands. False when a command

@@ -5,6 +5,7 @@
 
 #include "core/key_list.h"
 #include "core/stream.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -40,5 +41,8 @@ void visit_fields(const SceneObjectData& data, Visit&& visit) {
 
 // A scene object's whole data: steps over the class index, then reads.
 SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+SceneObjectData parse_scene_object(std::span<const uint8_t> object_bytes, Marks& marks);
 
 }  // namespace lumivex

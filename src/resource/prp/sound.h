@@ -5,6 +5,7 @@
 #include <span>
 
 #include "core/key_list.h"
+#include "resource/prp/field_marks.h"
 
 namespace lumivex {
 
@@ -42,5 +43,8 @@ void visit_fields(const Win32SoundData& sound, Visit&& visit) {
 // Decodes a sound from its whole object data; the class index is stepped
 // over unread.
 Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes);
+// The same, telling marks where each field a view can change lies.
+template <class Marks>
+Win32SoundData parse_win32_sound(std::span<const uint8_t> object_bytes, Marks& marks);
 
 }  // namespace lumivex

@@ -1,0 +1,367 @@
+"""lumivex edit: rename, remove, retexture and change the values of a page's
+objects, or rename an object across the pages of an age. Names are found in
+the page as it was read; nothing is written before every edit has worked."""
+
+from __future__ import annotations
+
+import argparse
+import ast
+import difflib
+import re
+import sys
+from collections.abc import Iterable
+from dataclasses import dataclass, field
+from typing import Any, Literal
+
+import lumivex
+from lumivex.age import Age
+from lumivex.classes import DECODERS, class_type
+from lumivex.cli.common import CommandError, load_page, replace_file, report
+from lumivex.diff import opened
+from lumivex.errors import error_text
+from lumivex.shapes import counted, printable_text, value_text
+
+EPILOG = (
+    "A name may be written CLASS:NAME where several objects share it; an unknown or "
+    "ambiguous name is an error listing the candidates. Values of --set are Python "
+    "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None); a reference is written "
+    "CLASS:NAME and found in the page. Given an .age file (or a folder holding one), "
+    "only --rename is taken: the object is renamed in its page and in every reference "
+    "of every page of the age, and all changed pages are written as one change: every "
+    "new file is written before the first replaces its page. A page that could only be "
+    "written in place (other hard links, a folder that takes no new files, an owner that "
+    "cannot be kept) makes the rename refuse unless --in-place is given."
+)
+
+FORMATS = ("dxt1", "dxt5", "argb")
+MIPMAP = "plMipmap"
+# A reference in a value: a class name, a colon, an object name.
+REFERENCE = re.compile(r"([A-Za-z]\w*):(.+)")
+
+
+def object_text(obj: lumivex.PrpObject) -> str:
+    return f"{obj.class_name}:{printable_text(obj.name)}"
+
+
+def split_pair(text: str, option: str, form: str) -> tuple[str, str]:
+    left, equals, right = text.partition("=")
+    if not equals or not left or not right:
+        raise CommandError(f"{option} takes {form}, not {text!r}")
+    return left, right
+
+
+class Objects:
+    """The objects of one or more pages by name, found as a command line
+    names them: NAME, or CLASS:NAME where several share the name."""
+
+    def __init__(self, pages: Iterable[tuple[str, lumivex.PrpFile]]) -> None:
+        self.by_name: dict[str, list[tuple[str, lumivex.PrpObject]]] = {}
+        for page_name, page in pages:
+            for obj in page:
+                self.by_name.setdefault(obj.name, []).append((page_name, obj))
+
+    def find(self, text: str) -> tuple[str, lumivex.PrpObject]:
+        found = self.by_name.get(text, [])
+        name = text
+        if not found:
+            prefix, colon, rest = text.partition(":")
+            wanted = self.class_named(prefix) if colon else None
+            if wanted is not None:
+                name = rest
+                found = [
+                    item for item in self.by_name.get(rest, []) if item[1].class_type == wanted
+                ]
+        if len(found) == 1:
+            return found[0]
+        if found:
+            candidates = ", ".join(self.candidate(item) for item in found)
+            raise CommandError(f"{text!r} names {len(found)} objects: {candidates}")
+        lowered = name.lower()
+        close = [other for other in self.by_name if lowered in other.lower()]
+        close += difflib.get_close_matches(name, self.by_name, n=5)
+        close = list(dict.fromkeys(close))[:5]
+        nearest = [self.candidate(item) for match in close for item in self.by_name[match]]
+        hint = f"; closest: {', '.join(nearest)}" if nearest else ""
+        raise CommandError(f"no object named {text!r}{hint}")
+
+    def candidate(self, item: tuple[str, lumivex.PrpObject]) -> str:
+        page_name, obj = item
+        pages = {page for items in self.by_name.values() for page, _ in items}
+        return object_text(obj) + (f" (page {printable_text(page_name)})" if len(pages) > 1 else "")
+
+    @staticmethod
+    def class_named(text: str) -> int | None:
+        try:
+            return class_type(text)
+        except ValueError:
+            return None
+
+
+@dataclass
+class Edits:
+    """What the command line asks of each object, found in the page."""
+
+    renames: list[tuple[lumivex.PrpObject, str]] = field(default_factory=list)
+    removes: list[lumivex.PrpObject] = field(default_factory=list)
+    values: dict[lumivex.Key, tuple[lumivex.PrpObject, dict[str, object]]] = field(
+        default_factory=dict
+    )
+    textures: list[tuple[lumivex.PrpObject, str]] = field(default_factory=list)
+
+    def check_conflicts(self) -> None:
+        renamed = [obj.key for obj, _ in self.renames]
+        for key in renamed:
+            if renamed.count(key) > 1:
+                raise CommandError(f"{key.class_name}:{key.name} is renamed twice")
+        edited = set(renamed) | set(self.values) | {obj.key for obj, _ in self.textures}
+        for obj in self.removes:
+            if obj.key in edited:
+                raise CommandError(f"{object_text(obj)} is both removed and edited")
+
+
+def literal(text: str, objects: Objects) -> object:
+    """A value of --set: a Python literal, a reference CLASS:NAME, or a list
+    of references."""
+    try:
+        return ast.literal_eval(text)
+    except (ValueError, SyntaxError, MemoryError, RecursionError):
+        pass
+    stripped = text.strip()
+    if stripped.startswith("[") and stripped.endswith("]"):
+        items = [item.strip() for item in stripped[1:-1].split(",") if item.strip()]
+        return [reference(item, objects) for item in items]
+    return reference(stripped, objects)
+
+
+def reference(text: str, objects: Objects) -> lumivex.Key | None:
+    if text == "None":
+        return None
+    if not REFERENCE.fullmatch(text):
+        raise CommandError(f"{text!r} is neither a Python literal nor a reference CLASS:NAME")
+    return objects.find(text)[1].key
+
+
+def decoded(obj: lumivex.PrpObject) -> Any:
+    decode = DECODERS.get(obj.class_name)
+    if decode is None:
+        raise CommandError(f"cannot change {object_text(obj)}: lumivex does not decode its class")
+    try:
+        return decode(obj)
+    except (OSError, ValueError) as error:
+        raise CommandError(f"cannot decode {object_text(obj)}: {error_text(error)}") from error
+
+
+def texture_format(
+    mipmap: lumivex.Mipmap, obj: lumivex.PrpObject
+) -> Literal["dxt1", "dxt5", "argb"]:
+    """The format of a texture, as --format names it."""
+    stored: dict[tuple[int, int], Literal["dxt1", "dxt5", "argb"]] = {
+        (1, 1): "dxt1",
+        (1, 5): "dxt5",
+        (0, 0): "argb",
+    }
+    found = stored.get((mipmap.compression_type, mipmap.dxt_type))
+    if found is None:
+        raise CommandError(f"{object_text(obj)} has a format --format does not name: give one")
+    return found
+
+
+def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
+    edits = Edits()
+    for text in args.rename:
+        old, new = split_pair(text, "--rename", "OLD=NEW")
+        edits.renames.append((objects.find(old)[1], new))
+    edits.removes = [objects.find(name)[1] for name in args.remove]
+    for text in args.values:
+        target, value = split_pair(text, "--set", "NAME.PROPERTY=VALUE")
+        name, dot, prop = target.rpartition(".")
+        if not dot or not name or not prop:
+            raise CommandError(f"--set takes NAME.PROPERTY=VALUE, not {text!r}")
+        obj = objects.find(name)[1]
+        edits.values.setdefault(obj.key, (obj, {}))[1][prop] = literal(value, objects)
+    for text in args.texture:
+        name, image = split_pair(text, "--texture", "NAME=IMAGE")
+        obj = objects.find(name)[1]
+        if obj.class_name != MIPMAP:
+            raise CommandError(f"{object_text(obj)} is not a texture ({MIPMAP})")
+        edits.textures.append((obj, image))
+    edits.check_conflicts()
+    return edits
+
+
+def new_view(view: Any, changes: dict[str, object], obj: lumivex.PrpObject) -> Any:
+    try:
+        return view.replace(**changes)
+    except (TypeError, ValueError, OverflowError) as error:
+        raise CommandError(f"cannot set {object_text(obj)}: {error}") from error
+
+
+def new_texture(
+    obj: lumivex.PrpObject, image: str, wanted: Literal["dxt1", "dxt5", "argb"] | None
+) -> lumivex.Mipmap:
+    old = decoded(obj)
+    assert isinstance(old, lumivex.Mipmap)
+    format_name = wanted or texture_format(old, obj)
+    try:
+        return lumivex.Mipmap.from_image(obj.name, image, format=format_name)
+    except ImportError as error:
+        raise CommandError("textures from images need Pillow: pip install Pillow") from error
+    except (OSError, ValueError) as error:
+        raise CommandError(
+            f"cannot make {object_text(obj)} from {image}: {error_text(error)}"
+        ) from error
+
+
+def warn_unsearched(count: int, old: str) -> None:
+    if count:
+        print(
+            f"lumivex: warning: {counted(count, 'object')} could not be searched for "
+            f"references to {old} (of classes lumivex does not decode, or that do not decode)",
+            file=sys.stderr,
+        )
+
+
+def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
+    objects = Objects([(page.page_name, page)])
+    edits = page_edits(args, objects)
+    builder = lumivex.PageBuilder.from_page(page)
+    # Printed once every edit has worked, so that a failure prints only itself.
+    done: list[str] = []
+    for obj, changes in edits.values.values():
+        view = decoded(obj)
+        changed = new_view(view, changes, obj)
+        builder.set(obj, changed)
+        for prop, value in changes.items():
+            before = getattr(view, prop)
+            done.append(f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(value)}")
+    for obj, image in edits.textures:
+        mipmap = new_texture(obj, image, args.format)
+        builder.set(obj, mipmap)
+        done.append(
+            f"texture {object_text(obj)}: {image}, {mipmap.width}x{mipmap.height}, "
+            f"{counted(mipmap.num_levels, 'level')}"
+        )
+    for obj, new_name in edits.renames:
+        try:
+            builder.rename(obj, new_name)
+        except ValueError as error:
+            raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
+        done.append(f"renamed {object_text(obj)} to {printable_text(new_name)}")
+        warn_unsearched(builder.unsearched, object_text(obj))
+    for obj in edits.removes:
+        builder.remove(obj)
+        done.append(f"removed {object_text(obj)}")
+    output = args.output or args.path
+    summary = ", ".join(
+        f"{counted(len(items), 'object')} {verb}"
+        for items, verb in (
+            (edits.renames, "renamed"),
+            (edits.removes, "removed"),
+            (edits.values, "changed"),
+            (edits.textures, "retextured"),
+        )
+        if items
+    )
+    built = builder.build()
+    print("\n".join(done))
+    if args.dry_run:
+        print(f"{summary}; nothing written (dry run)")
+        return 0
+    replace_file(output, built.to_bytes())
+    print(f"{summary}; written to {output}")
+    return 0
+
+
+def shown(value: object) -> str:
+    if isinstance(value, lumivex.Key):
+        return f"{value.class_name}:{printable_text(value.name)}"
+    if isinstance(value, list):
+        return "[" + ", ".join(shown(item) for item in value) + "]"
+    return value_text(value)
+
+
+def rename_in_age(age: Age, args: argparse.Namespace) -> int:
+    pages = age.loaded_pages()
+    for name, page in age.pages.items():
+        if not isinstance(page, lumivex.PrpFile):
+            print(
+                f"lumivex: warning: page {printable_text(name)} is not searched: {page.reason}",
+                file=sys.stderr,
+            )
+    objects = Objects(pages)
+    renames = []
+    for text in args.rename:
+        old, new = split_pair(text, "--rename", "OLD=NEW")
+        renames.append((*objects.find(old), new))
+    keys = [obj.key for _, obj, _ in renames]
+    if len(set(keys)) != len(keys):
+        raise CommandError("an object is renamed twice")
+    builders: dict[str, lumivex.PageBuilder] = {}
+    changed: list[str] = []
+    for owner, obj, new_name in renames:
+        rewritten = 0
+        other_pages = 0
+        unsearched = 0
+        for page_name, page in pages:
+            builder = builders.get(page_name, None)
+            if builder is None:
+                builder = lumivex.PageBuilder.from_page(page)
+            if page_name == owner:
+                try:
+                    builder.rename(obj, new_name)
+                except ValueError as error:
+                    raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
+                count = 1
+            else:
+                count = builder.rename_references(obj.key, new_name)
+                rewritten += count
+                other_pages += bool(count)
+            unsearched += builder.unsearched
+            if count:
+                builders[page_name] = builder
+                if page_name not in changed:
+                    changed.append(page_name)
+        print(
+            f"renamed {object_text(obj)} to {printable_text(new_name)} in page "
+            f"{printable_text(owner)}; {counted(rewritten, 'reference')} in "
+            f"{counted(other_pages, 'other page')}"
+        )
+        warn_unsearched(unsearched, object_text(obj))
+    files = []
+    for page_name in changed:
+        path = age.page_path(page_name)
+        assert path is not None
+        files.append((path, builders[page_name].build().to_bytes()))
+    if args.dry_run:
+        print(
+            f"{counted(len(files), 'page')} to write: {', '.join(path for path, _ in files)}; "
+            "nothing written (dry run)"
+        )
+        return 0
+    lumivex.save_files(files, in_place=args.in_place)
+    print(f"{counted(len(files), 'page')} written: {', '.join(path for path, _ in files)}")
+    return 0
+
+
+def run(args: argparse.Namespace) -> int:
+    if not (args.rename or args.remove or args.texture or args.values):
+        return report("nothing to do: give --rename, --remove, --texture or --set", 2)
+    if args.format and not args.texture:
+        return report("--format goes with --texture", 2)
+    try:
+        target = opened(args.path)
+    except IsADirectoryError:
+        target = load_page(args.path)
+    except ValueError as error:
+        raise CommandError(str(error)) from error
+    if isinstance(target, Age):
+        for option, given in (
+            ("--remove", args.remove),
+            ("--texture", args.texture),
+            ("--set", args.values),
+            ("-o", args.output),
+        ):
+            if given:
+                raise CommandError(f"{option} needs a page; an age takes --rename only")
+        return rename_in_age(target, args)
+    return edit_page(target, args)

@@ -1,0 +1,267 @@
+#include "resource/prp/record_edit.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "core/key.h"
+#include "core/text.h"
+#include "resource/prp/synched_object.h"
+
+namespace lumivex {
+namespace {
+
+// New bytes for [at, at + size) of the old ones: those written from `from`
+// on, `length` of them.
+struct Splice {
+  uint32_t at = 0;
+  uint32_t size = 0;
+  std::size_t from = 0;
+  std::size_t length = 0;
+};
+
+[[noreturn]] void cannot_hold(std::string_view field) {
+  throw Error("The stored form of " + std::string(field) + " cannot hold that value");
+}
+
+class Editor {
+ public:
+  explicit Editor(std::span<const uint8_t> bytes) : bytes_(bytes), source_(bytes) {}
+
+  void edit(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
+    const auto first = std::find_if(marks.begin(), marks.end(), [&](const FieldMark& m) { return m.field == field; });
+    if (first == marks.end()) throw Error("This object does not store " + std::string(field));
+    if (first->form == StoredAs::FlatKeys) return edit_flat_keys(field, marks, value);
+    const FieldMark& mark = *first;
+    switch (mark.form) {
+      case StoredAs::Itself:
+        return edit_itself(mark, value);
+      case StoredAs::Integer:
+        return edit_integer(mark, value);
+      case StoredAs::Bit:
+        return edit_bit(mark, value);
+      case StoredAs::Key:
+        return edit_key(mark, value);
+      case StoredAs::SafeString:
+        return edit_safe_string(mark, value);
+      case StoredAs::CountedKeys:
+        return edit_counted_keys(mark, value);
+      case StoredAs::Params:
+        return edit_params(mark, value);
+      case StoredAs::FlatKeys:
+        break;
+    }
+    cannot_hold(field);
+  }
+
+  std::vector<uint8_t> result() {
+    std::sort(splices_.begin(), splices_.end(), [](const Splice& a, const Splice& b) { return a.at < b.at; });
+    std::size_t size = bytes_.size();
+    for (const Splice& splice : splices_) size = size - splice.size + splice.length;
+    PlasmaWrite out(size);
+    std::size_t from = 0;
+    for (const Splice& splice : splices_) {
+      if (splice.at < from) throw Error("Two changes overlap");
+      out.write_bytes(bytes_.subspan(from, splice.at - from));
+      out.write_bytes(std::span(written_.bytes()).subspan(splice.from, splice.length));
+      from = splice.at + splice.size;
+    }
+    out.write_bytes(bytes_.subspan(from));
+    return out.take_bytes();
+  }
+
+ private:
+  template <class T>
+  static const T& held(const FieldMark& mark, const FieldValue& value) {
+    const T* held = std::get_if<T>(&value);
+    if (!held) cannot_hold(mark.field);
+    return *held;
+  }
+
+  std::span<const uint8_t> stored(const FieldMark& mark) const {
+    if (mark.at > bytes_.size() || bytes_.size() - mark.at < mark.size) throw_end_of_data();
+    return bytes_.subspan(mark.at, mark.size);
+  }
+
+  // The bytes written from `from` on replace [at, at + size), unless they
+  // are the same.
+  void replace(uint32_t at, uint32_t size, std::size_t from) {
+    const auto old = bytes_.subspan(at, size);
+    const auto written = std::span(written_.bytes()).subspan(from);
+    if (std::equal(old.begin(), old.end(), written.begin(), written.end())) {
+      written_.resize(from);
+      return;
+    }
+    splices_.push_back({at, size, from, written.size()});
+  }
+
+  void replace_word(uint32_t at, uint32_t word) {
+    const std::size_t from = written_.size();
+    written_.write_u32(word);
+    replace(at, sizeof word, from);
+  }
+
+  void edit_itself(const FieldMark& mark, const FieldValue& value) {
+    const auto old = stored(mark);
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
+    if (const auto* number = std::get_if<uint64_t>(&value)) {
+      if (mark.size > sizeof(uint32_t) || *number >> (8 * mark.size)) cannot_hold(mark.field);
+      for (uint32_t i = 0; i < mark.size; ++i) out.write_u8(static_cast<uint8_t>(*number >> (8 * i)));
+    } else if (const auto* flag = std::get_if<bool>(&value)) {
+      if (mark.size != sizeof(uint8_t)) cannot_hold(mark.field);
+      // Any non-zero byte is true: one that already says so stays.
+      if ((old[0] != 0) == *flag) return;
+      out.write_u8(*flag ? 1 : 0);
+    } else if (const auto* number = std::get_if<float>(&value)) {
+      if (mark.size != sizeof(float)) cannot_hold(mark.field);
+      out.write_u32(std::bit_cast<uint32_t>(*number));
+    } else {
+      const auto& color = held<std::array<float, 4>>(mark, value);
+      if (mark.size != sizeof color) cannot_hold(mark.field);
+      for (const float component : color) out.write_u32(std::bit_cast<uint32_t>(component));
+    }
+    replace(mark.at, mark.size, from);
+  }
+
+  // A float shown and a whole number stored: a value equal to the one shown
+  // keeps the stored number, which a large one may not be exactly.
+  void edit_integer(const FieldMark& mark, const FieldValue& value) {
+    const float number = held<float>(mark, value);
+    const auto stored_number = static_cast<int32_t>(PlasmaRead::load<uint32_t>(stored(mark).data()));
+    if (std::bit_cast<uint32_t>(static_cast<float>(stored_number)) == std::bit_cast<uint32_t>(number)) return;
+    if (!(number == std::trunc(number) && number >= -2147483648.0f && number < 2147483648.0f))
+      throw Error(std::string(mark.field) + " is stored as a 32-bit whole number, not " + float_text(number));
+    replace_word(mark.at, static_cast<uint32_t>(static_cast<int32_t>(number)));
+  }
+
+  void edit_bit(const FieldMark& mark, const FieldValue& value) {
+    const bool flag = held<bool>(mark, value);
+    const uint32_t word = PlasmaRead::load<uint32_t>(stored(mark).data());
+    replace_word(mark.at, flag ? word | mark.detail : word & ~mark.detail);
+  }
+
+  std::optional<BuiltKey> stored_key(PlasmaRead& reader) const {
+    const auto key = read_key_uoid(reader);
+    if (!key) return std::nullopt;
+    return built_key(*key, source_);
+  }
+
+  void edit_key(const FieldMark& mark, const FieldValue& value) {
+    const auto& key = held<std::optional<BuiltKey>>(mark, value);
+    PlasmaRead reader(bytes_, mark.at);
+    if (stored_key(reader) == key) return;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
+    write_key_reference(out, key);
+    replace(mark.at, mark.size, from);
+  }
+
+  void edit_safe_string(const FieldMark& mark, const FieldValue& value) {
+    const auto& text = held<std::string>(mark, value);
+    PlasmaRead reader(bytes_, mark.at);
+    if (source_.text(reader.locate_safe_string()) == text) return;
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
+    out.write_safe_string(text);
+    replace(mark.at, mark.size, from);
+  }
+
+  // The list is shown by its present references: equal to those, it stays
+  // as stored; else every reference is written present.
+  void edit_counted_keys(const FieldMark& mark, const FieldValue& value) {
+    const auto& keys = held<std::vector<BuiltKey>>(mark, value);
+    PlasmaRead count(bytes_, mark.detail);
+    const uint32_t stored_count = count.read_u32();
+    PlasmaRead reader(bytes_, mark.at);
+    std::vector<BuiltKey> present;
+    for (uint32_t i = 0; i < stored_count; ++i)
+      if (auto key = stored_key(reader)) present.push_back(std::move(*key));
+    if (present == keys) return;
+    if (keys.size() > UINT32_MAX) cannot_hold(mark.field);
+    replace_word(mark.detail, static_cast<uint32_t>(keys.size()));
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
+    for (const BuiltKey& key : keys) write_key_reference(out, key);
+    replace(mark.at, mark.size, from);
+  }
+
+  // The present references of every run, in order, each replaced where it
+  // changes; absent ones stay absent, and the number of present ones stays.
+  void edit_flat_keys(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
+    const auto* keys_held = std::get_if<std::vector<BuiltKey>>(&value);
+    if (!keys_held) cannot_hold(field);
+    const auto& keys = *keys_held;
+    std::size_t next = 0;
+    for (const FieldMark& mark : marks) {
+      if (mark.field != field) continue;
+      PlasmaRead reader(bytes_, mark.at);
+      for (uint32_t i = 0; i < mark.detail; ++i) {
+        const auto at = static_cast<uint32_t>(reader.position());
+        const auto key = stored_key(reader);
+        if (!key) continue;
+        if (next < keys.size() && *key != keys[next]) {
+          const std::size_t from = written_.size();
+          write_key_reference(written_, keys[next]);
+          splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});
+        }
+        ++next;
+      }
+    }
+    if (next != keys.size())
+      throw Error(std::string(field) + " keeps its length: " + std::to_string(next) + " keys, not " +
+                  std::to_string(keys.size()));
+  }
+
+  // Each parameter equal to the one stored at its place keeps its bytes.
+  void edit_params(const FieldMark& mark, const FieldValue& value) {
+    const auto& params = held<std::vector<ParamSetting>>(mark, value);
+    if (params.size() > UINT32_MAX) cannot_hold(mark.field);
+    PlasmaRead count(bytes_, mark.detail);
+    const uint32_t stored_count = count.read_u32();
+    PlasmaRead reader(bytes_, mark.at);
+    const std::size_t from = written_.size();
+    PlasmaWrite& out = written_;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (i < stored_count) {
+        const uint64_t begin = reader.position();
+        const PythonParam stored_param = read_param(reader);
+        if (holds(stored_param, source_, params[i])) {
+          out.write_bytes(bytes_.subspan(begin, reader.position() - begin));
+          continue;
+        }
+      }
+      write_param(out, params[i]);
+    }
+    replace_word(mark.detail, static_cast<uint32_t>(params.size()));
+    replace(mark.at, mark.size, from);
+  }
+
+  std::span<const uint8_t> bytes_;
+  Source source_;
+  PlasmaWrite written_;  // the new bytes of every splice
+  std::vector<Splice> splices_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMarks& marks,
+                                  std::span<const FieldChange> changes) {
+  Editor editor(bytes);
+  for (const FieldChange& change : changes) editor.edit(change.field, marks.all(), change.value);
+  return editor.result();
+}
+
+std::vector<uint8_t> with_own_key(std::span<const uint8_t> bytes, const BuiltKey& key) {
+  FieldMarks marks;
+  PlasmaRead reader(bytes, kClassIndexSize);
+  const uint64_t at = reader.position();
+  skip_key_uoid(reader);
+  marks.mark("name", at, reader.position(), StoredAs::Key);
+  const FieldChange change{"name", std::optional<BuiltKey>(key)};
+  return with_changes(bytes, marks, {&change, 1});
+}
+
+}  // namespace lumivex

@@ -1,0 +1,389 @@
+"""lumivex edit: the edits of a page, names and their candidates, the age-wide
+rename and the save of several pages as one change."""
+
+import contextlib
+import errno
+import io
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+import lumivex
+import pytest
+from lumivex.check import AgeCheck
+from lumivex.cli import main
+from lumivex.diff import CHANGED, RENAMED, diff
+
+from fixtures.builder import Obj, page
+from fixtures.extras import needs_pillow
+from fixtures.object_bodies import LAYER, MATERIAL, MIPMAP, layer_body, material_body, mipmap_body
+
+SAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "samples")
+TEMPORARY_MARK = ".lumivex-"
+
+
+def sample_page():
+    """Two layers, a material holding both, and a texture named as one layer."""
+    return page(
+        [
+            Obj(LAYER, "Glass", layer_body("Glass", "Stone"), object_id=1),
+            Obj(LAYER, "Stone", layer_body("Stone", None), object_id=2),
+            Obj(MATERIAL, "Mat", material_body(("Glass", "Stone")), object_id=1),
+            Obj(MIPMAP, "Stone", mipmap_body("Stone"), object_id=1),
+        ]
+    )
+
+
+def run(*args):
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = main(["edit", *map(str, args)])
+    return status, out.getvalue(), err.getvalue()
+
+
+@pytest.fixture
+def page_file(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(sample_page())
+    return path
+
+
+def objects(path):
+    return {(obj.class_name, obj.name): obj for obj in lumivex.PrpFile.load(str(path))}
+
+
+@pytest.mark.parametrize(
+    "options, check",
+    [
+        (
+            ["--rename", "Glass=Window"],
+            lambda found: (
+                found[("hsGMaterial", "Mat")].as_material().layer_names == ["Window", "Stone"]
+                and found[("plLayer", "Window")].as_layer().name == "Window"
+            ),
+        ),
+        (["--remove", "Mat"], lambda found: ("hsGMaterial", "Mat") not in found),
+        (
+            ["--set", "Glass.opacity=0.25"],
+            lambda found: found[("plLayer", "Glass")].as_layer().opacity == 0.25,
+        ),
+        (
+            ["--set", "Mat.layer_keys=[plLayer:Stone]"],
+            lambda found: found[("hsGMaterial", "Mat")].as_material().layer_names == ["Stone"],
+        ),
+        (
+            ["--set", "Glass.texture_key=None"],
+            lambda found: found[("plLayer", "Glass")].as_layer().texture_name is None,
+        ),
+    ],
+    ids=["rename", "remove", "set-number", "set-references", "set-none"],
+)
+def test_each_edit_of_a_page(page_file, tmp_path, options, check):
+    out = tmp_path / "out.prp"
+    status, printed, _ = run(page_file, "-o", out, *options)
+    assert status == 0, printed
+    assert page_file.read_bytes() == sample_page()
+    assert check(objects(out))
+    assert "written to" in printed
+
+
+@pytest.mark.parametrize(
+    "name, status, message",
+    [
+        ("Stone", 1, "'Stone' names 2 objects: plLayer:Stone, plMipmap:Stone"),
+        ("plMipmap:Stone", 0, ""),
+        ("Glas", 1, "no object named 'Glas'; closest: plLayer:Glass"),
+        ("Nothing", 1, "no object named 'Nothing'"),
+    ],
+)
+def test_names_and_their_candidates(page_file, name, status, message):
+    result = run(page_file, "--remove", name, "--dry-run")
+    assert result[0] == status
+    assert message in result[2]
+    assert page_file.read_bytes() == sample_page()
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        (["--set", "Glass.num_levels=3"], "cannot set plLayer:Glass"),
+        (["--set", "Glass.opacity=high"], "neither a Python literal nor a reference"),
+        (["--rename", "Glass=Stone"], "already holds a plLayer named 'Stone'"),
+        (["--rename", "Glass"], "--rename takes OLD=NEW"),
+        (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
+        (["--texture", "Glass=x.png"], "is not a texture"),
+    ],
+)
+def test_bad_edits_write_nothing(page_file, options, message):
+    status, _, err = run(page_file, *options)
+    assert status == 1 and message in err, err
+    assert page_file.read_bytes() == sample_page()
+    assert os.listdir(page_file.parent) == ["page.prp"]
+
+
+def test_dry_run_prints_and_writes_nothing(page_file):
+    before = os.stat(page_file)
+    status, printed, _ = run(page_file, "--rename", "Glass=Window", "--remove", "Mat", "--dry-run")
+    assert status == 0
+    assert printed.splitlines() == [
+        "renamed plLayer:Glass to Window",
+        "removed hsGMaterial:Mat",
+        "1 object renamed, 1 object removed; nothing written (dry run)",
+    ]
+    assert os.stat(page_file).st_mtime_ns == before.st_mtime_ns
+    assert os.listdir(page_file.parent) == ["page.prp"]
+
+
+def test_without_output_the_page_is_saved_over_itself(page_file):
+    assert run(page_file, "--remove", "Mat")[0] == 0
+    assert ("hsGMaterial", "Mat") not in objects(page_file)
+    assert os.listdir(page_file.parent) == ["page.prp"]
+
+
+@needs_pillow
+@pytest.mark.parametrize("wanted, compression", [("argb", 0), ("dxt1", 1), ("dxt5", 1)])
+def test_texture_from_an_image(page_file, tmp_path, wanted, compression):
+    from PIL import Image
+
+    image = tmp_path / "paint.png"
+    Image.new("RGBA", (8, 8), (200, 100, 50, 255)).save(image)
+    out = tmp_path / "out.prp"
+    status, printed, err = run(
+        page_file, "-o", out, "--texture", f"plMipmap:Stone={image}", "--format", wanted
+    )
+    assert status == 0, err
+    mipmap = objects(out)[("plMipmap", "Stone")].as_mipmap()
+    assert (mipmap.width, mipmap.height, mipmap.compression_type) == (8, 8, compression)
+    assert mipmap.to_image().getpixel((3, 3))[:3] == pytest.approx((200, 100, 50), abs=8)
+
+
+# --- what an edit leaves as it was ---------------------------------------------
+
+
+def records(data):
+    """The header, each object's record by class and name, and the index, as
+    (start, end) in the bytes of a page in the writer's normal form."""
+    loaded = lumivex.PrpFile.from_bytes(data)
+    header = loaded.header
+    at = header.data_start
+    found = {}
+    for obj in loaded:
+        found[(obj.class_name, obj.name)] = (at, at + obj.data_len)
+        at += obj.data_len
+    assert at == header.index_start
+    return header, found
+
+
+def test_an_edited_page_differs_only_in_the_edited_records_and_the_index(tmp_path):
+    source = os.path.join(SAMPLES, "Demo_District_Town.prp")
+    out = tmp_path / "out.prp"
+    edits = ["--set", "LampGlass.opacity=0.25", "--remove", "Sign", "--rename", "Lamp02=LampB"]
+    assert run(source, "-o", out, *edits)[0] == 0
+    before, after = open(source, "rb").read(), out.read_bytes()
+    header, old = records(before)
+    new_header, new = records(after)
+    # The header moves only where the index starts.
+    index_start_at = 4 + 4 + 2 + 2 + len(header.age_name) + 2 + len(header.page_name) + 2 + 4 + 4
+    assert struct.unpack_from("<I", after, index_start_at) == (new_header.index_start,)
+    assert before[:index_start_at] == after[:index_start_at]
+    assert (
+        before[index_start_at + 4 : header.data_start]
+        == after[index_start_at + 4 : header.data_start]
+    )
+    # The records of the objects an edit names or that refer to them change.
+    edited = {("plLayer", "LampGlass"), ("plSceneObject", "Sign"), ("plSceneObject", "Lamp02")}
+    referring = {("plResponderModifier", "LampSwitch")}
+    unchanged = [name for name in old if name not in edited | referring]
+    assert len(unchanged) == len(old) - 4
+    for name in unchanged:
+        (a, b), (c, d) = old[name], new[name]
+        assert before[a:b] == after[c:d], name
+    assert ("plSceneObject", "Sign") not in new and ("plSceneObject", "LampB") in new
+
+
+# --- an age ----------------------------------------------------------------------
+
+
+@pytest.fixture
+def age_folder(tmp_path):
+    folder = tmp_path / "age"
+    folder.mkdir()
+    for name in os.listdir(SAMPLES):
+        if name.startswith("Demo"):
+            shutil.copy(os.path.join(SAMPLES, name), folder / name)
+    return folder
+
+
+def page_bytes(folder):
+    return {name: (folder / name).read_bytes() for name in sorted(os.listdir(folder))}
+
+
+def problems(age_path):
+    return sorted(
+        (problem.severity, problem.message)
+        for problem in AgeCheck(lumivex.Age.open(str(age_path))).problems()
+    )
+
+
+def test_a_rename_across_an_age_leaves_check_clean_and_diff_shows_only_it(age_folder, tmp_path):
+    original = tmp_path / "original"
+    shutil.copytree(age_folder, original)
+    status, printed, err = run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2")
+    assert status == 0, err
+    assert "1 reference in 1 other page" in printed
+    assert problems(age_folder / "Demo.age") == problems(original / "Demo.age")
+    changes = diff(str(original), str(age_folder))
+    assert {(change.kind, change.page) for change in changes} == {
+        (RENAMED, "Town"),
+        (CHANGED, "Town"),
+        (CHANGED, "Garden"),
+    }
+    for change in changes:
+        if change.kind == CHANGED:
+            assert "FountainStone" in str(change.before) and "Stone2" in str(change.after)
+    assert sorted(os.listdir(age_folder)) == sorted(os.listdir(original))
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        (["--remove", "Sign"], "--remove needs a page"),
+        (["--set", "LampGlass.opacity=1.0"], "--set needs a page"),
+        (["--rename", "Sign=X", "-o", "out.prp"], "-o needs a page"),
+    ],
+)
+def test_an_age_takes_only_renames(age_folder, options, message):
+    before = page_bytes(age_folder)
+    status, _, err = run(age_folder / "Demo.age", *options)
+    assert status == 1 and message in err
+    assert page_bytes(age_folder) == before
+
+
+def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path):
+    os.link(age_folder / "Demo_District_Garden.prp", tmp_path / "other.prp")
+    before = page_bytes(age_folder)
+    status, _, err = run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2")
+    assert status == 1
+    assert "Demo_District_Garden.prp" in err and "other names (hard links)" in err
+    assert page_bytes(age_folder) == before
+    assert run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2", "--in-place")[0] == 0
+    assert (tmp_path / "other.prp").read_bytes() == (
+        age_folder / "Demo_District_Garden.prp"
+    ).read_bytes()
+    assert (tmp_path / "other.prp").read_bytes() != before["Demo_District_Garden.prp"]
+
+
+def test_a_page_that_became_a_folder_leaves_every_page(age_folder):
+    garden = age_folder / "Demo_District_Garden.prp"
+    data = garden.read_bytes()
+    garden.unlink()
+    garden.mkdir()
+    town = (age_folder / "Demo_District_Town.prp").read_bytes()
+    with pytest.raises(IsADirectoryError, match="no file was changed"):
+        lumivex.save_files([(age_folder / "Demo_District_Town.prp", b"new"), (garden, data)])
+    assert (age_folder / "Demo_District_Town.prp").read_bytes() == town
+    assert not [name for name in os.listdir(age_folder) if TEMPORARY_MARK in name]
+
+
+# Writes stop between the sizes of the two pages: the larger temporary file
+# fails, after the smaller one was written.
+LIMITED_EDIT = """
+import resource, signal, sys
+from lumivex.cli import main
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (int(sys.argv[1]), int(sys.argv[1])))
+sys.exit(main(["edit", *sys.argv[2:]]))
+"""
+
+
+def child_env():
+    return dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(lumivex.__file__)))
+
+
+def test_a_full_disk_leaves_every_page(age_folder):
+    before = page_bytes(age_folder)
+    limit = (len(before["Demo_District_Garden.prp"]) + len(before["Demo_District_Town.prp"])) // 2
+    result = subprocess.run(
+        [sys.executable, "-c", LIMITED_EDIT, str(limit), str(age_folder / "Demo.age")]
+        + ["--rename", "FountainStone=Stone2"],
+        capture_output=True,
+        env=child_env(),
+        timeout=60,
+    )
+    assert result.returncode == 1
+    assert "no file was changed" in result.stderr.decode()
+    assert page_bytes(age_folder) == before
+
+
+NOBODY = 65534
+DROP_ROOT = ["setpriv", "--bounding-set=-all", "--inh-caps=-all"]
+
+
+@pytest.mark.parametrize("in_place", [False, True])
+def test_a_closed_folder_without_capabilities(in_place):
+    if os.geteuid() != 0 or shutil.which("setpriv") is None:
+        pytest.skip("needs root and setpriv to make a folder of another user")
+    folder = tempfile.mkdtemp()
+    try:
+        for name in os.listdir(SAMPLES):
+            if name.startswith("Demo"):
+                shutil.copy(os.path.join(SAMPLES, name), folder)
+                os.chmod(os.path.join(folder, name), 0o666)
+        os.chmod(folder, 0o755)
+        os.chown(folder, NOBODY, NOBODY)
+        before = {
+            name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)
+        }
+        command = [*DROP_ROOT, sys.executable, "-m", "lumivex", "edit"]
+        command += [os.path.join(folder, "Demo.age"), "--rename", "FountainStone=Stone2"]
+        result = subprocess.run(
+            command + (["--in-place"] if in_place else []),
+            capture_output=True,
+            env=child_env(),
+            timeout=60,
+        )
+        after = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+        if in_place:
+            assert result.returncode == 0, result.stderr.decode()
+            assert after["Demo_District_Town.prp"] != before["Demo_District_Town.prp"]
+            assert after["Demo_District_Garden.prp"] != before["Demo_District_Garden.prp"]
+        else:
+            assert result.returncode == 1
+            assert "its folder takes no new files" in result.stderr.decode()
+            assert after == before
+    finally:
+        shutil.rmtree(folder)
+
+
+def test_save_files_refuses_one_file_named_twice(tmp_path):
+    (tmp_path / "a").write_bytes(b"old")
+    with pytest.raises(OSError, match="names the file"):
+        lumivex.save_files([(tmp_path / "a", b"1"), (str(tmp_path / "a"), b"2")])
+    assert (tmp_path / "a").read_bytes() == b"old"
+    assert errno.EISDIR  # the module's errors keep the system's numbers
+
+
+@needs_pillow
+@pytest.mark.parametrize(
+    "name, compression, dxt_type",
+    [("Tiles_DXT1", 1, 1), ("Tiles_DXT5", 1, 5), ("Tiles_ARGB32", 0, 0)],
+)
+def test_a_sample_texture_keeps_its_own_format(tmp_path, name, compression, dxt_type):
+    from PIL import Image
+
+    image = tmp_path / "paint.png"
+    Image.new("RGBA", (16, 16), (10, 200, 30, 255)).save(image)
+    out = tmp_path / "out.prp"
+    source = os.path.join(SAMPLES, "Demo_District_Town.prp")
+    status, printed, err = run(source, "-o", out, "--texture", f"{name}={image}")
+    assert status == 0, err
+    assert printed.startswith(f"texture plMipmap:{name}: {image}, 16x16, 5 levels\n")
+    mipmap = objects(out)[("plMipmap", name)].as_mipmap()
+    assert (mipmap.compression_type, mipmap.dxt_type, mipmap.num_levels) == (
+        compression,
+        dxt_type,
+        5,
+    )
