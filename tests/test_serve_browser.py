@@ -85,11 +85,19 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
         follow(chromium, chromium.find_element(By.LINK_TEXT, source.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"{source.class_name} {source.name}"
         shot("source")
-        follow(chromium, references(chromium).find_element(By.LINK_TEXT, f"plLayer '{layer.name}'"))
+        follow(
+            chromium,
+            references(chromium).find_element(
+                By.LINK_TEXT, f"plLayer {layer.name} ({layer.page.page_name})"
+            ),
+        )
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
         shot("layer")
         follow(
-            chromium, references(chromium).find_element(By.LINK_TEXT, f"plMipmap '{texture.name}'")
+            chromium,
+            references(chromium).find_element(
+                By.LINK_TEXT, f"plMipmap {texture.name} ({texture.page.page_name})"
+            ),
         )
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plMipmap {texture.name}"
         images = chromium.find_elements(By.CSS_SELECTOR, ".levels img")

@@ -20,8 +20,9 @@ from starlette.routing import Route
 
 import lumivex
 from lumivex.age import MissingPage
-from lumivex.check import NOTE, SEVERITIES, AgeReport
+from lumivex.check import NOTE, SEVERITIES, AgeReport, Problem
 from lumivex.classes import DECODERS, class_type
+from lumivex.diff import key_text
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
@@ -75,10 +76,6 @@ def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
         )
         for offset in range(0, len(data), 16)
     ]
-
-
-def key_text(key: lumivex.Key) -> str:
-    return f"{key.class_name} {key.name!r}"
 
 
 class HtmlViews(SiteViews):
@@ -155,6 +152,18 @@ class HtmlViews(SiteViews):
                 }
             )
         report = self.reports(name)
+
+        def problem_place(problem: Problem) -> tuple[str | None, str | None]:
+            """The addresses of a problem's page and object, where they are served."""
+            served = served_as.get((name, problem.page or ""))
+            if served is None:
+                return None, None
+            page = self.site.page(served)
+            if problem.object_name is None or isinstance(page, Unreadable):
+                return url("page", served), None
+            found = page.find(problem.object_name, problem.class_name)
+            return url("page", served), url("object", served, found[0].index) if found else None
+
         problems = [
             (severity, report.count(severity), report.kept[severity]) for severity in SEVERITIES
         ]
@@ -168,6 +177,7 @@ class HtmlViews(SiteViews):
             report=report,
             problems=problems,
             note=NOTE,
+            problem_place=problem_place,
             descriptions=descriptions,
             **values,
         )
@@ -243,6 +253,7 @@ class HtmlViews(SiteViews):
                 if isinstance(view, lumivex.Mipmap):
                     texture = self.texture_view(name, index, view)
         data = obj.data
+        page_names = scope.page_names()
         return self.render(
             "object.html",
             title=f"{obj.name} ({obj.class_name}) - lumivex",
@@ -259,7 +270,8 @@ class HtmlViews(SiteViews):
             referrer_object=lambda location: self.site.page_objects(location.page).objects[
                 location.position
             ],
-            key_text=key_text,
+            key_text=lambda key: key_text(key, page_names),
+            page_name=page_names.get(obj.location_sequence),
             texture=texture,
             owner=self.site.owners().get(name),
         )
