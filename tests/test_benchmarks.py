@@ -114,6 +114,7 @@ def test_runner_reports_every_operation(data, capsys):
         "... then descriptors()",
         "lumivex check, an age listing 4N pages",
         "lumivex.diff(a, b), one object differs",
+        "Mipmap.from_image(name, image), DXT5",
     ]
 
 

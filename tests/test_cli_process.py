@@ -266,7 +266,7 @@ def test_a_fifo_and_a_device_are_passed_over(tmp_path):
     done = command("scan", tmp_path / "b.prp", "--json")
     shown = json.loads(done.stdout)
     assert shown["skipped"] == [
-        {"path": f"{tmp_path}/b.prp", "reason": "not a regular file (a FIFO)"}
+        {"file": f"{tmp_path}/b.prp", "reason": "not a regular file (a FIFO)"}
     ]
     assert (shown["pages"], shown["total"]["skipped"], done.returncode) == ([], 1, 0)
 
@@ -298,7 +298,7 @@ def test_an_unreadable_folder_is_listed_and_the_scan_goes_on(tmp_path, jobs):
     ]
     shown = json.loads(as_json.stdout)
     assert shown["unreadable_folders"] == [
-        {"path": f"{tmp_path}/locked", "error": "cannot list the folder: Permission denied"}
+        {"folder": f"{tmp_path}/locked", "error": "cannot list the folder: Permission denied"}
     ]
     assert as_json.returncode == 1
 

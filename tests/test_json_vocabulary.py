@@ -10,6 +10,7 @@ import io
 import json
 import threading
 import warnings
+from collections.abc import Iterator
 from pathlib import Path
 
 import lumivex
@@ -88,6 +89,28 @@ def samples() -> TestClient:
 )
 def test_each_command_holds_to_its_schema(command, argv):
     valid(command, command_json(*argv))
+
+
+def property_names(schema: object) -> Iterator[str]:
+    if isinstance(schema, dict):
+        yield from schema.get("properties", {})
+        for value in schema.values():
+            yield from property_names(value)
+    elif isinstance(schema, list):
+        for value in schema:
+            yield from property_names(value)
+
+
+def test_a_file_or_folder_is_named_by_what_it_is_in_every_schema():
+    folder = lumivex.__file__.rsplit("/", 1)[0] + "/schemas"
+    names = {n for s in Path(folder).glob("*.json") for n in property_names(json_schema(s.stem))}
+    assert "path" not in names and {"page", "age", "file", "folder"} <= names
+
+
+@pytest.mark.parametrize(("path", "kind"), [(SAMPLES, "folder"), (AGE, "age"), (TOWN, "page")])
+def test_the_api_index_names_what_is_served_by_what_it_is(path, kind):
+    index = TestClient(create_app(Site(str(path))), base_url="http://127.0.0.1").get("/api").json()
+    assert index[kind] == str(path) and "path" not in index
 
 
 def test_texture_and_roundtrip_hold_to_their_schemas(tmp_path):

@@ -4,7 +4,9 @@ slashes and accents, host names in any case, state descriptions in a folder
 named SDL or reached through a link, names that hold "#", the exact security
 policy, and the download suffixes."""
 
+import os
 import re
+import threading
 import warnings
 
 import pytest
@@ -140,3 +142,27 @@ def test_links_to_names_that_hold_url_characters_lead_to_them(tmp_path, file_nam
     assert response.status_code == 200 and "Stone" in response.text
     object_links = [link for link in links(response.text) if link.startswith("/object/")]
     assert object_links and served.get(object_links[0]).status_code == 200
+
+
+def test_files_swapped_for_fifos_after_the_check_are_refused_not_waited_on(tmp_path, monkeypatch):
+    (tmp_path / "Demo.age").write_text("Page=Hall,1\n")
+    (tmp_path / "Demo_District_Hall.prp").write_bytes(textures("Tex"))
+    site = Site(str(tmp_path))
+    for name in site.ages | site.pages:
+        (tmp_path / name).unlink()
+        os.mkfifo(tmp_path / name)
+    monkeypatch.setattr(site, "refusal", lambda path: None)
+    loaded = {}
+    reader = threading.Thread(
+        target=lambda: loaded.update(
+            age=site.age("Demo.age"), page=site.page("Demo_District_Hall.prp")
+        ),
+        daemon=True,
+    )
+    reader.start()
+    reader.join(30)
+    if reader.is_alive():
+        for name in ("Demo.age", "Demo_District_Hall.prp"):
+            os.close(os.open(tmp_path / name, os.O_WRONLY | os.O_NONBLOCK))
+    assert sorted(loaded) == ["age", "page"]
+    assert all(value.reason.endswith(": not a regular file") for value in loaded.values())

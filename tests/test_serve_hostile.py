@@ -4,6 +4,7 @@ values and names that would reorder the text around them."""
 
 from __future__ import annotations
 
+import contextlib
 import http.client
 import re
 import signal
@@ -54,11 +55,21 @@ def site() -> Site:
     return Site(str(SAMPLES / "Demo.age"))
 
 
+# Small and quick limits.
+QUICK = Limits(head_seconds=0.5, send_seconds=0.5, connections=5, per_address=3)
+
+
 @pytest.fixture
 def gated(site: Site) -> Iterator[int]:
     """The port of a server, in a thread, whose limits are small and quick."""
-    sock = listen("127.0.0.1", 0)
-    server = gated_server(create_app(site), Limits(head_seconds=0.5, connections=5, per_address=3))
+    with running(site, listen("127.0.0.1", 0)) as port:
+        yield port
+
+
+@contextlib.contextmanager
+def running(site: Site, sock: socket.socket) -> Iterator[int]:
+    """Serves the site on the socket in a thread within the quick limits."""
+    server = gated_server(create_app(site), QUICK)
     thread = threading.Thread(target=server.run, kwargs={"sockets": [sock]})
     thread.start()
     try:
@@ -139,6 +150,29 @@ def test_a_slow_request_is_cut_off_and_others_are_served(gated, answered, trickl
     assert status(connect(gated)) == 200
     trickle(slow.sock, trickled[10:])
     assert closed(slow.sock)
+
+
+def test_a_client_that_stops_reading_is_dropped_and_others_are_served(tmp_path):
+    (tmp_path / "Many.prp").write_bytes(
+        page([Obj(LAYER, f"L{n:05}", b"", n + 1) for n in range(4000)])
+    )
+    sock = listen("127.0.0.1", 0)
+    # Small send buffers, so that an unread answer backs up into the server.
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 8192)
+    with running(Site(str(tmp_path)), sock) as port:
+        stalled = socket.socket()
+        stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stalled.settimeout(30)
+        stalled.connect(("127.0.0.1", port))
+        stalled.sendall(b"GET /api/ls/Many.prp HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        time.sleep(3 * QUICK.send_seconds)
+        assert status(connect(port)) == 200
+        received = 0
+        with contextlib.suppress(ConnectionResetError):
+            while chunk := stalled.recv(65536):
+                received += len(chunk)
+    whole = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    assert 0 < received < len(whole.get("/api/ls/Many.prp").content)
 
 
 def test_connections_beyond_the_limits_are_refused_as_they_arrive(gated):

@@ -55,6 +55,10 @@ def _load_regular_page(path: StrOrBytesPath) -> PrpFile:
     and refuse anything but a regular file, so that a file replaced by a FIFO
     never blocks."""
 
+def _load_regular_age(path: StrOrBytesPath) -> AgeFile:
+    """Load an .age file as AgeFile.load does, but open the file without
+    waiting and refuse anything but a regular file."""
+
 def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
     renamed over the old one where it can be, else in place, leaving the old
@@ -270,6 +274,16 @@ class Mipmap:
         """Each level stored whole as (width, height, data), the full-size level first; none for a format whose levels are not known."""
     def to_image(self, level: int = 0) -> PIL.Image.Image:
         """A level as an RGBA Pillow image (Pillow comes with the images extra)."""
+    @classmethod
+    def from_image(
+        cls,
+        name: str,
+        image: PIL.Image.Image | StrOrBytesPath,
+        *,
+        format: Literal["dxt1", "dxt5", "argb"] = "dxt5",
+        levels: int | None = None,
+    ) -> Mipmap:
+        """A new texture made from a Pillow image or an image file: 'dxt1' (no alpha), 'dxt5' or 'argb' (32-bit B,G,R,A), with every level down to 1x1 unless levels says how many, each downscaled from the one before. Width and height must be powers of two. Its own key is of location 0 and object id 0; bits per pixel, the block size and the bytes per row are stored as the format has them, the space, flags and modified time as 0."""
 
 @final
 class Material:

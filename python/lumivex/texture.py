@@ -8,11 +8,15 @@ format their dxt_type names, 0 being 32-bit little-endian ARGB words, that is
 the bytes blue, green, red, alpha.
 
 A DDS file takes the stored levels as they are, behind a DDS header; any
-other format is the top level decoded by Pillow."""
+other format is the top level decoded by Pillow.
+
+A new texture is made from an image: its levels, each downscaled from the
+one before, then stored as DXT1, DXT5 or 32-bit pixels."""
 
 from __future__ import annotations
 
 import io
+import operator
 import os
 import struct
 from typing import TYPE_CHECKING, NamedTuple
@@ -46,6 +50,10 @@ DDS = ".dds"
 SUFFIXES = [DDS, *PILLOW_FORMATS]
 
 PILLOW_MISSING = 'images of textures need Pillow: pip install "lumivex[images]" (the images extra)'
+# Pillow writes blocks since 11.2, the version the images extra asks for.
+PILLOW_WITHOUT_BLOCKS = (
+    'DXT textures need Pillow 11.2 or later: pip install -U "lumivex[images]" (the images extra)'
+)
 
 
 class TextureError(ValueError):
@@ -266,3 +274,151 @@ def to_image(mipmap: lumivex.Mipmap, level: int = 0) -> Image.Image:
     if not 0 <= level < count:
         raise IndexError(f"texture {mipmap.name!r} has no level {level}: it has {count}")
     return level_image(mipmap, layout, level)
+
+
+class NewFormat(NamedTuple):
+    """How a new texture of one format is stored."""
+
+    compression_type: int
+    dxt_type: int
+    pixel_size: int  # bits per pixel
+    block: BlockFormat | None  # None for 32-bit pixels
+
+
+NEW_FORMATS = {
+    "dxt1": NewFormat(BLOCK_COMPRESSED, 1, 4, BLOCK_FORMATS[1]),
+    "dxt5": NewFormat(BLOCK_COMPRESSED, 5, 8, BLOCK_FORMATS[5]),
+    "argb": NewFormat(UNCOMPRESSED, ARGB32, 32, None),
+}
+
+
+class NewTexture(NamedTuple):
+    """The stored values of a texture made from an image, in stored order:
+    bits per pixel, compression, block size in bytes (0 when uncompressed),
+    block or pixel format, size, bytes per row of the top level, level count
+    and the levels' bytes."""
+
+    pixel_size: int
+    compression_type: int
+    block_size: int
+    dxt_type: int
+    width: int
+    height: int
+    row_bytes: int
+    num_levels: int
+    pixel_data: bytes
+
+
+def open_image(image: Image.Image | str | bytes | os.PathLike[str]) -> Image.Image:
+    """The image, or the image file at a path, as RGBA."""
+    try:
+        from PIL import Image
+    except ImportError as error:
+        raise ImportError(PILLOW_MISSING, name="PIL") from error
+    if isinstance(image, str | bytes | os.PathLike):
+        with Image.open(image) as opened:
+            return opened.convert("RGBA")
+    if not isinstance(image, Image.Image):
+        raise TypeError(f"image must be a Pillow image or a path, not {type(image).__name__}")
+    # Nothing here changes the image: one already RGBA is used as it is.
+    return image if image.mode == "RGBA" else image.convert("RGBA")
+
+
+def is_power_of_two(n: int) -> bool:
+    return n > 0 and n & (n - 1) == 0
+
+
+def level_count(width: int, height: int, levels: int | None) -> int:
+    """The levels asked for: every one down to 1x1 when None."""
+    chain = max(width, height).bit_length()
+    if levels is None:
+        return chain
+    if not 1 <= levels <= chain:
+        raise ValueError(
+            f"levels must be 1 to {chain}: a {width}x{height} texture has {chain} levels "
+            f"down to 1x1, got {levels}"
+        )
+    return levels
+
+
+def whole_number(levels: object) -> int | None:
+    """levels as an int (anything with __index__ but a bool), or None."""
+    if levels is None:
+        return None
+    if isinstance(levels, bool) or not hasattr(type(levels), "__index__"):
+        raise TypeError(f"levels must be an int or None, not {type(levels).__name__}")
+    return operator.index(levels)  # type: ignore[arg-type]
+
+
+def encode_level(image: Image.Image, new_format: NewFormat) -> bytes:
+    if new_format.block is None:
+        return image.tobytes("raw", "BGRA")
+    try:
+        return image.tobytes("bcn", new_format.block.pillow_decoder)
+    except OSError as error:  # the encoder is missing
+        raise ImportError(PILLOW_WITHOUT_BLOCKS, name="PIL") from error
+
+
+def new_texture(
+    image: Image.Image | str | bytes | os.PathLike[str],
+    format: str = "dxt5",
+    levels: int | None = None,
+) -> NewTexture:
+    """A texture's stored values made from an image: its levels, each
+    downscaled from the one before with Lanczos filtering (alpha
+    premultiplied, so that transparent pixels lend no colour), encoded in the
+    format named. DXT1 keeps no alpha."""
+    new_format = NEW_FORMATS.get(format) if isinstance(format, str) else None
+    if new_format is None:
+        raise ValueError(f"format must be one of {', '.join(NEW_FORMATS)}, not {format!r}")
+    asked = whole_number(levels)
+    top = open_image(image)
+    width, height = top.size
+    if not (is_power_of_two(width) and is_power_of_two(height)):
+        raise ValueError(
+            f"a texture's width and height must be powers of two, and this image is {width}x{height}"
+        )
+    count = level_count(width, height, asked)
+    layout = Layout(format, new_format.block)
+    total = sum(
+        layout.level_size(max(1, width >> level), max(1, height >> level)) for level in range(count)
+    )
+    if total > 0xFFFFFFFF:
+        raise ValueError(
+            f"a {width}x{height} texture of {count} levels in {format} needs {total} bytes; "
+            "a texture holds at most 4294967295"
+        )
+    from PIL import Image
+
+    # Each level from the one before: the work is that of the top level and
+    # a third more, and the levels are as sharp as those made from the image.
+    chain = [top]
+    premultiplied = top.convert("RGBa")
+    for level in range(1, count):
+        size = (max(1, width >> level), max(1, height >> level))
+        premultiplied = premultiplied.resize(size, Image.Resampling.LANCZOS)
+        chain.append(premultiplied.convert("RGBA"))
+    return NewTexture(
+        pixel_size=new_format.pixel_size,
+        compression_type=new_format.compression_type,
+        block_size=new_format.block.block_size if new_format.block else 0,
+        dxt_type=new_format.dxt_type,
+        width=width,
+        height=height,
+        row_bytes=width * new_format.pixel_size // 8,
+        num_levels=count,
+        pixel_data=b"".join(encode_level(level, new_format) for level in chain),
+    )
+
+
+def format_of(mipmap: lumivex.Mipmap) -> str:
+    """The format new_texture names for the way a texture is stored, so that
+    a replacement can keep it; TextureError for a format it cannot make."""
+    stored = (mipmap.compression_type, mipmap.dxt_type)
+    for name, new_format in NEW_FORMATS.items():
+        if (new_format.compression_type, new_format.dxt_type) == stored:
+            return name
+    raise TextureError(
+        f"texture {mipmap.name!r} is stored as compression {stored[0]}, format {stored[1]}; "
+        f"new textures are made as {', '.join(NEW_FORMATS)}"
+    )

@@ -22,16 +22,21 @@ namespace {
 // Its age's page.
 const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.place()]; }
 
-PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* load_age(const ModuleState& state, PyObject* args, PyObject* kwargs, const char* function,
+                   bool regular_only) {
   PyObject* arg = nullptr;
-  parse_args(args, kwargs, "load", {"path"}, {&arg});
-  const PathArg path = arg_path(arg, "load", "path");
-  const ModuleState& state = static_method_state();
+  parse_args(args, kwargs, function, {"path"}, {&arg});
+  const PathArg path = arg_path(arg, function, "path");
   AgeDescription age = on_file(state, path, [&] {
-    return without_gil(
-        [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt); });
+    return without_gil([&](const InterruptCheck& interrupt) {
+      return AgeDescription::from_file(path.bytes, interrupt, regular_only);
+    });
   });
   return make<AgeDescription>(state, std::move(age));
+}
+
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+  return load_age(static_method_state(), args, kwargs, "load", false);
 }
 
 PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -160,5 +165,10 @@ PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs) {
 
 PyTypeObject* create_age_file_type(PyObject* module) { return create_type<AgeDescription>(module); }
 PyTypeObject* create_page_entry_type(PyObject* module) { return create_type<PageOf>(module); }
+
+PyObject* load_regular_age(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::File,
+                  [&] { return load_age(module_state(module), args, kwargs, "_load_regular_age", true); });
+}
 
 }  // namespace lumivex::py

@@ -38,6 +38,9 @@ PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs);
 // the file without waiting and refuses anything but a regular file.
 PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The same for an age description, as AgeFile.load reads it.
+PyObject* load_regular_age(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // The module's function that writes a file as a page's save does.
 PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs);
 

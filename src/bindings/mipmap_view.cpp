@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "bindings/convert.h"
 #include "core/text.h"
@@ -33,6 +34,41 @@ PyObject* to_image(PyObject* self, PyObject* args, PyObject* kwargs) {
   return call_texture("to_image", self, level);
 }
 
+// The texture module makes the levels and knows the formats; the object's
+// bytes are written and read back here, as any view's are.
+PyObject* from_image(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  constexpr Py_ssize_t kPositional = 2;  // format and levels are keyword-only
+  if (PyTuple_GET_SIZE(args) > kPositional) {
+    PyErr_Format(PyExc_TypeError, "from_image() takes %zd positional arguments but %zd were given", kPositional,
+                 PyTuple_GET_SIZE(args));
+    throw PythonError{};
+  }
+  PyObject* name = nullptr;
+  PyObject* image = nullptr;
+  PyObject* format = nullptr;
+  PyObject* levels = nullptr;
+  parse_args(args, kwargs, "from_image", {"name", "image", "format", "levels"}, {&name, &image, &format, &levels},
+             kPositional);
+  NewMipmap mipmap;
+  mipmap.name_bytes = arg_str(name, "from_image", "name");
+  const Ref options = Ref::checked(PyDict_New());
+  if (format && PyDict_SetItemString(options.get(), "format", format) < 0) throw PythonError{};
+  if (levels && PyDict_SetItemString(options.get(), "levels", levels) < 0) throw PythonError{};
+  const Ref texture = Ref::checked(PyImport_ImportModule("lumivex.texture"));
+  const Ref new_texture = Ref::checked(PyObject_GetAttrString(texture.get(), "new_texture"));
+  const Ref image_only = Ref::checked(PyTuple_Pack(1, image));
+  const Ref stored = Ref::checked(PyObject_Call(new_texture.get(), image_only.get(), options.get()));
+  PyObject* pixels = nullptr;
+  if (!PyArg_ParseTuple(stored.get(), "bbbbIIIbS", &mipmap.pixel_size, &mipmap.compression_type, &mipmap.block_size,
+                        &mipmap.dxt_type, &mipmap.width, &mipmap.height, &mipmap.row_bytes, &mipmap.num_levels,
+                        &pixels))
+    throw PythonError{};
+  mipmap.pixel_data = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(pixels)),
+                       static_cast<std::size_t>(PyBytes_GET_SIZE(pixels))};
+  const std::vector<uint8_t> bytes = write_mipmap(mipmap);
+  return make_decoded(state_of(reinterpret_cast<PyTypeObject*>(cls)), parse_mipmap(bytes), bytes);
+}
+
 }  // namespace
 
 template <>
@@ -62,6 +98,13 @@ const ClassDef<MipmapView>& class_def<MipmapView>() {
               method<to_image>("to_image",
                                "to_image($self, level=0)\n--\n\nA level as an RGBA Pillow image (Pillow comes with the "
                                "images extra)."),
+              {"from_image", function(call_args<from_image, Failure::Data>), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+               "from_image($cls, name, image, *, format='dxt5', levels=None)\n--\n\nA new texture made from a Pillow "
+               "image or an image file: 'dxt1' (no alpha), 'dxt5' or 'argb' (32-bit B,G,R,A), with every level down "
+               "to 1x1 unless levels says how many, each downscaled from the one before. Width and height must be "
+               "powers "
+               "of two. Its own key is of location 0 and object id 0; bits per pixel, the block size and the bytes "
+               "per row are stored as the format has them, the space, flags and modified time as 0."},
           },
       .repr = mipmap_repr,
   };

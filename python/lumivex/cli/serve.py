@@ -25,8 +25,9 @@ EPILOG = (
     "JSON under /api. On every address, it answers only requests whose Host header names "
     "localhost, this machine's name or one of its addresses (as they are when it starts), "
     "or a name given with --allow-host; so a web page cannot reach it through a name of its "
-    "own. A connection has 10 seconds to send each request head; at most 256 connections "
-    "are open at once, 32 from one address, and those beyond are refused."
+    "own. A connection has 10 seconds to send each request head, and is dropped when it "
+    "reads nothing of an answer for 30 seconds; at most 256 connections are open at once, "
+    "32 from one address, and those beyond are refused."
 )
 
 

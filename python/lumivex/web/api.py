@@ -60,7 +60,7 @@ class ApiViews(SiteViews):
         site = self.site
         return self.json(
             {
-                "path": site.path,
+                site.kind: site.path,
                 "ages": list(site.ages),
                 "pages": list(site.pages),
                 "sdl": list(site.sdl_files),

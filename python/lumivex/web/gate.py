@@ -1,6 +1,7 @@
 """How many connections the server holds, and for how long it waits for a
-request: a connection that has not sent a whole request head in time is
-closed, and connections beyond the limits, in all and from one address, are
+request or for a client to read: a connection that has not sent a whole
+request head in time is closed, one that stops reading an answer is dropped,
+and connections beyond the limits, in all and from one address, are
 refused as they arrive. The log says so in at most one line a refusal, and in
 at most one line an interval for each kind of message."""
 
@@ -30,10 +31,12 @@ REFUSAL = (
 
 @dataclass(frozen=True)
 class Limits:
-    """The seconds a connection has to send each request head, and the
-    connections open at once: in all, and from one address."""
+    """The seconds a connection has to send each request head, the seconds
+    it may read nothing while an answer waits to be sent, and the connections
+    open at once: in all, and from one address."""
 
     head_seconds: float = 10.0
+    send_seconds: float = 30.0
     connections: int = 256
     per_address: int = 32
 
@@ -69,7 +72,7 @@ class Gate:
 
 class GatedProtocol(H11Protocol):
     """uvicorn's HTTP/1.1 connection, let in by the gate, closed when a
-    request head is not whole in time."""
+    request head is not whole in time, dropped when its client stops reading."""
 
     def __init__(
         self,
@@ -84,6 +87,7 @@ class GatedProtocol(H11Protocol):
         self.gate = gate
         self.address: str | None = None
         self.head_deadline: asyncio.TimerHandle | None = None
+        self.send_deadline: asyncio.TimerHandle | None = None
 
     def connection_made(self, transport: asyncio.Transport) -> None:  # type: ignore[override]
         super().connection_made(transport)
@@ -102,6 +106,7 @@ class GatedProtocol(H11Protocol):
             self.gate.leave(self.address)
             self.address = None
         self.stop_head_deadline()
+        self.stop_send_deadline()
         super().connection_lost(exc)
 
     def handle_events(self) -> None:
@@ -131,6 +136,34 @@ class GatedProtocol(H11Protocol):
         if self.head_deadline is not None:
             self.head_deadline.cancel()
             self.head_deadline = None
+
+    def pause_writing(self) -> None:
+        """The client has not read what is already sent: it has the send
+        limit's seconds to read some of it."""
+        super().pause_writing()
+        if self.send_deadline is None:
+            self.send_deadline = self.loop.call_later(
+                self.gate.limits.send_seconds, self.drop_stalled
+            )
+
+    def resume_writing(self) -> None:
+        self.stop_send_deadline()
+        super().resume_writing()
+
+    def drop_stalled(self) -> None:
+        self.send_deadline = None
+        self.logger.warning(
+            "dropped a connection from %s: it read nothing for %g seconds",
+            self.address,
+            self.gate.limits.send_seconds,
+        )
+        # Closing would wait for the unread answer to be sent; aborting does not.
+        self.transport.abort()
+
+    def stop_send_deadline(self) -> None:
+        if self.send_deadline is not None:
+            self.send_deadline.cancel()
+            self.send_deadline = None
 
 
 class OncePerInterval(logging.Filter):

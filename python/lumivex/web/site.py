@@ -261,9 +261,11 @@ class Site:
         self._owners: dict[str, tuple[str, str]] | None = None
         self._lock = threading.Lock()
         self.images = ImageCache(IMAGE_CACHE_BYTES)
+        # What PATH is, in the words of the JSON answers: "folder", "age" or "page".
+        self.kind = "folder" if folder else "age" if path.lower().endswith(AGE_SUFFIX) else "page"
         if folder:
             self._find_under(path)
-        elif path.lower().endswith(AGE_SUFFIX):
+        elif self.kind == "age":
             self.start = self._add(path)
             age = self.age(self.start) if self.start is not None else None
             if isinstance(age, ServedAge):
@@ -350,7 +352,7 @@ class Site:
     def _load_age(self, name: str) -> ServedAge | Unreadable:
         path = self.ages[name]
         try:
-            return ServedAge(path, lumivex.AgeFile.load(path), self)
+            return ServedAge(path, lumivex._lumivex._load_regular_age(path), self)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 
@@ -390,8 +392,9 @@ class Site:
         refused = self.refusal(path)
         if refused is not None:
             return Unreadable(refused)
+        # A page swapped for a FIFO since it was found is refused, not waited on.
         try:
-            return lumivex.PrpFile.load(path)
+            return lumivex._lumivex._load_regular_page(path)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 

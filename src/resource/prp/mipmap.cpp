@@ -5,6 +5,7 @@
 
 #include "core/key.h"
 #include "core/stream.h"
+#include "resource/prp/decoders.h"
 #include "resource/prp/synched_object.h"
 
 namespace lumivex {
@@ -22,7 +23,41 @@ constexpr uint64_t kBlockSize = sizeof(uint8_t);
 constexpr uint64_t kModifiedTime = 2 * sizeof(uint32_t);  // its low and high words
 constexpr uint64_t kRowBytes = sizeof(uint32_t);
 
+constexpr uint16_t kMipmapClass = std::get<decoder_index<MipmapData>()>(kDecoders).class_type;
+
 }  // namespace
+
+std::vector<uint8_t> write_mipmap(const NewMipmap& mipmap) {
+  if (mipmap.pixel_data.size() > UINT32_MAX)
+    throw Error("A texture of " + std::to_string(mipmap.pixel_data.size()) +
+                " bytes is too large (at most 4294967295)");
+  PlasmaWrite writer(64 + mipmap.name_bytes.size() + mipmap.pixel_data.size());
+  writer.write_u16(kMipmapClass);
+  // The own key: present, no optional fields.
+  writer.write_u8(1);
+  writer.write_u8(0);
+  writer.write_u32(0);
+  writer.write_u16(0);
+  writer.write_u16(kMipmapClass);
+  writer.write_u32(0);
+  writer.write_safe_string(mipmap.name_bytes);
+  writer.write_u8(kBitmapVersion);
+  writer.write_u8(mipmap.pixel_size);
+  writer.write_u8(0);   // space
+  writer.write_u16(0);  // flags
+  writer.write_u8(mipmap.compression_type);
+  if (mipmap.compression_type == kBlockCompression) writer.write_u8(mipmap.block_size);
+  writer.write_u8(mipmap.dxt_type);
+  writer.write_u32(0);  // modified time, low and high words
+  writer.write_u32(0);
+  writer.write_u32(mipmap.width);
+  writer.write_u32(mipmap.height);
+  writer.write_u32(mipmap.row_bytes);
+  writer.write_u32(static_cast<uint32_t>(mipmap.pixel_data.size()));
+  writer.write_u8(mipmap.num_levels);
+  writer.write_bytes(mipmap.pixel_data);
+  return writer.take_bytes();
+}
 
 MipmapData parse_mipmap(std::span<const uint8_t> object_bytes) {
   PlasmaRead reader(object_bytes);

@@ -108,10 +108,10 @@ class JsonReport:
         rest = json_text(
             {
                 "skipped": [
-                    {"path": p.path, "reason": p.reason} for _, p in found.passed if p.skipped
+                    {"file": p.path, "reason": p.reason} for _, p in found.passed if p.skipped
                 ],
                 "unreadable_folders": [
-                    {"path": p.path, "error": p.reason} for _, p in found.passed if not p.skipped
+                    {"folder": p.path, "error": p.reason} for _, p in found.passed if not p.skipped
                 ],
                 "total": {
                     "page_count": totals.pages,
