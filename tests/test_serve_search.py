@@ -127,6 +127,7 @@ def test_search_keeps_to_its_scope(two_releases, scope, pages):
         "q=a&start=" + "9" * 4000,
         "q=a&class=99999999",
     ],
+    ids=lambda query: query[:24],
 )
 def test_a_bad_search_is_refused(samples, query):
     for prefix in ("/search", "/api/search"):
