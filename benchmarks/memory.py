@@ -30,6 +30,7 @@ MIB = 1 << 20
 # What a report may cost beside one largest page.
 ALLOWANCE = 64 * MIB
 AGE, PREFIX = "Dangling", 200
+BIG = "Big_District_Objects.prp"
 # Bump when the generated data changes, so that cached data is rebuilt.
 FORMAT = 1
 
@@ -48,9 +49,11 @@ REQUEST = (
     "import asyncio, sys\nfrom lumivex.web.app import create_app\nfrom lumivex.web.site import Site\n"
     "app = create_app(Site(sys.argv[1]))\n"
     "async def get(url):\n"
+    "    path, _, query = url.partition('?')\n"
     "    scope = {'type': 'http', 'asgi': {'version': '3.0'}, 'http_version': '1.1',\n"
-    "             'method': 'GET', 'scheme': 'http', 'path': url, 'raw_path': url.encode(),\n"
-    "             'query_string': b'', 'root_path': '', 'headers': [(b'host', b'127.0.0.1')],\n"
+    "             'method': 'GET', 'scheme': 'http', 'path': path, 'raw_path': path.encode(),\n"
+    "             'query_string': query.encode(), 'root_path': '',\n"
+    "             'headers': [(b'host', b'127.0.0.1')],\n"
     "             'client': ('127.0.0.1', 1), 'server': ('127.0.0.1', 80)}\n"
     "    asked = []\n"
     "    async def receive():\n"
@@ -150,7 +153,10 @@ def main(argv: list[str] | None = None) -> int:
         ("GET /api/check", age_pages, REQUEST, [age, f"/api/check/{AGE}.age"]),
         ("GET /age", age_pages, REQUEST, [age, f"/age/{AGE}.age"]),
         ("GET /api/ls", [big], REQUEST, [big, "/api/ls/Big_District_Objects.prp"]),
+        ("GET /api/ls sorted", [big], REQUEST, [big, f"/api/ls/{BIG}?name=1&sort=-name"]),
+        ("GET /page sorted", [big], REQUEST, [big, f"/page/{BIG}?sort=size&start=1000"]),
         ("GET /page", [big], REQUEST, [big, "/page/Big_District_Objects.prp"]),
+        ("GET /object", [big], REQUEST, [big, f"/object/{BIG}/10000"]),
     ]
     met = True
     print(f"{'OPERATION':<22} {'PEAK':>10} {'LOADING':>10} {'ABOVE':>10} {'LIMIT':>10}")

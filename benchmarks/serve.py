@@ -119,6 +119,10 @@ def main(argv: list[str] | None = None) -> int:
         # A part of a name that no name holds: every name is read, none shown.
         search = median_ms(runs, lambda: timed(connection, "/search?q=%7Enothing%7E"))
         same = median_ms(runs, lambda: timed(connection, f"/api/diff?a={big.name}&b={big.name}"))
+        sorted_screen = median_ms(runs, lambda: timed(connection, f"{screen}?sort=name"))
+        filtered_screen = median_ms(
+            runs, lambda: timed(connection, f"{screen}?name=1&sort=-size&start=100")
+        )
         timed(connection, obj_url.format(chosen[0]))
         warm_object = statistics.median(
             timed(connection, obj_url.format(index)) * 1000 for index in chosen
@@ -138,6 +142,8 @@ def main(argv: list[str] | None = None) -> int:
         ("  again, the page loaded", warm_screen, None),
         ("  a search of every name in it", search, None),
         ("  its diff with itself, every object's bytes compared", same, None),
+        ("  sorted by name", sorted_screen, None),
+        ("  its names holding 1, the largest first, second screen", filtered_screen, None),
         ("an object's view", warm_object, OBJECT_VIEW),
         ("  the first of the page, finding every reference in it", first_object, None),
         (f"{size}x{size} DXT5 texture's PNG, first request", cold_png, TEXTURE_PNG),

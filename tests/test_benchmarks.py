@@ -139,5 +139,5 @@ def test_memory_benchmark_measures_every_report(tmp_path, capsys):
     pytest.importorskip("starlette")
     assert memory.main(["--quick", "--data", str(tmp_path)]) == 0
     out = capsys.readouterr().out
-    assert out.count(" met\n") + out.count(" NOT MET\n") == 8
-    assert "lumivex check --json" in out and "GET /api/ls" in out
+    assert out.count(" met\n") + out.count(" NOT MET\n") == 11
+    assert "lumivex check --json" in out and "GET /api/ls sorted" in out and "GET /object" in out

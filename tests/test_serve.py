@@ -279,6 +279,21 @@ def test_references_link_to_their_targets_across_pages_and_back(samples):
         ]
 
 
+def test_the_objects_that_refer_to_one_are_found_when_asked(samples):
+    age = lumivex.Age.open(str(SAMPLES / "Demo.age"))
+    reference = next(r for r in age.references() if r.target is not None)
+    target = reference.target
+    name = os.path.basename(
+        age.page_path(next(n for n, p in age.loaded_pages() if p is target.page))
+    )
+    url = f"/object/{name}/{target.index}"
+    source = f">{reference.source.class_name} {reference.source.name}</a>"
+    plain = samples.get(url).text
+    assert "?referrers=1#referenced-by" in plain and source not in plain
+    assert source in samples.get(url + "?referrers=1").text
+    assert samples.get(url + "?referrers=yes").status_code == 400
+
+
 def test_the_age_view_shows_the_lines_its_parser_skips(tmp_path):
     (tmp_path / "Lines.age").write_text("SequencePrefix=3\nDayLenght=24\n")
     html = client(tmp_path / "Lines.age").get("/age/Lines.age").text
@@ -297,7 +312,7 @@ def test_an_age_in_a_folder(isle_client):
     assert "<td>Isle</td>" in html  # the descriptor beside the age
     material = isle_client.get("/api/references/Isle_District_Main.prp/0").json()
     assert material["references"][0]["target"] == {"page": "Isle_District_Cave.prp", "index": 0}
-    layer = isle_client.get("/object/Isle_District_Cave.prp/0").text
+    layer = isle_client.get("/object/Isle_District_Cave.prp/0?referrers=1").text
     assert 'href="/object/Isle_District_Main.prp/0">hsGMaterial StoneMat</a>' in layer
     assert 'href="/object/Isle_District_Cave.prp/1"' in layer
     lost = isle_client.get("/object/Isle_District_Main.prp/1").text

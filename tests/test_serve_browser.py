@@ -1,11 +1,17 @@
 """lumivex serve in a real browser: from the age to a page, to an object,
 along references to a texture whose images load; filtering without
-scripts; hostile names that stay text; search from the "/" key, the diff
-view, problems of the check that lead to their objects. Screenshots of each step are saved in
+scripts; hostile names that stay text; sorting and filtering kept through
+screens and in the JSON link; colour swatches; light and dark themes; a
+narrow screen; search from the "/" key, the diff view, problems of the
+check that lead to their objects. Screenshots of each step are saved in
 the test's temporary folder. Skipped where Selenium, Chromium or
 chromedriver is missing; CI installs them."""
 
+import json
 import os
+import re
+import urllib.request
+from contextlib import contextmanager
 from pathlib import Path
 
 import lumivex
@@ -113,7 +119,9 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
                 > 0
             )
         shot("texture")
-        # Back to the layer through "referenced by".
+        # Back to the layer through "referenced by", found when asked for.
+        assert not chromium.find_elements(By.CSS_SELECTOR, "table.referrers")
+        follow(chromium, chromium.find_element(By.LINK_TEXT, "Find the objects that refer here"))
         referrers = chromium.find_element(By.CSS_SELECTOR, "table.referrers")
         follow(chromium, referrers.find_element(By.PARTIAL_LINK_TEXT, layer.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
@@ -169,7 +177,7 @@ def test_hostile_names_run_nothing(chromium, tmp_path):
         chromium.get(address)
         follow(chromium, chromium.find_element(By.LINK_TEXT, "Bad_District_Bad.prp"))
         chromium.save_screenshot(str(tmp_path / "hostile-page.png"))
-        names = [a.text for a in chromium.find_elements(By.CSS_SELECTOR, "table.objects a")]
+        names = [a.text for a in chromium.find_elements(By.CSS_SELECTOR, "table.objects tbody a")]
         assert sorted(names) == sorted(obj.name for obj in objects)
         for number in range(len(objects)):
             chromium.get(f"{address}object/Bad_District_Bad.prp/{number}")
@@ -251,3 +259,181 @@ def test_a_problem_of_the_check_leads_to_its_object(chromium, tmp_path):
         problems = chromium.find_element(By.CSS_SELECTOR, "details.error table")
         follow(chromium, problems.find_element(By.LINK_TEXT, "Only"))
         assert chromium.find_element(By.TAG_NAME, "h1").text == "Page Only of age Gaps"
+
+
+def relative_luminance(colour: str) -> float:
+    """The WCAG luminance of a computed colour, "rgb(r, g, b)"."""
+    channels = [int(part) / 255 for part in re.findall(r"\d+", colour)[:3]]
+    linear = [c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4 for c in channels]
+    return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+
+
+def contrast(first: str, second: str) -> float:
+    light, dark = sorted((relative_luminance(first), relative_luminance(second)), reverse=True)
+    return (light + 0.05) / (dark + 0.05)
+
+
+def computed(driver, selector: str, property_name: str) -> str:
+    return driver.execute_script(
+        "return getComputedStyle(document.querySelector(arguments[0]))[arguments[1]]",
+        selector,
+        property_name,
+    )
+
+
+@contextmanager
+def colour_scheme(driver, scheme: str):
+    """The system's preference of light or dark, for the length of a block."""
+    feature = {"name": "prefers-color-scheme", "value": scheme}
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": [feature]})
+    try:
+        yield
+    finally:
+        driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
+
+
+@contextmanager
+def phone_screen(driver, width: int):
+    """A phone's screen of that width in CSS pixels, for the length of a
+    block: narrower than a desktop window can be made."""
+    metrics = {"width": width, "height": 844, "deviceScaleFactor": 1, "mobile": True}
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", metrics)
+    try:
+        yield
+    finally:
+        driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+SHOP_SEQ = 0x00200001
+# Sizes that repeat, so that equal ones must keep the page's order.
+SHOP = [(f"{'Lamp' if n % 3 else 'lamp'}{n:03}", n * 7 % 23) for n in range(160)]
+COLOURS = [0.0, 0.5, 1.0, 1.0, 1.0, 0.0, 0.0, 0.5, -1.0, 2.0, 0.25, 1.0, 0.0, 0.0, 0.0, 0.0]
+LONG_NAME = "Unbroken" * 40
+
+
+@pytest.fixture(scope="module")
+def shop(tmp_path_factory):
+    """A folder with an age whose one page holds more objects than one
+    screen shows, a layer with colours, one with a name longer than a
+    narrow screen and a reference that finds nothing, for the check to report."""
+    folder = tmp_path_factory.mktemp("shop")
+    (folder / "Shop.age").write_text("SequencePrefix=32\n[Pages]\nPage=Main,1\n")
+    objects = [
+        Obj(1, name, bytes(size), object_id=n, location_sequence=SHOP_SEQ)
+        for n, (name, size) in enumerate(SHOP, 1)
+    ]
+    objects.append(
+        Obj(LAYER, "Paint", layer_body("Paint", colors=COLOURS), location_sequence=SHOP_SEQ)
+    )
+    objects.append(
+        Obj(
+            LAYER,
+            LONG_NAME,
+            layer_body(LONG_NAME, key_ref(LONG_NAME, MIPMAP, location_sequence=SHOP_SEQ)),
+            location_sequence=SHOP_SEQ,
+        )
+    )
+    (folder / "Shop_District_Main.prp").write_bytes(
+        page(objects, age="Shop", page_name="Main", sequence_number=SHOP_SEQ)
+    )
+    with served(str(folder)) as address:
+        yield address
+
+
+def screen_rows(driver) -> list[tuple[int, str, int]]:
+    """The index, name and size of each row of the object table."""
+    rows = []
+    for row in driver.find_elements(By.CSS_SELECTOR, "table.objects tbody tr"):
+        cells = [cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+        rows.append((int(cells[0]), cells[2], int(cells[4])))
+    return rows
+
+
+def test_sorting_and_filtering_keep_through_screens_and_json(chromium, shop):
+    chromium.get(f"{shop}page/Shop_District_Main.prp")
+    form = chromium.find_element(By.CSS_SELECTOR, "form.filter")
+    form.find_element(By.NAME, "name").send_keys("LAMP")
+    follow(chromium, form.find_element(By.TAG_NAME, "button"))
+    heading = "//th[a[text()='Bytes']]"
+    follow(chromium, chromium.find_element(By.XPATH, f"{heading}/a"))
+    assert chromium.find_element(By.XPATH, heading).get_attribute("aria-sort") == "ascending"
+    follow(chromium, chromium.find_element(By.XPATH, f"{heading}/a"))
+    assert chromium.find_element(By.XPATH, heading).get_attribute("aria-sort") == "descending"
+    shown = screen_rows(chromium)
+    json_link = chromium.find_element(By.LINK_TEXT, "objects as JSON").get_attribute("href")
+    follow(chromium, chromium.find_element(By.CSS_SELECTOR, "a[rel=next]"))
+    assert chromium.find_element(By.NAME, "name").get_attribute("value") == "LAMP"
+    assert chromium.find_element(By.XPATH, heading).get_attribute("aria-sort") == "descending"
+    shown += screen_rows(chromium)
+    # Every lamp, the largest first, equal sizes in the page's order.
+    assert [index for index, _, _ in shown] == sorted(
+        range(len(SHOP)), key=lambda index: -SHOP[index][1]
+    )
+    assert json_link.endswith("?name=LAMP&sort=-size")
+    assert chromium.find_element(By.LINK_TEXT, "objects as JSON").get_attribute("href") == json_link
+    with urllib.request.urlopen(json_link) as response:
+        listed = json.load(response)["objects"]
+    assert [(o["index"], o["name"], o["data_len"]) for o in listed] == shown
+    assert console_errors(chromium) == []
+
+
+def test_colours_show_swatches_of_their_colour(chromium, shop):
+    chromium.get(f"{shop}page/Shop_District_Main.prp?class=plLayer&name=Paint")
+    follow(chromium, chromium.find_element(By.LINK_TEXT, "Paint"))
+    swatches = chromium.find_elements(By.CSS_SELECTOR, "img.swatch")
+    assert len(swatches) == 4
+    # The left half shows the colour without its alpha, the right half over
+    # a checkerboard with it.
+    pixels = [
+        chromium.execute_script(
+            "const image = arguments[0]; const canvas = document.createElement('canvas');"
+            "canvas.width = image.naturalWidth; canvas.height = image.naturalHeight;"
+            "const context = canvas.getContext('2d'); context.drawImage(image, 0, 0);"
+            "return [Array.from(context.getImageData(4, 4, 1, 1).data),"
+            " Array.from(context.getImageData(20, 4, 1, 1).data)];",
+            swatch,
+        )
+        for swatch in swatches
+    ]
+    assert [left for left, _ in pixels] == [
+        [0, 128, 255, 255],
+        [255, 0, 0, 255],
+        [0, 255, 64, 255],
+        [0, 0, 0, 255],
+    ]
+    # Opaque, half and fully transparent over a light checkerboard square.
+    assert pixels[0][1] == [0, 128, 255, 255]
+    assert pixels[1][1][0] in range(220, 236) and pixels[1][1][1] in range(92, 108)
+    assert pixels[3][1] == [200, 200, 200, 255]
+    assert console_errors(chromium) == []
+
+
+@pytest.mark.parametrize("scheme", ["light", "dark"])
+def test_the_theme_follows_the_system_and_stays_readable(chromium, shop, scheme, tmp_path):
+    with colour_scheme(chromium, scheme):
+        chromium.get(f"{shop}age/Shop.age")
+        paper = computed(chromium, "body", "backgroundColor")
+        assert (relative_luminance(paper) > 0.5) == (scheme == "light")
+        for selector in ("body", "main a", ".trail", "dl.fields dt", "details.error summary"):
+            assert contrast(computed(chromium, selector, "color"), paper) >= 4.5, selector
+        assert contrast(computed(chromium, "header", "backgroundColor"), paper) < 1.5
+        chromium.save_screenshot(str(tmp_path / f"{scheme}.png"))
+
+
+@pytest.mark.parametrize(
+    "view",
+    [
+        "",
+        "age/Shop.age",
+        "page/Shop_District_Main.prp",
+        "page/Shop_District_Main.prp?class=plLayer&sort=-name",
+        f"object/Shop_District_Main.prp/{len(SHOP) + 1}",
+        f"object/Shop_District_Main.prp/{len(SHOP)}",
+    ],
+)
+def test_nothing_overflows_sideways_on_a_narrow_screen(chromium, shop, view, tmp_path):
+    with phone_screen(chromium, 390):
+        chromium.get(shop + view)
+        assert chromium.execute_script("return window.innerWidth") == 390
+        assert chromium.execute_script("return document.documentElement.scrollWidth") <= 390
+        chromium.save_screenshot(str(tmp_path / "narrow.png"))

@@ -92,7 +92,7 @@ class Age:
         for _, name, reason in self._refused:
             self._refusals.setdefault(name, reason)
         self._loaded: dict[str, PrpFile | MissingPage] = {}
-        self._index: dict[int, dict[tuple[int, str], PrpObject]] | None = None
+        self._index: dict[int, list[PrpFile]] | None = None
         self._lock = threading.Lock()
 
     @staticmethod
@@ -182,23 +182,21 @@ class Age:
         for _, page in self.loaded_pages():
             yield from page
 
-    def _objects_by_location(self) -> dict[int, dict[tuple[int, str], PrpObject]]:
+    def _pages_by_location(self) -> dict[int, list[PrpFile]]:
         with self._lock:
             index = self._index
         if index is not None:
             return index
         index = {}
         for _, page in self.loaded_pages():
-            objects = index.setdefault(page.header.sequence_number, {})
-            for obj in page:
-                objects.setdefault((obj.class_type, obj.name), obj)
+            index.setdefault(page.header.sequence_number, []).append(page)
         with self._lock:
             self._index = index
         return index
 
     def holds_location(self, location_sequence: int) -> bool:
         """Whether a page of this age that loads has this sequence number."""
-        return location_sequence in self._objects_by_location()
+        return location_sequence in self._pages_by_location()
 
     def resolve(self, key: Key) -> PrpObject | None:
         """The object a key points at: the page whose header has the key's
@@ -206,10 +204,13 @@ class Age:
         and name (the first of them, where several share both). None when
         there is none. The object id is not compared: `lumivex check`
         reports a key whose id differs from the index."""
-        page = self._objects_by_location().get(key.location_sequence)
-        if page is None:
-            return None
-        return page.get((key.class_type, key.name))
+        # Each page looks names up in its own compact index: nothing here
+        # holds an object per object of the age.
+        for page in self._pages_by_location().get(key.location_sequence, ()):
+            found = page.find(key.name, key.class_type)
+            if found:
+                return found[0]
+        return None
 
     def references(self) -> Iterator[Reference]:
         """Every reference of every object of a decodable class, page by page

@@ -184,10 +184,20 @@ def indexed(page: PrpFile, class_type: int | None) -> Iterator[tuple[int, PrpObj
             yield index, obj
 
 
-def ls_json(page_file: str, page: PrpFile, class_type: int | None) -> dict[str, object]:
-    """A page's objects, those of one class when one is given, without their
-    data; written as they are read."""
-    count = len(page) if class_type is None else page.count_by_type().get(class_name(class_type), 0)
+def ls_json(
+    page_file: str, page: PrpFile, class_type: int | None, chosen: Sequence[int] | None = None
+) -> dict[str, object]:
+    """A page's objects, those of one class when one is given, or those at
+    the places chosen, in their order; without their data, written as they
+    are read."""
+    if chosen is not None:
+        count = len(chosen)
+        listed: Iterator[tuple[int, PrpObject]] = ((index, page[index]) for index in chosen)
+    else:
+        count = (
+            len(page) if class_type is None else page.count_by_type().get(class_name(class_type), 0)
+        )
+        listed = indexed(page, class_type)
     return {
         "page": page_file,
         "class_type": class_type,
@@ -198,7 +208,7 @@ def ls_json(page_file: str, page: PrpFile, class_type: int | None) -> dict[str, 
                 "location_sequence": obj.location_sequence,
                 "data_len": obj.data_len,
             }
-            for index, obj in indexed(page, class_type)
+            for index, obj in listed
         ),
     }
 

@@ -12,7 +12,7 @@ from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
 from lumivex.check import AgeCheck, check_json, severity_counts
-from lumivex.classes import DECODERS, class_type, decode_failure
+from lumivex.classes import DECODERS, decode_failure
 from lumivex.diff import AGE, Change, change_json, grouped
 from lumivex.errors import error_text
 from lumivex.shapes import (
@@ -26,10 +26,10 @@ from lumivex.shapes import (
     show_json,
 )
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import SiteViews, diff_of, query_value, search_of
+from lumivex.web.views import ObjectQuery, SiteViews, diff_of, search_of
 
-# The characters of JSON sent at once.
-JSON_PIECE = 1 << 16
+# The characters of JSON gathered before they are sent.
+JSON_BLOCK = 64 << 10
 
 
 class ApiViews(SiteViews):
@@ -53,18 +53,18 @@ class ApiViews(SiteViews):
         """JSON written as it is made: a long list is never held whole."""
 
         def chunks() -> Iterator[bytes]:
-            # Sent in pieces of some size: each piece the server sends costs
-            # a hand-over between threads, far more than writing a record.
-            piece: list[str] = []
+            # Sent in blocks: each piece sent costs a hop to a thread and back.
+            block: list[str] = []
             size = 0
             for chunk in json_chunks(value):
-                piece.append(chunk)
+                block.append(chunk)
                 size += len(chunk)
-                if size >= JSON_PIECE:
-                    yield "".join(piece).encode()
-                    piece, size = [], 0
-            piece.append("\n")
-            yield "".join(piece).encode()
+                if size >= JSON_BLOCK:
+                    yield "".join(block).encode()
+                    block.clear()
+                    size = 0
+            block.append("\n")
+            yield "".join(block).encode()
 
         return StreamingResponse(chunks(), status, media_type="application/json")
 
@@ -119,8 +119,8 @@ class ApiViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.json({"error": page.reason}, 422)
-        wanted = query_value(request, "class", class_type, None)
-        return self.json(ls_json(self.site.pages[name], page, wanted))
+        query = ObjectQuery.of(request)
+        return self.json(ls_json(self.site.pages[name], page, query.class_type, query.listed(page)))
 
     def api_show(self, request: Request) -> Response:
         name, index, obj = self.located(request)

@@ -4,8 +4,10 @@ engine's escaping."""
 
 from __future__ import annotations
 
+import math
 import os
 import re
+import shlex
 import string
 from collections.abc import Callable
 from typing import Any
@@ -21,13 +23,21 @@ from starlette.routing import Route
 import lumivex
 from lumivex.age import MissingPage
 from lumivex.check import NOTE, SEVERITIES, AgeReport, Problem
-from lumivex.classes import DECODERS, class_type
+from lumivex.classes import DECODERS
 from lumivex.diff import change_line, grouped, heading, is_whole_page, key_text
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import SiteViews, diff_of, query_value, row_number, search_of
+from lumivex.web.views import (
+    ObjectQuery,
+    SiteViews,
+    asked,
+    diff_of,
+    query_value,
+    row_number,
+    search_of,
+)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
@@ -38,6 +48,8 @@ STATIC = {
 }
 # Rows of a page's object table on one screen.
 ROWS = 100
+# The sortable columns of a page's object table, with their headings.
+COLUMN_TITLES = {"index": "#", "class": "Class", "name": "Name", "size": "Bytes"}
 # The bytes of an object shown in hexadecimal.
 HEX_BYTES = 256
 # Textures smaller than this are shown enlarged, pixel for pixel.
@@ -50,6 +62,12 @@ def url(kind: str, name: str, *more: int | str) -> str:
     """The address of a view of a file the site serves."""
     tail = "".join(f"/{part}" for part in more)
     return f"/{kind}/{quote(name, safe='/')}{tail}"
+
+
+def linked(address: str, query: dict[str, str]) -> str:
+    """An address with the query's non-empty values."""
+    values = {name: value for name, value in query.items() if value}
+    return f"{address}?{urlencode(values)}" if values else address
 
 
 def object_url(location: Location) -> str:
@@ -82,6 +100,101 @@ def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
         )
         for offset in range(0, len(data), 16)
     ]
+
+
+def swatch_url(field: str, value: object) -> str | None:
+    """The address of the swatch of a colour, four floats from 0 to 1 in the
+    order red, green, blue, alpha, each clamped to that range; None for any
+    other value."""
+    if "color" not in field or not isinstance(value, list) or len(value) != 4:
+        return None
+    if not all(isinstance(part, float) for part in value):
+        return None
+    # Not a number shows as none of the colour.
+    levels = (0 if math.isnan(part) else round(min(max(part, 0.0), 1.0) * 255) for part in value)
+    return "/swatch/" + "".join(f"{level:02x}" for level in levels) + ".svg"
+
+
+def swatch_image(rgba: str) -> str:
+    """A colour given as eight hexadecimal digits: on the left as it is
+    without its alpha, on the right with its alpha over a checkerboard."""
+    colour, alpha = rgba[:6], int(rgba[6:], 16) / 255
+    return (
+        '<svg xmlns="http://www.w3.org/2000/svg" width="32" height="16" viewBox="0 0 32 16">'
+        '<defs><pattern id="board" width="8" height="8" patternUnits="userSpaceOnUse">'
+        '<rect width="8" height="8" fill="#ffffff"/><rect width="4" height="4" fill="#c8c8c8"/>'
+        '<rect x="4" y="4" width="4" height="4" fill="#c8c8c8"/></pattern></defs>'
+        f'<rect width="16" height="16" fill="#{colour}"/>'
+        '<rect x="16" width="16" height="16" fill="url(#board)"/>'
+        f'<rect x="16" width="16" height="16" fill="#{colour}" fill-opacity="{alpha:.3f}"/>'
+        "</svg>"
+    )
+
+
+# Properties the edit command does not set: the object's own name changes
+# only by a rename, counts and sizes follow from other stored data, a
+# texture's format, sizes and pixels come only with a new image, and some
+# texts are the names of stored numbers.
+FIXED_PROPERTIES = {
+    "name",
+    "group",
+    "bounds_type",
+    "num_levels",
+    "total_size",
+    "num_verts",
+    "num_faces",
+    "num_states",
+    "width",
+    "height",
+    "compression_type",
+    "dxt_type",
+    "pixel_data",
+}
+
+
+def follows_a_key(field: str, shown: dict[str, object]) -> bool:
+    """Whether a property is the name of a reference that another property
+    holds, and changes with it."""
+    stem = field.removesuffix("_names").removesuffix("_name")
+    return any(f"{base}{tail}" in shown for base in (stem, field) for tail in ("_key", "_keys"))
+
+
+def literal(value: object, page: lumivex.PrpFile) -> str | None:
+    """A value as the edit command reads it, or None for one it takes in
+    another way: a reference by CLASS:NAME to an object of the page,
+    numbers, texts and lists of numbers as Python writes them."""
+    if isinstance(value, lumivex.Key):
+        if value.location_sequence != page.header.sequence_number:
+            return None
+        return f"{value.class_name}:{value.name}"
+    if isinstance(value, float):
+        return float_text(value)
+    if isinstance(value, str) and '"' not in value:
+        # Double quotes, which a shell's single quotes keep as they are.
+        return '"' + repr(value)[1:-1] + '"'
+    if value is None or isinstance(value, (bool, int, str)):
+        return repr(value)
+    if (
+        isinstance(value, list)
+        and value
+        and all(isinstance(item, (int, float)) and not isinstance(item, bool) for item in value)
+    ):
+        return "[" + ", ".join(literal(item, page) or "" for item in value) + "]"
+    return None
+
+
+def edit_command(
+    path: str, page: lumivex.PrpFile, obj: lumivex.PrpObject, shown: dict[str, object], field: str
+) -> str | None:
+    """The command line that sets a property of an object to the value it
+    shows, for the user to change; None for what the command does not set."""
+    if field in FIXED_PROPERTIES or follows_a_key(field, shown) or "=" in obj.name:
+        return None
+    value = literal(shown[field], page)
+    if value is None:
+        return None
+    target = obj.name if len(page.find(obj.name)) == 1 else f"{obj.class_name}:{obj.name}"
+    return f"lumivex edit {shlex.quote(path)} --set {shlex.quote(f'{target}.{field}={value}')}"
 
 
 class HtmlViews(SiteViews):
@@ -117,6 +230,7 @@ class HtmlViews(SiteViews):
             Route("/keys.js", self.static_file),
             Route("/search", self.search_view),
             Route("/diff", self.diff_view),
+            Route("/swatch/{rgba}.svg", self.swatch),
             Route("/age/{name:path}", self.age_view),
             Route("/page/{name:path}", self.page_view),
             Route("/object/{name:path}/{index:position}", self.object_view),
@@ -135,6 +249,12 @@ class HtmlViews(SiteViews):
     def static_file(self, request: Request) -> Response:
         name = request.url.path[1:]
         return Response(self.static[name], media_type=STATIC[name])
+
+    def swatch(self, request: Request) -> Response:
+        rgba = request.path_params["rgba"]
+        if not re.fullmatch("[0-9a-f]{8}", rgba):
+            raise HTTPException(404, "a swatch is named by eight hexadecimal digits")
+        return Response(swatch_image(rgba), media_type="image/svg+xml")
 
     def age_view(self, request: Request) -> Response:
         name = self.found(request, self.site.ages)
@@ -199,38 +319,40 @@ class HtmlViews(SiteViews):
         page = self.site.page(name)
         if isinstance(page, Unreadable):
             return self.render("page.html", page=None, error=page.reason, **values)
-        chosen_class = request.query_params.get("class", "")
-        name_part = request.query_params.get("name", "")
-        wanted = query_value(request, "class", class_type, None) if chosen_class else None
+        query = ObjectQuery.of(request)
         start = query_value(request, "start", row_number, 0)
-        objects = self.site.page_objects(name).objects
-        if wanted is None and not name_part:
-            total = len(objects)
-            shown = [(index, objects[index]) for index in range(start, min(start + ROWS, total))]
-        else:
-            folded = name_part.casefold()
-            matching = [
-                index
-                for index, obj in enumerate(objects)
-                if (wanted is None or obj.class_type == wanted)
-                and (not folded or folded in obj.name.casefold())
-            ]
-            total = len(matching)
-            shown = [(index, objects[index]) for index in matching[start : start + ROWS]]
+        listed = query.listed(page)
+        total = len(listed)
+        shown = [(index, page[index]) for index in listed[start : start + ROWS]]
 
         def screen(first: int) -> str:
-            query = {"class": chosen_class, "name": name_part, "start": first}
-            return url("page", name) + "?" + urlencode({k: v for k, v in query.items() if v})
+            return linked(
+                url("page", name), {**query.parameters(), "start": str(first) if first else ""}
+            )
 
         last = max(0, (total - 1) // ROWS * ROWS)
+        columns = {}
+        for column, title in COLUMN_TITLES.items():
+            chosen = column == query.sort
+            columns[column] = {
+                "title": title,
+                # A second click on a column sorts it the other way.
+                "link": linked(
+                    url("page", name),
+                    query.parameters(("-" if chosen and not query.descending else "") + column),
+                ),
+                "sorted": ("descending" if query.descending else "ascending") if chosen else None,
+            }
         return self.render(
             "page.html",
             page=page,
             error=None,
             header=page.header,
             classes=sorted(page.count_by_type().items()),
-            chosen_class=chosen_class,
-            name_part=name_part,
+            chosen_class=query.parameters().get("class", ""),
+            name_part=query.name_part,
+            sort=query.parameters().get("sort"),
+            columns=columns,
             rows=shown,
             total=total,
             start=start,
@@ -238,13 +360,14 @@ class HtmlViews(SiteViews):
             previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
             next_screen=screen(start + ROWS) if start + ROWS < total else None,
             last_screen=screen(last) if start != last else None,
+            as_json=linked(url("api/ls", name), query.parameters()),
             **values,
         )
 
     def object_view(self, request: Request) -> Response:
         name, index, obj = self.located(request)
         scope = self.site.scope(name)
-        decoded: list[tuple[str, list[object]]] | None = None
+        decoded: list[dict[str, Any]] | None = None
         decode_error = None
         references: list[Reached] = []
         texture = None
@@ -255,9 +378,17 @@ class HtmlViews(SiteViews):
             except (OSError, ValueError) as error:
                 decode_error = f"does not decode: {error_text(error)}"
             else:
+                shown = properties(view)
+                page = self.site.page(name)
+                assert not isinstance(page, Unreadable)
                 decoded = [
-                    (field, self.value_parts(scope, value))
-                    for field, value in properties(view).items()
+                    {
+                        "field": field,
+                        "parts": self.value_parts(scope, value),
+                        "swatch": swatch_url(field, value),
+                        "edit": edit_command(self.site.pages[name], page, obj, shown, field),
+                    }
+                    for field, value in shown.items()
                 ]
                 if isinstance(view, lumivex.Mipmap):
                     texture = self.texture_view(name, index, view)
@@ -275,10 +406,11 @@ class HtmlViews(SiteViews):
             decoded=decoded,
             decode_error=decode_error,
             references=references,
-            referrers=scope.referrers(Location(name, index)),
-            referrer_object=lambda location: self.site.page_objects(location.page).objects[
-                location.position
-            ],
+            # Finding them reads every object the scope holds: only when asked.
+            referrers=scope.referrers(Location(name, index))
+            if query_value(request, "referrers", asked, False)
+            else None,
+            referrer_object=lambda location: self.site.object(location.page, location.position),
             key_text=lambda key: key_text(key, page_names),
             page_name=page_names.get(obj.location_sequence),
             texture=texture,

@@ -126,7 +126,11 @@ class ServedAge(Age):
             refused = self._site.refusal(path)
             if refused is not None:
                 return MissingPage(name, path, refused)
-        return super().load_page(name, path)
+        # A page swapped for a FIFO since it was found is refused, not waited on.
+        try:
+            return lumivex._lumivex._load_regular_page(path)
+        except (OSError, ValueError) as error:
+            return MissingPage(name, path, error_text(error))
 
 
 class PageObjects:
@@ -159,45 +163,36 @@ class Reached(NamedTuple):
 class Scope:
     """The pages a reference can reach from a page: the pages of its age that
     load, or the page alone. Keys are resolved through the age where there is
-    one."""
+    one. Nothing is kept per object: a key is looked up in its page's own
+    name index, and the objects that refer to one are found by a walk."""
 
     def __init__(self, site: Site, age: Age | None, pages: list[tuple[str, lumivex.PrpFile]]):
         self._site = site
         self._age = age
         self._pages = pages
         self._sequences = {page.header.sequence_number for _, page in pages}
-        self._locations: dict[lumivex.PrpObject, Location] | None = None
-        self._referrers: dict[Location, list[tuple[Location, str]]] | None = None
-        self._lock = threading.Lock()
+        # The pages by identity: an object's page is the very page loaded.
+        self._names = {id(page): name for name, page in pages}
 
     def resolve(self, key: lumivex.Key) -> lumivex.PrpObject | None:
         if self._age is not None:
             return self._age.resolve(key)
-        for name, page in self._pages:
+        for _, page in self._pages:
             if page.header.sequence_number == key.location_sequence:
-                objects = self._site.page_objects(name)
-                index = objects.first(key.class_type, key.name)
-                return None if index is None else objects.objects[index]
+                found = page.find(key.name, key.class_type)
+                return found[0] if found else None
         return None
 
-    def locations(self) -> dict[lumivex.PrpObject, Location]:
-        with self._lock:
-            if self._locations is not None:
-                return self._locations
-        locations = {
-            obj: Location(name, index)
-            for name, _ in self._pages
-            for index, obj in enumerate(self._site.page_objects(name).objects)
-        }
-        with self._lock:
-            self._locations = locations
-        return locations
+    def location(self, obj: lumivex.PrpObject) -> Location | None:
+        """Where an object of one of the scope's pages is served."""
+        name = self._names.get(id(obj.page))
+        return None if name is None else Location(name, obj.index)
 
     def reach(self, references: list[tuple[str, lumivex.Key]]) -> list[Reached]:
         reached = []
         for field, key in references:
             target = self.resolve(key)
-            location = None if target is None else self.locations().get(target)
+            location = None if target is None else self.location(target)
             missing = None
             if location is None:
                 missing = (
@@ -212,20 +207,16 @@ class Scope:
     def referrers(self, location: Location) -> list[tuple[Location, str]]:
         """The objects whose references find the object at that location,
         with the field of each reference, in the order of the pages and of
-        their indexes."""
-        with self._lock:
-            referrers = self._referrers
-        if referrers is None:
-            referrers = {}
-            locations = self.locations()
-            walk = ReferenceWalk([page for _, page in self._pages], False)
-            for _, source, _, field, _, target in walk.listed():
-                found = None if target is None else locations.get(target)
-                if found is not None:
-                    referrers.setdefault(found, []).append((locations[source], field))
-            with self._lock:
-                self._referrers = referrers
-        return referrers.get(location, [])
+        their indexes. Each call walks every reference of the scope, holding
+        a stretch of them at a time."""
+        found = []
+        walk = ReferenceWalk([page for _, page in self._pages], False)
+        for _, source, _, field, _, target in walk.listed():
+            if target is not None and self.location(target) == location:
+                source_location = self.location(source)
+                assert source_location is not None
+                found.append((source_location, field))
+        return found
 
     def page_names(self) -> dict[int, str]:
         """The page name in the header of each location the scope's pages
@@ -417,10 +408,10 @@ class Site:
 
     def object(self, name: str, index: int) -> lumivex.PrpObject | None:
         """The object at a place of a page, or None when there is none."""
-        if name not in self.pages or isinstance(self.page(name), Unreadable):
+        page = self.page(name) if name in self.pages else None
+        if page is None or isinstance(page, Unreadable):
             return None
-        objects = self.page_objects(name).objects
-        return objects[index] if 0 <= index < len(objects) else None
+        return page[index] if 0 <= index < len(page) else None
 
     def scope(self, name: str) -> Scope:
         """The pages references from a page can reach."""

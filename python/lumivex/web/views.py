@@ -5,8 +5,8 @@ objects by name and the diff of two pages or ages."""
 from __future__ import annotations
 
 import re
-from collections.abc import Callable, Iterator
-from typing import TypeVar
+from collections.abc import Callable, Iterator, Sequence
+from typing import NamedTuple, TypeVar
 
 from starlette.convertors import Convertor, register_url_convertor
 from starlette.exceptions import HTTPException
@@ -17,6 +17,7 @@ from lumivex.age import Age
 from lumivex.check import AgeReport, check_age
 from lumivex.classes import class_type
 from lumivex.diff import Diff
+from lumivex.shapes import indexed
 from lumivex.web.site import Memo, ServedAge, Site, Unreadable
 
 Parsed = TypeVar("Parsed")
@@ -49,6 +50,13 @@ def row_number(text: str) -> int:
     return int(text)
 
 
+def asked(text: str) -> bool:
+    """A query flag: "1" asks for what it names; ValueError for anything else."""
+    if text != "1":
+        raise ValueError(f"not 1: {text[:40]!r}")
+    return True
+
+
 def query_value(
     request: Request, name: str, parse: Callable[[str], Parsed], default: Parsed
 ) -> Parsed:
@@ -62,6 +70,93 @@ def query_value(
         return parse(text)
     except ValueError as error:
         raise HTTPException(400, str(error)) from error
+
+
+# The columns an object table sorts by, and what each sorts on; ties keep
+# the page's order.
+SORT_KEYS: dict[str, Callable[[lumivex.PrpObject], str | int] | None] = {
+    "index": None,
+    "class": lambda obj: obj.class_name.casefold(),
+    "name": lambda obj: obj.name.casefold(),
+    "size": lambda obj: obj.data_len,
+}
+
+
+def sort_order(text: str) -> tuple[str, bool]:
+    """A column to sort by, with - in front for descending; ValueError for
+    any other text."""
+    column = text.removeprefix("-")
+    if column not in SORT_KEYS:
+        raise ValueError(
+            f"not a column to sort by: {text[:40]!r}; one of {', '.join(SORT_KEYS)},"
+            " with - in front for descending"
+        )
+    return column, text.startswith("-")
+
+
+def chosen_class(text: str) -> int | None:
+    """A class to list, by name or id, or every class for an empty text."""
+    return class_type(text) if text else None
+
+
+def class_text(number: int) -> str:
+    """A class as a query names it: by its name, or by its id where it has
+    none."""
+    name = lumivex.class_name(number)
+    return f"0x{number:X}" if name == "Unknown" else name
+
+
+class ObjectQuery(NamedTuple):
+    """Which objects of a page a table lists, and in which order: those of
+    one class or of every class whose names hold a text in any case, sorted
+    by a column."""
+
+    class_type: int | None
+    name_part: str
+    sort: str
+    descending: bool
+
+    @staticmethod
+    def of(request: Request) -> ObjectQuery:
+        """The query's choice; 400 for a value that is not one."""
+        sort, descending = query_value(request, "sort", sort_order, ("index", False))
+        return ObjectQuery(
+            query_value(request, "class", chosen_class, None),
+            request.query_params.get("name", ""),
+            sort,
+            descending,
+        )
+
+    def parameters(self, sort: str | None = None) -> dict[str, str]:
+        """The query values that make this choice, sorted by another column
+        when one is given, for links that keep it."""
+        if sort is None:
+            sort = ("-" if self.descending else "") + self.sort
+        values = {
+            "class": "" if self.class_type is None else class_text(self.class_type),
+            "name": self.name_part,
+            "sort": "" if sort == "index" else sort,
+        }
+        return {name: value for name, value in values.items() if value}
+
+    def listed(self, page: lumivex.PrpFile) -> Sequence[int]:
+        """The places in the page's index of the objects chosen, in order:
+        one record for each object chosen, none when all are in the page's
+        order."""
+        if self.class_type is None and not self.name_part and self.sort == "index":
+            every = range(len(page))
+            return every[::-1] if self.descending else every
+        folded = self.name_part.casefold()
+        chosen = [
+            index for index, obj in indexed(page, self.class_type) if folded in obj.name.casefold()
+        ]
+        order = SORT_KEYS[self.sort]
+        if order is not None:
+            # A stable sort, in reverse too: equal objects keep the page's order.
+            chosen.sort(key=lambda index: order(page[index]), reverse=self.descending)
+        elif self.descending:
+            chosen.reverse()
+        return chosen
 
 
 def check_reports(site: Site) -> Memo[str, AgeReport]:
