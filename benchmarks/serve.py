@@ -1,5 +1,6 @@
 """lumivex serve over HTTP on this machine: the first screen of a
-100,000-object page, an object's view, and a 1024x1024 DXT5 texture as PNG,
+100,000-object page, an object's view, a search of every name of the page,
+its diff with itself, and a 1024x1024 DXT5 texture as PNG,
 each timed from the request to the last byte of the answer, against a floor
 measured in the same run: the server's smallest answer, its stylesheet. The
 server is the command, started as a user starts it.
@@ -115,6 +116,9 @@ def main(argv: list[str] | None = None) -> int:
         timed(connection, screen)
         floor = median_ms(runs, lambda: timed(connection, "/style.css"))
         warm_screen = median_ms(runs, lambda: timed(connection, screen))
+        # A part of a name that no name holds: every name is read, none shown.
+        search = median_ms(runs, lambda: timed(connection, "/search?q=%7Enothing%7E"))
+        same = median_ms(runs, lambda: timed(connection, f"/api/diff?a={big.name}&b={big.name}"))
         sorted_screen = median_ms(runs, lambda: timed(connection, f"{screen}?sort=name"))
         filtered_screen = median_ms(
             runs, lambda: timed(connection, f"{screen}?name=1&sort=-size&start=100")
@@ -136,6 +140,8 @@ def main(argv: list[str] | None = None) -> int:
             FIRST_SCREEN,
         ),
         ("  again, the page loaded", warm_screen, None),
+        ("  a search of every name in it", search, None),
+        ("  its diff with itself, every object's bytes compared", same, None),
         ("  sorted by name", sorted_screen, None),
         ("  its names holding 1, the largest first, second screen", filtered_screen, None),
         ("an object's view", warm_object, OBJECT_VIEW),

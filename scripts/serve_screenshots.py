@@ -1,5 +1,6 @@
-"""The README's screenshots of lumivex serve: a texture's view and an
-object's view on the samples, taken by headless Chromium.
+"""The README's screenshots of lumivex serve: a texture's view, an object's
+view and a search on the samples, and the diff view of the samples against
+an edited copy, taken by headless Chromium.
 
 Usage: python -m scripts.serve_screenshots [OUT_DIR]   (default docs/)
 """
@@ -7,17 +8,22 @@ Usage: python -m scripts.serve_screenshots [OUT_DIR]   (default docs/)
 from __future__ import annotations
 
 import sys
+import tempfile
 from pathlib import Path
 
 import lumivex
 
 from fixtures import browser
+from fixtures.edited import releases
 from fixtures.served import served
 
 ROOT = Path(__file__).resolve().parent.parent
 PAGE = "Demo_District_Town.prp"
 # A texture with an alpha channel, and an object with references both ways.
 SHOTS = {"serve-texture.png": ("Tiles_DXT5", 700), "serve-object.png": ("FountainStone", 1560)}
+# Addresses on the samples, and on the samples beside their edited copy, with heights.
+SEARCH_SHOT = ("serve-search.png", "search?q=lamp", 640)
+DIFF_SHOT = ("serve-diff.png", "diff?a=A/Demo.age&b=B/Demo.age", 560)
 
 
 def main(argv: list[str]) -> int:
@@ -31,6 +37,19 @@ def main(argv: list[str]) -> int:
         for file, (name, height) in SHOTS.items():
             driver.set_window_size(1100, height)
             driver.get(f"{address}object/{PAGE}/{names.index(name)}")
+            driver.save_screenshot(str(out / file))
+            print(out / file)
+        file, query, height = SEARCH_SHOT
+        driver.set_window_size(1100, height)
+        driver.get(f"{address}{query}")
+        driver.save_screenshot(str(out / file))
+        print(out / file)
+    with tempfile.TemporaryDirectory() as folder:
+        releases(Path(folder))
+        with served(folder) as address, browser.chromium() as driver:
+            file, query, height = DIFF_SHOT
+            driver.set_window_size(1100, height)
+            driver.get(f"{address}{query}")
             driver.save_screenshot(str(out / file))
             print(out / file)
     return 0

@@ -139,6 +139,8 @@ def test_a_check_with_problems_holds_to_its_schema(tmp_path):
         ("age", "/api/age/Demo.age"),
         ("check", "/api/check/Demo.age"),
         ("sdl", "/api/sdl/sdl/Demo.sdl"),
+        ("search", "/api/search?q=lamp&class=plLayer"),
+        ("diff", "/api/diff?a=Demo_District_Town.prp&b=Demo_District_Garden.prp"),
     ],
 )
 def test_each_api_answer_holds_to_its_commands_schema(samples, command, url):

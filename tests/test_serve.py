@@ -18,7 +18,7 @@ import lumivex
 import pytest
 from lumivex.cli import main
 
-from fixtures.builder import Obj, key_ref, page
+from fixtures.builder import Obj, i16, key_ref, page, synched, u32
 from fixtures.object_bodies import (
     LAYER,
     MATERIAL,
@@ -316,7 +316,7 @@ def test_an_age_in_a_folder(isle_client):
     assert 'href="/object/Isle_District_Main.prp/0">hsGMaterial StoneMat</a>' in layer
     assert 'href="/object/Isle_District_Cave.prp/1"' in layer
     lost = isle_client.get("/object/Isle_District_Main.prp/1").text
-    assert 'plMipmap &#39;Nothing&#39;</span> <span class="missing">(finds no object)' in lost
+    assert 'plMipmap Nothing (Main)</span> <span class="missing">(finds no object)' in lost
 
 
 def test_damaged_pages_and_objects_show_their_errors_and_the_server_goes_on(isle_client):
@@ -378,10 +378,12 @@ def test_hostile_names_are_text(isle_client):
     "url",
     ["/age/Isle.age", "/api", "/texture/Isle_District_Cave.prp/1/0.png", "/nothing", "/style.css"],
 )
-def test_every_response_forbids_scripts_and_sniffing(isle_client, url):
+def test_every_response_forbids_scripts_of_its_own_and_sniffing(isle_client, url):
     headers = isle_client.get(url).headers
-    assert headers["content-security-policy"].startswith("default-src 'none';")
-    assert "script-src" not in headers["content-security-policy"]
+    policy = headers["content-security-policy"]
+    assert policy.startswith("default-src 'none';")
+    # The one script is the server's static file: nothing inline, nothing from elsewhere.
+    assert re.findall(r"script-src [^;]*", policy) == ["script-src 'self'"]
     assert headers["x-content-type-options"] == "nosniff"
 
 
@@ -484,7 +486,7 @@ def test_a_page_alone(tmp_path):
     assert alone.get("/api").json()["pages"] == ["One.prp"]
     assert alone.get("/page/Other.prp").status_code == 404
     layer = alone.get("/object/One.prp/0").text
-    assert re.search(r'<a href="/object/One.prp/1" title="[^"]*">plMipmap &#39;Tex&#39;</a>', layer)
+    assert re.search(r'<a href="/object/One.prp/1" title="[^"]*">plMipmap Tex \(\w+\)</a>', layer)
 
 
 def run_server(*argv, env=None):
@@ -566,3 +568,37 @@ def test_a_page_name_that_leads_out_of_the_folder_is_never_served(tmp_path):
     html = client(served / "Probe.age").get("/").text
     assert "the page name is not a plain file name: it holds &#34;/&#34;" in html
     assert "Secret" not in html
+
+
+def test_the_check_links_problems_to_their_pages_and_objects(tmp_path):
+    body = i16(MATERIAL) + key_ref("Mat", MATERIAL) + synched(0) + u32(1) + u32(2) + u32(1)
+    body += u32(3) + key_ref("Gone", LAYER, location_sequence=MAIN_SEQ)
+    objects = [
+        Obj(LAYER, "Fine", b"", 1, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", body, 2, location_sequence=MAIN_SEQ),
+    ]
+    data = page(objects, age="Gaps", page_name="Only", sequence_number=MAIN_SEQ)
+    (tmp_path / "Gaps_District_Only.prp").write_bytes(data)
+    (tmp_path / "Gaps.age").write_text("SequencePrefix=48\nPage=Only,1\n")
+    shown = client(tmp_path / "Gaps.age").get("/age/Gaps.age").text
+    row = re.search(r"<tr><td><a[^\n]*finds no object[^\n]*</tr>", shown)
+    assert row is not None
+    assert '<a href="/page/Gaps_District_Only.prp">Only</a>' in row[0]
+    assert '<a href="/object/Gaps_District_Only.prp/1">Mat</a> (hsGMaterial)' in row[0]
+
+
+PAGE = "Demo_District_Town.prp"
+
+
+def test_an_object_names_itself_and_its_page(samples):
+    town = lumivex.PrpFile.load(str(SAMPLES / PAGE))
+    glass = town.find("LampGlass")[0]
+    shown = samples.get(f"/object/{PAGE}/{glass.index}").text
+    assert f'<span class="trail">object {glass.index}: plLayer LampGlass</span>' in shown
+    assert f'<dt>page</dt><dd><a href="/page/{PAGE}">Town</a></dd>' in shown
+    # A key shows its page's name and links to its target.
+    texture = town.find("Tiles_DXT5")[0]
+    assert re.search(
+        rf'<a href="/object/{PAGE}/{texture.index}" title="[^"]*">plMipmap Tiles_DXT5 \(Town\)</a>',
+        shown,
+    )

@@ -2,7 +2,8 @@
 along references to a texture whose images load; filtering without
 scripts; hostile names that stay text; sorting and filtering kept through
 screens and in the JSON link; colour swatches; light and dark themes; a
-narrow screen. Screenshots of each step are saved in
+narrow screen; search from the "/" key, the diff view, problems of the
+check that lead to their objects. Screenshots of each step are saved in
 the test's temporary folder. Skipped where Selenium, Chromium or
 chromedriver is missing; CI installs them."""
 
@@ -17,8 +18,9 @@ import lumivex
 import pytest
 
 from fixtures import browser
-from fixtures.builder import Obj, key_ref, page
-from fixtures.object_bodies import LAYER, MIPMAP, layer_body, scene_object_body
+from fixtures.builder import Obj, i16, key_ref, page, synched, u32
+from fixtures.edited import releases
+from fixtures.object_bodies import LAYER, MATERIAL, MIPMAP, layer_body, scene_object_body
 from fixtures.served import served
 from fixtures.texture_bodies import DXT5, texture_body
 
@@ -31,6 +33,7 @@ if browser.missing():
 
 from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support import expected_conditions  # noqa: E402
 from selenium.webdriver.support.wait import WebDriverWait  # noqa: E402
 
@@ -91,11 +94,19 @@ def test_from_the_age_along_references_to_a_texture(chromium, tmp_path):
         follow(chromium, chromium.find_element(By.LINK_TEXT, source.name))
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"{source.class_name} {source.name}"
         shot("source")
-        follow(chromium, references(chromium).find_element(By.LINK_TEXT, f"plLayer '{layer.name}'"))
+        follow(
+            chromium,
+            references(chromium).find_element(
+                By.LINK_TEXT, f"plLayer {layer.name} ({layer.page.page_name})"
+            ),
+        )
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plLayer {layer.name}"
         shot("layer")
         follow(
-            chromium, references(chromium).find_element(By.LINK_TEXT, f"plMipmap '{texture.name}'")
+            chromium,
+            references(chromium).find_element(
+                By.LINK_TEXT, f"plMipmap {texture.name} ({texture.page.page_name})"
+            ),
         )
         assert chromium.find_element(By.TAG_NAME, "h1").text == f"plMipmap {texture.name}"
         images = chromium.find_elements(By.CSS_SELECTOR, ".levels img")
@@ -176,6 +187,78 @@ def test_hostile_names_run_nothing(chromium, tmp_path):
             assert chromium.execute_script("return window.ran") is None
         chromium.save_screenshot(str(tmp_path / "hostile-object.png"))
     assert os.listdir(folder) == ["Bad_District_Bad.prp"]
+
+
+def test_search_from_the_slash_key_to_an_object(chromium, tmp_path):
+    age = lumivex.Age.open(str(SAMPLES / "Demo.age"))
+    lamps = [
+        obj.name for _, page in age.loaded_pages() for obj in page if "lamp" in obj.name.lower()
+    ]
+    with served(str(SAMPLES / "Demo.age")) as address:
+        chromium.get(address)
+        chromium.find_element(By.TAG_NAME, "body").send_keys("/")
+        box = chromium.switch_to.active_element
+        assert box.get_attribute("id") == "search-box"
+        old = chromium.find_element(By.TAG_NAME, "html")
+        box.send_keys("LAMP", Keys.ENTER)
+        WebDriverWait(chromium, 30).until(expected_conditions.staleness_of(old))
+        names = chromium.find_elements(By.CSS_SELECTOR, "table.results td:nth-child(4) a")
+        assert [name.text for name in names] == lamps
+        form = chromium.find_element(By.CSS_SELECTOR, "form.search-form")
+        wanted = form.find_element(By.NAME, "class")
+        wanted.click()
+        # Typed in a field, "/" is a character like any other.
+        wanted.send_keys("/")
+        assert chromium.switch_to.active_element == wanted
+        assert wanted.get_attribute("value") == "/"
+        wanted.clear()
+        wanted.send_keys("plLayer")
+        follow(chromium, form.find_element(By.TAG_NAME, "button"))
+        chromium.save_screenshot(str(tmp_path / "search.png"))
+        rows = chromium.find_elements(By.CSS_SELECTOR, "table.results tbody tr")
+        assert [row.find_elements(By.TAG_NAME, "td")[2].text for row in rows] == ["plLayer"]
+        follow(chromium, rows[0].find_element(By.LINK_TEXT, "LampGlass"))
+        assert chromium.find_element(By.TAG_NAME, "h1").text == "plLayer LampGlass"
+        assert console_errors(chromium) == []
+
+
+def test_the_diff_view_of_two_releases(chromium, tmp_path):
+    releases(tmp_path)
+    with served(str(tmp_path)) as address:
+        chromium.get(f"{address}diff")
+        form = chromium.find_element(By.CSS_SELECTOR, "form.filter")
+        for side, name in (("a", "A/Demo.age"), ("b", "B/Demo.age")):
+            form.find_element(
+                By.CSS_SELECTOR, f"select[name={side}] option[value='{name}']"
+            ).click()
+        follow(chromium, form.find_element(By.TAG_NAME, "button"))
+        chromium.save_screenshot(str(tmp_path / "diff.png"))
+        headings = [h2.text for h2 in chromium.find_elements(By.CSS_SELECTOR, ".diff h2")]
+        lines = [li.text for li in chromium.find_elements(By.CSS_SELECTOR, "ul.changes li")]
+        assert (headings, lines) == (
+            ["age Demo", "page Town"],
+            ["setting day_length: 30.5 -> 26.0", "plLayer LampGlass: opacity 0.5 -> 0.25"],
+        )
+        assert console_errors(chromium) == []
+
+
+def test_a_problem_of_the_check_leads_to_its_object(chromium, tmp_path):
+    sequence = 0x00300001
+    body = i16(MATERIAL) + key_ref("Mat", MATERIAL) + synched(0) + u32(1) + u32(2) + u32(1)
+    body += u32(3) + key_ref("Gone", LAYER, location_sequence=sequence)
+    objects = [Obj(MATERIAL, "Mat", body, 1, location_sequence=sequence)]
+    data = page(objects, age="Gaps", page_name="Only", sequence_number=sequence)
+    (tmp_path / "Gaps_District_Only.prp").write_bytes(data)
+    (tmp_path / "Gaps.age").write_text("SequencePrefix=48\nPage=Only,1\n")
+    with served(str(tmp_path / "Gaps.age")) as address:
+        chromium.get(address)
+        problems = chromium.find_element(By.CSS_SELECTOR, "details.error table")
+        follow(chromium, problems.find_element(By.LINK_TEXT, "Mat"))
+        assert chromium.find_element(By.TAG_NAME, "h1").text == "hsGMaterial Mat"
+        chromium.back()
+        problems = chromium.find_element(By.CSS_SELECTOR, "details.error table")
+        follow(chromium, problems.find_element(By.LINK_TEXT, "Only"))
+        assert chromium.find_element(By.TAG_NAME, "h1").text == "Page Only of age Gaps"
 
 
 def relative_luminance(colour: str) -> float:

@@ -107,8 +107,8 @@ def test_every_answer_carries_the_whole_security_policy(tmp_path):
     for url in ("/", "/page/t.prp", "/api", "/nothing", "/texture/t.prp/0.dds"):
         headers = served.get(url).headers
         assert headers["content-security-policy"] == (
-            "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
-            "base-uri 'none'; frame-ancestors 'none'"
+            "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+            "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"
         )
         assert (headers["x-frame-options"], headers["referrer-policy"]) == ("DENY", "no-referrer")
 

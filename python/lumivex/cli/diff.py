@@ -5,10 +5,8 @@ from __future__ import annotations
 
 import sys
 from collections import Counter
-from collections.abc import Iterator
 from typing import TextIO
 
-from lumivex._lumivex import Key
 from lumivex.diff import (
     ADDED,
     AGE,
@@ -17,11 +15,14 @@ from lumivex.diff import (
     HEADER,
     REMOVED,
     RENAMED,
-    Change,
     Diff,
-    first_difference,
+    change_json,
+    change_line,
+    grouped,
+    heading,
+    is_whole_page,
 )
-from lumivex.shapes import counted, json_text, printable_text, value_text
+from lumivex.shapes import counted, json_text
 
 # What --stat counts, in the order it prints them.
 COUNTED = {
@@ -33,103 +34,6 @@ COUNTED = {
     CHANGED: "changed field",
     DATA: "changed object",
 }
-
-
-def key_text(key: Key, page_names: dict[int, str]) -> str:
-    """A key by its class, its name and its page."""
-    page = page_names.get(key.location_sequence, f"0x{key.location_sequence:08x}")
-    return f"{key.class_name} {printable_text(key.name)} ({printable_text(page)})"
-
-
-def item_text(value: object, page_names: dict[int, str]) -> str:
-    if isinstance(value, Key):
-        return key_text(value, page_names)
-    if value is None:
-        return "none"
-    return value_text(value)
-
-
-def bytes_text(before: bytes, after: bytes) -> str:
-    return (
-        f"{len(before)} -> {len(after)} bytes, "
-        f"first difference at offset {first_difference(before, after)}"
-    )
-
-
-def values_text(before: object, after: object, page_names: dict[int, str]) -> str:
-    """A value's change: bytes by their sizes and first difference, lists of
-    keys or texts by the items removed and added, others as before -> after."""
-    if isinstance(before, bytes) and isinstance(after, bytes):
-        return bytes_text(before, after)
-    if (
-        isinstance(before, list)
-        and isinstance(after, list)
-        and all(isinstance(item, (Key, str)) for item in before + after)
-    ):
-        removed, added = Counter(before) - Counter(after), Counter(after) - Counter(before)
-        items = [f"-{item_text(item, page_names)}" for item in before if removed.pop(item, 0)]
-        items += [f"+{item_text(item, page_names)}" for item in after if added.pop(item, 0)]
-        return ", ".join(items) or "same items, reordered"
-    return f"{item_text(before, page_names)} -> {item_text(after, page_names)}"
-
-
-def is_whole_page(change: Change) -> bool:
-    return change.class_name is None and change.kind in (REMOVED, ADDED)
-
-
-def age_line(change: Change) -> str:
-    """A setting of the age description, or an entry of its page list."""
-    values = f"{item_text(change.before, {})} -> {item_text(change.after, {})}"
-    if change.name is None:
-        return f"  setting {change.field}: {values}"
-    return f"  page entry {printable_text(change.name)}: {change.field} {values}"
-
-
-def change_line(change: Change, page_names: dict[int, str]) -> str:
-    if change.kind == AGE:
-        return age_line(change)
-    if is_whole_page(change):
-        side = "A" if change.kind == REMOVED else "B"
-        return f"page {printable_text(change.page)}: only in {side}"
-    what = f"{change.class_name} {printable_text(change.name or '')}"
-    if change.kind == HEADER:
-        return f"  header {change.field}: {values_text(change.before, change.after, page_names)}"
-    if change.kind == REMOVED:
-        return f"  only in A: {what}"
-    if change.kind == ADDED:
-        return f"  only in B: {what}"
-    if change.kind == RENAMED:
-        return f"  renamed: {what} -> {printable_text(str(change.after))}"
-    if change.kind == DATA:
-        assert isinstance(change.before, bytes) and isinstance(change.after, bytes)
-        return f"  {what}: {bytes_text(change.before, change.after)}"
-    return f"  {what}: {change.field} {values_text(change.before, change.after, page_names)}"
-
-
-def change_json(change: Change) -> dict[str, object]:
-    """A change as JSON; bytes (of an object, or of a field) by their sizes
-    and the offset of their first difference."""
-    record: dict[str, object] = change._asdict()
-    if isinstance(change.before, bytes) and isinstance(change.after, bytes):
-        record.update(
-            before=len(change.before),
-            after=len(change.after),
-            offset=first_difference(change.before, change.after),
-        )
-    return record
-
-
-def grouped(changes: Iterator[Change]) -> Iterator[tuple[bool, Change]]:
-    """Each change, with whether it is the first of its page (or of the age
-    descriptions' changes, which come first)."""
-    group = None
-    for change in changes:
-        yield (change.kind == AGE, change.page) != group, change
-        group = (change.kind == AGE, change.page)
-
-
-def heading(change: Change) -> str:
-    return f"{'age' if change.kind == AGE else 'page'} {printable_text(change.page)}"
 
 
 def print_lines(found: Diff, out: TextIO) -> int:

@@ -3,25 +3,30 @@ prints."""
 
 from __future__ import annotations
 
+import itertools
 from collections.abc import Iterator
 
+from starlette.exceptions import HTTPException
 from starlette.requests import Request
 from starlette.responses import Response, StreamingResponse
 from starlette.routing import Route
 
 from lumivex.check import AgeCheck, check_json, severity_counts
 from lumivex.classes import DECODERS, decode_failure
+from lumivex.diff import AGE, Change, change_json, grouped
+from lumivex.errors import error_text
 from lumivex.shapes import (
     age_json,
     info_json,
     json_chunks,
     key_json,
     ls_json,
+    object_json,
     properties,
     show_json,
 )
 from lumivex.web.site import Location, Unreadable
-from lumivex.web.views import ObjectQuery, SiteViews
+from lumivex.web.views import ObjectQuery, SiteViews, diff_of, search_of
 
 # The characters of JSON gathered before they are sent.
 JSON_BLOCK = 64 << 10
@@ -40,6 +45,8 @@ class ApiViews(SiteViews):
             Route("/api/show/{name:path}/{index:position}", self.api_show),
             Route("/api/references/{name:path}/{index:position}", self.api_references),
             Route("/api/sdl/{name:path}", self.api_sdl),
+            Route("/api/search", self.api_search),
+            Route("/api/diff", self.api_diff),
         ]
 
     def json(self, value: object, status: int = 200) -> Response:
@@ -168,3 +175,59 @@ class ApiViews(SiteViews):
                 {"descriptors": [], "passed_over": [{"file": path, "reason": sdl.reason}]}
             )
         return self.json({"descriptors": sdl.descriptors(), "passed_over": []})
+
+    def api_search(self, request: Request) -> Response:
+        search = search_of(self.site, request, None)
+        if search is None:
+            raise HTTPException(
+                400, "nothing to search for: give q (a part of a name), class, or both"
+            )
+        return self.json(
+            {
+                "q": search.text,
+                "class_type": search.class_type,
+                "scope": request.query_params.get("scope") or None,
+                "start": search.start,
+                "results": ({"page": page, **object_json(obj.index, obj)} for page, obj in search),
+                "result_count": lambda: search.count,
+                "errors": lambda: [
+                    {"page": page, "error": reason} for page, reason in search.unreadable
+                ],
+            }
+        )
+
+    def api_diff(self, request: Request) -> Response:
+        found = diff_of(self.site, request)
+        if found is None:
+            raise HTTPException(400, "name two pages or two ages: a and b")
+        a, b, changes = found
+        grouping = grouped(iter(changes))
+        # The changes of the age descriptions, and the first of the pages,
+        # are found before the answer starts: every page file is read once
+        # by then, so that one that does not load answers 422, not a cut
+        # answer.
+        ahead: list[tuple[bool, Change]] = []
+        try:
+            for found_change in grouping:
+                ahead.append(found_change)
+                if found_change[1].kind != AGE:
+                    break
+        except (OSError, ValueError) as error:
+            return self.json({"error": error_text(error)}, 422)
+        counts = {"changes": 0, "pages": 0}
+
+        def records() -> Iterator[dict[str, object]]:
+            for first, change in itertools.chain(ahead, grouping):
+                counts["changes"] += 1
+                counts["pages"] += first and change.kind != AGE
+                yield change_json(change)
+
+        return self.json(
+            {
+                "a": a,
+                "b": b,
+                "changes": records(),
+                "change_count": lambda: counts["changes"],
+                "page_count": lambda: counts["pages"],
+            }
+        )

@@ -14,8 +14,8 @@ from starlette.types import Scope as AsgiScope
 
 SECURITY_HEADERS = {
     "content-security-policy": (
-        "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
-        "base-uri 'none'; frame-ancestors 'none'"
+        "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+        "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"
     ),
     "x-content-type-options": "nosniff",
     "referrer-policy": "no-referrer",

@@ -22,17 +22,30 @@ from starlette.routing import Route
 
 import lumivex
 from lumivex.age import MissingPage
-from lumivex.check import NOTE, SEVERITIES, AgeReport
+from lumivex.check import NOTE, SEVERITIES, AgeReport, Problem
 from lumivex.classes import DECODERS
+from lumivex.diff import change_line, grouped, heading, is_whole_page, key_text
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
-from lumivex.web.views import ObjectQuery, SiteViews, asked, query_value, row_number
+from lumivex.web.views import (
+    ObjectQuery,
+    SiteViews,
+    asked,
+    diff_of,
+    query_value,
+    row_number,
+    search_of,
+)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The files of the static folder, with their media types.
-STATIC = {"style.css": "text/css", "favicon.svg": "image/svg+xml"}
+STATIC = {
+    "style.css": "text/css",
+    "favicon.svg": "image/svg+xml",
+    "keys.js": "text/javascript",
+}
 # Rows of a page's object table on one screen.
 ROWS = 100
 # The sortable columns of a page's object table, with their headings.
@@ -41,6 +54,8 @@ COLUMN_TITLES = {"index": "#", "class": "Class", "name": "Name", "size": "Bytes"
 HEX_BYTES = 256
 # Textures smaller than this are shown enlarged, pixel for pixel.
 TEXTURE_VIEW = 256
+# Changes of a diff shown; the others are counted, and all are in the JSON.
+SHOWN_CHANGES = 1000
 
 
 def url(kind: str, name: str, *more: int | str) -> str:
@@ -85,10 +100,6 @@ def hex_rows(data: bytes) -> list[tuple[str, str, str]]:
         )
         for offset in range(0, len(data), 16)
     ]
-
-
-def key_text(key: lumivex.Key) -> str:
-    return f"{key.class_name} {key.name!r}"
 
 
 def swatch_url(field: str, value: object) -> str | None:
@@ -216,6 +227,9 @@ class HtmlViews(SiteViews):
             Route("/", self.home),
             Route("/style.css", self.static_file),
             Route("/favicon.svg", self.static_file),
+            Route("/keys.js", self.static_file),
+            Route("/search", self.search_view),
+            Route("/diff", self.diff_view),
             Route("/swatch/{rgba}.svg", self.swatch),
             Route("/age/{name:path}", self.age_view),
             Route("/page/{name:path}", self.page_view),
@@ -267,6 +281,18 @@ class HtmlViews(SiteViews):
                 }
             )
         report = self.reports(name)
+
+        def problem_place(problem: Problem) -> tuple[str | None, str | None]:
+            """The addresses of a problem's page and object, where they are served."""
+            served = served_as.get((name, problem.page or ""))
+            if served is None:
+                return None, None
+            page = self.site.page(served)
+            if problem.object_name is None or isinstance(page, Unreadable):
+                return url("page", served), None
+            found = page.find(problem.object_name, problem.class_name)
+            return url("page", served), url("object", served, found[0].index) if found else None
+
         problems = [
             (severity, report.count(severity), report.kept[severity]) for severity in SEVERITIES
         ]
@@ -280,6 +306,7 @@ class HtmlViews(SiteViews):
             report=report,
             problems=problems,
             note=NOTE,
+            problem_place=problem_place,
             descriptions=descriptions,
             **values,
         )
@@ -366,6 +393,7 @@ class HtmlViews(SiteViews):
                 if isinstance(view, lumivex.Mipmap):
                     texture = self.texture_view(name, index, view)
         data = obj.data
+        page_names = scope.page_names()
         return self.render(
             "object.html",
             title=f"{obj.name} ({obj.class_name}) - lumivex",
@@ -383,7 +411,8 @@ class HtmlViews(SiteViews):
             if query_value(request, "referrers", asked, False)
             else None,
             referrer_object=lambda location: self.site.object(location.page, location.position),
-            key_text=key_text,
+            key_text=lambda key: key_text(key, page_names),
+            page_name=page_names.get(obj.location_sequence),
             texture=texture,
             owner=self.site.owners().get(name),
         )
@@ -460,4 +489,70 @@ class HtmlViews(SiteViews):
             name=name,
             error=sdl.reason if isinstance(sdl, Unreadable) else None,
             descriptors=[] if isinstance(sdl, Unreadable) else sdl.descriptors(),
+        )
+
+    def search_view(self, request: Request) -> Response:
+        search = search_of(self.site, request, ROWS)
+        values: dict[str, Any] = {
+            "title": "Search - lumivex",
+            "q": request.query_params.get("q", ""),
+            "chosen_class": request.query_params.get("class", ""),
+            "scope": request.query_params.get("scope", ""),
+        }
+        if search is None:
+            return self.render("search.html", search=None, **values)
+        rows = list(search)
+        total, start = search.count, search.start
+
+        def screen(first: int) -> str:
+            query = {"q": values["q"], "class": values["chosen_class"], "scope": values["scope"]}
+            query["start"] = str(first)
+            return "/search?" + urlencode({k: v for k, v in query.items() if v and v != "0"})
+
+        last = max(0, (total - 1) // ROWS * ROWS)
+        return self.render(
+            "search.html",
+            search=search,
+            rows=rows,
+            total=total,
+            start=start,
+            first_screen=screen(0) if start > 0 else None,
+            previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
+            next_screen=screen(start + ROWS) if start + ROWS < total else None,
+            last_screen=screen(last) if start != last else None,
+            json_url="/api" + screen(start),
+            **values,
+        )
+
+    def diff_view(self, request: Request) -> Response:
+        a, b = (request.query_params.get(side, "") for side in ("a", "b"))
+        values: dict[str, Any] = {"title": "Diff - lumivex", "a": a, "b": b}
+        found = diff_of(self.site, request)
+        if found is None:
+            return self.render("diff.html", groups=None, **values)
+        _, _, changes = found
+        # Each page's lines under its heading; a whole page only on one side
+        # is a line of its own, as the command prints it.
+        groups: list[tuple[str | None, list[tuple[str, str]]]] = []
+        count = 0
+        error = None
+        try:
+            for first, change in grouped(iter(changes)):
+                count += 1
+                if count > SHOWN_CHANGES:
+                    continue
+                if first or is_whole_page(change):
+                    title = None if is_whole_page(change) else heading(change)
+                    groups.append((title, []))
+                groups[-1][1].append((change.kind, change_line(change, changes.page_names).strip()))
+        except (OSError, ValueError) as error_found:
+            error = error_text(error_found)
+        return self.render(
+            "diff.html",
+            groups=groups,
+            count=count,
+            shown=min(count, SHOWN_CHANGES),
+            error=error,
+            json_url="/api/diff?" + urlencode({"a": a, "b": b}),
+            **values,
         )

@@ -218,6 +218,14 @@ class Scope:
                 found.append((source_location, field))
         return found
 
+    def page_names(self) -> dict[int, str]:
+        """The page name in the header of each location the scope's pages
+        hold, by its sequence number."""
+        names: dict[int, str] = {}
+        for _, page in self._pages:
+            names.setdefault(page.header.sequence_number, page.header.page_name)
+        return names
+
 
 class Site:
     """The files a PATH holds: an age with its pages and the state

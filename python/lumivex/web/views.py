@@ -1,10 +1,11 @@
 """What the HTML and the JSON views share: the site, the file or object a
-request names, and the check report of each age, made once."""
+request names, the check report of each age, made once, the search of
+objects by name and the diff of two pages or ages."""
 
 from __future__ import annotations
 
 import re
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import NamedTuple, TypeVar
 
 from starlette.convertors import Convertor, register_url_convertor
@@ -12,10 +13,12 @@ from starlette.exceptions import HTTPException
 from starlette.requests import Request
 
 import lumivex
+from lumivex.age import Age
 from lumivex.check import AgeReport, check_age
 from lumivex.classes import class_type
+from lumivex.diff import Diff
 from lumivex.shapes import indexed
-from lumivex.web.site import Memo, ServedAge, Site
+from lumivex.web.site import Memo, ServedAge, Site, Unreadable
 
 Parsed = TypeVar("Parsed")
 # More digits than any place in a page or level of a texture has.
@@ -188,3 +191,111 @@ class SiteViews:
         if obj is None:
             raise HTTPException(404, "no such object here")
         return name, index, obj
+
+
+class Search:
+    """The objects of some pages whose names hold a text in any case, of one
+    class or of every class, found page by page as they are iterated. Only
+    the matches from start on, at most limit of them, are given; the others
+    are counted, so that the count is whole once the iteration ends."""
+
+    def __init__(
+        self,
+        site: Site,
+        pages: list[str],
+        text: str,
+        class_type: int | None,
+        start: int = 0,
+        limit: int | None = None,
+    ) -> None:
+        self.site = site
+        self.pages = pages
+        self.text = text
+        self.class_type = class_type
+        self.start = start
+        self.limit = limit
+        self.count = 0
+        # The pages that do not load, with why.
+        self.unreadable: list[tuple[str, str]] = []
+
+    def __iter__(self) -> Iterator[tuple[str, lumivex.PrpObject]]:
+        folded = self.text.casefold()
+        end = None if self.limit is None else self.start + self.limit
+        for name in self.pages:
+            page = self.site.page(name)
+            if isinstance(page, Unreadable):
+                self.unreadable.append((name, page.reason))
+                continue
+            objects = page if self.class_type is None else page.objects_of_type(self.class_type)
+            for obj in objects:
+                if folded in obj.name.casefold():
+                    if self.start <= self.count and (end is None or self.count < end):
+                        yield name, obj
+                    self.count += 1
+
+
+def search_of(site: Site, request: Request, limit: int | None) -> Search | None:
+    """The search a request asks for: a part of a name (q), a class by name
+    or id (class), the age or page to search (scope; every page served
+    without it) and the first match to give (start). None when it asks
+    for neither a name nor a class."""
+    text = request.query_params.get("q", "")
+    wanted = query_value(request, "class", lambda value: class_type(value) if value else None, None)
+    start = query_value(request, "start", row_number, 0)
+    scope = request.query_params.get("scope", "")
+    if scope in site.ages:
+        owned = site.owners()
+        pages = [page for page in site.pages if owned.get(page, ("",))[0] == scope]
+    elif scope in site.pages:
+        pages = [scope]
+    elif scope:
+        raise HTTPException(404, "no such file here")
+    else:
+        pages = list(site.pages)
+    if not text and wanted is None:
+        return None
+    return Search(site, pages, text, wanted, start, limit)
+
+
+class ServedDiff(Diff):
+    """The changes between two pages or two ages of a site, whose page
+    files are read only where the site serves them."""
+
+    def __init__(self, site: Site, a: lumivex.PrpFile | Age, b: lumivex.PrpFile | Age) -> None:
+        super().__init__(a, b)
+        self.site = site
+
+    def load(self, path: str) -> lumivex.PrpFile:
+        refused = self.site.refusal(path)
+        if refused is not None:
+            raise OSError(f"{path}: {refused}")
+        return super().load(path)
+
+
+def diff_of(site: Site, request: Request) -> tuple[str, str, ServedDiff] | None:
+    """The paths of the two pages or ages a request names (a, b) and their
+    diff; None when it names neither."""
+    names = [request.query_params.get(side, "") for side in ("a", "b")]
+    if not any(names):
+        return None
+    sides: list[lumivex.PrpFile | Age] = []
+    paths = []
+    for side, name in zip("ab", names, strict=True):
+        if not name:
+            raise HTTPException(400, f"no {side}: name two pages or two ages")
+        if name in site.pages:
+            loaded: lumivex.PrpFile | ServedAge | Unreadable = site.page(name)
+            paths.append(site.pages[name])
+        elif name in site.ages:
+            loaded = site.age(name)
+            paths.append(site.ages[name])
+        else:
+            raise HTTPException(404, "no such file here")
+        if isinstance(loaded, Unreadable):
+            raise HTTPException(422, f"{name} does not load: {loaded.reason}")
+        sides.append(loaded)
+    try:
+        found = ServedDiff(site, sides[0], sides[1])
+    except ValueError as error:
+        raise HTTPException(400, str(error)) from error
+    return paths[0], paths[1], found
