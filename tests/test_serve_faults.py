@@ -147,22 +147,27 @@ def test_links_to_names_that_hold_url_characters_lead_to_them(tmp_path, file_nam
 def test_files_swapped_for_fifos_after_the_check_are_refused_not_waited_on(tmp_path, monkeypatch):
     (tmp_path / "Demo.age").write_text("Page=Hall,1\n")
     (tmp_path / "Demo_District_Hall.prp").write_bytes(textures("Tex"))
+    (tmp_path / "Demo.sdl").write_text(STATES)
     site = Site(str(tmp_path))
-    for name in site.ages | site.pages:
+    swapped = [*site.ages, *site.pages, *site.sdl_files]
+    assert len(swapped) == 3
+    for name in swapped:
         (tmp_path / name).unlink()
         os.mkfifo(tmp_path / name)
     monkeypatch.setattr(site, "refusal", lambda path: None)
     loaded = {}
     reader = threading.Thread(
         target=lambda: loaded.update(
-            age=site.age("Demo.age"), page=site.page("Demo_District_Hall.prp")
+            age=site.age("Demo.age"),
+            page=site.page("Demo_District_Hall.prp"),
+            sdl=site.sdl("Demo.sdl"),
         ),
         daemon=True,
     )
     reader.start()
     reader.join(30)
     if reader.is_alive():
-        for name in ("Demo.age", "Demo_District_Hall.prp"):
+        for name in swapped:
             os.close(os.open(tmp_path / name, os.O_WRONLY | os.O_NONBLOCK))
-    assert sorted(loaded) == ["age", "page"]
+    assert sorted(loaded) == ["age", "page", "sdl"]
     assert all(value.reason.endswith(": not a regular file") for value in loaded.values())

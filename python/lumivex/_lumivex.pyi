@@ -64,6 +64,10 @@ def _load_regular_age(path: StrOrBytesPath) -> AgeFile:
     """Load an .age file as AgeFile.load does, but open the file without
     waiting and refuse anything but a regular file."""
 
+def _load_regular_sdl(path: StrOrBytesPath) -> SdlFile:
+    """A new SdlFile with one file loaded as load_file does, but open the
+    file without waiting and refuse anything but a regular file."""
+
 def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
     renamed over the old one where it can be, else in place, leaving the old

@@ -41,6 +41,9 @@ PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs);
 // The same for an age description, as AgeFile.load reads it.
 PyObject* load_regular_age(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The same for a state description file, as a new SdlFile's load_file reads it.
+PyObject* load_regular_sdl(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // The module's function that writes a file as a page's save does.
 PyObject* save_file(PyObject* module, PyObject* args, PyObject* kwargs);
 

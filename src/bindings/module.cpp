@@ -77,6 +77,9 @@ PyMethodDef kFunctions[] = {
     {"_load_regular_age", function(load_regular_age), METH_VARARGS | METH_KEYWORDS,
      "_load_regular_age(path)\n--\n\nLoad an .age file as AgeFile.load does, but open the file without waiting "
      "and refuse anything but a regular file."},
+    {"_load_regular_sdl", function(load_regular_sdl), METH_VARARGS | METH_KEYWORDS,
+     "_load_regular_sdl(path)\n--\n\nA new SdlFile with one file loaded as load_file does, but open the file "
+     "without waiting and refuse anything but a regular file."},
     {"save_file", function(save_file), METH_VARARGS | METH_KEYWORDS,
      "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "

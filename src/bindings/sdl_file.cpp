@@ -73,8 +73,8 @@ PyObject* new_sdl_file(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 // load_file and load_directory: one path, a count of descriptors added.
-template <std::size_t (SdlManager::*Load)(const std::string&, const InterruptCheck&)>
-PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
+template <class Load>
+PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function, Load into) {
   PyObject* arg = nullptr;
   parse_args(args, kwargs, function, {"path"}, {&arg});
   const PathArg path = arg_path(arg, function, "path");
@@ -82,18 +82,24 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* fun
   const std::size_t count = on_file(state_of(self), path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) {
       const std::unique_lock lock(handle.lock);
-      return (handle.manager.*Load)(path.bytes, interrupt);
+      return into(handle.manager, path.bytes, interrupt);
     });
   });
   return to_py(count);
 }
 
 PyObject* load_file(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return load<&SdlManager::load_file>(self, args, kwargs, "load_file");
+  return load(self, args, kwargs, "load_file", [](SdlManager& manager, const std::string& path,
+                                                  const InterruptCheck& interrupt) {
+    return manager.load_file(path, interrupt);
+  });
 }
 
 PyObject* load_directory(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return load<&SdlManager::load_directory>(self, args, kwargs, "load_directory");
+  return load(self, args, kwargs, "load_directory",
+              [](SdlManager& manager, const std::string& path, const InterruptCheck& interrupt) {
+                return manager.load_directory(path, interrupt);
+              });
 }
 
 PyObject* lint(PyObject*, PyObject* args, PyObject* kwargs) { return lint_file(args, kwargs, lint_state_descriptions); }
@@ -356,6 +362,18 @@ const ClassDef<SdlNameCursor>& class_def<SdlNameCursor>() {
           },
   };
   return def;
+}
+
+PyObject* load_regular_sdl(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::File, [&] {
+    Ref sdl = Ref::checked(make<SdlHandle>(module_state(module)));
+    const Ref count = Ref::checked(load(sdl.get(), args, kwargs, "_load_regular_sdl",
+                                         [](SdlManager& manager, const std::string& path,
+                                            const InterruptCheck& interrupt) {
+                                           return manager.load_file(path, interrupt, true);
+                                         }));
+    return sdl.release();
+  });
 }
 
 PyTypeObject* create_sdl_names_type(PyObject* module) { return create_type<SdlNames>(module); }

@@ -402,8 +402,8 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
   return finished;
 }
 
-std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt) {
-  ByteBuffer text = read_text_file(path, interrupt);
+std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
+  ByteBuffer text = read_text_file(path, interrupt, regular_only);
   const std::size_t from = held_.size();
   try {
     append(text.view());

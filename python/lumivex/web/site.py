@@ -399,12 +399,10 @@ class Site:
         refused = self.refusal(path)
         if refused is not None:
             return Unreadable(refused)
-        sdl = lumivex.SdlFile()
         try:
-            sdl.load_file(path)
+            return lumivex._lumivex._load_regular_sdl(path)
         except OSError as error:
             return Unreadable(error_text(error))
-        return sdl
 
     def object(self, name: str, index: int) -> lumivex.PrpObject | None:
         """The object at a place of a page, or None when there is none."""
