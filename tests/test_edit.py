@@ -115,6 +115,14 @@ def test_names_and_their_candidates(page_file, name, status, message):
         (["--rename", "Glass"], "--rename takes OLD=NEW"),
         (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
         (["--texture", "Glass=x.png"], "is not a texture"),
+        (
+            ["--texture", "plMipmap:Stone=x.png", "--set", "plMipmap:Stone.compression_type=0"],
+            "both given a texture and changed with --set",
+        ),
+        (
+            ["--texture", "plMipmap:Stone=x.png", "--texture", "plMipmap:Stone=y.png"],
+            "is given two textures",
+        ),
     ],
 )
 def test_bad_edits_write_nothing(page_file, options, message):
@@ -260,6 +268,28 @@ def test_an_age_takes_only_renames(age_folder, options, message):
     status, _, err = run(age_folder / "Demo.age", *options)
     assert status == 1 and message in err
     assert page_bytes(age_folder) == before
+
+
+@pytest.mark.parametrize("name", ["Town:Fountain", "Town:plSceneObject:Fountain"])
+def test_pages_sharing_a_name_are_told_apart_by_the_page(age_folder, name):
+    garden = age_folder / "Demo_District_Garden.prp"
+    builder = lumivex.PageBuilder.from_page(lumivex.PrpFile.load(str(garden)))
+    builder.rename(next(key for key in builder if key.name == "Tree01"), "Fountain")
+    builder.save(str(garden))
+    before = page_bytes(age_folder)
+    status, _, err = run(age_folder / "Demo.age", "--rename", "Fountain=Well")
+    assert status == 1
+    assert (
+        "'Fountain' names 2 objects: Town:plSceneObject:Fountain, Garden:plSceneObject:Fountain"
+        in err
+    )
+    assert page_bytes(age_folder) == before
+    status, _, err = run(age_folder / "Demo.age", "--rename", f"{name}=Well")
+    assert status == 0, err
+    town = lumivex.PrpFile.load(str(age_folder / "Demo_District_Town.prp"))
+    garden = lumivex.PrpFile.load(str(garden))
+    assert town.find("Well", "plSceneObject") and not town.find("Fountain", "plSceneObject")
+    assert garden.find("Fountain", "plSceneObject") and not garden.find("Well", "plSceneObject")
 
 
 def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path):

@@ -22,8 +22,9 @@ from lumivex.errors import error_text
 from lumivex.shapes import counted, printable_text, value_text
 
 EPILOG = (
-    "A name may be written CLASS:NAME where several objects share it; an unknown or "
-    "ambiguous name is an error listing the candidates. Values of --set are Python "
+    "A name may be written CLASS:NAME where several objects share it (in an age, "
+    "PAGE:NAME or PAGE:CLASS:NAME where several pages hold it); an unknown or "
+    "ambiguous name is an error listing the candidates as they may be written. Values of --set are Python "
     "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None); a reference is written "
     "CLASS:NAME and found in the page. Given an .age file (or a folder holding one), "
     "only --rename is taken: the object is renamed in its page and in every reference "
@@ -52,11 +53,14 @@ def split_pair(text: str, option: str, form: str) -> tuple[str, str]:
 
 class Objects:
     """The objects of one or more pages by name, found as a command line
-    names them: NAME, or CLASS:NAME where several share the name."""
+    names them: NAME, or CLASS:NAME where several share the name, and, among
+    several pages, PAGE:NAME or PAGE:CLASS:NAME where pages share it too."""
 
     def __init__(self, pages: Iterable[tuple[str, lumivex.PrpFile]]) -> None:
         self.by_name: dict[str, list[tuple[str, lumivex.PrpObject]]] = {}
+        self.page_names: set[str] = set()
         for page_name, page in pages:
+            self.page_names.add(page_name)
             for obj in page:
                 self.by_name.setdefault(obj.name, []).append((page_name, obj))
 
@@ -64,13 +68,7 @@ class Objects:
         found = self.by_name.get(text, [])
         name = text
         if not found:
-            prefix, colon, rest = text.partition(":")
-            wanted = self.class_named(prefix) if colon else None
-            if wanted is not None:
-                name = rest
-                found = [
-                    item for item in self.by_name.get(rest, []) if item[1].class_type == wanted
-                ]
+            name, found = self.qualified(text)
         if len(found) == 1:
             return found[0]
         if found:
@@ -84,10 +82,38 @@ class Objects:
         hint = f"; closest: {', '.join(nearest)}" if nearest else ""
         raise CommandError(f"no object named {text!r}{hint}")
 
+    def qualified(self, text: str) -> tuple[str, list[tuple[str, lumivex.PrpObject]]]:
+        """The name and the objects text names with a page or class before
+        it; the whole text and none when it names neither."""
+        page_name: str | None = None
+        rest = text
+        if len(self.page_names) > 1:
+            prefixes = [page for page in self.page_names if text.startswith(page + ":")]
+            if prefixes:
+                page_name = max(prefixes, key=len)
+                rest = text[len(page_name) + 1 :]
+        wanted: int | None = None
+        prefix, colon, after = rest.partition(":")
+        if colon and rest not in self.by_name:
+            wanted = self.class_named(prefix)
+            if wanted is not None:
+                rest = after
+        if page_name is None and wanted is None:
+            return text, []
+        return rest, [
+            (found_page, obj)
+            for found_page, obj in self.by_name.get(rest, [])
+            if (page_name is None or found_page == page_name)
+            and (wanted is None or obj.class_type == wanted)
+        ]
+
     def candidate(self, item: tuple[str, lumivex.PrpObject]) -> str:
+        """How a command line names the object: with its page's name where
+        there are several pages, so that the text can be given back."""
         page_name, obj = item
-        pages = {page for items in self.by_name.values() for page, _ in items}
-        return object_text(obj) + (f" (page {printable_text(page_name)})" if len(pages) > 1 else "")
+        if len(self.page_names) > 1:
+            return f"{printable_text(page_name)}:{object_text(obj)}"
+        return object_text(obj)
 
     @staticmethod
     def class_named(text: str) -> int | None:
@@ -113,7 +139,15 @@ class Edits:
         for key in renamed:
             if renamed.count(key) > 1:
                 raise CommandError(f"{key.class_name}:{key.name} is renamed twice")
-        edited = set(renamed) | set(self.values) | {obj.key for obj, _ in self.textures}
+        retextured = [obj.key for obj, _ in self.textures]
+        for key in retextured:
+            if retextured.count(key) > 1:
+                raise CommandError(f"{key.class_name}:{key.name} is given two textures")
+            if key in self.values:
+                raise CommandError(
+                    f"{key.class_name}:{key.name} is both given a texture and changed with --set"
+                )
+        edited = set(renamed) | set(self.values) | set(retextured)
         for obj in self.removes:
             if obj.key in edited:
                 raise CommandError(f"{object_text(obj)} is both removed and edited")
