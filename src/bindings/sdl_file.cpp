@@ -89,10 +89,10 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* fun
 }
 
 PyObject* load_file(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return load(self, args, kwargs, "load_file", [](SdlManager& manager, const std::string& path,
-                                                  const InterruptCheck& interrupt) {
-    return manager.load_file(path, interrupt);
-  });
+  return load(self, args, kwargs, "load_file",
+              [](SdlManager& manager, const std::string& path, const InterruptCheck& interrupt) {
+                return manager.load_file(path, interrupt);
+              });
 }
 
 PyObject* load_directory(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -367,11 +367,11 @@ const ClassDef<SdlNameCursor>& class_def<SdlNameCursor>() {
 PyObject* load_regular_sdl(PyObject* module, PyObject* args, PyObject* kwargs) {
   return boundary(Failure::File, [&] {
     Ref sdl = Ref::checked(make<SdlHandle>(module_state(module)));
-    const Ref count = Ref::checked(load(sdl.get(), args, kwargs, "_load_regular_sdl",
-                                         [](SdlManager& manager, const std::string& path,
-                                            const InterruptCheck& interrupt) {
-                                           return manager.load_file(path, interrupt, true);
-                                         }));
+    const Ref count =
+        Ref::checked(load(sdl.get(), args, kwargs, "_load_regular_sdl",
+                          [](SdlManager& manager, const std::string& path, const InterruptCheck& interrupt) {
+                            return manager.load_file(path, interrupt, true);
+                          }));
     return sdl.release();
   });
 }
