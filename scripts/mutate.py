@@ -29,6 +29,8 @@ AGE = ("tests/test_age.py", "tests/test_frontend_faults.py")
 COMMAND = ("tests/test_cli.py", "tests/test_frontend_faults.py")
 LINT = ("tests/test_lint_command.py", "tests/test_frontend_faults.py")
 SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py")
+EDIT = ("tests/test_edit.py",)
+DIFF = ("tests/test_diff.py",)
 # Time for one mutant's tests; a mutant that makes them hang is caught.
 TIME_LIMIT = 120
 
@@ -262,6 +264,62 @@ MUTANTS = [
         'if suffix not in ("png", "dds"):',
         'if suffix not in ("png", "dds", "tga"):',
         SERVE,
+    ),
+    # lumivex edit
+    Mutant(
+        "edit-page-prefix-ignored",
+        "if (page_name is None or found_page == page_name)",
+        "if (page_name is None or found_page)",
+        EDIT,
+    ),
+    Mutant(
+        "edit-texture-and-set-allowed",
+        "            if key in self.values:\n",
+        "            if key in self.values and not key:\n",
+        EDIT,
+    ),
+    Mutant(
+        "edit-removed-texture-allowed",
+        "edited = set(renamed) | set(self.values) | set(retextured)",
+        "edited = set(renamed) | set(self.values)",
+        EDIT,
+    ),
+    Mutant(
+        "edit-age-always-in-place",
+        "lumivex.save_files(files, in_place=args.in_place)",
+        "lumivex.save_files(files, in_place=True)",
+        EDIT,
+    ),
+    Mutant(
+        "edit-format-of-dxt1-is-dxt5",
+        '(1, 1): "dxt1",',
+        '(1, 1): "dxt5",',
+        EDIT,
+    ),
+    # lumivex diff
+    Mutant(
+        "diff-floats-by-value",
+        'return struct.pack("<f", before) == struct.pack("<f", after)',
+        "return before == after",
+        DIFF,
+    ),
+    Mutant(
+        "diff-renames-ignore-class",
+        "return obj.class_type, hashlib.blake2b(",
+        "return 0, hashlib.blake2b(",
+        DIFF,
+    ),
+    Mutant(
+        "diff-name-length-unmasked",
+        'length = int.from_bytes(data[at : at + 2], "little") & 0x0FFF',
+        'length = int.from_bytes(data[at : at + 2], "little")',
+        DIFF,
+    ),
+    Mutant(
+        "diff-first-difference-off-by-one",
+        "if before[low : middle + 1] == after[low : middle + 1]:",
+        "if before[low:middle] == after[low:middle]:",
+        DIFF,
     ),
 ]
 

@@ -127,6 +127,16 @@ def test_objects_only_on_one_side_and_renames():
     assert sorted(c.name for c in changes if c.kind == "removed") == ["Gone", "Old"]
 
 
+def test_a_rename_keeps_the_class():
+    """Bodies equal apart from the name but held by objects of two classes
+    (the class index inside a body is not what pairs them) are no rename."""
+    body = coordinate("Same").body
+    a = district(Obj(COORD, "Same", body))
+    b = district(Obj(LAYER, "Other", body))
+    changes = lumivex.diff(loaded(a), loaded(b))
+    assert sorted(c.kind for c in changes) == ["added", "removed"]
+
+
 def test_objects_of_one_class_and_name_pair_in_index_order():
     a = district(layer("Twin", 0.1), layer("Twin", 0.2))
     b = district(layer("Twin", 0.1), layer("Twin", 0.3), layer("Twin", 0.4))

@@ -114,6 +114,10 @@ def test_names_and_their_candidates(page_file, name, status, message):
         (["--rename", "Glass=Stone"], "already holds a plLayer named 'Stone'"),
         (["--rename", "Glass"], "--rename takes OLD=NEW"),
         (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
+        (
+            ["--remove", "plMipmap:Stone", "--texture", "plMipmap:Stone=x.png"],
+            "both removed and edited",
+        ),
         (["--texture", "Glass=x.png"], "is not a texture"),
         (
             ["--texture", "plMipmap:Stone=x.png", "--set", "plMipmap:Stone.compression_type=0"],
