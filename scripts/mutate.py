@@ -47,8 +47,8 @@ MUTANTS = [
     # lumivex check
     Mutant(
         "check-text-drops-warnings",
-        "verbose or p.severity != NOTE]",
-        "verbose or p.severity == ERROR]",
+        "if problem.severity == NOTE and not verbose:",
+        "if problem.severity != ERROR and not verbose:",
         CHECK,
     ),
     Mutant(
@@ -65,14 +65,14 @@ MUTANTS = [
     ),
     Mutant(
         "check-errors-need-two",
-        'return 1 if totals["errors"] else 0',
-        'return 1 if totals["errors"] > 1 else 0',
+        'return 1 if totals["error_count"] else 0',
+        'return 1 if totals["error_count"] > 1 else 0',
         CHECK,
     ),
     Mutant(
         "check-notes-hint-always-hidden",
-        '("" if verbose or not totals["notes"] else',
-        '("" if verbose or totals["notes"] else',
+        '("" if verbose or not totals["note_count"] else',
+        '("" if verbose or totals["note_count"] else',
         CHECK,
     ),
     Mutant(
@@ -83,21 +83,21 @@ MUTANTS = [
     ),
     Mutant(
         "check-folder-ages-case",
-        'sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))',
-        'sorted(name for name in os.listdir(path) if name.endswith(".age"))',
+        'names = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))',
+        'names = sorted(name for name in os.listdir(path) if name.endswith(".age"))',
         CHECK,
     ),
     Mutant(
         "check-json-warnings-count-notes",
-        '"warnings": self.count(WARNING),',
-        '"warnings": self.count(NOTE),',
+        'f"{severity}_count": sum(report.count(severity) for report in reports)',
+        'f"{severity}_count": sum(report.count(NOTE) for report in reports)',
         CHECK,
     ),
     # lumivex.Age
     Mutant(
         "age-resolve-takes-the-last",
-        "objects.setdefault((obj.class_type, obj.name), obj)",
-        "objects[(obj.class_type, obj.name)] = obj",
+        "                return found[0]\n",
+        "                return found[-1]\n",
         AGE,
     ),
     Mutant(
@@ -121,8 +121,8 @@ MUTANTS = [
     ),
     Mutant(
         "class-argument-highest-id",
-        "if number > CLASS_TYPE_MAX:",
-        "if number >= CLASS_TYPE_MAX:",
+        "if not 0 <= number <= CLASS_TYPE_MAX:",
+        "if not 0 <= number < CLASS_TYPE_MAX:",
         COMMAND,
     ),
     Mutant(
@@ -133,8 +133,8 @@ MUTANTS = [
     ),
     Mutant(
         "texture-levels-shrink-to-nothing",
-        "layout.level_size(max(1, width >> level), max(1, height >> level))",
-        "layout.level_size(width >> level, height >> level)",
+        "        layout.level_size(max(1, width >> level), max(1, height >> level))\n        for level in range(levels)",
+        "        layout.level_size(width >> level, height >> level)\n        for level in range(levels)",
         COMMAND,
     ),
     Mutant(
@@ -151,8 +151,8 @@ MUTANTS = [
     ),
     Mutant(
         "scan-suffix-case",
-        'elif entry.name.lower().endswith(".prp"):',
-        'elif entry.name.endswith(".prp"):',
+        'or not entry.name.lower().endswith(".prp"):',
+        'or not entry.name.endswith(".prp"):',
         COMMAND,
     ),
     Mutant(
@@ -213,20 +213,20 @@ MUTANTS = [
     ),
     Mutant(
         "serve-download-real-name-unquoted-slash",
-        'real = quote(f"{name}{suffix}".encode("utf-8", "replace"), safe="")',
-        'real = quote(f"{name}{suffix}".encode("utf-8", "replace"))',
+        'real = quote(f"{printable_text(name)}{suffix}".encode("utf-8", "replace"), safe="")',
+        'real = quote(f"{printable_text(name)}{suffix}".encode("utf-8", "replace"))',
         SERVE,
     ),
     Mutant(
         "serve-host-case",
-        'host = bytes(value).decode("latin-1").lower()',
-        'host = bytes(value).decode("latin-1")',
+        "        return host.lower()\n",
+        "        return host\n",
         SERVE,
     ),
     Mutant(
         "serve-host-any-port-split",
-        'return host.rsplit(":", 1)[0]',
-        "return host",
+        'r"(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9._-]+))(?::[0-9]+)?"',
+        'r"(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9._-]+))(?::[0-9:]+)?"',
         SERVE,
     ),
     Mutant(
@@ -243,8 +243,8 @@ MUTANTS = [
     ),
     Mutant(
         "serve-sdl-folder-link-followed",
-        "== SDL_FOLDER and entry.is_dir(follow_symlinks=False):",
-        "== SDL_FOLDER and entry.is_dir():",
+        "elif entry.name.lower() == SDL_FOLDER and folders.is_folder(entry):",
+        "elif entry.name.lower() == SDL_FOLDER and folders.leads_to_folder(entry):",
         SERVE,
     ),
     Mutant(

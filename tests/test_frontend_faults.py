@@ -260,3 +260,14 @@ def test_show_prints_the_shortest_text_of_a_single_precision_float(tmp_path, opa
     assert f"  opacity         {shown}\n" in out
     [shown_json] = json.loads(run("show", page_file, "L", "--json")[1])["objects"]
     assert shown_json["properties"]["opacity"] == float(shown)
+
+
+def test_each_fault_of_the_mutation_run_still_lies_in_the_code():
+    """The mutation run replaces, for each fault, a text that must occur
+    exactly once in the package: one that a change of the code removed would
+    stop the run instead of measuring it."""
+    from scripts.mutate import MUTANTS, ROOT
+
+    sources = [path.read_text("utf-8") for path in (ROOT / "python" / "lumivex").rglob("*.py")]
+    stale = [m.name for m in MUTANTS if sum(text.count(m.old) for text in sources) != 1]
+    assert stale == []
