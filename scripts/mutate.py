@@ -28,7 +28,7 @@ CHECK = ("tests/test_check.py", "tests/test_frontend_faults.py")
 AGE = ("tests/test_age.py", "tests/test_frontend_faults.py")
 COMMAND = ("tests/test_cli.py", "tests/test_frontend_faults.py")
 LINT = ("tests/test_lint_command.py", "tests/test_frontend_faults.py")
-SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py")
+SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py", "tests/test_serve_hostile.py")
 EDIT = ("tests/test_edit.py",)
 DIFF = ("tests/test_diff.py",)
 # Time for one mutant's tests; a mutant that makes them hang is caught.
