@@ -12,23 +12,64 @@
 namespace lumivex {
 namespace {
 
-// Message classes a responder command may hold.
-enum MessageClass : uint16_t {
-  kAnimCmdMsg = 0x0206,
-  kCameraMsg = 0x020A,
-  kTimerCallbackMsg = 0x024F,
-  kEnableMsg = 0x0254,
-  kSoundMsg = 0x025A,
-  kNotifyMsg = 0x02ED,
-  kResponderEnableMsg = 0x0302,
-  kResponderMsg = 0x0306,
-  kOneShotMsg = 0x0307,
-  kAGCmdMsg = 0x0332,
-  kExcludeRegionMsg = 0x0335,
-  kArmatureEffectStateMsg = 0x0393,
-  kSubWorldMsg = 0x03BF,
-  kSimSuppressMsg = 0x0453,
+// What a command's message holds after its message base, one kind for each
+// message class a responder command may hold.
+enum class MessageBody : uint8_t {
+  Unknown,
+  AnimCmd,
+  Camera,
+  TimerCallback,
+  Enable,
+  Sound,
+  Notify,
+  ResponderEnable,
+  Responder,
+  OneShot,
+  AGCmd,
+  ExcludeRegion,
+  ArmatureEffectState,
+  SubWorld,
+  SimSuppress,
 };
+
+struct MessageClass {
+  uint16_t class_id;
+  MessageBody body;
+};
+
+// The message classes a responder command may hold.
+constexpr std::array<MessageClass, 14> kMessageClasses = {{
+    {0x0206, MessageBody::AnimCmd},
+    {0x020A, MessageBody::Camera},
+    {0x024F, MessageBody::TimerCallback},
+    {0x0254, MessageBody::Enable},
+    {0x025A, MessageBody::Sound},
+    {0x02ED, MessageBody::Notify},
+    {0x0302, MessageBody::ResponderEnable},
+    {0x0306, MessageBody::Responder},
+    {0x0307, MessageBody::OneShot},
+    {0x0332, MessageBody::AGCmd},
+    {0x0335, MessageBody::ExcludeRegion},
+    {0x0393, MessageBody::ArmatureEffectState},
+    {0x03BF, MessageBody::SubWorld},
+    {0x0453, MessageBody::SimSuppress},
+}};
+
+// Each class's body, indexed by class id from the lowest. A table rather
+// than a switch over the ids: the classes of the commands follow no pattern,
+// and the search a switch compiles to costs a mispredicted branch at each of
+// its steps, the table one jump in all.
+constexpr uint16_t kLowestMessageClass = kMessageClasses.front().class_id;
+constexpr auto kMessageBodies = [] {
+  std::array<MessageBody, kMessageClasses.back().class_id - kLowestMessageClass + 1> bodies{};
+  for (const MessageClass& known : kMessageClasses) bodies[known.class_id - kLowestMessageClass] = known.body;
+  return bodies;
+}();
+
+[[gnu::always_inline]] inline MessageBody message_body(uint16_t class_id) {
+  const auto index = static_cast<uint16_t>(class_id - kLowestMessageClass);
+  return index < kMessageBodies.size() ? kMessageBodies[index] : MessageBody::Unknown;
+}
 
 // Bytes each message body steps over, named by where they lie: each must be
 // present, and nothing reads them.
@@ -84,95 +125,100 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   return callbacks;
 }
 
-// Steps over the message of a command whose class id has been read, locating
-// its receivers and the lists and name its class holds; false when the class
-// is not one a responder command is known to hold.
-[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
-  switch (cmd.class_id) {
-    case kAnimCmdMsg:
-      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+// Steps over the message of a command of class class_id, which has been
+// read; false when the class is not one a responder command is known to hold.
+// Keeps its receivers, and the lists and name its class holds, in cmd unless
+// that is null: the decode reads commands only to find where each ends.
+[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, uint16_t class_id, ResponderCmd* cmd) {
+  const MessageBody body = message_body(class_id);
+  if (body == MessageBody::Unknown) return false;
+  const KeyList receivers = read_msg_base(reader).receivers;
+  if (cmd) cmd->receivers = receivers;
+  switch (body) {
+    case MessageBody::AnimCmd:
+      skip_callback_messages(reader);
       skip_bit_vector(reader);  // the command
       reader.skip(kAnimCmdRunBeforeName);
-      cmd.name = reader.locate_safe_string();
+      if (cmd)
+        cmd->name = reader.locate_safe_string();
+      else
+        reader.skip_safe_string();
       reader.skip_safe_string();
-      return true;
-    case kCameraMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Camera:
       skip_bit_vector(reader);
       reader.skip(kCameraRunBeforeKeys);
       skip_key_uoid(reader);
       skip_key_uoid(reader);
       reader.skip(kCameraRunAfterKeys);
-      return true;
-    case kTimerCallbackMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::TimerCallback:
       reader.skip(kTimerBody);
-      return true;
-    case kEnableMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Enable:
       skip_bit_vector(reader);  // the command
       skip_bit_vector(reader);
-      return true;
-    case kSoundMsg:
-      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+      break;
+    case MessageBody::Sound:
+      skip_callback_messages(reader);
       skip_bit_vector(reader);  // the command
       reader.skip(kSoundBody);
-      return true;
-    case kNotifyMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      cmd.notify_receivers = cmd.receivers;
+      break;
+    case MessageBody::Notify:
+      if (cmd) cmd->notify_receivers = receivers;
       reader.skip(kNotifyRunBeforeEvents);
       skip_notify_events(reader);
-      return true;
-    case kResponderEnableMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::ResponderEnable:
       reader.skip(kResponderEnableBody);
-      return true;
-    case kResponderMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      return true;
-    case kOneShotMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      cmd.one_shot_callbacks = locate_one_shot_callbacks(reader);
-      return true;
-    case kAGCmdMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Responder:
+      break;
+    case MessageBody::OneShot:
+      if (cmd)
+        cmd->one_shot_callbacks = locate_one_shot_callbacks(reader);
+      else
+        locate_one_shot_callbacks(reader);
+      break;
+    case MessageBody::AGCmd:
       skip_bit_vector(reader);
       reader.skip(kAGCmdRunBeforeName);
-      cmd.name = reader.locate_safe_string();
-      return true;
-    case kExcludeRegionMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      if (cmd)
+        cmd->name = reader.locate_safe_string();
+      else
+        reader.skip_safe_string();
+      break;
+    case MessageBody::ExcludeRegion:
       reader.skip(kExcludeRegionBody);
-      return true;
-    case kArmatureEffectStateMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::ArmatureEffectState:
       reader.skip(kArmatureEffectStateBody);
-      return true;
-    case kSubWorldMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::SubWorld:
       skip_key_uoid(reader);
-      return true;
-    case kSimSuppressMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::SimSuppress:
       reader.skip(kSimSuppressBody);
-      return true;
-    default:
-      return false;
+      break;
+    case MessageBody::Unknown:
+      break;
   }
+  return true;
 }
 
 // Reads a command's class id and locates its message, up to, not including,
-// its wait_on byte; false when it cannot be read, which ends decoding early.
-// Only the decode logs the stop: reading the lists again meets it again.
-[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
+// its wait_on byte, keeping in cmd what locate_message keeps; false when it
+// cannot be read, which ends decoding early. Only the decode logs the stop:
+// reading the lists again meets it again.
+[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd* cmd, bool log_stop) {
   try {
-    cmd.class_id = reader.read_u16();
-    if (locate_message(reader, cmd)) return true;
+    const uint16_t class_id = reader.read_u16();
+    if (cmd) cmd->class_id = class_id;
+    if (locate_message(reader, class_id, cmd)) return true;
     if (log_stop)
-      log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
+      log::write(log::Level::Debug, log::kPageObjectsTarget, [class_id] {
         char text[48];
-        std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
+        std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", class_id);
         return std::string(text);
       });
   } catch (const Error& e) {
@@ -193,11 +239,8 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   state.switch_to_state = head[1];
   const uint8_t command_count = head[2];
   state.commands = reader.locate_list<ResponderCmd>(0);
-  // The commands are read only to find where the next one starts; one
-  // scratch record serves them all.
-  ResponderCmd cmd;
   for (unsigned c = 0; c < command_count; ++c) {
-    if (!locate_command(reader, cmd, log_stop)) return false;
+    if (!locate_command(reader, nullptr, log_stop)) return false;
     reader.read_u8();  // wait_on
     ++state.commands.count;
   }
@@ -219,7 +262,7 @@ std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callb
 std::vector<ResponderCmd> read_items(const StoredList<ResponderCmd>& commands, const Source& source) {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
-    locate_command(reader, cmd, false);
+    locate_command(reader, &cmd, false);
     cmd.wait_on = reader.read_u8();
     return cmd;
   });
