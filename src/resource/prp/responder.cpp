@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <type_traits>
 
 #include "core/log.h"
 #include "resource/prp/bit_vector.h"
@@ -231,8 +232,11 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 
 // The readers of a state and of what it holds are forced into their callers:
 // where the cursor is the caller's own, as in the decode, it then stays in
-// registers instead of being stored and loaded at every read.
-[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+// registers instead of being stored and loaded at every read. Each command
+// read whole marks where its receivers lie.
+template <class Marks>
+[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop,
+                                                   Marks& marks) {
   // The state's three bytes fail alike: one step takes them.
   const uint8_t* head = reader.read_bytes(3 * sizeof(uint8_t)).data();
   state.callback_count = head[0];
@@ -240,7 +244,16 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   const uint8_t command_count = head[2];
   state.commands = reader.locate_list<ResponderCmd>(0);
   for (unsigned c = 0; c < command_count; ++c) {
-    if (!locate_command(reader, nullptr, log_stop)) return false;
+    if constexpr (std::is_same_v<Marks, NoMarks>) {
+      if (!locate_command(reader, nullptr, log_stop)) return false;
+    } else {
+      ResponderCmd cmd;
+      if (!locate_command(reader, &cmd, log_stop)) return false;
+      PlasmaRead receivers = reader;
+      receivers.set_position(cmd.receivers.offset);
+      for (uint32_t i = 0; i < cmd.receivers.count; ++i) skip_key_uoid(receivers);
+      marks.mark("receiver_keys", cmd.receivers.offset, receivers.position(), StoredAs::FlatKeys, cmd.receivers.count);
+    }
     reader.read_u8();  // wait_on
     ++state.commands.count;
   }
@@ -252,7 +265,8 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 }  // namespace
 
 bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
-  return step_over_state(reader, state, log_stop);
+  NoMarks marks;
+  return step_over_state(reader, state, log_stop, marks);
 }
 
 std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callbacks, const Source& source) {
@@ -276,7 +290,8 @@ std::vector<ResponderState> read_items(const StoredList<ResponderState>& states,
   });
 }
 
-ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
+template <class Marks>
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, Marks& marks) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
   reader.skip(kClassIndexSize);
@@ -291,37 +306,23 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!step_over_state(reader, state, true)) return data;
+    if (!step_over_state(reader, state, true, marks)) return data;
   }
+  const uint64_t trailer_at = reader.position();
   data.cur_state = reader.read_u8();
+  marks.mark("cur_state", trailer_at, reader.position(), StoredAs::Itself);
+  const uint64_t enabled_at = reader.position();
   data.enabled = reader.read_u8() != 0;
+  marks.mark("enabled", enabled_at, reader.position(), StoredAs::Itself);
   data.flags = reader.read_u8();
   return data;
 }
 
-// The decode steps over the commands with readers of their own; where their
-// receivers lie, and the trailer, are found by walking the states again.
-ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks) {
-  ResponderModData data = parse_responder_modifier(object_bytes);
-  const Source source(object_bytes);
-  PlasmaRead reader = source.reader_at(data.states);
-  bool whole = true;
-  for (uint32_t s = 0; s < data.states.count && whole; ++s) {
-    ResponderState state;
-    whole = locate_state(reader, state, false);
-    for (const ResponderCmd& command : state.read_commands(source)) {
-      PlasmaRead receivers = source.reader_at(command.receivers);
-      for (uint32_t i = 0; i < command.receivers.count; ++i) skip_key_uoid(receivers);
-      marks.mark("receiver_keys", command.receivers.offset, receivers.position(), StoredAs::FlatKeys,
-                 command.receivers.count);
-    }
-  }
-  if (whole) {
-    const uint64_t trailer_at = reader.position();
-    marks.mark("cur_state", trailer_at, trailer_at + 1, StoredAs::Itself);
-    marks.mark("enabled", trailer_at + 1, trailer_at + 2, StoredAs::Itself);
-  }
-  return data;
+template ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
+  NoMarks marks;
+  return parse_responder_modifier(object_bytes, marks);
 }
 
 }  // namespace lumivex
