@@ -274,19 +274,53 @@ PyObject* make(const ModuleState& state, Args&&... args) {
   return self;
 }
 
+// A new view, its bytes not yet written: one allocation, as for a bytes
+// object. Its record is the caller's to construct.
+template <class Record>
+PyVarObject* new_view(const ModuleState& state, std::size_t size) {
+  auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<Decoded<Record>>) + size));
+  if (!self) throw std::bad_alloc();
+  PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(size));
+  reinterpret_cast<Box<Decoded<Record>>*>(self)->weak_references = nullptr;
+  return self;
+}
+template <class Record>
+uint8_t* new_view_bytes(PyVarObject* self) {
+  return reinterpret_cast<uint8_t*>(self) + sizeof(Box<Decoded<Record>>);
+}
+// Gives up a new view whose record was never constructed.
+inline void discard_view(PyVarObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_Free(self);
+  Py_DECREF(type);
+}
+
 // A new view of record, holding a copy of the object's bytes it was decoded
-// from, which its located values are read back from: one allocation, as for
-// a bytes object.
+// from, which its located values are read back from.
 template <class Record>
 PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
-  using T = Decoded<Record>;
-  auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
-  if (!self) throw std::bad_alloc();
-  PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(object_bytes.size()));
-  reinterpret_cast<Box<T>*>(self)->weak_references = nullptr;
-  uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
+  PyVarObject* self = new_view<Record>(state, object_bytes.size());
+  uint8_t* copy = new_view_bytes<Record>(self);
   if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
-  new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), Source({copy, object_bytes.size()})};
+  new (&unbox<Decoded<Record>>(reinterpret_cast<PyObject*>(self)))
+      Decoded<Record>{std::move(record), Source({copy, object_bytes.size()})};
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// A new view of the size bytes write(out) puts in it, decoded where they
+// lie: made without a copy of them beside it.
+template <class Record, class Write>
+PyObject* make_written(const ModuleState& state, std::size_t size, Write&& write) {
+  PyVarObject* self = new_view<Record>(state, size);
+  const std::span<const uint8_t> bytes(new_view_bytes<Record>(self), size);
+  try {
+    write(new_view_bytes<Record>(self));
+    new (&unbox<Decoded<Record>>(reinterpret_cast<PyObject*>(self)))
+        Decoded<Record>{std::get<decoder_index<Record>()>(kDecoders).parse(bytes), Source(bytes)};
+  } catch (...) {
+    discard_view(self);
+    throw;
+  }
   return reinterpret_cast<PyObject*>(self);
 }
 
