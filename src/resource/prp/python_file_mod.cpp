@@ -151,7 +151,7 @@ bool holds(const PythonParam& stored, const Source& source, const ParamSetting& 
           [&](const ByteRange& v) { return std::get<std::string>(param.value) == counted_string_text(v, source); },
           [&](const std::optional<Uoid>& v) {
             const auto& key = std::get<std::optional<BuiltKey>>(param.value);
-            return v ? key && *key == built_key(*v, source) : !key;
+            return v ? key && holds_key(*v, source, *key) : !key;
           },
       },
       stored.value);

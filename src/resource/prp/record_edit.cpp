@@ -121,16 +121,11 @@ class Editor {
     replace_word(mark.at, flag ? word | mark.detail : word & ~mark.detail);
   }
 
-  std::optional<BuiltKey> stored_key(PlasmaRead& reader) const {
-    const auto key = read_key_uoid(reader);
-    if (!key) return std::nullopt;
-    return built_key(*key, source_);
-  }
-
   void edit_key(const FieldMark& mark, const FieldValue& value) {
     const auto& key = held<std::optional<BuiltKey>>(mark, value);
     PlasmaRead reader(bytes_, mark.at);
-    if (stored_key(reader) == key) return;
+    const auto stored = read_key_uoid(reader);
+    if (stored ? key && holds_key(*stored, source_, *key) : !key) return;
     const std::size_t from = written_.size();
     PlasmaWrite& out = written_;
     write_key_reference(out, key);
@@ -154,10 +149,15 @@ class Editor {
     PlasmaRead count(bytes_, mark.detail);
     const uint32_t stored_count = count.read_u32();
     PlasmaRead reader(bytes_, mark.at);
-    std::vector<BuiltKey> present;
-    for (uint32_t i = 0; i < stored_count; ++i)
-      if (auto key = stored_key(reader)) present.push_back(std::move(*key));
-    if (present == keys) return;
+    std::size_t present = 0;
+    bool same = true;
+    for (uint32_t i = 0; i < stored_count; ++i) {
+      const auto key = read_key_uoid(reader);
+      if (!key) continue;
+      same = same && present < keys.size() && holds_key(*key, source_, keys[present]);
+      ++present;
+    }
+    if (same && present == keys.size()) return;
     if (keys.size() > UINT32_MAX) cannot_hold(mark.field);
     replace_word(mark.detail, static_cast<uint32_t>(keys.size()));
     const std::size_t from = written_.size();
@@ -178,9 +178,9 @@ class Editor {
       PlasmaRead reader(bytes_, mark.at);
       for (uint32_t i = 0; i < mark.detail; ++i) {
         const auto at = static_cast<uint32_t>(reader.position());
-        const auto key = stored_key(reader);
+        const auto key = read_key_uoid(reader);
         if (!key) continue;
-        if (next < keys.size() && *key != keys[next]) {
+        if (next < keys.size() && !holds_key(*key, source_, keys[next])) {
           const std::size_t from = written_.size();
           write_key_reference(written_, keys[next]);
           splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});

@@ -63,7 +63,9 @@ class ChangedBytes {
   static constexpr std::size_t kSplicesInPlace = 4;
 
   std::span<const uint8_t> bytes_;
-  PlasmaWrite written_;  // the new bytes of every splice
+  // The new bytes of every splice, room for a few references made at once
+  // rather than grown to.
+  PlasmaWrite written_{256};
   std::array<std::byte, kSplicesInPlace * sizeof(Splice)> splice_memory_;
   std::pmr::monotonic_buffer_resource splice_resource_{splice_memory_.data(), splice_memory_.size()};
   std::pmr::vector<Splice> splices_{&splice_resource_};  // in stored order
