@@ -274,54 +274,53 @@ PyObject* make(const ModuleState& state, Args&&... args) {
   return self;
 }
 
-// A new view, its bytes not yet written: one allocation, as for a bytes
-// object. Its record is the caller's to construct.
+// The memory of a view of size bytes: one allocation, as for a bytes object.
 template <class Record>
-PyVarObject* new_view(const ModuleState& state, std::size_t size) {
+PyVarObject* view_memory(std::size_t size) {
   auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<Decoded<Record>>) + size));
   if (!self) throw std::bad_alloc();
-  PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(size));
-  reinterpret_cast<Box<Decoded<Record>>*>(self)->weak_references = nullptr;
   return self;
 }
+// Where the view's bytes lie in its memory.
 template <class Record>
-uint8_t* new_view_bytes(PyVarObject* self) {
+uint8_t* view_memory_bytes(PyVarObject* self) {
   return reinterpret_cast<uint8_t*>(self) + sizeof(Box<Decoded<Record>>);
 }
-// Gives up a new view whose record was never constructed.
-inline void discard_view(PyVarObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  PyObject_Free(self);
-  Py_DECREF(type);
+// Makes memory, its size bytes written, the view of record.
+template <class Record>
+PyObject* init_view(const ModuleState& state, PyVarObject* memory, std::size_t size, Record record) {
+  PyObject_InitVar(memory, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(size));
+  reinterpret_cast<Box<Decoded<Record>>*>(memory)->weak_references = nullptr;
+  auto* self = reinterpret_cast<PyObject*>(memory);
+  new (&unbox<Decoded<Record>>(self))
+      Decoded<Record>{std::move(record), Source({view_memory_bytes<Record>(memory), size})};
+  return self;
 }
 
 // A new view of record, holding a copy of the object's bytes it was decoded
 // from, which its located values are read back from.
 template <class Record>
 PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
-  PyVarObject* self = new_view<Record>(state, object_bytes.size());
-  uint8_t* copy = new_view_bytes<Record>(self);
-  if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
-  new (&unbox<Decoded<Record>>(reinterpret_cast<PyObject*>(self)))
-      Decoded<Record>{std::move(record), Source({copy, object_bytes.size()})};
-  return reinterpret_cast<PyObject*>(self);
+  PyVarObject* memory = view_memory<Record>(object_bytes.size());
+  if (!object_bytes.empty()) std::memcpy(view_memory_bytes<Record>(memory), object_bytes.data(), object_bytes.size());
+  return init_view(state, memory, object_bytes.size(), std::move(record));
 }
 
 // A new view of the size bytes write(out) puts in it, decoded where they
 // lie: made without a copy of them beside it.
 template <class Record, class Write>
 PyObject* make_written(const ModuleState& state, std::size_t size, Write&& write) {
-  PyVarObject* self = new_view<Record>(state, size);
-  const std::span<const uint8_t> bytes(new_view_bytes<Record>(self), size);
+  PyVarObject* memory = view_memory<Record>(size);
+  uint8_t* bytes = view_memory_bytes<Record>(memory);
+  Record record;
   try {
-    write(new_view_bytes<Record>(self));
-    new (&unbox<Decoded<Record>>(reinterpret_cast<PyObject*>(self)))
-        Decoded<Record>{std::get<decoder_index<Record>()>(kDecoders).parse(bytes), Source(bytes)};
+    write(bytes);
+    record = std::get<decoder_index<Record>()>(kDecoders).parse({bytes, size});
   } catch (...) {
-    discard_view(self);
+    PyObject_Free(memory);
     throw;
   }
-  return reinterpret_cast<PyObject*>(self);
+  return init_view(state, memory, size, std::move(record));
 }
 
 // A method of any C signature, as the method table stores it.

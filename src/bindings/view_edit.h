@@ -130,7 +130,7 @@ PyObject* replace_view(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   FieldMarks marks;
   row.locate(bytes, marks);
   // A call's few changes are kept on the stack.
-  std::array<std::byte, 4 * sizeof(FieldChange)> change_memory;
+  alignas(FieldChange) std::array<std::byte, 4 * sizeof(FieldChange)> change_memory;
   std::pmr::monotonic_buffer_resource change_resource(change_memory.data(), change_memory.size());
   std::pmr::vector<FieldChange> changes(&change_resource);
   request_changes<Record>(self, args, nargs, kwnames, function.c_str(), marks, changes);

@@ -66,7 +66,7 @@ class ChangedBytes {
   // The new bytes of every splice, room for a few references made at once
   // rather than grown to.
   PlasmaWrite written_{256};
-  std::array<std::byte, kSplicesInPlace * sizeof(Splice)> splice_memory_;
+  alignas(Splice) std::array<std::byte, kSplicesInPlace * sizeof(Splice)> splice_memory_;
   std::pmr::monotonic_buffer_resource splice_resource_{splice_memory_.data(), splice_memory_.size()};
   std::pmr::vector<Splice> splices_{&splice_resource_};  // in stored order
   std::size_t size_ = 0;
