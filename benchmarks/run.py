@@ -414,12 +414,28 @@ def a_change(view) -> dict:
     return {n: changed(getattr(view, n)) for n in chosen}
 
 
+def replace_call(names: tuple[str, ...]):
+    """A function calling view.replace with the keywords `names` spelled out,
+    as a caller writes `layer.replace(opacity=0.25)`: the call unpacks no dict.
+    """
+    values = "".join(f", value{i}" for i in range(len(names)))
+    keywords = ", ".join(f"{n}=value{i}" for i, n in enumerate(names))
+    return eval(f"lambda view{values}: view.replace({keywords})")
+
+
 def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
     """to_bytes() of unchanged views against o.data of their objects, and a
     replace() of one property and its to_bytes() against the decode."""
     method = getattr(lumivex.PrpObject, name)
     views = [method(o) for o in chosen]
-    changes = [a_change(v) for v in views]
+    calls = {}
+    changes = []
+    for v in views:
+        change = a_change(v)
+        names = tuple(change)
+        if names not in calls:
+            calls[names] = replace_call(names)
+        changes.append((calls[names], tuple(change.values())))
 
     def to_bytes_each():
         for v in views:
@@ -430,8 +446,8 @@ def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
             o.data  # noqa: B018
 
     def replace_each():
-        for v, change in zip(views, changes, strict=True):
-            v.replace(**change).to_bytes()
+        for v, (replace, values) in zip(views, changes, strict=True):
+            replace(v, *values).to_bytes()
 
     def decode_each():
         for o in chosen:
@@ -470,7 +486,8 @@ def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
 
 
 # A view's bytes cost a copy, as o.data does; a replace() is a locating
-# decode, the splice and a decode of the new bytes.
+# decode, the splice and a decode of the new bytes. The replace() is called
+# with its keyword written out, as callers write it, not by unpacking a dict.
 ENCODE_LIMIT = 1.2
 REPLACE_LIMIT = 2
 

@@ -274,20 +274,53 @@ PyObject* make(const ModuleState& state, Args&&... args) {
   return self;
 }
 
+// The memory of a view of size bytes: one allocation, as for a bytes object.
+template <class Record>
+PyVarObject* view_memory(std::size_t size) {
+  auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<Decoded<Record>>) + size));
+  if (!self) throw std::bad_alloc();
+  return self;
+}
+// Where the view's bytes lie in its memory.
+template <class Record>
+uint8_t* view_memory_bytes(PyVarObject* self) {
+  return reinterpret_cast<uint8_t*>(self) + sizeof(Box<Decoded<Record>>);
+}
+// Makes memory, its size bytes written, the view of record.
+template <class Record>
+PyObject* init_view(const ModuleState& state, PyVarObject* memory, std::size_t size, Record record) {
+  PyObject_InitVar(memory, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(size));
+  reinterpret_cast<Box<Decoded<Record>>*>(memory)->weak_references = nullptr;
+  auto* self = reinterpret_cast<PyObject*>(memory);
+  new (&unbox<Decoded<Record>>(self))
+      Decoded<Record>{std::move(record), Source({view_memory_bytes<Record>(memory), size})};
+  return self;
+}
+
 // A new view of record, holding a copy of the object's bytes it was decoded
-// from, which its located values are read back from: one allocation, as for
-// a bytes object.
+// from, which its located values are read back from.
 template <class Record>
 PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
-  using T = Decoded<Record>;
-  auto* self = static_cast<PyVarObject*>(PyObject_Malloc(sizeof(Box<T>) + object_bytes.size()));
-  if (!self) throw std::bad_alloc();
-  PyObject_InitVar(self, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(object_bytes.size()));
-  reinterpret_cast<Box<T>*>(self)->weak_references = nullptr;
-  uint8_t* copy = reinterpret_cast<uint8_t*>(self) + sizeof(Box<T>);
-  if (!object_bytes.empty()) std::memcpy(copy, object_bytes.data(), object_bytes.size());
-  new (&unbox<T>(reinterpret_cast<PyObject*>(self))) T{std::move(record), Source({copy, object_bytes.size()})};
-  return reinterpret_cast<PyObject*>(self);
+  PyVarObject* memory = view_memory<Record>(object_bytes.size());
+  if (!object_bytes.empty()) std::memcpy(view_memory_bytes<Record>(memory), object_bytes.data(), object_bytes.size());
+  return init_view(state, memory, object_bytes.size(), std::move(record));
+}
+
+// A new view of the size bytes write(out) puts in it, decoded where they
+// lie: made without a copy of them beside it.
+template <class Record, class Write>
+PyObject* make_written(const ModuleState& state, std::size_t size, Write&& write) {
+  PyVarObject* memory = view_memory<Record>(size);
+  uint8_t* bytes = view_memory_bytes<Record>(memory);
+  Record record;
+  try {
+    write(bytes);
+    record = std::get<decoder_index<Record>()>(kDecoders).parse({bytes, size});
+  } catch (...) {
+    PyObject_Free(memory);
+    throw;
+  }
+  return init_view(state, memory, size, std::move(record));
 }
 
 // A method of any C signature, as the method table stores it.

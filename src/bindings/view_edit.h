@@ -5,6 +5,9 @@
 // file lists the properties replace() sets (settable_properties); the core
 // stores the new values over just those fields' bytes (record_edit.h).
 
+#include <array>
+#include <cstddef>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string>
@@ -59,17 +62,17 @@ ParamSetting param_setting(PyObject* param, const char* function, const char* pr
 // Floats differ by their bits, which equality does not see.
 bool shows(PyObject* self, const Settable& settable, PyObject* name, PyObject* value);
 
-// The changes a call to replace() asks for, checked; it takes keywords only,
-// their names in kwnames and their values after the positional arguments.
+// The changes a call to replace() asks for, checked, appended to changes; it
+// takes keywords only, their names in kwnames and their values after the
+// positional arguments.
 template <class Record>
-std::vector<FieldChange> requested_changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                                           const char* function, const FieldMarks& marks) {
+void request_changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* function,
+                     const FieldMarks& marks, std::pmr::vector<FieldChange>& changes) {
   if (nargs != 0) {
     PyErr_Format(PyExc_TypeError, "%s() takes no positional arguments", function);
     throw PythonError{};
   }
-  std::vector<FieldChange> changes;
-  if (!kwnames) return changes;
+  if (!kwnames) return;
   const ModuleState& state = state_of(self);
   const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
   changes.reserve(static_cast<std::size_t>(count));
@@ -81,14 +84,17 @@ std::vector<FieldChange> requested_changes(PyObject* self, PyObject* const* args
     if (!utf8) throw PythonError{};
     const std::string_view wanted(utf8, static_cast<std::size_t>(size));
     const Settable* found = nullptr;
-    for (const Settable& settable : settable_properties<Record>())
-      if (settable.property == wanted) found = &settable;
+    for (const Settable& settable : settable_properties<Record>()) {
+      if (settable.property == wanted) {
+        found = &settable;
+        break;
+      }
+    }
     if (!found) refuse_change(self, name, function);
     FieldValue field = field_value(value, *found, function, state);
     if (!marks.stores(found->property) && shows(self, *found, name, value)) continue;
     changes.push_back({found->property, std::move(field)});
   }
-  return changes;
 }
 
 // A view's class, the engine class its decoder is for, and its bytes.
@@ -123,11 +129,15 @@ PyObject* replace_view(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   if (nargs == 0 && !kwnames) return unchanged();
   FieldMarks marks;
   row.locate(bytes, marks);
-  const std::vector<FieldChange> changes =
-      requested_changes<Record>(self, args, nargs, kwnames, function.c_str(), marks);
+  // A call's few changes are kept on the stack.
+  alignas(FieldChange) std::array<std::byte, 4 * sizeof(FieldChange)> change_memory;
+  std::pmr::monotonic_buffer_resource change_resource(change_memory.data(), change_memory.size());
+  std::pmr::vector<FieldChange> changes(&change_resource);
+  request_changes<Record>(self, args, nargs, kwnames, function.c_str(), marks, changes);
   if (changes.empty()) return unchanged();
-  const std::vector<uint8_t> body = with_changes(bytes, marks, changes);
-  return make_decoded(state_of(self), row.parse(body), body);
+  const ChangedBytes changed(bytes, marks, changes);
+  if (changed.unchanged()) return unchanged();
+  return make_written<Record>(state_of(self), changed.size(), [&](uint8_t* out) { changed.write_to(out); });
 }
 
 template <class Record>

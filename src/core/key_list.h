@@ -41,7 +41,7 @@ inline void add_reference(std::vector<KeyReference>& out, std::string field, con
 
 // Steps over count key references, failing where reading them would: a count
 // larger than the bytes hold ends at the first missing reference.
-inline KeyList locate_key_list(PlasmaRead& reader, uint32_t count) {
+[[gnu::always_inline]] inline KeyList locate_key_list(PlasmaRead& reader, uint32_t count) {
   KeyList list{reader.locate_list<std::optional<Uoid>>(count)};
   for (uint32_t i = 0; i < count; ++i) list.present += skip_key_uoid(reader);
   return list;

@@ -18,6 +18,21 @@ std::string Source::stored_bytes(const StoredString& text) const {
   return bytes;
 }
 
+bool Source::stores(const StoredString& text, std::string_view bytes) const {
+  check(text);
+  const uint16_t length = text.size();
+  if (length == 0) return bytes.empty();
+  if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
+  const uint8_t* stored = bytes_.data() + text.offset;
+  // Each stored byte as stored_bytes gives it.
+  const uint8_t flip = text.header >= 0xF000 ? 0xFF : 0x00;
+  const std::size_t kept = (stored[length - 1] ^ flip) == 0 ? length - 1u : length;
+  if (kept != bytes.size()) return false;
+  for (std::size_t i = 0; i < kept; ++i)
+    if ((stored[i] ^ flip) != static_cast<uint8_t>(bytes[i])) return false;
+  return true;
+}
+
 std::string Source::text(const StoredString& text) const { return utf8_text(stored_bytes(text)); }
 
 std::string PlasmaRead::read_safe_string() { return Source(data_).text(locate_safe_string()); }
@@ -28,7 +43,10 @@ void PlasmaWrite::write_safe_string(std::string_view text) {
   if (text.size() > 0x0FFF)
     throw Error("String of " + std::to_string(text.size()) + " bytes is too long for a safe string (at most 4095)");
   write_u16(static_cast<uint16_t>(text.size() | 0xF000));
-  for (char c : text) buffer_.push_back(static_cast<uint8_t>(~static_cast<uint8_t>(c)));
+  const std::size_t at = buffer_.size();
+  buffer_.resize(at + text.size());
+  std::transform(text.begin(), text.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(at),
+                 [](char c) { return static_cast<uint8_t>(~static_cast<uint8_t>(c)); });
 }
 
 }  // namespace lumivex

@@ -193,6 +193,8 @@ class Source {
   // As PlasmaRead::read_safe_string and read_safe_string_bytes give them.
   std::string text(const StoredString& text) const;
   std::string stored_bytes(const StoredString& text) const;
+  // Whether stored_bytes(text) == bytes, compared where they lie.
+  bool stores(const StoredString& text, std::string_view bytes) const;
   std::span<const uint8_t> bytes(const ByteRange& range) const {
     check(range);
     if (range.offset > bytes_.size() || bytes_.size() - range.offset < range.size) throw_end_of_data();
@@ -265,9 +267,12 @@ class PlasmaWrite {
   std::vector<uint8_t> take_bytes() { return std::move(buffer_); }
 
  private:
+  // One resize, not a push per byte.
   template <class T>
   void store(T v) {
-    for (std::size_t i = 0; i < sizeof(T); ++i) buffer_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + sizeof(T));
+    for (std::size_t i = 0; i < sizeof(T); ++i) buffer_[at + i] = static_cast<uint8_t>(v >> (8 * i));
   }
 
   std::vector<uint8_t> buffer_;

@@ -77,6 +77,31 @@ TEST(safe_string_forms) {
   CHECK_EQ(read_string({0x02, 0x00, 0xC3, 0x28}), "\xEF\xBF\xBD(");
 }
 
+// Whether a stored string holds given bytes agrees with the bytes read back,
+// for every stored form and for bytes one off them.
+TEST(safe_string_stores_what_it_reads_back) {
+  const std::vector<std::vector<uint8_t>> forms = {
+      {0x00, 0x00},
+      {0x00, 0xF0, 0x41},
+      {0x03, 0xF0, 0x9E, 0x9D, 0x9C},
+      {0x04, 0x00, 'a', 'b', 'c', 0x00},
+      {0x03, 0x00, 'a', 0x00, 0x00},
+      {0x03, 0xF0, 0x9E, 0x9D, 0xFF},
+      {0x01, 0x00, 0x00},
+      {0x02, 0x00, 0xC3, 0x28},
+  };
+  for (const std::vector<uint8_t>& bytes : forms) {
+    PlasmaRead reader(bytes);
+    const Source source(bytes);
+    const StoredString text = reader.locate_safe_string();
+    const std::string stored = source.stored_bytes(text);
+    CHECK(source.stores(text, stored));
+    CHECK(!source.stores(text, stored + "a"));
+    CHECK(!source.stores(text, stored + std::string(1, '\0')));
+    if (!stored.empty()) CHECK(!source.stores(text, stored.substr(0, stored.size() - 1) + "z"));
+  }
+}
+
 TEST(safe_string_cut_short) {
   const std::vector<uint8_t> bytes = {0x05, 0x00, 'a', 'b', 'c'};
   PlasmaRead reader(bytes);

@@ -26,12 +26,14 @@ enum class StoredAs : uint8_t {
   Params,       // script parameters counted by the 32-bit word at `detail`
 };
 
+// Made whole by FieldMarks::mark alone: without default values, the marks
+// kept in place are not written before they are marked.
 struct FieldMark {
   std::string_view field;  // the view property: "opacity"
-  uint32_t at = 0;         // where the stored value begins
-  uint32_t size = 0;       // its stored bytes
-  StoredAs form = StoredAs::Itself;
-  uint32_t detail = 0;
+  uint32_t at;             // where the stored value begins
+  uint32_t size;           // its stored bytes
+  StoredAs form;
+  uint32_t detail;
 };
 
 // The decode's marks: nothing kept.
@@ -66,7 +68,7 @@ class FieldMarks {
   }
 
  private:
-  std::array<FieldMark, 16> in_place_{};
+  std::array<FieldMark, 16> in_place_;  // the first count_ of them marked
   std::size_t count_ = 0;
   std::vector<FieldMark> spilled_;
 };

@@ -20,9 +20,9 @@ inline constexpr uint64_t kMsgBaseTail = sizeof(double) + sizeof(uint32_t);
 // its index, its repeat count and a user value, 16-bit each.
 inline constexpr uint64_t kCallbackTail = sizeof(float) + 4 * sizeof(uint16_t);
 
-// Both read at the reader's position and leave it just after what they read.
+// Reads at the reader's position and leaves it just after what it read.
 // Defined here, as the key readers are, so that the responder's decode inlines
-// them and keeps its cursor in registers.
+// it and keeps its cursor in registers.
 inline MsgBase read_msg_base(PlasmaRead& reader) {
   MsgBase msg;
   msg.sender = locate_key(reader);
@@ -31,9 +31,9 @@ inline MsgBase read_msg_base(PlasmaRead& reader) {
   return msg;
 }
 
-// A message base followed by callback messages, which are stepped over.
-inline MsgBase read_msg_with_callbacks(PlasmaRead& reader) {
-  MsgBase msg = read_msg_base(reader);
+// Steps over the callback messages that follow the message base of some
+// classes.
+inline void skip_callback_messages(PlasmaRead& reader) {
   const uint32_t callbacks = reader.read_u32();
   for (uint32_t i = 0; i < callbacks; ++i) {
     // A negative class id (the null class 0x8000 among them) has no body.
@@ -41,7 +41,6 @@ inline MsgBase read_msg_with_callbacks(PlasmaRead& reader) {
     read_msg_base(reader);
     reader.skip(kCallbackTail);
   }
-  return msg;
 }
 
 }  // namespace lumivex

@@ -27,11 +27,25 @@ void write_object_key(PlasmaWrite& writer, const ObjectKey& key, const Source& p
   writer.write_u32(key.data_len);
 }
 
+namespace {
+
+// The two derived bytes give the stored mask back: 0xFF when there was none.
+uint8_t stored_load_mask(const Uoid& key) {
+  return static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
+}
+
+}  // namespace
+
 BuiltKey built_key(const Uoid& key, const Source& source) {
-  // The two derived bytes give the stored mask back: 0xFF when there was none.
-  const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
-  return {key.location_sequence,         key.location_flags, load_mask,          key.class_type, key.object_id,
+  return {key.location_sequence,         key.location_flags, stored_load_mask(key), key.class_type, key.object_id,
           source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+}
+
+bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key) {
+  return stored.location_sequence == key.location_sequence && stored.location_flags == key.location_flags &&
+         stored_load_mask(stored) == key.load_mask && stored.class_type == key.class_type &&
+         stored.object_id == key.object_id && stored.clone_id == key.clone_id &&
+         stored.clone_player_id == key.clone_player_id && source.stores(stored.name, key.name_bytes);
 }
 
 void write_key_reference(PlasmaWrite& writer, const std::optional<BuiltKey>& key) {

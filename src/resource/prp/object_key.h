@@ -42,6 +42,9 @@ struct BuiltKey {
 
 // A reference read from bytes, its name as stored there.
 BuiltKey built_key(const Uoid& key, const Source& source);
+// Whether built_key(stored, source) == key, the name compared where it is
+// stored.
+bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key);
 
 // The writer's normal form of a key record (no presence byte): contents
 // flags derived from the values, the reserved clone field written as 0. Key

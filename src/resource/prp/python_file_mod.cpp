@@ -69,7 +69,7 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
 // one 32-bit word, the number itself or a string's length, then a string's
 // text and terminator: one path takes them all, so that parameters of mixed
 // types cost few mispredicted branches.
-bool skip_param_value(PlasmaRead& reader, uint32_t type) {
+[[gnu::always_inline]] inline bool skip_param_value(PlasmaRead& reader, uint32_t type) {
   if (is_key_type(type)) {
     skip_key_uoid(reader);
     return true;
@@ -151,7 +151,7 @@ bool holds(const PythonParam& stored, const Source& source, const ParamSetting& 
           [&](const ByteRange& v) { return std::get<std::string>(param.value) == counted_string_text(v, source); },
           [&](const std::optional<Uoid>& v) {
             const auto& key = std::get<std::optional<BuiltKey>>(param.value);
-            return v ? key && *key == built_key(*v, source) : !key;
+            return v ? key && holds_key(*v, source, *key) : !key;
           },
       },
       stored.value);

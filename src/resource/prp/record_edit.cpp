@@ -13,22 +13,16 @@
 namespace lumivex {
 namespace {
 
-// New bytes for [at, at + size) of the old ones: those written from `from`
-// on, `length` of them.
-struct Splice {
-  uint32_t at = 0;
-  uint32_t size = 0;
-  std::size_t from = 0;
-  std::size_t length = 0;
-};
-
 [[noreturn]] void cannot_hold(std::string_view field) {
   throw Error("The stored form of " + std::string(field) + " cannot hold that value");
 }
 
+// Finds the new bytes of each change, writing them to written and where
+// they go to splices.
 class Editor {
  public:
-  explicit Editor(std::span<const uint8_t> bytes) : bytes_(bytes), source_(bytes) {}
+  Editor(std::span<const uint8_t> bytes, PlasmaWrite& written, std::pmr::vector<Splice>& splices)
+      : bytes_(bytes), source_(bytes), written_(written), splices_(splices) {}
 
   void edit(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
     const auto first = std::find_if(marks.begin(), marks.end(), [&](const FieldMark& m) { return m.field == field; });
@@ -54,22 +48,6 @@ class Editor {
         break;
     }
     cannot_hold(field);
-  }
-
-  std::vector<uint8_t> result() {
-    std::sort(splices_.begin(), splices_.end(), [](const Splice& a, const Splice& b) { return a.at < b.at; });
-    std::size_t size = bytes_.size();
-    for (const Splice& splice : splices_) size = size - splice.size + splice.length;
-    PlasmaWrite out(size);
-    std::size_t from = 0;
-    for (const Splice& splice : splices_) {
-      if (splice.at < from) throw Error("Two changes overlap");
-      out.write_bytes(bytes_.subspan(from, splice.at - from));
-      out.write_bytes(std::span(written_.bytes()).subspan(splice.from, splice.length));
-      from = splice.at + splice.size;
-    }
-    out.write_bytes(bytes_.subspan(from));
-    return out.take_bytes();
   }
 
  private:
@@ -143,16 +121,11 @@ class Editor {
     replace_word(mark.at, flag ? word | mark.detail : word & ~mark.detail);
   }
 
-  std::optional<BuiltKey> stored_key(PlasmaRead& reader) const {
-    const auto key = read_key_uoid(reader);
-    if (!key) return std::nullopt;
-    return built_key(*key, source_);
-  }
-
   void edit_key(const FieldMark& mark, const FieldValue& value) {
     const auto& key = held<std::optional<BuiltKey>>(mark, value);
     PlasmaRead reader(bytes_, mark.at);
-    if (stored_key(reader) == key) return;
+    const auto stored = read_key_uoid(reader);
+    if (stored ? key && holds_key(*stored, source_, *key) : !key) return;
     const std::size_t from = written_.size();
     PlasmaWrite& out = written_;
     write_key_reference(out, key);
@@ -176,10 +149,15 @@ class Editor {
     PlasmaRead count(bytes_, mark.detail);
     const uint32_t stored_count = count.read_u32();
     PlasmaRead reader(bytes_, mark.at);
-    std::vector<BuiltKey> present;
-    for (uint32_t i = 0; i < stored_count; ++i)
-      if (auto key = stored_key(reader)) present.push_back(std::move(*key));
-    if (present == keys) return;
+    std::size_t present = 0;
+    bool same = true;
+    for (uint32_t i = 0; i < stored_count; ++i) {
+      const auto key = read_key_uoid(reader);
+      if (!key) continue;
+      same = same && present < keys.size() && holds_key(*key, source_, keys[present]);
+      ++present;
+    }
+    if (same && present == keys.size()) return;
     if (keys.size() > UINT32_MAX) cannot_hold(mark.field);
     replace_word(mark.detail, static_cast<uint32_t>(keys.size()));
     const std::size_t from = written_.size();
@@ -200,9 +178,9 @@ class Editor {
       PlasmaRead reader(bytes_, mark.at);
       for (uint32_t i = 0; i < mark.detail; ++i) {
         const auto at = static_cast<uint32_t>(reader.position());
-        const auto key = stored_key(reader);
+        const auto key = read_key_uoid(reader);
         if (!key) continue;
-        if (next < keys.size() && *key != keys[next]) {
+        if (next < keys.size() && !holds_key(*key, source_, keys[next])) {
           const std::size_t from = written_.size();
           write_key_reference(written_, keys[next]);
           splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});
@@ -241,17 +219,49 @@ class Editor {
 
   std::span<const uint8_t> bytes_;
   Source source_;
-  PlasmaWrite written_;  // the new bytes of every splice
-  std::vector<Splice> splices_;
+  PlasmaWrite& written_;
+  std::pmr::vector<Splice>& splices_;
 };
 
 }  // namespace
 
+ChangedBytes::ChangedBytes(std::span<const uint8_t> bytes, const FieldMarks& marks,
+                           std::span<const FieldChange> changes)
+    : bytes_(bytes) {
+  splices_.reserve(kSplicesInPlace);
+  Editor editor(bytes, written_, splices_);
+  for (const FieldChange& change : changes) editor.edit(change.field, marks.all(), change.value);
+  std::sort(splices_.begin(), splices_.end(), [](const Splice& a, const Splice& b) { return a.at < b.at; });
+  size_ = bytes.size();
+  std::size_t from = 0;
+  for (const Splice& splice : splices_) {
+    if (splice.at < from) throw Error("Two changes overlap");
+    size_ = size_ - splice.size + splice.length;
+    from = splice.at + splice.size;
+  }
+}
+
+void ChangedBytes::write_to(uint8_t* out) const {
+  const auto put = [&out](std::span<const uint8_t> part) {
+    if (part.empty()) return;
+    std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  };
+  std::size_t from = 0;
+  for (const Splice& splice : splices_) {
+    put(bytes_.subspan(from, splice.at - from));
+    put(std::span(written_.bytes()).subspan(splice.from, splice.length));
+    from = splice.at + splice.size;
+  }
+  put(bytes_.subspan(from));
+}
+
 std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMarks& marks,
                                   std::span<const FieldChange> changes) {
-  Editor editor(bytes);
-  for (const FieldChange& change : changes) editor.edit(change.field, marks.all(), change.value);
-  return editor.result();
+  const ChangedBytes changed(bytes, marks, changes);
+  std::vector<uint8_t> out(changed.size());
+  changed.write_to(out.data());
+  return out;
 }
 
 std::vector<uint8_t> with_own_key(std::span<const uint8_t> bytes, const BuiltKey& key) {

@@ -5,7 +5,9 @@
 // and every other byte is copied as it was, understood or not.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,10 +31,48 @@ struct FieldChange {
   FieldValue value;
 };
 
-// bytes with each change stored over the field it names. A value equal to
-// the stored one (a float by its bits, a text as decoded, a list element by
-// element) keeps its stored bytes. Fails on a field the bytes do not store
-// and on a value its stored form cannot hold.
+// New bytes for [at, at + size) of the old ones: the new bytes written from
+// `from` on, `length` of them.
+struct Splice {
+  uint32_t at = 0;
+  uint32_t size = 0;
+  std::size_t from = 0;
+  std::size_t length = 0;
+};
+
+// bytes with each change stored over the field it names, found first and
+// written where the caller asks: a view's new bytes go straight into the
+// view. A value equal to the stored one (a float by its bits, a text as
+// decoded, a list element by element) keeps its stored bytes. Fails on a
+// field the bytes do not store, on a value its stored form cannot hold and on
+// two changes that overlap.
+class ChangedBytes {
+ public:
+  ChangedBytes(std::span<const uint8_t> bytes, const FieldMarks& marks, std::span<const FieldChange> changes);
+  ChangedBytes(const ChangedBytes&) = delete;
+  ChangedBytes& operator=(const ChangedBytes&) = delete;
+
+  std::size_t size() const { return size_; }
+  // Whether every byte stays as it was.
+  bool unchanged() const { return splices_.empty(); }
+  // Writes the size() new bytes to out.
+  void write_to(uint8_t* out) const;
+
+ private:
+  // The splices of a few changes are kept in place.
+  static constexpr std::size_t kSplicesInPlace = 4;
+
+  std::span<const uint8_t> bytes_;
+  // The new bytes of every splice, room for a few references made at once
+  // rather than grown to.
+  PlasmaWrite written_{256};
+  alignas(Splice) std::array<std::byte, kSplicesInPlace * sizeof(Splice)> splice_memory_;
+  std::pmr::monotonic_buffer_resource splice_resource_{splice_memory_.data(), splice_memory_.size()};
+  std::pmr::vector<Splice> splices_{&splice_resource_};  // in stored order
+  std::size_t size_ = 0;
+};
+
+// The same bytes, as a vector.
 std::vector<uint8_t> with_changes(std::span<const uint8_t> bytes, const FieldMarks& marks,
                                   std::span<const FieldChange> changes);
 

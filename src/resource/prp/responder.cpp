@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <type_traits>
 
 #include "core/log.h"
 #include "resource/prp/bit_vector.h"
@@ -12,23 +13,64 @@
 namespace lumivex {
 namespace {
 
-// Message classes a responder command may hold.
-enum MessageClass : uint16_t {
-  kAnimCmdMsg = 0x0206,
-  kCameraMsg = 0x020A,
-  kTimerCallbackMsg = 0x024F,
-  kEnableMsg = 0x0254,
-  kSoundMsg = 0x025A,
-  kNotifyMsg = 0x02ED,
-  kResponderEnableMsg = 0x0302,
-  kResponderMsg = 0x0306,
-  kOneShotMsg = 0x0307,
-  kAGCmdMsg = 0x0332,
-  kExcludeRegionMsg = 0x0335,
-  kArmatureEffectStateMsg = 0x0393,
-  kSubWorldMsg = 0x03BF,
-  kSimSuppressMsg = 0x0453,
+// What a command's message holds after its message base, one kind for each
+// message class a responder command may hold.
+enum class MessageBody : uint8_t {
+  Unknown,
+  AnimCmd,
+  Camera,
+  TimerCallback,
+  Enable,
+  Sound,
+  Notify,
+  ResponderEnable,
+  Responder,
+  OneShot,
+  AGCmd,
+  ExcludeRegion,
+  ArmatureEffectState,
+  SubWorld,
+  SimSuppress,
 };
+
+struct MessageClass {
+  uint16_t class_id;
+  MessageBody body;
+};
+
+// The message classes a responder command may hold.
+constexpr std::array<MessageClass, 14> kMessageClasses = {{
+    {0x0206, MessageBody::AnimCmd},
+    {0x020A, MessageBody::Camera},
+    {0x024F, MessageBody::TimerCallback},
+    {0x0254, MessageBody::Enable},
+    {0x025A, MessageBody::Sound},
+    {0x02ED, MessageBody::Notify},
+    {0x0302, MessageBody::ResponderEnable},
+    {0x0306, MessageBody::Responder},
+    {0x0307, MessageBody::OneShot},
+    {0x0332, MessageBody::AGCmd},
+    {0x0335, MessageBody::ExcludeRegion},
+    {0x0393, MessageBody::ArmatureEffectState},
+    {0x03BF, MessageBody::SubWorld},
+    {0x0453, MessageBody::SimSuppress},
+}};
+
+// Each class's body, indexed by class id from the lowest. A table rather
+// than a switch over the ids: the classes of the commands follow no pattern,
+// and the search a switch compiles to costs a mispredicted branch at each of
+// its steps, the table one jump in all.
+constexpr uint16_t kLowestMessageClass = kMessageClasses.front().class_id;
+constexpr auto kMessageBodies = [] {
+  std::array<MessageBody, kMessageClasses.back().class_id - kLowestMessageClass + 1> bodies{};
+  for (const MessageClass& known : kMessageClasses) bodies[known.class_id - kLowestMessageClass] = known.body;
+  return bodies;
+}();
+
+[[gnu::always_inline]] inline MessageBody message_body(uint16_t class_id) {
+  const auto index = static_cast<uint16_t>(class_id - kLowestMessageClass);
+  return index < kMessageBodies.size() ? kMessageBodies[index] : MessageBody::Unknown;
+}
 
 // Bytes each message body steps over, named by where they lie: each must be
 // present, and nothing reads them.
@@ -84,95 +126,100 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
   return callbacks;
 }
 
-// Steps over the message of a command whose class id has been read, locating
-// its receivers and the lists and name its class holds; false when the class
-// is not one a responder command is known to hold.
-[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, ResponderCmd& cmd) {
-  switch (cmd.class_id) {
-    case kAnimCmdMsg:
-      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+// Steps over the message of a command of class class_id, which has been
+// read; false when the class is not one a responder command is known to hold.
+// Keeps its receivers, and the lists and name its class holds, in cmd unless
+// that is null: the decode reads commands only to find where each ends.
+[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, uint16_t class_id, ResponderCmd* cmd) {
+  const MessageBody body = message_body(class_id);
+  if (body == MessageBody::Unknown) return false;
+  const KeyList receivers = read_msg_base(reader).receivers;
+  if (cmd) cmd->receivers = receivers;
+  switch (body) {
+    case MessageBody::AnimCmd:
+      skip_callback_messages(reader);
       skip_bit_vector(reader);  // the command
       reader.skip(kAnimCmdRunBeforeName);
-      cmd.name = reader.locate_safe_string();
+      if (cmd)
+        cmd->name = reader.locate_safe_string();
+      else
+        reader.skip_safe_string();
       reader.skip_safe_string();
-      return true;
-    case kCameraMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Camera:
       skip_bit_vector(reader);
       reader.skip(kCameraRunBeforeKeys);
       skip_key_uoid(reader);
       skip_key_uoid(reader);
       reader.skip(kCameraRunAfterKeys);
-      return true;
-    case kTimerCallbackMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::TimerCallback:
       reader.skip(kTimerBody);
-      return true;
-    case kEnableMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Enable:
       skip_bit_vector(reader);  // the command
       skip_bit_vector(reader);
-      return true;
-    case kSoundMsg:
-      cmd.receivers = read_msg_with_callbacks(reader).receivers;
+      break;
+    case MessageBody::Sound:
+      skip_callback_messages(reader);
       skip_bit_vector(reader);  // the command
       reader.skip(kSoundBody);
-      return true;
-    case kNotifyMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      cmd.notify_receivers = cmd.receivers;
+      break;
+    case MessageBody::Notify:
+      if (cmd) cmd->notify_receivers = receivers;
       reader.skip(kNotifyRunBeforeEvents);
       skip_notify_events(reader);
-      return true;
-    case kResponderEnableMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::ResponderEnable:
       reader.skip(kResponderEnableBody);
-      return true;
-    case kResponderMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      return true;
-    case kOneShotMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
-      cmd.one_shot_callbacks = locate_one_shot_callbacks(reader);
-      return true;
-    case kAGCmdMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::Responder:
+      break;
+    case MessageBody::OneShot:
+      if (cmd)
+        cmd->one_shot_callbacks = locate_one_shot_callbacks(reader);
+      else
+        locate_one_shot_callbacks(reader);
+      break;
+    case MessageBody::AGCmd:
       skip_bit_vector(reader);
       reader.skip(kAGCmdRunBeforeName);
-      cmd.name = reader.locate_safe_string();
-      return true;
-    case kExcludeRegionMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      if (cmd)
+        cmd->name = reader.locate_safe_string();
+      else
+        reader.skip_safe_string();
+      break;
+    case MessageBody::ExcludeRegion:
       reader.skip(kExcludeRegionBody);
-      return true;
-    case kArmatureEffectStateMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::ArmatureEffectState:
       reader.skip(kArmatureEffectStateBody);
-      return true;
-    case kSubWorldMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::SubWorld:
       skip_key_uoid(reader);
-      return true;
-    case kSimSuppressMsg:
-      cmd.receivers = read_msg_base(reader).receivers;
+      break;
+    case MessageBody::SimSuppress:
       reader.skip(kSimSuppressBody);
-      return true;
-    default:
-      return false;
+      break;
+    case MessageBody::Unknown:
+      break;
   }
+  return true;
 }
 
 // Reads a command's class id and locates its message, up to, not including,
-// its wait_on byte; false when it cannot be read, which ends decoding early.
-// Only the decode logs the stop: reading the lists again meets it again.
-[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd& cmd, bool log_stop) {
+// its wait_on byte, keeping in cmd what locate_message keeps; false when it
+// cannot be read, which ends decoding early. Only the decode logs the stop:
+// reading the lists again meets it again.
+[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd* cmd, bool log_stop) {
   try {
-    cmd.class_id = reader.read_u16();
-    if (locate_message(reader, cmd)) return true;
+    const uint16_t class_id = reader.read_u16();
+    if (cmd) cmd->class_id = class_id;
+    if (locate_message(reader, class_id, cmd)) return true;
     if (log_stop)
-      log::write(log::Level::Debug, log::kPageObjectsTarget, [&] {
+      log::write(log::Level::Debug, log::kPageObjectsTarget, [class_id] {
         char text[48];
-        std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", cmd.class_id);
+        std::snprintf(text, sizeof text, "Unknown responder command class 0x%04X", class_id);
         return std::string(text);
       });
   } catch (const Error& e) {
@@ -185,19 +232,28 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 
 // The readers of a state and of what it holds are forced into their callers:
 // where the cursor is the caller's own, as in the decode, it then stays in
-// registers instead of being stored and loaded at every read.
-[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
+// registers instead of being stored and loaded at every read. Each command
+// read whole marks where its receivers lie.
+template <class Marks>
+[[gnu::always_inline]] inline bool step_over_state(PlasmaRead& reader, ResponderState& state, bool log_stop,
+                                                   Marks& marks) {
   // The state's three bytes fail alike: one step takes them.
   const uint8_t* head = reader.read_bytes(3 * sizeof(uint8_t)).data();
   state.callback_count = head[0];
   state.switch_to_state = head[1];
   const uint8_t command_count = head[2];
   state.commands = reader.locate_list<ResponderCmd>(0);
-  // The commands are read only to find where the next one starts; one
-  // scratch record serves them all.
-  ResponderCmd cmd;
   for (unsigned c = 0; c < command_count; ++c) {
-    if (!locate_command(reader, cmd, log_stop)) return false;
+    if constexpr (std::is_same_v<Marks, NoMarks>) {
+      if (!locate_command(reader, nullptr, log_stop)) return false;
+    } else {
+      ResponderCmd cmd;
+      if (!locate_command(reader, &cmd, log_stop)) return false;
+      PlasmaRead receivers = reader;
+      receivers.set_position(cmd.receivers.offset);
+      for (uint32_t i = 0; i < cmd.receivers.count; ++i) skip_key_uoid(receivers);
+      marks.mark("receiver_keys", cmd.receivers.offset, receivers.position(), StoredAs::FlatKeys, cmd.receivers.count);
+    }
     reader.read_u8();  // wait_on
     ++state.commands.count;
   }
@@ -209,7 +265,8 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 }  // namespace
 
 bool locate_state(PlasmaRead& reader, ResponderState& state, bool log_stop) {
-  return step_over_state(reader, state, log_stop);
+  NoMarks marks;
+  return step_over_state(reader, state, log_stop, marks);
 }
 
 std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callbacks, const Source& source) {
@@ -219,7 +276,7 @@ std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callb
 std::vector<ResponderCmd> read_items(const StoredList<ResponderCmd>& commands, const Source& source) {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
-    locate_command(reader, cmd, false);
+    locate_command(reader, &cmd, false);
     cmd.wait_on = reader.read_u8();
     return cmd;
   });
@@ -233,7 +290,8 @@ std::vector<ResponderState> read_items(const StoredList<ResponderState>& states,
   });
 }
 
-ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
+template <class Marks>
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, Marks& marks) {
   PlasmaRead reader(object_bytes);
   // The class index is not examined.
   reader.skip(kClassIndexSize);
@@ -248,37 +306,23 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes)
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!step_over_state(reader, state, true)) return data;
+    if (!step_over_state(reader, state, true, marks)) return data;
   }
+  const uint64_t trailer_at = reader.position();
   data.cur_state = reader.read_u8();
+  marks.mark("cur_state", trailer_at, reader.position(), StoredAs::Itself);
+  const uint64_t enabled_at = reader.position();
   data.enabled = reader.read_u8() != 0;
+  marks.mark("enabled", enabled_at, reader.position(), StoredAs::Itself);
   data.flags = reader.read_u8();
   return data;
 }
 
-// The decode steps over the commands with readers of their own; where their
-// receivers lie, and the trailer, are found by walking the states again.
-ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks) {
-  ResponderModData data = parse_responder_modifier(object_bytes);
-  const Source source(object_bytes);
-  PlasmaRead reader = source.reader_at(data.states);
-  bool whole = true;
-  for (uint32_t s = 0; s < data.states.count && whole; ++s) {
-    ResponderState state;
-    whole = locate_state(reader, state, false);
-    for (const ResponderCmd& command : state.read_commands(source)) {
-      PlasmaRead receivers = source.reader_at(command.receivers);
-      for (uint32_t i = 0; i < command.receivers.count; ++i) skip_key_uoid(receivers);
-      marks.mark("receiver_keys", command.receivers.offset, receivers.position(), StoredAs::FlatKeys,
-                 command.receivers.count);
-    }
-  }
-  if (whole) {
-    const uint64_t trailer_at = reader.position();
-    marks.mark("cur_state", trailer_at, trailer_at + 1, StoredAs::Itself);
-    marks.mark("enabled", trailer_at + 1, trailer_at + 2, StoredAs::Itself);
-  }
-  return data;
+template ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes) {
+  NoMarks marks;
+  return parse_responder_modifier(object_bytes, marks);
 }
 
 }  // namespace lumivex

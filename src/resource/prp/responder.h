@@ -101,7 +101,8 @@ void visit_fields(const ResponderModData& data, Visit&& visit) {
 // logged at debug level; everything outside the commands must be whole.
 ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes);
 // The same, telling marks where each field a view can change lies.
-ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, FieldMarks& marks);
+template <class Marks>
+ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes, Marks& marks);
 
 // Reads a state's two values and steps over its commands and wait pairs,
 // locating the commands read whole in state.commands. False when a command
