@@ -127,6 +127,17 @@ def test_objects_only_on_one_side_and_renames():
     assert sorted(c.name for c in changes if c.kind == "removed") == ["Gone", "Old"]
 
 
+def test_stat_counts_in_words_that_agree_with_them(tmp_path):
+    a = district(layer("Kept"), coordinate("Moved"), coordinate("Gone", b"\x09"), layer("Old"))
+    b = district(layer("Kept"), coordinate("Moved2"), layer("New", texture="Other"))
+    (tmp_path / "a.prp").write_bytes(a)
+    (tmp_path / "b.prp").write_bytes(b)
+    assert run(tmp_path / "a.prp", tmp_path / "b.prp", "--stat") == (
+        1,
+        "page District: 2 objects only in A, 1 object only in B, 1 renamed object\n",
+    )
+
+
 def test_a_rename_keeps_the_class():
     """Bodies equal apart from the name but held by objects of two classes
     (the class index inside a body is not what pairs them) are no rename."""

@@ -118,9 +118,10 @@ def printable_text(text: str) -> str:
     return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
 
 
-def counted(number: int, thing: str) -> str:
-    """A number and the thing it counts, plural but for one: "1 error", "2 errors"."""
-    return f"{number} {thing}" if number == 1 else f"{number} {thing}s"
+def counted(number: int, thing: str, things: str | None = None) -> str:
+    """A number and the thing it counts, plural but for one: "1 error", "2
+    errors"; things is the plural where it is not thing with an s."""
+    return f"{number} {thing}" if number == 1 else f"{number} {things or thing + 's'}"
 
 
 def float_text(value: float) -> str:

@@ -24,15 +24,15 @@ from lumivex.diff import (
 )
 from lumivex.shapes import counted, json_text
 
-# What --stat counts, in the order it prints them.
+# What --stat counts, in the order it prints them, one and several.
 COUNTED = {
-    AGE: "age description change",
-    HEADER: "header field",
-    REMOVED: "object only in A",
-    ADDED: "object only in B",
-    RENAMED: "renamed object",
-    CHANGED: "changed field",
-    DATA: "changed object",
+    AGE: ("age description change", "age description changes"),
+    HEADER: ("header field", "header fields"),
+    REMOVED: ("object only in A", "objects only in A"),
+    ADDED: ("object only in B", "objects only in B"),
+    RENAMED: ("renamed object", "renamed objects"),
+    CHANGED: ("changed field", "changed fields"),
+    DATA: ("changed object", "changed objects"),
 }
 
 
@@ -55,7 +55,7 @@ def print_stat(found: Diff, out: TextIO) -> int:
     def flush() -> None:
         if counts:
             shown = ", ".join(
-                counted(counts[kind], COUNTED[kind]) for kind in COUNTED if counts[kind]
+                counted(counts[kind], *COUNTED[kind]) for kind in COUNTED if counts[kind]
             )
             print(f"{group}: {shown}", file=out)
         counts.clear()
