@@ -3,6 +3,7 @@ process: exit status, output, JSON shapes and the one line of each error."""
 
 import io
 import json
+import math
 import os
 import struct
 import sys
@@ -186,6 +187,17 @@ def test_json_floats_are_the_shortest_text_of_their_single_precision_value(run):
         text = float_text(single)
         assert struct.unpack("<f", struct.pack("<f", float(text)))[0] == single
         assert len(text) <= len(repr(single))
+    # Just above a power of two the shorter text lies on the side where
+    # single-precision values are twice as far apart: nearest rounding to
+    # eight digits misses it.
+    assert float_text(2.0**-96) == "1.2621775e-29"
+    assert [float_text(v) for v in (3.0, -0.0, 1e-5, math.inf, 0.1)] == [
+        "3.0",
+        "-0.0",
+        "1e-05",
+        "inf",
+        "0.1",
+    ]
 
 
 @pytest.mark.parametrize(

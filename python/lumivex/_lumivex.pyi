@@ -51,6 +51,11 @@ def disable_logging() -> None:
 def class_name(class_type: int) -> str:
     """Lookup class type names by ID."""
 
+def _float_text(value: float, /) -> str | None:
+    """The shortest positional text that reads back as the same
+    single-precision value ('0.5', '3', '0.00001', 'NaN', 'inf'); None for a
+    float that no single-precision value equals."""
+
 def _refused_pages(age: AgeFile) -> list[tuple[int, str, str]]:
     """The pages of an AgeFile whose names are not plain file names, so that
     no page file is looked for: [(line, name, reason)] in list order."""

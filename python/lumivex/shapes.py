@@ -7,12 +7,11 @@ from __future__ import annotations
 import json
 import math
 import re
-import struct
 import types
 from collections.abc import Iterator, Sequence
 from importlib import resources
 
-from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, class_name
+from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, _float_text, class_name
 
 # Properties that show again what others show, made from them at a cost.
 DERIVED_PROPERTIES = {"levels"}
@@ -126,15 +125,10 @@ def counted(number: int, thing: str, things: str | None = None) -> str:
 
 def float_text(value: float) -> str:
     """The shortest text that reads back as the same single-precision value,
-    which every float of a view is."""
-    for digits in range(1, 10):
-        text = repr(float(f"{value:.{digits}g}"))
-        try:
-            if struct.unpack("<f", struct.pack("<f", float(text)))[0] == value:
-                return text
-        except OverflowError:
-            continue
-    return repr(value)
+    which every float of a view is, written as Python writes floats; a float
+    that is no single-precision value as Python's repr writes it."""
+    digits = _float_text(value)
+    return repr(value) if digits is None else repr(float(digits))
 
 
 def key_json(key: Key) -> dict[str, object]:

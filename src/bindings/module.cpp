@@ -1,7 +1,11 @@
+#include <cfloat>
+#include <cmath>
+
 #include "bindings/classes.h"
 #include "bindings/convert.h"
 #include "bindings/lint.h"
 #include "core/class_index.h"
+#include "core/text.h"
 
 namespace lumivex::py {
 
@@ -58,7 +62,26 @@ PyObject* class_name(PyObject*, PyObject* args, PyObject* kwargs) {
   });
 }
 
+// The shortest text of a single-precision value, as the reprs show it; None
+// for a number no 32-bit float holds, which only Python's own repr shows.
+PyObject* float_text_of(PyObject*, PyObject* value) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    if (!PyFloat_Check(value)) {
+      PyErr_Format(PyExc_TypeError, "_float_text() argument must be float, not %.200s", Py_TYPE(value)->tp_name);
+      throw PythonError{};
+    }
+    const double number = PyFloat_AS_DOUBLE(value);
+    const bool single = std::isnan(number) || std::isinf(number) ||
+                        (std::fabs(number) <= FLT_MAX && static_cast<double>(static_cast<float>(number)) == number);
+    if (!single) Py_RETURN_NONE;
+    return new_str(float_text(static_cast<float>(number)));
+  });
+}
+
 PyMethodDef kFunctions[] = {
+    {"_float_text", float_text_of, METH_O,
+     "_float_text(value, /)\n--\n\nThe shortest positional text that reads back as the same single-precision "
+     "value ('0.5', '3', '0.00001', 'NaN', 'inf'); None for a float that no single-precision value equals."},
     {"class_name", function(class_name), METH_VARARGS | METH_KEYWORDS,
      "class_name(class_type)\n--\n\nLookup class type names by ID."},
     {"_resolve_references", function(resolve_references), METH_VARARGS | METH_KEYWORDS,
