@@ -90,7 +90,7 @@ def hex_lines(text):
     return html.unescape(found[1]).splitlines()
 
 
-@pytest.mark.parametrize("number, body", enumerate(HEX_BODIES))
+@pytest.mark.parametrize("number, body", list(enumerate(HEX_BODIES)))
 def test_the_hex_view_shows_each_byte_and_its_text_aligned(served, number, body):
     lines = hex_lines(view(served, 1, f"Hex{number}"))
     assert len(lines) == (len(body) + 15) // 16
