@@ -355,6 +355,14 @@ def test_errors_are_status_2(tmp_path, b):
     assert run(a, tmp_path / b)[0] == 2
 
 
+def test_two_pages_of_one_age_holding_one_page_name_are_an_error(tmp_path, capsys):
+    town = district(page_name="Town")
+    a = write_age(tmp_path / "a", {"Town": town, "Yard": town})
+    b = write_age(tmp_path / "b", {"Town": town, "Yard": district(page_name="Yard")})
+    assert main(["diff", str(a), str(b)]) == 2
+    assert "both hold page 'Town'" in capsys.readouterr().err
+
+
 def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):
     root = Path(__file__).resolve().parent.parent
     readme = (root / "README.md").read_text(encoding="utf-8")

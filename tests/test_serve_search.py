@@ -246,6 +246,17 @@ def test_an_age_whose_page_leads_outside_is_not_read(tmp_path):
     assert "leads outside the served folder" in shown
 
 
+def test_a_diff_that_stops_at_once_does_not_say_there_is_no_difference(tmp_path):
+    a, b = releases(tmp_path)
+    shutil.copy(a / TOWN, a / "Demo_District_Garden.prp")
+    served = client(tmp_path)
+    answer = served.get("/api/diff?a=A/Demo.age&b=A/Demo.age")
+    assert answer.status_code == 422 and "both hold page 'Town'" in answer.json()["error"]
+    shown = html.unescape(served.get("/diff?a=A/Demo.age&b=A/Demo.age").text)
+    assert "No difference before it stopped." in shown and "both hold page 'Town'" in shown
+    assert "No difference.<" not in shown
+
+
 def test_a_long_diff_shows_its_first_changes_and_counts_all(tmp_path):
     before = [Obj(LAYER, f"L{n:04}", b"", n + 1) for n in range(1500)]
     after = [Obj(LAYER, f"M{n:04}", bytes([n % 256]), n + 1) for n in range(1500)]

@@ -314,7 +314,14 @@ class Diff:
                 raise ValueError(f"page {entry.name!r} of {age.path} is not a plain file name")
             page = self.load(path)
             self.page_names.setdefault(page.header.sequence_number, page.page_name)
-            files.setdefault(page.page_name, path)
+            if page.page_name in files:
+                # Pages pair by the names in their headers: two of one name
+                # leave no way to pair them, and dropping one would hide it.
+                raise ValueError(
+                    f"{files[page.page_name]} and {path} both hold page "
+                    f"{printable_text(page.page_name)!r}: pages pair by the names in their headers"
+                )
+            files[page.page_name] = path
         return files
 
 
