@@ -9,6 +9,7 @@ import ast
 import difflib
 import re
 import sys
+from collections import Counter
 from collections.abc import Iterable
 from dataclasses import dataclass, field
 from typing import Any, Literal
@@ -135,13 +136,13 @@ class Edits:
     textures: list[tuple[lumivex.PrpObject, str]] = field(default_factory=list)
 
     def check_conflicts(self) -> None:
-        renamed = [obj.key for obj, _ in self.renames]
-        for key in renamed:
-            if renamed.count(key) > 1:
+        renamed = Counter(obj.key for obj, _ in self.renames)
+        for key, times in renamed.items():
+            if times > 1:
                 raise CommandError(f"{key.class_name}:{key.name} is renamed twice")
-        retextured = [obj.key for obj, _ in self.textures]
-        for key in retextured:
-            if retextured.count(key) > 1:
+        retextured = Counter(obj.key for obj, _ in self.textures)
+        for key, times in retextured.items():
+            if times > 1:
                 raise CommandError(f"{key.class_name}:{key.name} is given two textures")
             if key in self.values:
                 raise CommandError(
