@@ -139,8 +139,8 @@ MUTANTS = [
     ),
     Mutant(
         "float-text-double-precision",
-        'struct.unpack("<f", struct.pack("<f", float(text)))[0] == value',
-        "float(text) == value",
+        "return repr(value) if digits is None else repr(float(digits))",
+        "return repr(value)",
         COMMAND,
     ),
     Mutant(
