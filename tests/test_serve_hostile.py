@@ -36,7 +36,7 @@ with warnings.catch_warnings():
 
 from lumivex.cli.serve import EPILOG, host_name  # noqa: E402
 from lumivex.web import Site, create_app  # noqa: E402
-from lumivex.web.gate import Limits  # noqa: E402
+from lumivex.web.gate import Gate, Limits  # noqa: E402
 from lumivex.web.server import (  # noqa: E402
     accepted_hosts,
     gated_server,
@@ -368,3 +368,18 @@ def test_allowed_hosts_are_names_or_addresses(name, accepted):
 def test_allowed_hosts_with_ports_or_other_text_are_refused(name, capsys):
     assert main(["serve", str(SAMPLES), "--allow-host", name]) == 2
     assert "not a host name or address without a port" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize(
+    "limits, refused",
+    [
+        (Limits(connections=1, per_address=5), "1 connection is open (at most 1)"),
+        (Limits(connections=5, per_address=1), "1 connection from it is open (at most 1)"),
+        (Limits(connections=2, per_address=5), "2 connections are open (at most 2)"),
+    ],
+)
+def test_refusals_count_in_words_that_agree(limits, refused):
+    gate = Gate(limits)
+    while (reason := gate.refusal("127.0.0.1")) is None:
+        pass
+    assert reason == refused

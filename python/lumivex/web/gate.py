@@ -19,6 +19,8 @@ from uvicorn.config import Config
 from uvicorn.protocols.http.h11_impl import H11Protocol
 from uvicorn.server import ServerState
 
+from lumivex.shapes import counted
+
 REFUSAL = (
     b"HTTP/1.1 503 Service Unavailable\r\n"
     b"content-type: text/plain; charset=utf-8\r\n"
@@ -41,6 +43,11 @@ class Limits:
     per_address: int = 32
 
 
+def open_connections(count: int, where: str = "") -> str:
+    """That count connections are open, in words that agree with it."""
+    return f"{counted(count, 'connection')}{where} {'is' if count == 1 else 'are'} open"
+
+
 class Gate:
     """The connections one server holds, counted as they open and close."""
 
@@ -53,10 +60,10 @@ class Gate:
         """Why a new connection from the address is refused, or None when it
         is let in and counted."""
         if self.total >= self.limits.connections:
-            return f"{self.total} connections are open (at most {self.limits.connections})"
+            return f"{open_connections(self.total)} (at most {self.limits.connections})"
         if self.open[address] >= self.limits.per_address:
             return (
-                f"{self.open[address]} connections from it are open "
+                f"{open_connections(self.open[address], ' from it')} "
                 f"(at most {self.limits.per_address})"
             )
         self.total += 1
