@@ -534,7 +534,7 @@ def test_texture_as_dds_keeps_the_stored_levels(
     name = {DXT1: "DXT1", DXT5: "DXT5", ARGB32: "32-bit ARGB"}[kind]
     assert run("texture", path, "T", "-o", out) == (
         0,
-        f"{out}: {width}x{height}, {levels} levels of {name}, as stored\n",
+        f"{out}: {width}x{height}, {levels} level{'s' * (levels != 1)} of {name}, as stored\n",
         "",
     )
     data = out.read_bytes()

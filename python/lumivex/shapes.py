@@ -100,7 +100,7 @@ def value_text(value: object) -> str:
     """A property value as the text of a table: bytes by their count, floats
     by their shortest text."""
     if isinstance(value, bytes):
-        return f"<{len(value)} bytes>"
+        return f"<{counted(len(value), 'byte')}>"
     if isinstance(value, float):
         return float_text(value)
     if isinstance(value, list):

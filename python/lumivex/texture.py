@@ -22,6 +22,7 @@ import struct
 from typing import TYPE_CHECKING, NamedTuple
 
 import lumivex
+from lumivex.shapes import counted
 
 if TYPE_CHECKING:
     from PIL import Image
@@ -230,7 +231,7 @@ class Written(NamedTuple):
     def text(self) -> str:
         size = f"{self.width}x{self.height}"
         if self.as_stored:
-            return f"{size}, {self.level_count} levels of {self.format}, as stored"
+            return f"{size}, {counted(self.level_count, 'level')} of {self.format}, as stored"
         return f"{size} from {self.format}"
 
 
@@ -335,7 +336,7 @@ def level_count(width: int, height: int, levels: int | None) -> int:
         return chain
     if not 1 <= levels <= chain:
         raise ValueError(
-            f"levels must be 1 to {chain}: a {width}x{height} texture has {chain} levels "
+            f"levels must be 1 to {chain}: a {width}x{height} texture has {counted(chain, 'level')} "
             f"down to 1x1, got {levels}"
         )
     return levels
@@ -385,7 +386,7 @@ def new_texture(
     )
     if total > 0xFFFFFFFF:
         raise ValueError(
-            f"a {width}x{height} texture of {count} levels in {format} needs {total} bytes; "
+            f"a {width}x{height} texture of {counted(count, 'level')} in {format} needs {total} bytes; "
             "a texture holds at most 4294967295"
         )
     from PIL import Image
