@@ -58,6 +58,18 @@ TEXTURE_VIEW = 256
 SHOWN_CHANGES = 1000
 
 
+def screens(screen: Callable[[int], str], start: int, total: int) -> dict[str, Any]:
+    """The links of a list shown ROWS at a time, from the one shown at start:
+    to its first, previous, next and last screens, None where there is none."""
+    last = max(0, (total - 1) // ROWS * ROWS)
+    return {
+        "first_screen": screen(0) if start > 0 else None,
+        "previous_screen": screen(max(0, start - ROWS)) if start > 0 else None,
+        "next_screen": screen(start + ROWS) if start + ROWS < total else None,
+        "last_screen": screen(last) if start != last else None,
+    }
+
+
 def url(kind: str, name: str, *more: int | str) -> str:
     """The address of a view of a file the site serves."""
     tail = "".join(f"/{part}" for part in more)
@@ -330,7 +342,6 @@ class HtmlViews(SiteViews):
                 url("page", name), {**query.parameters(), "start": str(first) if first else ""}
             )
 
-        last = max(0, (total - 1) // ROWS * ROWS)
         columns = {}
         for column, title in COLUMN_TITLES.items():
             chosen = column == query.sort
@@ -356,10 +367,7 @@ class HtmlViews(SiteViews):
             rows=shown,
             total=total,
             start=start,
-            first_screen=screen(0) if start > 0 else None,
-            previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
-            next_screen=screen(start + ROWS) if start + ROWS < total else None,
-            last_screen=screen(last) if start != last else None,
+            **screens(screen, start, total),
             as_json=linked(url("api/ls", name), query.parameters()),
             **values,
         )
@@ -509,17 +517,13 @@ class HtmlViews(SiteViews):
             query["start"] = str(first)
             return "/search?" + urlencode({k: v for k, v in query.items() if v and v != "0"})
 
-        last = max(0, (total - 1) // ROWS * ROWS)
         return self.render(
             "search.html",
             search=search,
             rows=rows,
             total=total,
             start=start,
-            first_screen=screen(0) if start > 0 else None,
-            previous_screen=screen(max(0, start - ROWS)) if start > 0 else None,
-            next_screen=screen(start + ROWS) if start + ROWS < total else None,
-            last_screen=screen(last) if start != last else None,
+            **screens(screen, start, total),
             json_url="/api" + screen(start),
             **values,
         )
