@@ -6,29 +6,16 @@
 
 namespace lumivex::py {
 
-KeyValue key_value(const Uoid& key, std::string name_bytes) {
-  // The two derived bytes give the stored mask back: 0xFF when there was none.
-  const auto load_mask = static_cast<uint8_t>(((key.load_mask_upper & 0x0F) << 4) | (key.load_mask_lower & 0x0F));
-  return {key.location_sequence, key.location_flags,    load_mask,    key.class_type,
-          key.object_id,         std::move(name_bytes), key.clone_id, key.clone_player_id};
-}
+KeyValue key_value(const Uoid& key, std::string name_bytes) { return {built_key(key, std::move(name_bytes))}; }
 
-KeyValue key_value(const Uoid& key, const Source& source) { return key_value(key, source.stored_bytes(key.name)); }
+KeyValue key_value(const Uoid& key, const Source& source) { return {built_key(key, source)}; }
 
 KeyValue key_value(const ObjectKey& key, const PrpPage& page) {
-  return {key.location_sequence, key.location_flags,       key.load_mask, key.class_type,
-          key.object_id,         page.key_name_bytes(key), key.clone_id,  key.clone_player_id};
+  return {{key.location_sequence, key.location_flags, key.load_mask, key.class_type, key.object_id,
+           page.key_name_bytes(key), key.clone_id, key.clone_player_id}};
 }
 
-BuiltKey built_key(const KeyValue& key) {
-  return {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-          key.object_id,         key.name_bytes,     key.clone_id,  key.clone_player_id};
-}
-
-PyObject* new_key(const ModuleState& state, const BuiltKey& key) {
-  return make<KeyValue>(state, KeyValue{key.location_sequence, key.location_flags, key.load_mask, key.class_type,
-                                        key.object_id, key.name_bytes, key.clone_id, key.clone_player_id});
-}
+PyObject* new_key(const ModuleState& state, const BuiltKey& key) { return make<KeyValue>(state, KeyValue{key}); }
 
 PyObject* key_or_none(const std::optional<Uoid>& key, const Source& source, const ModuleState& state) {
   if (!key) Py_RETURN_NONE;
@@ -53,6 +40,12 @@ std::string key_text_repr(const KeyValue& key) {
 }
 
 bool same_key(const KeyValue& a, const KeyValue& b) { return a == b; }
+
+// A field of the key the Key holds.
+template <auto Member>
+PyObject* key_field(const KeyValue& key) {
+  return to_py(key.*Member);
+}
 
 std::size_t key_hash(const KeyValue& key) {
   return hash_of({key.name_bytes}, {key.location_sequence, key.location_flags, key.load_mask, key.class_type,
@@ -87,10 +80,10 @@ PyObject* from_fields(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!PyArg_ParseTuple(args, "kHBHky#Hk:_from_fields", &location_sequence, &location_flags, &load_mask, &class_type,
                         &object_id, &name, &name_size, &clone_id, &clone_player_id))
     throw PythonError{};
-  return make<KeyValue>(static_method_state(), KeyValue{static_cast<uint32_t>(location_sequence), location_flags,
-                                                        load_mask, class_type, static_cast<uint32_t>(object_id),
-                                                        std::string(name, static_cast<std::size_t>(name_size)),
-                                                        clone_id, static_cast<uint32_t>(clone_player_id)});
+  return make<KeyValue>(static_method_state(), KeyValue{{static_cast<uint32_t>(location_sequence), location_flags,
+                                                         load_mask, class_type, static_cast<uint32_t>(object_id),
+                                                         std::string(name, static_cast<std::size_t>(name_size)),
+                                                         clone_id, static_cast<uint32_t>(clone_player_id)}});
 }
 
 }  // namespace
@@ -103,17 +96,17 @@ const ClassDef<KeyValue>& class_def<KeyValue>() {
       .doc = "A reference to an object: where it lives, its class, id and name. Keys with the same fields are equal.",
       .properties =
           {
-              {"location_sequence", record_value<&KeyValue::location_sequence>,
+              {"location_sequence", key_field<&KeyValue::location_sequence>,
                "Sequence number of the page (location) the object belongs to."},
-              {"location_flags", record_value<&KeyValue::location_flags>, "Flags of that location."},
-              {"load_mask", record_value<&KeyValue::load_mask>, "Load-mask byte (0xFF when the key has none)."},
-              {"class_type", record_value<&KeyValue::class_type>, "Class type ID of the object."},
+              {"location_flags", key_field<&KeyValue::location_flags>, "Flags of that location."},
+              {"load_mask", key_field<&KeyValue::load_mask>, "Load-mask byte (0xFF when the key has none)."},
+              {"class_type", key_field<&KeyValue::class_type>, "Class type ID of the object."},
               {"class_name", [](const KeyValue& key) { return new_str(ClassIndex::class_name(key.class_type)); },
                "Human-readable class type name."},
-              {"object_id", record_value<&KeyValue::object_id>, "Object ID."},
+              {"object_id", key_field<&KeyValue::object_id>, "Object ID."},
               {"name", [](const KeyValue& key) { return new_str(utf8_text(key.name_bytes)); }, "Object name."},
-              {"clone_id", record_value<&KeyValue::clone_id>, "Clone ID (0 when not a clone)."},
-              {"clone_player_id", record_value<&KeyValue::clone_player_id>, "Clone player ID (0 when not a clone)."},
+              {"clone_id", key_field<&KeyValue::clone_id>, "Clone ID (0 when not a clone)."},
+              {"clone_player_id", key_field<&KeyValue::clone_player_id>, "Clone player ID (0 when not a clone)."},
           },
       .methods =
           {

@@ -10,19 +10,9 @@
 
 namespace lumivex::py {
 
-// The value behind Key: a key reference on its own, its name as stored.
-struct KeyValue {
-  uint32_t location_sequence = 0;
-  uint16_t location_flags = 0;
-  uint8_t load_mask = 0xFF;  // 0xFF when the key has none
-  uint16_t class_type = 0;
-  uint32_t object_id = 0;
-  std::string name_bytes;
-  uint16_t clone_id = 0;
-  uint32_t clone_player_id = 0;
-
-  bool operator==(const KeyValue&) const = default;
-};
+// The value behind Key: a key of the core, a key reference on its own with
+// its name as stored, which edits take as it is.
+struct KeyValue : BuiltKey {};
 
 template <>
 inline constexpr bool takes_weak_references<KeyValue> = true;
@@ -34,8 +24,7 @@ KeyValue key_value(const Uoid& key, const Source& source);
 KeyValue key_value(const ObjectKey& key, const PrpPage& page);
 KeyValue key_value(const Uoid& key, std::string name_bytes);
 
-// A key of the core, and a new Key of one.
-BuiltKey built_key(const KeyValue& key);
+// A new Key of a key of the core.
 PyObject* new_key(const ModuleState& state, const BuiltKey& key);
 
 // A new Key, or None for an absent reference.

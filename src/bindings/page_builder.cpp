@@ -22,10 +22,10 @@ namespace {
 
 // The key of a Key or of a PrpObject, or nothing for any other object.
 std::optional<BuiltKey> key_of(PyObject* object, const ModuleState& state) {
-  if (Py_TYPE(object) == state.type(TypeId::Key)) return built_key(unbox<KeyValue>(object));
+  if (Py_TYPE(object) == state.type(TypeId::Key)) return unbox<KeyValue>(object);
   if (Py_TYPE(object) == state.type(TypeId::PrpObject)) {
     const PrpObjectValue& ref = unbox<PrpObjectValue>(object);
-    return built_key(key_value(*ref.key, *ref.page));
+    return key_value(*ref.key, *ref.page);
   }
   return std::nullopt;
 }

@@ -95,7 +95,7 @@ ParamSetting setting_of(const PythonParamView& param) {
       [&](const auto& v) {
         using V = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<V, KeyValue>)
-          setting.value = std::optional<BuiltKey>(built_key(v));
+          setting.value = std::optional<BuiltKey>(v);
         else if constexpr (std::is_same_v<V, std::monostate>) {
           // An absent key is a key parameter all the same.
           if (std::string_view(param.kind) == "Key") setting.value = std::optional<BuiltKey>();

@@ -27,7 +27,7 @@ float float_of(PyObject* value, const char* function, const char* property) {
 BuiltKey key_of(PyObject* value, const char* function, const char* property, const ModuleState& state,
                 const char* expected) {
   if (Py_TYPE(value) != state.type(TypeId::Key)) wrong_value_type(value, function, property, expected);
-  return built_key(unbox<KeyValue>(value));
+  return unbox<KeyValue>(value);
 }
 
 // The items of a list or tuple.

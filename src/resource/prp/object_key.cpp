@@ -36,10 +36,12 @@ uint8_t stored_load_mask(const Uoid& key) {
 
 }  // namespace
 
-BuiltKey built_key(const Uoid& key, const Source& source) {
-  return {key.location_sequence,         key.location_flags, stored_load_mask(key), key.class_type, key.object_id,
-          source.stored_bytes(key.name), key.clone_id,       key.clone_player_id};
+BuiltKey built_key(const Uoid& key, std::string name_bytes) {
+  return {key.location_sequence, key.location_flags,    stored_load_mask(key), key.class_type,
+          key.object_id,         std::move(name_bytes), key.clone_id,          key.clone_player_id};
 }
+
+BuiltKey built_key(const Uoid& key, const Source& source) { return built_key(key, source.stored_bytes(key.name)); }
 
 bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key) {
   return stored.location_sequence == key.location_sequence && stored.location_flags == key.location_flags &&

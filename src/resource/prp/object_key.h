@@ -40,8 +40,9 @@ struct BuiltKey {
   bool operator==(const BuiltKey&) const = default;
 };
 
-// A reference read from bytes, its name as stored there.
+// A reference read from bytes, its name as stored there, or as given.
 BuiltKey built_key(const Uoid& key, const Source& source);
+BuiltKey built_key(const Uoid& key, std::string name_bytes);
 // Whether built_key(stored, source) == key, the name compared where it is
 // stored.
 bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key);
