@@ -414,13 +414,21 @@ def a_change(view) -> dict:
     return {n: changed(getattr(view, n)) for n in chosen}
 
 
-def replace_call(names: tuple[str, ...]):
-    """A function calling view.replace with the keywords `names` spelled out,
-    as a caller writes `layer.replace(opacity=0.25)`: the call unpacks no dict.
-    """
-    values = "".join(f", value{i}" for i in range(len(names)))
+def replace_loop(names: tuple[str, ...]):
+    """A loop calling view.replace(...).to_bytes() over views and their new
+    values, the keywords `names` spelled out as a caller writes
+    `layer.replace(opacity=0.25)`: no dict unpacked and no function of ours
+    called per view, as the decode's loop calls the method alone."""
+    values = "".join(f"value{i}, " for i in range(len(names)))
     keywords = ", ".join(f"{n}=value{i}" for i, n in enumerate(names))
-    return eval(f"lambda view{values}: view.replace({keywords})")
+    code = (
+        "def replace_each(views, values):\n"
+        f"    for view, ({values}) in zip(views, values, strict=True):\n"
+        f"        view.replace({keywords}).to_bytes()\n"
+    )
+    scope: dict = {}
+    exec(code, scope)
+    return scope["replace_each"]
 
 
 def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
@@ -428,14 +436,14 @@ def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
     replace() of one property and its to_bytes() against the decode."""
     method = getattr(lumivex.PrpObject, name)
     views = [method(o) for o in chosen]
-    calls = {}
-    changes = []
+    # The views by the names of their change, each group with its loop.
+    groups: dict[tuple[str, ...], tuple[list, list]] = {}
     for v in views:
         change = a_change(v)
-        names = tuple(change)
-        if names not in calls:
-            calls[names] = replace_call(names)
-        changes.append((calls[names], tuple(change.values())))
+        group_views, group_values = groups.setdefault(tuple(change), ([], []))
+        group_views.append(v)
+        group_values.append(tuple(change.values()))
+    loops = [(replace_loop(names), *group) for names, group in groups.items()]
 
     def to_bytes_each():
         for v in views:
@@ -446,8 +454,8 @@ def encode_rows(name: str, chosen: list, runs: int) -> list[Row]:
             o.data  # noqa: B018
 
     def replace_each():
-        for v, (replace, values) in zip(views, changes, strict=True):
-            replace(v, *values).to_bytes()
+        for loop, group_views, group_values in loops:
+            loop(group_views, group_values)
 
     def decode_each():
         for o in chosen:

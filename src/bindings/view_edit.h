@@ -85,14 +85,14 @@ void request_changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     const std::string_view wanted(utf8, static_cast<std::size_t>(size));
     const Settable* found = nullptr;
     for (const Settable& settable : settable_properties<Record>()) {
-      if (settable.property == wanted) {
+      if (same_field(settable.property, wanted)) {
         found = &settable;
         break;
       }
     }
     if (!found) refuse_change(self, name, function);
     FieldValue field = field_value(value, *found, function, state);
-    if (!marks.stores(found->property) && shows(self, *found, name, value)) continue;
+    if (!marks.find(found->property) && shows(self, *found, name, value)) continue;
     changes.push_back({found->property, std::move(field)});
   }
 }

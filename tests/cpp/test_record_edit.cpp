@@ -292,3 +292,19 @@ TEST(an_own_key_is_rewritten_only_where_it_differs) {
   CHECK(std::equal(body.begin() + static_cast<std::ptrdiff_t>(reader.position()), body.end(),
                    moved.begin() + static_cast<std::ptrdiff_t>(again.position())));
 }
+
+TEST(marks_outgrowing_their_place_keep_every_mark_in_order) {
+  FieldMarks marks;
+  const std::string other = std::string("other_") + "keys";  // equal text, another pointer
+  for (uint32_t i = 0; i < 40; ++i) marks.mark(i % 2 ? "other_keys" : "keys", 4 * i, 4 * i + 4, StoredAs::FlatKeys, i);
+  const auto all = marks.all();
+  REQUIRE(all.size() == 40);
+  for (uint32_t i = 0; i < 40; ++i) {
+    CHECK_EQ(all[i].at, 4 * i);
+    CHECK_EQ(all[i].detail, i);
+  }
+  REQUIRE(marks.find(other) != nullptr);
+  CHECK_EQ(marks.find(other)->at, 4u);
+  CHECK(marks.find("other_keyz") == nullptr);
+  CHECK(marks.find("") == nullptr);
+}

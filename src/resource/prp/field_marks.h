@@ -26,6 +26,12 @@ enum class StoredAs : uint8_t {
   Params,       // script parameters counted by the 32-bit word at `detail`
 };
 
+// Whether two labels are the same. Labels come from literals, which the
+// linker keeps once each, so the same label is mostly the same pointer.
+inline bool same_field(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.data() == b.data() || a.empty() || (a[0] == b[0] && a == b));
+}
+
 // Made whole by FieldMarks::mark alone: without default values, the marks
 // kept in place are not written before they are marked.
 struct FieldMark {
@@ -42,35 +48,49 @@ struct NoMarks {
 };
 
 // Every mark, in stored order. The marks of a record are few but for a long
-// list shown flattened: they are kept in place until they outgrow it.
+// list shown flattened: they are kept in place until they outgrow it. Marking
+// is a store and a step of one pointer, as the decode writes its record.
 class FieldMarks {
  public:
+  FieldMarks() = default;
+  FieldMarks(const FieldMarks&) = delete;
+  FieldMarks& operator=(const FieldMarks&) = delete;
+
   // The field stored in [begin, end).
   void mark(std::string_view field, uint64_t begin, uint64_t end, StoredAs form, uint32_t detail = 0) {
-    const FieldMark mark{field, static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), form, detail};
-    if (count_ < in_place_.size()) {
-      in_place_[count_++] = mark;
-      return;
-    }
-    if (spilled_.empty()) spilled_.assign(in_place_.begin(), in_place_.end());
-    spilled_.push_back(mark);
+    if (next_ == end_) [[unlikely]]
+      grow();
+    *next_++ = FieldMark{field, static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), form, detail};
   }
 
-  std::span<const FieldMark> all() const {
-    if (!spilled_.empty()) return spilled_;
-    return {in_place_.data(), count_};
-  }
+  std::span<const FieldMark> all() const { return {first_, next_}; }
 
-  bool stores(std::string_view field) const {
+  // The first mark of field, or null where the bytes do not store it.
+  const FieldMark* find(std::string_view field) const {
     for (const FieldMark& mark : all())
-      if (mark.field == field) return true;
-    return false;
+      if (same_field(mark.field, field)) return &mark;
+    return nullptr;
   }
 
  private:
-  std::array<FieldMark, 16> in_place_;  // the first count_ of them marked
-  std::size_t count_ = 0;
-  std::vector<FieldMark> spilled_;
+  // Moves the marks to twice the room.
+  void grow() {
+    const auto count = static_cast<std::size_t>(next_ - first_);
+    std::vector<FieldMark> larger;
+    larger.reserve(2 * count);
+    larger.assign(first_, next_);
+    larger.resize(larger.capacity(), FieldMark{});
+    spilled_ = std::move(larger);
+    first_ = spilled_.data();
+    next_ = first_ + count;
+    end_ = first_ + spilled_.size();
+  }
+
+  std::array<FieldMark, 16> in_place_;
+  std::vector<FieldMark> spilled_;  // once in_place_ is outgrown
+  FieldMark* first_ = in_place_.data();
+  FieldMark* next_ = first_;
+  FieldMark* end_ = first_ + in_place_.size();
 };
 
 }  // namespace lumivex

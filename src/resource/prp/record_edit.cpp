@@ -24,10 +24,10 @@ class Editor {
   Editor(std::span<const uint8_t> bytes, PlasmaWrite& written, std::pmr::vector<Splice>& splices)
       : bytes_(bytes), source_(bytes), written_(written), splices_(splices) {}
 
-  void edit(std::string_view field, std::span<const FieldMark> marks, const FieldValue& value) {
-    const auto first = std::find_if(marks.begin(), marks.end(), [&](const FieldMark& m) { return m.field == field; });
-    if (first == marks.end()) throw Error("This object does not store " + std::string(field));
-    if (first->form == StoredAs::FlatKeys) return edit_flat_keys(field, marks, value);
+  void edit(std::string_view field, const FieldMarks& marks, const FieldValue& value) {
+    const FieldMark* first = marks.find(field);
+    if (!first) throw Error("This object does not store " + std::string(field));
+    if (first->form == StoredAs::FlatKeys) return edit_flat_keys(field, marks.all(), value);
     const FieldMark& mark = *first;
     switch (mark.form) {
       case StoredAs::Itself:
@@ -174,7 +174,7 @@ class Editor {
     const auto& keys = *keys_held;
     std::size_t next = 0;
     for (const FieldMark& mark : marks) {
-      if (mark.field != field) continue;
+      if (!same_field(mark.field, field)) continue;
       PlasmaRead reader(bytes_, mark.at);
       for (uint32_t i = 0; i < mark.detail; ++i) {
         const auto at = static_cast<uint32_t>(reader.position());
@@ -230,7 +230,7 @@ ChangedBytes::ChangedBytes(std::span<const uint8_t> bytes, const FieldMarks& mar
     : bytes_(bytes) {
   splices_.reserve(kSplicesInPlace);
   Editor editor(bytes, written_, splices_);
-  for (const FieldChange& change : changes) editor.edit(change.field, marks.all(), change.value);
+  for (const FieldChange& change : changes) editor.edit(change.field, marks, change.value);
   std::sort(splices_.begin(), splices_.end(), [](const Splice& a, const Splice& b) { return a.at < b.at; });
   size_ = bytes.size();
   std::size_t from = 0;
