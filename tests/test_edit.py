@@ -127,6 +127,12 @@ def test_names_and_their_candidates(page_file, name, status, message):
             ["--texture", "plMipmap:Stone=x.png", "--texture", "plMipmap:Stone=y.png"],
             "is given two textures",
         ),
+        (["--remove", "Glass", "--remove", "plLayer:Glass"], "plLayer:Glass is removed twice"),
+        (
+            ["--set", "Glass.opacity=0.1", "--set", "Glass.opacity=0.2"],
+            "plLayer:Glass.opacity is set twice",
+        ),
+        (["--rename", "Glass=Glass"], "cannot rename plLayer:Glass: it already has that name"),
     ],
 )
 def test_bad_edits_write_nothing(page_file, options, message):
@@ -147,6 +153,31 @@ def test_dry_run_prints_and_writes_nothing(page_file):
     ]
     assert os.stat(page_file).st_mtime_ns == before.st_mtime_ns
     assert os.listdir(page_file.parent) == ["page.prp"]
+
+
+def test_a_value_already_set_is_told_and_not_counted(page_file):
+    status, printed, _ = run(
+        page_file,
+        "--set",
+        "plLayer:Stone.texture_key=None",
+        "--set",
+        "Glass.opacity=0.25",
+        "--set",
+        "Glass.blend_flags=17",
+        "--dry-run",
+    )
+    assert status == 0
+    assert printed.splitlines() == [
+        "set plLayer:Stone texture_key: None (unchanged)",
+        "set plLayer:Glass opacity: 1.0 -> 0.25",
+        "set plLayer:Glass blend_flags: 17 (unchanged)",
+        "1 object changed; nothing written (dry run)",
+    ]
+    status, printed, _ = run(page_file, "--set", "Glass.opacity=1.0")
+    assert status == 0
+    assert printed.splitlines()[-1] == f"no object changed; written to {page_file}"
+    original = lumivex.PrpFile.from_bytes(sample_page())
+    assert [o.data for o in lumivex.PrpFile.load(str(page_file))] == [o.data for o in original]
 
 
 def test_without_output_the_page_is_saved_over_itself(page_file):

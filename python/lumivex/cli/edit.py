@@ -148,10 +148,22 @@ class Edits:
                 raise CommandError(
                     f"{key.class_name}:{key.name} is both given a texture and changed with --set"
                 )
+        removed = Counter(obj.key for obj in self.removes)
+        for key, times in removed.items():
+            if times > 1:
+                raise CommandError(f"{key.class_name}:{key.name} is removed twice")
         edited = set(renamed) | set(self.values) | set(retextured)
         for obj in self.removes:
             if obj.key in edited:
                 raise CommandError(f"{object_text(obj)} is both removed and edited")
+
+
+def renamed_object(obj: lumivex.PrpObject, new_name: str) -> lumivex.PrpObject:
+    """obj, refused when it already has the name: a rename to itself is
+    more likely a slip than a wish."""
+    if obj.name == new_name:
+        raise CommandError(f"cannot rename {object_text(obj)}: it already has that name")
+    return obj
 
 
 def literal(text: str, objects: Objects) -> object:
@@ -205,7 +217,7 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
     edits = Edits()
     for text in args.rename:
         old, new = split_pair(text, "--rename", "OLD=NEW")
-        edits.renames.append((objects.find(old)[1], new))
+        edits.renames.append((renamed_object(objects.find(old)[1], new), new))
     edits.removes = [objects.find(name)[1] for name in args.remove]
     for text in args.values:
         target, value = split_pair(text, "--set", "NAME.PROPERTY=VALUE")
@@ -213,7 +225,10 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
         if not dot or not name or not prop:
             raise CommandError(f"--set takes NAME.PROPERTY=VALUE, not {text!r}")
         obj = objects.find(name)[1]
-        edits.values.setdefault(obj.key, (obj, {}))[1][prop] = literal(value, objects)
+        changes = edits.values.setdefault(obj.key, (obj, {}))[1]
+        if prop in changes:
+            raise CommandError(f"{object_text(obj)}.{prop} is set twice")
+        changes[prop] = literal(value, objects)
     for text in args.texture:
         name, image = split_pair(text, "--texture", "NAME=IMAGE")
         obj = objects.find(name)[1]
@@ -247,13 +262,14 @@ def new_texture(
         ) from error
 
 
-def warn_unsearched(count: int, old: str) -> None:
-    if count:
-        print(
-            f"lumivex: warning: {counted(count, 'object')} could not be searched for "
-            f"references to {old} (of classes lumivex does not decode, or that do not decode)",
-            file=sys.stderr,
-        )
+def unsearched_warning(count: int, old: str) -> list[str]:
+    """The warning that a rename may have missed references, if it may."""
+    if not count:
+        return []
+    return [
+        f"lumivex: warning: {counted(count, 'object')} could not be searched for "
+        f"references to {old} (of classes lumivex does not decode, or that do not decode)"
+    ]
 
 
 def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
@@ -262,13 +278,24 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     builder = lumivex.PageBuilder.from_page(page)
     # Printed once every edit has worked, so that a failure prints only itself.
     done: list[str] = []
+    warnings: list[str] = []
+    changed_objects = 0
     for obj, changes in edits.values.values():
         view = decoded(obj)
         changed = new_view(view, changes, obj)
-        builder.set(obj, changed)
-        for prop, value in changes.items():
-            before = getattr(view, prop)
-            done.append(f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(value)}")
+        # An object whose bytes stay is left as it was read.
+        if changed.to_bytes() != view.to_bytes():
+            builder.set(obj, changed)
+            changed_objects += 1
+        for prop in changes:
+            before, after = getattr(view, prop), getattr(changed, prop)
+            # The texts tell -0.0 from 0.0; the values tell keys apart by more than their names.
+            same = shown(before) == shown(after) and before == after
+            done.append(
+                f"set {object_text(obj)} {prop}: {shown(before)} (unchanged)"
+                if same
+                else f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(after)}"
+            )
     for obj, image in edits.textures:
         mipmap = new_texture(obj, image, args.format)
         builder.set(obj, mipmap)
@@ -282,23 +309,26 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         except ValueError as error:
             raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
         done.append(f"renamed {object_text(obj)} to {printable_text(new_name)}")
-        warn_unsearched(builder.unsearched, object_text(obj))
+        warnings += unsearched_warning(builder.unsearched, object_text(obj))
     for obj in edits.removes:
         builder.remove(obj)
         done.append(f"removed {object_text(obj)}")
     output = args.output or args.path
     summary = ", ".join(
-        f"{counted(len(items), 'object')} {verb}"
-        for items, verb in (
-            (edits.renames, "renamed"),
-            (edits.removes, "removed"),
-            (edits.values, "changed"),
-            (edits.textures, "retextured"),
+        f"{counted(count, 'object')} {verb}"
+        for count, verb in (
+            (len(edits.renames), "renamed"),
+            (len(edits.removes), "removed"),
+            (changed_objects, "changed"),
+            (len(edits.textures), "retextured"),
         )
-        if items
+        if count
     )
     built = builder.build()
     print("\n".join(done))
+    for warning in warnings:
+        print(warning, file=sys.stderr)
+    summary = summary or "no object changed"
     if args.dry_run:
         print(f"{summary}; nothing written (dry run)")
         return 0
@@ -327,12 +357,16 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     renames = []
     for text in args.rename:
         old, new = split_pair(text, "--rename", "OLD=NEW")
-        renames.append((*objects.find(old), new))
+        owner, obj = objects.find(old)
+        renames.append((owner, renamed_object(obj, new), new))
     keys = [obj.key for _, obj, _ in renames]
     if len(set(keys)) != len(keys):
         raise CommandError("an object is renamed twice")
     builders: dict[str, lumivex.PageBuilder] = {}
     changed: list[str] = []
+    # Printed once every rename has worked, so that a failure prints only itself.
+    done: list[str] = []
+    warnings: list[str] = []
     for owner, obj, new_name in renames:
         rewritten = 0
         other_pages = 0
@@ -356,12 +390,15 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                 builders[page_name] = builder
                 if page_name not in changed:
                     changed.append(page_name)
-        print(
+        done.append(
             f"renamed {object_text(obj)} to {printable_text(new_name)} in page "
             f"{printable_text(owner)}; {counted(rewritten, 'reference')} in "
             f"{counted(other_pages, 'other page')}"
         )
-        warn_unsearched(unsearched, object_text(obj))
+        warnings += unsearched_warning(unsearched, object_text(obj))
+    print("\n".join(done))
+    for warning in warnings:
+        print(warning, file=sys.stderr)
     files = []
     for page_name in changed:
         path = age.page_path(page_name)
