@@ -242,3 +242,12 @@ def test_levels_take_any_whole_number_and_a_wrong_type_is_told_before_the_file_i
     assert texture.num_levels == 2
     with pytest.raises(TypeError, match="levels must be an int or None, not str"):
         lumivex.Mipmap.from_image("T", tmp_path / "missing.png", levels="2")
+
+
+def test_an_image_too_large_to_open_is_bad_data(tmp_path, monkeypatch):
+    monkeypatch.setattr(Image, "MAX_IMAGE_PIXELS", 8)
+    path = tmp_path / "large.png"
+    Image.new("1", (8, 4)).save(path)
+    with pytest.raises(ValueError, match="decompression bomb") as raised:
+        lumivex.Mipmap.from_image("T", path)
+    assert raised.value.__cause__ is None

@@ -317,8 +317,12 @@ def open_image(image: Image.Image | str | bytes | os.PathLike[str]) -> Image.Ima
     except ImportError as error:
         raise ImportError(PILLOW_MISSING, name="PIL") from error
     if isinstance(image, str | bytes | os.PathLike):
-        with Image.open(image) as opened:
-            return opened.convert("RGBA")
+        try:
+            with Image.open(image) as opened:
+                return opened.convert("RGBA")
+        except Image.DecompressionBombError as error:
+            # Bad data like any other: an image too large to be a texture.
+            raise ValueError(str(error)) from None
     if not isinstance(image, Image.Image):
         raise TypeError(f"image must be a Pillow image or a path, not {type(image).__name__}")
     # Nothing here changes the image: one already RGBA is used as it is.
