@@ -180,6 +180,43 @@ def test_a_value_already_set_is_told_and_not_counted(page_file):
     assert [o.data for o in lumivex.PrpFile.load(str(page_file))] == [o.data for o in original]
 
 
+def test_a_page_written_to_standard_output_sends_the_messages_to_standard_error(page_file):
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "lumivex",
+            "edit",
+            str(page_file),
+            "--remove",
+            "Mat",
+            "-o",
+            "/dev/stdout",
+        ],
+        capture_output=True,
+        check=True,
+        timeout=60,
+    )
+    assert ("hsGMaterial", "Mat") not in {
+        (o.class_name, o.name) for o in lumivex.PrpFile.from_bytes(result.stdout)
+    }
+    assert result.stderr.decode().splitlines() == [
+        "removed hsGMaterial:Mat",
+        "1 object removed; written to /dev/stdout",
+    ]
+
+
+def test_a_page_read_from_a_pipe_is_not_saved_over_it(page_file):
+    result = subprocess.run(
+        [sys.executable, "-m", "lumivex", "edit", "/dev/stdin", "--remove", "Mat"],
+        input=page_file.read_bytes(),
+        capture_output=True,
+        timeout=60,
+    )
+    assert result.returncode == 1 and result.stdout == b""
+    assert b"/dev/stdin is not a regular file: give -o OUT" in result.stderr
+
+
 def test_without_output_the_page_is_saved_over_itself(page_file):
     assert run(page_file, "--remove", "Mat")[0] == 0
     assert ("hsGMaterial", "Mat") not in objects(page_file)

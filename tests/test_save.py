@@ -115,6 +115,19 @@ def test_fifo_is_written_in_place(tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["pipe.prp", "received"]
 
 
+def test_a_pipe_behind_a_link_no_text_names_is_written(tmp_path):
+    """/dev/stdout leads to "pipe:[...]", which no path names: the page goes
+    where opening /dev/stdout leads."""
+    code = (
+        "import lumivex, sys\n"
+        "lumivex.PrpFile.from_bytes(bytes.fromhex(sys.argv[1])).save('/dev/stdout')\n"
+    )
+    result = subprocess.run(
+        [sys.executable, "-c", code, NEW.hex()], stdout=subprocess.PIPE, check=True, timeout=60
+    )
+    assert result.stdout == NEW
+
+
 @pytest.mark.parametrize("through_link", [False, True], ids=["direct", "link"])
 def test_device_is_written_in_place(tmp_path, through_link):
     path = tmp_path / "null" if through_link else "/dev/null"

@@ -131,6 +131,14 @@ struct SaveTarget {
 
 SaveTarget resolve_target(const std::string& path) {
   SaveTarget target{path};
+  // A pipe, a socket or a device is written where opening the path leads,
+  // through links no text names (/dev/stdout leads to "pipe:[...]").
+  struct stat opened = {};
+  if (::stat(path.c_str(), &opened) == 0 && !S_ISREG(opened.st_mode) && !S_ISDIR(opened.st_mode)) {
+    target.exists = true;
+    target.info = opened;
+    return target;
+  }
   for (int links = 0;; ++links) {
     if (::lstat(target.path.c_str(), &target.info) != 0) {
       // A missing file (or a link to one) is created; a missing folder fails

@@ -3,7 +3,10 @@ loading and writing of the files they are given."""
 
 from __future__ import annotations
 
+import io
+import os
 import sys
+from typing import TextIO
 
 import lumivex
 
@@ -38,3 +41,15 @@ def replace_file(path: str, data: bytes) -> None:
         lumivex.save_file(path, data)
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror or error}") from error
+
+
+def messages_beside(path: str) -> TextIO:
+    """Where a command's messages go when it writes path: standard error where
+    path is standard output's own file (-o /dev/stdout), so that they do not
+    mix with what is written there."""
+    try:
+        if os.path.samestat(os.stat(path), os.fstat(sys.stdout.fileno())):
+            return sys.stderr
+    except (OSError, ValueError, io.UnsupportedOperation):
+        pass
+    return sys.stdout

@@ -7,7 +7,9 @@ from __future__ import annotations
 import argparse
 import ast
 import difflib
+import os
 import re
+import stat
 import sys
 from collections import Counter
 from collections.abc import Iterable
@@ -17,7 +19,7 @@ from typing import Any, Literal
 import lumivex
 from lumivex.age import Age
 from lumivex.classes import DECODERS, class_type
-from lumivex.cli.common import CommandError, load_page, replace_file, report
+from lumivex.cli.common import CommandError, load_page, messages_beside, replace_file, report
 from lumivex.diff import opened
 from lumivex.errors import error_text
 from lumivex.shapes import counted, printable_text, value_text
@@ -273,6 +275,8 @@ def unsearched_warning(count: int, old: str) -> list[str]:
 
 
 def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
+    if args.output is None and not is_regular_file(args.path):
+        raise CommandError(f"{args.path} is not a regular file: give -o OUT for the edited page")
     objects = Objects([(page.page_name, page)])
     edits = page_edits(args, objects)
     builder = lumivex.PageBuilder.from_page(page)
@@ -314,6 +318,7 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         builder.remove(obj)
         done.append(f"removed {object_text(obj)}")
     output = args.output or args.path
+    messages = messages_beside(output)
     summary = ", ".join(
         f"{counted(count, 'object')} {verb}"
         for count, verb in (
@@ -325,16 +330,25 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         if count
     )
     built = builder.build()
-    print("\n".join(done))
+    print("\n".join(done), file=messages)
     for warning in warnings:
         print(warning, file=sys.stderr)
     summary = summary or "no object changed"
     if args.dry_run:
-        print(f"{summary}; nothing written (dry run)")
+        print(f"{summary}; nothing written (dry run)", file=messages)
         return 0
     replace_file(output, built.to_bytes())
-    print(f"{summary}; written to {output}")
+    print(f"{summary}; written to {output}", file=messages)
     return 0
+
+
+def is_regular_file(path: str) -> bool:
+    """Whether path leads to a regular file, which a page can be saved over
+    (not a pipe it was read from, say)."""
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False
 
 
 def shown(value: object) -> str:
