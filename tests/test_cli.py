@@ -707,6 +707,9 @@ def paths(tmp_path, write_page):
         ("ls {town} --class plNothing", 2, "argument --class: unknown class 'plNothing'"),
         ("ls {town} --class 0x10000", 2, "argument --class: not a class id from 0 to 65535"),
         ("show {town} Nobody", 1, "no object named 'Nobody' in {town}"),
+        ("show {town} lampglas", 1, "no object named 'lampglas' in {town}; closest: 'LampGlass'"),
+        ("show {samples}/Demo.age X", 1, "{samples}/Demo.age is an age description, not a page"),
+        ("ls {samples}/sdl/Demo.sdl", 1, "{samples}/sdl/Demo.sdl is a state description, not a"),
         (
             "show {town} Fountain --class pllayer",
             1,

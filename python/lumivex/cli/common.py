@@ -3,9 +3,11 @@ loading and writing of the files they are given."""
 
 from __future__ import annotations
 
+import difflib
 import io
 import os
 import sys
+from collections.abc import Collection
 from typing import TextIO
 
 import lumivex
@@ -27,11 +29,30 @@ def is_not_utf8(error: OSError) -> bool:
     return isinstance(error.__cause__, ValueError)
 
 
+# The text files a page command may be given by mistake, by suffix.
+TEXT_FILES = {".age": "an age description", ".sdl": "a state description"}
+
+
 def load_page(path: str) -> lumivex.PrpFile:
     try:
         return lumivex.PrpFile.load(path)
     except IsADirectoryError as error:
         raise CommandError(f"{path} is a folder, not a page file") from error
+    except OSError as error:
+        # Bytes that are no page's, in a file named as one of the text files.
+        kind = TEXT_FILES.get(os.path.splitext(path)[1].lower())
+        if kind is None or not isinstance(error.__cause__, ValueError):
+            raise
+        raise CommandError(f"{path} is {kind}, not a page file (.prp)") from error
+
+
+def closest(name: str, names: Collection[str], count: int = 5) -> list[str]:
+    """The names most like name, for a hint after a name that was not found:
+    those holding it, whatever the case, then those spelled like it."""
+    lowered = name.lower()
+    found = [other for other in names if lowered in other.lower()]
+    found += difflib.get_close_matches(name, names, n=count)
+    return list(dict.fromkeys(found))[:count]
 
 
 def replace_file(path: str, data: bytes) -> None:

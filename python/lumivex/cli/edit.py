@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import argparse
 import ast
-import difflib
 import os
 import re
 import stat
@@ -19,7 +18,14 @@ from typing import Any, Literal
 import lumivex
 from lumivex.age import Age
 from lumivex.classes import DECODERS, class_type
-from lumivex.cli.common import CommandError, load_page, messages_beside, replace_file, report
+from lumivex.cli.common import (
+    CommandError,
+    closest,
+    load_page,
+    messages_beside,
+    replace_file,
+    report,
+)
 from lumivex.diff import opened
 from lumivex.errors import error_text
 from lumivex.shapes import counted, printable_text, value_text
@@ -77,11 +83,11 @@ class Objects:
         if found:
             candidates = ", ".join(self.candidate(item) for item in found)
             raise CommandError(f"{text!r} names {len(found)} objects: {candidates}")
-        lowered = name.lower()
-        close = [other for other in self.by_name if lowered in other.lower()]
-        close += difflib.get_close_matches(name, self.by_name, n=5)
-        close = list(dict.fromkeys(close))[:5]
-        nearest = [self.candidate(item) for match in close for item in self.by_name[match]]
+        nearest = [
+            self.candidate(item)
+            for match in closest(name, self.by_name.keys())
+            for item in self.by_name[match]
+        ]
         hint = f"; closest: {', '.join(nearest)}" if nearest else ""
         raise CommandError(f"no object named {text!r}{hint}")
 

@@ -7,7 +7,7 @@ import argparse
 
 import lumivex
 from lumivex.classes import DECODERS, decode_failure
-from lumivex.cli.common import CommandError, load_page, report
+from lumivex.cli.common import CommandError, closest, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
 from lumivex.shapes import counted, indexed, info_json, ls_json, properties, show_json, value_text
@@ -85,7 +85,10 @@ def run_show(args: argparse.Namespace) -> int:
         of_class = (
             "" if args.class_type is None else f" of class {lumivex.class_name(args.class_type)}"
         )
-        raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}")
+        names = {obj.name for _, obj in indexed(page, args.class_type)}
+        near = closest(args.name, names)
+        hint = f"; closest: {', '.join(map(repr, near))}" if near else ""
+        raise CommandError(f"no object named {args.name!r}{of_class} in {args.page}{hint}")
     decodable = [(index, obj) for index, obj in named if obj.class_name in DECODERS]
     if not decodable:
         classes = ", ".join(sorted({obj.class_name for _, obj in named}))
