@@ -296,6 +296,42 @@ MUTANTS = [
         '(1, 1): "dxt5",',
         EDIT,
     ),
+    Mutant(
+        "edit-removed-twice-allowed",
+        "removed = Counter(obj.key for obj in self.removes)",
+        "removed = Counter(obj.key for obj in self.removes[:1])",
+        EDIT,
+    ),
+    Mutant(
+        "edit-set-twice-allowed",
+        "        if prop in changes:\n",
+        "        if prop in changes and not prop:\n",
+        EDIT,
+    ),
+    Mutant(
+        "edit-rename-to-itself-allowed",
+        "    if obj.name == new_name:\n",
+        "    if obj.name == new_name and not obj:\n",
+        EDIT,
+    ),
+    Mutant(
+        "edit-keys-told-by-name-only",
+        "            elif before != after:\n",
+        "            elif before != after and not before:\n",
+        EDIT,
+    ),
+    Mutant(
+        "edit-unchanged-object-rewritten",
+        "        if changed.to_bytes() != view.to_bytes():\n",
+        "        if True:\n",
+        EDIT,
+    ),
+    Mutant(
+        "edit-messages-mixed-with-the-page",
+        "            return sys.stderr\n",
+        "            return sys.stdout\n",
+        EDIT,
+    ),
     # lumivex diff
     Mutant(
         "diff-floats-by-value",

@@ -173,6 +173,14 @@ def test_a_value_already_set_is_told_and_not_counted(page_file):
         "set plLayer:Glass blend_flags: 17 (unchanged)",
         "1 object changed; nothing written (dry run)",
     ]
+    # The material's references name the layers without their object ids.
+    status, printed, _ = run(
+        page_file, "--set", "Mat.layer_keys=[plLayer:Glass, plLayer:Stone]", "--dry-run"
+    )
+    assert printed.splitlines() == [
+        "set hsGMaterial:Mat layer_keys: [plLayer:Glass, plLayer:Stone] (the same names, other keys)",
+        "1 object changed; nothing written (dry run)",
+    ]
     status, printed, _ = run(page_file, "--set", "Glass.opacity=1.0")
     assert status == 0
     assert printed.splitlines()[-1] == f"no object changed; written to {page_file}"

@@ -300,12 +300,14 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         for prop in changes:
             before, after = getattr(view, prop), getattr(changed, prop)
             # The texts tell -0.0 from 0.0; the values tell keys apart by more than their names.
-            same = shown(before) == shown(after) and before == after
-            done.append(
-                f"set {object_text(obj)} {prop}: {shown(before)} (unchanged)"
-                if same
-                else f"set {object_text(obj)} {prop}: {shown(before)} -> {shown(after)}"
-            )
+            line = f"set {object_text(obj)} {prop}: {shown(before)}"
+            if shown(before) != shown(after):
+                line += f" -> {shown(after)}"
+            elif before != after:
+                line += " (the same names, other keys)"
+            else:
+                line += " (unchanged)"
+            done.append(line)
     for obj, image in edits.textures:
         mipmap = new_texture(obj, image, args.format)
         builder.set(obj, mipmap)
