@@ -4,6 +4,7 @@ rename and the save of several pages as one change."""
 import contextlib
 import errno
 import io
+import json
 import os
 import shutil
 import struct
@@ -16,6 +17,7 @@ import pytest
 from lumivex.check import AgeCheck
 from lumivex.cli import main
 from lumivex.diff import CHANGED, RENAMED, diff
+from lumivex.shapes import json_schema
 
 from fixtures.builder import Obj, page
 from fixtures.extras import needs_pillow
@@ -223,6 +225,76 @@ def test_a_page_read_from_a_pipe_is_not_saved_over_it(page_file):
     )
     assert result.returncode == 1 and result.stdout == b""
     assert b"/dev/stdin is not a regular file: give -o OUT" in result.stderr
+
+
+def edit_json(*args):
+    status, printed, err = run(*args, "--json")
+    assert status == 0, err
+    shown = json.loads(printed)
+    jsonschema = pytest.importorskip("jsonschema")
+    jsonschema.Draft202012Validator(json_schema("edit")).validate(shown)
+    return shown
+
+
+@pytest.mark.parametrize("dry_run", [False, True])
+def test_the_edits_of_a_page_as_json(page_file, tmp_path, dry_run):
+    out = tmp_path / "out.prp"
+    options = ["--dry-run"] if dry_run else []
+    shown = edit_json(
+        page_file,
+        "-o",
+        out,
+        "--set",
+        "Glass.opacity=0.25",
+        "--set",
+        "plLayer:Stone.texture_key=None",
+        "--rename",
+        "Mat=Material",
+        "--remove",
+        "plMipmap:Stone",
+        *options,
+    )
+    assert (shown["page"], shown["output"], shown["written"]) == (
+        str(page_file),
+        str(out),
+        not dry_run,
+    )
+    assert [
+        shown[n] for n in ("renamed_count", "removed_count", "changed_count", "retextured_count")
+    ] == [1, 1, 1, 0]
+    actions = [
+        (e["action"], e["object"]["class_name"], e["object"]["name"]) for e in shown["edits"]
+    ]
+    assert actions == [
+        ("set", "plLayer", "Glass"),
+        ("set", "plLayer", "Stone"),
+        ("rename", "hsGMaterial", "Mat"),
+        ("remove", "plMipmap", "Stone"),
+    ]
+    opacity, texture = shown["edits"][:2]
+    assert (opacity["before"], opacity["after"], opacity["changed"]) == (1.0, 0.25, True)
+    assert (texture["before"], texture["after"], texture["changed"]) == (None, None, False)
+    assert shown["edits"][2]["new_name"] == "Material"
+    assert out.exists() != dry_run
+
+
+def test_a_rename_across_an_age_as_json(age_folder):
+    shown = edit_json(age_folder / "Demo.age", "--rename", "FountainStone=Stone2", "--dry-run")
+    (rename,) = shown["renames"]
+    assert (rename["page"], rename["object"]["name"], rename["new_name"]) == (
+        "Town",
+        "FountainStone",
+        "Stone2",
+    )
+    assert (rename["reference_count"], rename["other_page_count"], shown["written"]) == (
+        1,
+        1,
+        False,
+    )
+    assert sorted(os.path.basename(p) for p in shown["pages"]) == [
+        "Demo_District_Garden.prp",
+        "Demo_District_Town.prp",
+    ]
 
 
 def test_without_output_the_page_is_saved_over_itself(page_file):

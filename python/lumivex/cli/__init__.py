@@ -289,7 +289,6 @@ def build_parser() -> Parser:
         "edit",
         edit.run,
         "Rename, remove, retexture or change a page's objects, or rename an object across an age.",
-        with_json=False,
         epilog=edit.EPILOG,
     )
     editor.add_argument(

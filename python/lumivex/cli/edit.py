@@ -26,9 +26,10 @@ from lumivex.cli.common import (
     replace_file,
     report,
 )
+from lumivex.cli.output import print_json
 from lumivex.diff import opened
 from lumivex.errors import error_text
-from lumivex.shapes import counted, printable_text, value_text
+from lumivex.shapes import counted, key_json, printable_text, value_text
 
 EPILOG = (
     "A name may be written CLASS:NAME where several objects share it (in an age, "
@@ -286,8 +287,8 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     objects = Objects([(page.page_name, page)])
     edits = page_edits(args, objects)
     builder = lumivex.PageBuilder.from_page(page)
-    # Printed once every edit has worked, so that a failure prints only itself.
-    done: list[str] = []
+    # Shown once every edit has worked, so that a failure prints only itself.
+    done: list[dict[str, object]] = []
     warnings: list[str] = []
     changed_objects = 0
     for obj, changes in edits.values.values():
@@ -299,55 +300,95 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
             changed_objects += 1
         for prop in changes:
             before, after = getattr(view, prop), getattr(changed, prop)
-            # The texts tell -0.0 from 0.0; the values tell keys apart by more than their names.
-            line = f"set {object_text(obj)} {prop}: {shown(before)}"
-            if shown(before) != shown(after):
-                line += f" -> {shown(after)}"
-            elif before != after:
-                line += " (the same names, other keys)"
-            else:
-                line += " (unchanged)"
-            done.append(line)
+            done.append(
+                {
+                    "action": "set",
+                    "object": obj,
+                    "property": prop,
+                    "before": before,
+                    "after": after,
+                    # The texts tell -0.0 from 0.0; the values tell keys apart by more than names.
+                    "changed": shown(before) != shown(after) or before != after,
+                }
+            )
     for obj, image in edits.textures:
         mipmap = new_texture(obj, image, args.format)
         builder.set(obj, mipmap)
         done.append(
-            f"texture {object_text(obj)}: {image}, {mipmap.width}x{mipmap.height}, "
-            f"{counted(mipmap.num_levels, 'level')}"
+            {
+                "action": "texture",
+                "object": obj,
+                "image": image,
+                "width": mipmap.width,
+                "height": mipmap.height,
+                "num_levels": mipmap.num_levels,
+            }
         )
     for obj, new_name in edits.renames:
         try:
             builder.rename(obj, new_name)
         except ValueError as error:
             raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
-        done.append(f"renamed {object_text(obj)} to {printable_text(new_name)}")
+        done.append({"action": "rename", "object": obj, "new_name": new_name})
         warnings += unsearched_warning(builder.unsearched, object_text(obj))
     for obj in edits.removes:
         builder.remove(obj)
-        done.append(f"removed {object_text(obj)}")
+        done.append({"action": "remove", "object": obj})
     output = args.output or args.path
     messages = messages_beside(output)
-    summary = ", ".join(
-        f"{counted(count, 'object')} {verb}"
-        for count, verb in (
-            (len(edits.renames), "renamed"),
-            (len(edits.removes), "removed"),
-            (changed_objects, "changed"),
-            (len(edits.textures), "retextured"),
-        )
-        if count
-    )
-    built = builder.build()
-    print("\n".join(done), file=messages)
+    counts = {
+        "renamed_count": len(edits.renames),
+        "removed_count": len(edits.removes),
+        "changed_count": changed_objects,
+        "retextured_count": len(edits.textures),
+    }
+    data = builder.build().to_bytes()
     for warning in warnings:
         print(warning, file=sys.stderr)
-    summary = summary or "no object changed"
-    if args.dry_run:
-        print(f"{summary}; nothing written (dry run)", file=messages)
+    if not args.dry_run:
+        replace_file(output, data)
+    if args.json:
+        print_json(
+            {
+                "page": args.path,
+                "output": output,
+                "written": not args.dry_run,
+                **counts,
+                "edits": [edit_json(edit) for edit in done],
+            },
+            messages,
+        )
         return 0
-    replace_file(output, built.to_bytes())
-    print(f"{summary}; written to {output}", file=messages)
+    print("\n".join(edit_text(edit) for edit in done), file=messages)
+    summary = ", ".join(
+        f"{counted(n, 'object')} {name.removesuffix('_count')}" for name, n in counts.items() if n
+    )
+    summary = summary or "no object changed"
+    ending = "nothing written (dry run)" if args.dry_run else f"written to {output}"
+    print(f"{summary}; {ending}", file=messages)
     return 0
+
+
+def edit_text(edit: dict[str, Any]) -> str:
+    """The line an edit of a page is told by."""
+    action, obj = edit["action"], object_text(edit["object"])
+    if action == "set":
+        before, after = shown(edit["before"]), shown(edit["after"])
+        line = f"set {obj} {edit['property']}: {before}"
+        if before != after:
+            return f"{line} -> {after}"
+        return f"{line} (the same names, other keys)" if edit["changed"] else f"{line} (unchanged)"
+    if action == "texture":
+        levels = counted(edit["num_levels"], "level")
+        return f"texture {obj}: {edit['image']}, {edit['width']}x{edit['height']}, {levels}"
+    if action == "rename":
+        return f"renamed {obj} to {printable_text(edit['new_name'])}"
+    return f"removed {obj}"
+
+
+def edit_json(edit: dict[str, Any]) -> dict[str, object]:
+    """An edit of a page as --json shows it: the object as its key."""
+    return {**edit, "object": key_json(edit["object"].key)}
 
 
 def is_regular_file(path: str) -> bool:
@@ -386,8 +427,8 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         raise CommandError("an object is renamed twice")
     builders: dict[str, lumivex.PageBuilder] = {}
     changed: list[str] = []
-    # Printed once every rename has worked, so that a failure prints only itself.
-    done: list[str] = []
+    # Shown once every rename has worked, so that a failure prints only itself.
+    done: list[dict[str, Any]] = []
     warnings: list[str] = []
     for owner, obj, new_name in renames:
         rewritten = 0
@@ -413,27 +454,41 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                 if page_name not in changed:
                     changed.append(page_name)
         done.append(
-            f"renamed {object_text(obj)} to {printable_text(new_name)} in page "
-            f"{printable_text(owner)}; {counted(rewritten, 'reference')} in "
-            f"{counted(other_pages, 'other page')}"
+            {
+                "page": owner,
+                "object": key_json(obj.key),
+                "new_name": new_name,
+                "reference_count": rewritten,
+                "other_page_count": other_pages,
+            }
         )
         warnings += unsearched_warning(unsearched, object_text(obj))
-    print("\n".join(done))
-    for warning in warnings:
-        print(warning, file=sys.stderr)
     files = []
     for page_name in changed:
         path = age.page_path(page_name)
         assert path is not None
         files.append((path, builders[page_name].build().to_bytes()))
+    for warning in warnings:
+        print(warning, file=sys.stderr)
+    if not args.dry_run:
+        lumivex.save_files(files, in_place=args.in_place)
+    paths = [path for path, _ in files]
+    if args.json:
+        print_json({"age": args.path, "written": not args.dry_run, "renames": done, "pages": paths})
+        return 0
+    for rename in done:
+        print(
+            f"renamed {rename['object']['class_name']}:{printable_text(rename['object']['name'])} "
+            f"to {printable_text(rename['new_name'])} in page {printable_text(rename['page'])}; "
+            f"{counted(rename['reference_count'], 'reference')} in "
+            f"{counted(rename['other_page_count'], 'other page')}"
+        )
     if args.dry_run:
         print(
-            f"{counted(len(files), 'page')} to write: {', '.join(path for path, _ in files)}; "
-            "nothing written (dry run)"
+            f"{counted(len(files), 'page')} to write: {', '.join(paths)}; nothing written (dry run)"
         )
-        return 0
-    lumivex.save_files(files, in_place=args.in_place)
-    print(f"{counted(len(files), 'page')} written: {', '.join(path for path, _ in files)}")
+    else:
+        print(f"{counted(len(files), 'page')} written: {', '.join(paths)}")
     return 0
 
 

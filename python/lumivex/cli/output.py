@@ -4,13 +4,14 @@ from __future__ import annotations
 
 import sys
 from collections.abc import Sequence
+from typing import TextIO
 
 from lumivex.shapes import json_chunks
 
 
-def print_json(value: object) -> None:
-    """JSON to standard output, written as it is made."""
-    write = sys.stdout.write
+def print_json(value: object, out: TextIO | None = None) -> None:
+    """JSON to standard output (or out), written as it is made."""
+    write = (out or sys.stdout).write
     for chunk in json_chunks(value):
         write(chunk)
     write("\n")
