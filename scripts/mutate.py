@@ -316,8 +316,8 @@ MUTANTS = [
     ),
     Mutant(
         "edit-keys-told-by-name-only",
-        "            elif before != after:\n",
-        "            elif before != after and not before:\n",
+        '"changed": shown(before) != shown(after) or before != after,',
+        '"changed": shown(before) != shown(after),',
         EDIT,
     ),
     Mutant(
