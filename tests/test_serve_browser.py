@@ -456,6 +456,9 @@ def test_the_theme_follows_the_system_and_stays_readable(chromium, shop, scheme,
 def test_nothing_overflows_sideways_on_a_narrow_screen(chromium, shop, view, tmp_path):
     with phone_screen(chromium, 390):
         chromium.get(shop + view)
-        assert chromium.execute_script("return window.innerWidth") == 390
+        # The emulated width may reach the page's layout a moment after it loads.
+        WebDriverWait(chromium, 10).until(
+            lambda driver: driver.execute_script("return window.innerWidth") == 390
+        )
         assert chromium.execute_script("return document.documentElement.scrollWidth") <= 390
         chromium.save_screenshot(str(tmp_path / "narrow.png"))
