@@ -94,6 +94,7 @@ PageBuilder PageBuilder::from_page(std::shared_ptr<const PrpPage> page) {
     if (builder.group_of_class_.try_emplace(group.class_type, builder.groups_.size()).second)
       builder.groups_.push_back({group, {}});
   builder.entries_.reserve(page->keys().size());
+  builder.by_name_.reserve(page->keys().size());
   for (const ObjectKey& key : page->keys()) {
     const auto data = page->object_data(key);
     if (!data) throw Error("The data of " + page->key_name(key) + " lies outside its page");
@@ -104,10 +105,9 @@ PageBuilder PageBuilder::from_page(std::shared_ptr<const PrpPage> page) {
   return builder;
 }
 
-std::string PageBuilder::name_key(uint16_t class_type, const std::string& name_bytes) {
-  std::string key(sizeof class_type, '\0');
-  std::memcpy(key.data(), &class_type, sizeof class_type);
-  return key + name_bytes;
+uint64_t PageBuilder::name_hash(uint16_t class_type, std::string_view name_bytes) {
+  // The class mixed in by a multiplier with its bits spread over the word.
+  return std::hash<std::string_view>()(name_bytes) ^ (uint64_t{class_type} * 0x9E3779B97F4A7C15u);
 }
 
 void PageBuilder::append(BuiltKey key, HeldBytes data) {
@@ -116,9 +116,9 @@ void PageBuilder::append(BuiltKey key, HeldBytes data) {
   uint64_t& next_id = next_id_[key.class_type];
   next_id = std::max(next_id, uint64_t{key.object_id} + 1);
   const auto at = static_cast<uint32_t>(entries_.size());
-  by_name_.emplace(name_key(key.class_type, key.name_bytes), at);
+  by_name_.emplace(name_hash(key.class_type, key.name_bytes), at);
   groups_[group->second].entries.push_back(at);
-  entries_.push_back({std::move(key), data, false});
+  entries_.push_back({std::move(key), std::move(data), false});
   ++live_;
 }
 
@@ -132,11 +132,15 @@ std::vector<const BuiltKey*> PageBuilder::keys() const {
 }
 
 bool PageBuilder::named(uint16_t class_type, const std::string& name_bytes) const {
-  return by_name_.contains(name_key(class_type, name_bytes));
+  const auto [first, last] = by_name_.equal_range(name_hash(class_type, name_bytes));
+  return std::any_of(first, last, [&](const auto& entry) {
+    const BuiltKey& key = entries_[entry.second].key;
+    return key.class_type == class_type && key.name_bytes == name_bytes;
+  });
 }
 
 uint32_t PageBuilder::entry_of(const BuiltKey& key) const {
-  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  const auto [first, last] = by_name_.equal_range(name_hash(key.class_type, key.name_bytes));
   // The first of equal keys in the writer's order is the one meant.
   uint32_t found = UINT32_MAX;
   for (auto it = first; it != last; ++it)
@@ -146,7 +150,7 @@ uint32_t PageBuilder::entry_of(const BuiltKey& key) const {
 }
 
 bool PageBuilder::contains(const BuiltKey& key) const {
-  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  const auto [first, last] = by_name_.equal_range(name_hash(key.class_type, key.name_bytes));
   return std::any_of(first, last, [&](const auto& entry) { return entries_[entry.second].key == key; });
 }
 
@@ -188,7 +192,7 @@ void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span
 
 void PageBuilder::remove(const BuiltKey& key) {
   const uint32_t at = entry_of(key);
-  const auto [first, last] = by_name_.equal_range(name_key(key.class_type, key.name_bytes));
+  const auto [first, last] = by_name_.equal_range(name_hash(key.class_type, key.name_bytes));
   for (auto it = first; it != last; ++it)
     if (it->second == at) {
       by_name_.erase(it);
@@ -256,7 +260,7 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   Entry& entry = entries_[renamed];
   entry.removed = false;
   entry.key.name_bytes = std::move(new_name_bytes);
-  by_name_.emplace(name_key(entry.key.class_type, entry.key.name_bytes), renamed);
+  by_name_.emplace(name_hash(entry.key.class_type, entry.key.name_bytes), renamed);
   ++live_;
   return result;
 }

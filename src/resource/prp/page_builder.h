@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -90,7 +91,7 @@ class PageBuilder {
   uint32_t entry_of(const BuiltKey& key) const;
   // Whether a live object of class_type is named name_bytes.
   bool named(uint16_t class_type, const std::string& name_bytes) const;
-  static std::string name_key(uint16_t class_type, const std::string& name_bytes);
+  static uint64_t name_hash(uint16_t class_type, std::string_view name_bytes);
   // Rewrites the references to old_key, and the own key of the entry
   // renamed when there is one.
   Rename rewrite(const BuiltKey& old_key, const std::string& new_name_bytes, std::optional<uint32_t> renamed);
@@ -100,8 +101,10 @@ class PageBuilder {
   std::vector<Group> groups_;
   std::unordered_map<uint16_t, std::size_t> group_of_class_;
   std::unordered_map<uint16_t, uint64_t> next_id_;  // one above the highest id each class has had
-  // Entries by class type and name, removed ones left out.
-  std::unordered_multimap<std::string, uint32_t> by_name_;
+  // Entries by a hash of class type and name, removed ones left out. A
+  // lookup compares the entries' own keys, which tells apart two names of
+  // one hash; no name is copied into the table.
+  std::unordered_multimap<uint64_t, uint32_t> by_name_;
   std::size_t live_ = 0;
 };
 
