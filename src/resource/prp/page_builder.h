@@ -34,7 +34,7 @@ struct Rename {
 
 // The objects of a page in the writer's order: class by class in the order
 // of the page's type groups, and in each class in index order, new ones
-// last. Lookups by key go through a table of names.
+// last. Lookups by key go through a table of their names' hashes.
 class PageBuilder {
  public:
   // An empty page of version 6, major version 70, checksum 0 and no class
