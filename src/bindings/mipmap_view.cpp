@@ -67,7 +67,7 @@ PyObject* from_image(PyObject* cls, PyObject* args, PyObject* kwargs) {
   mipmap.pixel_data = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(pixels)),
                        static_cast<std::size_t>(PyBytes_GET_SIZE(pixels))};
   const std::vector<uint8_t> bytes = write_mipmap(mipmap);
-  return make_decoded(state_of(reinterpret_cast<PyTypeObject*>(cls)), parse_mipmap(bytes), bytes);
+  return decode_view_of<MipmapData>(state_of(reinterpret_cast<PyTypeObject*>(cls)), bytes);
 }
 
 }  // namespace

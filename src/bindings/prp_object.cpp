@@ -45,7 +45,7 @@ PyObject* decode_as(PyObject* self) {
   }
   const auto bytes = object.page->object_data(*object.key);
   if (!bytes) object_data_not_found();
-  return make_decoded(state_of(self), row.parse(*bytes), *bytes);
+  return decode_view_of<typename std::remove_cvref_t<decltype(row)>::RecordType>(state_of(self), *bytes);
 }
 
 // The references the object's own decoder reads, as (field, Key) pairs; none

@@ -286,24 +286,39 @@ template <class Record>
 uint8_t* view_memory_bytes(PyVarObject* self) {
   return reinterpret_cast<uint8_t*>(self) + sizeof(Box<Decoded<Record>>);
 }
-// Makes memory, its size bytes written, the view of record.
-template <class Record>
-PyObject* init_view(const ModuleState& state, PyVarObject* memory, std::size_t size, Record record) {
+// Makes memory, its size bytes written, the view of the record
+// make_record() returns, copied once into place: each copy of a record
+// reads back as wide loads the decoder's many small stores, and each such
+// load waits on them. Frees memory if make_record throws.
+template <class Record, class MakeRecord>
+PyObject* init_view(const ModuleState& state, PyVarObject* memory, std::size_t size, MakeRecord&& make_record) {
+  auto* self = reinterpret_cast<PyObject*>(memory);
+  try {
+    new (&unbox<Decoded<Record>>(self))
+        Decoded<Record>{make_record(), Source({view_memory_bytes<Record>(memory), size})};
+  } catch (...) {
+    PyObject_Free(memory);
+    throw;
+  }
   PyObject_InitVar(memory, state.type(view_type_id<Record>()), static_cast<Py_ssize_t>(size));
   reinterpret_cast<Box<Decoded<Record>>*>(memory)->weak_references = nullptr;
-  auto* self = reinterpret_cast<PyObject*>(memory);
-  new (&unbox<Decoded<Record>>(self))
-      Decoded<Record>{std::move(record), Source({view_memory_bytes<Record>(memory), size})};
   return self;
 }
 
-// A new view of record, holding a copy of the object's bytes it was decoded
-// from, which its located values are read back from.
-template <class Record>
-PyObject* make_decoded(const ModuleState& state, Record record, std::span<const uint8_t> object_bytes) {
+// A new view of the object's bytes, holding a copy of them, which the
+// located values of the record make_record() decodes are read back from.
+template <class Record, class MakeRecord>
+PyObject* make_decoded(const ModuleState& state, std::span<const uint8_t> object_bytes, MakeRecord&& make_record) {
   PyVarObject* memory = view_memory<Record>(object_bytes.size());
   if (!object_bytes.empty()) std::memcpy(view_memory_bytes<Record>(memory), object_bytes.data(), object_bytes.size());
-  return init_view(state, memory, object_bytes.size(), std::move(record));
+  return init_view<Record>(state, memory, object_bytes.size(), make_record);
+}
+
+// The view of the object's bytes by its decoder.
+template <class Record>
+PyObject* decode_view_of(const ModuleState& state, std::span<const uint8_t> object_bytes) {
+  return make_decoded<Record>(state, object_bytes,
+                              [&] { return std::get<decoder_index<Record>()>(kDecoders).parse(object_bytes); });
 }
 
 // A new view of the size bytes write(out) puts in it, decoded where they
@@ -312,15 +327,10 @@ template <class Record, class Write>
 PyObject* make_written(const ModuleState& state, std::size_t size, Write&& write) {
   PyVarObject* memory = view_memory<Record>(size);
   uint8_t* bytes = view_memory_bytes<Record>(memory);
-  Record record;
-  try {
+  return init_view<Record>(state, memory, size, [&] {
     write(bytes);
-    record = std::get<decoder_index<Record>()>(kDecoders).parse({bytes, size});
-  } catch (...) {
-    PyObject_Free(memory);
-    throw;
-  }
-  return init_view(state, memory, size, std::move(record));
+    return std::get<decoder_index<Record>()>(kDecoders).parse({bytes, size});
+  });
 }
 
 // A method of any C signature, as the method table stores it.
@@ -411,7 +421,7 @@ PyObject* decode_view(PyObject*, PyObject* data) {
     }
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(data)),
                                          static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
-    return make_decoded(static_method_state(), std::get<decoder_index<Record>()>(kDecoders).parse(bytes), bytes);
+    return decode_view_of<Record>(static_method_state(), bytes);
   });
 }
 // The methods that encode a view, to_bytes, replace and __replace__; defined

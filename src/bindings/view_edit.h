@@ -125,7 +125,9 @@ PyObject* replace_view(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   static const std::string function = std::string(row.view) + ".replace";
   const std::span<const uint8_t> bytes = view_bytes<Record>(self);
   // Nothing to change: the same bytes, and the record read from them.
-  const auto unchanged = [&] { return make_decoded(state_of(self), unbox<Decoded<Record>>(self).record, bytes); };
+  const auto unchanged = [&] {
+    return make_decoded<Record>(state_of(self), bytes, [&] { return unbox<Decoded<Record>>(self).record; });
+  };
   if (nargs == 0 && !kwnames) return unchanged();
   FieldMarks marks;
   row.locate(bytes, marks);
