@@ -3,7 +3,7 @@ pages of the Demo age (one with objects of every decodable class and a
 texture of each kind), its ".age" file and its ".sdl" directory.
 
 Run from the repository root with the module importable:
-    PYTHONPATH=build/dev/python python -m scripts.make_samples
+    python -m scripts.make_samples
 """
 
 import sys

@@ -3,27 +3,31 @@ command, the server and lumivex.Age one at a time and tells which the tests
 catch.
 
 Each mutant replaces one text that occurs exactly once in the package's
-Python files, wherever the file lies, in a copy of the package's sources
-beside a build tree's compiled module;
-the tests named for it then run against that copy, stopping at the first
-failure. A mutant is caught when they fail, missed when they pass.
+Python files, wherever the file lies, in the source tree itself, which an
+editable install imports; the tests named for it then run, stopping at the
+first failure, and the file is put back as it was. A mutant is caught when
+they fail, missed when they pass.
 
-    PYTHONPATH=build/release/python python -m scripts.mutate [--build build/release] [NAME...]
+    python -m scripts.mutate [NAME...]
 """
 
 from __future__ import annotations
 
 import argparse
 import os
-import shutil
+import signal
 import subprocess
 import sys
-import tempfile
 import time
+from collections.abc import Iterator
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
+import lumivex
+
 ROOT = Path(__file__).resolve().parent.parent
+PACKAGE = ROOT / "python" / "lumivex"
 CHECK = ("tests/test_check.py", "tests/test_frontend_faults.py")
 AGE = ("tests/test_age.py", "tests/test_frontend_faults.py")
 COMMAND = ("tests/test_cli.py", "tests/test_frontend_faults.py")
@@ -360,37 +364,37 @@ MUTANTS = [
 ]
 
 
-def package_copy(build: Path, into: Path) -> Path:
-    """A copy of the package's sources with the build tree's compiled module."""
-    target = into / "lumivex"
-    shutil.copytree(
-        ROOT / "python" / "lumivex", target, ignore=shutil.ignore_patterns("__pycache__")
-    )
-    for module in (build / "python" / "lumivex").glob("_lumivex.*.so"):
-        shutil.copy(module, target)
-    return target
-
-
-def holder(package: Path, mutant: Mutant) -> Path:
+def holder(mutant: Mutant) -> Path:
     """The one file that holds the mutant's text, once."""
-    counts = {path: path.read_text("utf-8").count(mutant.old) for path in package.rglob("*.py")}
+    counts = {path: path.read_text("utf-8").count(mutant.old) for path in PACKAGE.rglob("*.py")}
     holding = [path for path, count in counts.items() if count]
     if [counts[path] for path in holding] != [1]:
         raise SystemExit(f"{mutant.name}: its text occurs {sum(counts.values())} times, not once")
     return holding[0]
 
 
-def apply(package: Path, mutant: Mutant) -> Path:
-    """Puts the mutant into its file; the file."""
-    path = holder(package, mutant)
-    path.write_text(path.read_text("utf-8").replace(mutant.old, mutant.new), "utf-8")
-    return path
+@contextmanager
+def applied(mutant: Mutant) -> Iterator[Path]:
+    """The mutant put into its file for the time of the block; the file
+    comes back as it was, its time of change included, however the block
+    ends."""
+    path = holder(mutant)
+    original = path.read_bytes()
+    times = path.stat()
+    stop = signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    try:
+        path.write_bytes(original.replace(mutant.old.encode(), mutant.new.encode()))
+        yield path
+    finally:
+        path.write_bytes(original)
+        os.utime(path, ns=(times.st_atime_ns, times.st_mtime_ns))
+        signal.signal(signal.SIGTERM, stop)
 
 
-def tests_fail(package_parent: Path, tests: tuple[str, ...]) -> tuple[bool, float]:
-    """Whether the tests fail against the package under package_parent, and
-    how long they took."""
-    env = dict(os.environ, PYTHONPATH=str(package_parent))
+def tests_fail(tests: tuple[str, ...]) -> tuple[bool, float]:
+    """Whether the tests fail against the package as its files are now, and
+    how long they took. No bytecode is written: a mutant's would outlive it."""
+    env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     command = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *tests]
     start = time.monotonic()
     try:
@@ -404,34 +408,32 @@ def tests_fail(package_parent: Path, tests: tuple[str, ...]) -> tuple[bool, floa
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default="build/release", help="the build tree (build/release)")
     parser.add_argument("names", nargs="*", help="only these mutants")
     args = parser.parse_args()
     chosen = [m for m in MUTANTS if not args.names or m.name in args.names]
     unknown = set(args.names) - {m.name for m in MUTANTS}
     if unknown:
         parser.error(f"no mutant named {', '.join(sorted(unknown))}")
-    build = ROOT / args.build
-    with tempfile.TemporaryDirectory(prefix="lumivex-mutants-") as scratch:
-        clean = Path(scratch) / "clean"
-        clean_package = package_copy(build, clean)
-        for mutant in chosen:
-            holder(clean_package, mutant)
-        every_test = tuple(sorted({test for m in chosen for test in m.tests}))
-        failed, _ = tests_fail(clean, every_test)
-        if failed:
-            print("the tests fail without any mutant: nothing to measure", file=sys.stderr)
-            return 1
-        caught = 0
-        for mutant in chosen:
-            parent = Path(scratch) / mutant.name
-            path = apply(package_copy(build, parent), mutant)
-            failed, seconds = tests_fail(parent, mutant.tests)
-            caught += failed
-            where = path.relative_to(parent)
-            verdict = "caught" if failed else "MISSED"
-            print(f"{verdict:6}  {mutant.name}  ({where}, {seconds:.0f} s)", flush=True)
-            shutil.rmtree(parent)
+    if Path(lumivex.__file__).resolve().parent != PACKAGE:
+        raise SystemExit(
+            f"lumivex is imported from {Path(lumivex.__file__).parent}, not from {PACKAGE}: "
+            'install it editable from this tree (pip install --no-build-isolation -e ".[test]")'
+        )
+    for mutant in chosen:
+        holder(mutant)
+    every_test = tuple(sorted({test for m in chosen for test in m.tests}))
+    failed, _ = tests_fail(every_test)
+    if failed:
+        print("the tests fail without any mutant: nothing to measure", file=sys.stderr)
+        return 1
+    caught = 0
+    for mutant in chosen:
+        with applied(mutant) as path:
+            failed, seconds = tests_fail(mutant.tests)
+        caught += failed
+        verdict = "caught" if failed else "MISSED"
+        where = path.relative_to(PACKAGE.parent)
+        print(f"{verdict:6}  {mutant.name}  ({where}, {seconds:.0f} s)", flush=True)
     print(f"{len(chosen)} mutants, {caught} caught, {len(chosen) - caught} missed")
     return 0 if caught == len(chosen) else 1
 
