@@ -3,7 +3,7 @@
 import lumivex
 import pytest
 
-from fixtures.builder import Group, Obj, i16, object_prefix, page
+from fixtures.builder import Group, Obj, i16, key_ref, object_prefix, page, synched
 from fixtures.object_bodies import scene_object_body
 
 COORD = 0x15
@@ -151,6 +151,38 @@ def test_rename_rewrites_the_key_the_own_key_and_references(undecodable):
     del before["coord_interface_key"]
     # The other references are as they were.
     assert after == before
+
+
+def own_key_body(class_type, name, **key):
+    """An opaque body whose own key holds the given key fields."""
+    return i16(class_type) + key_ref(name, class_type, **key) + synched() + b"tail"
+
+
+@pytest.mark.parametrize("method", ["add", "set"])
+def test_bytes_given_take_the_objects_own_key(method):
+    # Bytes copied from an object of another page, id and name.
+    copied = own_key_body(COORD, "Elsewhere", object_id=9, location_sequence=0x77)
+    builder = lumivex.PageBuilder.from_page(renamable_page())
+    if method == "add":
+        key = builder.add(COORD, "Branch", copied)
+    else:
+        key = next(k for k in builder if k.name == "TreeCoord")
+        builder.set(key, copied)
+    (built,) = builder.build().find(key.name, "plCoordinateInterface")
+    assert built.data == own_key_body(COORD, key.name, object_id=key.object_id)
+
+
+@pytest.mark.parametrize("method", ["add", "set"])
+def test_bytes_of_another_class_are_refused(method):
+    builder = lumivex.PageBuilder.from_page(renamable_page())
+    before = builder.build().to_bytes()
+    coord = next(k for k in builder if k.name == "TreeCoord")
+    with pytest.raises(ValueError, match="plCoordinateInterface '.*' begin with .* plSceneObject"):
+        if method == "add":
+            builder.add(COORD, "Branch", scene_object_body("Branch"))
+        else:
+            builder.set(coord, scene_object_body("TreeCoord"))
+    assert builder.build().to_bytes() == before and len(builder) == 2
 
 
 def test_rename_of_an_object_no_one_names_changes_only_it():

@@ -782,11 +782,11 @@ class PageBuilder:
         """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode (0 before any rename)."""
     @overload
     def add(self, class_type: int, name: str, data: bytes) -> Key:
-        """Add an object of the page's location with the next free id of its class and return its Key. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
+        """Add an object of the page's location with the next free id of its class and return its Key; the own key the bytes hold, if any, becomes that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
     @overload
     def add(self, class_type: _View, /) -> Key: ...
     def set(self, obj_or_key: Key | PrpObject, data: bytes | _View) -> None:
-        """Replace the bytes of an object by bytes, or by a view of its class, whose own key then becomes the object's."""
+        """Replace the bytes of an object by bytes, or by a view of its class, whose own key then becomes the object's; bytes or a view of another class are a ValueError."""
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:

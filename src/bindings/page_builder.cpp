@@ -209,11 +209,13 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               method<add>(
                   "add",
                   "add($self, class_type, name=..., data=...)\n--\n\nAdd an object of the page's location with the "
-                  "next free id of its class and return its Key. add(view) adds a view's object: its class "
-                  "and name are the view's, and its own key in its bytes becomes the new key."),
+                  "next free id of its class and return its Key; the own key the bytes hold, if any, becomes "
+                  "that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its "
+                  "class and name are the view's, and its own key in its bytes becomes the new key."),
               method<set>("set",
                           "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object by bytes, or by a "
-                          "view of its class, whose own key then becomes the object's."),
+                          "view of its class, whose own key then becomes the object's; bytes or a view of another "
+                          "class are a ValueError."),
               method<remove>("remove",
                              "remove($self, obj_or_key)\n--\n\nRemove an object; the others keep their ids, and "
                              "references to it are left dangling."),

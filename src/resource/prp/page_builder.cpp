@@ -66,6 +66,28 @@ HeldBytes held(std::vector<uint8_t> bytes) {
   return {std::move(owned), span};
 }
 
+// Bytes given for key's object as the page keeps them: where they hold a key
+// of their own after their class index, that key becomes key, as a view's
+// does, so that the index and the bytes agree. Bytes that begin with the
+// class index of another class are an error; bytes too short for one, or
+// that hold no readable key, are kept as given.
+HeldBytes with_key_of(const BuiltKey& key, HeldBytes data) {
+  const std::span<const uint8_t> bytes = data.bytes;
+  if (bytes.size() < kClassIndexSize) return data;
+  const uint16_t class_index = PlasmaRead::load<uint16_t>(bytes.data());
+  if (class_index != key.class_type)
+    throw Error("The bytes of the " + std::string(ClassIndex::class_name(key.class_type)) + " '" +
+                utf8_text(key.name_bytes) + "' begin with the class index of a " +
+                std::string(ClassIndex::class_name(class_index)));
+  try {
+    PlasmaRead reader(bytes, kClassIndexSize);
+    if (!read_key_uoid(reader)) return data;
+  } catch (const Error&) {
+    return data;
+  }
+  return held(with_own_key(bytes, key));
+}
+
 }  // namespace
 
 HeldBytes HeldBytes::copy_of(std::span<const uint8_t> bytes) {
@@ -167,6 +189,7 @@ const BuiltKey& PageBuilder::add(uint16_t class_type, std::string name_bytes, He
     throw Error("No object id is left for another " + std::string(ClassIndex::class_name(class_type)));
   key.object_id = static_cast<uint32_t>(object_id);
   key.name_bytes = std::move(name_bytes);
+  data = with_key_of(key, std::move(data));
   append(std::move(key), std::move(data));
   return entries_.back().key;
 }
@@ -180,7 +203,10 @@ const BuiltKey& PageBuilder::add_object(uint16_t class_type, std::span<const uin
   return key;
 }
 
-void PageBuilder::set(const BuiltKey& key, HeldBytes data) { entries_[entry_of(key)].data = std::move(data); }
+void PageBuilder::set(const BuiltKey& key, HeldBytes data) {
+  Entry& entry = entries_[entry_of(key)];
+  entry.data = with_key_of(entry.key, std::move(data));
+}
 
 void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span<const uint8_t> bytes) {
   Entry& entry = entries_[entry_of(key)];
