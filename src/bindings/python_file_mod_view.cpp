@@ -9,19 +9,9 @@
 namespace lumivex::py {
 namespace {
 
-// A parameter's value as Python shows it: a string read out of the object's
-// bytes, a present key as a Key, an absent one as None.
-using TypedParamValue = std::variant<std::monostate, int32_t, float, bool, std::string, KeyValue>;
-
-// A parameter with both renderings of its value, its kind and its typed
-// value, made once with its Python object.
+// A parameter as a value of its own, its texts made when they are asked for.
 struct PythonParamView {
-  uint32_t id = 0;
-  uint32_t type = 0;  // the stored type code
-  std::string param_type;
-  std::string value;
-  const char* kind = "None";
-  TypedParamValue typed_value;
+  ParamSetting setting;
 };
 
 using PythonFileModView = Decoded<PythonFileModData>;
@@ -34,27 +24,11 @@ PyTypeObject* create_python_param_type(PyObject* module);
 
 namespace {
 
-// The variant's name, as param_type shows it.
-const char* param_kind(const PythonParamValue& value) {
-  static constexpr std::array<const char*, std::variant_size_v<PythonParamValue>> kKinds = {"None", "Int",    "Float",
-                                                                                            "Bool", "String", "Key"};
-  return kKinds[value.index()];
-}
-
-TypedParamValue typed_param_value(const PythonParamValue& value, const Source& source) {
-  return std::visit(
-      [&](const auto& v) -> TypedParamValue {
-        using V = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<V, ByteRange>) {
-          return param_value_text(value, source);
-        } else if constexpr (std::is_same_v<V, std::optional<Uoid>>) {
-          if (!v) return std::monostate{};
-          return key_value(*v, source);
-        } else {
-          return v;
-        }
-      },
-      value);
+// The kind of a parameter's value, by the alternative it holds.
+const char* param_kind(const ParamSetting& param) {
+  static constexpr std::array<const char*, std::variant_size_v<ParamSetting::Value>> kKinds = {
+      "None", "Int", "Float", "Bool", "String", "Key"};
+  return kKinds[param.value.index()];
 }
 
 PyObject* typed_value_to_py(const PythonParamView& param, const ModuleState& state) {
@@ -63,58 +37,31 @@ PyObject* typed_value_to_py(const PythonParamView& param, const ModuleState& sta
         using V = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<V, std::monostate>)
           Py_RETURN_NONE;
-        else if constexpr (std::is_same_v<V, KeyValue>)
-          return make<KeyValue>(state, v);
+        else if constexpr (std::is_same_v<V, std::optional<BuiltKey>>)
+          return v ? new_key(state, *v) : Py_NewRef(Py_None);
         else
           return to_py(v);
       },
-      param.typed_value);
+      param.setting.value);
 }
 
-PythonParamView param_view(const PythonParam& param, const Source& source) {
-  return {param.id,
-          param.type,
-          param_value_debug(param.value, source),
-          param_value_text(param.value, source),
-          param_kind(param.value),
-          typed_param_value(param.value, source)};
-}
-
-// Each parameter is read again and rendered when the list is asked for: a
-// decode that never reads it pays nothing for them.
+// Each parameter is read again when the list is asked for: a decode that
+// never reads it pays nothing for them.
 PyObject* param_list(const PythonFileModView& view, const ModuleState& state) {
   std::vector<PythonParamView> params;
   for (const PythonParam& param : view.record.read_params(view.source))
-    params.push_back(param_view(param, view.source));
+    params.push_back({lumivex::param_setting(param, view.source)});
   return to_py_views(params, state);
-}
-
-ParamSetting setting_of(const PythonParamView& param) {
-  ParamSetting setting{param.id, param.type, {}};
-  std::visit(
-      [&](const auto& v) {
-        using V = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<V, KeyValue>)
-          setting.value = std::optional<BuiltKey>(v);
-        else if constexpr (std::is_same_v<V, std::monostate>) {
-          // An absent key is a key parameter all the same.
-          if (std::string_view(param.kind) == "Key") setting.value = std::optional<BuiltKey>();
-        } else {
-          setting.value = v;
-        }
-      },
-      param.typed_value);
-  return setting;
 }
 
 // A parameter's new value, of the kind its type code holds.
 ParamSetting::Value typed_setting(const PythonParamView& param, PyObject* value, const ModuleState& state) {
   static constexpr const char* kFunction = "PythonParam.replace";
   static constexpr const char* kProperty = "typed_value";
-  const std::string_view kind = param.kind;
+  const std::string_view kind = param_kind(param.setting);
   const auto refuse = [&](const char* expected) {
     PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s for a parameter of kind %s, not %.200s", kFunction,
-                 kProperty, expected, param.kind, Py_TYPE(value)->tp_name);
+                 kProperty, expected, kind.data(), Py_TYPE(value)->tp_name);
     throw PythonError{};
   };
   if (kind == "Int") {
@@ -152,13 +99,13 @@ PyObject* replace_param(PyObject* self, PyObject* args, PyObject* kwargs) {
   parse_args(args, kwargs, "PythonParam.replace", {"typed_value"}, {&value}, 0);
   const PythonParamView& param = unbox<PythonParamView>(self);
   const ModuleState& state = state_of(self);
-  ParamSetting setting = setting_of(param);
+  ParamSetting setting = param.setting;
   if (value) setting.value = typed_setting(param, value, state);
   PlasmaWrite stored;
   write_param(stored, setting);
   const Source source(stored.bytes());
   PlasmaRead reader(stored.bytes());
-  return make<PythonParamView>(state, param_view(read_param(reader), source));
+  return make<PythonParamView>(state, PythonParamView{lumivex::param_setting(read_param(reader), source)});
 }
 
 std::string python_file_mod_repr(const PythonFileModView& view) {
@@ -167,7 +114,8 @@ std::string python_file_mod_repr(const PythonFileModView& view) {
 }
 
 std::string python_param_repr(const PythonParamView& param) {
-  return "PythonParam(id=" + std::to_string(param.id) + ", " + param.param_type + "=" + param.value + ")";
+  return "PythonParam(id=" + std::to_string(param.setting.id) + ", " + param_value_debug(param.setting) + "=" +
+         param_value_text(param.setting) + ")";
 }
 
 }  // namespace
@@ -201,11 +149,12 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
       .qualified_name = "lumivex.PythonParam",
       .properties =
           {
-              {"id", record_value<&PythonParamView::id>, "Parameter id."},
-              {"param_type", record_value<&PythonParamView::param_type>,
+              {"id", [](const PythonParamView& param) { return to_py(param.setting.id); }, "Parameter id."},
+              {"param_type", [](const PythonParamView& param) { return new_str(param_value_debug(param.setting)); },
                "The value with its kind, as Int(3) or String(\"s\")."},
-              {"value", record_value<&PythonParamView::value>, "The value as text."},
-              {"kind", [](const PythonParamView& param) { return new_str(param.kind); },
+              {"value", [](const PythonParamView& param) { return new_str(param_value_text(param.setting)); },
+               "The value as text."},
+              {"kind", [](const PythonParamView& param) { return new_str(param_kind(param.setting)); },
                "The kind of value: Int, Float, Bool, String, Key or None."},
               {"typed_value", typed_value_to_py,
                "The value as an int, float, bool, str or Key; None for an absent key or no value."},
@@ -229,7 +178,7 @@ ParamSetting param_setting(PyObject* param, const char* function, const char* pr
                  property, Py_TYPE(param)->tp_name);
     throw PythonError{};
   }
-  return setting_of(unbox<PythonParamView>(param));
+  return unbox<PythonParamView>(param).setting;
 }
 
 PyTypeObject* create_python_param_type(PyObject* module) { return create_type<PythonParamView>(module); }

@@ -158,6 +158,13 @@ std::string debug_quote(std::string_view text) {
   out.push_back('"');
   std::size_t at = 0;
   while (at < text.size()) {
+    // Most names are printable ASCII, which stands for itself.
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\') {
+      out.push_back(static_cast<char>(byte));
+      ++at;
+      continue;
+    }
     int len = utf8_sequence(text, at);
     if (len < 0) {
       out.append(kReplacement);

@@ -312,8 +312,8 @@ TEST(python_parameter_readers_agree) {
                               const Source source(b);
                               std::string shown_back;
                               for (const PythonParam& read : data.read_params(source))
-                                shown_back +=
-                                    std::to_string(read.id) + " " + param_value_debug(read.value, source) + ";";
+                                shown_back += std::to_string(read.id) + " " +
+                                              param_value_debug(param_setting(read, source)) + ";";
                               return shown_back;
                             });
                           }}},

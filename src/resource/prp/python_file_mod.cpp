@@ -87,11 +87,6 @@ PythonParamValue read_param_value(PlasmaRead& reader, uint32_t type) {
              [&] { return "Unknown plPythonParameter type " + std::to_string(static_cast<int32_t>(type)); });
 }
 
-std::string uoid_debug(const Uoid& uoid, const Source& source) {
-  return key_repr(uoid.location_sequence, uoid.location_flags, uoid.class_type, uoid.object_id, source.text(uoid.name),
-                  uoid.clone_player_id, uoid.clone_id);
-}
-
 template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
@@ -188,31 +183,49 @@ std::vector<PythonParam> read_items(const StoredList<PythonParam>& params, const
   return source.items(params, read_param);
 }
 
-std::string param_value_text(const PythonParamValue& value, const Source& source) {
-  return std::visit(Overloaded{
-                        [](std::monostate) -> std::string { return "None"; },
-                        [](int32_t v) { return std::to_string(v); },
-                        [](float v) { return float_text(v); },
-                        [](bool v) -> std::string { return v ? "true" : "false"; },
-                        [&](const ByteRange& v) { return counted_string_text(v, source); },
-                        [&](const std::optional<Uoid>& v) -> std::string { return v ? source.text(v->name) : "None"; },
-                    },
-                    value);
+ParamSetting param_setting(const PythonParam& param, const Source& source) {
+  ParamSetting setting{param.id, param.type, {}};
+  std::visit(Overloaded{
+                 [](std::monostate) {},
+                 [&](const ByteRange& v) { setting.value = counted_string_text(v, source); },
+                 [&](const std::optional<Uoid>& v) {
+                   setting.value = v ? std::optional<BuiltKey>(built_key(*v, source)) : std::nullopt;
+                 },
+                 [&](auto v) { setting.value = v; },
+             },
+             param.value);
+  return setting;
 }
 
-std::string param_value_debug(const PythonParamValue& value, const Source& source) {
+std::string param_value_text(const ParamSetting& param) {
   return std::visit(
       Overloaded{
           [](std::monostate) -> std::string { return "None"; },
-          [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
-          [](float v) { return "Float(" + float_debug(v) + ")"; },
-          [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
-          [&](const ByteRange& v) { return "String(" + debug_quote(counted_string_text(v, source)) + ")"; },
-          [&](const std::optional<Uoid>& v) -> std::string {
-            return v ? "Key(Some(" + uoid_debug(*v, source) + "))" : "Key(None)";
-          },
+          [](int32_t v) { return std::to_string(v); },
+          [](float v) { return float_text(v); },
+          [](bool v) -> std::string { return v ? "true" : "false"; },
+          [](const std::string& v) { return v; },
+          [](const std::optional<BuiltKey>& v) -> std::string { return v ? utf8_text(v->name_bytes) : "None"; },
       },
-      value);
+      param.value);
+}
+
+std::string param_value_debug(const ParamSetting& param) {
+  return std::visit(Overloaded{
+                        [](std::monostate) -> std::string { return "None"; },
+                        [](int32_t v) { return "Int(" + std::to_string(v) + ")"; },
+                        [](float v) { return "Float(" + float_debug(v) + ")"; },
+                        [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
+                        [](const std::string& v) { return "String(" + debug_quote(v) + ")"; },
+                        [](const std::optional<BuiltKey>& v) -> std::string {
+                          return v ? "Key(Some(" +
+                                         key_repr(v->location_sequence, v->location_flags, v->class_type, v->object_id,
+                                                  utf8_text(v->name_bytes), v->clone_player_id, v->clone_id) +
+                                         "))"
+                                   : "Key(None)";
+                        },
+                    },
+                    param.value);
 }
 
 }  // namespace lumivex

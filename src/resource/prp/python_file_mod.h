@@ -77,10 +77,13 @@ bool holds(const PythonParam& stored, const Source& source, const ParamSetting& 
 // The stored form of param: a string with its length and terminator.
 void write_param(PlasmaWrite& writer, const ParamSetting& param);
 
+// A stored parameter as a value of its own: a string as its text, a key
+// with its name as stored.
+ParamSetting param_setting(const PythonParam& param, const Source& source);
 // The value as text: 3, 0.5, true, the string, a key's name, None.
-std::string param_value_text(const PythonParamValue& value, const Source& source);
+std::string param_value_text(const ParamSetting& param);
 // The value with its kind: Int(3), Float(0.5), Bool(true), String("s"),
-// Key(Some(Uoid(...))), None.
-std::string param_value_debug(const PythonParamValue& value, const Source& source);
+// Key(Some(Uoid(...))), Key(None), None.
+std::string param_value_debug(const ParamSetting& param);
 
 }  // namespace lumivex
