@@ -2,6 +2,8 @@
 
 import lumivex
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from fixtures.builder import Group, Obj, i16, key_ref, object_prefix, page, synched
 from fixtures.object_bodies import scene_object_body
@@ -217,3 +219,35 @@ def test_no_id_is_given_past_the_highest():
     with pytest.raises(ValueError, match="No object id is left for another plSceneObject"):
         builder.add(1, "Next", b"\x01\x00")
     assert builder.add(6, "Layer", b"\x06\x00").object_id == 1
+
+
+@settings(max_examples=200, deadline=None)
+@given(
+    name=st.text(max_size=40),
+    key=st.fixed_dictionaries(
+        {
+            "class_type": st.integers(0, 0xFFFF),
+            "object_id": st.integers(0, 2**32 - 1),
+            "location_sequence": st.integers(0, 2**32 - 1),
+            "location_flags": st.integers(0, 0xFFFF),
+            "load_mask": st.none() | st.integers(0, 255),
+            "clone_id": st.none() | st.integers(0, 0xFFFF),
+        }
+    ),
+    tail=st.binary(max_size=40),
+)
+def test_any_own_key_in_bytes_given_becomes_the_objects(name, key, tail):
+    builder = lumivex.PageBuilder("Age", "Page", 0x21, flags=4)
+    added = builder.add(LAYER, "Given", i16(LAYER) + key_ref(name, **key) + tail)
+    (built,) = lumivex.PrpFile.from_bytes(builder.build().to_bytes())
+    own = key_ref("Given", LAYER, added.object_id, location_sequence=0x21, location_flags=4)
+    assert built.data == i16(LAYER) + own + tail
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.binary(max_size=60))
+def test_any_bytes_given_are_kept_or_take_the_objects_key(rest):
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    builder.add(LAYER, "Given", i16(LAYER) + rest)
+    (built,) = lumivex.PrpFile.from_bytes(builder.build().to_bytes())
+    assert built.name == "Given" and built.data[:2] == i16(LAYER)
