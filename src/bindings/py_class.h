@@ -287,9 +287,9 @@ uint8_t* view_memory_bytes(PyVarObject* self) {
   return reinterpret_cast<uint8_t*>(self) + sizeof(Box<Decoded<Record>>);
 }
 // Makes memory, its size bytes written, the view of the record
-// make_record() returns, copied once into place: each copy of a record
-// reads back as wide loads the decoder's many small stores, and each such
-// load waits on them. Frees memory if make_record throws.
+// make_record() returns, copied once into place: a decoder writes its record
+// field by field, and every copy reads those fields back as wide loads that
+// wait on the narrow stores. Frees memory if make_record throws.
 template <class Record, class MakeRecord>
 PyObject* init_view(const ModuleState& state, PyVarObject* memory, std::size_t size, MakeRecord&& make_record) {
   auto* self = reinterpret_cast<PyObject*>(memory);
