@@ -15,9 +15,11 @@ from pathlib import Path
 
 import lumivex
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from lumivex.check import KEPT_PROBLEMS, AgeCheck, check_age
 from lumivex.cli import main
-from lumivex.shapes import json_chunks, json_schema
+from lumivex.shapes import LONE_SURROGATE, json_chunks, json_schema, to_json
 from lumivex.web.site import Memo
 
 from fixtures.builder import Obj, i16, key_ref, page, synched, u32
@@ -174,6 +176,20 @@ def test_a_filtered_list_keeps_each_objects_index():
 def test_json_chunks_write_what_json_dumps_writes(value, expected):
     text = "".join(json_chunks(value))
     assert text == json.dumps(expected, indent=2, ensure_ascii=False)
+
+
+SCALARS = (
+    st.none() | st.booleans() | st.integers() | st.floats() | st.text() | st.binary(max_size=4)
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.dictionaries(st.text(), SCALARS), max_size=3))
+def test_json_chunks_write_records_of_scalars_as_json_dumps_does(records):
+    # Records listed lazily sit one level in, as those of a listing do.
+    text = "".join(json_chunks({"objects": iter(records)}))
+    expected = json.dumps({"objects": [to_json(r) for r in records]}, indent=2, ensure_ascii=False)
+    assert text == LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", expected)
 
 
 def test_json_chunks_read_a_list_as_they_write_it():

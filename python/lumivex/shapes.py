@@ -10,6 +10,7 @@ import re
 import types
 from collections.abc import Iterator, Sequence
 from importlib import resources
+from json.encoder import encode_basestring
 
 from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, _float_text, class_name
 
@@ -79,9 +80,44 @@ def json_chunks(value: object, indent: str = "") -> Iterator[str]:
             yield from json_chunks(item, inner)
         yield "[]" if empty else f"\n{indent}]"
     else:
-        text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
-        text = LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
-        yield text.replace("\n", "\n" + indent) if indent else text
+        text = flat_object_text(value, indent)
+        if text is None:
+            text = json.dumps(to_json(value), indent=2, ensure_ascii=False)
+            text = text.replace("\n", "\n" + indent) if indent else text
+        yield LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", text)
+
+
+def flat_object_text(value: object, indent: str) -> str | None:
+    """A dict of plain scalars with text keys as json_chunks writes it at
+    that indent (to_json's value as json.dumps(indent=2, ensure_ascii=False)
+    writes it), or None for any other value. The records of a listing are
+    such dicts, and json.dumps with an indent encodes in Python; here each
+    scalar goes through the C encoder's own pieces."""
+    if type(value) is not dict or not value:
+        return None
+    inner = indent + "  "
+    parts = []
+    for key, item in value.items():
+        if type(key) is not str:
+            return None
+        if type(item) is float:
+            item = to_json(item)
+        if item is None:
+            scalar = "null"
+        elif item is True:
+            scalar = "true"
+        elif item is False:
+            scalar = "false"
+        elif type(item) is str:
+            scalar = encode_basestring(item)
+        elif type(item) is int:
+            scalar = int.__repr__(item)
+        elif type(item) is float:
+            scalar = float.__repr__(item)
+        else:
+            return None
+        parts.append(f"{inner}{encode_basestring(key)}: {scalar}")
+    return "{\n" + ",\n".join(parts) + f"\n{indent}}}"
 
 
 def is_lazy(value: object) -> bool:
