@@ -12,7 +12,7 @@ std::string Source::stored_bytes(const StoredString& text) const {
   if (length == 0) return {};
   if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
   std::string bytes(reinterpret_cast<const char*>(bytes_.data() + text.offset), length);
-  if (text.header >= 0xF000)
+  if (text.inverted())
     for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
   if (bytes.back() == '\0') bytes.pop_back();
   return bytes;
@@ -25,7 +25,7 @@ bool Source::stores(const StoredString& text, std::string_view bytes) const {
   if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
   const uint8_t* stored = bytes_.data() + text.offset;
   // Each stored byte as stored_bytes gives it.
-  const uint8_t flip = text.header >= 0xF000 ? 0xFF : 0x00;
+  const uint8_t flip = text.inverted() ? 0xFF : 0x00;
   const std::size_t kept = (stored[length - 1] ^ flip) == 0 ? length - 1u : length;
   if (kept != bytes.size()) return false;
   for (std::size_t i = 0; i < kept; ++i)
@@ -40,9 +40,9 @@ std::string PlasmaRead::read_safe_string() { return Source(data_).text(locate_sa
 std::string PlasmaRead::read_safe_string_bytes() { return Source(data_).stored_bytes(locate_safe_string()); }
 
 void PlasmaWrite::write_safe_string(std::string_view text) {
-  if (text.size() > 0x0FFF)
+  if (text.size() > kSafeStringLengthMask)
     throw Error("String of " + std::to_string(text.size()) + " bytes is too long for a safe string (at most 4095)");
-  write_u16(static_cast<uint16_t>(text.size() | 0xF000));
+  write_u16(static_cast<uint16_t>(text.size() | kInvertedStringFlags));
   const std::size_t at = buffer_.size();
   buffer_.resize(at + text.size());
   std::transform(text.begin(), text.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(at),

@@ -28,12 +28,19 @@ struct Located {
 #endif
 };
 
+// The bits of a safe string's header word that hold its length; the rest
+// are flags, all set where the characters are stored inverted, as the
+// writer stores them.
+inline constexpr uint16_t kSafeStringLengthMask = 0x0FFF;
+inline constexpr uint16_t kInvertedStringFlags = 0xF000;
+
 // A safe string: the position of its characters and its header word.
 struct StoredString : Located {
   uint32_t offset = 0;
   uint16_t header = 0;
 
-  uint16_t size() const { return header & 0x0FFF; }
+  uint16_t size() const { return header & kSafeStringLengthMask; }
+  bool inverted() const { return (header & kInvertedStringFlags) == kInvertedStringFlags; }
 };
 
 // A run of bytes.
@@ -128,10 +135,10 @@ class PlasmaRead {
     const uint16_t header = read_u16();
     StoredString text = located<StoredString>();
     text.header = header;
-    take(header & 0x0FFF);
+    take(header & kSafeStringLengthMask);
     return text;
   }
-  void skip_safe_string() { skip(read_u16() & 0x0FFF); }
+  void skip_safe_string() { skip(read_u16() & kSafeStringLengthMask); }
   // A list of count elements that starts here; the caller steps over them.
   template <class Item>
   StoredList<Item> locate_list(uint64_t count) {

@@ -13,7 +13,7 @@ namespace {
 
 constexpr uint32_t kPageVersion = 6;
 constexpr uint16_t kNewPageMajorVersion = 70;
-constexpr std::size_t kLongestName = 0x0FFF;
+constexpr std::size_t kLongestName = kSafeStringLengthMask;
 constexpr std::size_t kClassIndexSize = sizeof(uint16_t);
 
 void check_name(const std::string& name_bytes) {
