@@ -8,6 +8,7 @@ namespace lumivex {
 namespace {
 
 // Sizes of the stored fields the decoder reads over or takes as one block.
+constexpr uint64_t kFlagWordSize = sizeof(uint32_t);
 constexpr uint64_t kTransformSize = 16 * sizeof(float);  // a 4x4 matrix, stored when flagged
 constexpr uint64_t kColorSize = 4 * sizeof(float);       // red, green, blue, alpha
 constexpr uint64_t kColorsSize = 4 * kColorSize;         // preshade, runtime, ambient, specular
@@ -28,16 +29,18 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes, Marks& m
   layer.name = read_key_name(reader);
   skip_synched_object(reader);
   layer.underlay = locate_key(reader);
+  // Five flag words: blend, clamp (dropped), shade, z and misc.
   const uint64_t flags_at = reader.position();
+  const auto flag_word = [&](uint64_t number) { return flags_at + number * kFlagWordSize; };
   layer.blend_flags = reader.read_u32();
-  reader.skip(sizeof(uint32_t));  // the clamp flags, dropped
+  reader.skip(kFlagWordSize);
   layer.shade_flags = reader.read_u32();
   layer.z_flags = reader.read_u32();
   layer.misc_flags = reader.read_u32();
-  marks.mark("blend_flags", flags_at, flags_at + 4, StoredAs::Itself);
-  marks.mark("shade_flags", flags_at + 8, flags_at + 12, StoredAs::Itself);
-  marks.mark("z_flags", flags_at + 12, flags_at + 16, StoredAs::Itself);
-  marks.mark("misc_flags", flags_at + 16, flags_at + 20, StoredAs::Itself);
+  marks.mark("blend_flags", flag_word(0), flag_word(1), StoredAs::Itself);
+  marks.mark("shade_flags", flag_word(2), flag_word(3), StoredAs::Itself);
+  marks.mark("z_flags", flag_word(3), flag_word(4), StoredAs::Itself);
+  marks.mark("misc_flags", flag_word(4), flag_word(5), StoredAs::Itself);
   // The transform: a presence byte, then the matrix when it is non-zero.
   // The presence byte chooses a length rather than a branch: which layers
   // have a matrix follows no pattern a branch could learn.
@@ -56,10 +59,11 @@ LayerStateData parse_layer_state(std::span<const uint8_t> object_bytes, Marks& m
   marks.mark("specular_color", colors_at + 3 * kColorSize, colors_at + kColorsSize, StoredAs::Itself);
   const uint64_t uvw_at = reader.position();
   const uint32_t uvw_source = reader.read_u32();
-  layer.uv_channel = static_cast<uint8_t>(uvw_source & 0xFF);
+  layer.uv_channel = static_cast<uint8_t>(uvw_source);
   marks.mark("uv_channel", uvw_at, uvw_at + sizeof(uint8_t), StoredAs::Itself);
+  const uint64_t opacity_at = reader.position();
   layer.opacity = reader.read_f32();
-  marks.mark("opacity", uvw_at + 4, uvw_at + 8, StoredAs::Itself);
+  marks.mark("opacity", opacity_at, reader.position(), StoredAs::Itself);
   reader.skip(kLodBiasAndSpecularPower);
   const uint64_t texture_at = reader.position();
   layer.texture = locate_key(reader);

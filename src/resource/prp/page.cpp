@@ -137,7 +137,7 @@ std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const
   ReadOptions options;
   options.regular_only = regular_only;
   options.worth_reading = [](std::span<const uint8_t> bytes) {
-    return bytes.size() < 4 || PlasmaRead(bytes).read_u32() == kPageVersion;
+    return bytes.size() < sizeof(kPageVersion) || PlasmaRead(bytes).read_u32() == kPageVersion;
   };
   ByteBuffer bytes;
   try {

@@ -48,6 +48,7 @@ constexpr uint64_t kHullRunAfterVertexBytes = 12;
 constexpr uint64_t kHullRecordSize = 36;
 constexpr uint64_t kHullRunAfterData = 8;
 constexpr uint64_t kHullBytesPerEdge = 2;
+constexpr int kHullListsPerEdge = 3;  // lists of edge_count values, each as wide as its largest needs
 constexpr uint64_t kHullFieldsBeforeCounts = 3 * sizeof(uint32_t);
 constexpr uint64_t kHullTrailingFields = 7 * sizeof(uint32_t);  // before the trailing block's count
 constexpr uint64_t kHullBytesPerTrailingEntry = 2;
@@ -102,7 +103,7 @@ PhysHull read_cooked_hull(PlasmaRead& reader) {
   reader.seek_forward(kHullRunAfterData);
   reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
   reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
-  for (int i = 0; i < 3; ++i) skip_max_dependent_list(reader, edge_count);
+  for (int list = 0; list < kHullListsPerEdge; ++list) skip_max_dependent_list(reader, edge_count);
   reader.seek_forward(uint64_t{edge_count} * kHullBytesPerEdge);
   reader.skip(kHullFieldsBeforeCounts);
   const uint32_t list_count = reader.read_u32();
@@ -232,13 +233,15 @@ PxPhysicalData parse_px_physical(std::span<const uint8_t> object_bytes, Marks& m
   data.name = read_key_name(reader);
   skip_synched_object(reader);
 
+  // Three floats: mass, friction, restitution.
   const uint64_t mass_at = reader.position();
+  const auto float_at = [&](uint64_t number) { return mass_at + number * sizeof(float); };
   data.mass = reader.read_f32();
   data.friction = reader.read_f32();
   data.restitution = reader.read_f32();
-  marks.mark("mass", mass_at, mass_at + 4, StoredAs::Itself);
-  marks.mark("friction", mass_at + 4, mass_at + 8, StoredAs::Itself);
-  marks.mark("restitution", mass_at + 8, mass_at + 12, StoredAs::Itself);
+  marks.mark("mass", float_at(0), float_at(1), StoredAs::Itself);
+  marks.mark("friction", float_at(1), float_at(2), StoredAs::Itself);
+  marks.mark("restitution", float_at(2), float_at(3), StoredAs::Itself);
   const uint8_t bounds = reader.read_u8();
   const uint8_t group = reader.read_u8();
   reader.skip(sizeof(uint32_t));  // the groups it reports collisions with
