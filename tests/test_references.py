@@ -21,6 +21,27 @@ from fixtures.python_file_mod_bodies import PYTHON_FILE_MOD, param, python_file_
 from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
 
 
+@pytest.mark.parametrize(
+    "fields,shown",
+    [
+        (
+            dict(class_type=0xABCD, object_id=2**32 - 1, location_sequence=2**32 - 1),
+            'Uoid(S:0xffffffff F:0xffff T:0xabcd I:4294967295 N:"K\\u{7f}" C:[4294967295,65535])',
+        ),
+        (
+            dict(class_type=0x0A, object_id=0, location_sequence=0x10),
+            'Uoid(S:0x10 F:0xffff T:0x000a I:0 N:"K\\u{7f}" C:[4294967295,65535])',
+        ),
+    ],
+)
+def test_a_keys_repr_shows_each_field_at_its_widest(fields, shown):
+    reference = key_ref(
+        "K\x7f", location_flags=0xFFFF, clone_id=0xFFFF, clone_player_id=2**32 - 1, **fields
+    )
+    view = prp_object(1, scene_object_body(coord=reference)).as_scene_object()
+    assert repr(view.coord_interface_key) == shown
+
+
 def test_key_fields_equality_and_repr():
     data = page(
         [Obj(6, "Lamp", b"\x06\x00", object_id=7, location_sequence=0x5E0001, load_mask=0x12)]

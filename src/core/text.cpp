@@ -210,12 +210,37 @@ std::string debug_optional(std::optional<std::string_view> text) {
   return text ? "Some(" + debug_quote(*text) + ")" : "None";
 }
 
+namespace {
+
+// The number in the base, at least min_digits long with zeros before it.
+void append_number(std::string& out, uint32_t number, int base, std::size_t min_digits = 1) {
+  char digits[16];
+  const char* end = std::to_chars(digits, digits + sizeof digits, number, base).ptr;
+  const auto count = static_cast<std::size_t>(end - digits);
+  if (count < min_digits) out.append(min_digits - count, '0');
+  out.append(digits, count);
+}
+
+}  // namespace
+
 std::string key_repr(uint32_t location_sequence, uint16_t location_flags, uint16_t class_type, uint32_t object_id,
                      std::string_view name, uint32_t clone_player_id, uint16_t clone_id) {
-  char head[96];
-  std::snprintf(head, sizeof head, "Uoid(S:0x%x F:0x%x T:0x%04x I:%u N:", location_sequence,
-                static_cast<unsigned>(location_flags), static_cast<unsigned>(class_type), object_id);
-  return head + debug_quote(name) + " C:[" + std::to_string(clone_player_id) + "," + std::to_string(clone_id) + "])";
+  std::string out = "Uoid(S:0x";
+  append_number(out, location_sequence, 16);
+  out += " F:0x";
+  append_number(out, location_flags, 16);
+  out += " T:0x";
+  append_number(out, class_type, 16, 4);
+  out += " I:";
+  append_number(out, object_id, 10);
+  out += " N:";
+  out += debug_quote(name);
+  out += " C:[";
+  append_number(out, clone_player_id, 10);
+  out += ',';
+  append_number(out, clone_id, 10);
+  out += "])";
+  return out;
 }
 
 std::string format_fixed(double value, int decimals) {
