@@ -34,10 +34,7 @@ PyObject* present_keys(const KeyList& list, const Source& source, const ModuleSt
 
 namespace {
 
-std::string key_text_repr(const KeyValue& key) {
-  return key_repr(key.location_sequence, key.location_flags, key.class_type, key.object_id, utf8_text(key.name_bytes),
-                  key.clone_player_id, key.clone_id);
-}
+std::string key_text_repr(const KeyValue& key) { return built_key_repr(key); }
 
 bool same_key(const KeyValue& a, const KeyValue& b) { return a == b; }
 

@@ -1,5 +1,7 @@
 #include "resource/prp/object_key.h"
 
+#include "core/text.h"
+
 namespace lumivex {
 
 ObjectKey read_object_key(PlasmaRead& reader) {
@@ -53,6 +55,11 @@ bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key) {
 void write_key_reference(PlasmaWrite& writer, const std::optional<BuiltKey>& key) {
   writer.write_u8(key ? 1 : 0);
   if (key) write_key_record(writer, *key, key->name_bytes);
+}
+
+std::string built_key_repr(const BuiltKey& key) {
+  return key_repr(key.location_sequence, key.location_flags, key.class_type, key.object_id, utf8_text(key.name_bytes),
+                  key.clone_player_id, key.clone_id);
 }
 
 }  // namespace lumivex

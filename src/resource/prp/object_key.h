@@ -46,6 +46,8 @@ BuiltKey built_key(const Uoid& key, std::string name_bytes);
 // Whether built_key(stored, source) == key, the name compared where it is
 // stored.
 bool holds_key(const Uoid& stored, const Source& source, const BuiltKey& key);
+// The key as a Key's repr shows it: Uoid(S:0x... N:"name" C:[0,0]).
+std::string built_key_repr(const BuiltKey& key);
 
 // The writer's normal form of a key record (no presence byte): contents
 // flags derived from the values, the reserved clone field written as 0. Key

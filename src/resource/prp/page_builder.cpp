@@ -81,7 +81,8 @@ HeldBytes with_key_of(const BuiltKey& key, HeldBytes data) {
                 std::string(ClassIndex::class_name(class_index)));
   try {
     PlasmaRead reader(bytes, kClassIndexSize);
-    if (!read_key_uoid(reader)) return data;
+    const auto own = read_key_uoid(reader);
+    if (!own || holds_key(*own, Source(bytes), key)) return data;
   } catch (const Error&) {
     return data;
   }

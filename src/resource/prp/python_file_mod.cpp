@@ -218,11 +218,7 @@ std::string param_value_debug(const ParamSetting& param) {
                         [](bool v) -> std::string { return v ? "Bool(true)" : "Bool(false)"; },
                         [](const std::string& v) { return "String(" + debug_quote(v) + ")"; },
                         [](const std::optional<BuiltKey>& v) -> std::string {
-                          return v ? "Key(Some(" +
-                                         key_repr(v->location_sequence, v->location_flags, v->class_type, v->object_id,
-                                                  utf8_text(v->name_bytes), v->clone_player_id, v->clone_id) +
-                                         "))"
-                                   : "Key(None)";
+                          return v ? "Key(Some(" + built_key_repr(*v) + "))" : "Key(None)";
                         },
                     },
                     param.value);
