@@ -123,8 +123,19 @@ def test_names_and_their_candidates(page_file, name, status, message):
         (["--texture", "Glass=x.png"], "is not a texture"),
         (
             ["--texture", "plMipmap:Stone=x.png", "--set", "plMipmap:Stone.compression_type=0"],
-            "both given a texture and changed with --set",
+            "cannot set plMipmap:Stone.compression_type: compression_type is not stored as itself,"
+            " or must agree with other stored data; a texture changes only by a new image",
         ),
+        (
+            ["--set", "Glass.name='G'"],
+            "cannot set plLayer:Glass.name: rename it with --rename",
+        ),
+        (
+            ["--set", "Glass.colour=[1, 1, 1, 1]"],
+            "cannot set plLayer:Glass.colour: colour is not a property of Layer; it can set ",
+        ),
+        # The property is checked before its value is read.
+        (["--set", "Glass.nothing=not a value"], "nothing is not a property of Layer"),
         (
             ["--texture", "plMipmap:Stone=x.png", "--texture", "plMipmap:Stone=y.png"],
             "is given two textures",

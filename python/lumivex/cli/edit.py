@@ -6,10 +6,12 @@ from __future__ import annotations
 
 import argparse
 import ast
+import inspect
 import os
 import re
 import stat
 import sys
+import types
 from collections import Counter
 from collections.abc import Iterable
 from dataclasses import dataclass, field
@@ -153,10 +155,6 @@ class Edits:
         for key, times in retextured.items():
             if times > 1:
                 raise CommandError(f"{key.class_name}:{key.name} is given two textures")
-            if key in self.values:
-                raise CommandError(
-                    f"{key.class_name}:{key.name} is both given a texture and changed with --set"
-                )
         removed = Counter(obj.key for obj in self.removes)
         for key, times in removed.items():
             if times > 1:
@@ -234,6 +232,7 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
         if not dot or not name or not prop:
             raise CommandError(f"--set takes NAME.PROPERTY=VALUE, not {text!r}")
         obj = objects.find(name)[1]
+        check_settable(decoded(obj), prop, obj)
         changes = edits.values.setdefault(obj.key, (obj, {}))[1]
         if prop in changes:
             raise CommandError(f"{object_text(obj)}.{prop} is set twice")
@@ -246,6 +245,34 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
         edits.textures.append((obj, image))
     edits.check_conflicts()
     return edits
+
+
+def settable(view: Any) -> list[str]:
+    """The properties the view's replace() takes: its keyword-only parameters."""
+    parameters = inspect.signature(view.replace).parameters.values()
+    return [p.name for p in parameters if p.kind is inspect.Parameter.KEYWORD_ONLY]
+
+
+def check_settable(view: Any, prop: str, obj: lumivex.PrpObject) -> None:
+    """Refuses a property --set cannot change, saying which it can."""
+    names = settable(view)
+    if prop in names:
+        return
+    if prop == "name":
+        raise CommandError(f"cannot set {object_text(obj)}.name: rename it with --rename")
+    kind = type(view).__name__
+    reason = (
+        "is not stored as itself, or must agree with other stored data"
+        if isinstance(getattr(type(view), prop, None), types.GetSetDescriptorType)
+        else f"is not a property of {kind}"
+    )
+    if names:
+        can = f"it can set {', '.join(names)}"
+    elif obj.class_name == MIPMAP:
+        can = "a texture changes only by a new image: --texture NAME=IMAGE"
+    else:
+        can = f"nothing of a {kind} can be set"
+    raise CommandError(f"cannot set {object_text(obj)}.{prop}: {prop} {reason}; {can}")
 
 
 def new_view(view: Any, changes: dict[str, object], obj: lumivex.PrpObject) -> Any:
