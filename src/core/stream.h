@@ -270,6 +270,7 @@ class PlasmaWrite {
 
   std::size_t size() const { return buffer_.size(); }
   void resize(std::size_t size) { buffer_.resize(size); }
+  void reserve(std::size_t capacity) { buffer_.reserve(capacity); }
   const std::vector<uint8_t>& bytes() const { return buffer_; }
   std::vector<uint8_t> take_bytes() { return std::move(buffer_); }
 

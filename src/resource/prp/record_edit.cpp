@@ -13,6 +13,8 @@
 namespace lumivex {
 namespace {
 
+constexpr std::size_t kWrittenRoom = 256;
+
 [[noreturn]] void cannot_hold(std::string_view field) {
   throw Error("The stored form of " + std::string(field) + " cannot hold that value");
 }
@@ -63,6 +65,13 @@ class Editor {
     return bytes_.subspan(mark.at, mark.size);
   }
 
+  // Where the bytes of references, texts and parameters are written: room
+  // for a few references is made at once rather than grown to.
+  PlasmaWrite& room() {
+    written_.reserve(kWrittenRoom);
+    return written_;
+  }
+
   // The bytes written from `from` on replace [at, at + size), unless they
   // are the same.
   void replace(uint32_t at, uint32_t size, std::size_t from) {
@@ -75,33 +84,44 @@ class Editor {
     splices_.push_back({at, size, from, written.size()});
   }
 
+  // The few bytes of a number, a flag or a colour that put(out) writes
+  // replace as many at at, unless they are the same. They are written into
+  // the splice itself, in place: such an edit allocates and copies nothing.
+  template <class Put>
+  void replace_small(uint32_t at, Put&& put) {
+    Splice& splice = splices_.emplace_back();
+    put(splice.small);
+    splice.at = at;
+    splice.size = splice.small.size;
+    splice.length = splice.small.size;
+    const auto old = bytes_.subspan(at, splice.size);
+    if (std::equal(old.begin(), old.end(), splice.small.bytes.begin())) splices_.pop_back();
+  }
+
   void replace_word(uint32_t at, uint32_t word) {
-    const std::size_t from = written_.size();
-    written_.write_u32(word);
-    replace(at, sizeof word, from);
+    replace_small(at, [word](SmallBytes& out) { out.put(word, sizeof word); });
   }
 
   void edit_itself(const FieldMark& mark, const FieldValue& value) {
     const auto old = stored(mark);
-    const std::size_t from = written_.size();
-    PlasmaWrite& out = written_;
     if (const auto* number = std::get_if<uint64_t>(&value)) {
       if (mark.size > sizeof(uint32_t) || *number >> (8 * mark.size)) cannot_hold(mark.field);
-      for (uint32_t i = 0; i < mark.size; ++i) out.write_u8(static_cast<uint8_t>(*number >> (8 * i)));
+      replace_small(mark.at, [&](SmallBytes& out) { out.put(*number, mark.size); });
     } else if (const auto* flag = std::get_if<bool>(&value)) {
       if (mark.size != sizeof(uint8_t)) cannot_hold(mark.field);
       // Any non-zero byte is true: one that already says so stays.
       if ((old[0] != 0) == *flag) return;
-      out.write_u8(*flag ? 1 : 0);
+      replace_small(mark.at, [&](SmallBytes& out) { out.put(*flag ? 1 : 0, sizeof(uint8_t)); });
     } else if (const auto* number = std::get_if<float>(&value)) {
       if (mark.size != sizeof(float)) cannot_hold(mark.field);
-      out.write_u32(std::bit_cast<uint32_t>(*number));
+      replace_small(mark.at, [&](SmallBytes& out) { out.put(std::bit_cast<uint32_t>(*number), sizeof(float)); });
     } else {
       const auto& color = held<std::array<float, 4>>(mark, value);
       if (mark.size != sizeof color) cannot_hold(mark.field);
-      for (const float component : color) out.write_u32(std::bit_cast<uint32_t>(component));
+      replace_small(mark.at, [&](SmallBytes& out) {
+        for (const float component : color) out.put(std::bit_cast<uint32_t>(component), sizeof component);
+      });
     }
-    replace(mark.at, mark.size, from);
   }
 
   // A float shown and a whole number stored: a value equal to the one shown
@@ -127,7 +147,7 @@ class Editor {
     const auto stored = read_key_uoid(reader);
     if (stored ? key && holds_key(*stored, source_, *key) : !key) return;
     const std::size_t from = written_.size();
-    PlasmaWrite& out = written_;
+    PlasmaWrite& out = room();
     write_key_reference(out, key);
     replace(mark.at, mark.size, from);
   }
@@ -137,7 +157,7 @@ class Editor {
     PlasmaRead reader(bytes_, mark.at);
     if (source_.text(reader.locate_safe_string()) == text) return;
     const std::size_t from = written_.size();
-    PlasmaWrite& out = written_;
+    PlasmaWrite& out = room();
     out.write_safe_string(text);
     replace(mark.at, mark.size, from);
   }
@@ -161,7 +181,7 @@ class Editor {
     if (keys.size() > UINT32_MAX) cannot_hold(mark.field);
     replace_word(mark.detail, static_cast<uint32_t>(keys.size()));
     const std::size_t from = written_.size();
-    PlasmaWrite& out = written_;
+    PlasmaWrite& out = room();
     for (const BuiltKey& key : keys) write_key_reference(out, key);
     replace(mark.at, mark.size, from);
   }
@@ -182,7 +202,7 @@ class Editor {
         if (!key) continue;
         if (next < keys.size() && !holds_key(*key, source_, keys[next])) {
           const std::size_t from = written_.size();
-          write_key_reference(written_, keys[next]);
+          write_key_reference(room(), keys[next]);
           splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});
         }
         ++next;
@@ -201,7 +221,7 @@ class Editor {
     const uint32_t stored_count = count.read_u32();
     PlasmaRead reader(bytes_, mark.at);
     const std::size_t from = written_.size();
-    PlasmaWrite& out = written_;
+    PlasmaWrite& out = room();
     for (std::size_t i = 0; i < params.size(); ++i) {
       if (i < stored_count) {
         const uint64_t begin = reader.position();
@@ -250,7 +270,8 @@ void ChangedBytes::write_to(uint8_t* out) const {
   std::size_t from = 0;
   for (const Splice& splice : splices_) {
     put(bytes_.subspan(from, splice.at - from));
-    put(std::span(written_.bytes()).subspan(splice.from, splice.length));
+    put(splice.small.size ? std::span<const uint8_t>(splice.small.bytes).first(splice.small.size)
+                          : std::span(written_.bytes()).subspan(splice.from, splice.length));
     from = splice.at + splice.size;
   }
   put(bytes_.subspan(from));

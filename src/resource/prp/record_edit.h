@@ -31,13 +31,28 @@ struct FieldChange {
   FieldValue value;
 };
 
-// New bytes for [at, at + size) of the old ones: the new bytes written from
-// `from` on, `length` of them.
+// The stored bytes of a number, a flag or a colour, little-endian.
+struct SmallBytes {
+  std::array<uint8_t, 4 * sizeof(float)> bytes{};
+  uint32_t size = 0;
+
+  // The size_of_value low bytes of value, after those already put. The
+  // size is stored once: a byte stored may alias it.
+  void put(uint64_t value, uint32_t size_of_value) {
+    const uint32_t at = size;
+    for (uint32_t i = 0; i < size_of_value; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    size = at + size_of_value;
+  }
+};
+
+// New bytes for [at, at + size) of the old ones: `length` of them, either
+// the small ones held here or those written from `from` on.
 struct Splice {
   uint32_t at = 0;
   uint32_t size = 0;
   std::size_t from = 0;
   std::size_t length = 0;
+  SmallBytes small;
 };
 
 // bytes with each change stored over the field it names, found first and
@@ -63,9 +78,8 @@ class ChangedBytes {
   static constexpr std::size_t kSplicesInPlace = 4;
 
   std::span<const uint8_t> bytes_;
-  // The new bytes of every splice, room for a few references made at once
-  // rather than grown to.
-  PlasmaWrite written_{256};
+  // The new bytes of every splice that holds more than a few.
+  PlasmaWrite written_;
   alignas(Splice) std::array<std::byte, kSplicesInPlace * sizeof(Splice)> splice_memory_;
   std::pmr::monotonic_buffer_resource splice_resource_{splice_memory_.data(), splice_memory_.size()};
   std::pmr::vector<Splice> splices_{&splice_resource_};  // in stored order
