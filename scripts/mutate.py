@@ -277,9 +277,9 @@ MUTANTS = [
         EDIT,
     ),
     Mutant(
-        "edit-texture-and-set-allowed",
-        "            if key in self.values:\n",
-        "            if key in self.values and not key:\n",
+        "edit-set-unknown-property-passed-on",
+        "    if prop in names:\n        return\n",
+        "    if prop in names or prop != \"name\":\n        return\n",
         EDIT,
     ),
     Mutant(
