@@ -15,16 +15,15 @@ Usage: python -m benchmarks.check [--quick] [--runs N] [--data DIR]
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import random
-import shutil
 import statistics
 import subprocess
 import sys
 import time
 from pathlib import Path
 
+from benchmarks.generate import made_with
 from fixtures.builder import Obj, i16, key_ref, page
 from fixtures.object_bodies import (
     LAYER,
@@ -181,15 +180,7 @@ def ensure(data: Path, quick: bool) -> Path:
     pages, groups = (20, 4) if quick else (300, 60)
     out = data / "check" / ("quick" if quick else "full")
     manifest = {"format": FORMAT, "pages": pages, "groups": groups}
-    try:
-        current = json.loads((out / "manifest.json").read_text())
-    except (OSError, ValueError):
-        current = None
-    if current != manifest:
-        shutil.rmtree(out, ignore_errors=True)
-        generate(out, pages, groups)
-        (out / "manifest.json").write_text(json.dumps(manifest))
-    return out
+    return made_with(out, manifest, lambda folder: generate(folder, pages, groups))
 
 
 def timed(command: list[str]) -> float:

@@ -17,6 +17,7 @@ import json
 import random
 import shutil
 import sys
+from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -450,13 +451,42 @@ def generate(out: Path, quick: bool) -> dict:
     return manifest
 
 
+def stored_manifest(folder: Path) -> object:
+    """The manifest the data in folder was generated with; None where it has
+    none, or one that cannot be read."""
+    try:
+        return json.loads((folder / "manifest.json").read_text())
+    except (OSError, ValueError):
+        return None
+
+
+def made_with(out: Path, manifest: dict, make: Callable[[Path], None]) -> Path:
+    """out, as make(out) writes it: made again from nothing unless it was
+    last made with this manifest."""
+    if stored_manifest(out) != manifest:
+        shutil.rmtree(out, ignore_errors=True)
+        out.mkdir(parents=True)
+        make(out)
+        (out / "manifest.json").write_text(json.dumps(manifest))
+    return out
+
+
+def options(doc: str, runs: int, argv: list[str] | None) -> tuple[argparse.Namespace, int, Path]:
+    """The options every timing run takes (--quick, --runs, --data): the
+    parsed arguments, the runs and the page data's folder."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="small data and few runs: a smoke run")
+    parser.add_argument("--runs", type=int, help=f"runs of each (default {runs}, 3 with --quick)")
+    parser.add_argument("--data", type=Path, help="data directory (default build/bench-data/...)")
+    args = parser.parse_args(argv)
+    data = args.data or ROOT / "build" / "bench-data" / ("quick" if args.quick else "full")
+    return args, args.runs or (3 if args.quick else runs), data
+
+
 def ensure(out: Path, quick: bool) -> Path:
     """The data directory, generated first when missing or out of date; when
     only the text data is, only it is written again."""
-    try:
-        manifest = json.loads((out / "manifest.json").read_text())
-    except (OSError, ValueError):
-        manifest = None
+    manifest = stored_manifest(out)
     expected = manifest_of(quick)
     if manifest == expected:
         return out

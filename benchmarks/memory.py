@@ -16,12 +16,11 @@ Usage: python -m benchmarks.memory [--quick] [--data DIR]
 from __future__ import annotations
 
 import argparse
-import json
-import shutil
 import subprocess
 import sys
 from pathlib import Path
 
+from benchmarks.generate import made_with
 from fixtures.builder import Obj, i16, key_ref, page, synched, u32
 from fixtures.object_bodies import LAYER, MATERIAL
 
@@ -111,17 +110,13 @@ def ensure(data: Path, quick: bool) -> Path:
     pages, materials, objects = (4, 2000, 20000) if quick else (24, 3000, 200000)
     out = data / "memory" / ("quick" if quick else "full")
     manifest = {"format": FORMAT, "pages": pages, "materials": materials, "objects": objects}
-    try:
-        current = json.loads((out / "manifest.json").read_text())
-    except (OSError, ValueError):
-        current = None
-    if current != manifest:
-        shutil.rmtree(out, ignore_errors=True)
-        (out / "age").mkdir(parents=True)
-        generate_age(out / "age", pages, materials)
-        generate_page(out / "Big_District_Objects.prp", objects)
-        (out / "manifest.json").write_text(json.dumps(manifest))
-    return out
+
+    def make(folder: Path) -> None:
+        (folder / "age").mkdir()
+        generate_age(folder / "age", pages, materials)
+        generate_page(folder / "Big_District_Objects.prp", objects)
+
+    return made_with(out, manifest, make)
 
 
 def peak_of(script: str, argv: list[str]) -> int:

@@ -9,7 +9,6 @@ Usage: python -m benchmarks.run [--quick] [--runs N] [--data DIR]
 
 from __future__ import annotations
 
-import argparse
 import gc
 import os
 import platform
@@ -27,7 +26,6 @@ from lumivex.check import check_age
 
 from benchmarks import generate
 
-ROOT = Path(__file__).resolve().parent.parent
 MIB = 1 << 20
 SMALL_OBJECTS = "list(zip(range(n)))"
 
@@ -733,13 +731,7 @@ def table(rows: list[Row]) -> str:
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="small data and few runs: a smoke run")
-    parser.add_argument("--runs", type=int, help="runs per operation (default 11, 3 with --quick)")
-    parser.add_argument("--data", type=Path, help="data directory (default build/bench-data/...)")
-    args = parser.parse_args(argv)
-    runs = args.runs or (3 if args.quick else 11)
-    data = args.data or ROOT / "build" / "bench-data" / ("quick" if args.quick else "full")
+    args, runs, data = generate.options(__doc__, 11, argv)
     generate.ensure(data, args.quick)
 
     rows = page_rows(data / generate.PAGE_FILE, runs) + text_rows(data, runs)

@@ -96,12 +96,8 @@ def ensure(data: Path, quick: bool) -> list[tuple[Tree, Path]]:
     """Each tree with its folder, generated first when missing or out of date."""
     manifest_path = data / "manifest.json"
     wanted = {"format": FORMAT, "generator": generate.FORMAT, "quick": quick}
-    try:
-        manifest = json.loads(manifest_path.read_text())
-    except (OSError, ValueError):
-        manifest = None
     chosen = trees(quick)
-    if manifest != wanted:
+    if generate.stored_manifest(data) != wanted:
         manifest_path.unlink(missing_ok=True)
         pools = {small: body_pool(random.Random(SEED), small) for small in {quick, True}}
         for tree in chosen:

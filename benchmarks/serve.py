@@ -15,7 +15,6 @@ Usage: python -m benchmarks.serve [--quick] [--runs N] [--data DIR]
 
 from __future__ import annotations
 
-import argparse
 import http.client
 import statistics
 import sys
@@ -33,7 +32,6 @@ from fixtures.object_bodies import MIPMAP
 from fixtures.served import served
 from fixtures.texture_bodies import DXT5, texture_body
 
-ROOT = Path(__file__).resolve().parent.parent
 TEXTURE_FILE = "Serve_District_Texture.prp"
 # Targets in milliseconds.
 FIRST_SCREEN, OBJECT_VIEW, TEXTURE_PNG = 200, 20, 100
@@ -83,13 +81,7 @@ def median_ms(runs: int, measure: Callable[[], float]) -> float:
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="small data and few runs: a smoke run")
-    parser.add_argument("--runs", type=int, help="runs of each (default 9, 3 with --quick)")
-    parser.add_argument("--data", type=Path, help="data directory (default build/bench-data/...)")
-    args = parser.parse_args(argv)
-    runs = args.runs or (3 if args.quick else 9)
-    data = args.data or ROOT / "build" / "bench-data" / ("quick" if args.quick else "full")
+    args, runs, data = generate.options(__doc__, 9, argv)
     big = generate.ensure(data, args.quick) / generate.PAGE_FILE
     texture = texture_page(data, args.quick)
     objects = lumivex.PrpFile.load(str(big)).objects()

@@ -8,7 +8,6 @@ Usage: python -m benchmarks.threads [--quick] [--runs N] [--data DIR]
 
 from __future__ import annotations
 
-import argparse
 import os
 import shutil
 import statistics
@@ -21,7 +20,6 @@ import lumivex
 
 from benchmarks import generate
 
-ROOT = Path(__file__).resolve().parent.parent
 THREADS = 4
 TARGET = 1.6
 
@@ -63,13 +61,7 @@ def in_threads(paths: list[Path]) -> float:
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="small data and few runs: a smoke run")
-    parser.add_argument("--runs", type=int, help="runs of each (default 9, 3 with --quick)")
-    parser.add_argument("--data", type=Path, help="data directory (default build/bench-data/...)")
-    args = parser.parse_args(argv)
-    runs = args.runs or (3 if args.quick else 9)
-    data = args.data or ROOT / "build" / "bench-data" / ("quick" if args.quick else "full")
+    args, runs, data = generate.options(__doc__, 9, argv)
     paths = page_copies(generate.ensure(data, args.quick))
     # Read once so that both ways load from the page cache.
     in_turn(paths)
