@@ -17,7 +17,7 @@ from scripts.make_samples import sample_page
 ROOT = Path(__file__).resolve().parent.parent
 
 # The order of the module's decoders, which is the fuzz targets' too: the
-# first byte of a fuzz_decoder input picks one.
+# first byte of a fuzz_decoder or fuzz_edit input picks one.
 DECODER_ORDER = list(lumivex._lumivex.decoder_methods.values())
 
 
@@ -32,6 +32,19 @@ def page_seeds():
 def decoder_seeds():
     for method, (_, body) in DECODERS.items():
         yield bytes([DECODER_ORDER.index(method)]) + body
+
+
+def edit_seeds():
+    """Each test body, its size after the decoder's index, and the bytes of
+    some new values after it."""
+    for method, (_, body) in DECODERS.items():
+        yield bytes([DECODER_ORDER.index(method)]) + len(body).to_bytes(2, "little") + body
+        yield (
+            bytes([DECODER_ORDER.index(method)])
+            + len(body).to_bytes(2, "little")
+            + body
+            + bytes(range(1, 200))
+        )
 
 
 def text_seeds():
@@ -54,6 +67,7 @@ def main(argv: list[str]) -> int:
     out = Path(argv[1])
     write(out, "fuzz_page", page_seeds())
     write(out, "fuzz_decoder", decoder_seeds())
+    write(out, "fuzz_edit", edit_seeds())
     write(out, "fuzz_text", text_seeds())
     return 0
 

@@ -81,7 +81,7 @@ class Editor {
       written_.resize(from);
       return;
     }
-    splices_.push_back({at, size, from, written.size()});
+    splices_.push_back({at, size, from, written.size(), {}});
   }
 
   // The few bytes of a number, a flag or a colour that put(out) writes
@@ -203,7 +203,7 @@ class Editor {
         if (next < keys.size() && !holds_key(*key, source_, keys[next])) {
           const std::size_t from = written_.size();
           write_key_reference(room(), keys[next]);
-          splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from});
+          splices_.push_back({at, static_cast<uint32_t>(reader.position() - at), from, written_.size() - from, {}});
         }
         ++next;
       }
