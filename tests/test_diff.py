@@ -265,6 +265,14 @@ def test_ages_pair_pages_by_the_names_in_their_headers(tmp_path):
     assert run(a, a / "Demo.age") == (0, "")
 
 
+def test_a_page_listed_twice_pairs_its_entries_in_file_order_and_its_file_once(tmp_path):
+    town = district(page_name="Town")
+    a = write_age(tmp_path / "a", {"Town": town}, entries="Page=Town,0\nPage=Town,1\n")
+    b = write_age(tmp_path / "b", {"Town": town}, entries="Page=Town,0\nPage=Town,2\n")
+    assert lumivex.diff(a, b) == [lumivex.Change("age", "Demo", None, "Town", "seq_suffix", 1, 2)]
+    assert run(a, b) == (1, "age Demo\n  page entry Town: seq_suffix 1 -> 2\n")
+
+
 def test_an_age_page_file_renamed_still_pairs_by_header(tmp_path):
     yard = district(page_name="Yard")
     a = write_age(tmp_path / "a", {"Yard": yard})

@@ -308,10 +308,15 @@ class Diff:
         """The age's page files by the page name of their headers, each page
         read once and let go."""
         files: dict[str, str] = {}
+        read: set[str] = set()
         for entry in age.description.pages:
             path = age.page_path(entry.name)
             if path is None:
                 raise ValueError(f"page {entry.name!r} of {age.path} is not a plain file name")
+            if path in read:
+                # A page listed again is the same file: it pairs once.
+                continue
+            read.add(path)
             page = self.load(path)
             self.page_names.setdefault(page.header.sequence_number, page.page_name)
             if page.page_name in files:
