@@ -129,7 +129,17 @@ def test_downscaled_levels_keep_the_colour_and_take_none_from_transparent_pixels
     assert 120 <= texture.to_image(3).getpixel((0, 0))[3] <= 136
 
 
-@pytest.mark.parametrize("size", [(3, 4), (4, 6), (12, 16), (100, 64)])
+@pytest.mark.parametrize("mode", ["RGB", "L", "LA", "P", "RGBa"])
+@pytest.mark.parametrize("format", ["dxt5", "argb"])
+def test_an_image_of_any_mode_makes_the_texture_of_its_rgba_copy(mode, format):
+    image = photograph(8, 4).convert(mode)
+    texture = lumivex.Mipmap.from_image("T", image, format=format)
+    again = lumivex.Mipmap.from_image("T", image.convert("RGBA"), format=format)
+    assert texture.pixel_data == again.pixel_data
+    assert image.mode == mode
+
+
+@pytest.mark.parametrize("size", [(3, 4), (4, 6), (12, 16), (100, 64), (0, 4), (4, 0), (0, 0)])
 def test_sizes_that_are_not_powers_of_two_are_refused(size):
     with pytest.raises(ValueError, match=rf"powers of two, and this image is {size[0]}x{size[1]}"):
         lumivex.Mipmap.from_image("T", Image.new("RGBA", size))
