@@ -8,6 +8,7 @@ from __future__ import annotations
 import contextlib
 import io
 import json
+import math
 import threading
 import warnings
 from collections.abc import Iterator
@@ -53,14 +54,16 @@ def valid(command: str, shown: object) -> None:
     jsonschema.Draft202012Validator(json_schema(command)).validate(shown)
 
 
-def dangling_age(folder: Path, materials: int, layers: int) -> Path:
-    """An age of one page whose materials point at layers that the page lacks."""
+def dangling_age(folder: Path, materials: int, layers: int, **key: int) -> Path:
+    """An age of one page whose materials point at layers that the page lacks,
+    by keys of those values."""
     objects = []
     for number in range(materials):
         body = i16(MATERIAL) + key_ref(f"Mat{number}", MATERIAL) + synched(0)
         body += u32(1) + u32(2) + u32(layers) + u32(3)
         body += b"".join(
-            key_ref(f"Gone{number}.{n}", LAYER, location_sequence=LOCATION) for n in range(layers)
+            key_ref(f"Gone{number}.{n}", LAYER, location_sequence=LOCATION, **key)
+            for n in range(layers)
         )
         objects.append(Obj(MATERIAL, f"Mat{number}", body, number + 1, location_sequence=LOCATION))
     data = page(objects, age="Gaps", page_name="Only", sequence_number=LOCATION)
@@ -192,6 +195,28 @@ def test_json_chunks_write_records_of_scalars_as_json_dumps_does(records):
     assert text == LONE_SURROGATE.sub(lambda match: f"\\u{ord(match[0]):04x}", expected)
 
 
+@pytest.mark.parametrize(
+    ("record", "written"),
+    [
+        ({"name": "Lampe d'\u00e9t\u00e9"}, '"name": "Lampe d\'\u00e9t\u00e9"'),
+        ({"name": 'a "b" \\ c\n\x7f'}, '"name": "a \\"b\\" \\\\ c\\n\x7f"'),
+        ({"opacity": 0.10000000149011612}, '"opacity": 0.1'),
+        ({"opacity": math.inf}, '"opacity": null'),
+        ({"opacity": -math.inf}, '"opacity": null'),
+        ({"opacity": math.nan}, '"opacity": null'),
+    ],
+)
+@pytest.mark.parametrize("lazily", [False, True], ids=["list", "lazy list"])
+def test_records_keep_their_text_floats_short_and_what_json_cannot_hold_as_null(
+    record, written, lazily
+):
+    # A lazy list's records take the short way of flat records; a list goes
+    # through json.dumps: both write the same text.
+    records = iter([record]) if lazily else [record]
+    text = "".join(json_chunks({"objects": records, "count": lambda: 1}))
+    assert text == f'{{\n  "objects": [\n    {{\n      {written}\n    }}\n  ],\n  "count": 1\n}}'
+
+
 def test_json_chunks_read_a_list_as_they_write_it():
     read = []
 
@@ -204,6 +229,39 @@ def test_json_chunks_read_a_list_as_they_write_it():
     written = next(chunks) + next(chunks) + next(chunks)
     assert read == [0] and written.endswith("[\n    ")
     assert json.loads(written + "".join(chunks)) == {"items": [0, 1, 2], "count": 3}
+
+
+def test_a_key_is_written_with_each_of_its_fields(tmp_path):
+    key = {
+        "location_flags": 0x0004,
+        "load_mask": 0x21,
+        "object_id": 9,
+        "clone_id": 2,
+        "clone_player_id": 5,
+    }
+    age = dangling_age(tmp_path, 1, 1, **key)
+    expected = {
+        **key,
+        "location_sequence": LOCATION,
+        "class_type": LAYER,
+        "class_name": "plLayer",
+        "name": "Gone0.0",
+    }
+    [problem] = command_json("check", str(age))["ages"][0]["problems"]
+    assert problem["key"] == expected
+    served = TestClient(create_app(Site(str(age))), base_url="http://127.0.0.1")
+    [reference] = served.get("/api/references/Gaps_District_Only.prp/0").json()["references"]
+    assert reference["key"] == expected
+
+
+def test_the_api_counts_each_severity_of_a_check_as_the_command_does(tmp_path):
+    age = dangling_age(tmp_path, 3, 2)
+    shown = command_json("check", str(age))
+    counts = {name: count for name, count in shown.items() if name.endswith("_count")}
+    assert counts["error_count"] == 6 and len(set(counts.values())) > 1
+    served = TestClient(create_app(Site(str(age))), base_url="http://127.0.0.1")
+    answer = served.get("/api/check/Gaps.age").json()
+    assert {name: answer[name] for name in counts} == counts
 
 
 def test_a_check_counts_every_problem_but_keeps_the_first(tmp_path):
