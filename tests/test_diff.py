@@ -148,6 +148,24 @@ def test_a_rename_keeps_the_class():
     assert sorted(c.kind for c in changes) == ["added", "removed"]
 
 
+@pytest.mark.parametrize(
+    "key",
+    [
+        {},
+        {"load_mask": 0x21},
+        {"clone_id": 2, "clone_player_id": 5},
+        {"load_mask": 0, "clone_id": 1},
+    ],
+    ids=["plain", "load mask", "clone", "both"],
+)
+def test_a_rename_is_found_whatever_the_key_holds(key):
+    def moved(name):
+        return Obj(COORD, name, i16(COORD) + key_ref(name, COORD, **key) + u32(0) + b"\x05")
+
+    changes = lumivex.diff(loaded(district(moved("Moved"))), loaded(district(moved("Moved2"))))
+    assert [(c.kind, c.before, c.after) for c in changes] == [("renamed", "Moved", "Moved2")]
+
+
 def test_objects_of_one_class_and_name_pair_in_index_order():
     a = district(layer("Twin", 0.1), layer("Twin", 0.2))
     b = district(layer("Twin", 0.1), layer("Twin", 0.3), layer("Twin", 0.4))
@@ -263,6 +281,19 @@ def test_ages_pair_pages_by_the_names_in_their_headers(tmp_path):
     ]
     assert run(a, b) == (1, "page Yard: only in A\npage Cave: only in B\n")
     assert run(a, a / "Demo.age") == (0, "")
+
+
+@pytest.mark.parametrize("suffix", [".age", ".AGE", ".Age"])
+def test_an_age_file_is_told_by_its_suffix_in_any_case(tmp_path, suffix):
+    sides = []
+    for side, capacity in (("a", 10), ("b", 12)):
+        folder = write_age(tmp_path / side, {"Town": district(page_name="Town")})
+        (folder / "Demo.age").rename(folder / f"Demo{suffix}")
+        (folder / f"Demo{suffix}").write_text(f"MaxCapacity={capacity}\nPage=Town,0\n")
+        sides.append(folder / f"Demo{suffix}")
+    assert lumivex.diff(*sides) == [
+        lumivex.Change("age", "Demo", None, None, "max_capacity", 10, 12)
+    ]
 
 
 def test_a_page_listed_twice_pairs_its_entries_in_file_order_and_its_file_once(tmp_path):
