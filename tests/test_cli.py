@@ -276,6 +276,19 @@ def test_scan_names_every_failed_object_and_fails(run, write_page, tmp_path):
     assert (shown["skipped"], shown["unreadable_folders"]) == ([], [])
 
 
+def test_scan_takes_a_folders_pages_before_its_subfolders_each_in_name_order(
+    run, write_page, tmp_path
+):
+    for name in ["z.prp", "b/y.prp", "a/x.prp", "a/c/w.prp", "a/B/v.prp", "a/B/u.prp"]:
+        write_page([], name)
+    status, out, _ = run("scan", tmp_path, "--jobs", "1")
+    assert status == 0
+    assert [line.split()[0] for line in out.splitlines()[:-1]] == [
+        f"{tmp_path}/{name}"
+        for name in ["z.prp", "a/x.prp", "a/B/u.prp", "a/B/v.prp", "a/c/w.prp", "b/y.prp"]
+    ]
+
+
 def test_scan_exits_1_for_a_page_that_lost_keys_alone(run, tmp_path):
     (tmp_path / "cut.prp").write_bytes(lost_two_keys())
     status, out, _ = run("scan", tmp_path)

@@ -163,6 +163,9 @@ def test_search_results_come_a_screen_at_a_time_and_are_all_counted(tmp_path):
     assert "Broken.prp was not searched" in last
     first = served.get("/search?q=leaf").text
     assert 'href="/search?q=leaf&amp;start=100" rel="next"' in first
+    assert texts(r'<a href="/object/Tree.prp/\d+">([^<]*)</a>', first) == [
+        f"Leaf{n:03}" for n in range(100)
+    ]
     shown = served.get("/api/search?q=leaf&start=240").json()
     assert [r["index"] for r in shown["results"]] == list(range(240, 250))
     assert shown["result_count"] == 250
