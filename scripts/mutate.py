@@ -1,6 +1,7 @@
-"""Mutation run of the front ends: puts small, realistic faults into the
-command, the server and lumivex.Age one at a time and tells which the tests
-catch.
+"""Mutation run of the package's Python code: puts small, realistic faults
+into the command, the server, lumivex.Age and the library modules (textures,
+JSON records, diff, references, folder walks) one at a time and tells which
+the tests catch.
 
 Each mutant replaces one text that occurs exactly once in the package's
 Python files, wherever the file lies, in the source tree itself, which an
@@ -35,6 +36,16 @@ LINT = ("tests/test_lint_command.py", "tests/test_frontend_faults.py")
 SERVE = ("tests/test_serve.py", "tests/test_serve_faults.py", "tests/test_serve_hostile.py")
 EDIT = ("tests/test_edit.py",)
 DIFF = ("tests/test_diff.py",)
+TEXTURE = ("tests/test_texture_from_image.py", "tests/test_mipmap_levels.py")
+SHAPES = ("tests/test_json_vocabulary.py", "tests/test_cli.py")
+REFERENCES = ("tests/test_references.py", "tests/test_check.py", "tests/test_json_vocabulary.py")
+FOLDERS = ("tests/test_cli.py", "tests/test_serve.py")
+WEB = (
+    "tests/test_serve.py",
+    "tests/test_serve_tables.py",
+    "tests/test_serve_search.py",
+    "tests/test_json_vocabulary.py",
+)
 # Time for one mutant's tests; a mutant that makes them hang is caught.
 TIME_LIMIT = 120
 
@@ -279,7 +290,7 @@ MUTANTS = [
     Mutant(
         "edit-set-unknown-property-passed-on",
         "    if prop in names:\n        return\n",
-        "    if prop in names or prop != \"name\":\n        return\n",
+        '    if prop in names or prop != "name":\n        return\n',
         EDIT,
     ),
     Mutant(
@@ -360,6 +371,170 @@ MUTANTS = [
         "if before[low : middle + 1] == after[low : middle + 1]:",
         "if before[low:middle] == after[low:middle]:",
         DIFF,
+    ),
+    # lumivex.texture
+    Mutant(
+        "texture-image-mode-kept",
+        'return image if image.mode == "RGBA" else image.convert("RGBA")',
+        "return image",
+        TEXTURE,
+    ),
+    Mutant(
+        "texture-empty-image-accepted",
+        "return n > 0 and n & (n - 1) == 0",
+        "return n & (n - 1) == 0",
+        TEXTURE,
+    ),
+    Mutant(
+        "texture-levels-nearest",
+        "premultiplied.resize(size, Image.Resampling.LANCZOS)",
+        "premultiplied.resize(size, Image.Resampling.NEAREST)",
+        TEXTURE,
+    ),
+    # JSON and text of records
+    Mutant(
+        "json-infinity-kept",
+        "return float(float_text(value)) if math.isfinite(value) else None",
+        "return float(float_text(value)) if not math.isnan(value) else None",
+        SHAPES,
+    ),
+    Mutant(
+        "json-fast-text-ascii-escapes",
+        "            scalar = encode_basestring(item)\n",
+        "            scalar = json.dumps(item)\n",
+        SHAPES,
+    ),
+    Mutant(
+        "json-fast-float-unrounded",
+        "        if type(item) is float:\n            item = to_json(item)\n",
+        "",
+        SHAPES,
+    ),
+    Mutant(
+        "json-file-name-byte-unescaped",
+        'yield LONE_SURROGATE.sub(lambda match: f"\\\\u{ord(match[0]):04x}", text)',
+        "yield text",
+        (*SHAPES, "tests/test_cli_process.py"),
+    ),
+    Mutant(
+        "printable-keeps-whitespace",
+        "c if c.isprintable() else repr(c)[1:-1] for c in text",
+        "c if c.isprintable() or c.isspace() else repr(c)[1:-1] for c in text",
+        (*SHAPES, "tests/test_diff.py"),
+    ),
+    Mutant(
+        "key-json-mask-and-flags-swapped",
+        '"location_flags": key.location_flags,\n        "load_mask": key.load_mask,',
+        '"location_flags": key.load_mask,\n        "load_mask": key.location_flags,',
+        (*SHAPES, "tests/test_serve.py"),
+    ),
+    Mutant(
+        "listing-counts-every-object",
+        "        count = len(chosen)\n",
+        "        count = len(page)\n",
+        WEB,
+    ),
+    # lumivex.diff
+    Mutant(
+        "diff-longer-list-same",
+        "return len(before) == len(after) and all(map(same, before, after))",
+        "return all(map(same, before, after))",
+        DIFF,
+    ),
+    Mutant(
+        "diff-namesakes-pair-last-first",
+        "for obj in reversed(b.objects()):",
+        "for obj in b.objects():",
+        DIFF,
+    ),
+    Mutant(
+        "diff-page-entries-pair-last-first",
+        "for entry in reversed(b.pages):",
+        "for entry in b.pages:",
+        DIFF,
+    ),
+    Mutant(
+        "diff-age-suffix-case",
+        'if path.lower().endswith(".age"):',
+        'if path.endswith(".age"):',
+        DIFF,
+    ),
+    Mutant(
+        "diff-rename-load-mask-flag",
+        "at = 10 + (1 if data[3] & 0x02 else 0) + 6",
+        "at = 10 + (1 if data[3] & 0x01 else 0) + 6",
+        DIFF,
+    ),
+    # references and folder trees
+    Mutant(
+        "references-resolver-left-running",
+        "        finally:\n            self._stop.set()\n",
+        "        finally:\n            pass\n",
+        REFERENCES,
+    ),
+    Mutant(
+        "folders-subfolders-last-first",
+        "folders += reversed([entry.path for entry in entries if is_folder(entry)])",
+        "folders += [entry.path for entry in entries if is_folder(entry)]",
+        FOLDERS,
+    ),
+    # lumivex info and scan
+    Mutant(
+        "info-unloadable-page-succeeds",
+        "return 1 if errors else 0",
+        "return 0",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-json-ranges-unjoined",
+        'return ("\\n" if first else ",\\n") + ",\\n".join(pieces)',
+        'return "\\n" + ",\\n".join(pieces)',
+        COMMAND,
+    ),
+    Mutant(
+        "scan-passed-over-reported-late",
+        "while following is not None and following[0] <= number:",
+        "while following is not None and following[0] < number:",
+        COMMAND,
+    ),
+    Mutant(
+        "scan-linked-pages-skipped",
+        "mode = None if entry.is_file() else entry.stat().st_mode",
+        "mode = None if entry.is_file(follow_symlinks=False) else entry.stat().st_mode",
+        COMMAND,
+    ),
+    # the server's tables, search and /api
+    Mutant(
+        "serve-name-filter-case",
+        "if folded in obj.name.casefold()\n        ]",
+        "if self.name_part in obj.name\n        ]",
+        WEB,
+    ),
+    Mutant(
+        "serve-descending-ties-reversed",
+        "            chosen.sort(key=lambda index: order(page[index]), reverse=self.descending)\n"
+        "        elif self.descending:\n",
+        "            chosen.sort(key=lambda index: order(page[index]))\n"
+        "        if self.descending:\n",
+        WEB,
+    ),
+    Mutant(
+        "serve-search-one-result-too-many",
+        "(end is None or self.count < end)",
+        "(end is None or self.count <= end)",
+        WEB,
+    ),
+    Mutant(
+        "api-check-counts-late-binding",
+        "name: (lambda name=name: severity_counts([check.report])[name])",
+        "name: (lambda: severity_counts([check.report])[name])",
+        WEB,
+    ),
+    Mutant(
+        "api-diff-age-changes-count-as-pages",
+        'counts["pages"] += first and change.kind != AGE',
+        'counts["pages"] += first',
+        WEB,
     ),
 ]
 
