@@ -469,3 +469,32 @@ def test_an_age_description_from_a_pipe_is_read_once(tmp_path, command):
     out, err = done.communicate(timeout=60)
     assert (done.returncode, err) == (0, "")
     assert out.startswith("Pipe\n" if command == "age" else f"{pipe}: age Pipe, 0 pages")
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["ls"],
+        ["ls", "--json"],
+        ["diff", "OTHER"],
+        ["diff", "--json", "OTHER"],
+    ],
+    ids=" ".join,
+)
+def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path, args):
+    """`lumivex ... | head`: once the pipe is closed the command stops with
+    nothing on its standard error, as the tools of a shell do."""
+    many = [Obj(LAYER, f"Layer{n:05d}", layer_body(f"Layer{n:05d}")) for n in range(3000)]
+    (tmp_path / "a.prp").write_bytes(page(many))
+    (tmp_path / "b.prp").write_bytes(page(many[::2]))
+    argv = [
+        *COMMAND,
+        *(tmp_path / "b.prp" if a == "OTHER" else a for a in args),
+        tmp_path / "a.prp",
+    ]
+    process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=ENV)
+    assert process.stdout.read(100)
+    process.stdout.close()
+    _, err = process.communicate(timeout=60)
+    assert err == b""
+    assert process.returncode == 1

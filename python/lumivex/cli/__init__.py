@@ -70,6 +70,8 @@ def run_diff(args: argparse.Namespace) -> int:
     # As diff's: 1 says that A and B differ, so an error is 2.
     try:
         return diff.run(args.a, args.b, args.stat, args.json, args.all)
+    except BrokenPipeError:
+        raise
     except (OSError, ValueError) as error:
         return report(error_text(error), 2)
 
