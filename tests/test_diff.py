@@ -252,6 +252,11 @@ def test_header_fields(tmp_path):
         ("header", "checksum", 0, 9),
     ]
     assert run(a, b, "--stat") == (1, "page District: 2 header fields\n")
+    # Written as info writes them.
+    assert run(a, b)[1].splitlines()[1:] == [
+        "  header flags: 0x0000 -> 0x0004",
+        "  header checksum: 0x00000000 -> 0x00000009",
+    ]
 
 
 def write_age(folder, pages, settings="SequencePrefix=100\n", entries=None):

@@ -16,7 +16,7 @@ from typing import NamedTuple
 from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, PythonParam
 from lumivex.age import Age
 from lumivex.classes import DECODERS
-from lumivex.shapes import printable_text, properties, value_text
+from lumivex.shapes import header_value_text, printable_text, properties, value_text
 
 __all__ = [
     "ADDED",
@@ -388,7 +388,11 @@ def change_line(change: Change, page_names: dict[int, str]) -> str:
         return f"page {printable_text(change.page)}: only in {side}"
     what = f"{change.class_name} {printable_text(change.name or '')}"
     if change.kind == HEADER:
-        return f"  header {change.field}: {values_text(change.before, change.after, page_names)}"
+        field = change.field or ""
+        values = (
+            f"{header_value_text(field, change.before)} -> {header_value_text(field, change.after)}"
+        )
+        return f"  header {field}: {values}"
     if change.kind == REMOVED:
         return f"  only in A: {what}"
     if change.kind == ADDED:

@@ -144,6 +144,19 @@ def value_text(value: object) -> str:
     return repr(value)
 
 
+# The page header's fields written in hexadecimal, by their digits.
+HEADER_HEX_DIGITS = {"sequence_number": 8, "flags": 4, "checksum": 8}
+
+
+def header_value_text(field: str, value: object) -> str:
+    """A value of the page header's field as every front end writes it:
+    location and checksum words in hexadecimal, the rest as values."""
+    digits = HEADER_HEX_DIGITS.get(field)
+    if digits is not None and isinstance(value, int):
+        return f"0x{value:0{digits}X}"
+    return value_text(value)
+
+
 def printable_text(text: str) -> str:
     """The text with its characters that are not printable, bidirectional
     controls among them, escaped as the command escapes names, so that no

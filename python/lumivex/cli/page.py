@@ -10,7 +10,16 @@ from lumivex.classes import DECODERS, decode_failure
 from lumivex.cli.common import CommandError, closest, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
-from lumivex.shapes import counted, indexed, info_json, ls_json, properties, show_json, value_text
+from lumivex.shapes import (
+    counted,
+    header_value_text,
+    indexed,
+    info_json,
+    ls_json,
+    properties,
+    show_json,
+    value_text,
+)
 
 
 def info_text(path: str, page: lumivex.PrpFile) -> str:
@@ -22,10 +31,10 @@ def info_text(path: str, page: lumivex.PrpFile) -> str:
                 ("age", header.age_name),
                 ("page", header.page_name),
                 ("version", header.version),
-                ("sequence number", f"0x{header.sequence_number:08X}"),
-                ("flags", f"0x{header.flags:04X}"),
+                ("sequence number", header_value_text("sequence_number", header.sequence_number)),
+                ("flags", header_value_text("flags", header.flags)),
                 ("major version", header.major_version),
-                ("checksum", f"0x{header.checksum:08X}"),
+                ("checksum", header_value_text("checksum", header.checksum)),
                 ("data start", header.data_start),
                 ("index start", header.index_start),
                 ("objects", len(page)),
