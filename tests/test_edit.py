@@ -92,6 +92,22 @@ def test_each_edit_of_a_page(page_file, tmp_path, options, check):
     assert "written to" in printed
 
 
+@pytest.mark.parametrize("texture", ["Two\nLines", "Tab\tand ,comma", "plMipmap:Prefixed"])
+def test_a_reference_to_a_name_of_any_characters(tmp_path, texture):
+    path = tmp_path / "page.prp"
+    path.write_bytes(
+        page(
+            [
+                Obj(LAYER, "Glass", layer_body("Glass", None)),
+                Obj(MIPMAP, texture, mipmap_body(texture)),
+            ]
+        )
+    )
+    status, printed, err = run(path, "--set", f"Glass.texture_key=plMipmap:{texture}")
+    assert status == 0, err
+    assert objects(path)[("plLayer", "Glass")].as_layer().texture_name == texture
+
+
 @pytest.mark.parametrize(
     "name, status, message",
     [

@@ -48,8 +48,9 @@ EPILOG = (
 
 FORMATS = ("dxt1", "dxt5", "argb")
 MIPMAP = "plMipmap"
-# A reference in a value: a class name, a colon, an object name.
-REFERENCE = re.compile(r"([A-Za-z]\w*):(.+)")
+# A reference in a value: a class name, a colon, an object name (which may
+# hold any character, a line feed too).
+REFERENCE = re.compile(r"([A-Za-z]\w*):(.+)", re.DOTALL)
 
 
 def object_text(obj: lumivex.PrpObject) -> str:
