@@ -46,7 +46,7 @@ AGE, PREFIX = "Bench", 100
 DRAW, COORD, BUFFER = 0x0016, 0x0015, 0x0029
 TARGET = 2.0
 # Bump when the generated data changes, so that cached data is rebuilt.
-FORMAT = 1
+FORMAT = 2
 
 
 def location(number: int) -> int:
@@ -101,7 +101,7 @@ def page_contents(number: int, pages: int, groups: int, rng: random.Random) -> l
                 MATERIAL,
                 f"{base}.Mat",
                 lambda ref, base=base, o=layer_elsewhere: material_body(
-                    [ref(f"{base}.Layer"), ref(o)]
+                    [ref(f"{base}.Layer"), ref(o)], name=f"{base}.Mat"
                 ),
             ),
         ]

@@ -51,7 +51,7 @@ ROOT = Path(__file__).resolve().parent.parent
 
 # Bump when the generated data changes, so that cached data is rebuilt:
 # FORMAT for the page, TEXT_FORMAT for the text data alone.
-FORMAT = 2
+FORMAT = 3
 TEXT_FORMAT = 2
 SEED = 20240607
 
@@ -196,7 +196,8 @@ def body(rng: random.Random, class_type: int, name: str, quick: bool) -> bytes:
             name, f"{words}*1#0.hsm", transform=rng.random() < 0.3, opacity=rng.random()
         )
     if class_type == MATERIAL:
-        return material_body([f"{name}Layer{i}" for i in range(rng.randrange(1, 4))])
+        layers = [f"{name}Layer{i}" for i in range(rng.randrange(1, 4))]
+        return material_body(layers, name=name)
     if class_type == MIPMAP:
         return mipmap(rng, name, quick)
     if class_type == SOUND:

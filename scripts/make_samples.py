@@ -124,8 +124,8 @@ def layer(name: str, texture: str, **options) -> tuple[int, Body]:
     return LAYER, lambda ref: layer_body(name, ref(texture), under=None, **options)
 
 
-def material(*layers: str) -> tuple[int, Body]:
-    return MATERIAL, lambda ref: material_body([ref(name) for name in layers])
+def material(name: str, *layers: str) -> tuple[int, Body]:
+    return MATERIAL, lambda ref: material_body([ref(layer) for layer in layers], name=name)
 
 
 def sound(name: str, buffer: str, **options) -> dict[str, tuple[int, Body]]:
@@ -154,8 +154,8 @@ TOWN: dict[str, tuple[int, Body]] = {
     "FountainStone": layer("FountainStone", "Tiles_DXT1"),
     "LampGlass": layer("LampGlass", "Tiles_DXT5", opacity=0.5),
     "SignPaint": layer("SignPaint", "Tiles_ARGB32"),
-    "FountainMaterial": material("FountainStone"),
-    "LampMaterial": material("LampGlass", "SignPaint"),
+    "FountainMaterial": material("FountainMaterial", "FountainStone"),
+    "LampMaterial": material("LampMaterial", "LampGlass", "SignPaint"),
     "Tiles_DXT1": (MIPMAP, lambda ref: texture_body("Tiles_DXT1", DXT1, 32, 16, levels=6)),
     "Tiles_DXT5": (MIPMAP, lambda ref: texture_body("Tiles_DXT5", DXT5, 32, 16, levels=6)),
     "Tiles_ARGB32": (MIPMAP, lambda ref: texture_body("Tiles_ARGB32", ARGB32, 32, 16, levels=6)),
@@ -191,7 +191,7 @@ GARDEN: dict[str, tuple[int, Body]] = {
     **scene_object("Tree02"),
     **scene_object("Hedge", ["HedgePython"]),
     # The hedge is painted with the town's fountain stone.
-    "HedgeMaterial": material("FountainStone"),
+    "HedgeMaterial": material("HedgeMaterial", "FountainStone"),
     "HedgePython": (
         PYTHON_FILE_MOD,
         lambda ref: python_file_mod(
