@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "resource/prp/decoders.h"
 #include "resource/prp/record_edit.h"
+#include "resource/prp/synched_object.h"
 
 namespace lumivex {
 namespace {
@@ -14,7 +15,6 @@ namespace {
 constexpr uint32_t kPageVersion = 6;
 constexpr uint16_t kNewPageMajorVersion = 70;
 constexpr std::size_t kLongestName = kSafeStringLengthMask;
-constexpr std::size_t kClassIndexSize = sizeof(uint16_t);
 
 void check_name(const std::string& name_bytes) {
   if (name_bytes.size() > kLongestName)
