@@ -457,3 +457,17 @@ def test_an_edit_of_the_same_size_changes_bytes_inside_the_object_only(class_typ
     differing = [i for i, (a, b) in enumerate(zip(old, new, strict=True)) if a != b]
     assert differing
     assert all(start <= i < start + edited.data_len for i in differing)
+
+
+def test_a_colour_emptied_while_it_is_read_is_read_as_given():
+    # A number's __float__ runs while the list is read, and empties it.
+    colour: list = []
+
+    class Emptying(int):
+        def __float__(self) -> float:
+            colour.clear()
+            return 0.5
+
+    colour.extend([Emptying(1), 0.25, 0.125, 1.0])
+    view = prp_object(0x0006, layer_body()).as_layer()
+    assert view.replace(preshade_color=colour).preshade_color == [0.5, 0.25, 0.125, 1.0]

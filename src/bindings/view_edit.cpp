@@ -30,10 +30,11 @@ BuiltKey key_of(PyObject* value, const char* function, const char* property, con
   return unbox<KeyValue>(value);
 }
 
-// The items of a list or tuple.
+// The items of a list or tuple, as a tuple: reading an item may run code
+// (a number's __float__) that changes a list, never a tuple.
 Ref sequence_of(PyObject* value, const char* function, const char* property, const char* expected) {
   if (!PyList_Check(value) && !PyTuple_Check(value)) wrong_value_type(value, function, property, expected);
-  return Ref::checked(PySequence_Fast(value, expected));
+  return Ref::checked(PySequence_Tuple(value));
 }
 
 }  // namespace
@@ -58,14 +59,14 @@ FieldValue field_value(PyObject* value, const Settable& settable, const char* fu
       return value == Py_True;
     case Takes::Color: {
       const Ref items = sequence_of(value, function, property, "a list of 4 floats");
-      if (PySequence_Fast_GET_SIZE(items.get()) != 4) {
+      if (PyTuple_GET_SIZE(items.get()) != 4) {
         PyErr_Format(PyExc_ValueError, "%s() argument '%s' must hold 4 floats (red, green, blue, alpha), not %zd",
-                     function, property, PySequence_Fast_GET_SIZE(items.get()));
+                     function, property, PyTuple_GET_SIZE(items.get()));
         throw PythonError{};
       }
       std::array<float, 4> color{};
       for (std::size_t i = 0; i < color.size(); ++i)
-        color[i] = float_of(PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), function, property);
+        color[i] = float_of(PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), function, property);
       return color;
     }
     case Takes::Text:
@@ -76,15 +77,15 @@ FieldValue field_value(PyObject* value, const Settable& settable, const char* fu
     case Takes::Keys: {
       const Ref items = sequence_of(value, function, property, "a list of Key");
       std::vector<BuiltKey> keys;
-      for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i)
-        keys.push_back(key_of(PySequence_Fast_GET_ITEM(items.get(), i), function, property, state, "a list of Key"));
+      for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.get()); ++i)
+        keys.push_back(key_of(PyTuple_GET_ITEM(items.get(), i), function, property, state, "a list of Key"));
       return keys;
     }
     case Takes::Params: {
       const Ref items = sequence_of(value, function, property, "a list of PythonParam");
       std::vector<ParamSetting> params;
-      for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i)
-        params.push_back(param_setting(PySequence_Fast_GET_ITEM(items.get(), i), function, property, state));
+      for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.get()); ++i)
+        params.push_back(param_setting(PyTuple_GET_ITEM(items.get(), i), function, property, state));
       return params;
     }
   }
