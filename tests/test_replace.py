@@ -300,6 +300,8 @@ def test_what_cannot_be_set_is_a_type_error_naming_it(method, name):
         ("as_layer", {"opacity": "high"}, TypeError, "must be float, not str"),
         ("as_layer", {"opacity": True}, TypeError, "must be float"),
         ("as_layer", {"opacity": 1e39}, OverflowError, "too large for a 32-bit float"),
+        ("as_layer", {"opacity": 10**400}, OverflowError, "'opacity' is too large for a 32-bit"),
+        ("as_layer", {"preshade_color": [0, 0, 0, -(10**400)]}, OverflowError, "'preshade_color'"),
         ("as_layer", {"blend_flags": -1}, OverflowError, "blend_flags"),
         ("as_layer", {"blend_flags": 1 << 32}, OverflowError, "blend_flags"),
         ("as_layer", {"blend_flags": 1.0}, TypeError, "must be int"),

@@ -15,12 +15,18 @@ namespace {
 float float_of(PyObject* value, const char* function, const char* property) {
   if (PyBool_Check(value) || !(PyFloat_Check(value) || PyLong_Check(value)))
     wrong_value_type(value, function, property, "float");
-  const double number = PyFloat_AsDouble(value);
-  if (number == -1.0 && PyErr_Occurred()) throw PythonError{};
-  if (std::isfinite(number) && std::fabs(number) > FLT_MAX && std::isinf(static_cast<float>(number))) {
+  const auto too_large = [&] {
     PyErr_Format(PyExc_OverflowError, "%s() argument '%s' is too large for a 32-bit float", function, property);
     throw PythonError{};
+  };
+  const double number = PyFloat_AsDouble(value);
+  if (number == -1.0 && PyErr_Occurred()) {
+    // An int too large for a double is too large for a float as well.
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
+    PyErr_Clear();
+    too_large();
   }
+  if (std::isfinite(number) && std::fabs(number) > FLT_MAX && std::isinf(static_cast<float>(number))) too_large();
   return static_cast<float>(number);
 }
 
