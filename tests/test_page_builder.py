@@ -5,8 +5,9 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from fixtures.builder import Group, Obj, i16, key_ref, object_prefix, page, synched
+from fixtures.builder import Group, Obj, i16, key_ref, object_prefix, page, synched, u16
 from fixtures.object_bodies import scene_object_body
+from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
 
 COORD = 0x15
 SCENE_OBJECT = 0x0001
@@ -153,6 +154,21 @@ def test_rename_rewrites_the_key_the_own_key_and_references(undecodable):
     del before["coord_interface_key"]
     # The other references are as they were.
     assert after == before
+
+
+def test_a_responder_decoded_in_part_is_unsearched():
+    # Its second command is of a message class no decoder reads, which ends
+    # the decode there: what that command holds is not searched.
+    known = command(0x0254, msg_base(receivers=["TreeCoord"]))
+    unknown = u16(0x7777) + key_ref("TreeCoord", COORD)
+    source = renamable_page([Obj(RESPONDER, "R", responder(state(known, unknown)), object_id=1)])
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.rename(source[1], "Trunk")
+    assert builder.unsearched == 1
+    elsewhere = lumivex.Key._from_fields(9, 0, 0xFF, COORD, 1, b"Elsewhere", 0, 0)
+    assert builder.rename_references(elsewhere, "There") == 0
+    # And the coordinate interface, of a class no decoder reads.
+    assert builder.unsearched == 2
 
 
 def own_key_body(class_type, name, **key):

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "core/class_index.h"
 #include "core/text.h"
@@ -52,6 +53,16 @@ NameSpan span_of(const StoredString& name) {
 std::string already_named(uint16_t class_type, const std::string& name_bytes) {
   return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
          utf8_text(name_bytes) + "'";
+}
+
+// Whether a decode read every reference the object's bytes hold: one of a
+// responder that stopped at a command it could not read did not.
+template <class Record>
+bool read_whole(const Record& record) {
+  if constexpr (std::is_same_v<Record, ResponderModData>)
+    return !record.stopped;
+  else
+    return true;
 }
 
 bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
@@ -250,12 +261,13 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
           // Bytes that hold no key at their start have none to rename.
         }
       }
-      bool decodable = false;
+      bool searched = false;
       try {
         for_each_decoder([&](const auto& row, std::size_t) {
-          if (decodable || row.class_type != entry.key.class_type) return;
-          decodable = true;
-          for (const KeyReference& reference : references(row.parse(bytes), source)) {
+          if (row.class_type != entry.key.class_type) return;
+          const auto record = row.parse(bytes);
+          searched = read_whole(record);
+          for (const KeyReference& reference : references(record, source)) {
             if (!refers_to(reference.key, source, old_key)) continue;
             const NameSpan span = span_of(reference.key.name);
             const bool seen =
@@ -265,9 +277,9 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
         });
       } catch (const Error&) {
         // An object that does not decode cannot be searched.
-        decodable = false;
+        searched = false;
       }
-      if (!decodable && at != renamed) ++result.unsearched;
+      if (!searched && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
       result.rewritten += spans.size();
       entry.data = held(with_names(bytes, spans, new_name_bytes));

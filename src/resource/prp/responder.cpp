@@ -306,7 +306,10 @@ ResponderModData parse_responder_modifier(std::span<const uint8_t> object_bytes,
     ResponderState state;
     ++data.states.count;
     // Stopped: the trailer keeps its defaults.
-    if (!step_over_state(reader, state, true, marks)) return data;
+    if (!step_over_state(reader, state, true, marks)) {
+      data.stopped = true;
+      return data;
+    }
   }
   const uint64_t trailer_at = reader.position();
   data.cur_state = reader.read_u8();

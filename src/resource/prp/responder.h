@@ -58,7 +58,8 @@ struct ResponderModData {
   StoredList<ResponderState> states;
   uint8_t cur_state = 0;
   bool enabled = true;
-  uint8_t flags = 1;  // the trailer's third byte
+  uint8_t flags = 1;     // the trailer's third byte
+  bool stopped = false;  // at a command that could not be read
 
   std::vector<ResponderState> read_states(const Source& source) const { return read_items(states, source); }
 };
