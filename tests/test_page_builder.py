@@ -5,13 +5,24 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from fixtures.builder import Group, Obj, i16, key_ref, object_prefix, page, synched, u16
-from fixtures.object_bodies import scene_object_body
+from fixtures.builder import (
+    Group,
+    Obj,
+    i16,
+    key_ref,
+    object_prefix,
+    page,
+    reference,
+    synched,
+    u16,
+)
+from fixtures.object_bodies import material_body, scene_object_body
 from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
 
 COORD = 0x15
 SCENE_OBJECT = 0x0001
 LAYER = 0x0006
+MATERIAL = 0x0007
 
 
 def normal_pages():
@@ -169,6 +180,19 @@ def test_a_responder_decoded_in_part_is_unsearched():
     assert builder.rename_references(elsewhere, "There") == 0
     # And the coordinate interface, of a class no decoder reads.
     assert builder.unsearched == 2
+
+
+def test_a_rename_rewrites_each_of_many_references():
+    # Every layer of the material is one layer of another page.
+    count = 200_000
+    body = material_body([], count=count) + reference("Stone", LAYER) * count
+    source = lumivex.PrpFile.from_bytes(
+        page([Obj(MATERIAL, "Mat", body, object_id=1)], sequence_number=1)
+    )
+    stone = lumivex.Key._from_fields(0, 0, 0xFF, LAYER, 1, b"Stone", 0, 0)
+    builder = lumivex.PageBuilder.from_page(source)
+    assert builder.rename_references(stone, "Rock") == count
+    assert builder.build()[0].as_material().layer_names == ["Rock"] * count
 
 
 def own_key_body(class_type, name, **key):

@@ -28,10 +28,18 @@ struct NameSpan {
   std::size_t size;
 };
 
-// The bytes with each span replaced by the name written in the normal form.
-std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, std::vector<NameSpan> spans,
-                                const std::string& name_bytes) {
+// The spans in stored order, each once: a name found twice is written once.
+void sort_spans(std::vector<NameSpan>& spans) {
   std::sort(spans.begin(), spans.end(), [](const NameSpan& a, const NameSpan& b) { return a.at < b.at; });
+  spans.erase(
+      std::unique(spans.begin(), spans.end(), [](const NameSpan& a, const NameSpan& b) { return a.at == b.at; }),
+      spans.end());
+}
+
+// The bytes with each span, in stored order, replaced by the name written
+// in the normal form.
+std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, const std::vector<NameSpan>& spans,
+                                const std::string& name_bytes) {
   PlasmaWrite name;
   name.write_safe_string(name_bytes);
   PlasmaWrite out(bytes.size() + spans.size() * name.size());
@@ -268,11 +276,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
           const auto record = row.parse(bytes);
           searched = read_whole(record);
           for (const KeyReference& reference : references(record, source)) {
-            if (!refers_to(reference.key, source, old_key)) continue;
-            const NameSpan span = span_of(reference.key.name);
-            const bool seen =
-                std::any_of(spans.begin(), spans.end(), [&](const NameSpan& other) { return other.at == span.at; });
-            if (!seen) spans.push_back(span);
+            if (refers_to(reference.key, source, old_key)) spans.push_back(span_of(reference.key.name));
           }
         });
       } catch (const Error&) {
@@ -281,6 +285,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       }
       if (!searched && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
+      sort_spans(spans);
       result.rewritten += spans.size();
       entry.data = held(with_names(bytes, spans, new_name_bytes));
     }
