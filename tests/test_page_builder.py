@@ -227,6 +227,17 @@ def test_bytes_of_another_class_are_refused(method):
     assert builder.build().to_bytes() == before and len(builder) == 2
 
 
+def test_rename_renames_an_own_key_that_named_the_object_otherwise():
+    # Bytes whose own key disagrees with the index, as some writers left them.
+    source = lumivex.PrpFile.from_bytes(
+        page([Obj(MATERIAL, "StoneMaterial", material_body(name="Mat"), object_id=1)])
+    )
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.rename(source[0], "RockMaterial")
+    (built,) = builder.build()
+    assert built.data == material_body(name="RockMaterial")
+
+
 def test_rename_of_an_object_no_one_names_changes_only_it():
     source = renamable_page()
     builder = lumivex.PageBuilder.from_page(source)

@@ -259,12 +259,13 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       const std::span<const uint8_t> bytes = entry.data.bytes;
       const Source source(bytes);
       std::vector<NameSpan> spans;
-      // The object's own key follows its class index.
+      // The object's own key follows its class index; it takes the new
+      // name even where it held another than the index.
       if (at == renamed && bytes.size() > kClassIndexSize) {
         try {
           PlasmaRead reader(bytes, kClassIndexSize);
           const auto own = read_key_uoid(reader);
-          if (own && refers_to(*own, source, old_key)) spans.push_back(span_of(own->name));
+          if (own) spans.push_back(span_of(own->name));
         } catch (const Error&) {
           // Bytes that hold no key at their start have none to rename.
         }
