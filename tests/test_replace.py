@@ -285,6 +285,7 @@ def test_a_responder_that_stopped_early_has_no_trailer_to_set():
         ("as_sound", "sound_file"),
         ("as_sound", "colour"),
         ("as_sound", "to_bytes"),
+        ("as_sound", "\udc80"),
     ],
 )
 def test_what_cannot_be_set_is_a_type_error_naming_it(method, name):

@@ -81,11 +81,11 @@ void request_changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     PyObject* value = args[i];
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-    if (!utf8) throw PythonError{};
-    const std::string_view wanted(utf8, static_cast<std::size_t>(size));
+    // A name UTF-8 cannot hold (a lone surrogate) is no property's.
+    if (!utf8) PyErr_Clear();
     const Settable* found = nullptr;
     for (const Settable& settable : settable_properties<Record>()) {
-      if (same_field(settable.property, wanted)) {
+      if (utf8 && same_field(settable.property, std::string_view(utf8, static_cast<std::size_t>(size)))) {
         found = &settable;
         break;
       }
