@@ -474,3 +474,19 @@ def test_a_colour_emptied_while_it_is_read_is_read_as_given():
     colour.extend([Emptying(1), 0.25, 0.125, 1.0])
     view = prp_object(0x0006, layer_body()).as_layer()
     assert view.replace(preshade_color=colour).preshade_color == [0.5, 0.25, 0.125, 1.0]
+
+
+@pytest.mark.parametrize("is_3d", [False, True])
+@pytest.mark.parametrize("looping", [False, True])
+@pytest.mark.parametrize("auto_start", [False, True])
+def test_flags_of_one_stored_word_change_together(is_3d, looping, auto_start):
+    from fixtures.object_bodies import sound_body
+
+    body = sound_body(properties=0xF0F0_F0F5)
+    view = prp_object(0x0049, body).as_sound()
+    flags = {"is_3d": is_3d, "looping": looping, "auto_start": auto_start}
+    changed = view.replace(**flags)
+    again = lumivex.SoundInfo._decode(changed.to_bytes())
+    assert {name: getattr(again, name) for name in flags} == flags
+    before = {name: getattr(view, name) for name in flags}
+    assert changed.replace(**before).to_bytes() == body

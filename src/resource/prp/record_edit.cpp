@@ -135,9 +135,18 @@ class Editor {
     replace_word(mark.at, static_cast<uint32_t>(static_cast<int32_t>(number)));
   }
 
+  // Flags of one word change it together: a flag set after another of its
+  // word changes the word that one made.
   void edit_bit(const FieldMark& mark, const FieldValue& value) {
     const bool flag = held<bool>(mark, value);
-    const uint32_t word = PlasmaRead::load<uint32_t>(stored(mark).data());
+    uint32_t word = PlasmaRead::load<uint32_t>(stored(mark).data());
+    const auto made = std::find_if(splices_.begin(), splices_.end(), [&](const Splice& splice) {
+      return splice.at == mark.at && splice.small.size == sizeof word;
+    });
+    if (made != splices_.end()) {
+      word = PlasmaRead::load<uint32_t>(made->small.bytes.data());
+      splices_.erase(made);
+    }
     replace_word(mark.at, flag ? word | mark.detail : word & ~mark.detail);
   }
 
