@@ -490,3 +490,22 @@ def test_flags_of_one_stored_word_change_together(is_3d, looping, auto_start):
     assert {name: getattr(again, name) for name in flags} == flags
     before = {name: getattr(view, name) for name in flags}
     assert changed.replace(**before).to_bytes() == body
+
+
+SIGNALLING_NANS = [0x7F800001, 0xFFA00000, 0x7FBFFFFF]
+
+
+@pytest.mark.parametrize("bits", SIGNALLING_NANS, ids=hex)
+def test_a_signalling_nan_shown_keeps_its_bits(bits):
+    # A signalling NaN shows as the quiet NaN of its payload.
+    nan = u32(bits)
+    body = layer_body(opacity=0.125, colors=range(16))
+    body = body.replace(f32(0.125), nan).replace(f32(5.0), nan)
+    view = prp_object(0x0006, body).as_layer()
+    same = {"opacity": view.opacity, "runtime_color": view.runtime_color}
+    assert view.replace(**same).to_bytes() == body
+    params = python_file_mod(params=[param(1, 2, nan)])
+    (stored,) = prp_object(0x00A2, params).as_python_file_mod().params
+    again = stored.replace(typed_value=stored.typed_value)
+    mod = prp_object(0x00A2, params).as_python_file_mod()
+    assert mod.replace(params=[again]).to_bytes() == params

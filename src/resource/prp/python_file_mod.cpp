@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "resource/prp/bit_vector.h"
+#include "resource/prp/record_edit.h"
 #include "resource/prp/synched_object.h"
 
 namespace lumivex {
@@ -141,7 +142,7 @@ bool holds(const PythonParam& stored, const Source& source, const ParamSetting& 
       Overloaded{
           [](std::monostate) { return true; },
           [&](int32_t v) { return std::get<int32_t>(param.value) == v; },
-          [&](float v) { return std::bit_cast<uint32_t>(std::get<float>(param.value)) == std::bit_cast<uint32_t>(v); },
+          [&](float v) { return float_shown_as(std::bit_cast<uint32_t>(v), std::get<float>(param.value)); },
           [&](bool v) { return std::get<bool>(param.value) == v; },
           [&](const ByteRange& v) { return std::get<std::string>(param.value) == counted_string_text(v, source); },
           [&](const std::optional<Uoid>& v) {

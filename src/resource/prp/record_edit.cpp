@@ -114,12 +114,17 @@ class Editor {
       replace_small(mark.at, [&](SmallBytes& out) { out.put(*flag ? 1 : 0, sizeof(uint8_t)); });
     } else if (const auto* number = std::get_if<float>(&value)) {
       if (mark.size != sizeof(float)) cannot_hold(mark.field);
+      if (float_shown_as(PlasmaRead::load<uint32_t>(old.data()), *number)) return;
       replace_small(mark.at, [&](SmallBytes& out) { out.put(std::bit_cast<uint32_t>(*number), sizeof(float)); });
     } else {
       const auto& color = held<std::array<float, 4>>(mark, value);
       if (mark.size != sizeof color) cannot_hold(mark.field);
       replace_small(mark.at, [&](SmallBytes& out) {
-        for (const float component : color) out.put(std::bit_cast<uint32_t>(component), sizeof component);
+        for (std::size_t i = 0; i < color.size(); ++i) {
+          const uint32_t stored_bits = PlasmaRead::load<uint32_t>(old.data() + i * sizeof(float));
+          out.put(float_shown_as(stored_bits, color[i]) ? stored_bits : std::bit_cast<uint32_t>(color[i]),
+                  sizeof(float));
+        }
       });
     }
   }

@@ -5,6 +5,7 @@
 // and every other byte is copied as it was, understood or not.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
@@ -30,6 +31,17 @@ struct FieldChange {
   std::string_view field;  // the view property, as the marks label it
   FieldValue value;
 };
+
+// Whether the float stored as stored_bits is shown as number, by its bits:
+// a signalling NaN shows as the quiet NaN of its payload, as a double made
+// from it is.
+inline bool float_shown_as(uint32_t stored_bits, float number) {
+  constexpr uint32_t kExponent = 0x7F800000;
+  constexpr uint32_t kMantissa = 0x007FFFFF;
+  constexpr uint32_t kQuiet = 0x00400000;
+  const bool nan = (stored_bits & kExponent) == kExponent && (stored_bits & kMantissa) != 0;
+  return std::bit_cast<uint32_t>(number) == (nan ? stored_bits | kQuiet : stored_bits);
+}
 
 // The stored bytes of a number, a flag or a colour, little-endian.
 struct SmallBytes {
