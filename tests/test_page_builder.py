@@ -16,13 +16,14 @@ from fixtures.builder import (
     synched,
     u16,
 )
-from fixtures.object_bodies import material_body, scene_object_body
+from fixtures.object_bodies import layer_body, material_body, prp_object, scene_object_body
 from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
 
 COORD = 0x15
 SCENE_OBJECT = 0x0001
 LAYER = 0x0006
 MATERIAL = 0x0007
+LAYER_ANIMATION = 0x0043
 
 
 def normal_pages():
@@ -236,6 +237,25 @@ def test_rename_renames_an_own_key_that_named_the_object_otherwise():
     builder.rename(source[0], "RockMaterial")
     (built,) = builder.build()
     assert built.data == material_body(name="RockMaterial")
+
+
+@pytest.mark.parametrize("method", ["add", "set"])
+def test_a_view_of_bytes_of_another_class_is_refused(method):
+    # A layer animation's bytes, which the Layer view decodes as well.
+    animation = prp_object(LAYER_ANIMATION, layer_body("Glow", class_index=LAYER_ANIMATION))
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    glow = builder.add(LAYER, "Glow", layer_body("Glow"))
+    before = builder.build().to_bytes()
+    with pytest.raises(ValueError, match="plLayer 'Glow' begin with .* plLayerAnimation"):
+        if method == "add":
+            builder.remove(glow)
+            builder.add(animation.as_layer())
+        else:
+            builder.set(glow, animation.as_layer())
+    if method == "set":
+        assert builder.build().to_bytes() == before
+    else:
+        assert len(builder) == 0
 
 
 def test_rename_of_an_object_no_one_names_changes_only_it():

@@ -85,6 +85,17 @@ HeldBytes held(std::vector<uint8_t> bytes) {
   return {std::move(owned), span};
 }
 
+// Fails on bytes for an object of class_type named name_bytes that begin
+// with the class index of another class: the index and the bytes would
+// disagree. Bytes too short for a class index pass.
+void check_class_index(uint16_t class_type, const std::string& name_bytes, std::span<const uint8_t> bytes) {
+  if (bytes.size() < kClassIndexSize) return;
+  const uint16_t class_index = PlasmaRead::load<uint16_t>(bytes.data());
+  if (class_index != class_type)
+    throw Error("The bytes of the " + std::string(ClassIndex::class_name(class_type)) + " '" + utf8_text(name_bytes) +
+                "' begin with the class index of a " + std::string(ClassIndex::class_name(class_index)));
+}
+
 // Bytes given for key's object as the page keeps them: where they hold a key
 // of their own after their class index, that key becomes key, as a view's
 // does, so that the index and the bytes agree. Bytes that begin with the
@@ -92,12 +103,8 @@ HeldBytes held(std::vector<uint8_t> bytes) {
 // that hold no readable key, are kept as given.
 HeldBytes with_key_of(const BuiltKey& key, HeldBytes data) {
   const std::span<const uint8_t> bytes = data.bytes;
+  check_class_index(key.class_type, key.name_bytes, bytes);
   if (bytes.size() < kClassIndexSize) return data;
-  const uint16_t class_index = PlasmaRead::load<uint16_t>(bytes.data());
-  if (class_index != key.class_type)
-    throw Error("The bytes of the " + std::string(ClassIndex::class_name(key.class_type)) + " '" +
-                utf8_text(key.name_bytes) + "' begin with the class index of a " +
-                std::string(ClassIndex::class_name(class_index)));
   try {
     PlasmaRead reader(bytes, kClassIndexSize);
     const auto own = read_key_uoid(reader);
@@ -218,7 +225,10 @@ const BuiltKey& PageBuilder::add_object(uint16_t class_type, std::span<const uin
   PlasmaRead reader(bytes, kClassIndexSize);
   const auto own = read_key_uoid(reader);
   if (!own) throw Error("The object's bytes hold no key of their own to name it by");
-  const BuiltKey& key = add(class_type, Source(bytes).stored_bytes(own->name), {});
+  std::string name_bytes = Source(bytes).stored_bytes(own->name);
+  // A view may show the bytes of an object of another class.
+  check_class_index(class_type, name_bytes, bytes);
+  const BuiltKey& key = add(class_type, std::move(name_bytes), {});
   entries_.back().data = held(with_own_key(bytes, key));
   return key;
 }
@@ -233,6 +243,7 @@ void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span
   if (class_type != key.class_type)
     throw Error("A " + std::string(ClassIndex::class_name(class_type)) + " cannot replace the " +
                 std::string(ClassIndex::class_name(key.class_type)) + " '" + utf8_text(key.name_bytes) + "'");
+  check_class_index(key.class_type, key.name_bytes, bytes);
   entry.data = held(with_own_key(bytes, entry.key));
 }
 
