@@ -330,6 +330,19 @@ def test_without_output_the_page_is_saved_over_itself(page_file):
     assert os.listdir(page_file.parent) == ["page.prp"]
 
 
+def test_an_empty_output_name_is_refused_not_read_as_none(page_file, age_folder):
+    """-o "$OUT" with OUT unset must not save over the page."""
+    pages = page_bytes(age_folder)
+    for path, options in (
+        (page_file, ["--remove", "Mat"]),
+        (age_folder / "Demo.age", ["--rename", "Sign=X"]),
+    ):
+        status, printed, err = run(path, "-o", "", *options)
+        assert (status, printed, err) == (2, "", "lumivex: -o takes a file name, not ''\n")
+    assert page_file.read_bytes() == sample_page()
+    assert page_bytes(age_folder) == pages
+
+
 @needs_pillow
 @pytest.mark.parametrize("wanted, compression", [("argb", 0), ("dxt1", 1), ("dxt5", 1)])
 def test_texture_from_an_image(page_file, tmp_path, wanted, compression):

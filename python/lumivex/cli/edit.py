@@ -525,6 +525,8 @@ def run(args: argparse.Namespace) -> int:
         return report("nothing to do: give --rename, --remove, --texture or --set", 2)
     if args.format and not args.texture:
         return report("--format goes with --texture", 2)
+    if args.output == "":
+        return report("-o takes a file name, not ''", 2)
     try:
         target = opened(args.path)
     except IsADirectoryError:
