@@ -171,6 +171,57 @@ def test_bad_edits_write_nothing(page_file, options, message):
     assert os.listdir(page_file.parent) == ["page.prp"]
 
 
+def names_page(*names):
+    return page(
+        [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate(names, 1)]
+    )
+
+
+@pytest.mark.parametrize(
+    "names, options, expected",
+    [
+        (["Key=Value", "Other"], ["--rename", "Key=Value=New"], {"New", "Other"}),
+        (["Key", "Other"], ["--rename", "Key=A=B"], {"A=B", "Other"}),
+        (["Key=Value", "Other"], ["--rename", "Key=Value==="], {"==", "Other"}),
+        (["Key=Value", "Other"], ["--remove", "Key=Value"], {"Other"}),
+    ],
+)
+def test_names_holding_equals_signs(tmp_path, names, options, expected):
+    path = tmp_path / "page.prp"
+    path.write_bytes(names_page(*names))
+    status, _, err = run(path, *options)
+    assert status == 0, err
+    assert {name for _, name in objects(path)} == expected
+
+
+def test_a_value_set_on_a_name_holding_an_equals_sign(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(names_page("Key=Value", "Other"))
+    status, _, err = run(path, "--set", "Key=Value.opacity=0.5", "--set", "Other.opacity=0.25")
+    assert status == 0, err
+    found = objects(path)
+    assert found[("plLayer", "Key=Value")].as_layer().opacity == 0.5
+    assert found[("plLayer", "Other")].as_layer().opacity == 0.25
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        (
+            ["--rename", "Key=Value=New"],
+            "--rename 'Key=Value=New' is ambiguous: 'Key' and 'Key=Value' each name an object",
+        ),
+        (["--rename", "Kex=Value=New"], "no object named 'Kex'; closest: plLayer:Key"),
+    ],
+)
+def test_an_equals_sign_that_ends_no_one_name(tmp_path, options, message):
+    path = tmp_path / "page.prp"
+    path.write_bytes(names_page("Key", "Key=Value"))
+    status, _, err = run(path, *options)
+    assert status == 1 and message in err, err
+    assert path.read_bytes() == names_page("Key", "Key=Value")
+
+
 def test_dry_run_prints_and_writes_nothing(page_file):
     before = os.stat(page_file)
     status, printed, _ = run(page_file, "--rename", "Glass=Window", "--remove", "Mat", "--dry-run")

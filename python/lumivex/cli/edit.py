@@ -13,7 +13,7 @@ import stat
 import sys
 import types
 from collections import Counter
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
@@ -57,11 +57,39 @@ def object_text(obj: lumivex.PrpObject) -> str:
     return f"{obj.class_name}:{printable_text(obj.name)}"
 
 
-def split_pair(text: str, option: str, form: str) -> tuple[str, str]:
-    left, equals, right = text.partition("=")
-    if not equals or not left or not right:
+def split_pair(
+    text: str,
+    option: str,
+    form: str,
+    objects: Objects,
+    name_of: Callable[[str], str | None] = lambda left: left,
+) -> tuple[str, str]:
+    """text split at the '=' that ends the name it starts with (name_of
+    gives the name in what comes before an '=', or None): names may hold '='
+    too. Where no name of the objects ends at an '=', at the first, so that
+    the name is told unknown."""
+    splits = [
+        (text[:at], text[at + 1 :])
+        for at, character in enumerate(text)
+        if character == "=" and 0 < at < len(text) - 1
+    ]
+    if not splits:
         raise CommandError(f"{option} takes {form}, not {text!r}")
-    return left, right
+    named = [
+        (left, right)
+        for left, right in splits
+        if (name := name_of(left)) is not None and objects.names(name)
+    ]
+    if len(named) > 1:
+        names = " and ".join(repr(name_of(left)) for left, _ in named)
+        raise CommandError(f"{option} {text!r} is ambiguous: {names} each name an object")
+    return named[0] if named else splits[0]
+
+
+def set_target(text: str) -> str | None:
+    """The name in the NAME.PROPERTY of --set, or None where text is not of that form."""
+    name, dot, prop = text.rpartition(".")
+    return name if dot and name and prop.isidentifier() else None
 
 
 class Objects:
@@ -76,6 +104,10 @@ class Objects:
             self.page_names.add(page_name)
             for obj in page:
                 self.by_name.setdefault(obj.name, []).append((page_name, obj))
+
+    def names(self, text: str) -> bool:
+        """Whether text names one object or more."""
+        return text in self.by_name or bool(self.qualified(text)[1])
 
     def find(self, text: str) -> tuple[str, lumivex.PrpObject]:
         found = self.by_name.get(text, [])
@@ -224,11 +256,11 @@ def texture_format(
 def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
     edits = Edits()
     for text in args.rename:
-        old, new = split_pair(text, "--rename", "OLD=NEW")
+        old, new = split_pair(text, "--rename", "OLD=NEW", objects)
         edits.renames.append((renamed_object(objects.find(old)[1], new), new))
     edits.removes = [objects.find(name)[1] for name in args.remove]
     for text in args.values:
-        target, value = split_pair(text, "--set", "NAME.PROPERTY=VALUE")
+        target, value = split_pair(text, "--set", "NAME.PROPERTY=VALUE", objects, set_target)
         name, dot, prop = target.rpartition(".")
         if not dot or not name or not prop:
             raise CommandError(f"--set takes NAME.PROPERTY=VALUE, not {text!r}")
@@ -239,7 +271,7 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
             raise CommandError(f"{object_text(obj)}.{prop} is set twice")
         changes[prop] = literal(value, objects)
     for text in args.texture:
-        name, image = split_pair(text, "--texture", "NAME=IMAGE")
+        name, image = split_pair(text, "--texture", "NAME=IMAGE", objects)
         obj = objects.find(name)[1]
         if obj.class_name != MIPMAP:
             raise CommandError(f"{object_text(obj)} is not a texture ({MIPMAP})")
@@ -447,7 +479,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     objects = Objects(pages)
     renames = []
     for text in args.rename:
-        old, new = split_pair(text, "--rename", "OLD=NEW")
+        old, new = split_pair(text, "--rename", "OLD=NEW", objects)
         owner, obj = objects.find(old)
         renames.append((owner, renamed_object(obj, new), new))
     keys = [obj.key for _, obj, _ in renames]
