@@ -222,6 +222,25 @@ def test_an_equals_sign_that_ends_no_one_name(tmp_path, options, message):
     assert path.read_bytes() == names_page("Key", "Key=Value")
 
 
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        (
+            ["--rename", "Glass=G\udcff"],
+            "cannot rename plLayer:Glass: the new name 'G\\udcff' holds bytes that are not UTF-8",
+        ),
+        (
+            ["--set", "Glass.texture_key='G\udcff'"],
+            "cannot set plLayer:Glass.texture_key: \"'G\\udcff'\" holds bytes that are not UTF-8",
+        ),
+    ],
+)
+def test_text_that_is_not_utf8_is_refused_by_name(page_file, options, message):
+    status, _, err = run(page_file, *options)
+    assert (status, err) == (1, f"lumivex: {message}\n")
+    assert page_file.read_bytes() == sample_page()
+
+
 def test_dry_run_prints_and_writes_nothing(page_file):
     before = os.stat(page_file)
     status, printed, _ = run(page_file, "--rename", "Glass=Window", "--remove", "Mat", "--dry-run")

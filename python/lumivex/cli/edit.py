@@ -92,6 +92,16 @@ def set_target(text: str) -> str | None:
     return name if dot and name and prop.isidentifier() else None
 
 
+def utf8(text: str, what: str) -> str:
+    """text, refused where it holds bytes of the command line that are not
+    UTF-8 (Python's lone surrogates for them): a page holds UTF-8 text only."""
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError as error:
+        raise CommandError(f"{what} {text!r} holds bytes that are not UTF-8") from error
+    return text
+
+
 class Objects:
     """The objects of one or more pages by name, found as a command line
     names them: NAME, or CLASS:NAME where several share the name, and, among
@@ -203,6 +213,7 @@ def renamed_object(obj: lumivex.PrpObject, new_name: str) -> lumivex.PrpObject:
     more likely a slip than a wish."""
     if obj.name == new_name:
         raise CommandError(f"cannot rename {object_text(obj)}: it already has that name")
+    utf8(new_name, f"cannot rename {object_text(obj)}: the new name")
     return obj
 
 
@@ -269,6 +280,7 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
         changes = edits.values.setdefault(obj.key, (obj, {}))[1]
         if prop in changes:
             raise CommandError(f"{object_text(obj)}.{prop} is set twice")
+        utf8(value, f"cannot set {object_text(obj)}.{prop}:")
         changes[prop] = literal(value, objects)
     for text in args.texture:
         name, image = split_pair(text, "--texture", "NAME=IMAGE", objects)
