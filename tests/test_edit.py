@@ -532,6 +532,19 @@ def test_an_age_takes_only_renames(age_folder, options, message):
     assert page_bytes(age_folder) == before
 
 
+def test_an_object_renamed_twice_across_an_age_is_named(age_folder):
+    before = page_bytes(age_folder)
+    status, _, err = run(
+        age_folder / "Demo.age",
+        "--rename",
+        "FountainStone=A",
+        "--rename",
+        "Town:plLayer:FountainStone=B",
+    )
+    assert (status, err) == (1, "lumivex: plLayer:FountainStone is renamed twice\n")
+    assert page_bytes(age_folder) == before
+
+
 @pytest.mark.parametrize("name", ["Town:Fountain", "Town:plSceneObject:Fountain"])
 def test_pages_sharing_a_name_are_told_apart_by_the_page(age_folder, name):
     garden = age_folder / "Demo_District_Garden.prp"

@@ -53,7 +53,7 @@ MIPMAP = "plMipmap"
 REFERENCE = re.compile(r"([A-Za-z]\w*):(.+)", re.DOTALL)
 
 
-def object_text(obj: lumivex.PrpObject) -> str:
+def object_text(obj: lumivex.PrpObject | lumivex.Key) -> str:
     return f"{obj.class_name}:{printable_text(obj.name)}"
 
 
@@ -193,15 +193,15 @@ class Edits:
         renamed = Counter(obj.key for obj, _ in self.renames)
         for key, times in renamed.items():
             if times > 1:
-                raise CommandError(f"{key.class_name}:{key.name} is renamed twice")
+                raise CommandError(f"{object_text(key)} is renamed twice")
         retextured = Counter(obj.key for obj, _ in self.textures)
         for key, times in retextured.items():
             if times > 1:
-                raise CommandError(f"{key.class_name}:{key.name} is given two textures")
+                raise CommandError(f"{object_text(key)} is given two textures")
         removed = Counter(obj.key for obj in self.removes)
         for key, times in removed.items():
             if times > 1:
-                raise CommandError(f"{key.class_name}:{key.name} is removed twice")
+                raise CommandError(f"{object_text(key)} is removed twice")
         edited = set(renamed) | set(self.values) | set(retextured)
         for obj in self.removes:
             if obj.key in edited:
@@ -494,9 +494,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         old, new = split_pair(text, "--rename", "OLD=NEW", objects)
         owner, obj = objects.find(old)
         renames.append((owner, renamed_object(obj, new), new))
-    keys = [obj.key for _, obj, _ in renames]
-    if len(set(keys)) != len(keys):
-        raise CommandError("an object is renamed twice")
+    Edits(renames=[(obj, new) for _, obj, new in renames]).check_conflicts()
     builders: dict[str, lumivex.PageBuilder] = {}
     changed: list[str] = []
     # Shown once every rename has worked, so that a failure prints only itself.
