@@ -407,6 +407,16 @@ def test_two_pages_of_one_age_holding_one_page_name_are_an_error(tmp_path, capsy
     assert "both hold page 'Town'" in capsys.readouterr().err
 
 
+@pytest.mark.parametrize("shown", [[], ["--stat"], ["--json"]])
+def test_ages_whose_pages_fail_to_pair_print_only_the_error(tmp_path, capsys, shown):
+    town = district(page_name="Town")
+    a = write_age(tmp_path / "a", {"Town": town}, settings="MaxCapacity=10\n")
+    b = write_age(tmp_path / "b", {"Town": town, "Yard": town}, settings="MaxCapacity=12\n")
+    assert main(["diff", *shown, str(a), str(b)]) == 2
+    printed = capsys.readouterr()
+    assert printed.out == "" and "both hold page 'Town'" in printed.err
+
+
 def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):
     root = Path(__file__).resolve().parent.parent
     readme = (root / "README.md").read_text(encoding="utf-8")

@@ -284,8 +284,10 @@ class Diff:
             yield from self.page_pair(self.a, self.b)
             return
         assert isinstance(self.a, Age) and isinstance(self.b, Age)
-        yield from age_changes(self.a.description, self.b.description)
+        # Every page is read before the first change, so that pages that do
+        # not load or do not pair fail before anything is shown.
         a_paths, b_paths = self.page_files(self.a), self.page_files(self.b)
+        yield from age_changes(self.a.description, self.b.description)
         for name, path in a_paths.items():
             if name in b_paths:
                 yield from self.page_pair(self.load(path), self.load(b_paths[name]))

@@ -3,6 +3,7 @@ are found: as lines, as counts (--stat), or as one JSON object."""
 
 from __future__ import annotations
 
+import itertools
 import sys
 from collections import Counter
 from typing import TextIO
@@ -75,9 +76,13 @@ def print_stat(found: Diff, out: TextIO) -> int:
 
 def print_json_stream(found: Diff, a: str, b: str, out: TextIO) -> int:
     """One JSON object whose list of changes is printed as it is found."""
+    changes = grouped(iter(found))
+    # The first change is found before the object starts, so that A and B
+    # failing to load print nothing but the error.
+    found_first = list(itertools.islice(changes, 1))
     out.write(f'{{\n  "a": {json_text(a)},\n  "b": {json_text(b)},\n  "changes": [')
     count = pages = 0
-    for first, change in grouped(iter(found)):
+    for first, change in itertools.chain(found_first, changes):
         record = json_text(change_json(change)).replace("\n", "\n    ")
         out.write(f"{',' if count else ''}\n    {record}")
         count += 1
