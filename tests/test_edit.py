@@ -19,7 +19,7 @@ from lumivex.cli import main
 from lumivex.diff import CHANGED, RENAMED, diff
 from lumivex.shapes import json_schema
 
-from fixtures.builder import Obj, page
+from fixtures.builder import Group, Obj, index_entry, page
 from fixtures.extras import needs_pillow
 from fixtures.object_bodies import LAYER, MATERIAL, MIPMAP, layer_body, material_body, mipmap_body
 
@@ -413,6 +413,34 @@ def test_an_empty_output_name_is_refused_not_read_as_none(page_file, age_folder)
     assert page_bytes(age_folder) == pages
 
 
+def lost_a_key(page_name="Page"):
+    """A page whose index announces three layers and holds two: the third's
+    bytes are in the page, but no key finds them."""
+    layers = [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate("ABC")]
+    entry = len(index_entry(layers[0], 0, 0))
+    return page(groups=[Group(LAYER, layers, length=4 + 2 * entry + 1)], page_name=page_name)
+
+
+def test_a_page_that_lost_keys_is_not_edited_over_itself(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(lost_a_key())
+    assert lumivex.PrpFile.load(str(path)).lost_keys == 1
+    status, printed, err = run(path, "--rename", "A=Z")
+    assert (status, printed) == (1, "")
+    assert err == (
+        f"lumivex: {path}: its index lost 1 key that it announced, whose object an edit would "
+        "drop: give -o OUT to write the edited page to another file\n"
+    )
+    assert path.read_bytes() == lost_a_key()
+    status, printed, err = run(path, "--rename", "A=Z", "-o", tmp_path / "out.prp")
+    assert status == 0
+    assert err == (
+        f"lumivex: warning: {path}: its index lost 1 key that it announced, whose object is not "
+        "in the edited page\n"
+    )
+    assert [obj.name for obj in lumivex.PrpFile.load(str(tmp_path / "out.prp"))] == ["Z", "B"]
+
+
 @needs_pillow
 @pytest.mark.parametrize("wanted, compression", [("argb", 0), ("dxt1", 1), ("dxt5", 1)])
 def test_texture_from_an_image(page_file, tmp_path, wanted, compression):
@@ -565,6 +593,19 @@ def test_pages_sharing_a_name_are_told_apart_by_the_page(age_folder, name):
     garden = lumivex.PrpFile.load(str(garden))
     assert town.find("Well", "plSceneObject") and not town.find("Fountain", "plSceneObject")
     assert garden.find("Fountain", "plSceneObject") and not garden.find("Well", "plSceneObject")
+
+
+def test_a_rename_across_an_age_leaves_a_page_that_lost_keys(tmp_path):
+    (tmp_path / "Yard.age").write_text("Page=Lawn,1\n")
+    lawn = tmp_path / "Yard_District_Lawn.prp"
+    lawn.write_bytes(lost_a_key("Lawn"))
+    status, printed, err = run(tmp_path / "Yard.age", "--rename", "A=Z")
+    assert (status, printed) == (1, "")
+    assert err.endswith(
+        f"lumivex: {lawn}: its index lost 1 key that it announced, whose object the rename "
+        "would drop; nothing was written\n"
+    )
+    assert lawn.read_bytes() == lost_a_key("Lawn")
 
 
 def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path):

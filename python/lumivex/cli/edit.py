@@ -407,6 +407,16 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         builder.remove(obj)
         done.append({"action": "remove", "object": obj})
     output = args.output or args.path
+    if page.lost_keys:
+        if is_same_file(output, args.path):
+            raise CommandError(
+                f"{lost_keys_text(page, args.path)} an edit would drop: give -o OUT to write "
+                "the edited page to another file"
+            )
+        warnings.append(
+            f"lumivex: warning: {lost_keys_text(page, args.path)} "
+            f"{'is' if page.lost_keys == 1 else 'are'} not in the edited page"
+        )
     messages = messages_beside(output)
     counts = {
         "renamed_count": len(edits.renames),
@@ -461,6 +471,21 @@ def edit_text(edit: dict[str, Any]) -> str:
 def edit_json(edit: dict[str, Any]) -> dict[str, object]:
     """An edit of a page as --json shows it: the object as its key."""
     return {**edit, "object": key_json(edit["object"].key)}
+
+
+def lost_keys_text(page: lumivex.PrpFile, path: str) -> str:
+    """The keys a page's index lost, whose objects no edit of the page keeps."""
+    return (
+        f"{path}: its index lost {counted(page.lost_keys, 'key')} that it announced, whose "
+        f"{'object' if page.lost_keys == 1 else 'objects'}"
+    )
+
+
+def is_same_file(path: str, other: str) -> bool:
+    try:
+        return os.path.samefile(path, other)
+    except OSError:
+        return False
 
 
 def is_regular_file(path: str) -> bool:
@@ -534,9 +559,14 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         )
         warnings += unsearched_warning(unsearched, object_text(obj))
     files = []
+    loaded = dict(pages)
     for page_name in changed:
         path = age.page_path(page_name)
         assert path is not None
+        if loaded[page_name].lost_keys:
+            raise CommandError(
+                f"{lost_keys_text(loaded[page_name], path)} the rename would drop; nothing was written"
+            )
         files.append((path, builders[page_name].build().to_bytes()))
     for warning in warnings:
         print(warning, file=sys.stderr)
