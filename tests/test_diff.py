@@ -7,9 +7,12 @@ import contextlib
 import io
 import json
 import math
+import os
 import re
 import shlex
 import struct
+import subprocess
+import sys
 from pathlib import Path
 
 import lumivex
@@ -415,6 +418,21 @@ def test_ages_whose_pages_fail_to_pair_print_only_the_error(tmp_path, capsys, sh
     assert main(["diff", *shown, str(a), str(b)]) == 2
     printed = capsys.readouterr()
     assert printed.out == "" and "both hold page 'Town'" in printed.err
+
+
+def test_a_page_of_an_age_that_became_a_fifo_is_an_error_not_a_wait(tmp_path):
+    town = district(page_name="Town")
+    a = write_age(tmp_path / "a", {"Town": town})
+    b = write_age(tmp_path / "b", {"Town": town})
+    (b / "Demo_District_Town.prp").unlink()
+    os.mkfifo(b / "Demo_District_Town.prp")
+    result = subprocess.run(
+        [sys.executable, "-m", "lumivex", "diff", str(a), str(b)], capture_output=True, timeout=60
+    )
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert result.stderr.decode() == (
+        f'lumivex: Failed to read "{b / "Demo_District_Town.prp"}": not a regular file\n'
+    )
 
 
 def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):

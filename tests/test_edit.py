@@ -608,6 +608,23 @@ def test_a_rename_across_an_age_leaves_a_page_that_lost_keys(tmp_path):
     assert lawn.read_bytes() == lost_a_key("Lawn")
 
 
+def test_a_page_of_the_age_that_became_a_fifo_is_not_waited_on(age_folder):
+    cavern = age_folder / "Demo_District_Cavern.prp"
+    cavern.unlink()
+    os.mkfifo(cavern)
+    result = subprocess.run(
+        [sys.executable, "-m", "lumivex", "edit", str(age_folder), "--rename", "Sign=Board"],
+        capture_output=True,
+        env=child_env(),
+        timeout=60,
+    )
+    assert result.returncode == 0, result.stderr.decode()
+    assert result.stderr.decode().startswith(
+        f'lumivex: warning: page Cavern is not searched: Failed to read "{cavern}": '
+        "not a regular file\n"
+    )
+
+
 def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path):
     os.link(age_folder / "Demo_District_Garden.prp", tmp_path / "other.prp")
     before = page_bytes(age_folder)

@@ -15,6 +15,7 @@ from lumivex._lumivex import (
     PageEntry,
     PrpFile,
     PrpObject,
+    _load_regular_page,
     _refused_pages,
 )
 from lumivex.errors import error_text
@@ -153,9 +154,11 @@ class Age:
 
     def load_page(self, name: str, path: str) -> PrpFile | MissingPage:
         """Reads the file of a page, or says why it could not. `pages` calls
-        it once per page, on first use; a subclass may refuse some files."""
+        it once per page, on first use; a subclass may refuse some files.
+        Only a regular file is read: a FIFO put in a page's place is refused,
+        not waited on."""
         try:
-            return PrpFile.load(path)
+            return _load_regular_page(path)
         except (OSError, ValueError) as error:
             return MissingPage(name, path, error_text(error))
 

@@ -13,7 +13,15 @@ from collections import Counter
 from collections.abc import Iterator
 from typing import NamedTuple
 
-from lumivex._lumivex import AgeFile, Key, PageEntry, PrpFile, PrpObject, PythonParam
+from lumivex._lumivex import (
+    AgeFile,
+    Key,
+    PageEntry,
+    PrpFile,
+    PrpObject,
+    PythonParam,
+    _load_regular_page,
+)
 from lumivex.age import Age
 from lumivex.classes import DECODERS
 from lumivex.shapes import header_value_text, printable_text, properties, value_text
@@ -298,8 +306,9 @@ class Diff:
                 yield Change(ADDED, name, None, None, None, None, name)
 
     def load(self, path: str) -> PrpFile:
-        """A page file of one of the ages."""
-        return PrpFile.load(path)
+        """A page file of one of the ages: a regular file, so that a FIFO in
+        a page's place is refused, not waited on."""
+        return _load_regular_page(path)
 
     def page_pair(self, a: PrpFile, b: PrpFile) -> Iterator[Change]:
         for page in (a, b):

@@ -126,11 +126,7 @@ class ServedAge(Age):
             refused = self._site.refusal(path)
             if refused is not None:
                 return MissingPage(name, path, refused)
-        # A page swapped for a FIFO since it was found is refused, not waited on.
-        try:
-            return lumivex._lumivex._load_regular_page(path)
-        except (OSError, ValueError) as error:
-            return MissingPage(name, path, error_text(error))
+        return super().load_page(name, path)
 
 
 class PageObjects:
