@@ -478,6 +478,7 @@ def test_an_age_description_from_a_pipe_is_read_once(tmp_path, command):
         ["ls", "--json"],
         ["diff", "OTHER"],
         ["diff", "--json", "OTHER"],
+        ["edit", "-o", "/dev/stdout", "--remove", "Layer00001"],
     ],
     ids=" ".join,
 )

@@ -57,9 +57,12 @@ def closest(name: str, names: Collection[str], count: int = 5) -> list[str]:
 
 def replace_file(path: str, data: bytes) -> None:
     """Writes data to path as a page's save does, so that a failed write
-    leaves any old file whole."""
+    leaves any old file whole. A pipe whose reader went away ends the
+    command quietly, as any closed output does."""
     try:
         lumivex.save_file(path, data)
+    except BrokenPipeError:
+        raise
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror or error}") from error
 
