@@ -133,6 +133,14 @@ def test_names_and_their_candidates(page_file, name, status, message):
         (["--rename", "Glass"], "--rename takes OLD=NEW"),
         (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
         (
+            ["--remove", "plMipmap:Stone", "--set", "Glass.texture_key=plMipmap:Stone"],
+            "plLayer:Glass.texture_key is set to plMipmap:Stone, which is removed",
+        ),
+        (
+            ["--set", "Mat.layer_keys=[plLayer:Stone, plLayer:Glass]", "--remove", "plLayer:Stone"],
+            "hsGMaterial:Mat.layer_keys is set to plLayer:Stone, which is removed",
+        ),
+        (
             ["--remove", "plMipmap:Stone", "--texture", "plMipmap:Stone=x.png"],
             "both removed and edited",
         ),

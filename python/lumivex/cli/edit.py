@@ -206,6 +206,16 @@ class Edits:
         for obj in self.removes:
             if obj.key in edited:
                 raise CommandError(f"{object_text(obj)} is both removed and edited")
+        # A reference set to an object removed at once would point at nothing.
+        removed_keys = set(removed)
+        for obj, changes in self.values.values():
+            for prop, value in changes.items():
+                for target in value if isinstance(value, list) else [value]:
+                    if isinstance(target, lumivex.Key) and target in removed_keys:
+                        raise CommandError(
+                            f"{object_text(obj)}.{prop} is set to {object_text(target)}, "
+                            "which is removed"
+                        )
 
 
 def renamed_object(obj: lumivex.PrpObject, new_name: str) -> lumivex.PrpObject:
