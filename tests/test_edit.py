@@ -185,6 +185,18 @@ def names_page(*names):
     )
 
 
+def test_objects_of_one_class_and_name_are_told_to_be_inseparable(tmp_path):
+    path = tmp_path / "page.prp"
+    path.write_bytes(names_page("Twin", "Twin"))
+    status, _, err = run(path, "--remove", "plLayer:Twin")
+    assert (status, err) == (
+        1,
+        "lumivex: 'plLayer:Twin' names 2 objects: plLayer:Twin, plLayer:Twin; objects of one "
+        "class and name cannot be told apart\n",
+    )
+    assert path.read_bytes() == names_page("Twin", "Twin")
+
+
 @pytest.mark.parametrize(
     "names, options, expected",
     [

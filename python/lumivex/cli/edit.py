@@ -127,8 +127,16 @@ class Objects:
         if len(found) == 1:
             return found[0]
         if found:
-            candidates = ", ".join(self.candidate(item) for item in found)
-            raise CommandError(f"{text!r} names {len(found)} objects: {candidates}")
+            candidates = [self.candidate(item) for item in found]
+            # Objects that share a page, a class and a name have no text of their own.
+            inseparable = (
+                "; objects of one class and name cannot be told apart"
+                if len(set(candidates)) < len(candidates)
+                else ""
+            )
+            raise CommandError(
+                f"{text!r} names {len(found)} objects: {', '.join(candidates)}{inseparable}"
+            )
         nearest = [
             self.candidate(item)
             for match in closest(name, self.by_name.keys())
