@@ -92,15 +92,17 @@ def test_each_edit_of_a_page(page_file, tmp_path, options, check):
     assert "written to" in printed
 
 
-@pytest.mark.parametrize("texture", ["Two\nLines", "Tab\tand ,comma", "plMipmap:Prefixed"])
+@pytest.mark.parametrize(
+    "texture", ["Two\nLines", "Tab\tand ,comma", "plMipmap:Prefixed", "Trailing ", " Padded "]
+)
 def test_a_reference_to_a_name_of_any_characters(tmp_path, texture):
     path = tmp_path / "page.prp"
+    # A texture named without the spaces of the one referred to is not taken for it.
+    names = dict.fromkeys([texture, texture.strip()])
     path.write_bytes(
         page(
-            [
-                Obj(LAYER, "Glass", layer_body("Glass", None)),
-                Obj(MIPMAP, texture, mipmap_body(texture)),
-            ]
+            [Obj(LAYER, "Glass", layer_body("Glass", None))]
+            + [Obj(MIPMAP, name, mipmap_body(name), object_id=n) for n, name in enumerate(names)]
         )
     )
     status, printed, err = run(path, "--set", f"Glass.texture_key=plMipmap:{texture}")

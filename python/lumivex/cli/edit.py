@@ -246,7 +246,8 @@ def literal(text: str, objects: Objects) -> object:
     if stripped.startswith("[") and stripped.endswith("]"):
         items = [item.strip() for item in stripped[1:-1].split(",") if item.strip()]
         return [reference(item, objects) for item in items]
-    return reference(stripped, objects)
+    # A name may begin or end with spaces: the whole text is taken where it names an object.
+    return reference(text if objects.names(text) else stripped, objects)
 
 
 def reference(text: str, objects: Objects) -> lumivex.Key | None:
