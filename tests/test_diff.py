@@ -217,6 +217,27 @@ def test_decodable_objects_without_a_shown_change_differ_by_bytes(tmp_path, a, b
     )
 
 
+def test_a_key_of_the_index_that_differs_is_a_change(tmp_path):
+    """Bytes that are the same under keys that are not: the ids that
+    references carry differ."""
+    body = layer_body("LampGlass")
+    a, b = write_pages(
+        tmp_path,
+        district(Obj(LAYER, "LampGlass", body, object_id=2)),
+        district(Obj(LAYER, "LampGlass", body, object_id=3, load_mask=0x0F)),
+    )
+    assert [(c.kind, c.field, c.before, c.after) for c in lumivex.diff(a, b)] == [
+        ("changed", "load_mask", 255, 15),
+        ("changed", "object_id", 2, 3),
+    ]
+    assert run(a, b) == (
+        1,
+        "page District\n  plLayer LampGlass: load_mask 255 -> 15\n"
+        "  plLayer LampGlass: object_id 2 -> 3\n",
+    )
+    assert run(a, b, "--stat") == (1, "page District: 2 changed fields\n")
+
+
 @pytest.mark.parametrize(
     ("before", "after", "offset"),
     [

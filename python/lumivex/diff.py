@@ -46,7 +46,7 @@ HEADER = "header"  # a field of the page header
 REMOVED = "removed"  # an object (or, with no class, a whole page) only in A
 ADDED = "added"  # an object (or a whole page) only in B
 RENAMED = "renamed"  # an object whose body is the same apart from its name
-CHANGED = "changed"  # a field of an object of a decodable class
+CHANGED = "changed"  # a field of an object of a decodable class, or of an object's key
 DATA = "data"  # the bytes of an object no decoder reads, or that does not decode
 
 # The settings of an age description, in the order they are compared.
@@ -60,6 +60,17 @@ AGE_SETTINGS = (
     "release_version",
 )
 
+# What an object's key in the index holds beside its class and name, by
+# which objects pair.
+KEY_FIELDS = (
+    "location_sequence",
+    "location_flags",
+    "load_mask",
+    "object_id",
+    "clone_id",
+    "clone_player_id",
+)
+
 # What an entry of an age's page list holds beside its name.
 PAGE_ENTRY_FIELDS = ("seq_suffix", "flags")
 
@@ -69,6 +80,9 @@ DERIVED_FIELDS = frozenset(
     {
         "data_start",
         "index_start",
+        # A key's location follows its page's header.
+        "location_sequence",
+        "location_flags",
         "name",
         "num_levels",
         "total_size",
@@ -225,6 +239,16 @@ def object_changes(
     yield Change(DATA, page, a.class_name, a.name, None, a_data, b_data)
 
 
+def key_changes(page: str, a: PrpObject, b: PrpObject, all_fields: bool) -> Iterator[Change]:
+    """The fields of two paired objects' keys in the index that differ:
+    the ids that references to them carry, say."""
+    a_key, b_key = a.key, b.key
+    for field in KEY_FIELDS:
+        before, after = getattr(a_key, field), getattr(b_key, field)
+        if (all_fields or field not in DERIVED_FIELDS) and before != after:
+            yield Change(CHANGED, page, a.class_name, a.name, field, before, after)
+
+
 def page_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
     """Objects pair by class and name; several of one class and name pair in
     index order. Equal bytes are never decoded."""
@@ -242,6 +266,7 @@ def page_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterato
         a_data, b_data = obj.data or b"", partner.data or b""
         if a_data != b_data:
             yield from object_changes(page, obj, partner, a_data, b_data, all_fields)
+        yield from key_changes(page, obj, partner, all_fields)
     unpaired = {obj for waiting in partners.values() for obj in waiting}
     only_b = [obj for obj in b if obj in unpaired]
     yield from unpaired_changes(page, only_a, only_b)
