@@ -263,6 +263,23 @@ def test_text_that_is_not_utf8_is_refused_by_name(page_file, options, message):
     assert page_file.read_bytes() == sample_page()
 
 
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        ([], "nothing to do: give --rename, --remove, --texture or --set"),
+        (["--remove", "Mat", "--format", "dxt1"], "--format goes with --texture"),
+        (
+            ["--remove", "Mat", "--in-place"],
+            "--in-place goes with an age; a page is written in place where a new file cannot "
+            "replace it",
+        ),
+    ],
+)
+def test_options_that_do_not_go_together_are_usage_errors(page_file, options, message):
+    assert run(page_file, *options) == (2, "", f"lumivex: {message}\n")
+    assert page_file.read_bytes() == sample_page()
+
+
 def test_dry_run_prints_and_writes_nothing(page_file):
     before = os.stat(page_file)
     status, printed, _ = run(page_file, "--rename", "Glass=Window", "--remove", "Mat", "--dry-run")

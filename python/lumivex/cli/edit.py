@@ -634,4 +634,10 @@ def run(args: argparse.Namespace) -> int:
             if given:
                 raise CommandError(f"{option} needs a page; an age takes --rename only")
         return rename_in_age(target, args)
+    if args.in_place:
+        return report(
+            "--in-place goes with an age; a page is written in place where a new file cannot "
+            "replace it",
+            2,
+        )
     return edit_page(target, args)
