@@ -10,6 +10,8 @@ chromedriver is missing; CI installs them."""
 import json
 import os
 import re
+import subprocess
+import sys
 import urllib.request
 from contextlib import contextmanager
 from pathlib import Path
@@ -462,3 +464,31 @@ def test_nothing_overflows_sideways_on_a_narrow_screen(chromium, shop, view, tmp
         )
         assert chromium.execute_script("return document.documentElement.scrollWidth") <= 390
         chromium.save_screenshot(str(tmp_path / "narrow.png"))
+
+
+def test_a_change_line_copied_from_the_browser_runs_in_a_shell(chromium, tmp_path):
+    """The text a user copies from an object's "change" line, the name of
+    the layer holding spaces, a tab, a line feed and quotes, sets the value
+    when a shell runs it."""
+    folder = tmp_path / "my pages"
+    folder.mkdir()
+    sequence = 0x00300001
+    name = "it's  a\tlamp\n$HOME"
+    objects = [Obj(LAYER, name, layer_body(name, None, opacity=0.5), location_sequence=sequence)]
+    (folder / "Lit.prp").write_bytes(page(objects, sequence_number=sequence))
+    out = tmp_path / "out.prp"
+    with served(str(folder)) as address:
+        chromium.get(f"{address}object/Lit.prp/0")
+        rows = chromium.find_elements(By.CSS_SELECTOR, "dl.fields dd")
+        (row,) = [row for row in rows if ".opacity=" in row.get_attribute("textContent")]
+        row.find_element(By.TAG_NAME, "summary").click()
+        code = row.find_element(By.TAG_NAME, "code")
+        code.click()
+        copied = chromium.execute_script("return window.getSelection().toString()")
+        assert console_errors(chromium) == []
+    command = copied.replace("=0.5", "=0.25") + f" -o '{out}'"
+    shell = 'lumivex() { "$LUMIVEX_PYTHON" -m lumivex "$@"; }\n'
+    env = {**os.environ, "LUMIVEX_PYTHON": sys.executable, "PYTHONPATH": os.pathsep.join(sys.path)}
+    done = subprocess.run(["sh", "-c", shell + command], env=env, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    assert [obj.as_layer().opacity for obj in lumivex.PrpFile.load(out)] == [0.25]

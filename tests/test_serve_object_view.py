@@ -5,14 +5,26 @@ and the `lumivex edit` command line that sets a value."""
 import ast
 import html
 import math
+import os
 import re
 import shlex
+import subprocess
+import sys
 import warnings
+from urllib.parse import quote
 
+import lumivex
 import pytest
 
-from fixtures.builder import Obj, key_ref, page
-from fixtures.object_bodies import LAYER, MIPMAP, layer_body, scene_object_body
+from fixtures.builder import Obj, i16, key_ref, page, synched, u32
+from fixtures.object_bodies import (
+    LAYER,
+    MATERIAL,
+    MIPMAP,
+    layer_body,
+    mipmap_body,
+    scene_object_body,
+)
 from fixtures.texture_bodies import DXT5, texture_body
 
 pytest.importorskip("starlette")
@@ -168,3 +180,214 @@ def test_values_that_follow_others_or_cannot_be_set_show_no_command(served):
 
 def test_a_name_of_two_objects_is_written_with_its_class(served):
     assert set_values(served, LAYER, "Glass")["plLayer:Glass.uv_channel"] == "3"
+
+
+# Names a shell must quote, or that a page could show as something else:
+# quotes, expansions, spaces that collapse, line feeds, tabs, a leading
+# dash, a bidirectional override, a backslash, a non-breaking space.
+SHELL_NAMES = [
+    "it's",
+    'say "hi"',
+    "$HOME",
+    "`id`",
+    "two  spaces ",
+    "Two\nLines\n",
+    "Tab\there",
+    "-dash",
+    "\u202eevil",
+    "back\\slash",
+    "no\xa0break",
+    "*;|&",
+]
+# The file names of the folder and the page: what a shell expands and bytes
+# that are not UTF-8.
+HOSTILE_FOLDER = b"dir $x `y` 'z\" \n\xff"
+HOSTILE_PAGE = b"-p a\xfege.prp"
+# The shown command, run through a POSIX shell with lumivex as this
+# interpreter's module.
+SHELL = 'lumivex() { "$LUMIVEX_PYTHON" -m lumivex "$@"; }\n'
+
+
+def shown_commands(client, page_name, index):
+    text = client.get(f"/object/{quote(page_name)}/{index}").text
+    return [html.unescape(line) for line in re.findall(r"<code>(.*?)</code>", text, re.S)]
+
+
+def run_shown(command, cwd, out):
+    env = {
+        **os.environ,
+        "LUMIVEX_PYTHON": sys.executable,
+        "PYTHONPATH": os.pathsep.join(sys.path),
+    }
+    return subprocess.run(
+        ["sh", "-c", f"{SHELL}{command} -o {shlex.quote(str(out))}"],
+        cwd=cwd,
+        env=env,
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+
+
+# The layers of the hostile page's material.
+LISTED = ["$HOME", "Tab\there", "`id`"]
+
+
+def material(layers):
+    """A material of the page's layers."""
+    out = i16(MATERIAL) + key_ref("Mat", MATERIAL, location_sequence=SEQUENCE) + synched(0)
+    out += u32(1) + u32(2) + u32(len(layers)) + u32(3)
+    return out + b"".join(key_ref(n, LAYER, location_sequence=SEQUENCE) for n in layers)
+
+
+@pytest.fixture(scope="module")
+def hostile_files(tmp_path_factory):
+    """A page of layers of hostile names under a folder and a file name of
+    hostile characters, each layer referring to a texture of a hostile name."""
+    top = tmp_path_factory.mktemp("shell")
+    folder = os.path.join(os.fsencode(top), HOSTILE_FOLDER)
+    os.mkdir(folder)
+    texture = "Tex 'of'\n$x"
+    texture_key = key_ref(texture, MIPMAP, location_sequence=SEQUENCE)
+    objects = [
+        on_page(name, layer_body(name, texture_key, opacity=0.5), LAYER) for name in SHELL_NAMES
+    ] + [on_page(texture, mipmap_body(texture), MIPMAP), on_page("Mat", material(LISTED), MATERIAL)]
+    path = os.path.join(folder, HOSTILE_PAGE)
+    with open(path, "wb") as file:
+        file.write(page(objects, sequence_number=SEQUENCE))
+    return top, os.fsdecode(folder), os.fsdecode(path)
+
+
+@pytest.mark.parametrize("served_as", ["folder", "page", "relative page"])
+@pytest.mark.parametrize("name", SHELL_NAMES)
+def test_a_shown_command_run_by_a_shell_changes_the_value_shown(
+    hostile_files, tmp_path, monkeypatch, served_as, name
+):
+    top, folder, path = hostile_files
+    start = {"folder": folder, "page": path, "relative page": os.path.basename(path)}[served_as]
+    # The server and the shell in one folder, as when both start from a terminal.
+    cwd = folder if served_as == "relative page" else top
+    monkeypatch.chdir(cwd)
+    client = TestClient(create_app(Site(start)), base_url="http://127.0.0.1")
+    page_name = client.get("/api").json()["pages"][0]
+    index = [obj.name for obj in lumivex.PrpFile.load(path)].index(name)
+    commands = shown_commands(client, page_name, index)
+    opacity = [command for command in commands if ".opacity=0.5" in command]
+    texture = [command for command in commands if ".texture_key=" in command]
+    assert len(opacity) == len(texture) == 1
+    out = tmp_path / "out.prp"
+    done = run_shown(opacity[0].replace(".opacity=0.5", ".opacity=0.25"), cwd, out)
+    assert done.returncode == 0, done.stderr
+    changed = {
+        obj.name: obj.as_layer() for obj in lumivex.PrpFile.load(out) if obj.class_type == LAYER
+    }
+    assert {n: layer.opacity for n, layer in changed.items()} == {
+        n: 0.25 if n == name else 0.5 for n in SHELL_NAMES
+    }
+    done = run_shown(texture[0], cwd, out)
+    assert done.returncode == 0, done.stderr
+    assert "(unchanged)" in done.stdout
+
+
+def test_a_shown_command_is_printable_but_for_the_line_feeds_of_names(hostile_files):
+    _, folder, _ = hostile_files
+    client = TestClient(create_app(Site(folder)), base_url="http://127.0.0.1")
+    page_name = client.get("/api").json()["pages"][0]
+    for index in range(len(SHELL_NAMES)):
+        for command in shown_commands(client, page_name, index):
+            assert command.replace("\n", "").isprintable()
+
+
+# Layers whose names the edit command reads in more than one way, with
+# whether their opacity's command is shown: a name two classes share as
+# CLASS:NAME, unless an object has that very text for its name; a name two
+# layers share, by no command.
+NAMED_LAYERS = [
+    ("Glass", "plLayer:Glass"),
+    ("Pane", None),
+    ("Twin", None),
+    ("Twin", None),
+    ("", "plLayer:"),
+    ("plLayer:Pane", "plLayer:plLayer:Pane"),
+]
+OTHERS = [("Glass", 1), ("Pane", 1), ("plLayer:Pane", 1)]
+
+
+@pytest.fixture(scope="module")
+def named(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("named")
+    layers = [on_page(name, layer_body(name, None, opacity=0.5), LAYER) for name, _ in NAMED_LAYERS]
+    others = [on_page(name, scene_object_body(name), class_type) for name, class_type in OTHERS]
+    path = folder / "Named.prp"
+    path.write_bytes(page(others + layers, sequence_number=SEQUENCE))
+    return folder, path
+
+
+@pytest.mark.parametrize("number, written", [(n, w) for n, (_, w) in enumerate(NAMED_LAYERS)])
+def test_an_object_is_named_so_that_the_command_finds_it_alone(named, tmp_path, number, written):
+    folder, path = named
+    client = TestClient(create_app(Site(str(folder))), base_url="http://127.0.0.1")
+    index = len(OTHERS) + number
+    opacity = [c for c in shown_commands(client, "Named.prp", index) if ".opacity=" in c]
+    if written is None:
+        assert opacity == []
+        return
+    assert opacity == [f"lumivex edit {path} --set {shlex.quote(f'{written}.opacity=0.5')}"]
+    out = tmp_path / "out.prp"
+    done = run_shown(opacity[0].replace("=0.5", "=0.25"), folder, out)
+    assert done.returncode == 0, done.stderr
+    changed = [
+        obj.index
+        for obj in lumivex.PrpFile.load(out)
+        if obj.class_type == LAYER and obj.as_layer().opacity == 0.25
+    ]
+    assert changed == [index]
+
+
+@pytest.mark.parametrize(
+    "opacity, texture, shown",
+    [
+        (math.nan, "Tex", {"texture_key"}),
+        (math.inf, "Tex", {"texture_key"}),
+        (0.5, "Twin", {"opacity"}),
+        (0.5, "Tex ", {"opacity"}),
+        (0.5, "Lost", {"opacity"}),
+    ],
+)
+def test_values_the_command_cannot_take_as_written_show_no_command(
+    tmp_path, opacity, texture, shown
+):
+    """Not a number and the infinities have no literal; a reference to a
+    name two textures share, to one the command would strip of its spaces,
+    or to nothing in the page, is not written."""
+    objects = [
+        on_page(
+            "Lamp",
+            layer_body(
+                "Lamp", key_ref(texture, MIPMAP, location_sequence=SEQUENCE), opacity=opacity
+            ),
+            LAYER,
+        ),
+        *(on_page(name, mipmap_body(name), MIPMAP) for name in ("Tex", "Twin", "Twin", "Tex ")),
+    ]
+    (tmp_path / "Lamp.prp").write_bytes(page(objects, sequence_number=SEQUENCE))
+    client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    commands = shown_commands(client, "Lamp.prp", 0)
+    fields = {re.search(r"--set '?Lamp\.(\w+)=", command)[1] for command in commands}
+    assert {"opacity", "texture_key"} & fields == shown
+
+
+def test_a_shown_list_of_references_run_by_a_shell_sets_them(hostile_files, tmp_path):
+    top, folder, path = hostile_files
+    client = TestClient(create_app(Site(folder)), base_url="http://127.0.0.1")
+    page_name = client.get("/api").json()["pages"][0]
+    index = [obj.name for obj in lumivex.PrpFile.load(path)].index("Mat")
+    (command,) = [c for c in shown_commands(client, page_name, index) if "Mat.layer_keys=" in c]
+    # The list of the layers as shown, the last left out.
+    words = command.rpartition("]")
+    shortened = words[0].rpartition(", ")[0] + "]" + words[2]
+    out = tmp_path / "out.prp"
+    done = run_shown(shortened, top, out)
+    assert done.returncode == 0, done.stderr
+    (changed,) = [obj for obj in lumivex.PrpFile.load(out) if obj.name == "Mat"]
+    assert [key.name for key in changed.as_material().layer_keys] == LISTED[:-1]

@@ -4,6 +4,7 @@ engine's escaping."""
 
 from __future__ import annotations
 
+import itertools
 import math
 import os
 import re
@@ -14,7 +15,7 @@ from typing import Any
 from urllib.parse import quote, urlencode
 
 import jinja2
-from markupsafe import Markup
+from markupsafe import Markup, escape
 from starlette.exceptions import HTTPException
 from starlette.requests import Request
 from starlette.responses import HTMLResponse, RedirectResponse, Response
@@ -171,42 +172,90 @@ def follows_a_key(field: str, shown: dict[str, object]) -> bool:
     return any(f"{base}{tail}" in shown for base in (stem, field) for tail in ("_key", "_keys"))
 
 
+def written_name(page: lumivex.PrpFile, obj: lumivex.PrpObject) -> str | None:
+    """How the edit command finds an object of the page: by its name where
+    that is the only object with it, else as CLASS:NAME where that finds it
+    alone and no object has that text for its name; None where neither does."""
+    if obj.name and len(page.find(obj.name)) == 1:
+        return obj.name
+    qualified = f"{obj.class_name}:{obj.name}"
+    if not page.find(qualified) and len(page.find(obj.name, obj.class_type)) == 1:
+        return qualified
+    return None
+
+
 def literal(value: object, page: lumivex.PrpFile) -> str | None:
     """A value as the edit command reads it, or None for one it takes in
     another way: a reference by CLASS:NAME to an object of the page,
-    numbers, texts and lists of numbers as Python writes them."""
+    numbers and texts as Python writes them, and lists of numbers or of
+    references."""
     if isinstance(value, lumivex.Key):
         if value.location_sequence != page.header.sequence_number:
             return None
-        return f"{value.class_name}:{value.name}"
+        found = page.find(value.name, value.class_type)
+        if len(found) != 1:
+            return None
+        reference = f"{value.class_name}:{value.name}"
+        # The command strips a reference's spaces and finds a name that is
+        # the whole text before a class and name.
+        return None if reference.strip() != reference or page.find(reference) else reference
     if isinstance(value, float):
-        return float_text(value)
-    if isinstance(value, str) and '"' not in value:
+        # Not a number and the infinities have no literal.
+        return float_text(value) if math.isfinite(value) else None
+    if isinstance(value, str):
         # Double quotes, which a shell's single quotes keep as they are.
-        return '"' + repr(value)[1:-1] + '"'
-    if value is None or isinstance(value, (bool, int, str)):
+        return repr(value) if '"' in value else '"' + repr(value)[1:-1] + '"'
+    if value is None or isinstance(value, (bool, int)):
         return repr(value)
-    if (
-        isinstance(value, list)
-        and value
-        and all(isinstance(item, (int, float)) and not isinstance(item, bool) for item in value)
+    if isinstance(value, list) and all(
+        isinstance(item, (int, float, lumivex.Key)) and not isinstance(item, bool) for item in value
     ):
-        return "[" + ", ".join(literal(item, page) or "" for item in value) + "]"
+        items = [literal(item, page) for item in value]
+        # The command splits a list of references at its commas.
+        if any(item is None or "," in item for item in items):
+            return None
+        return "[" + ", ".join(str(item) for item in items) + "]"
     return None
+
+
+def shell_word(text: str) -> str:
+    """The text as one word of a POSIX shell, written in printable characters
+    and line feeds alone, so that what the page shows is what runs: runs of
+    printable characters quoted as needed, every other character (the bytes
+    of a file name that are not UTF-8 among them) as its bytes in octal
+    through printf. A line feed, which a command's output loses at its end,
+    stands as itself within quotes."""
+    words = []
+    for plain, run in itertools.groupby(text, lambda c: c.isprintable() or c == "\n"):
+        part = "".join(run)
+        if plain:
+            words.append(shlex.quote(part))
+        else:
+            octal = "".join(f"\\{byte:03o}" for byte in os.fsencode(part))
+            words.append(f"\"$(printf '{octal}')\"")
+    return "".join(words) or "''"
 
 
 def edit_command(
     path: str, page: lumivex.PrpFile, obj: lumivex.PrpObject, shown: dict[str, object], field: str
-) -> str | None:
+) -> Markup | None:
     """The command line that sets a property of an object to the value it
-    shows, for the user to change; None for what the command does not set."""
+    shows, for the user to change, as HTML that keeps its line feeds; None
+    for what the command does not set or cannot name."""
     if field in FIXED_PROPERTIES or follows_a_key(field, shown) or "=" in obj.name:
         return None
     value = literal(shown[field], page)
-    if value is None:
+    target = written_name(page, obj)
+    if value is None or target is None:
         return None
-    target = obj.name if len(page.find(obj.name)) == 1 else f"{obj.class_name}:{obj.name}"
-    return f"lumivex edit {shlex.quote(path)} --set {shlex.quote(f'{target}.{field}={value}')}"
+    assignment = f"{target}.{field}={value}"
+    # No argument can carry a NUL.
+    if "\0" in assignment:
+        return None
+    # Neither the page nor the assignment may read as an option.
+    page_word = shell_word(os.path.join(".", path) if path.startswith("-") else path)
+    set_word = ("--set=" if assignment.startswith("-") else "--set ") + shell_word(assignment)
+    return escape(f"lumivex edit {page_word} {set_word}")
 
 
 class HtmlViews(SiteViews):
