@@ -5,6 +5,7 @@ values and names that would reorder the text around them."""
 from __future__ import annotations
 
 import contextlib
+import html
 import http.client
 import re
 import signal
@@ -343,6 +344,37 @@ def test_names_with_bidirectional_controls_show_escaped(tmp_path):
     download = client.get("/texture/Turned.prp/1.png").headers["content-disposition"]
     assert "Layer%5Cu202eGNP.exe.png" in download
     assert client.get("/api/ls/Turned.prp").json()["objects"][0]["name"] == TURNED
+
+
+# File names with characters a view shows escaped.
+ESCAPED_FILES = ["Tab\tbed.prp", f"{TURNED}.prp"]
+
+
+def form_values(text: str, name: str) -> list[str]:
+    """The values a page's forms send for a field: its inputs' values, or
+    each option of its select."""
+    found = re.search(rf'<select name="{name}">(.*?)</select>', text, re.S)
+    if found is not None:
+        return [html.unescape(value) for value in re.findall(r'<option value="([^"]*)"', found[1])]
+    return [
+        html.unescape(value)
+        for value in re.findall(rf'<input [^>]*name="{name}"[^>]*value="([^"]*)"', text)
+    ]
+
+
+def test_forms_send_back_names_that_show_escaped(tmp_path):
+    for name in ESCAPED_FILES:
+        (tmp_path / name).write_bytes(page([Obj(LAYER, "Lamp", layer_body("Lamp"))]))
+    client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    for url, field in (("/diff", "a"), ("/diff", "b"), ("/search", "scope")):
+        text = client.get(url).text
+        assert sorted(form_values(text, field)) == sorted(["", *ESCAPED_FILES][url == "/diff" :])
+        assert "page Tab\\tbed.prp" in text
+    typed = "lamp\t\u202e"
+    text = client.get("/search", params={"q": typed}).text
+    assert form_values(text, "q") == [typed, typed]
+    text = client.get("/page/Tab%09bed.prp", params={"name": typed}).text
+    assert form_values(text, "name") == [typed]
 
 
 def test_the_help_gives_the_defaults(capsys):

@@ -270,6 +270,9 @@ class HtmlViews(SiteViews):
             finalize=shown_text,
         )
         self.templates.globals.update(url=url, object_url=object_url, counted=counted)
+        # The values a form sends back are the texts themselves, escaped
+        # for HTML but not made printable, or they would name other files.
+        self.templates.filters["form_value"] = escape
         # Compiled now rather than on each template's first request.
         for template in self.templates.list_templates():
             self.templates.get_template(template)
