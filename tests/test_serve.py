@@ -387,6 +387,13 @@ def test_every_response_forbids_scripts_of_its_own_and_sniffing(isle_client, url
     assert headers["x-content-type-options"] == "nosniff"
 
 
+@pytest.mark.parametrize("url", ["/favicon.svg", "/favicon.ico"])
+def test_the_icon_is_where_pages_name_it_and_where_browsers_look(isle_client, url):
+    answer = isle_client.get(url)
+    assert answer.status_code == 200
+    assert answer.headers["content-type"].startswith("image/svg+xml")
+
+
 TRAVERSALS = [
     "/page/../outside/secret.prp",
     "/page/..%2Foutside%2Fsecret.prp",

@@ -492,3 +492,13 @@ def test_a_change_line_copied_from_the_browser_runs_in_a_shell(chromium, tmp_pat
     done = subprocess.run(["sh", "-c", shell + command], env=env, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     assert [obj.as_layer().opacity for obj in lumivex.PrpFile.load(out)] == [0.25]
+
+
+def test_a_json_answer_opened_in_the_browser_logs_no_error(chromium):
+    """The browser asks a JSON answer's icon at /favicon.ico."""
+    with served(str(SAMPLES / "Demo.age")) as address:
+        chromium.get(f"{address}page/Demo_District_Town.prp")
+        follow(chromium, chromium.find_element(By.LINK_TEXT, "JSON"))
+        assert json.loads(chromium.find_element(By.TAG_NAME, "pre").text)["page_count"] == 1
+        chromium.get(f"{address}age/Demo.age")
+        assert console_errors(chromium) == []

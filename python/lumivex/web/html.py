@@ -291,6 +291,7 @@ class HtmlViews(SiteViews):
             Route("/", self.home),
             Route("/style.css", self.static_file),
             Route("/favicon.svg", self.static_file),
+            Route("/favicon.ico", self.default_icon),
             Route("/keys.js", self.static_file),
             Route("/search", self.search_view),
             Route("/diff", self.diff_view),
@@ -313,6 +314,11 @@ class HtmlViews(SiteViews):
     def static_file(self, request: Request) -> Response:
         name = request.url.path[1:]
         return Response(self.static[name], media_type=STATIC[name])
+
+    def default_icon(self, request: Request) -> Response:
+        """The icon at the address a browser asks for where a response names
+        none, as the JSON answers do."""
+        return Response(self.static["favicon.svg"], media_type=STATIC["favicon.svg"])
 
     def swatch(self, request: Request) -> Response:
         rgba = request.path_params["rgba"]
