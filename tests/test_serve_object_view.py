@@ -391,3 +391,10 @@ def test_a_shown_list_of_references_run_by_a_shell_sets_them(hostile_files, tmp_
     assert done.returncode == 0, done.stderr
     (changed,) = [obj for obj in lumivex.PrpFile.load(out) if obj.name == "Mat"]
     assert [key.name for key in changed.as_material().layer_keys] == LISTED[:-1]
+
+
+def test_each_change_line_is_named_by_what_it_changes(served):
+    text = view(served, LAYER, "Lamp")
+    fields = re.findall(r'<dt>(\w+)</dt><dd>[^\n]*?<summary aria-label="change (\w+)">', text)
+    assert len(fields) == len(edit_commands(text)) > 1
+    assert all(shown == named for shown, named in fields)
