@@ -260,6 +260,17 @@ def test_a_diff_that_stops_at_once_does_not_say_there_is_no_difference(tmp_path)
     assert "No difference.<" not in shown
 
 
+def test_a_page_of_an_age_that_does_not_load_is_named(tmp_path):
+    a, b = releases(tmp_path)
+    garden = b / "Demo_District_Garden.prp"
+    garden.write_bytes(garden.read_bytes()[:100])
+    served = client(tmp_path)
+    answer = served.get("/api/diff?a=A/Demo.age&b=B/Demo.age")
+    assert answer.status_code == 422 and f"{garden}: " in answer.json()["error"]
+    shown = html.unescape(served.get("/diff?a=A/Demo.age&b=B/Demo.age").text)
+    assert f"The diff stopped: {garden}: " in shown
+
+
 def test_a_long_diff_shows_its_first_changes_and_counts_all(tmp_path):
     before = [Obj(LAYER, f"L{n:04}", b"", n + 1) for n in range(1500)]
     after = [Obj(LAYER, f"M{n:04}", bytes([n % 256]), n + 1) for n in range(1500)]

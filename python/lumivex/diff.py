@@ -24,6 +24,7 @@ from lumivex._lumivex import (
 )
 from lumivex.age import Age
 from lumivex.classes import DECODERS
+from lumivex.errors import error_text
 from lumivex.shapes import header_value_text, printable_text, properties, value_text
 
 __all__ = [
@@ -332,8 +333,14 @@ class Diff:
 
     def load(self, path: str) -> PrpFile:
         """A page file of one of the ages: a regular file, so that a FIFO in
-        a page's place is refused, not waited on."""
-        return _load_regular_page(path)
+        a page's place is refused, not waited on. An error that names no file
+        names this one, as an age has several."""
+        try:
+            return _load_regular_page(path)
+        except OSError as error:
+            if error.filename is not None:
+                raise
+            raise OSError(f"{path}: {error_text(error)}") from error
 
     def page_pair(self, a: PrpFile, b: PrpFile) -> Iterator[Change]:
         for page in (a, b):
