@@ -95,6 +95,24 @@ def test_a_class_without_a_name_is_kept_by_its_id(shop):
     assert 'href="/page/Shop.prp?class=0x3FF&amp;sort=name"' in text
 
 
+def test_each_class_offered_lists_its_objects(tmp_path):
+    """Classes without names are offered one by one, by their ids."""
+    listed = [(0x3FE, "Odd1", 1), (0x3FF, "Odd2", 1), (0x3FF, "Odd3", 1), (SCENE, "Even", 1)]
+    (tmp_path / "Odd.prp").write_bytes(page(objects(listed)))
+    client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    choice = re.search(
+        r'<select name="class">(.*?)</select>', client.get("/page/Odd.prp").text, re.S
+    )
+    assert choice is not None
+    offered = re.findall(r'<option value="([^"]+)"[^>]*>[^<]*\((\d+)\)', choice[1])
+    assert offered == [("0x3FE", "1"), ("0x3FF", "2"), ("plSceneObject", "1")]
+    for value, count in offered:
+        view = client.get("/page/Odd.prp", params={"class": value})
+        assert view.status_code == 200
+        assert len(shown_indexes(view.text, "Odd.prp")) == int(count)
+        assert f'<option value="{value}" selected>' in view.text
+
+
 def test_every_link_keeps_the_filter_and_the_sort(shop):
     address = "/page/Long.prp?name=1&sort=-size"
     expected = [

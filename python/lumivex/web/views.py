@@ -5,6 +5,7 @@ objects by name and the diff of two pages or ages."""
 from __future__ import annotations
 
 import re
+from collections import Counter
 from collections.abc import Callable, Iterator, Sequence
 from typing import NamedTuple, TypeVar
 
@@ -23,6 +24,8 @@ from lumivex.web.site import Memo, ServedAge, Site, Unreadable
 Parsed = TypeVar("Parsed")
 # More digits than any place in a page or level of a texture has.
 NUMBER_DIGITS = 10
+# The name of every class without a name of its own.
+UNKNOWN_CLASS = "Unknown"
 
 
 class Position(Convertor[int]):
@@ -103,7 +106,20 @@ def class_text(number: int) -> str:
     """A class as a query names it: by its name, or by its id where it has
     none."""
     name = lumivex.class_name(number)
-    return f"0x{number:X}" if name == "Unknown" else name
+    return f"0x{number:X}" if name == UNKNOWN_CLASS else name
+
+
+def class_counts(page: lumivex.PrpFile) -> list[tuple[str, int]]:
+    """The classes of a page's objects as a query names them, with their
+    counts, in order: each class without a name by its own id rather than
+    all of them as one."""
+    counts = page.count_by_type()
+    if counts.pop(UNKNOWN_CLASS, 0):
+        unnamed = Counter(
+            obj.class_type for obj in page if lumivex.class_name(obj.class_type) == UNKNOWN_CLASS
+        )
+        counts.update((class_text(number), count) for number, count in unnamed.items())
+    return sorted(counts.items())
 
 
 class ObjectQuery(NamedTuple):
