@@ -164,6 +164,13 @@ def test_a_filtered_list_keeps_each_objects_index():
     assert every[shown["index"]]["name"] == "FountainSplash"
 
 
+def test_a_list_of_a_class_without_a_name_counts_its_objects_alone(tmp_path):
+    path = tmp_path / "odd.prp"
+    path.write_bytes(page([Obj(0x3FE, "Odd1", b""), Obj(0x3FF, "Odd2", b""), Obj(1, "Even", b"")]))
+    odd = command_json("ls", str(path), "--class", "0x3FF")
+    assert odd["object_count"] == len(odd["objects"]) == 1
+
+
 @pytest.mark.parametrize(
     ("value", "expected"),
     [

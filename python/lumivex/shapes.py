@@ -12,7 +12,7 @@ from collections.abc import Iterator, Sequence
 from importlib import resources
 from json.encoder import encode_basestring
 
-from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, _float_text, class_name
+from lumivex._lumivex import AgeFile, Key, PrpFile, PrpObject, _float_text
 
 # Properties that show again what others show, made from them at a cost.
 DERIVED_PROPERTIES = {"levels"}
@@ -238,9 +238,8 @@ def ls_json(
         count = len(chosen)
         listed: Iterator[tuple[int, PrpObject]] = ((index, page[index]) for index in chosen)
     else:
-        count = (
-            len(page) if class_type is None else page.count_by_type().get(class_name(class_type), 0)
-        )
+        # Counted by id: every class without a name shares one name.
+        count = len(page) if class_type is None else sum(1 for _ in indexed(page, class_type))
         listed = indexed(page, class_type)
     return {
         "page": page_file,
