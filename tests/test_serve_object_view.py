@@ -352,6 +352,7 @@ def test_an_object_is_named_so_that_the_command_finds_it_alone(named, tmp_path, 
         (0.5, "Twin", {"opacity"}),
         (0.5, "Tex ", {"opacity"}),
         (0.5, "Lost", {"opacity"}),
+        (0.5, "", {"opacity"}),
     ],
 )
 def test_values_the_command_cannot_take_as_written_show_no_command(
@@ -359,7 +360,7 @@ def test_values_the_command_cannot_take_as_written_show_no_command(
 ):
     """Not a number and the infinities have no literal; a reference to a
     name two textures share, to one the command would strip of its spaces,
-    or to nothing in the page, is not written."""
+    to nothing in the page, or to an empty name, is not written."""
     objects = [
         on_page(
             "Lamp",
@@ -368,7 +369,7 @@ def test_values_the_command_cannot_take_as_written_show_no_command(
             ),
             LAYER,
         ),
-        *(on_page(name, mipmap_body(name), MIPMAP) for name in ("Tex", "Twin", "Twin", "Tex ")),
+        *(on_page(name, mipmap_body(name), MIPMAP) for name in ("Tex", "Twin", "Twin", "Tex ", "")),
     ]
     (tmp_path / "Lamp.prp").write_bytes(page(objects, sequence_number=SEQUENCE))
     client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")

@@ -194,7 +194,8 @@ def literal(value: object, page: lumivex.PrpFile) -> str | None:
         if value.location_sequence != page.header.sequence_number:
             return None
         found = page.find(value.name, value.class_type)
-        if len(found) != 1:
+        # The command reads no reference to a name that is empty.
+        if len(found) != 1 or not value.name:
             return None
         reference = f"{value.class_name}:{value.name}"
         # The command strips a reference's spaces and finds a name that is
