@@ -171,3 +171,16 @@ def test_files_swapped_for_fifos_after_the_check_are_refused_not_waited_on(tmp_p
             os.close(os.open(tmp_path / name, os.O_WRONLY | os.O_NONBLOCK))
     assert sorted(loaded) == ["age", "page", "sdl"]
     assert all(value.reason.endswith(": not a regular file") for value in loaded.values())
+
+
+def test_files_whose_names_show_alike_are_listed_not_lost(tmp_path):
+    """Bytes that are not UTF-8 show as U+FFFD: of the files whose names
+    show alike, one is served and the others are listed by their bytes."""
+    names = [b"p\xfe.prp", b"p\xff.prp", "p\ufffd.prp".encode()]
+    for name in names:
+        (tmp_path / os.fsdecode(name)).write_bytes(textures("Own"))
+    index = client(tmp_path).get("/api").json()
+    assert index["pages"] == ["p\ufffd.prp"]
+    shown = {entry["name"] for entry in index["not_served"]}
+    assert len(shown) == 2 and shown < {"p\\udcfe.prp", "p\\udcff.prp", "p\ufffd.prp"}
+    assert all("shows the same name" in entry["reason"] for entry in index["not_served"])

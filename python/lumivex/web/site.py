@@ -24,6 +24,7 @@ from lumivex import folders
 from lumivex.age import Age, MissingPage
 from lumivex.errors import error_text
 from lumivex.references import ReferenceWalk
+from lumivex.shapes import printable_text
 from lumivex.texture import Layout, TextureError, layout_of, level_image
 
 AGE_SUFFIX, PAGE_SUFFIX, SDL_SUFFIX = ".age", ".prp", ".sdl"
@@ -282,14 +283,23 @@ class Site:
     def _add(self, path: str, suffix: str | None = None) -> str | None:
         """Adds a file found under the served folder by its suffix, or as the
         suffix given; returns its name, or None when it is not served."""
-        name = shown_name(os.path.relpath(path, self._base or "."))
+        relative = os.path.relpath(path, self._base or ".")
+        name = shown_name(relative)
         refused = self.refusal(path)
         if refused is not None:
             self.not_served.setdefault(name, refused)
             return None
         kind = suffix or os.path.splitext(path)[1].lower()
         found = {AGE_SUFFIX: self.ages, PAGE_SUFFIX: self.pages, SDL_SUFFIX: self.sdl_files}[kind]
-        found.setdefault(name, path)
+        known = found.setdefault(name, path)
+        if os.path.relpath(known, self._base or ".") != relative:
+            # Names whose bytes are not UTF-8 may show as one: the file
+            # found first is served, the others listed by their bytes.
+            self.not_served.setdefault(
+                printable_text(relative),
+                "another file served shows the same name (bytes that are not UTF-8 show as U+FFFD)",
+            )
+            return None
         return name
 
     def _find_under(self, top: str) -> None:
