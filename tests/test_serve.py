@@ -594,6 +594,25 @@ def test_the_check_links_problems_to_their_pages_and_objects(tmp_path):
     assert '<a href="/object/Gaps_District_Only.prp/1">Mat</a> (hsGMaterial)' in row[0]
 
 
+def test_a_problem_links_to_its_object_among_others_of_its_name(tmp_path):
+    def material(layer):
+        body = i16(MATERIAL) + key_ref("Mat", MATERIAL) + synched(0) + u32(1) + u32(2) + u32(1)
+        return body + u32(3) + key_ref(layer, LAYER, location_sequence=MAIN_SEQ)
+
+    objects = [
+        Obj(LAYER, "Fine", b"", 1, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", material("Fine"), 2, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", material("Gone"), 3, location_sequence=MAIN_SEQ),
+    ]
+    data = page(objects, age="Gaps", page_name="Only", sequence_number=MAIN_SEQ)
+    (tmp_path / "Gaps_District_Only.prp").write_bytes(data)
+    (tmp_path / "Gaps.age").write_text("SequencePrefix=48\nPage=Only,1\n")
+    shown = client(tmp_path / "Gaps.age").get("/age/Gaps.age").text
+    row = re.search(r"<tr><td><a[^\n]*finds no object[^\n]*</tr>", shown)
+    assert row is not None
+    assert '<a href="/object/Gaps_District_Only.prp/2">Mat</a> (hsGMaterial)' in row[0]
+
+
 PAGE = "Demo_District_Town.prp"
 
 

@@ -48,6 +48,9 @@ class Problem(NamedTuple):
     key: Key | None = None
     # The line of the .age file the problem is on; 0 for the file as a whole.
     line: int | None = None
+    # The place of the problem's object in its page's index, where names
+    # may be shared.
+    object_index: int | None = None
 
     def as_json(self) -> dict[str, object]:
         return {
@@ -164,23 +167,32 @@ class AgeCheck:
         walk = ReferenceWalk([page for _, page in loaded], True)
         for index, first, count in walk.shared_names:
             message = f"{count} objects of class {first.class_name} share this name"
-            yield Problem(WARNING, loaded[index][0], message, first.name, first.class_name)
+            yield Problem(
+                WARNING,
+                loaded[index][0],
+                message,
+                first.name,
+                first.class_name,
+                object_index=first.index,
+            )
         for index, source, status, where, key, target in walk.listed():
             page_name = loaded[index][0]
             of = (source.name, source.class_name)
+            at = source.index
             if key is None:
-                yield Problem(ERROR, page_name, f"does not decode: {where}", *of)
+                yield Problem(ERROR, page_name, f"does not decode: {where}", *of, object_index=at)
             elif status == "missing":
-                yield Problem(ERROR, page_name, f"{key!r} finds no object", *of, where, key)
+                message = f"{key!r} finds no object"
+                yield Problem(ERROR, page_name, message, *of, where, key, object_index=at)
             elif target is not None:
                 message = f"{key!r} finds the object of id {target.object_id}, not {key.object_id}"
-                yield Problem(WARNING, page_name, message, *of, where, key)
+                yield Problem(WARNING, page_name, message, *of, where, key, object_index=at)
             else:
                 message = (
                     f"{key!r} is in location 0x{key.location_sequence:08X}, "
                     "which no page of this age holds"
                 )
-                yield Problem(NOTE, page_name, message, *of, where, key)
+                yield Problem(NOTE, page_name, message, *of, where, key, object_index=at)
         self.report.reference_count = walk.references
         for path in self.age.unlisted_page_files():
             yield Problem(WARNING, None, f"page file {path} is named after this age but not listed")

@@ -359,11 +359,9 @@ class HtmlViews(SiteViews):
             served = served_as.get((name, problem.page or ""))
             if served is None:
                 return None, None
-            page = self.site.page(served)
-            if problem.object_name is None or isinstance(page, Unreadable):
+            if problem.object_index is None:
                 return url("page", served), None
-            found = page.find(problem.object_name, problem.class_name)
-            return url("page", served), url("object", served, found[0].index) if found else None
+            return url("page", served), url("object", served, problem.object_index)
 
         problems = [
             (severity, report.count(severity), report.kept[severity]) for severity in SEVERITIES
