@@ -338,9 +338,9 @@ class Diff:
         try:
             return _load_regular_page(path)
         except OSError as error:
-            if error.filename is not None:
+            if error.filename is not None or path in str(error):
                 raise
-            raise OSError(f"{path}: {error_text(error)}") from error
+            raise OSError(f"{path}: {error_text(error)}") from None
 
     def page_pair(self, a: PrpFile, b: PrpFile) -> Iterator[Change]:
         for page in (a, b):
