@@ -110,6 +110,26 @@ def test_a_reference_to_a_name_of_any_characters(tmp_path, texture):
     assert objects(path)[("plLayer", "Glass")].as_layer().texture_name == texture
 
 
+def test_a_list_of_references_to_names_that_end_with_spaces(tmp_path):
+    path = tmp_path / "page.prp"
+    names = ["Stone", "Stone ", "Glass"]
+    path.write_bytes(
+        page(
+            [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate(names)]
+            + [Obj(MATERIAL, "Mat", material_body(("Glass",)), object_id=1)]
+        )
+    )
+    status, _, err = run(
+        path, "--set", "Mat.layer_keys=[plLayer:Stone , plLayer:Stone,plLayer:Glass]"
+    )
+    assert status == 0, err
+    assert objects(path)[("hsGMaterial", "Mat")].as_material().layer_names == [
+        "Stone ",
+        "Stone",
+        "Glass",
+    ]
+
+
 @pytest.mark.parametrize(
     "name, status, message",
     [

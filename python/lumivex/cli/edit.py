@@ -244,13 +244,16 @@ def literal(text: str, objects: Objects) -> object:
         pass
     stripped = text.strip()
     if stripped.startswith("[") and stripped.endswith("]"):
-        items = [item.strip() for item in stripped[1:-1].split(",") if item.strip()]
+        items = [item for item in stripped[1:-1].split(",") if item.strip()]
         return [reference(item, objects) for item in items]
-    # A name may begin or end with spaces: the whole text is taken where it names an object.
-    return reference(text if objects.names(text) else stripped, objects)
+    return reference(text, objects)
 
 
 def reference(text: str, objects: Objects) -> lumivex.Key | None:
+    """A reference CLASS:NAME, without the spaces around it but those a
+    name ends with: they are kept where the text so names an object."""
+    kept = text.lstrip()
+    text = kept if objects.names(kept) else text.strip()
     if text == "None":
         return None
     if not REFERENCE.fullmatch(text):
