@@ -456,6 +456,21 @@ def test_a_page_of_an_age_that_became_a_fifo_is_an_error_not_a_wait(tmp_path):
     )
 
 
+def test_a_fifo_named_as_the_age_of_a_folder_is_an_error_not_a_wait(tmp_path):
+    a = write_age(tmp_path / "a", {"Town": district(page_name="Town")})
+    (tmp_path / "b").mkdir()
+    os.mkfifo(tmp_path / "b" / "Demo.age")
+    result = subprocess.run(
+        [sys.executable, "-m", "lumivex", "diff", str(a), str(tmp_path / "b")],
+        capture_output=True,
+        timeout=60,
+    )
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert result.stderr.decode() == (
+        f"lumivex: Failed to read {tmp_path / 'b' / 'Demo.age'}: not a regular file\n"
+    )
+
+
 def test_the_readme_shows_the_real_output(tmp_path, monkeypatch):
     root = Path(__file__).resolve().parent.parent
     readme = (root / "README.md").read_text(encoding="utf-8")
