@@ -15,6 +15,7 @@ from lumivex._lumivex import (
     PageEntry,
     PrpFile,
     PrpObject,
+    _load_regular_age,
     _load_regular_page,
     _refused_pages,
 )
@@ -101,6 +102,12 @@ class Age:
         """Reads an .age file; its pages are found beside it."""
         shown = os.fsdecode(os.fspath(path))
         return Age(shown, AgeFile.load(path))
+
+    @staticmethod
+    def open_regular(path: str) -> Age:
+        """Reads an .age file found in a folder rather than named: only a
+        regular file, so that a FIFO so named is refused, not waited on."""
+        return Age(path, _load_regular_age(path))
 
     @property
     def name(self) -> str:

@@ -20,7 +20,6 @@ from lumivex._lumivex import (
     PrpFile,
     PrpObject,
     PythonParam,
-    _load_regular_age,
     _load_regular_page,
 )
 from lumivex.age import Age
@@ -486,9 +485,7 @@ def opened(side: Side) -> PrpFile | Age:
         found = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
         if len(found) != 1:
             raise ValueError(f"{path} holds {len(found) or 'no'} .age files, not one")
-        # Found, not named: only a regular file is read, so that a FIFO is not waited on.
-        age_path = os.path.join(path, found[0])
-        return Age(age_path, _load_regular_age(age_path))
+        return Age.open_regular(os.path.join(path, found[0]))
     if path.lower().endswith(".age"):
         return Age.open(path)
     return PrpFile.load(path)

@@ -4,7 +4,7 @@ written as its problems are found."""
 from __future__ import annotations
 
 import os
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 
 from lumivex.age import Age
 from lumivex.check import NOTE, AgeCheck, AgeReport, Problem, check_json, severity_counts
@@ -14,12 +14,14 @@ from lumivex.cli.output import print_json
 from lumivex.shapes import counted
 
 
-def age_files(path: str) -> list[str]:
-    """The .age files a path names: itself, or those of a folder in name order."""
+def age_files(path: str) -> list[tuple[str, Callable[[str], Age]]]:
+    """The .age files a path names, each with how it is read: itself, or
+    those of a folder in name order. One found in a folder is read only if
+    it is a regular file, so that a FIFO so named is not waited on."""
     if not os.path.isdir(path):
-        return [path]
+        return [(path, Age.open)]
     names = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
-    return [os.path.join(path, name) for name in names]
+    return [(os.path.join(path, name), Age.open_regular) for name in names]
 
 
 def problem_line(problem: Problem) -> str:
@@ -66,8 +68,8 @@ def run(paths: Sequence[str], as_json: bool, verbose: bool) -> int:
     reports: list[AgeReport] = []
 
     def checks() -> Iterator[AgeCheck]:
-        for age_path in found:
-            check = AgeCheck(load_age_description(age_path, Age.open))
+        for age_path, open_age in found:
+            check = AgeCheck(load_age_description(age_path, open_age))
             reports.append(check.report)
             yield check
 

@@ -25,8 +25,9 @@ def report(message: str, status: int) -> int:
 
 def is_not_utf8(error: OSError) -> bool:
     """Whether a text file failed to load for its bytes, not for the system:
-    the one data failure of age and state description files."""
-    return isinstance(error.__cause__, ValueError)
+    the one data failure of age and state description files. A file refused
+    for what it is (a FIFO where only a regular file is read) is not one."""
+    return isinstance(error.__cause__, ValueError) and "UTF-8" in str(error.__cause__)
 
 
 # The text files a page command may be given by mistake, by suffix.
