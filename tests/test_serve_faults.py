@@ -9,6 +9,7 @@ import re
 import threading
 import warnings
 
+import lumivex
 import pytest
 
 from fixtures.builder import Obj, page
@@ -184,3 +185,19 @@ def test_files_whose_names_show_alike_are_listed_not_lost(tmp_path):
     shown = {entry["name"] for entry in index["not_served"]}
     assert len(shown) == 2 and shown < {"p\\udcfe.prp", "p\\udcff.prp", "p\ufffd.prp"}
     assert all("shows the same name" in entry["reason"] for entry in index["not_served"])
+
+
+def test_a_page_served_is_shown_from_its_own_file_where_an_age_s_shows_alike(tmp_path):
+    """An age's page whose file name shows as that of the file served under
+    it does not stand in for that file."""
+    age = "A\ufffd"
+    (tmp_path / f"{age}.age").write_text("SequencePrefix=32\n[Pages]\nPage=Main,1\n")
+    (tmp_path / f"{age}_District_Main.prp").write_bytes(textures("Mine"))
+    (tmp_path / os.fsdecode(b"A\xe0_District_Main.prp")).write_bytes(textures("Other"))
+    served = client(tmp_path)
+    (name,) = served.get("/api").json()["pages"]
+    listed = served.get(f"/api/ls/{name}").json()
+    served_path = listed["page"]
+    assert [o["name"] for o in listed["objects"]] == [
+        obj.name for obj in lumivex.PrpFile.load(served_path)
+    ]

@@ -367,8 +367,14 @@ class Site:
             for page_name in age.pages:
                 page_path = age.page_path(page_name)
                 if page_path is not None:
-                    found = shown_name(os.path.relpath(page_path, self._base or "."))
-                    if found in self.pages:
+                    relative = os.path.relpath(page_path, self._base or ".")
+                    found = shown_name(relative)
+                    # Only the very file served under the name the page shows.
+                    served = self.pages.get(found)
+                    if (
+                        served is not None
+                        and os.path.relpath(served, self._base or ".") == relative
+                    ):
                         owners.setdefault(found, (age_name, page_name))
         with self._lock:
             self._owners = owners
