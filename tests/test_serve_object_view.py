@@ -15,6 +15,8 @@ from urllib.parse import quote
 
 import lumivex
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from fixtures.builder import Obj, i16, key_ref, page, synched, u32
 from fixtures.object_bodies import (
@@ -36,6 +38,7 @@ with warnings.catch_warnings():
     from starlette.testclient import TestClient
 
 from lumivex.web import Site, create_app  # noqa: E402
+from lumivex.web.html import shell_word  # noqa: E402
 
 SEQUENCE = 0x00400001
 # Bodies of one, less than one, exactly one and more than one row of
@@ -399,3 +402,23 @@ def test_each_change_line_is_named_by_what_it_changes(served):
     fields = re.findall(r'<dt>(\w+)</dt><dd>[^\n]*?<summary aria-label="change (\w+)">', text)
     assert len(fields) == len(edit_commands(text)) > 1
     assert all(shown == named for shown, named in fields)
+
+
+# Texts as file names give them (any bytes but NUL), and as object names.
+WORDS = st.lists(
+    st.one_of(
+        st.binary(max_size=12).filter(lambda data: b"\0" not in data).map(os.fsdecode),
+        st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0")),
+    ),
+    min_size=1,
+    max_size=20,
+)
+
+
+@settings(max_examples=30, deadline=None)
+@given(WORDS)
+def test_a_shell_word_is_its_text_to_a_shell(texts):
+    words = " ".join(shell_word(text) for text in texts)
+    done = subprocess.run(["sh", "-c", f"printf '%s\\0' {words}"], capture_output=True, check=True)
+    assert done.stdout.split(b"\0")[:-1] == [os.fsencode(text) for text in texts]
+    assert words.replace("\n", "").isprintable()
