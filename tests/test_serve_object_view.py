@@ -381,6 +381,19 @@ def test_values_the_command_cannot_take_as_written_show_no_command(
     assert {"opacity", "texture_key"} & fields == shown
 
 
+def test_a_reference_to_a_class_without_a_name_shows_no_command(tmp_path):
+    unnamed = 0x3FF
+    texture = key_ref("Odd", unnamed, location_sequence=SEQUENCE)
+    objects = [
+        on_page("Lamp", layer_body("Lamp", texture), LAYER),
+        on_page("Odd", b"", unnamed),
+    ]
+    (tmp_path / "Lamp.prp").write_bytes(page(objects, sequence_number=SEQUENCE))
+    client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    commands = shown_commands(client, "Lamp.prp", 0)
+    assert commands and not [command for command in commands if "texture_key" in command]
+
+
 def test_a_shown_list_of_references_run_by_a_shell_sets_them(hostile_files, tmp_path):
     top, folder, path = hostile_files
     client = TestClient(create_app(Site(folder)), base_url="http://127.0.0.1")

@@ -31,6 +31,7 @@ from lumivex.shapes import counted, float_text, key_json, printable_text, proper
 from lumivex.texture import TextureError, dds, level_size, pillow_image, stored_levels
 from lumivex.web.site import Location, Memo, Reached, Scope, Site, Unreadable
 from lumivex.web.views import (
+    UNKNOWN_CLASS,
     ObjectQuery,
     SiteViews,
     asked,
@@ -194,8 +195,9 @@ def literal(value: object, page: lumivex.PrpFile) -> str | None:
         if value.location_sequence != page.header.sequence_number:
             return None
         found = page.find(value.name, value.class_type)
-        # The command reads no reference to a name that is empty.
-        if len(found) != 1 or not value.name:
+        # The command reads no reference to a name that is empty, nor to a
+        # class without a name.
+        if len(found) != 1 or not value.name or value.class_name == UNKNOWN_CLASS:
             return None
         reference = f"{value.class_name}:{value.name}"
         # The command strips a reference's spaces and finds a name that is
