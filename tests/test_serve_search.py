@@ -271,6 +271,21 @@ def test_a_page_of_an_age_that_does_not_load_is_named(tmp_path):
     assert f"The diff stopped: {garden}: " in shown
 
 
+def test_a_diff_reads_only_regular_files_when_it_reads_them(tmp_path, monkeypatch):
+    """A page that was a regular file when it was checked but is a device
+    by the time the diff reads it is refused, not read: a FIFO would be
+    waited on."""
+    a, b = releases(tmp_path)
+    site = Site(str(tmp_path))
+    garden = b / "Demo_District_Garden.prp"
+    garden.unlink()
+    garden.symlink_to("/dev/null")
+    monkeypatch.setattr(site, "refusal", lambda path: None)
+    served = TestClient(create_app(site), base_url="http://127.0.0.1")
+    answer = served.get("/api/diff?a=A/Demo.age&b=B/Demo.age")
+    assert answer.status_code == 422 and "not a regular file" in answer.json()["error"]
+
+
 def test_a_long_diff_shows_its_first_changes_and_counts_all(tmp_path):
     before = [Obj(LAYER, f"L{n:04}", b"", n + 1) for n in range(1500)]
     after = [Obj(LAYER, f"M{n:04}", bytes([n % 256]), n + 1) for n in range(1500)]
