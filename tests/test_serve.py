@@ -628,3 +628,14 @@ def test_an_object_names_itself_and_its_page(samples):
         rf'<a href="/object/{PAGE}/{texture.index}" title="[^"]*">plMipmap Tiles_DXT5 \(Town\)</a>',
         shown,
     )
+
+
+def test_the_referrers_of_an_object_shown_are_the_first_and_all_are_counted(tmp_path, monkeypatch):
+    monkeypatch.setattr("lumivex.web.html.SHOWN_REFERRERS", 3)
+    layers = [Obj(LAYER, f"L{n}", layer_body(f"L{n}", "Stone"), n + 1) for n in range(5)]
+    path = tmp_path / "p.prp"
+    path.write_bytes(page([Obj(MIPMAP, "Stone", mipmap_body(name="Stone"), 1), *layers]))
+    shown = client(path).get("/object/p.prp/0?referrers=1").text
+    assert "5 references, the first 3 shown" in shown
+    assert shown.count('href="/object/p.prp/') - shown.count('href="/object/p.prp/0') == 3
+    assert len(client(path).get("/api/references/p.prp/0").json()["referenced_by"]) == 5

@@ -59,6 +59,17 @@ HEX_BYTES = 256
 TEXTURE_VIEW = 256
 # Changes of a diff shown; the others are counted, and all are in the JSON.
 SHOWN_CHANGES = 1000
+# Objects shown that refer to an object; the others are counted, and all are
+# in the JSON (a page's scene node is referred to by each of its objects).
+SHOWN_REFERRERS = 1000
+
+
+def shown_referrers(scope: Scope, location: Location) -> tuple[list[tuple[Location, str]], int]:
+    """The first objects that refer to the object at location, with the
+    field of each, and how many refer to it in all."""
+    found = scope.referrers(location)
+    shown = list(itertools.islice(found, SHOWN_REFERRERS))
+    return shown, len(shown) + sum(1 for _ in found)
 
 
 def screens(screen: Callable[[int], str], start: int, total: int) -> dict[str, Any]:
@@ -475,7 +486,7 @@ class HtmlViews(SiteViews):
             decode_error=decode_error,
             references=references,
             # Finding them reads every object the scope holds: only when asked.
-            referrers=scope.referrers(Location(name, index))
+            referrers=shown_referrers(scope, Location(name, index))
             if query_value(request, "referrers", asked, False)
             else None,
             referrer_object=lambda location: self.site.object(location.page, location.position),

@@ -15,7 +15,7 @@ import os
 import stat
 import threading
 from collections import OrderedDict
-from collections.abc import Callable, Hashable
+from collections.abc import Callable, Hashable, Iterator
 from dataclasses import dataclass
 from typing import Generic, NamedTuple, TypeVar
 
@@ -201,19 +201,17 @@ class Scope:
             reached.append(Reached(field, key, location, missing))
         return reached
 
-    def referrers(self, location: Location) -> list[tuple[Location, str]]:
+    def referrers(self, location: Location) -> Iterator[tuple[Location, str]]:
         """The objects whose references find the object at that location,
         with the field of each reference, in the order of the pages and of
-        their indexes. Each call walks every reference of the scope, holding
-        a stretch of them at a time."""
-        found = []
+        their indexes, as they are found. Each call walks every reference of
+        the scope, holding a stretch of them at a time."""
         walk = ReferenceWalk([page for _, page in self._pages], False)
         for _, source, _, field, _, target in walk.listed():
             if target is not None and self.location(target) == location:
                 source_location = self.location(source)
                 assert source_location is not None
-                found.append((source_location, field))
-        return found
+                yield source_location, field
 
     def page_names(self) -> dict[int, str]:
         """The page name in the header of each location the scope's pages
