@@ -23,6 +23,7 @@ from pathlib import Path
 
 import lumivex
 from lumivex.check import check_age
+from lumivex.classes import settable
 
 from benchmarks import generate
 
@@ -379,16 +380,6 @@ def decode_everything_row(objects: list, runs: int) -> Row:
     )
 
 
-def settable(view) -> list[str]:
-    """The keywords the view's replace() takes, from its signature."""
-    signature = view.replace.__text_signature__
-    return (
-        [part.split("=")[0].strip() for part in signature.split("*,")[1].split(",")]
-        if "*," in signature
-        else []
-    )
-
-
 def changed(value):
     """A value unlike value, of its type."""
     if isinstance(value, bool):
@@ -406,7 +397,7 @@ def changed(value):
 
 def a_change(view) -> dict:
     """One property changed: the first one of a plain value, else the first."""
-    names = settable(view)
+    names = settable(type(view))
     plain = [n for n in names if isinstance(getattr(view, n), (bool, int, float, str))]
     chosen = (plain or names)[:1]
     return {n: changed(getattr(view, n)) for n in chosen}

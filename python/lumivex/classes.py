@@ -3,8 +3,10 @@ the method that decodes each, and a class given by name or by id."""
 
 from __future__ import annotations
 
+import inspect
 import re
 from collections.abc import Callable
+from typing import Any
 
 from lumivex._lumivex import PrpObject, class_name, decoder_methods
 from lumivex.errors import error_text
@@ -15,6 +17,13 @@ DECODERS: dict[str, Callable[[PrpObject], object]] = {
     class_name(class_type): getattr(PrpObject, method)
     for class_type, method in decoder_methods.items()
 }
+
+
+def settable(view_class: type[Any]) -> list[str]:
+    """The properties a view class's replace() changes, in its order: its
+    keyword-only parameters."""
+    parameters = inspect.signature(view_class.replace).parameters.values()
+    return [p.name for p in parameters if p.kind is inspect.Parameter.KEYWORD_ONLY]
 
 
 def decode_failure(obj: PrpObject, error: BaseException) -> str:

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import argparse
 import ast
-import inspect
 import os
 import re
 import stat
@@ -19,7 +18,7 @@ from typing import Any, Literal
 
 import lumivex
 from lumivex.age import Age
-from lumivex.classes import DECODERS, class_type
+from lumivex.classes import DECODERS, class_type, settable
 from lumivex.cli.common import (
     CommandError,
     closest,
@@ -314,15 +313,9 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
     return edits
 
 
-def settable(view: Any) -> list[str]:
-    """The properties the view's replace() takes: its keyword-only parameters."""
-    parameters = inspect.signature(view.replace).parameters.values()
-    return [p.name for p in parameters if p.kind is inspect.Parameter.KEYWORD_ONLY]
-
-
 def check_settable(view: Any, prop: str, obj: lumivex.PrpObject) -> None:
     """Refuses a property --set cannot change, saying which it can."""
-    names = settable(view)
+    names = settable(type(view))
     if prop in names:
         return
     if prop == "name":

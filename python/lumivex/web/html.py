@@ -10,7 +10,7 @@ import os
 import re
 import shlex
 import string
-from collections.abc import Callable
+from collections.abc import Callable, Collection
 from typing import Any
 from urllib.parse import quote, urlencode
 
@@ -24,7 +24,7 @@ from starlette.routing import Route
 import lumivex
 from lumivex.age import MissingPage
 from lumivex.check import NOTE, SEVERITIES, AgeReport, Problem
-from lumivex.classes import DECODERS
+from lumivex.classes import DECODERS, settable
 from lumivex.diff import change_line, grouped, heading, is_whole_page, key_text
 from lumivex.errors import error_text
 from lumivex.shapes import counted, float_text, key_json, printable_text, properties, value_text
@@ -157,34 +157,6 @@ def swatch_image(rgba: str) -> str:
     )
 
 
-# Properties the edit command does not set: the object's own name changes
-# only by a rename, counts and sizes follow from other stored data, a
-# texture's format, sizes and pixels come only with a new image, and some
-# texts are the names of stored numbers.
-FIXED_PROPERTIES = {
-    "name",
-    "group",
-    "bounds_type",
-    "num_levels",
-    "total_size",
-    "num_verts",
-    "num_faces",
-    "num_states",
-    "width",
-    "height",
-    "compression_type",
-    "dxt_type",
-    "pixel_data",
-}
-
-
-def follows_a_key(field: str, shown: dict[str, object]) -> bool:
-    """Whether a property is the name of a reference that another property
-    holds, and changes with it."""
-    stem = field.removesuffix("_names").removesuffix("_name")
-    return any(f"{base}{tail}" in shown for base in (stem, field) for tail in ("_key", "_keys"))
-
-
 def written_name(page: lumivex.PrpFile, obj: lumivex.PrpObject) -> str | None:
     """How the edit command finds an object of the page: by its name where
     that is the only object with it, else as CLASS:NAME where that finds it
@@ -252,14 +224,20 @@ def shell_word(text: str) -> str:
 
 
 def edit_command(
-    path: str, page: lumivex.PrpFile, obj: lumivex.PrpObject, shown: dict[str, object], field: str
+    path: str,
+    page: lumivex.PrpFile,
+    obj: lumivex.PrpObject,
+    field: str,
+    shown: object,
+    changeable: Collection[str],
 ) -> Markup | None:
     """The command line that sets a property of an object to the value it
     shows, for the user to change, as HTML that keeps its line feeds; None
-    for what the command does not set or cannot name."""
-    if field in FIXED_PROPERTIES or follows_a_key(field, shown) or "=" in obj.name:
+    for what the command does not set (what is not changeable) or cannot
+    name."""
+    if field not in changeable or "=" in obj.name:
         return None
-    value = literal(shown[field], page)
+    value = literal(shown, page)
     target = written_name(page, obj)
     if value is None or target is None:
         return None
@@ -457,17 +435,18 @@ class HtmlViews(SiteViews):
             except (OSError, ValueError) as error:
                 decode_error = f"does not decode: {error_text(error)}"
             else:
-                shown = properties(view)
                 page = self.site.page(name)
                 assert not isinstance(page, Unreadable)
+                path = self.site.pages[name]
+                changeable = settable(type(view))
                 decoded = [
                     {
                         "field": field,
                         "parts": self.value_parts(scope, value),
                         "swatch": swatch_url(field, value),
-                        "edit": edit_command(self.site.pages[name], page, obj, shown, field),
+                        "edit": edit_command(path, page, obj, field, value, changeable),
                     }
-                    for field, value in shown.items()
+                    for field, value in properties(view).items()
                 ]
                 if isinstance(view, lumivex.Mipmap):
                     texture = self.texture_view(name, index, view)
