@@ -1,5 +1,9 @@
 """PageBuilder: pages made object by object, from nothing or from a page."""
 
+import os
+import subprocess
+import sys
+
 import lumivex
 import pytest
 from hypothesis import given, settings
@@ -282,6 +286,28 @@ def test_iteration_sees_the_keys_as_they_were():
     keys = iter(builder)
     builder.add(1, "B", b"")
     assert [k.name for k in keys] == ["A"]
+
+
+# Adds and removes an object of a MiB two thousand times, in a child whose
+# memory stops at 1 GiB: the bytes of a removed object must not be kept.
+ADD_AND_REMOVE = """
+import os, resource, lumivex
+# AddressSanitizer reserves terabytes of address space for itself.
+if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+    resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+builder = lumivex.PageBuilder("Age", "Page", 1)
+data = b"\\x06\\x00" + bytes(1 << 20)
+for _ in range(2000):
+    builder.remove(builder.add(6, "Big", data))
+print(len(builder))
+"""
+
+
+def test_a_removed_object_keeps_no_bytes():
+    result = subprocess.run(
+        [sys.executable, "-c", ADD_AND_REMOVE], capture_output=True, timeout=120, env=os.environ
+    )
+    assert result.stdout == b"0\n", result.stderr.decode()
 
 
 def test_no_id_is_given_past_the_highest():

@@ -247,15 +247,22 @@ void PageBuilder::set_object(const BuiltKey& key, uint16_t class_type, std::span
   entry.data = held(with_own_key(bytes, entry.key));
 }
 
-void PageBuilder::remove(const BuiltKey& key) {
-  const uint32_t at = entry_of(key);
+void PageBuilder::forget_name(uint32_t at) {
+  const BuiltKey& key = entries_[at].key;
   const auto [first, last] = by_name_.equal_range(name_hash(key.class_type, key.name_bytes));
   for (auto it = first; it != last; ++it)
     if (it->second == at) {
       by_name_.erase(it);
       break;
     }
+}
+
+void PageBuilder::remove(const BuiltKey& key) {
+  const uint32_t at = entry_of(key);
+  forget_name(at);
+  // The entry stays, for the order of the others; its bytes go.
   entries_[at].removed = true;
+  entries_[at].data = {};
   --live_;
 }
 
@@ -312,12 +319,10 @@ Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
   const BuiltKey old_key = entries_[renamed].key;
   const Rename result = rewrite(old_key, new_name_bytes, renamed);
-  remove(old_key);
+  forget_name(renamed);
   Entry& entry = entries_[renamed];
-  entry.removed = false;
   entry.key.name_bytes = std::move(new_name_bytes);
   by_name_.emplace(name_hash(entry.key.class_type, entry.key.name_bytes), renamed);
-  ++live_;
   return result;
 }
 

@@ -89,6 +89,8 @@ class PageBuilder {
   // The entry at which an object goes, appended to its class.
   void append(BuiltKey key, HeldBytes data);
   uint32_t entry_of(const BuiltKey& key) const;
+  // Takes the entry at index at out of the lookup by name.
+  void forget_name(uint32_t at);
   // Whether a live object of class_type is named name_bytes.
   bool named(uint16_t class_type, const std::string& name_bytes) const;
   static uint64_t name_hash(uint16_t class_type, std::string_view name_bytes);
