@@ -187,6 +187,37 @@ def test_a_responder_decoded_in_part_is_unsearched():
     assert builder.unsearched == 2
 
 
+OLD_NAME_IN_A_MESSAGE = {
+    # Keys a responder's decode steps over without keeping them.
+    "sender": (command(0x0254, msg_base(sender=key_ref("TreeCoord", COORD))), 1),
+    "sub-world key": (command(0x03BF, rest=key_ref("TreeCoord", COORD)), 1),
+    # A receiver is read, and rewritten.
+    "receiver": (command(0x0254, msg_base(receivers=["TreeCoord"])), 0),
+    # The name, read as a key of another place or class, or as no key.
+    "another location": (
+        command(0x0254, msg_base(receivers=[key_ref("TreeCoord", COORD, location_sequence=7)])),
+        0,
+    ),
+    "another class": (command(0x0254, msg_base(receivers=[key_ref("TreeCoord", MATERIAL)])), 0),
+    "another length": (command(0x0254, msg_base(sender=key_ref("TreeCoordX", COORD))), 0),
+}
+
+
+@pytest.mark.parametrize("case", OLD_NAME_IN_A_MESSAGE)
+def test_a_responder_holding_the_old_name_where_it_reads_no_key_is_unsearched(case):
+    held, unsearched = OLD_NAME_IN_A_MESSAGE[case]
+    source = renamable_page(
+        [
+            Obj(RESPONDER, "R", responder(state(held)), object_id=1),
+            # Of another class with the old name: its own key is read.
+            Obj(MATERIAL, "TreeCoord", material_body([], name="TreeCoord"), object_id=1),
+        ]
+    )
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.rename(source[1], "Trunk")
+    assert builder.unsearched == unsearched
+
+
 def test_a_rename_rewrites_each_of_many_references():
     # Every layer of the material is one layer of another page.
     count = 200_000

@@ -779,7 +779,7 @@ class PageBuilder:
         """A builder holding every object of a PrpFile, in its order, and its header."""
     @property
     def unsearched(self) -> int:
-        """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode or decode only in part (0 before any rename)."""
+        """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode or decode only in part, or hold the old name where no key is read (0 before any rename)."""
     @overload
     def add(self, class_type: int, name: str, data: bytes) -> Key:
         """Add an object of the page's location with the next free id of its class and return its Key; the own key the bytes hold, if any, becomes that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""

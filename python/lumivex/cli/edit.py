@@ -364,7 +364,8 @@ def unsearched_warning(count: int, old: str) -> list[str]:
         return []
     return [
         f"lumivex: warning: {counted(count, 'object')} could not be searched for "
-        f"references to {old} (of classes lumivex does not decode, or that do not decode)"
+        f"references to {old} (of classes lumivex does not decode, that do not decode, "
+        "or that hold its name where no reference is read)"
     ]
 
 

@@ -58,6 +58,56 @@ NameSpan span_of(const StoredString& name) {
   return {name.offset - sizeof(uint16_t), sizeof(uint16_t) + std::size_t{name.size()}};
 }
 
+// Calls found(at) for each place at which pattern starts in bytes, in
+// order: one pass over the bytes, however the pattern repeats itself.
+template <class Found>
+void each_place(std::span<const uint8_t> bytes, const std::vector<uint8_t>& pattern, Found&& found) {
+  // For each length of a matched prefix, the longest proper prefix that is
+  // also its suffix.
+  std::vector<std::size_t> fallback(pattern.size() + 1, 0);
+  for (std::size_t i = 1, matched = 0; i < pattern.size(); ++i) {
+    while (matched > 0 && pattern[i] != pattern[matched]) matched = fallback[matched];
+    if (pattern[i] == pattern[matched]) ++matched;
+    fallback[i + 1] = matched;
+  }
+  for (std::size_t i = 0, matched = 0; i < bytes.size(); ++i) {
+    while (matched > 0 && bytes[i] != pattern[matched]) matched = fallback[matched];
+    if (bytes[i] == pattern[matched]) ++matched;
+    if (matched == pattern.size()) {
+      found(i + 1 - pattern.size());
+      matched = fallback[matched];
+    }
+  }
+}
+
+// Whether the bytes hold, outside the spans of the names read (sorted), a
+// safe string of name in either of its stored forms: a reference the decode
+// steps over without keeping it (the sender of a responder's message, say)
+// may still name the key. An empty name is not looked for: any two zero
+// bytes would be one.
+bool holds_name_elsewhere(std::span<const uint8_t> bytes, const std::vector<NameSpan>& read,
+                          const std::string& name_bytes) {
+  if (name_bytes.empty()) return false;
+  const std::vector<uint8_t> plain(name_bytes.begin(), name_bytes.end());
+  std::vector<uint8_t> inverted(plain.size());
+  std::transform(plain.begin(), plain.end(), inverted.begin(), [](uint8_t c) { return static_cast<uint8_t>(~c); });
+  bool held = false;
+  for (const bool is_inverted : {false, true}) {
+    each_place(bytes, is_inverted ? inverted : plain, [&](std::size_t payload_at) {
+      if (held || payload_at < sizeof(uint16_t)) return;
+      const std::size_t at = payload_at - sizeof(uint16_t);
+      const uint16_t header = PlasmaRead::load<uint16_t>(bytes.data() + at);
+      if ((header & kSafeStringLengthMask) != name_bytes.size() ||
+          ((header & kInvertedStringFlags) == kInvertedStringFlags) != is_inverted)
+        return;
+      const auto span = std::lower_bound(read.begin(), read.end(), at,
+                                         [](const NameSpan& span, std::size_t wanted) { return span.at < wanted; });
+      held = span == read.end() || span->at != at;
+    });
+  }
+  return held;
+}
+
 std::string already_named(uint16_t class_type, const std::string& name_bytes) {
   return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
          utf8_text(name_bytes) + "'";
@@ -277,13 +327,17 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       const std::span<const uint8_t> bytes = entry.data.bytes;
       const Source source(bytes);
       std::vector<NameSpan> spans;
-      // The object's own key follows its class index; it takes the new
-      // name even where it held another than the index.
-      if (at == renamed && bytes.size() > kClassIndexSize) {
+      // The names of every key read, the old key's or not.
+      std::vector<NameSpan> read;
+      // The object's own key follows its class index; the renamed object's
+      // takes the new name even where it held another than the index.
+      if (bytes.size() > kClassIndexSize) {
         try {
           PlasmaRead reader(bytes, kClassIndexSize);
-          const auto own = read_key_uoid(reader);
-          if (own) spans.push_back(span_of(own->name));
+          if (const auto own = read_key_uoid(reader)) {
+            read.push_back(span_of(own->name));
+            if (at == renamed) spans.push_back(span_of(own->name));
+          }
         } catch (const Error&) {
           // Bytes that hold no key at their start have none to rename.
         }
@@ -295,12 +349,17 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
           const auto record = row.parse(bytes);
           searched = read_whole(record);
           for (const KeyReference& reference : references(record, source)) {
+            read.push_back(span_of(reference.key.name));
             if (refers_to(reference.key, source, old_key)) spans.push_back(span_of(reference.key.name));
           }
         });
       } catch (const Error&) {
         // An object that does not decode cannot be searched.
         searched = false;
+      }
+      if (searched) {
+        sort_spans(read);
+        searched = !holds_name_elsewhere(bytes, read, old_key.name_bytes);
       }
       if (!searched && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
