@@ -273,6 +273,8 @@ ChangedBytes::ChangedBytes(std::span<const uint8_t> bytes, const FieldMarks& mar
     size_ = size_ - splice.size + splice.length;
     from = splice.at + splice.size;
   }
+  // Every place in an object's bytes is read as 32 bits, as a page holds it.
+  if (size_ > UINT32_MAX) throw Error("An object of " + std::to_string(size_) + " bytes is larger than 4 GiB");
 }
 
 void ChangedBytes::write_to(uint8_t* out) const {
