@@ -183,8 +183,10 @@ def literal(value: object, page: lumivex.PrpFile) -> str | None:
         if len(found) != 1 or not value.name or value.class_name == UNKNOWN_CLASS:
             return None
         reference = f"{value.class_name}:{value.name}"
-        # The command strips a reference's spaces and finds a name that is
-        # the whole text before a class and name.
+        # The command strips the spaces a reference begins with (and those it
+        # ends with, unless a name ends with them): a name with spaces at
+        # either end is left out. It finds a name that is the whole text
+        # before a class and name.
         return None if reference.strip() != reference or page.find(reference) else reference
     if isinstance(value, float):
         # Not a number and the infinities have no literal.
