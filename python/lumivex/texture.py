@@ -326,7 +326,12 @@ def open_image(image: Image.Image | str | bytes | os.PathLike[str]) -> Image.Ima
     if not isinstance(image, Image.Image):
         raise TypeError(f"image must be a Pillow image or a path, not {type(image).__name__}")
     # Nothing here changes the image: one already RGBA is used as it is.
-    return image if image.mode == "RGBA" else image.convert("RGBA")
+    if image.mode == "RGBA":
+        return image
+    # Pillow converts luminance with premultiplied alpha only to its plain form.
+    if image.mode == "La":
+        image = image.convert("LA")
+    return image.convert("RGBA")
 
 
 def is_power_of_two(n: int) -> bool:
