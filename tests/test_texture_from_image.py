@@ -174,6 +174,8 @@ def test_a_bad_format_or_level_count_says_why(changes, error, message):
         (("T",), {}, TypeError, "missing required argument 'image'"),
         (("T", None), {"level": 1}, TypeError, "unexpected keyword argument 'level'"),
         (("T" * 4096, None), {}, ValueError, "4096 bytes is too long"),
+        # Before the image is read.
+        (("T" * 4096, "/no/such/image.png"), {}, ValueError, "4096 bytes is too long"),
     ],
 )
 def test_wrong_arguments(args, kwargs, error, message):

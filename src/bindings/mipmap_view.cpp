@@ -52,6 +52,8 @@ PyObject* from_image(PyObject* cls, PyObject* args, PyObject* kwargs) {
              kPositional);
   NewMipmap mipmap;
   mipmap.name_bytes = arg_str(name, "from_image", "name");
+  // A name the texture cannot hold fails before the image is encoded.
+  check_safe_string(mipmap.name_bytes);
   const Ref options = Ref::checked(PyDict_New());
   if (format && PyDict_SetItemString(options.get(), "format", format) < 0) throw PythonError{};
   if (levels && PyDict_SetItemString(options.get(), "levels", levels) < 0) throw PythonError{};

@@ -39,9 +39,13 @@ std::string PlasmaRead::read_safe_string() { return Source(data_).text(locate_sa
 
 std::string PlasmaRead::read_safe_string_bytes() { return Source(data_).stored_bytes(locate_safe_string()); }
 
-void PlasmaWrite::write_safe_string(std::string_view text) {
+void check_safe_string(std::string_view text) {
   if (text.size() > kSafeStringLengthMask)
     throw Error("String of " + std::to_string(text.size()) + " bytes is too long for a safe string (at most 4095)");
+}
+
+void PlasmaWrite::write_safe_string(std::string_view text) {
+  check_safe_string(text);
   write_u16(static_cast<uint16_t>(text.size() | kInvertedStringFlags));
   const std::size_t at = buffer_.size();
   buffer_.resize(at + text.size());

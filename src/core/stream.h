@@ -249,6 +249,9 @@ struct Decoded {
   Source source;
 };
 
+// Fails on a text longer than a safe string's 12-bit length can say.
+void check_safe_string(std::string_view text);
+
 // Little-endian writes appended to a growable buffer.
 class PlasmaWrite {
  public:
