@@ -375,7 +375,7 @@ MUTANTS = [
     # lumivex.texture
     Mutant(
         "texture-image-mode-kept",
-        'return image if image.mode == "RGBA" else image.convert("RGBA")',
+        'return image.convert("RGBA")',
         "return image",
         TEXTURE,
     ),
