@@ -17,11 +17,21 @@ from fixtures.builder import (
     object_prefix,
     page,
     reference,
+    safe_string,
     synched,
     u16,
+    u32,
 )
 from fixtures.object_bodies import layer_body, material_body, prp_object, scene_object_body
-from fixtures.responder_bodies import RESPONDER, command, msg_base, responder, state
+from fixtures.responder_bodies import (
+    RESPONDER,
+    anim_rest,
+    bit_vector,
+    command,
+    msg_base,
+    responder,
+    state,
+)
 
 COORD = 0x15
 SCENE_OBJECT = 0x0001
@@ -187,28 +197,51 @@ def test_a_responder_decoded_in_part_is_unsearched():
     assert builder.unsearched == 2
 
 
-OLD_NAME_IN_A_MESSAGE = {
-    # Keys a responder's decode steps over without keeping them.
-    "sender": (command(0x0254, msg_base(sender=key_ref("TreeCoord", COORD))), 1),
-    "sub-world key": (command(0x03BF, rest=key_ref("TreeCoord", COORD)), 1),
-    # A receiver is read, and rewritten.
-    "receiver": (command(0x0254, msg_base(receivers=["TreeCoord"])), 0),
-    # The name, read as a key of another place or class, or as no key.
+def callback_keys(name: str) -> bytes:
+    """An animation command whose one callback message is sent by and to name."""
+    base = msg_base(sender=key_ref(name, COORD), receivers=[key_ref(name, COORD)])
+    return u32(1) + u16(0x024F) + base + bytes(12)
+
+
+def camera_keys(name: str) -> bytes:
+    return bit_vector(1) + bytes(9) + key_ref(name, COORD) + key_ref(name, COORD) + bytes(45)
+
+
+# A command holding a name, whether a rename of TreeCoord rewrites it there,
+# and whether the responder then counts as unsearched.
+NAME_IN_A_COMMAND = {
+    "receiver": (lambda n: command(0x0254, msg_base(receivers=[key_ref(n, COORD)])), True, 0),
+    # Keys the decode steps over without keeping them.
+    "sender": (lambda n: command(0x0254, msg_base(sender=key_ref(n, COORD))), True, 0),
+    "sub-world key": (lambda n: command(0x03BF, rest=key_ref(n, COORD)), True, 0),
+    "camera keys": (lambda n: command(0x020A, rest=camera_keys(n)), True, 0),
+    "callback keys": (lambda n: command(0x0206, rest=anim_rest(callback_keys(n))), True, 0),
+    # The name as a key of another place or class: no reference to it.
     "another location": (
-        command(0x0254, msg_base(receivers=[key_ref("TreeCoord", COORD, location_sequence=7)])),
+        lambda n: command(0x0254, msg_base(receivers=[key_ref(n, COORD, location_sequence=7)])),
+        False,
         0,
     ),
-    "another class": (command(0x0254, msg_base(receivers=[key_ref("TreeCoord", MATERIAL)])), 0),
-    "another length": (command(0x0254, msg_base(sender=key_ref("TreeCoordX", COORD))), 0),
+    "another class": (
+        lambda n: command(0x0254, msg_base(receivers=[key_ref(n, MATERIAL)])),
+        False,
+        0,
+    ),
+    # The name stored where no key is read: it may still be one.
+    "a text": (
+        lambda n: command(0x0332, rest=bit_vector(1) + bytes(16) + safe_string(n)),
+        False,
+        1,
+    ),
 }
 
 
-@pytest.mark.parametrize("case", OLD_NAME_IN_A_MESSAGE)
-def test_a_responder_holding_the_old_name_where_it_reads_no_key_is_unsearched(case):
-    held, unsearched = OLD_NAME_IN_A_MESSAGE[case]
+@pytest.mark.parametrize("case", NAME_IN_A_COMMAND)
+def test_a_rename_rewrites_every_key_of_a_responder_and_counts_a_name_it_cannot_place(case):
+    held, rewritten, unsearched = NAME_IN_A_COMMAND[case]
     source = renamable_page(
         [
-            Obj(RESPONDER, "R", responder(state(held)), object_id=1),
+            Obj(RESPONDER, "R", responder(state(held("TreeCoord"))), object_id=1),
             # Of another class with the old name: its own key is read.
             Obj(MATERIAL, "TreeCoord", material_body([], name="TreeCoord"), object_id=1),
         ]
@@ -216,6 +249,8 @@ def test_a_responder_holding_the_old_name_where_it_reads_no_key_is_unsearched(ca
     builder = lumivex.PageBuilder.from_page(source)
     builder.rename(source[1], "Trunk")
     assert builder.unsearched == unsearched
+    after = responder(state(held("Trunk" if rewritten else "TreeCoord")))
+    assert builder.build().find("R")[0].data == after
 
 
 def test_a_rename_rewrites_each_of_many_references():

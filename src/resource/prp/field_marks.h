@@ -45,6 +45,7 @@ struct FieldMark {
 // The decode's marks: nothing kept.
 struct NoMarks {
   void mark(std::string_view, uint64_t, uint64_t, StoredAs, uint32_t = 0) {}
+  void unread_key(uint64_t) {}
 };
 
 // Every mark, in stored order. The marks of a record are few but for a long
@@ -64,6 +65,11 @@ class FieldMarks {
   }
 
   std::span<const FieldMark> all() const { return {first_, next_}; }
+
+  // A key reference at `at` that the decode steps over and no field shows
+  // (a responder message's sender): a rename still rewrites it.
+  void unread_key(uint64_t at) { unread_keys_.push_back(static_cast<uint32_t>(at)); }
+  std::span<const uint32_t> unread_keys() const { return unread_keys_; }
 
   // The first mark of field, or null where the bytes do not store it.
   const FieldMark* find(std::string_view field) const {
@@ -88,6 +94,7 @@ class FieldMarks {
 
   std::array<FieldMark, 16> in_place_;
   std::vector<FieldMark> spilled_;  // once in_place_ is outgrown
+  std::vector<uint32_t> unread_keys_;
   FieldMark* first_ = in_place_.data();
   FieldMark* next_ = first_;
   FieldMark* end_ = first_ + in_place_.size();

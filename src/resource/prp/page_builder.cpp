@@ -81,10 +81,9 @@ void each_place(std::span<const uint8_t> bytes, const std::vector<uint8_t>& patt
 }
 
 // Whether the bytes hold, outside the spans of the names read (sorted), a
-// safe string of name in either of its stored forms: a reference the decode
-// steps over without keeping it (the sender of a responder's message, say)
-// may still name the key. An empty name is not looked for: any two zero
-// bytes would be one.
+// safe string of name in either of its stored forms: where the decode reads
+// no key (a text naming the object, say), the bytes may still refer to it.
+// An empty name is not looked for: any two zero bytes would be one.
 bool holds_name_elsewhere(std::span<const uint8_t> bytes, const std::vector<NameSpan>& read,
                           const std::string& name_bytes) {
   if (name_bytes.empty()) return false;
@@ -346,11 +345,21 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       try {
         for_each_decoder([&](const auto& row, std::size_t) {
           if (row.class_type != entry.key.class_type) return;
-          const auto record = row.parse(bytes);
+          FieldMarks marks;
+          const auto record = row.locate(bytes, marks);
           searched = read_whole(record);
-          for (const KeyReference& reference : references(record, source)) {
-            read.push_back(span_of(reference.key.name));
-            if (refers_to(reference.key, source, old_key)) spans.push_back(span_of(reference.key.name));
+          const auto found = [&](const Uoid& key) {
+            read.push_back(span_of(key.name));
+            if (refers_to(key, source, old_key)) spans.push_back(span_of(key.name));
+          };
+          for (const KeyReference& reference : references(record, source)) found(reference.key);
+          for (const uint32_t at : marks.unread_keys()) {
+            try {
+              PlasmaRead reader(bytes, at);
+              if (const auto key = read_key_uoid(reader)) found(*key);
+            } catch (const Error&) {
+              // Where the decode stopped: no whole key lies there.
+            }
           }
         });
       } catch (const Error&) {

@@ -130,14 +130,17 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 // read; false when the class is not one a responder command is known to hold.
 // Keeps its receivers, and the lists and name its class holds, in cmd unless
 // that is null: the decode reads commands only to find where each ends.
-[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, uint16_t class_id, ResponderCmd* cmd) {
+// Tells marks where the keys lie that nothing keeps.
+template <class Marks>
+[[gnu::always_inline]] inline bool locate_message(PlasmaRead& reader, uint16_t class_id, ResponderCmd* cmd,
+                                                  Marks& marks) {
   const MessageBody body = message_body(class_id);
   if (body == MessageBody::Unknown) return false;
-  const KeyList receivers = read_msg_base(reader).receivers;
+  const KeyList receivers = read_msg_base(reader, marks).receivers;
   if (cmd) cmd->receivers = receivers;
   switch (body) {
     case MessageBody::AnimCmd:
-      skip_callback_messages(reader);
+      skip_callback_messages(reader, marks);
       skip_bit_vector(reader);  // the command
       reader.skip(kAnimCmdRunBeforeName);
       if (cmd)
@@ -149,7 +152,9 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
     case MessageBody::Camera:
       skip_bit_vector(reader);
       reader.skip(kCameraRunBeforeKeys);
+      marks.unread_key(reader.position());
       skip_key_uoid(reader);
+      marks.unread_key(reader.position());
       skip_key_uoid(reader);
       reader.skip(kCameraRunAfterKeys);
       break;
@@ -161,7 +166,7 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
       skip_bit_vector(reader);
       break;
     case MessageBody::Sound:
-      skip_callback_messages(reader);
+      skip_callback_messages(reader, marks);
       skip_bit_vector(reader);  // the command
       reader.skip(kSoundBody);
       break;
@@ -196,6 +201,7 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
       reader.skip(kArmatureEffectStateBody);
       break;
     case MessageBody::SubWorld:
+      marks.unread_key(reader.position());
       skip_key_uoid(reader);
       break;
     case MessageBody::SimSuppress:
@@ -211,11 +217,12 @@ OneShotCallback read_one_shot_callback(PlasmaRead& reader) {
 // its wait_on byte, keeping in cmd what locate_message keeps; false when it
 // cannot be read, which ends decoding early. Only the decode logs the stop:
 // reading the lists again meets it again.
-[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd* cmd, bool log_stop) {
+template <class Marks>
+[[gnu::always_inline]] inline bool locate_command(PlasmaRead& reader, ResponderCmd* cmd, bool log_stop, Marks& marks) {
   try {
     const uint16_t class_id = reader.read_u16();
     if (cmd) cmd->class_id = class_id;
-    if (locate_message(reader, class_id, cmd)) return true;
+    if (locate_message(reader, class_id, cmd, marks)) return true;
     if (log_stop)
       log::write(log::Level::Debug, log::kPageObjectsTarget, [class_id] {
         char text[48];
@@ -245,10 +252,10 @@ template <class Marks>
   state.commands = reader.locate_list<ResponderCmd>(0);
   for (unsigned c = 0; c < command_count; ++c) {
     if constexpr (std::is_same_v<Marks, NoMarks>) {
-      if (!locate_command(reader, nullptr, log_stop)) return false;
+      if (!locate_command(reader, nullptr, log_stop, marks)) return false;
     } else {
       ResponderCmd cmd;
-      if (!locate_command(reader, &cmd, log_stop)) return false;
+      if (!locate_command(reader, &cmd, log_stop, marks)) return false;
       PlasmaRead receivers = reader;
       receivers.set_position(cmd.receivers.offset);
       for (uint32_t i = 0; i < cmd.receivers.count; ++i) skip_key_uoid(receivers);
@@ -276,7 +283,8 @@ std::vector<OneShotCallback> read_items(const StoredList<OneShotCallback>& callb
 std::vector<ResponderCmd> read_items(const StoredList<ResponderCmd>& commands, const Source& source) {
   return source.items(commands, [](PlasmaRead& reader) {
     ResponderCmd cmd;
-    locate_command(reader, &cmd, false);
+    NoMarks marks;
+    locate_command(reader, &cmd, false, marks);
     cmd.wait_on = reader.read_u8();
     return cmd;
   });
