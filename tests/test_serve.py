@@ -577,40 +577,42 @@ def test_a_page_name_that_leads_out_of_the_folder_is_never_served(tmp_path):
     assert "Secret" not in html
 
 
-def test_the_check_links_problems_to_their_pages_and_objects(tmp_path):
+def material_to(layer: str) -> bytes:
+    """A material named Mat whose one layer is the layer of that name in MAIN_SEQ."""
     body = i16(MATERIAL) + key_ref("Mat", MATERIAL) + synched(0) + u32(1) + u32(2) + u32(1)
-    body += u32(3) + key_ref("Gone", LAYER, location_sequence=MAIN_SEQ)
-    objects = [
-        Obj(LAYER, "Fine", b"", 1, location_sequence=MAIN_SEQ),
-        Obj(MATERIAL, "Mat", body, 2, location_sequence=MAIN_SEQ),
-    ]
+    return body + u32(3) + key_ref(layer, LAYER, location_sequence=MAIN_SEQ)
+
+
+def missing_reference_row(tmp_path, objects: list[Obj]) -> str:
+    """The row of the age view's check that tells of a reference finding no
+    object, in an age of one page holding the objects."""
     data = page(objects, age="Gaps", page_name="Only", sequence_number=MAIN_SEQ)
     (tmp_path / "Gaps_District_Only.prp").write_bytes(data)
     (tmp_path / "Gaps.age").write_text("SequencePrefix=48\nPage=Only,1\n")
     shown = client(tmp_path / "Gaps.age").get("/age/Gaps.age").text
     row = re.search(r"<tr><td><a[^\n]*finds no object[^\n]*</tr>", shown)
     assert row is not None
-    assert '<a href="/page/Gaps_District_Only.prp">Only</a>' in row[0]
-    assert '<a href="/object/Gaps_District_Only.prp/1">Mat</a> (hsGMaterial)' in row[0]
+    return row[0]
+
+
+def test_the_check_links_problems_to_their_pages_and_objects(tmp_path):
+    objects = [
+        Obj(LAYER, "Fine", b"", 1, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", material_to("Gone"), 2, location_sequence=MAIN_SEQ),
+    ]
+    row = missing_reference_row(tmp_path, objects)
+    assert '<a href="/page/Gaps_District_Only.prp">Only</a>' in row
+    assert '<a href="/object/Gaps_District_Only.prp/1">Mat</a> (hsGMaterial)' in row
 
 
 def test_a_problem_links_to_its_object_among_others_of_its_name(tmp_path):
-    def material(layer):
-        body = i16(MATERIAL) + key_ref("Mat", MATERIAL) + synched(0) + u32(1) + u32(2) + u32(1)
-        return body + u32(3) + key_ref(layer, LAYER, location_sequence=MAIN_SEQ)
-
     objects = [
         Obj(LAYER, "Fine", b"", 1, location_sequence=MAIN_SEQ),
-        Obj(MATERIAL, "Mat", material("Fine"), 2, location_sequence=MAIN_SEQ),
-        Obj(MATERIAL, "Mat", material("Gone"), 3, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", material_to("Fine"), 2, location_sequence=MAIN_SEQ),
+        Obj(MATERIAL, "Mat", material_to("Gone"), 3, location_sequence=MAIN_SEQ),
     ]
-    data = page(objects, age="Gaps", page_name="Only", sequence_number=MAIN_SEQ)
-    (tmp_path / "Gaps_District_Only.prp").write_bytes(data)
-    (tmp_path / "Gaps.age").write_text("SequencePrefix=48\nPage=Only,1\n")
-    shown = client(tmp_path / "Gaps.age").get("/age/Gaps.age").text
-    row = re.search(r"<tr><td><a[^\n]*finds no object[^\n]*</tr>", shown)
-    assert row is not None
-    assert '<a href="/object/Gaps_District_Only.prp/2">Mat</a> (hsGMaterial)' in row[0]
+    row = missing_reference_row(tmp_path, objects)
+    assert '<a href="/object/Gaps_District_Only.prp/2">Mat</a> (hsGMaterial)' in row
 
 
 PAGE = "Demo_District_Town.prp"
