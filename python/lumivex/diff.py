@@ -267,7 +267,9 @@ def page_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterato
         a_data, b_data = obj.data or b"", partner.data or b""
         if a_data != b_data:
             yield from object_changes(page, obj, partner, a_data, b_data, all_fields)
-        yield from key_changes(page, obj, partner, all_fields)
+        # Keys with the same fields are equal: most pairs' are.
+        if obj.key != partner.key:
+            yield from key_changes(page, obj, partner, all_fields)
     unpaired = {obj for waiting in partners.values() for obj in waiting}
     only_b = [obj for obj in b if obj in unpaired]
     yield from unpaired_changes(page, only_a, only_b)
