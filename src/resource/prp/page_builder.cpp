@@ -1,6 +1,7 @@
 #include "resource/prp/page_builder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <type_traits>
 
@@ -58,54 +59,73 @@ NameSpan span_of(const StoredString& name) {
   return {name.offset - sizeof(uint16_t), sizeof(uint16_t) + std::size_t{name.size()}};
 }
 
-// Calls found(at) for each place at which pattern starts in bytes, in
-// order: one pass over the bytes, however the pattern repeats itself.
-template <class Found>
-void each_place(std::span<const uint8_t> bytes, const std::vector<uint8_t>& pattern, Found&& found) {
-  // For each length of a matched prefix, the longest proper prefix that is
-  // also its suffix.
-  std::vector<std::size_t> fallback(pattern.size() + 1, 0);
-  for (std::size_t i = 1, matched = 0; i < pattern.size(); ++i) {
-    while (matched > 0 && pattern[i] != pattern[matched]) matched = fallback[matched];
-    if (pattern[i] == pattern[matched]) ++matched;
-    fallback[i + 1] = matched;
-  }
-  for (std::size_t i = 0, matched = 0; i < bytes.size(); ++i) {
-    while (matched > 0 && bytes[i] != pattern[matched]) matched = fallback[matched];
-    if (bytes[i] == pattern[matched]) ++matched;
-    if (matched == pattern.size()) {
-      found(i + 1 - pattern.size());
-      matched = fallback[matched];
+// Where a rename may have missed a reference: the old name stored as a safe
+// string, in either of its forms, outside every name read as a key. Where
+// the decode reads no key (a text naming the object, say), the bytes may
+// still refer to it. The search is made once for a rename and runs in one
+// pass over an object's bytes, however the name repeats itself. An empty
+// name is not looked for: any two zero bytes would be one.
+class NameSearch {
+ public:
+  explicit NameSearch(const std::string& name_bytes) : size_(name_bytes.size()) {
+    patterns_[0].bytes.assign(name_bytes.begin(), name_bytes.end());
+    patterns_[1].inverted = true;
+    for (const uint8_t c : patterns_[0].bytes) patterns_[1].bytes.push_back(static_cast<uint8_t>(~c));
+    for (Pattern& pattern : patterns_) {
+      // For each length of a matched prefix, the longest proper prefix
+      // that is also its suffix.
+      const std::vector<uint8_t>& text = pattern.bytes;
+      pattern.fallback.assign(text.size() + 1, 0);
+      for (std::size_t i = 1, matched = 0; i < text.size(); ++i) {
+        while (matched > 0 && text[i] != text[matched]) matched = pattern.fallback[matched];
+        if (text[i] == text[matched]) ++matched;
+        pattern.fallback[i + 1] = matched;
+      }
     }
   }
-}
 
-// Whether the bytes hold, outside the spans of the names read (sorted), a
-// safe string of name in either of its stored forms: where the decode reads
-// no key (a text naming the object, say), the bytes may still refer to it.
-// An empty name is not looked for: any two zero bytes would be one.
-bool holds_name_elsewhere(std::span<const uint8_t> bytes, const std::vector<NameSpan>& read,
-                          const std::string& name_bytes) {
-  if (name_bytes.empty()) return false;
-  const std::vector<uint8_t> plain(name_bytes.begin(), name_bytes.end());
-  std::vector<uint8_t> inverted(plain.size());
-  std::transform(plain.begin(), plain.end(), inverted.begin(), [](uint8_t c) { return static_cast<uint8_t>(~c); });
-  bool held = false;
-  for (const bool is_inverted : {false, true}) {
-    each_place(bytes, is_inverted ? inverted : plain, [&](std::size_t payload_at) {
-      if (held || payload_at < sizeof(uint16_t)) return;
-      const std::size_t at = payload_at - sizeof(uint16_t);
-      const uint16_t header = PlasmaRead::load<uint16_t>(bytes.data() + at);
-      if ((header & kSafeStringLengthMask) != name_bytes.size() ||
-          ((header & kInvertedStringFlags) == kInvertedStringFlags) != is_inverted)
-        return;
-      const auto span = std::lower_bound(read.begin(), read.end(), at,
-                                         [](const NameSpan& span, std::size_t wanted) { return span.at < wanted; });
-      held = span == read.end() || span->at != at;
-    });
+  // Whether the bytes hold the name outside the spans of the names read
+  // (sorted).
+  bool held_outside(std::span<const uint8_t> bytes, const std::vector<NameSpan>& read) const {
+    if (size_ == 0) return false;
+    for (const Pattern& pattern : patterns_) {
+      const std::vector<uint8_t>& text = pattern.bytes;
+      for (std::size_t i = 0, matched = 0; i < bytes.size(); ++i) {
+        while (matched > 0 && bytes[i] != text[matched]) matched = pattern.fallback[matched];
+        if (bytes[i] == text[matched]) ++matched;
+        if (matched < text.size()) continue;
+        matched = pattern.fallback[matched];
+        if (stored_outside(bytes, i + 1 - text.size(), pattern.inverted, read)) return true;
+      }
+    }
+    return false;
   }
-  return held;
-}
+
+ private:
+  struct Pattern {
+    std::vector<uint8_t> bytes;
+    std::vector<std::size_t> fallback;
+    bool inverted = false;
+  };
+
+  // Whether the name found at payload_at is a safe string of its form that
+  // is not one of the names read.
+  bool stored_outside(std::span<const uint8_t> bytes, std::size_t payload_at, bool inverted,
+                      const std::vector<NameSpan>& read) const {
+    if (payload_at < sizeof(uint16_t)) return false;
+    const std::size_t at = payload_at - sizeof(uint16_t);
+    const uint16_t header = PlasmaRead::load<uint16_t>(bytes.data() + at);
+    if ((header & kSafeStringLengthMask) != size_ ||
+        ((header & kInvertedStringFlags) == kInvertedStringFlags) != inverted)
+      return false;
+    const auto span = std::lower_bound(read.begin(), read.end(), at,
+                                       [](const NameSpan& span, std::size_t wanted) { return span.at < wanted; });
+    return span == read.end() || span->at != at;
+  }
+
+  std::size_t size_;
+  std::array<Pattern, 2> patterns_;
+};
 
 std::string already_named(uint16_t class_type, const std::string& name_bytes) {
   return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
@@ -319,15 +339,18 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
                             std::optional<uint32_t> renamed) {
   Rename result{old_key, 0, 0};
   result.key.name_bytes = new_name_bytes;
+  const NameSearch old_name(old_key.name_bytes);
+  // One object's, reused.
+  std::vector<NameSpan> spans;
+  std::vector<NameSpan> read;  // the names of every key read, the old key's or not
   for (const Group& group : groups_) {
     for (const uint32_t at : group.entries) {
       Entry& entry = entries_[at];
       if (entry.removed) continue;
       const std::span<const uint8_t> bytes = entry.data.bytes;
       const Source source(bytes);
-      std::vector<NameSpan> spans;
-      // The names of every key read, the old key's or not.
-      std::vector<NameSpan> read;
+      spans.clear();
+      read.clear();
       // The object's own key follows its class index; the renamed object's
       // takes the new name even where it held another than the index.
       if (bytes.size() > kClassIndexSize) {
@@ -353,9 +376,9 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
             if (refers_to(key, source, old_key)) spans.push_back(span_of(key.name));
           };
           for (const KeyReference& reference : references(record, source)) found(reference.key);
-          for (const uint32_t at : marks.unread_keys()) {
+          for (const uint32_t key_at : marks.unread_keys()) {
             try {
-              PlasmaRead reader(bytes, at);
+              PlasmaRead reader(bytes, key_at);
               if (const auto key = read_key_uoid(reader)) found(*key);
             } catch (const Error&) {
               // Where the decode stopped: no whole key lies there.
@@ -368,7 +391,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       }
       if (searched) {
         sort_spans(read);
-        searched = !holds_name_elsewhere(bytes, read, old_key.name_bytes);
+        searched = !old_name.held_outside(bytes, read);
       }
       if (!searched && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
