@@ -80,8 +80,26 @@ def objects(path):
             ["--set", "Glass.texture_key=None"],
             lambda found: found[("plLayer", "Glass")].as_layer().texture_name is None,
         ),
+        (
+            ["--set", "Mat.layer_keys=['plLayer:Stone', 'plLayer:Glass']"],
+            lambda found: (
+                found[("hsGMaterial", "Mat")].as_material().layer_names == ["Stone", "Glass"]
+            ),
+        ),
+        (
+            ["--set", "plLayer:Stone.texture_key='plMipmap:Stone'"],
+            lambda found: found[("plLayer", "Stone")].as_layer().texture_name == "Stone",
+        ),
     ],
-    ids=["rename", "remove", "set-number", "set-references", "set-none"],
+    ids=[
+        "rename",
+        "remove",
+        "set-number",
+        "set-references",
+        "set-none",
+        "set-quoted-references",
+        "set-a-quoted-reference",
+    ],
 )
 def test_each_edit_of_a_page(page_file, tmp_path, options, check):
     out = tmp_path / "out.prp"
@@ -128,6 +146,51 @@ def test_a_list_of_references_to_names_that_end_with_spaces(tmp_path):
         "Stone",
         "Glass",
     ]
+
+
+def test_a_quoted_list_holds_names_with_commas(tmp_path):
+    path = tmp_path / "page.prp"
+    names = ["A,B", "A", "B"]
+    path.write_bytes(
+        page(
+            [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate(names)]
+            + [Obj(MATERIAL, "Mat", material_body(("A",)), object_id=1)]
+        )
+    )
+    status, _, err = run(path, "--set", "Mat.layer_keys=['plLayer:A,B', 'plLayer:B']")
+    assert status == 0, err
+    assert objects(path)[("hsGMaterial", "Mat")].as_material().layer_names == ["A,B", "B"]
+
+
+def test_a_scripts_parameters_take_a_value_each_in_order(tmp_path):
+    out = tmp_path / "out.prp"
+    source = os.path.join(SAMPLES, "Demo_District_Town.prp")
+    before = objects(source)[("plPythonFileMod", "FountainPython")].as_python_file_mod()
+    status, printed, err = run(source, "-o", out, "--set", "FountainPython.params=[4, 'Jet', 0.5]")
+    assert status == 0, err
+    assert "Int(4)=4" in printed
+    after = objects(out)[("plPythonFileMod", "FountainPython")].as_python_file_mod()
+    assert [(p.id, p.kind, p.typed_value) for p in after.params] == [
+        (p.id, p.kind, value) for p, value in zip(before.params, [4, "Jet", 0.5], strict=True)
+    ]
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        ("[4, 'Jet']", "it holds 3 parameters; give as many values, not 2"),
+        ("[4.5, 'Jet', 0.5]", "params[0] (Int): PythonParam.replace() argument 'typed_value'"),
+        ("[4, 5, 0.5]", "params[1] (String)"),
+    ],
+)
+def test_wrong_parameter_values_write_nothing(tmp_path, value, message):
+    path = tmp_path / "page.prp"
+    shutil.copy(os.path.join(SAMPLES, "Demo_District_Town.prp"), path)
+    original = path.read_bytes()
+    status, _, err = run(path, "--set", f"FountainPython.params={value}")
+    assert status == 1 and message in err, err
+    assert path.read_bytes() == original
+    assert os.listdir(tmp_path) == ["page.prp"]
 
 
 @pytest.mark.parametrize(

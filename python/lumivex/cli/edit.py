@@ -37,7 +37,9 @@ EPILOG = (
     "PAGE:NAME or PAGE:CLASS:NAME where several pages hold it); an unknown or "
     "ambiguous name is an error listing the candidates as they may be written. Values of --set are Python "
     "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None); a reference is written "
-    "CLASS:NAME and found in the page. Given an .age file (or a folder holding one), "
+    "CLASS:NAME, quoted or not, and found in the page (quote the names of a list that "
+    "hold commas: ['plLayer:A,B', 'plLayer:C']); a script's params take one value for "
+    "each parameter, in order ([3, 'Splash', 0.5]). Given an .age file (or a folder holding one), "
     "only --rename is taken: the object is renamed in its page and in every reference "
     "of every page of the age, and all changed pages are written as one change: every "
     "new file is written before the first replaces its page. A page that could only be "
@@ -217,7 +219,8 @@ class Edits:
         removed_keys = set(removed)
         for obj, changes in self.values.values():
             for prop, value in changes.items():
-                for target in value if isinstance(value, list) else [value]:
+                for item in value if isinstance(value, list) else [value]:
+                    target = item.typed_value if isinstance(item, lumivex.PythonParam) else item
                     if isinstance(target, lumivex.Key) and target in removed_keys:
                         raise CommandError(
                             f"{object_text(obj)}.{prop} is set to {object_text(target)}, "
@@ -246,6 +249,47 @@ def literal(text: str, objects: Objects) -> object:
         items = [item for item in stripped[1:-1].split(",") if item.strip()]
         return [reference(item, objects) for item in items]
     return reference(text, objects)
+
+
+def property_value(
+    view: Any, prop: str, value: object, objects: Objects, obj: lumivex.PrpObject
+) -> object:
+    """value as the property takes it: where it takes references, a quoted
+    CLASS:NAME is a reference too, so that a list may hold names with commas;
+    a script's parameters take their values in order, each of its kind."""
+    if prop.endswith("_key") and isinstance(value, str):
+        return reference(value, objects)
+    if prop.endswith("_keys") and isinstance(value, (list, tuple)):
+        return [reference(item, objects) if isinstance(item, str) else item for item in value]
+    if prop == "params" and isinstance(value, (list, tuple)) and value:
+        return param_values(view.params, list(value), objects, obj)
+    return value
+
+
+def param_values(
+    params: list[lumivex.PythonParam],
+    values: list[object],
+    objects: Objects,
+    obj: lumivex.PrpObject,
+) -> list[lumivex.PythonParam]:
+    """The parameters with new values, one for each in order: each keeps its
+    id and kind, and a Key parameter takes a reference."""
+    if len(values) != len(params):
+        raise CommandError(
+            f"cannot set {object_text(obj)}.params: it holds {counted(len(params), 'parameter')}; "
+            f"give as many values, not {len(values)}"
+        )
+    changed = []
+    for position, (param, value) in enumerate(zip(params, values, strict=True)):
+        if param.kind == "Key" and isinstance(value, str):
+            value = reference(value, objects)
+        try:
+            changed.append(param.replace(typed_value=value))
+        except (TypeError, ValueError, OverflowError) as error:
+            raise CommandError(
+                f"cannot set {object_text(obj)}.params[{position}] ({param.kind}): {error}"
+            ) from error
+    return changed
 
 
 def reference(text: str, objects: Objects) -> lumivex.Key | None:
@@ -302,7 +346,7 @@ def page_edits(args: argparse.Namespace, objects: Objects) -> Edits:
         if prop in changes:
             raise CommandError(f"{object_text(obj)}.{prop} is set twice")
         utf8(value, f"cannot set {object_text(obj)}.{prop}:")
-        changes[prop] = literal(value, objects)
+        changes[prop] = property_value(decoded(obj), prop, literal(value, objects), objects, obj)
     for text in args.texture:
         name, image = split_pair(text, "--texture", "NAME=IMAGE", objects)
         obj = objects.find(name)[1]
