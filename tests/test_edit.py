@@ -148,6 +148,29 @@ def test_a_list_of_references_to_names_that_end_with_spaces(tmp_path):
     ]
 
 
+@pytest.mark.parametrize(
+    "renames, layer_names",
+    [
+        (["Glass=Stone", "plLayer:Stone=Glass"], ["Stone", "Glass"]),
+        (["Glass=Stone", "plLayer:Stone=Rock"], ["Stone", "Rock"]),
+        (["plLayer:Stone=Rock", "Glass=Stone"], ["Stone", "Rock"]),
+    ],
+    ids=["swapped", "passed-along", "passed-along-in-order"],
+)
+def test_names_swapped_or_passed_along_follow_their_objects(
+    page_file, tmp_path, renames, layer_names
+):
+    out = tmp_path / "out.prp"
+    status, printed, err = run(page_file, "-o", out, *[a for r in renames for a in ("--rename", r)])
+    assert status == 0, err
+    found = objects(out)
+    assert found[("hsGMaterial", "Mat")].as_material().layer_names == layer_names
+    # The layer first named Glass kept its texture, whatever its name now.
+    assert found[("plLayer", layer_names[0])].as_layer().texture_name == "Stone"
+    assert printed.count("renamed ") == 2
+    assert b"lumivex-rename" not in out.read_bytes()
+
+
 def test_a_quoted_list_holds_names_with_commas(tmp_path):
     path = tmp_path / "page.prp"
     names = ["A,B", "A", "B"]
@@ -680,6 +703,32 @@ def test_an_age_takes_only_renames(age_folder, options, message):
     status, _, err = run(age_folder / "Demo.age", *options)
     assert status == 1 and message in err
     assert page_bytes(age_folder) == before
+
+
+def test_names_swapped_across_an_age_follow_their_objects(age_folder, tmp_path):
+    original = tmp_path / "original"
+    shutil.copytree(age_folder, original)
+    status, printed, err = run(
+        age_folder / "Demo.age",
+        "--rename",
+        "FountainStone=LampGlass",
+        "--rename",
+        "LampGlass=FountainStone",
+    )
+    assert status == 0, err
+    assert printed.splitlines()[0] == (
+        "renamed plLayer:FountainStone to LampGlass in page Town; 1 reference in 1 other page"
+    )
+    assert problems(age_folder / "Demo.age") == problems(original / "Demo.age")
+    before, after = (
+        objects(original / "Demo_District_Town.prp"),
+        objects(age_folder / "Demo_District_Town.prp"),
+    )
+    for old, new in (("FountainStone", "LampGlass"), ("LampGlass", "FountainStone")):
+        was, now = before[("plLayer", old)].as_layer(), after[("plLayer", new)].as_layer()
+        assert (now.texture_name, now.opacity) == (was.texture_name, was.opacity)
+    for name in os.listdir(age_folder):
+        assert b"lumivex-rename" not in (age_folder / name).read_bytes()
 
 
 def test_an_object_renamed_twice_across_an_age_is_named(age_folder):

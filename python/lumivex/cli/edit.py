@@ -11,6 +11,7 @@ import re
 import stat
 import sys
 import types
+import uuid
 from collections import Counter
 from collections.abc import Callable, Iterable
 from dataclasses import dataclass, field
@@ -39,7 +40,8 @@ EPILOG = (
     "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None); a reference is written "
     "CLASS:NAME, quoted or not, and found in the page (quote the names of a list that "
     "hold commas: ['plLayer:A,B', 'plLayer:C']); a script's params take one value for "
-    "each parameter, in order ([3, 'Splash', 0.5]). Given an .age file (or a folder holding one), "
+    "each parameter, in order ([3, 'Splash', 0.5]). Renames are made as one: two "
+    "objects may swap names (--rename A=B --rename B=A). Given an .age file (or a folder holding one), "
     "only --rename is taken: the object is renamed in its page and in every reference "
     "of every page of the age, and all changed pages are written as one change: every "
     "new file is written before the first replaces its page. A page that could only be "
@@ -402,6 +404,23 @@ def new_texture(
         ) from error
 
 
+def rename_steps(renames: list[tuple[str, lumivex.PrpObject, str]]) -> list[tuple[int, str]]:
+    """The renames (page name, object, new name) as steps (position in
+    renames, name given), in order. A rename to the name of another object
+    renamed, of its class in its page, first gives a temporary name no page
+    holds, and its new name in a last round: names may then be swapped or
+    passed along, given in any order."""
+    renamed_names = {(page_name, obj.class_type, obj.name) for page_name, obj, _ in renames}
+    steps, last = [], []
+    for position, (page_name, obj, new_name) in enumerate(renames):
+        if (page_name, obj.class_type, new_name) in renamed_names:
+            steps.append((position, f"\0lumivex-rename-{uuid.uuid4().hex}"))
+            last.append((position, new_name))
+        else:
+            steps.append((position, new_name))
+    return steps + last
+
+
 def unsearched_warning(count: int, old: str) -> list[str]:
     """The warning that a rename may have missed references, if it may."""
     if not count:
@@ -456,13 +475,17 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
                 "num_levels": mipmap.num_levels,
             }
         )
-    for obj, new_name in edits.renames:
+    renamed: dict[int, lumivex.Key] = {}
+    for position, name in rename_steps([(page.page_name, obj, new) for obj, new in edits.renames]):
+        obj, new_name = edits.renames[position]
         try:
-            builder.rename(obj, new_name)
+            renamed_key = builder.rename(renamed.get(position, obj.key), name)
         except ValueError as error:
             raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
-        done.append({"action": "rename", "object": obj, "new_name": new_name})
-        warnings += unsearched_warning(builder.unsearched, object_text(obj))
+        if position not in renamed:
+            done.append({"action": "rename", "object": obj, "new_name": new_name})
+            warnings += unsearched_warning(builder.unsearched, object_text(obj))
+        renamed[position] = renamed_key
     for obj in edits.removes:
         builder.remove(obj)
         done.append({"action": "remove", "object": obj})
@@ -585,7 +608,10 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     # Shown once every rename has worked, so that a failure prints only itself.
     done: list[dict[str, Any]] = []
     warnings: list[str] = []
-    for owner, obj, new_name in renames:
+    renamed: dict[int, lumivex.Key] = {}
+    for position, name in rename_steps(renames):
+        owner, obj, new_name = renames[position]
+        key = renamed.get(position, obj.key)
         rewritten = 0
         other_pages = 0
         unsearched = 0
@@ -595,12 +621,12 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                 builder = lumivex.PageBuilder.from_page(page)
             if page_name == owner:
                 try:
-                    builder.rename(obj, new_name)
+                    renamed_key = builder.rename(key, name)
                 except ValueError as error:
                     raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
                 count = 1
             else:
-                count = builder.rename_references(obj.key, new_name)
+                count = builder.rename_references(key, name)
                 rewritten += count
                 other_pages += bool(count)
             unsearched += builder.unsearched
@@ -608,16 +634,19 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                 builders[page_name] = builder
                 if page_name not in changed:
                     changed.append(page_name)
-        done.append(
-            {
-                "page": owner,
-                "object": key_json(obj.key),
-                "new_name": new_name,
-                "reference_count": rewritten,
-                "other_page_count": other_pages,
-            }
-        )
-        warnings += unsearched_warning(unsearched, object_text(obj))
+        # A rename through a temporary name is told once, by its first step.
+        if position not in renamed:
+            done.append(
+                {
+                    "page": owner,
+                    "object": key_json(obj.key),
+                    "new_name": new_name,
+                    "reference_count": rewritten,
+                    "other_page_count": other_pages,
+                }
+            )
+            warnings += unsearched_warning(unsearched, object_text(obj))
+        renamed[position] = renamed_key
     files = []
     loaded = dict(pages)
     for page_name in changed:
