@@ -796,13 +796,19 @@ def test_a_page_of_the_age_that_became_a_fifo_is_not_waited_on(age_folder):
     )
 
 
-def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path):
+@pytest.mark.parametrize("dry_run", [[], ["--dry-run"]], ids=["save", "dry-run"])
+def test_a_hard_linked_page_refuses_the_rename_unless_in_place(age_folder, tmp_path, dry_run):
     os.link(age_folder / "Demo_District_Garden.prp", tmp_path / "other.prp")
     before = page_bytes(age_folder)
-    status, _, err = run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2")
+    status, _, err = run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2", *dry_run)
     assert status == 1
     assert "Demo_District_Garden.prp" in err and "other names (hard links)" in err
     assert page_bytes(age_folder) == before
+    # A dry run foresees the save, and writes nothing even where it is allowed.
+    dry = run(
+        age_folder / "Demo.age", "--rename", "FountainStone=Stone2", "--in-place", "--dry-run"
+    )
+    assert dry[0] == 0 and page_bytes(age_folder) == before
     assert run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2", "--in-place")[0] == 0
     assert (tmp_path / "other.prp").read_bytes() == (
         age_folder / "Demo_District_Garden.prp"
@@ -898,6 +904,17 @@ def test_save_files_refuses_one_file_named_twice(tmp_path):
         lumivex.save_files([(tmp_path / "a", b"1"), (str(tmp_path / "a"), b"2")])
     assert (tmp_path / "a").read_bytes() == b"old"
     assert errno.EISDIR  # the module's errors keep the system's numbers
+
+
+def test_a_dry_run_of_save_files_writes_nothing_and_leaves_no_file(tmp_path):
+    (tmp_path / "a").write_bytes(b"old")
+    lumivex.save_files([(tmp_path / "a", b"new"), (tmp_path / "b", b"new")], dry_run=True)
+    assert sorted(os.listdir(tmp_path)) == ["a"]
+    assert (tmp_path / "a").read_bytes() == b"old"
+    (tmp_path / "folder").mkdir()
+    with pytest.raises(IsADirectoryError):
+        lumivex.save_files([(tmp_path / "a", b"new"), (tmp_path / "folder", b"new")], dry_run=True)
+    assert sorted(os.listdir(tmp_path)) == ["a", "folder"]
 
 
 @needs_pillow

@@ -59,9 +59,13 @@ PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
     }
     PyObject* files_arg = nullptr;
     PyObject* in_place_arg = nullptr;
-    parse_args(args, kwargs, "save_files", {"files", "in_place"}, {&files_arg, &in_place_arg}, 1);
+    PyObject* dry_run_arg = nullptr;
+    parse_args(args, kwargs, "save_files", {"files", "in_place", "dry_run"}, {&files_arg, &in_place_arg, &dry_run_arg},
+               1);
     const int in_place = in_place_arg ? PyObject_IsTrue(in_place_arg) : 0;
     if (in_place < 0) throw PythonError{};
+    const int dry_run = dry_run_arg ? PyObject_IsTrue(dry_run_arg) : 0;
+    if (dry_run < 0) throw PythonError{};
     const Ref items = Ref::checked(PySequence_Fast(files_arg, "save_files() argument 'files' must be a sequence"));
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
     std::vector<FileContent> files;
@@ -80,7 +84,12 @@ PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
       files.push_back({path.bytes, {held.back()->span()}});
     }
     try {
-      without_gil([&](const InterruptCheck& interrupt) { lumivex::save_files(files, in_place != 0, interrupt); });
+      without_gil([&](const InterruptCheck& interrupt) {
+        if (dry_run)
+          check_save_files(files, in_place != 0, interrupt);
+        else
+          lumivex::save_files(files, in_place != 0, interrupt);
+      });
     } catch (const Error& error) {
       raise_error(error, Failure::File, &module_state(module));
       throw PythonError{};

@@ -108,12 +108,14 @@ PyMethodDef kFunctions[] = {
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "
      "sees."},
     {"save_files", function(save_files), METH_VARARGS | METH_KEYWORDS,
-     "save_files(files, *, in_place=False)\n--\n\nWrite several files, given as (path, data) pairs, as one change "
+     "save_files(files, *, in_place=False, dry_run=False)\n--\n\nWrite several files, given as (path, data) pairs, as "
+     "one change "
      "as nearly as the file system allows: every new file is written and synced beside its target before the "
      "first is renamed over it, so that a failure up to there changes nothing; a failure after it names the "
      "files replaced and those left as they were. A file that could only be written in place (other hard "
      "links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is "
-     "written, unless in_place."},
+     "written, unless in_place. With dry_run, only what comes before the writing: every file is checked and "
+     "its new file made and removed, so that a save that would be refused is, and nothing is written."},
     {"enable_logging", function(enable_logging), METH_VARARGS | METH_KEYWORDS,
      "enable_logging(level='warn')\n--\n\nForward the records of the readers at this level and the more severe "
      "ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its "

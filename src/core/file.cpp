@@ -472,19 +472,28 @@ void save_file(const std::string& path, std::initializer_list<std::span<const ui
   file.commit(interrupt, replaced);
 }
 
-void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
-  const auto about = [&](std::size_t i, const std::string& what, auto&& work) {
-    try {
-      return work();
-    } catch (const Error& e) {
-      throw Error("Failed to write " + quote_path(files[i].path) + " (" + what + ")", e);
-    }
-  };
+namespace {
+
+// Runs work, an Error it throws named as a failure to write file i.
+template <class Work>
+auto about_file(std::span<const FileContent> files, std::size_t i, const std::string& what, Work&& work) {
+  try {
+    return work();
+  } catch (const Error& e) {
+    throw Error("Failed to write " + quote_path(files[i].path) + " (" + what + ")", e);
+  }
+}
+
+// Every file of a save prepared, its temporary file made, in the order given;
+// the first that is refused, with the reason, before anything is written.
+std::vector<std::unique_ptr<PendingFile>> prepare_files(std::span<const FileContent> files, bool in_place,
+                                                        const InterruptCheck& interrupt) {
   std::vector<std::unique_ptr<PendingFile>> pending;
   pending.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    pending.push_back(about(i, "no file was changed",
-                            [&] { return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt); }));
+    pending.push_back(about_file(files, i, "no file was changed", [&] {
+      return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt);
+    }));
     for (std::size_t other = 0; other < i; ++other)
       if (pending[i]->same_file(*pending[other]))
         throw Error(quote_path(files[i].path) + " names the file " + quote_path(files[other].path) +
@@ -493,7 +502,19 @@ void save_files(std::span<const FileContent> files, bool in_place, const Interru
       throw Error("Cannot replace " + quote_path(files[i].path) + " through a new file, as " +
                   pending[i]->in_place_reason() + "; no file was changed");
   }
-  for (std::size_t i = 0; i < files.size(); ++i) about(i, "no file was changed", [&] { pending[i]->write(interrupt); });
+  return pending;
+}
+
+}  // namespace
+
+void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
+  prepare_files(files, in_place, interrupt);
+}
+
+void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
+  const std::vector<std::unique_ptr<PendingFile>> pending = prepare_files(files, in_place, interrupt);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    about_file(files, i, "no file was changed", [&] { pending[i]->write(interrupt); });
   // Writes in place go first: they may still fail for want of space, which
   // leaves their file as it was.
   std::vector<std::size_t> order;

@@ -123,4 +123,9 @@ struct FileContent {
 // file are refused. Every Error names the file it is about.
 void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {});
 
+// Everything save_files does before it writes: each file checked and its
+// temporary file made, then removed. Throws what save_files would throw up to
+// there, and writes nothing.
+void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {});
+
 }  // namespace lumivex

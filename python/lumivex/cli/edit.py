@@ -270,7 +270,7 @@ def property_value(
 
 def param_values(
     params: list[lumivex.PythonParam],
-    values: list[object],
+    values: list[Any],
     objects: Objects,
     obj: lumivex.PrpObject,
 ) -> list[lumivex.PythonParam]:
@@ -659,8 +659,8 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         files.append((path, builders[page_name].build().to_bytes()))
     for warning in warnings:
         print(warning, file=sys.stderr)
-    if not args.dry_run:
-        lumivex.save_files(files, in_place=args.in_place)
+    # A dry run checks the pages as the save would, so that it refuses what the save refuses.
+    lumivex.save_files(files, in_place=args.in_place, dry_run=args.dry_run)
     paths = [path for path, _ in files]
     if args.json:
         print_json({"age": args.path, "written": not args.dry_run, "renames": done, "pages": paths})
