@@ -301,8 +301,8 @@ MUTANTS = [
     ),
     Mutant(
         "edit-age-always-in-place",
-        "lumivex.save_files(files, in_place=args.in_place)",
-        "lumivex.save_files(files, in_place=True)",
+        "lumivex.save_files(files, in_place=args.in_place, dry_run=args.dry_run)",
+        "lumivex.save_files(files, in_place=True, dry_run=args.dry_run)",
         EDIT,
     ),
     Mutant(
