@@ -306,6 +306,36 @@ MUTANTS = [
         EDIT,
     ),
     Mutant(
+        "edit-renames-never-pass-a-temporary-name",
+        "if (page_name, obj.class_type, new_name) in renamed_names:",
+        "if (page_name, obj.class_type, new_name) in renamed_names and False:",
+        EDIT,
+    ),
+    Mutant(
+        "edit-rename-steps-forget-their-last-round",
+        "    return steps + last",
+        "    return steps",
+        EDIT,
+    ),
+    Mutant(
+        "edit-a-quoted-reference-stays-text",
+        'if prop.endswith("_key") and isinstance(value, str):',
+        'if prop.endswith("_kez") and isinstance(value, str):',
+        EDIT,
+    ),
+    Mutant(
+        "edit-params-take-values-out-of-order",
+        "for position, (param, value) in enumerate(zip(params, values, strict=True)):",
+        "for position, (param, value) in enumerate(zip(params, values[::-1], strict=True)):",
+        EDIT,
+    ),
+    Mutant(
+        "edit-age-dry-run-checks-nothing",
+        "lumivex.save_files(files, in_place=args.in_place, dry_run=args.dry_run)",
+        "args.dry_run or lumivex.save_files(files, in_place=args.in_place, dry_run=args.dry_run)",
+        EDIT,
+    ),
+    Mutant(
         "edit-format-of-dxt1-is-dxt5",
         '(1, 1): "dxt1",',
         '(1, 1): "dxt5",',
