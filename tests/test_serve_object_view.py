@@ -353,7 +353,7 @@ def test_an_object_is_named_so_that_the_command_finds_it_alone(named, tmp_path, 
         (math.nan, "Tex", {"texture_key"}),
         (math.inf, "Tex", {"texture_key"}),
         (0.5, "Twin", {"opacity"}),
-        (0.5, "Tex ", {"opacity"}),
+        (0.5, "Tex ", {"opacity", "texture_key"}),
         (0.5, "Lost", {"opacity"}),
         (0.5, "", {"opacity"}),
     ],
@@ -362,8 +362,8 @@ def test_values_the_command_cannot_take_as_written_show_no_command(
     tmp_path, opacity, texture, shown
 ):
     """Not a number and the infinities have no literal; a reference to a
-    name two textures share, to one the command would strip of its spaces,
-    to nothing in the page, or to an empty name, is not written."""
+    name two textures share, to nothing in the page, or to an empty name, is
+    not written; one to a name with spaces at its ends is, quoted."""
     objects = [
         on_page(
             "Lamp",
@@ -435,3 +435,38 @@ def test_a_shell_word_is_its_text_to_a_shell(texts):
     done = subprocess.run(["sh", "-c", f"printf '%s\\0' {words}"], capture_output=True, check=True)
     assert done.stdout.split(b"\0")[:-1] == [os.fsencode(text) for text in texts]
     assert words.replace("\n", "").isprintable()
+
+
+def test_a_shown_list_of_names_with_commas_and_spaces_is_quoted_and_runs(tmp_path):
+    names = ["A,B", " Padded ", "C"]
+    objects = [on_page(name, layer_body(name, None), LAYER) for name in names]
+    objects.append(on_page("Mat", material(names), MATERIAL))
+    path = tmp_path / "Mat.prp"
+    path.write_bytes(page(objects, sequence_number=SEQUENCE))
+    client = TestClient(create_app(Site(str(tmp_path))), base_url="http://127.0.0.1")
+    (command,) = [c for c in shown_commands(client, "Mat.prp", 3) if "Mat.layer_keys=" in c]
+    assert '"plLayer:A,B", "plLayer: Padded ", "plLayer:C"' in command
+    reversed_list = command.replace(
+        '"plLayer:A,B", "plLayer: Padded ", "plLayer:C"',
+        '"plLayer:C", "plLayer: Padded ", "plLayer:A,B"',
+    )
+    out = tmp_path / "out.prp"
+    done = run_shown(reversed_list, tmp_path, out)
+    assert done.returncode == 0, done.stderr
+    (changed,) = [obj for obj in lumivex.PrpFile.load(out) if obj.name == "Mat"]
+    assert changed.as_material().layer_names == names[::-1]
+
+
+def test_a_shown_list_of_script_parameters_runs(tmp_path):
+    samples = os.path.join(os.path.dirname(os.path.dirname(__file__)), "samples")
+    source = os.path.join(samples, "Demo_District_Town.prp")
+    client = TestClient(create_app(Site(source)), base_url="http://127.0.0.1")
+    page_name = client.get("/api").json()["pages"][0]
+    index = [obj.name for obj in lumivex.PrpFile.load(source)].index("FountainPython")
+    (command,) = [c for c in shown_commands(client, page_name, index) if ".params=" in c]
+    assert command.endswith("""'FountainPython.params=[3, "Splash", 0.75]'""")
+    out = tmp_path / "out.prp"
+    done = run_shown(command.replace('"Splash"', '"Jet"'), tmp_path, out)
+    assert done.returncode == 0, done.stderr
+    (changed,) = [obj for obj in lumivex.PrpFile.load(out) if obj.name == "FountainPython"]
+    assert [p.typed_value for p in changed.as_python_file_mod().params] == [3, "Jet", 0.75]

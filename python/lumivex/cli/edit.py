@@ -260,12 +260,22 @@ def property_value(
     CLASS:NAME is a reference too, so that a list may hold names with commas;
     a script's parameters take their values in order, each of its kind."""
     if prop.endswith("_key") and isinstance(value, str):
-        return reference(value, objects)
+        return quoted_reference(value, objects)
     if prop.endswith("_keys") and isinstance(value, (list, tuple)):
-        return [reference(item, objects) if isinstance(item, str) else item for item in value]
+        return [
+            quoted_reference(item, objects) if isinstance(item, str) else item for item in value
+        ]
     if prop == "params" and isinstance(value, (list, tuple)) and value:
         return param_values(view.params, list(value), objects, obj)
     return value
+
+
+def quoted_reference(text: str, objects: Objects) -> lumivex.Key:
+    """A reference CLASS:NAME given as a quoted text: the quotes hold the
+    name exactly, spaces at its ends included."""
+    if not REFERENCE.fullmatch(text):
+        raise CommandError(f"{text!r} is not a reference CLASS:NAME")
+    return objects.find(text)[1].key
 
 
 def param_values(
@@ -284,7 +294,7 @@ def param_values(
     changed = []
     for position, (param, value) in enumerate(zip(params, values, strict=True)):
         if param.kind == "Key" and isinstance(value, str):
-            value = reference(value, objects)
+            value = quoted_reference(value, objects)
         try:
             changed.append(param.replace(typed_value=value))
         except (TypeError, ValueError, OverflowError) as error:

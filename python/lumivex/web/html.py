@@ -172,39 +172,82 @@ def written_name(page: lumivex.PrpFile, obj: lumivex.PrpObject) -> str | None:
 def literal(value: object, page: lumivex.PrpFile) -> str | None:
     """A value as the edit command reads it, or None for one it takes in
     another way: a reference by CLASS:NAME to an object of the page,
-    numbers and texts as Python writes them, and lists of numbers or of
-    references."""
+    numbers and texts as Python writes them, lists of numbers or of
+    references, and a script's parameters as the list of their values."""
     if isinstance(value, lumivex.Key):
-        if value.location_sequence != page.header.sequence_number:
+        reference = reference_text(value, page)
+        if reference is None:
             return None
-        found = page.find(value.name, value.class_type)
-        # The command reads no reference to a name that is empty, nor to a
-        # class without a name.
-        if len(found) != 1 or not value.name or value.class_name == UNKNOWN_CLASS:
-            return None
-        reference = f"{value.class_name}:{value.name}"
-        # The command strips the spaces a reference begins with (and those it
-        # ends with, unless a name ends with them): a name with spaces at
-        # either end is left out. It finds a name that is the whole text
-        # before a class and name.
-        return None if reference.strip() != reference or page.find(reference) else reference
+        # The command strips the spaces around a reference written bare:
+        # one with spaces at either end is quoted, which keeps them.
+        return reference if reference.strip() == reference else text_literal(reference)
     if isinstance(value, float):
         # Not a number and the infinities have no literal.
         return float_text(value) if math.isfinite(value) else None
     if isinstance(value, str):
-        # Double quotes, which a shell's single quotes keep as they are.
-        return repr(value) if '"' in value else '"' + repr(value)[1:-1] + '"'
+        return text_literal(value)
     if value is None or isinstance(value, (bool, int)):
         return repr(value)
-    if isinstance(value, list) and all(
-        isinstance(item, (int, float, lumivex.Key)) and not isinstance(item, bool) for item in value
+    if (
+        isinstance(value, list)
+        and value
+        and all(isinstance(item, lumivex.PythonParam) for item in value)
     ):
-        items = [literal(item, page) for item in value]
-        # The command splits a list of references at its commas.
-        if any(item is None or "," in item for item in items):
+        return list_literal([param_literal(item, page) for item in value])
+    if isinstance(value, list) and all(isinstance(item, lumivex.Key) for item in value):
+        references = [reference_text(item, page) for item in value]
+        if any(item is None for item in references):
             return None
-        return "[" + ", ".join(str(item) for item in items) + "]"
+        # The command splits a list of bare references at its commas: where
+        # a name holds a comma or spaces at its ends, every one is quoted.
+        if all(
+            item is not None and item.strip() == item and "," not in item for item in references
+        ):
+            return list_literal(references)
+        return list_literal([None if item is None else text_literal(item) for item in references])
+    if isinstance(value, list) and all(
+        isinstance(item, (int, float)) and not isinstance(item, bool) for item in value
+    ):
+        return list_literal([literal(item, page) for item in value])
     return None
+
+
+def reference_text(key: lumivex.Key, page: lumivex.PrpFile) -> str | None:
+    """CLASS:NAME of an object of the page that the command finds by it
+    alone, or None."""
+    if key.location_sequence != page.header.sequence_number:
+        return None
+    found = page.find(key.name, key.class_type)
+    # The command reads no reference to a name that is empty, nor to a
+    # class without a name.
+    if len(found) != 1 or not key.name or key.class_name == UNKNOWN_CLASS:
+        return None
+    reference = f"{key.class_name}:{key.name}"
+    # The command finds a name that is the whole text before a class and name.
+    return None if page.find(reference) else reference
+
+
+def text_literal(text: str) -> str:
+    """A str literal, in double quotes where it can be, which a shell's
+    single quotes keep as they are."""
+    return repr(text) if '"' in text else '"' + repr(text)[1:-1] + '"'
+
+
+def param_literal(param: lumivex.PythonParam, page: lumivex.PrpFile) -> str | None:
+    """A parameter's value as the command takes it in a list of them: a
+    reference of a Key parameter quoted."""
+    value = param.typed_value
+    if isinstance(value, lumivex.Key):
+        reference = reference_text(value, page)
+        return None if reference is None else text_literal(reference)
+    return literal(value, page)
+
+
+def list_literal(items: list[str | None]) -> str | None:
+    """The items as a list, or None where one has no literal."""
+    if any(item is None for item in items):
+        return None
+    return "[" + ", ".join(str(item) for item in items) + "]"
 
 
 def shell_word(text: str) -> str:
