@@ -336,6 +336,18 @@ MUTANTS = [
         EDIT,
     ),
     Mutant(
+        "web-references-of-a-list-never-quoted",
+        'item is not None and item.strip() == item and "," not in item for item in references',
+        "True for item in references",
+        ("tests/test_serve_object_view.py",),
+    ),
+    Mutant(
+        "web-script-parameters-show-no-command",
+        "        return list_literal([param_literal(item, page) for item in value])",
+        "        return None",
+        ("tests/test_serve_object_view.py",),
+    ),
+    Mutant(
         "edit-format-of-dxt1-is-dxt5",
         '(1, 1): "dxt1",',
         '(1, 1): "dxt5",',
