@@ -19,9 +19,10 @@ from lumivex.cli import main
 from lumivex.diff import CHANGED, RENAMED, diff
 from lumivex.shapes import json_schema
 
-from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.builder import Group, Obj, index_entry, key_ref, page, u32
 from fixtures.extras import needs_pillow
 from fixtures.object_bodies import LAYER, MATERIAL, MIPMAP, layer_body, material_body, mipmap_body
+from fixtures.python_file_mod_bodies import param, python_file_mod
 
 SAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "samples")
 TEMPORARY_MARK = ".lumivex-"
@@ -196,6 +197,31 @@ def test_a_scripts_parameters_take_a_value_each_in_order(tmp_path):
     assert [(p.id, p.kind, p.typed_value) for p in after.params] == [
         (p.id, p.kind, value) for p, value in zip(before.params, [4, "Jet", 0.5], strict=True)
     ]
+
+
+@pytest.mark.parametrize(
+    "value, activator",
+    [
+        ("['plLogicModifier:Other', 8]", "Other"),
+        ("[plLogicModifier:Other, 8]", "Other"),
+        ("[None, 8]", None),
+    ],
+    ids=["quoted", "bare", "none"],
+)
+def test_a_key_parameter_takes_a_reference(tmp_path, value, activator):
+    logic = 0x2D
+    body = python_file_mod(
+        [], [param(1, 5, key_ref("Act", logic)), param(2, 1, u32(7))], name="Mod"
+    )
+    path = tmp_path / "page.prp"
+    path.write_bytes(
+        page([Obj(0xA2, "Mod", body)] + [Obj(logic, n, b"\x2d\x00") for n in ("Act", "Other")])
+    )
+    status, _, err = run(path, "--set", f"Mod.params={value}")
+    assert status == 0, err
+    params = objects(path)[("plPythonFileMod", "Mod")].as_python_file_mod().params
+    key = params[0].typed_value
+    assert (key.name if key else None, params[1].typed_value) == (activator, 8)
 
 
 @pytest.mark.parametrize(

@@ -249,8 +249,16 @@ def literal(text: str, objects: Objects) -> object:
     stripped = text.strip()
     if stripped.startswith("[") and stripped.endswith("]"):
         items = [item for item in stripped[1:-1].split(",") if item.strip()]
-        return [reference(item, objects) for item in items]
+        return [list_item(item, objects) for item in items]
     return reference(text, objects)
+
+
+def list_item(text: str, objects: Objects) -> object:
+    """An item of a list holding bare references: a literal, else a reference."""
+    try:
+        return ast.literal_eval(text.strip())
+    except (ValueError, SyntaxError, MemoryError, RecursionError):
+        return reference(text, objects)
 
 
 def property_value(
