@@ -337,7 +337,7 @@ MUTANTS = [
     ),
     Mutant(
         "web-references-of-a-list-never-quoted",
-        'item is not None and item.strip() == item and "," not in item for item in references',
+        'item is None or (item.strip() == item and "," not in item) for item in references',
         "True for item in references",
         ("tests/test_serve_object_view.py",),
     ),

@@ -196,13 +196,9 @@ def literal(value: object, page: lumivex.PrpFile) -> str | None:
         return list_literal([param_literal(item, page) for item in value])
     if isinstance(value, list) and all(isinstance(item, lumivex.Key) for item in value):
         references = [reference_text(item, page) for item in value]
-        if any(item is None for item in references):
-            return None
         # The command splits a list of bare references at its commas: where
         # a name holds a comma or spaces at its ends, every one is quoted.
-        if all(
-            item is not None and item.strip() == item and "," not in item for item in references
-        ):
+        if all(item is None or (item.strip() == item and "," not in item) for item in references):
             return list_literal(references)
         return list_literal([None if item is None else text_literal(item) for item in references])
     if isinstance(value, list) and all(
