@@ -129,15 +129,19 @@ def test_a_reference_to_a_name_of_any_characters(tmp_path, texture):
     assert objects(path)[("plLayer", "Glass")].as_layer().texture_name == texture
 
 
-def test_a_list_of_references_to_names_that_end_with_spaces(tmp_path):
-    path = tmp_path / "page.prp"
-    names = ["Stone", "Stone ", "Glass"]
+def layers_and_material(path, names, listed):
+    """A page of layers of these names and a material Mat listing some."""
     path.write_bytes(
         page(
             [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate(names)]
-            + [Obj(MATERIAL, "Mat", material_body(("Glass",)), object_id=1)]
+            + [Obj(MATERIAL, "Mat", material_body(listed), object_id=1)]
         )
     )
+    return path
+
+
+def test_a_list_of_references_to_names_that_end_with_spaces(tmp_path):
+    path = layers_and_material(tmp_path / "page.prp", ["Stone", "Stone ", "Glass"], ("Glass",))
     status, _, err = run(
         path, "--set", "Mat.layer_keys=[plLayer:Stone , plLayer:Stone,plLayer:Glass]"
     )
@@ -173,14 +177,7 @@ def test_names_swapped_or_passed_along_follow_their_objects(
 
 
 def test_a_quoted_list_holds_names_with_commas(tmp_path):
-    path = tmp_path / "page.prp"
-    names = ["A,B", "A", "B"]
-    path.write_bytes(
-        page(
-            [Obj(LAYER, name, layer_body(name, None), object_id=n) for n, name in enumerate(names)]
-            + [Obj(MATERIAL, "Mat", material_body(("A",)), object_id=1)]
-        )
-    )
+    path = layers_and_material(tmp_path / "page.prp", ["A,B", "A", "B"], ("A",))
     status, _, err = run(path, "--set", "Mat.layer_keys=['plLayer:A,B', 'plLayer:B']")
     assert status == 0, err
     assert objects(path)[("hsGMaterial", "Mat")].as_material().layer_names == ["A,B", "B"]

@@ -109,9 +109,8 @@ PyMethodDef kFunctions[] = {
      "sees."},
     {"save_files", function(save_files), METH_VARARGS | METH_KEYWORDS,
      "save_files(files, *, in_place=False, dry_run=False)\n--\n\nWrite several files, given as (path, data) pairs, as "
-     "one change "
-     "as nearly as the file system allows: every new file is written and synced beside its target before the "
-     "first is renamed over it, so that a failure up to there changes nothing; a failure after it names the "
+     "one change as nearly as the file system allows: every new file is written and synced beside its target "
+     "before the first is renamed over it, so that a failure up to there changes nothing; a failure after it names the "
      "files replaced and those left as they were. A file that could only be written in place (other hard "
      "links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is "
      "written, unless in_place. With dry_run, only what comes before the writing: every file is checked and "

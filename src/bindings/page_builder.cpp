@@ -200,8 +200,7 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               {"unsearched", [](const BuilderValue& value) { return to_py(value.unsearched); },
                "Objects the last rename could not search for references to the old name: of classes lumivex does "
                "not decode, or whose bytes do not decode or decode only in part, or hold the old name where no key is "
-               "read "
-               "(0 before any rename)."},
+               "read (0 before any rename)."},
           },
       .methods =
           {
