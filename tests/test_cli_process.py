@@ -499,3 +499,22 @@ def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path, args):
     _, err = process.communicate(timeout=60)
     assert err == b""
     assert process.returncode == 1
+
+
+@needs_setpriv
+def test_a_dry_run_of_an_edit_fails_where_its_save_would_and_waits_for_no_reader(tmp_path):
+    path = tmp_path / "a.prp"
+    path.write_bytes(page([Obj(LAYER, name, layer_body(name)) for name in ["A", "B"]]))
+    before = path.read_bytes()
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    # Opening the FIFO to try it would wait for a reader that never comes.
+    done = command("edit", path, "-o", pipe, "--remove", "A", "--dry-run")
+    assert (done.returncode, done.stderr) == (0, b"")
+    assert done.stdout.endswith(b"1 object removed; nothing written (dry run)\n")
+    path.chmod(0o444)
+    done = command("edit", path, "--remove", "A", "--dry-run", unprivileged=True)
+    assert done.returncode == 1
+    assert done.stderr.decode() == f"lumivex: cannot write {path}: Permission denied\n"
+    assert path.read_bytes() == before
+    assert sorted(os.listdir(tmp_path)) == ["a.prp", "pipe"]

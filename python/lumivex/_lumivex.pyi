@@ -84,7 +84,7 @@ def save_files(
     in_place: bool = False,
     dry_run: bool = False,
 ) -> None:
-    """Write several files, given as (path, data) pairs, as one change as nearly as the file system allows: every new file is written and synced beside its target before the first is renamed over it, so that a failure up to there changes nothing; a failure after it names the files replaced and those left as they were. A file that could only be written in place (other hard links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is written, unless in_place. With dry_run, only what comes before the writing: every file is checked and its new file made and removed, so that a save that would be refused is, and nothing is written."""
+    """Write several files, given as (path, data) pairs, as one change as nearly as the file system allows: every new file is written and synced beside its target before the first is renamed over it, so that a failure up to there changes nothing; a failure after it names the files replaced and those left as they were. A file that could only be written in place (other hard links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is written, unless in_place. With dry_run, only what comes before the writing: every file is checked and its new file made and removed, so that a save that would be refused is, and nothing is written; a file that is not a regular one is checked for the right to write it, not opened."""
 
 # The class each decoder is for, mapped to the PrpObject method that runs it,
 # in the order of the methods.

@@ -275,20 +275,30 @@ void overwrite(const std::string& path, Parts parts, const InterruptCheck& inter
 // temporary file written and synced, then committed (renamed over the target,
 // or the target written in place). A temporary file not renamed is removed.
 class PendingFile {
+  static constexpr const char* kNotRegular = "it is not a regular file";
+
  public:
-  PendingFile(const std::string& path, Parts parts, const InterruptCheck& interrupt)
+  // A check only (check_only) asks whether the caller may write a file that
+  // is not a regular one without opening it: opening a FIFO waits for a
+  // reader, and closing it again would end that reader's input.
+  PendingFile(const std::string& path, Parts parts, const InterruptCheck& interrupt, bool check_only = false)
       : target_(resolve_checked(path)), parts_(parts) {
     if (!target_.exists) {
       make_temporary(interrupt);
       return;
     }
     if (S_ISDIR(target_.info.st_mode)) throw_os_error(EISDIR);
+    if (check_only && !S_ISREG(target_.info.st_mode)) {
+      if (::faccessat(AT_FDCWD, target_.path.c_str(), W_OK, AT_EACCESS) != 0) throw_os_error(errno);
+      in_place_reason_ = kNotRegular;
+      return;
+    }
     // Opening the file for writing decides whether the caller may write it.
     FileDescriptor fd = open_file(target_.path, O_WRONLY, interrupt);
     if (fd.get() < 0) throw_os_error(errno);
     if (!S_ISREG(target_.info.st_mode)) {
       direct_ = std::move(fd);
-      in_place_reason_ = "it is not a regular file";
+      in_place_reason_ = kNotRegular;
       return;
     }
     close_checked(fd);
@@ -487,12 +497,12 @@ auto about_file(std::span<const FileContent> files, std::size_t i, const std::st
 // Every file of a save prepared, its temporary file made, in the order given;
 // the first that is refused, with the reason, before anything is written.
 std::vector<std::unique_ptr<PendingFile>> prepare_files(std::span<const FileContent> files, bool in_place,
-                                                        const InterruptCheck& interrupt) {
+                                                        const InterruptCheck& interrupt, bool check_only) {
   std::vector<std::unique_ptr<PendingFile>> pending;
   pending.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     pending.push_back(about_file(files, i, "no file was changed", [&] {
-      return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt);
+      return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt, check_only);
     }));
     for (std::size_t other = 0; other < i; ++other)
       if (pending[i]->same_file(*pending[other]))
@@ -508,11 +518,11 @@ std::vector<std::unique_ptr<PendingFile>> prepare_files(std::span<const FileCont
 }  // namespace
 
 void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
-  prepare_files(files, in_place, interrupt);
+  prepare_files(files, in_place, interrupt, true);
 }
 
 void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
-  const std::vector<std::unique_ptr<PendingFile>> pending = prepare_files(files, in_place, interrupt);
+  const std::vector<std::unique_ptr<PendingFile>> pending = prepare_files(files, in_place, interrupt, false);
   for (std::size_t i = 0; i < files.size(); ++i)
     about_file(files, i, "no file was changed", [&] { pending[i]->write(interrupt); });
   // Writes in place go first: they may still fail for want of space, which

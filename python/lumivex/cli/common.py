@@ -56,12 +56,16 @@ def closest(name: str, names: Collection[str], count: int = 5) -> list[str]:
     return list(dict.fromkeys(found))[:count]
 
 
-def replace_file(path: str, data: bytes) -> None:
+def replace_file(path: str, data: bytes, *, dry_run: bool = False) -> None:
     """Writes data to path as a page's save does, so that a failed write
     leaves any old file whole. A pipe whose reader went away ends the
-    command quietly, as any closed output does."""
+    command quietly, as any closed output does. A dry run writes nothing
+    but fails where the save would fail before writing."""
     try:
-        lumivex.save_file(path, data)
+        if dry_run:
+            lumivex.save_files([(path, data)], in_place=True, dry_run=True)
+        else:
+            lumivex.save_file(path, data)
     except BrokenPipeError:
         raise
     except OSError as error:

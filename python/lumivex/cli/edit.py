@@ -528,8 +528,7 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     data = builder.build().to_bytes()
     for warning in warnings:
         print(warning, file=sys.stderr)
-    if not args.dry_run:
-        replace_file(output, data)
+    replace_file(output, data, dry_run=args.dry_run)
     if args.json:
         print_json(
             {
