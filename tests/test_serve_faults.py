@@ -2,7 +2,8 @@
 name starts with the served folder's, download names with quotes, ";",
 slashes and accents, host names in any case, state descriptions in a folder
 named SDL or reached through a link, names that hold "#", the exact security
-policy, and the download suffixes."""
+policy, the download suffixes, and links swapped in after a file was
+checked."""
 
 import os
 import re
@@ -26,6 +27,7 @@ with warnings.catch_warnings():
     warnings.filterwarnings("ignore", "Using `httpx` with `starlette.testclient`")
     from starlette.testclient import TestClient
 
+from lumivex.errors import error_text  # noqa: E402
 from lumivex.web import Site, create_app  # noqa: E402
 
 STATES = "STATEDESC Demo\n{\n  VERSION 1\n  VAR BOOL lit[1] DEFAULT=1\n}\n"
@@ -201,3 +203,75 @@ def test_a_page_served_is_shown_from_its_own_file_where_an_age_s_shows_alike(tmp
     assert [o["name"] for o in listed["objects"]] == [
         obj.name for obj in lumivex.PrpFile.load(served_path)
     ]
+
+
+def demo_files(folder, secret: bool) -> None:
+    """An age of one page, a page of no age and a state description; with
+    secret, each names SECRET where it shows a name."""
+    name = "SECRET" if secret else "Own"
+    folder.mkdir(parents=True, exist_ok=True)
+    pages = "Page=Town,1\n" + ("Page=SECRET,2\n" if secret else "")
+    (folder / "Demo.age").write_text(f"SequencePrefix=1\n[Pages]\n{pages}")
+    town = page([Obj(1, name, b"")], age="Demo", page_name="Town")
+    (folder / "Demo_District_Town.prp").write_bytes(town)
+    (folder / "demo.sdl").write_text(STATES.replace("Demo", name))
+    (folder / "loose.prp").write_bytes(page([Obj(1, name, b"")]))
+
+
+@pytest.mark.parametrize(
+    ("swapped", "url"),
+    [
+        ("loose.prp", "/api/ls/loose.prp"),
+        ("Demo.age", "/api/age/Demo.age"),
+        ("Demo_District_Town.prp", "/api/check/Demo.age"),
+        ("demo.sdl", "/api/sdl/demo.sdl"),
+        ("B/Demo_District_Town.prp", "/api/diff?a=A/Demo.age&b=B/Demo.age"),
+    ],
+    ids=["page", "age", "page of an age", "state description", "diff of ages"],
+)
+def test_a_link_swapped_in_after_the_check_is_not_read(tmp_path, monkeypatch, swapped, url):
+    """A file that becomes a link out of the served folder between its check
+    and its read (a race no check of the path can see) is still not read:
+    the folder of the file the system opened is checked."""
+    served, outside = tmp_path / "served", tmp_path / "outside"
+    for folder in (served, served / "A", served / "B"):
+        demo_files(folder, secret=False)
+    demo_files(outside, secret=True)
+    site = Site(str(served))
+    (served / swapped).unlink()
+    (served / swapped).symlink_to(outside / os.path.basename(swapped))
+    monkeypatch.setattr(site, "refusal", lambda path: None)
+    answer = TestClient(create_app(site), base_url="http://127.0.0.1").get(url)
+    assert "SECRET" not in answer.text
+    assert f'leads outside \\"{served}\\"' in answer.text
+
+
+@pytest.mark.parametrize(
+    ("path", "inside", "read"),
+    [
+        ("in/own.prp", "in", True),
+        ("in/own.prp", "in/", True),
+        ("in/own.prp", "./in/../in", True),
+        ("in/own.prp", "/", True),
+        ("in/to_own.prp", "in", True),
+        ("in/to_sibling.prp", "in", False),
+        ("in/to_above.prp", "in", False),
+        ("inner/own.prp", "in", False),
+    ],
+)
+def test_the_loaders_read_only_inside_their_folder(tmp_path, monkeypatch, path, inside, read):
+    monkeypatch.chdir(tmp_path)
+    for folder in ("in", "inner"):
+        os.mkdir(folder)
+        with open(f"{folder}/own.prp", "wb") as file:
+            file.write(textures("Own"))
+    os.symlink(tmp_path / "in" / "own.prp", "in/to_own.prp")
+    os.symlink("../inner/own.prp", "in/to_sibling.prp")
+    os.symlink("../inner", "in/above")
+    os.symlink("above/own.prp", "in/to_above.prp")
+    if read:
+        assert len(lumivex._lumivex._load_regular_page(path, inside=inside)) == 1
+    else:
+        with pytest.raises(OSError) as refused:
+            lumivex._lumivex._load_regular_page(path, inside=inside)
+        assert error_text(refused.value).endswith(f'leads outside "{tmp_path / "in"}"')

@@ -82,6 +82,10 @@ class Age:
         "_refused",
     )
 
+    # The folder every page file read must lie in, as the system opens it;
+    # None for anywhere.
+    _inside: str | None = None
+
     def __init__(self, path: str, description: AgeFile) -> None:
         self._path = path
         self._folder = os.path.dirname(path)
@@ -165,7 +169,7 @@ class Age:
         Only a regular file is read: a FIFO put in a page's place is refused,
         not waited on."""
         try:
-            return _load_regular_page(path)
+            return _load_regular_page(path, inside=self._inside)
         except (OSError, ValueError) as error:
             return MissingPage(name, path, error_text(error))
 

@@ -307,6 +307,10 @@ class Diff:
     a PrpFile, an Age, or the path of a page, of an .age file or of a folder
     holding one."""
 
+    # The folder every page file read must lie in, as the system opens it;
+    # None for anywhere.
+    _inside: str | None = None
+
     def __init__(self, a: Side, b: Side, all_fields: bool = False) -> None:
         self.a, self.b = opened(a), opened(b)
         if isinstance(self.a, PrpFile) != isinstance(self.b, PrpFile):
@@ -338,7 +342,7 @@ class Diff:
         a page's place is refused, not waited on. An error that names no file
         names this one, as an age has several."""
         try:
-            return _load_regular_page(path)
+            return _load_regular_page(path, inside=self._inside)
         except OSError as error:
             if error.filename is not None or path in str(error):
                 raise

@@ -111,8 +111,9 @@ AgeDescription AgeDescription::parse(std::string age_name, std::string_view text
   return parse(std::move(age_name), ByteBuffer(text.data(), text.size()));
 }
 
-AgeDescription AgeDescription::from_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
-  ByteBuffer text = read_text_file(path, interrupt, regular_only);
+AgeDescription AgeDescription::from_file(const std::string& path, const InterruptCheck& interrupt,
+                                         const FileRule& rule) {
+  ByteBuffer text = read_text_file(path, interrupt, rule);
   const auto stem = file_stem(path);
   std::string age_name = stem && is_valid_utf8(*stem) ? std::string(*stem) : "unknown";
   return parse(std::move(age_name), std::move(text));

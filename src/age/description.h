@@ -55,7 +55,7 @@ class AgeDescription {
   // Names the age after the file's stem, "unknown" when it has none. Throws
   // Error "Failed to read <path>" when the file cannot be read or is not UTF-8.
   static AgeDescription from_file(const std::string& path, const InterruptCheck& interrupt = {},
-                                  bool regular_only = false);
+                                  const FileRule& rule = {});
 
   std::string_view name_of(const AgePage& page) const { return text_.view().substr(page.name_at, page.name_size); }
   // The page file of a page of this age, when it has one of that exact name.

@@ -25,12 +25,18 @@ const AgePage& page_of(const PageOf& of) { return of.owner().pages[of.place()]; 
 PyObject* load_age(const ModuleState& state, PyObject* args, PyObject* kwargs, const char* function,
                    bool regular_only) {
   PyObject* arg = nullptr;
-  parse_args(args, kwargs, function, {"path"}, {&arg});
+  PyObject* inside = nullptr;
+  FileRule rule;
+  if (regular_only) {
+    parse_args(args, kwargs, function, {"path", "inside"}, {&arg, &inside}, 1);
+    rule = regular_file_rule(inside, function);
+  } else {
+    parse_args(args, kwargs, function, {"path"}, {&arg});
+  }
   const PathArg path = arg_path(arg, function, "path");
   AgeDescription age = on_file(state, path, [&] {
-    return without_gil([&](const InterruptCheck& interrupt) {
-      return AgeDescription::from_file(path.bytes, interrupt, regular_only);
-    });
+    return without_gil(
+        [&](const InterruptCheck& interrupt) { return AgeDescription::from_file(path.bytes, interrupt, rule); });
   });
   return make<AgeDescription>(state, std::move(age));
 }

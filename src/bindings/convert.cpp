@@ -248,4 +248,17 @@ PathArg arg_path(PyObject* object, const char* function, const char* name) {
   return path;
 }
 
+FileRule regular_file_rule(PyObject* inside, const char* function) {
+  FileRule rule{.regular_only = true, .inside = {}};
+  if (inside && inside != Py_None) {
+    rule.inside = arg_path(inside, function, "inside").bytes;
+    // An empty path would mean no folder at all.
+    if (rule.inside.empty()) {
+      PyErr_Format(PyExc_ValueError, "%s() argument 'inside' must name a folder", function);
+      throw PythonError{};
+    }
+  }
+  return rule;
+}
+
 }  // namespace lumivex::py

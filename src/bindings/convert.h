@@ -215,6 +215,9 @@ struct PathArg {
   Ref shown;
 };
 PathArg arg_path(PyObject* object, const char* function, const char* name);
+// The rule of the loaders that take a regular file only: inside the folder
+// the argument inside names, where it is given and not None.
+FileRule regular_file_rule(PyObject* inside, const char* function);
 
 // Runs a file operation; a core Error becomes the exception for a failed
 // file operation on path, and throws PythonError.

@@ -101,12 +101,14 @@ PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
 PyObject* load_regular_page(PyObject* module, PyObject* args, PyObject* kwargs) {
   return boundary(Failure::File, [&] {
     PyObject* arg = nullptr;
-    parse_args(args, kwargs, "_load_regular_page", {"path"}, {&arg});
+    PyObject* inside = nullptr;
+    parse_args(args, kwargs, "_load_regular_page", {"path", "inside"}, {&arg, &inside}, 1);
     const PathArg path = arg_path(arg, "_load_regular_page", "path");
+    const FileRule rule = regular_file_rule(inside, "_load_regular_page");
     const ModuleState& state = module_state(module);
     auto page = on_file(state, path, [&] {
       return without_gil(
-          [&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt, true); });
+          [&](const InterruptCheck& interrupt) { return PrpPage::from_file(path.bytes, interrupt, rule); });
     });
     return make<PrpFileValue>(state, PrpFileValue{std::move(page)});
   });

@@ -95,14 +95,17 @@ PyMethodDef kFunctions[] = {
      "_refused_pages(age)\n--\n\nThe pages of an AgeFile whose names are not plain file names, so that no page "
      "file is looked for: [(line, name, reason)] in list order."},
     {"_load_regular_page", function(load_regular_page), METH_VARARGS | METH_KEYWORDS,
-     "_load_regular_page(path)\n--\n\nLoad a page as PrpFile.load does, but open the file without waiting and "
-     "refuse anything but a regular file, so that a file replaced by a FIFO never blocks."},
+     "_load_regular_page(path, inside=None)\n--\n\nLoad a page as PrpFile.load does, but open the file without "
+     "waiting and refuse anything but a regular file, so that a file replaced by a FIFO never blocks. With inside, "
+     "a folder, refuse a file whose real path, as the system opened it, lies outside it."},
     {"_load_regular_age", function(load_regular_age), METH_VARARGS | METH_KEYWORDS,
-     "_load_regular_age(path)\n--\n\nLoad an .age file as AgeFile.load does, but open the file without waiting "
-     "and refuse anything but a regular file."},
+     "_load_regular_age(path, inside=None)\n--\n\nLoad an .age file as AgeFile.load does, but open the file "
+     "without waiting and refuse anything but a regular file. With inside, "
+     "a folder, refuse a file whose real path, as the system opened it, lies outside it."},
     {"_load_regular_sdl", function(load_regular_sdl), METH_VARARGS | METH_KEYWORDS,
-     "_load_regular_sdl(path)\n--\n\nA new SdlFile with one file loaded as load_file does, but open the file "
-     "without waiting and refuse anything but a regular file."},
+     "_load_regular_sdl(path, inside=None)\n--\n\nA new SdlFile with one file loaded as load_file does, but "
+     "open the file without waiting and refuse anything but a regular file. With inside, "
+     "a folder, refuse a file whose real path, as the system opened it, lies outside it."},
     {"save_file", function(save_file), METH_VARARGS | METH_KEYWORDS,
      "save_file(path, data)\n--\n\nWrite bytes to a file as PrpFile.save writes a page: through a new file "
      "renamed over the old one where it can be, else in place, leaving the old content whole on any failure it "

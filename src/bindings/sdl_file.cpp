@@ -72,12 +72,9 @@ PyObject* new_sdl_file(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-// load_file and load_directory: one path, a count of descriptors added.
+// One path loaded, a count of descriptors added.
 template <class Load>
-PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function, Load into) {
-  PyObject* arg = nullptr;
-  parse_args(args, kwargs, function, {"path"}, {&arg});
-  const PathArg path = arg_path(arg, function, "path");
+PyObject* load_path(PyObject* self, const PathArg& path, Load into) {
   SdlHandle& handle = unbox<SdlHandle>(self);
   const std::size_t count = on_file(state_of(self), path, [&] {
     return without_gil([&](const InterruptCheck& interrupt) {
@@ -86,6 +83,14 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* fun
     });
   });
   return to_py(count);
+}
+
+// load_file and load_directory.
+template <class Load>
+PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs, const char* function, Load into) {
+  PyObject* arg = nullptr;
+  parse_args(args, kwargs, function, {"path"}, {&arg});
+  return load_path(self, arg_path(arg, function, "path"), into);
 }
 
 PyObject* load_file(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -366,12 +371,16 @@ const ClassDef<SdlNameCursor>& class_def<SdlNameCursor>() {
 
 PyObject* load_regular_sdl(PyObject* module, PyObject* args, PyObject* kwargs) {
   return boundary(Failure::File, [&] {
+    PyObject* arg = nullptr;
+    PyObject* inside = nullptr;
+    parse_args(args, kwargs, "_load_regular_sdl", {"path", "inside"}, {&arg, &inside}, 1);
+    const PathArg path = arg_path(arg, "_load_regular_sdl", "path");
+    const FileRule rule = regular_file_rule(inside, "_load_regular_sdl");
     Ref sdl = Ref::checked(make<SdlHandle>(module_state(module)));
-    const Ref count =
-        Ref::checked(load(sdl.get(), args, kwargs, "_load_regular_sdl",
-                          [](SdlManager& manager, const std::string& path, const InterruptCheck& interrupt) {
-                            return manager.load_file(path, interrupt, true);
-                          }));
+    const Ref count = Ref::checked(
+        load_path(sdl.get(), path, [&](SdlManager& manager, const std::string& file, const InterruptCheck& interrupt) {
+          return manager.load_file(file, interrupt, rule);
+        }));
     return sdl.release();
   });
 }

@@ -418,13 +418,46 @@ std::string quote_path(std::string_view path) {
   return debug_quote(is_valid_utf8(path) ? std::string(path) : utf8_replace_invalid(path));
 }
 
+namespace {
+
+// The real path of the file open as fd, as the system resolved it when it
+// opened path; path resolved again where the system does not tell.
+std::string opened_real_path(int fd, const std::string& path) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::string real(PATH_MAX, '\0');
+  const ssize_t size = ::readlink(link.c_str(), real.data(), real.size());
+  if (size > 0 && static_cast<std::size_t>(size) < real.size()) {
+    real.resize(static_cast<std::size_t>(size));
+    return real;
+  }
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+  if (!resolved) throw_os_error(errno);
+  return resolved.get();
+}
+
+// Refuses the file open as fd unless it lies inside folder.
+void check_inside(int fd, const std::string& path, const std::string& folder) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(folder.c_str(), nullptr), &std::free);
+  // Not the file's own failure: its error number would name the file.
+  if (!resolved) throw Error("Cannot resolve the folder " + quote_path(folder), Error(os_error_message(errno)));
+  const std::string_view real_folder = resolved.get();
+  const std::string real = opened_real_path(fd, path);
+  const bool inside =
+      real_folder == "/" || real == real_folder || (real.starts_with(real_folder) && real[real_folder.size()] == '/');
+  if (!inside) throw Error("it leads outside " + quote_path(real_folder));
+}
+
+}  // namespace
+
 ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt, const ReadOptions& options) {
   check_path(path);
-  FileDescriptor fd = open_file(path, O_RDONLY | (options.regular_only ? O_NONBLOCK : 0), interrupt);
+  FileDescriptor fd = open_file(path, O_RDONLY | (options.rule.regular_only ? O_NONBLOCK : 0), interrupt);
   if (fd.get() < 0) throw_os_error(errno);
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) throw_os_error(errno);
   if (S_ISDIR(info.st_mode)) throw_os_error(EISDIR);
+  if (options.rule.regular_only && !S_ISREG(info.st_mode)) throw Error("not a regular file");
+  if (!options.rule.inside.empty()) check_inside(fd.get(), path, options.rule.inside);
   if (S_ISREG(info.st_mode)) {
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size > options.max_size) throw_os_error(EFBIG);
@@ -435,7 +468,6 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt, c
     buffer.resize(got);
     return buffer;
   }
-  if (options.regular_only) throw Error("not a regular file");
   // Pipes and devices: as the bytes come, into a buffer that doubles up to one
   // byte past the limit, so that reaching that byte means the stream is too long.
   ByteBuffer buffer(kStreamStep);
@@ -457,19 +489,19 @@ ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt, c
   return buffer;
 }
 
-ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
+ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt, const FileRule& rule) {
   try {
     ReadOptions options;
     options.max_size = kMaxTextFileSize;
-    options.regular_only = regular_only;
+    options.rule = rule;
     return read_file(path, interrupt, options);
   } catch (const Error& e) {
     throw Error(text_read_failure(path), e);
   }
 }
 
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
-  ByteBuffer bytes = read_text_file_bytes(path, interrupt, regular_only);
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt, const FileRule& rule) {
+  ByteBuffer bytes = read_text_file_bytes(path, interrupt, rule);
   if (!is_valid_utf8(bytes.view())) throw Error(text_read_failure(path), Error("stream did not contain valid UTF-8"));
   return bytes;
 }

@@ -53,13 +53,22 @@ inline constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
 // The most bytes of a text format's file, far above any real description.
 inline constexpr uint64_t kMaxTextFileSize = uint64_t{64} << 20;
 
+// Which files a read of a path takes.
+struct FileRule {
+  // Opens without waiting (a FIFO without a writer) and refuses anything but
+  // a regular file, with Error "not a regular file".
+  bool regular_only = false;
+  // Where given, refuses a file whose real path, as the system opened it,
+  // does not lie inside this folder: a link swapped in after the caller
+  // checked the path cannot lead the read out of it.
+  std::string inside;
+};
+
 // How a file is read.
 struct ReadOptions {
   // A longer file fails with EFBIG, a regular file before it is read.
   uint64_t max_size = kMaxFileSize;
-  // Opens without waiting (a FIFO without a writer) and refuses anything but
-  // a regular file, with Error "not a regular file".
-  bool regular_only = false;
+  FileRule rule;
   // Asked with the bytes read so far after each read from a pipe or a device;
   // false ends the read there, when they already show the stream is not of the
   // format wanted, and the bytes so far are returned.
@@ -74,16 +83,16 @@ struct ReadOptions {
 ByteBuffer read_file(const std::string& path, const InterruptCheck& interrupt = {}, const ReadOptions& options = {});
 
 // The whole file of a text format, its bytes as they are, UTF-8 or not, at
-// most kMaxTextFileSize of them; with regular_only, read as ReadOptions says.
+// most kMaxTextFileSize of them, taken as the rule says.
 // Throws Error "Failed to read <path>" with the path as given, the operating
 // system's error kept as the cause.
 ByteBuffer read_text_file_bytes(const std::string& path, const InterruptCheck& interrupt = {},
-                                bool regular_only = false);
+                                const FileRule& rule = {});
 
 // The whole file, which must be UTF-8 text. Throws Error "Failed to read
 // <path>" with the path as given, the operating system's error or the invalid
 // encoding kept as the cause.
-ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {}, bool regular_only = false);
+ByteBuffer read_text_file(const std::string& path, const InterruptCheck& interrupt = {}, const FileRule& rule = {});
 
 // Writes the parts, one after the other, as the new content of the file at
 // path, where opening it for writing would write: symbolic links are followed

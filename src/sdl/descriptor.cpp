@@ -402,8 +402,8 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text) {
   return finished;
 }
 
-std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt, bool regular_only) {
-  ByteBuffer text = read_text_file(path, interrupt, regular_only);
+std::size_t SdlManager::load_file(const std::string& path, const InterruptCheck& interrupt, const FileRule& rule) {
+  ByteBuffer text = read_text_file(path, interrupt, rule);
   const std::size_t from = held_.size();
   try {
     append(text.view());
@@ -429,7 +429,7 @@ std::size_t SdlManager::load_directory(const std::string& path, const InterruptC
       try {
         // A pipe or a device among the files, even one that took a file's
         // place since the listing, could block the load or never end.
-        append(read_text_file(entry_path, interrupt, true).view());
+        append(read_text_file(entry_path, interrupt, {.regular_only = true, .inside = {}}).view());
       } catch (const Error& e) {
         log::write(log::Level::Warn, log::kStateDescriptorTarget,
                    [&] { return "Failed to load " + quote_path(entry_path) + ": " + e.message(); });

@@ -121,10 +121,9 @@ std::vector<StateDescriptor> parse_state_descriptors(std::string_view text);
 class SdlManager {
  public:
   // Adds the file's descriptors and returns how many. Throws Error "Failed to
-  // read <path>" when it cannot be read or is not UTF-8, adding nothing. With
-  // regular_only the file is opened without waiting and anything but a
-  // regular file is refused.
-  std::size_t load_file(const std::string& path, const InterruptCheck& interrupt = {}, bool regular_only = false);
+  // read <path>" when it cannot be read or is not UTF-8, adding nothing. Takes
+  // only the files the rule takes.
+  std::size_t load_file(const std::string& path, const InterruptCheck& interrupt = {}, const FileRule& rule = {});
   // Loads every file of the directory whose extension is exactly "sdl"; a file
   // that fails is logged and passed over. Throws Error with the operating
   // system's message when the directory cannot be listed, adding nothing.

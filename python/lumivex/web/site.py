@@ -6,7 +6,9 @@ come from, and texture images.
 A name that comes in a request is only ever looked up among the files found
 here, never joined to a path. A file is served only when it is a regular
 file whose real path lies inside the served folder: a link that leads out of
-it, a FIFO or a device is listed as not served, with the reason."""
+it, a FIFO or a device is listed as not served, with the reason. A file is
+read only where the real path of the file the system opened lies inside the
+served folder, so that a link swapped in after the check leads nowhere."""
 
 from __future__ import annotations
 
@@ -121,6 +123,7 @@ class ServedAge(Age):
     def __init__(self, path: str, description: lumivex.AgeFile, site: Site) -> None:
         super().__init__(path, description)
         self._site = site
+        self._inside = site.root
 
     def load_page(self, name: str, path: str) -> lumivex.PrpFile | MissingPage:
         if os.path.lexists(path):
@@ -347,7 +350,7 @@ class Site:
     def _load_age(self, name: str) -> ServedAge | Unreadable:
         path = self.ages[name]
         try:
-            return ServedAge(path, lumivex._lumivex._load_regular_age(path), self)
+            return ServedAge(path, lumivex._lumivex._load_regular_age(path, inside=self.root), self)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 
@@ -395,7 +398,7 @@ class Site:
             return Unreadable(refused)
         # A page swapped for a FIFO since it was found is refused, not waited on.
         try:
-            return lumivex._lumivex._load_regular_page(path)
+            return lumivex._lumivex._load_regular_page(path, inside=self.root)
         except (OSError, ValueError) as error:
             return Unreadable(error_text(error))
 
@@ -410,7 +413,7 @@ class Site:
         if refused is not None:
             return Unreadable(refused)
         try:
-            return lumivex._lumivex._load_regular_sdl(path)
+            return lumivex._lumivex._load_regular_sdl(path, inside=self.root)
         except OSError as error:
             return Unreadable(error_text(error))
 

@@ -280,6 +280,7 @@ class ServedDiff(Diff):
     def __init__(self, site: Site, a: lumivex.PrpFile | Age, b: lumivex.PrpFile | Age) -> None:
         super().__init__(a, b)
         self.site = site
+        self._inside = site.root
 
     def load(self, path: str) -> lumivex.PrpFile:
         refused = self.site.refusal(path)

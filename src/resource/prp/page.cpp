@@ -131,11 +131,11 @@ std::shared_ptr<const PrpPage> PrpPage::from_bytes(ByteBuffer bytes) {
 }
 
 std::shared_ptr<const PrpPage> PrpPage::from_file(const std::string& path, const InterruptCheck& interrupt,
-                                                  bool regular_only) {
+                                                  const FileRule& rule) {
   // A stream whose first bytes are no page's version is read no further: the
   // header check refuses it.
   ReadOptions options;
-  options.regular_only = regular_only;
+  options.rule = rule;
   options.worth_reading = [](std::span<const uint8_t> bytes) {
     return bytes.size() < sizeof(kPageVersion) || PlasmaRead(bytes).read_u32() == kPageVersion;
   };

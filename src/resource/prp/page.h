@@ -68,10 +68,9 @@ struct PageBytes {
 // file's bytes, unchanged. Immutable once built and shared by reference.
 class PrpPage {
  public:
-  // With regular_only, opens without waiting and refuses anything but a
-  // regular file.
+  // Takes only the files the rule takes.
   static std::shared_ptr<const PrpPage> from_file(const std::string& path, const InterruptCheck& interrupt = {},
-                                                  bool regular_only = false);
+                                                  const FileRule& rule = {});
   static std::shared_ptr<const PrpPage> from_bytes(ByteBuffer bytes);
 
   // Reads the key index at index_start. A key entry that cannot be read ends
