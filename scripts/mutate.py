@@ -578,6 +578,24 @@ MUTANTS = [
         'counts["pages"] += first',
         WEB,
     ),
+    Mutant(
+        "edit-dry-run-tries-no-save",
+        "    replace_file(output, data, dry_run=args.dry_run)\n",
+        "    if not args.dry_run:\n        replace_file(output, data)\n",
+        (*EDIT, "tests/test_cli_process.py"),
+    ),
+    Mutant(
+        "serve-page-read-wherever-it-leads",
+        "_load_regular_page(path, inside=self.root)",
+        "_load_regular_page(path)",
+        SERVE,
+    ),
+    Mutant(
+        "serve-age-pages-read-wherever-they-lead",
+        "        self._site = site\n        self._inside = site.root\n",
+        "        self._site = site\n",
+        SERVE,
+    ),
 ]
 
 
