@@ -758,6 +758,9 @@ def paths(tmp_path, write_page):
             1,
             "{tmp}/binary.age is not an age description: it is not UTF-8 text",
         ),
+        ("check {town}", 1, "{town} is a page file, not an age description"),
+        ("age {town}", 1, "{town} is a page file, not an age description"),
+        ("sdl {town}", 1, "{town} is a page file, not a state description file"),
         ("sdl {tmp}/missing.sdl", 1, "Failed to read {tmp}/missing.sdl: No such file or directory"),
         ("sdl {tmp}/empty.sdl", 1, "{tmp}/empty.sdl holds no state descriptor"),
         (

@@ -8,7 +8,7 @@ from typing import TypeVar
 
 import lumivex
 from lumivex.check import age_lint
-from lumivex.cli.common import CommandError, is_not_utf8
+from lumivex.cli.common import CommandError, is_not_utf8, not_text
 from lumivex.cli.output import fields, print_json, table
 from lumivex.shapes import age_json, value_text
 
@@ -23,7 +23,7 @@ def load_age_description(path: str, load: Callable[[str], Loaded]) -> Loaded:
         whole_file = [problem for problem in age_lint(path) if problem.line == 0]
     except OSError as error:
         if is_not_utf8(error):
-            raise CommandError(f"{path} is not an age description: it is not UTF-8 text") from error
+            raise CommandError(not_text(path, "an age description")) from error
         raise
     if whole_file:
         raise CommandError(f"{path} is {whole_file[0].reason}")

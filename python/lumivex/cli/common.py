@@ -34,6 +34,14 @@ def is_not_utf8(error: OSError) -> bool:
 TEXT_FILES = {".age": "an age description", ".sdl": "a state description"}
 
 
+def not_text(path: str, kind: str) -> str:
+    """Why a file that is not UTF-8 text is not of the text kind asked for:
+    a page file given by mistake is named as one."""
+    if os.path.splitext(path)[1].lower() == ".prp":
+        return f"{path} is a page file, not {kind}"
+    return f"{path} is not {kind}: it is not UTF-8 text"
+
+
 def load_page(path: str) -> lumivex.PrpFile:
     try:
         return lumivex.PrpFile.load(path)

@@ -7,7 +7,7 @@ import os
 import sys
 
 import lumivex
-from lumivex.cli.common import CommandError, is_not_utf8
+from lumivex.cli.common import CommandError, is_not_utf8, not_text
 from lumivex.cli.output import print_json, table
 from lumivex.shapes import counted
 
@@ -59,9 +59,7 @@ def run_sdl(args: argparse.Namespace) -> int:
             count = sdl.load_file(args.path)
         except OSError as error:
             if is_not_utf8(error):
-                raise CommandError(
-                    f"{args.path} is not a state description file: it is not UTF-8 text"
-                ) from error
+                raise CommandError(not_text(args.path, "a state description file")) from error
             raise
         if not count:
             raise CommandError(f"{args.path} holds no state descriptor")
