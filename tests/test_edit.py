@@ -626,6 +626,22 @@ def test_texture_from_an_image(page_file, tmp_path, wanted, compression):
     assert mipmap.to_image().getpixel((3, 3))[:3] == pytest.approx((200, 100, 50), abs=8)
 
 
+@needs_pillow
+@pytest.mark.parametrize(
+    ("image", "reason"),
+    [("missing.png", "No such file or directory"), ("notes.png", "cannot identify image file")],
+)
+def test_an_image_that_does_not_load_is_named_once(page_file, tmp_path, image, reason):
+    (tmp_path / "notes.png").write_text("not an image")
+    path = tmp_path / image
+    texture = ["--texture", f"plMipmap:Stone={path}", "--format", "dxt1"]
+    status, _, err = run(page_file, "-o", tmp_path / "out.prp", *texture)
+    assert status == 1
+    assert err.startswith(f"lumivex: cannot make plMipmap:Stone from {path}: {reason}")
+    assert err.count(str(path)) == 1
+    assert not (tmp_path / "out.prp").exists()
+
+
 # --- what an edit leaves as it was ---------------------------------------------
 
 

@@ -417,9 +417,10 @@ def new_texture(
     except ImportError as error:
         raise CommandError("textures from images need Pillow: pip install Pillow") from error
     except (OSError, ValueError) as error:
-        raise CommandError(
-            f"cannot make {object_text(obj)} from {image}: {error_text(error)}"
-        ) from error
+        # The image is named once: the system's failure starts with its path,
+        # Pillow's ends with it.
+        reason = error_text(error).removeprefix(f"{image}: ").removesuffix(f" {image!r}")
+        raise CommandError(f"cannot make {object_text(obj)} from {image}: {reason}") from error
 
 
 def rename_steps(renames: list[tuple[str, lumivex.PrpObject, str]]) -> list[tuple[int, str]]:
