@@ -28,16 +28,18 @@ SAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 TEMPORARY_MARK = ".lumivex-"
 
 
-def sample_page():
+def sample_objects():
     """Two layers, a material holding both, and a texture named as one layer."""
-    return page(
-        [
-            Obj(LAYER, "Glass", layer_body("Glass", "Stone"), object_id=1),
-            Obj(LAYER, "Stone", layer_body("Stone", None), object_id=2),
-            Obj(MATERIAL, "Mat", material_body(("Glass", "Stone")), object_id=1),
-            Obj(MIPMAP, "Stone", mipmap_body("Stone"), object_id=1),
-        ]
-    )
+    return [
+        Obj(LAYER, "Glass", layer_body("Glass", "Stone"), object_id=1),
+        Obj(LAYER, "Stone", layer_body("Stone", None), object_id=2),
+        Obj(MATERIAL, "Mat", material_body(("Glass", "Stone")), object_id=1),
+        Obj(MIPMAP, "Stone", mipmap_body("Stone"), object_id=1),
+    ]
+
+
+def sample_page():
+    return page(sample_objects())
 
 
 def run(*args):
@@ -607,6 +609,32 @@ def test_a_page_that_lost_keys_is_not_edited_over_itself(tmp_path):
         "in the edited page\n"
     )
     assert [obj.name for obj in lumivex.PrpFile.load(str(tmp_path / "out.prp"))] == ["Z", "B"]
+
+
+@pytest.mark.parametrize(
+    ("held", "warning"),
+    [
+        (key_ref("Glass", LAYER), True),
+        (key_ref("Stone", LAYER), False),
+        (b"", False),
+    ],
+    ids=["its-name", "another-name", "nothing"],
+)
+def test_a_rename_warns_of_the_objects_that_may_still_refer_to_the_old_name(
+    tmp_path, held, warning
+):
+    opaque = Obj(0x99, "Opaque", b"\x99\x00" + key_ref("Opaque", 0x99) + held, object_id=1)
+    path = tmp_path / "page.prp"
+    path.write_bytes(page([*sample_objects(), opaque]))
+    status, _, err = run(path, "--rename", "Glass=Window", "--dry-run")
+    assert status == 0
+    assert err == (
+        "lumivex: warning: 1 object may still refer to plLayer:Glass: it holds its name where "
+        "lumivex reads no reference (of a class it does not decode, in bytes that do not "
+        "decode, or as a text)\n"
+        if warning
+        else ""
+    )
 
 
 @needs_pillow

@@ -163,14 +163,31 @@ def renamable_page(extra=()):
     return lumivex.PrpFile.from_bytes(page(objects, sequence_number=0))
 
 
-@pytest.mark.parametrize("undecodable", [0, 1, 3])
-def test_rename_rewrites_the_key_the_own_key_and_references(undecodable):
-    extra = [Obj(0x99, f"Opaque{i}", b"\x99\x00", object_id=i + 1) for i in range(undecodable)]
+# What the bytes of objects of a class no decoder reads hold, and whether a
+# rename of TreeCoord counts each as one that may still refer to it.
+OPAQUE = {
+    "nothing": (b"", 0),
+    "a reference to it": (key_ref("TreeCoord", COORD), 1),
+    "its name as a stored name": (safe_string("TreeCoord", inverted=False), 1),
+    "its name as an inverted stored name": (safe_string("TreeCoord"), 1),
+    "its name not stored as one": (b"TreeCoord", 0),
+    "a longer name it begins": (key_ref("TreeCoordinate", COORD), 0),
+}
+
+
+@pytest.mark.parametrize("copies", [1, 3])
+@pytest.mark.parametrize("held", OPAQUE)
+def test_rename_rewrites_the_key_the_own_key_and_references(held, copies):
+    body, may_refer = OPAQUE[held]
+    bodies = [object_prefix(0x99, f"Opaque{i}") + body for i in range(copies)]
+    extra = [Obj(0x99, f"Opaque{i}", data, object_id=i + 1) for i, data in enumerate(bodies)]
     source = renamable_page(extra)
     builder = lumivex.PageBuilder.from_page(source)
     renamed = builder.rename(source[1], "Trunk with a longer name")
     assert renamed.name == "Trunk with a longer name" and renamed.object_id == 1
-    assert builder.unsearched == undecodable
+    assert builder.unsearched == may_refer * copies
+    # Bytes no decoder reads are carried as they were.
+    assert [obj.data for obj in builder.build()][2:] == bodies
     assert source[1] not in builder and renamed in builder
     built = builder.build()
     assert built[1].data == object_prefix(COORD, "Trunk with a longer name") + b"tail"
@@ -193,8 +210,9 @@ def test_a_responder_decoded_in_part_is_unsearched():
     assert builder.unsearched == 1
     elsewhere = lumivex.Key._from_fields(9, 0, 0xFF, COORD, 1, b"Elsewhere", 0, 0)
     assert builder.rename_references(elsewhere, "There") == 0
-    # And the coordinate interface, of a class no decoder reads.
-    assert builder.unsearched == 2
+    # No object holds that name, the coordinate interface of a class no
+    # decoder reads included: none may refer to it.
+    assert builder.unsearched == 0
 
 
 def callback_keys(name: str) -> bytes:

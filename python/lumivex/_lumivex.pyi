@@ -785,7 +785,7 @@ class PageBuilder:
         """A builder holding every object of a PrpFile, in its order, and its header."""
     @property
     def unsearched(self) -> int:
-        """Objects the last rename could not search for references to the old name: of classes lumivex does not decode, or whose bytes do not decode or decode only in part, or hold the old name where no key is read (0 before any rename)."""
+        """Objects that may still refer to the old name after the last rename: those whose bytes hold it, stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not decode or decode only in part, or that store it otherwise); 0 before any rename."""
     @overload
     def add(self, class_type: int, name: str, data: bytes) -> Key:
         """Add an object of the page's location with the next free id of its class and return its Key; the own key the bytes hold, if any, becomes that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
@@ -796,9 +796,9 @@ class PageBuilder:
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
-        """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that could not be searched."""
+        """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that may still refer to the old name."""
     def rename_references(self, key: Key | PrpObject, new_name: str) -> int:
-        """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that could not be searched."""
+        """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that may still refer to the old name."""
     def build(self) -> PrpFile:
         """A new PrpFile of the objects, in the writer's normal form."""
     def save(self, path: StrOrBytesPath) -> None:

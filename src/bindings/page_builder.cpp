@@ -198,9 +198,9 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
       .properties =
           {
               {"unsearched", [](const BuilderValue& value) { return to_py(value.unsearched); },
-               "Objects the last rename could not search for references to the old name: of classes lumivex does "
-               "not decode, or whose bytes do not decode or decode only in part, or hold the old name where no key is "
-               "read (0 before any rename)."},
+               "Objects that may still refer to the old name after the last rename: those whose bytes hold it, "
+               "stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not "
+               "decode or decode only in part, or that store it otherwise); 0 before any rename."},
           },
       .methods =
           {
@@ -223,12 +223,12 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               method<rename>("rename",
                              "rename($self, obj_or_key, new_name)\n--\n\nRename an object: its key, its own key in "
                              "its bytes and every reference to it a decoder finds in the page. Returns the new Key; "
-                             "unsearched then counts the objects that could not be searched."),
+                             "unsearched then counts the objects that may still refer to the old name."),
               method<rename_references>(
                   "rename_references",
                   "rename_references($self, key, new_name)\n--\n\nFollow the rename of an object of another page: "
                   "rewrite every reference to its key that a decoder finds in this page. Returns the number of "
-                  "references rewritten; unsearched then counts the objects that could not be searched."),
+                  "references rewritten; unsearched then counts the objects that may still refer to the old name."),
               method<new_page>("build",
                                "build($self)\n--\n\nA new PrpFile of the objects, in the writer's normal "
                                "form."),

@@ -72,8 +72,13 @@ TEST(removed_object_leaves_the_other_ids_and_is_not_found) {
 TEST(rename_rewrites_the_objects_own_key) {
   PageBuilder builder("Age", "Page", 7, 0);
   const BuiltKey key = builder.add(0x0099, "old", held(keyed_object(0x0099, "old", 7)));
-  // Another undecodable object with a key of its own: it cannot be searched.
+  // Other undecodable objects with keys of their own, which cannot be
+  // searched: one that holds the old name after its key may refer to it.
   builder.add(0x0099, "other", held(keyed_object(0x0099, "other", 7)));
+  std::vector<uint8_t> holding = keyed_object(0x0099, "holding", 7);
+  const std::vector<uint8_t> old_key = keyed_object(0x0099, "old", 7);
+  holding.insert(holding.end(), old_key.begin() + 2, old_key.end());
+  builder.add(0x0099, "holding", held(holding));
   const Rename renamed = builder.rename(key, "a longer name");
   CHECK_EQ(renamed.key.name_bytes, "a longer name");
   CHECK_EQ(renamed.rewritten, 1u);

@@ -445,9 +445,9 @@ def unsearched_warning(count: int, old: str) -> list[str]:
     if not count:
         return []
     return [
-        f"lumivex: warning: {counted(count, 'object')} could not be searched for "
-        f"references to {old} (of classes lumivex does not decode, that do not decode, "
-        "or that hold its name where no reference is read)"
+        f"lumivex: warning: {counted(count, 'object')} may still refer to {old}: "
+        f"{'it holds' if count == 1 else 'they hold'} its name where lumivex reads no reference "
+        "(of a class it does not decode, in bytes that do not decode, or as a text)"
     ]
 
 

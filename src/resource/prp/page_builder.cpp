@@ -389,11 +389,12 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
         // An object that does not decode cannot be searched.
         searched = false;
       }
-      if (searched) {
-        sort_spans(read);
-        searched = !old_name.held_outside(bytes, read);
-      }
-      if (!searched && at != renamed) ++result.unsearched;
+      // A reference stores its key's name: bytes that hold the old name
+      // nowhere outside the names read refer to the old key nowhere, searched
+      // whole or not. An empty name cannot be looked for.
+      sort_spans(read);
+      const bool may_refer = old_key.name_bytes.empty() ? !searched : old_name.held_outside(bytes, read);
+      if (may_refer && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
       sort_spans(spans);
       result.rewritten += spans.size();

@@ -27,9 +27,11 @@ struct HeldBytes {
 };
 
 struct Rename {
-  BuiltKey key;         // the object's new key
-  uint64_t rewritten;   // references rewritten, its own key included
-  uint64_t unsearched;  // objects that could refer to it but could not be searched
+  BuiltKey key;        // the object's new key
+  uint64_t rewritten;  // references rewritten, its own key included
+  // Objects that hold the old name, stored as a name, where no key was read:
+  // they may still refer to the old key.
+  uint64_t unsearched;
 };
 
 // The objects of a page in the writer's order: class by class in the order
