@@ -438,8 +438,11 @@ std::string opened_real_path(int fd, const std::string& path) {
 // Refuses the file open as fd unless it lies inside folder.
 void check_inside(int fd, const std::string& path, const std::string& folder) {
   const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(folder.c_str(), nullptr), &std::free);
-  // Not the file's own failure: its error number would name the file.
-  if (!resolved) throw Error("Cannot resolve the folder " + quote_path(folder), Error(os_error_message(errno)));
+  if (!resolved) {
+    const std::string reason = os_error_message(errno);
+    // Not the file's own failure: an error number would name the file.
+    throw Error("Cannot resolve the folder " + quote_path(folder), Error(reason));
+  }
   const std::string_view real_folder = resolved.get();
   const std::string real = opened_real_path(fd, path);
   const bool inside =
