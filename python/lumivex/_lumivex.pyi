@@ -63,18 +63,19 @@ def _refused_pages(age: AgeFile) -> list[tuple[int, str, str]]:
 def _load_regular_page(path: StrOrBytesPath, inside: StrOrBytesPath | None = None) -> PrpFile:
     """Load a page as PrpFile.load does, but open the file without waiting
     and refuse anything but a regular file, so that a file replaced by a FIFO
-    never blocks. With inside, a folder, refuse a file whose real path, as the system
-    opened it, lies outside it."""
+    never blocks. With inside, a folder, refuse a file whose real path, as
+    the system opened it, lies outside it."""
 
 def _load_regular_age(path: StrOrBytesPath, inside: StrOrBytesPath | None = None) -> AgeFile:
     """Load an .age file as AgeFile.load does, but open the file without
-    waiting and refuse anything but a regular file. With inside, a folder, refuse a file whose real path, as the system
-    opened it, lies outside it."""
+    waiting and refuse anything but a regular file. With inside, a folder,
+    refuse a file whose real path, as the system opened it, lies outside it."""
 
 def _load_regular_sdl(path: StrOrBytesPath, inside: StrOrBytesPath | None = None) -> SdlFile:
     """A new SdlFile with one file loaded as load_file does, but open the
-    file without waiting and refuse anything but a regular file. With inside, a folder, refuse a file whose real path, as the system
-    opened it, lies outside it."""
+    file without waiting and refuse anything but a regular file. With inside,
+    a folder, refuse a file whose real path, as the system opened it, lies
+    outside it."""
 
 def save_file(path: StrOrBytesPath, data: ReadableBuffer) -> None:
     """Write bytes to a file as PrpFile.save writes a page: through a new file
