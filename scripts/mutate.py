@@ -484,9 +484,9 @@ MUTANTS = [
         DIFF,
     ),
     Mutant(
-        "diff-namesakes-pair-last-first",
-        "for obj in reversed(b.objects()):",
-        "for obj in b.objects():",
+        "diff-pair-sides-swapped",
+        "obj, partner = a[a_index], b[b_index]",
+        "obj, partner = a[b_index], b[a_index]",
         DIFF,
     ),
     Mutant(

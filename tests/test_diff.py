@@ -177,6 +177,29 @@ def test_objects_of_one_class_and_name_pair_in_index_order():
     assert same(changes[0].after, 0.3)
 
 
+def test_pairs_that_differ_and_the_objects_left_keep_their_pages_order():
+    a = district(layer("Twin", 0.1), coordinate("Same"), layer("Gone"), layer("Twin", 0.2))
+    b = district(
+        layer("New"),
+        layer("Newer", texture="Other"),
+        layer("Twin", 0.1),
+        coordinate("Same"),
+        layer("Twin", 0.3),
+        layer("Twin"),
+    )
+    # The index holds the layers, then the coordinate interface.
+    assert [obj.name for obj in loaded(b)] == ["New", "Newer", "Twin", "Twin", "Twin", "Same"]
+    pairs = lumivex._lumivex._paired_objects(loaded(a), loaded(b))
+    # Only the second twins differ; Gone, and New, Newer and the third twin, are left.
+    assert pairs == ([(2, 3)], [1], [0, 1, 4])
+    changes = [(c.kind, c.name, c.after) for c in lumivex.diff(loaded(a), loaded(b))]
+    assert changes[:2] == [("changed", "Twin", pytest.approx(0.3)), ("renamed", "Gone", "New")]
+    assert [(kind, name) for kind, name, _ in changes[2:]] == [
+        ("added", "Newer"),
+        ("added", "Twin"),
+    ]
+
+
 def test_a_class_without_decoder_by_size_and_first_difference(tmp_path):
     a, b = write_pages(
         tmp_path,

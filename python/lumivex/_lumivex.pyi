@@ -56,6 +56,9 @@ def _float_text(value: float, /) -> str | None:
     single-precision value ('0.5', '3', '0.00001', 'NaN', 'inf'); None for a
     float that no single-precision value equals."""
 
+def _paired_objects(a: PrpFile, b: PrpFile) -> tuple[list[tuple[int, int]], list[int], list[int]]:
+    """The objects of two PrpFiles paired by class and name, several of one class and name in index order: ([(index in a, index in b)] of the pairs whose bytes or keys differ, in a's order; the indexes of the objects only in a; those only in b)."""
+
 def _refused_pages(age: AgeFile) -> list[tuple[int, str, str]]:
     """The pages of an AgeFile whose names are not plain file names, so that
     no page file is looked for: [(line, name, reason)] in list order."""

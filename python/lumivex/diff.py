@@ -21,6 +21,7 @@ from lumivex._lumivex import (
     PrpObject,
     PythonParam,
     _load_regular_page,
+    _paired_objects,
 )
 from lumivex.age import Age
 from lumivex.classes import DECODERS
@@ -254,25 +255,16 @@ def page_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterato
     """Objects pair by class and name; several of one class and name pair in
     index order. Equal bytes are never decoded."""
     yield from header_changes(page, a, b, all_fields)
-    partners: dict[tuple[int, str], list[PrpObject]] = {}
-    for obj in reversed(b.objects()):
-        partners.setdefault((obj.class_type, obj.name), []).append(obj)
-    only_a: list[PrpObject] = []
-    for obj in a:
-        waiting = partners.get((obj.class_type, obj.name))
-        if not waiting:
-            only_a.append(obj)
-            continue
-        partner = waiting.pop()
+    # The pairs whose bytes and keys are the same are passed over unseen.
+    differing, only_a, only_b = _paired_objects(a, b)
+    for a_index, b_index in differing:
+        obj, partner = a[a_index], b[b_index]
         a_data, b_data = obj.data or b"", partner.data or b""
         if a_data != b_data:
             yield from object_changes(page, obj, partner, a_data, b_data, all_fields)
-        # Keys with the same fields are equal: most pairs' are.
         if obj.key != partner.key:
             yield from key_changes(page, obj, partner, all_fields)
-    unpaired = {obj for waiting in partners.values() for obj in waiting}
-    only_b = [obj for obj in b if obj in unpaired]
-    yield from unpaired_changes(page, only_a, only_b)
+    yield from unpaired_changes(page, [a[i] for i in only_a], [b[i] for i in only_b])
 
 
 def unpaired_changes(

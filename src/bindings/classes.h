@@ -30,6 +30,11 @@ PyObject* disable_logging(PyObject* module, PyObject* unused);
 // The module's function that resolves the references of pages.
 PyObject* resolve_references(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The module's function that pairs the objects of two pages for a
+// comparison: ([(index in a, index in b) of pairs that differ], only in a,
+// only in b).
+PyObject* paired_objects(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // The module's function that lists the pages of an age whose names may not
 // name a file beside it: [(line, name, reason)].
 PyObject* refused_pages(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -91,6 +91,10 @@ PyMethodDef kFunctions[] = {
      "(page index, source, status, field, key, target), a stretch of references at a time, in page and index order, "
      "with status 'found', 'other id', 'missing', 'outside' or 'undecodable' (then field is the decode's error and "
      "key is None); with problems_only, found references are only counted. Returns the number of references."},
+    {"_paired_objects", function(paired_objects), METH_VARARGS | METH_KEYWORDS,
+     "_paired_objects(a, b)\n--\n\nThe objects of two PrpFiles paired by class and name, several of one class "
+     "and name in index order: ([(index in a, index in b)] of the pairs whose bytes or keys differ, in a's order; "
+     "the indexes of the objects only in a; those only in b)."},
     {"_refused_pages", function(refused_pages), METH_VARARGS | METH_KEYWORDS,
      "_refused_pages(age)\n--\n\nThe pages of an AgeFile whose names are not plain file names, so that no page "
      "file is looked for: [(line, name, reason)] in list order."},

@@ -9,6 +9,7 @@
 #include "bindings/page_classes.h"
 #include "core/class_index.h"
 #include "core/text.h"
+#include "resource/prp/object_pairs.h"
 
 namespace lumivex::py {
 
@@ -458,6 +459,30 @@ const ClassDef<ObjectIteratorValue>& class_def<ObjectIteratorValue>() {
           },
   };
   return def;
+}
+
+PyObject* paired_objects(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return boundary(Failure::Data, [&]() -> PyObject* {
+    PyObject* a = nullptr;
+    PyObject* b = nullptr;
+    parse_args(args, kwargs, "_paired_objects", {"a", "b"}, {&a, &b});
+    for (const auto& [name, page] : {std::pair{"a", a}, std::pair{"b", b}}) {
+      if (Py_TYPE(page) != module_state(module).type(TypeId::PrpFile)) {
+        PyErr_Format(PyExc_TypeError, "_paired_objects() argument '%s' must be PrpFile, not %.200s", name,
+                     Py_TYPE(page)->tp_name);
+        throw PythonError{};
+      }
+    }
+    const ObjectPairs pairs = without_gil([&](const InterruptCheck&) { return pair_objects(page_of(a), page_of(b)); });
+    const Ref differing = Ref::checked(to_py_list(pairs.differing, [](const auto& pair) {
+      const Ref in_a = Ref::checked(to_py(pair.first));
+      const Ref in_b = Ref::checked(to_py(pair.second));
+      return checked(PyTuple_Pack(2, in_a.get(), in_b.get()));
+    }));
+    const Ref only_a = Ref::checked(to_py(pairs.only_a));
+    const Ref only_b = Ref::checked(to_py(pairs.only_b));
+    return checked(PyTuple_Pack(3, differing.get(), only_a.get(), only_b.get()));
+  });
 }
 
 PyTypeObject* create_prp_file_type(PyObject* module) { return create_type<PrpFileValue>(module); }
