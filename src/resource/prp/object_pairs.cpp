@@ -23,12 +23,13 @@ bool same_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
-// Whether the two keys have the same fields, their names as stored.
+// Whether the two keys have the same fields, their names as stored; B's
+// is compared where it lies.
 bool same_key(const PrpPage& a_page, const ObjectKey& a, const PrpPage& b_page, const ObjectKey& b) {
   return a.location_sequence == b.location_sequence && a.location_flags == b.location_flags &&
          a.load_mask == b.load_mask && a.class_type == b.class_type && a.object_id == b.object_id &&
          a.clone_id == b.clone_id && a.clone_player_id == b.clone_player_id &&
-         a_page.key_name_bytes(a) == b_page.key_name_bytes(b);
+         Source(b_page.data()).stores(b.name, a_page.key_name_bytes(a));
 }
 
 }  // namespace
