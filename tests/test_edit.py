@@ -416,7 +416,7 @@ def test_dry_run_prints_and_writes_nothing(page_file):
     status, printed, _ = run(page_file, "--rename", "Glass=Window", "--remove", "Mat", "--dry-run")
     assert status == 0
     assert printed.splitlines() == [
-        "renamed plLayer:Glass to Window",
+        "renamed plLayer:Glass to Window and 1 reference to it",
         "removed hsGMaterial:Mat",
         "1 object renamed, 1 object removed; nothing written (dry run)",
     ]
@@ -541,7 +541,7 @@ def test_the_edits_of_a_page_as_json(page_file, tmp_path, dry_run):
     opacity, texture = shown["edits"][:2]
     assert (opacity["before"], opacity["after"], opacity["changed"]) == (1.0, 0.25, True)
     assert (texture["before"], texture["after"], texture["changed"]) == (None, None, False)
-    assert shown["edits"][2]["new_name"] == "Material"
+    assert (shown["edits"][2]["new_name"], shown["edits"][2]["reference_count"]) == ("Material", 0)
     assert out.exists() != dry_run
 
 
@@ -553,11 +553,8 @@ def test_a_rename_across_an_age_as_json(age_folder):
         "FountainStone",
         "Stone2",
     )
-    assert (rename["reference_count"], rename["other_page_count"], shown["written"]) == (
-        1,
-        1,
-        False,
-    )
+    counts = ("own_page_reference_count", "reference_count", "other_page_count")
+    assert ([rename[n] for n in counts], shown["written"]) == ([1, 1, 1], False)
     assert sorted(os.path.basename(p) for p in shown["pages"]) == [
         "Demo_District_Garden.prp",
         "Demo_District_Town.prp",
@@ -743,7 +740,7 @@ def test_a_rename_across_an_age_leaves_check_clean_and_diff_shows_only_it(age_fo
     shutil.copytree(age_folder, original)
     status, printed, err = run(age_folder / "Demo.age", "--rename", "FountainStone=Stone2")
     assert status == 0, err
-    assert "1 reference in 1 other page" in printed
+    assert "1 reference in its page and 1 reference in 1 other page" in printed
     assert problems(age_folder / "Demo.age") == problems(original / "Demo.age")
     changes = diff(str(original), str(age_folder))
     assert {(change.kind, change.page) for change in changes} == {
@@ -784,7 +781,8 @@ def test_names_swapped_across_an_age_follow_their_objects(age_folder, tmp_path):
     )
     assert status == 0, err
     assert printed.splitlines()[0] == (
-        "renamed plLayer:FountainStone to LampGlass in page Town; 1 reference in 1 other page"
+        "renamed plLayer:FountainStone to LampGlass in page Town; "
+        "1 reference in its page and 1 reference in 1 other page"
     )
     assert problems(age_folder / "Demo.age") == problems(original / "Demo.age")
     before, after = (

@@ -183,8 +183,11 @@ def test_rename_rewrites_the_key_the_own_key_and_references(held, copies):
     extra = [Obj(0x99, f"Opaque{i}", data, object_id=i + 1) for i, data in enumerate(bodies)]
     source = renamable_page(extra)
     builder = lumivex.PageBuilder.from_page(source)
+    assert builder.rewritten == 0
     renamed = builder.rename(source[1], "Trunk with a longer name")
     assert renamed.name == "Trunk with a longer name" and renamed.object_id == 1
+    # The scene object's reference; the object's own key is not counted.
+    assert builder.rewritten == 1
     assert builder.unsearched == may_refer * copies
     # Bytes no decoder reads are carried as they were.
     assert [obj.data for obj in builder.build()][2:] == bodies
@@ -280,7 +283,7 @@ def test_a_rename_rewrites_each_of_many_references():
     )
     stone = lumivex.Key._from_fields(0, 0, 0xFF, LAYER, 1, b"Stone", 0, 0)
     builder = lumivex.PageBuilder.from_page(source)
-    assert builder.rename_references(stone, "Rock") == count
+    assert builder.rename_references(stone, "Rock") == count == builder.rewritten
     assert builder.build()[0].as_material().layer_names == ["Rock"] * count
 
 

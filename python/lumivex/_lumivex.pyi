@@ -788,6 +788,9 @@ class PageBuilder:
     def from_page(cls, page: PrpFile) -> PageBuilder:
         """A builder holding every object of a PrpFile, in its order, and its header."""
     @property
+    def rewritten(self) -> int:
+        """References to the renamed object that the last rename or rename_references rewrote, the object's own key in its bytes not counted; 0 before any rename."""
+    @property
     def unsearched(self) -> int:
         """Objects that may still refer to the old name after the last rename: those whose bytes hold it, stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not decode or decode only in part, or that store it otherwise); 0 before any rename."""
     @overload
@@ -800,7 +803,7 @@ class PageBuilder:
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:
-        """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; unsearched then counts the objects that may still refer to the old name."""
+        """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; rewritten then counts those references, and unsearched the objects that may still refer to the old name."""
     def rename_references(self, key: Key | PrpObject, new_name: str) -> int:
         """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that may still refer to the old name."""
     def build(self) -> PrpFile:

@@ -9,9 +9,10 @@
 namespace lumivex::py {
 
 // The value behind PageBuilder, the module's one mutable class: the objects
-// being put together, and what the last rename could not search.
+// being put together, and what the last rename rewrote and could not search.
 struct BuilderValue {
   PageBuilder builder;
+  uint64_t rewritten = 0;
   uint64_t unsearched = 0;
 };
 
@@ -128,6 +129,7 @@ PyObject* rename(PyObject* self, PyObject* args, PyObject* kwargs) {
   const BuiltKey key = held_key(self, key_arg, "rename");
   BuilderValue& value = unbox<BuilderValue>(self);
   const Rename renamed = value.builder.rename(key, arg_str(name_arg, "rename", "new_name"));
+  value.rewritten = renamed.references;
   value.unsearched = renamed.unsearched;
   return new_key(state_of(self), renamed.key);
 }
@@ -144,8 +146,9 @@ PyObject* rename_references(PyObject* self, PyObject* args, PyObject* kwargs) {
   }
   BuilderValue& value = unbox<BuilderValue>(self);
   const Rename renamed = value.builder.rename_references(*key, arg_str(name_arg, "rename_references", "new_name"));
+  value.rewritten = renamed.references;
   value.unsearched = renamed.unsearched;
-  return to_py(renamed.rewritten);
+  return to_py(renamed.references);
 }
 
 PyObject* new_page(PyObject* self) {
@@ -197,6 +200,9 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
           "class versions; objects of a class are kept together, in their order, new ones last.",
       .properties =
           {
+              {"rewritten", [](const BuilderValue& value) { return to_py(value.rewritten); },
+               "References to the renamed object that the last rename or rename_references rewrote, the "
+               "object's own key in its bytes not counted; 0 before any rename."},
               {"unsearched", [](const BuilderValue& value) { return to_py(value.unsearched); },
                "Objects that may still refer to the old name after the last rename: those whose bytes hold it, "
                "stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not "
@@ -223,7 +229,8 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               method<rename>("rename",
                              "rename($self, obj_or_key, new_name)\n--\n\nRename an object: its key, its own key in "
                              "its bytes and every reference to it a decoder finds in the page. Returns the new Key; "
-                             "unsearched then counts the objects that may still refer to the old name."),
+                             "rewritten then counts those references, and unsearched the objects that may still refer "
+                             "to the old name."),
               method<rename_references>(
                   "rename_references",
                   "rename_references($self, key, new_name)\n--\n\nFollow the rename of an object of another page: "

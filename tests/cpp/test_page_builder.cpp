@@ -81,7 +81,7 @@ TEST(rename_rewrites_the_objects_own_key) {
   builder.add(0x0099, "holding", held(holding));
   const Rename renamed = builder.rename(key, "a longer name");
   CHECK_EQ(renamed.key.name_bytes, "a longer name");
-  CHECK_EQ(renamed.rewritten, 1u);
+  CHECK_EQ(renamed.references, 0u);
   CHECK_EQ(renamed.unsearched, 1u);
   CHECK(!builder.contains(key));
   CHECK(builder.contains(renamed.key));

@@ -502,7 +502,14 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         except ValueError as error:
             raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
         if position not in renamed:
-            done.append({"action": "rename", "object": obj, "new_name": new_name})
+            done.append(
+                {
+                    "action": "rename",
+                    "object": obj,
+                    "new_name": new_name,
+                    "reference_count": builder.rewritten,
+                }
+            )
             warnings += unsearched_warning(builder.unsearched, object_text(obj))
         renamed[position] = renamed_key
     for obj in edits.removes:
@@ -565,7 +572,8 @@ def edit_text(edit: dict[str, Any]) -> str:
         levels = counted(edit["num_levels"], "level")
         return f"texture {obj}: {edit['image']}, {edit['width']}x{edit['height']}, {levels}"
     if action == "rename":
-        return f"renamed {obj} to {printable_text(edit['new_name'])}"
+        references = counted(edit["reference_count"], "reference")
+        return f"renamed {obj} to {printable_text(edit['new_name'])} and {references} to it"
     return f"removed {obj}"
 
 
@@ -630,6 +638,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     for position, name in rename_steps(renames):
         owner, obj, new_name = renames[position]
         key = renamed.get(position, obj.key)
+        own_page_references = 0
         rewritten = 0
         other_pages = 0
         unsearched = 0
@@ -642,6 +651,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                     renamed_key = builder.rename(key, name)
                 except ValueError as error:
                     raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
+                own_page_references = builder.rewritten
                 count = 1
             else:
                 count = builder.rename_references(key, name)
@@ -659,6 +669,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                     "page": owner,
                     "object": key_json(obj.key),
                     "new_name": new_name,
+                    "own_page_reference_count": own_page_references,
                     "reference_count": rewritten,
                     "other_page_count": other_pages,
                 }
@@ -687,6 +698,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
         print(
             f"renamed {rename['object']['class_name']}:{printable_text(rename['object']['name'])} "
             f"to {printable_text(rename['new_name'])} in page {printable_text(rename['page'])}; "
+            f"{counted(rename['own_page_reference_count'], 'reference')} in its page and "
             f"{counted(rename['reference_count'], 'reference')} in "
             f"{counted(rename['other_page_count'], 'other page')}"
         )

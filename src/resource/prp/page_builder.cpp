@@ -351,6 +351,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       const Source source(bytes);
       spans.clear();
       read.clear();
+      bool own_key_rewritten = false;
       // The object's own key follows its class index; the renamed object's
       // takes the new name even where it held another than the index.
       if (bytes.size() > kClassIndexSize) {
@@ -359,6 +360,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
           if (const auto own = read_key_uoid(reader)) {
             read.push_back(span_of(own->name));
             if (at == renamed) spans.push_back(span_of(own->name));
+            own_key_rewritten = at == renamed;
           }
         } catch (const Error&) {
           // Bytes that hold no key at their start have none to rename.
@@ -397,7 +399,7 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       if (may_refer && at != renamed) ++result.unsearched;
       if (spans.empty()) continue;
       sort_spans(spans);
-      result.rewritten += spans.size();
+      result.references += spans.size() - (own_key_rewritten ? 1 : 0);
       entry.data = held(with_names(bytes, spans, new_name_bytes));
     }
   }

@@ -27,8 +27,8 @@ struct HeldBytes {
 };
 
 struct Rename {
-  BuiltKey key;        // the object's new key
-  uint64_t rewritten;  // references rewritten, its own key included
+  BuiltKey key;         // the object's new key
+  uint64_t references;  // references to the object rewritten, its own key not counted
   // Objects that hold the old name, stored as a name, where no key was read:
   // they may still refer to the old key.
   uint64_t unsearched;
