@@ -2,7 +2,6 @@
 rename and the save of several pages as one change."""
 
 import contextlib
-import errno
 import io
 import json
 import os
@@ -963,12 +962,27 @@ def test_a_closed_folder_without_capabilities(in_place):
         shutil.rmtree(folder)
 
 
-def test_save_files_refuses_one_file_named_twice(tmp_path):
-    (tmp_path / "a").write_bytes(b"old")
+@pytest.mark.parametrize("exists", [True, False], ids=["existing", "new"])
+@pytest.mark.parametrize(
+    "other",
+    [
+        lambda folder: str(folder / "a"),
+        lambda folder: folder / "." / "a",
+        lambda folder: folder / "sub" / ".." / "a",
+        lambda folder: folder / "link",
+    ],
+    ids=["the same path", "through .", "through ..", "through a link"],
+)
+def test_save_files_refuses_one_file_named_twice(tmp_path, exists, other):
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "link").symlink_to("a")
+    if exists:
+        (tmp_path / "a").write_bytes(b"old")
+    before = sorted(os.listdir(tmp_path))
     with pytest.raises(OSError, match="names the file"):
-        lumivex.save_files([(tmp_path / "a", b"1"), (str(tmp_path / "a"), b"2")])
-    assert (tmp_path / "a").read_bytes() == b"old"
-    assert errno.EISDIR  # the module's errors keep the system's numbers
+        lumivex.save_files([(tmp_path / "a", b"1"), (other(tmp_path), b"2")])
+    assert sorted(os.listdir(tmp_path)) == before
+    assert not exists or (tmp_path / "a").read_bytes() == b"old"
 
 
 def test_a_dry_run_of_save_files_writes_nothing_and_leaves_no_file(tmp_path):

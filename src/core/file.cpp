@@ -285,6 +285,8 @@ class PendingFile {
       : target_(resolve_checked(path)), parts_(parts) {
     if (!target_.exists) {
       make_temporary(interrupt);
+      const std::string folder = folder_of(target_.path);
+      if (::stat(folder.empty() ? "." : folder.c_str(), &folder_info_) != 0) throw_os_error(errno);
       return;
     }
     if (S_ISDIR(target_.info.st_mode)) throw_os_error(EISDIR);
@@ -313,11 +315,16 @@ class PendingFile {
   // Why the file can only be written in place, or nullptr where a new file
   // replaces it.
   const char* in_place_reason() const { return in_place_reason_; }
-  // Whether both name the same file.
+  // Whether both name the same file: files that exist are told apart by what
+  // they are, new ones by their folder and name ("x" and "./x" are one).
   bool same_file(const PendingFile& other) const {
-    if (target_.exists && other.target_.exists)
-      return target_.info.st_dev == other.target_.info.st_dev && target_.info.st_ino == other.target_.info.st_ino;
-    return target_.path == other.target_.path;
+    if (target_.exists != other.target_.exists) return false;
+    const auto same = [](const struct stat& a, const struct stat& b) {
+      return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    };
+    if (target_.exists) return same(target_.info, other.target_.info);
+    const auto name_of = [](const std::string& path) { return std::string_view(path).substr(folder_of(path).size()); };
+    return same(folder_info_, other.folder_info_) && name_of(target_.path) == name_of(other.target_.path);
   }
 
   void write(const InterruptCheck& interrupt) {
@@ -372,6 +379,7 @@ class PendingFile {
   }
 
   SaveTarget target_;
+  struct stat folder_info_ = {};  // the folder of a target yet to be made
   Parts parts_;
   std::optional<TemporaryFile> temporary_;
   FileDescriptor direct_{-1};  // a pipe or a device, open for writing
