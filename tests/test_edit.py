@@ -985,6 +985,18 @@ def test_save_files_refuses_one_file_named_twice(tmp_path, exists, other):
     assert not exists or (tmp_path / "a").read_bytes() == b"old"
 
 
+@pytest.mark.parametrize("dry_run", [False, True])
+@pytest.mark.parametrize(
+    "spelling", [str, os.fsencode, lambda path: path], ids=["str", "bytes", "Path"]
+)
+def test_a_failure_of_save_files_names_its_file(tmp_path, dry_run, spelling):
+    missing = spelling(tmp_path / "no folder" / "b")
+    with pytest.raises(FileNotFoundError) as raised:
+        lumivex.save_files([(tmp_path / "a", b"new"), (missing, b"new")], dry_run=dry_run)
+    assert raised.value.filename == os.fspath(missing)
+    assert os.listdir(tmp_path) == []
+
+
 def test_a_dry_run_of_save_files_writes_nothing_and_leaves_no_file(tmp_path):
     (tmp_path / "a").write_bytes(b"old")
     lumivex.save_files([(tmp_path / "a", b"new"), (tmp_path / "b", b"new")], dry_run=True)

@@ -70,8 +70,10 @@ PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
     std::vector<FileContent> files;
     std::vector<std::unique_ptr<HeldBuffer>> held;
+    std::vector<Ref> shown_paths;  // as a failure names them
     files.reserve(static_cast<std::size_t>(count));
     held.reserve(static_cast<std::size_t>(count));
+    shown_paths.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
       if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
@@ -79,19 +81,21 @@ PyObject* save_files(PyObject* module, PyObject* args, PyObject* kwargs) {
                      Py_TYPE(item)->tp_name);
         throw PythonError{};
       }
-      const PathArg path = arg_path(PyTuple_GET_ITEM(item, 0), "save_files", "files");
+      PathArg path = arg_path(PyTuple_GET_ITEM(item, 0), "save_files", "files");
       held.push_back(std::make_unique<HeldBuffer>(PyTuple_GET_ITEM(item, 1)));
       files.push_back({path.bytes, {held.back()->span()}});
+      shown_paths.push_back(std::move(path.shown));
     }
+    std::size_t failed_file = 0;
     try {
       without_gil([&](const InterruptCheck& interrupt) {
         if (dry_run)
-          check_save_files(files, in_place != 0, interrupt);
+          check_save_files(files, in_place != 0, interrupt, &failed_file);
         else
-          lumivex::save_files(files, in_place != 0, interrupt);
+          lumivex::save_files(files, in_place != 0, interrupt, &failed_file);
       });
     } catch (const Error& error) {
-      raise_error(error, Failure::File, &module_state(module));
+      raise_error(error, Failure::File, &module_state(module), shown_paths.at(failed_file).get());
       throw PythonError{};
     }
     Py_RETURN_NONE;

@@ -539,11 +539,14 @@ auto about_file(std::span<const FileContent> files, std::size_t i, const std::st
 
 // Every file of a save prepared, its temporary file made, in the order given;
 // the first that is refused, with the reason, before anything is written.
+// at is the file being prepared, which a failure is about.
 std::vector<std::unique_ptr<PendingFile>> prepare_files(std::span<const FileContent> files, bool in_place,
-                                                        const InterruptCheck& interrupt, bool check_only) {
+                                                        const InterruptCheck& interrupt, bool check_only,
+                                                        std::size_t& at) {
   std::vector<std::unique_ptr<PendingFile>> pending;
   pending.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    at = i;
     pending.push_back(about_file(files, i, "no file was changed", [&] {
       return std::make_unique<PendingFile>(files[i].path, files[i].parts, interrupt, check_only);
     }));
@@ -558,16 +561,25 @@ std::vector<std::unique_ptr<PendingFile>> prepare_files(std::span<const FileCont
   return pending;
 }
 
-}  // namespace
-
-void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
-  prepare_files(files, in_place, interrupt, true);
+// Runs save, which sets at to the file it works on, telling failed_file which
+// file an Error it throws is about.
+template <class Save>
+void telling_failed_file(std::size_t* failed_file, Save&& save) {
+  std::size_t at = 0;
+  try {
+    save(at);
+  } catch (const Error&) {
+    if (failed_file) *failed_file = at;
+    throw;
+  }
 }
 
-void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt) {
-  const std::vector<std::unique_ptr<PendingFile>> pending = prepare_files(files, in_place, interrupt, false);
-  for (std::size_t i = 0; i < files.size(); ++i)
+void save_all(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt, std::size_t& at) {
+  const std::vector<std::unique_ptr<PendingFile>> pending = prepare_files(files, in_place, interrupt, false, at);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    at = i;
     about_file(files, i, "no file was changed", [&] { pending[i]->write(interrupt); });
+  }
   // Writes in place go first: they may still fail for want of space, which
   // leaves their file as it was.
   std::vector<std::size_t> order;
@@ -577,6 +589,7 @@ void save_files(std::span<const FileContent> files, bool in_place, const Interru
   std::vector<bool> replaced(files.size(), false);
   bool any_replaced = false;
   for (const std::size_t i : order) {
+    at = i;
     bool done = false;
     try {
       // Once a file is replaced the rest follow: an interruption would leave
@@ -593,6 +606,18 @@ void save_files(std::span<const FileContent> files, bool in_place, const Interru
     replaced[i] = true;
     any_replaced = true;
   }
+}
+
+}  // namespace
+
+void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt,
+                      std::size_t* failed_file) {
+  telling_failed_file(failed_file, [&](std::size_t& at) { prepare_files(files, in_place, interrupt, true, at); });
+}
+
+void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt,
+                std::size_t* failed_file) {
+  telling_failed_file(failed_file, [&](std::size_t& at) { save_all(files, in_place, interrupt, at); });
 }
 
 }  // namespace lumivex

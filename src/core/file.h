@@ -129,12 +129,15 @@ struct FileContent {
 // two renames leaves some files old and some new without saying so. A file
 // that could only be written in place (see save_file) is refused before
 // anything is written, with the reason, unless in_place. Two paths naming one
-// file are refused. Every Error names the file it is about.
-void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {});
+// file are refused. Every Error names the file it is about, and sets
+// *failed_file, when given, to its index.
+void save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {},
+                std::size_t* failed_file = nullptr);
 
 // Everything save_files does before it writes: each file checked and its
 // temporary file made, then removed. Throws what save_files would throw up to
 // there, and writes nothing.
-void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {});
+void check_save_files(std::span<const FileContent> files, bool in_place, const InterruptCheck& interrupt = {},
+                      std::size_t* failed_file = nullptr);
 
 }  // namespace lumivex
