@@ -122,7 +122,8 @@ PyMethodDef kFunctions[] = {
      "links, a folder that takes no new files, an owner that cannot be kept) is refused before anything is "
      "written, unless in_place. With dry_run, only what comes before the writing: every file is checked and "
      "its new file made and removed, so that a save that would be refused is, and nothing is written; a file "
-     "that is not a regular one is checked for the right to write it, not opened."},
+     "that is not a regular one is checked for the right to write it, not opened. A failure of the system is the "
+     "OSError of its errno, whose filename is the path of the file it is about."},
     {"enable_logging", function(enable_logging), METH_VARARGS | METH_KEYWORDS,
      "enable_logging(level='warn')\n--\n\nForward the records of the readers at this level and the more severe "
      "ones ('error', 'warn', 'info', 'debug' or 'trace') to Python's logging: to the logger 'lumivex' and its "
