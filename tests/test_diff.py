@@ -335,6 +335,26 @@ def test_ages_pair_pages_by_the_names_in_their_headers(tmp_path):
     assert run(a, a / "Demo.age") == (0, "")
 
 
+@pytest.mark.parametrize("spelling", [str, os.fsencode, Path], ids=["str", "bytes", "Path"])
+@pytest.mark.parametrize("whole", ["page", "age file", "age folder"])
+def test_sides_are_paths_of_any_spelling(tmp_path, spelling, whole):
+    # A folder whose name is no UTF-8, as a bytes path keeps it.
+    folder = os.fsdecode(bytes(tmp_path) + b"/f\xff")
+    os.mkdir(folder)
+    a = write_age(Path(folder) / "a", {"Town": district(page_name="Town")})
+    b = write_age(
+        Path(folder) / "b",
+        {"Town": district(layer(opacity=1.0), coordinate(), material(), page_name="Town")},
+    )
+    sides = {
+        "page": (a / "Demo_District_Town.prp", b / "Demo_District_Town.prp"),
+        "age file": (a / "Demo.age", b / "Demo.age"),
+        "age folder": (a, b),
+    }[whole]
+    changes = lumivex.diff(*(spelling(side) for side in sides))
+    assert [(c.kind, c.name, c.field) for c in changes] == [("changed", "LampGlass", "opacity")]
+
+
 @pytest.mark.parametrize("suffix", [".age", ".AGE", ".Age"])
 def test_an_age_file_is_told_by_its_suffix_in_any_case(tmp_path, suffix):
     sides = []

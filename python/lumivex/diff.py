@@ -100,7 +100,7 @@ DERIVED_FIELDS = frozenset(
     }
 )
 
-Side = PrpFile | Age | str | os.PathLike[str]
+Side = PrpFile | Age | str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
 
 class Change(NamedTuple):
@@ -478,7 +478,8 @@ def opened(side: Side) -> PrpFile | Age:
     file for a page."""
     if isinstance(side, (PrpFile, Age)):
         return side
-    path = os.fspath(side)
+    # A bytes path as the text the file system's encoding gives it back from.
+    path = os.fsdecode(side)
     if os.path.isdir(path):
         found = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
         if len(found) != 1:
