@@ -124,6 +124,26 @@ def test_a_key_not_in_the_builder_is_a_key_error(method, args):
         getattr(builder, method)(key, *args)
 
 
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda builder, key: lumivex.PageBuilder("Age\0", "Page", 1),
+        lambda builder, key: lumivex.PageBuilder("Age", "Page\0", 1),
+        lambda builder, key: builder.add(1, "B\0", b"\x01\x00"),
+        lambda builder, key: builder.rename(key, "B\0"),
+    ],
+)
+def test_a_name_reading_would_shorten_is_refused(make):
+    # A stored string's last NUL reads as its end: "B\0" would come back "B".
+    builder = lumivex.PageBuilder("Age", "Page", 1)
+    key = builder.add(1, "A", b"\x01\x00")
+    with pytest.raises(ValueError, match="ending in a NUL"):
+        make(builder, key)
+    assert list(builder) == [key]
+    inner = builder.add(1, "B\0C", b"\x01\x00")
+    assert inner in [o.key for o in builder.build().objects()]
+
+
 @pytest.mark.parametrize("method", ["add", "rename"])
 def test_a_second_object_of_a_class_and_name_is_refused(method):
     builder = lumivex.PageBuilder("Age", "Page", 1)

@@ -319,6 +319,8 @@ def test_what_cannot_be_set_is_a_type_error_naming_it(method, name):
         ("as_sound", {"max_distance": 3e9}, ValueError, "whole number"),
         ("as_responder", {"cur_state": 256}, OverflowError, "at most 255"),
         ("as_python_file_mod", {"python_file": "x" * 4096}, ValueError, "too long"),
+        # Reading would drop the NUL: the text would not come back.
+        ("as_python_file_mod", {"python_file": "x\0"}, ValueError, "ending in a NUL"),
         ("as_python_file_mod", {"python_file": b"x"}, TypeError, "must be str"),
         ("as_python_file_mod", {"params": [1]}, TypeError, "list of PythonParam"),
     ],

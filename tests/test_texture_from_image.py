@@ -176,6 +176,7 @@ def test_a_bad_format_or_level_count_says_why(changes, error, message):
         (("T" * 4096, None), {}, ValueError, "4096 bytes is too long"),
         # Before the image is read.
         (("T" * 4096, "/no/such/image.png"), {}, ValueError, "4096 bytes is too long"),
+        (("T\0", "/no/such/image.png"), {}, ValueError, "ending in a NUL"),
     ],
 )
 def test_wrong_arguments(args, kwargs, error, message):

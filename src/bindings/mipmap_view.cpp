@@ -53,7 +53,7 @@ PyObject* from_image(PyObject* cls, PyObject* args, PyObject* kwargs) {
   NewMipmap mipmap;
   mipmap.name_bytes = arg_str(name, "from_image", "name");
   // A name the texture cannot hold fails before the image is encoded.
-  check_safe_string(mipmap.name_bytes);
+  check_new_safe_string(mipmap.name_bytes);
   const Ref options = Ref::checked(PyDict_New());
   if (format && PyDict_SetItemString(options.get(), "format", format) < 0) throw PythonError{};
   if (levels && PyDict_SetItemString(options.get(), "levels", levels) < 0) throw PythonError{};

@@ -44,6 +44,12 @@ void check_safe_string(std::string_view text) {
     throw Error("String of " + std::to_string(text.size()) + " bytes is too long for a safe string (at most 4095)");
 }
 
+void check_new_safe_string(std::string_view text) {
+  check_safe_string(text);
+  if (!text.empty() && text.back() == '\0')
+    throw Error("A string ending in a NUL character cannot be stored: reading takes its last NUL for the end");
+}
+
 void PlasmaWrite::write_safe_string(std::string_view text) {
   check_safe_string(text);
   write_u16(static_cast<uint16_t>(text.size() | kInvertedStringFlags));

@@ -251,6 +251,9 @@ struct Decoded {
 
 // Fails on a text longer than a safe string's 12-bit length can say.
 void check_safe_string(std::string_view text);
+// Fails, further, on a new text that would not be read back as itself: one
+// ending in a NUL, which reading takes for the string's terminator.
+void check_new_safe_string(std::string_view text);
 
 // Little-endian writes appended to a growable buffer.
 class PlasmaWrite {

@@ -21,6 +21,7 @@ constexpr std::size_t kLongestName = kSafeStringLengthMask;
 void check_name(const std::string& name_bytes) {
   if (name_bytes.size() > kLongestName)
     throw Error("A name of " + std::to_string(name_bytes.size()) + " bytes is too long for a key (at most 4095)");
+  check_new_safe_string(name_bytes);
 }
 
 // A safe string to go where another lay: [at, at + size) in the bytes.

@@ -170,6 +170,7 @@ class Editor {
     const auto& text = held<std::string>(mark, value);
     PlasmaRead reader(bytes_, mark.at);
     if (source_.text(reader.locate_safe_string()) == text) return;
+    check_new_safe_string(text);
     const std::size_t from = written_.size();
     PlasmaWrite& out = room();
     out.write_safe_string(text);
