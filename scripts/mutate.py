@@ -197,8 +197,8 @@ MUTANTS = [
     ),
     Mutant(
         "lint-line-unescaped",
-        'return f"{path}:{problem.line}: {problem.reason}: {problem.text!r}"',
-        'return f"{path}:{problem.line}: {problem.reason}: {problem.text}"',
+        'return f"{shown}:{problem.line}: {problem.reason}: {problem.text!r}"',
+        'return f"{shown}:{problem.line}: {problem.reason}: {problem.text}"',
         LINT,
     ),
     Mutant(
@@ -460,8 +460,8 @@ MUTANTS = [
     ),
     Mutant(
         "printable-keeps-whitespace",
-        "c if c.isprintable() else repr(c)[1:-1] for c in text",
-        "c if c.isprintable() or c.isspace() else repr(c)[1:-1] for c in text",
+        'c if c.isprintable() or (keep_bytes and "\\udc80" <= c <= "\\udcff") else repr(c)[1:-1]',
+        "c if c.isprintable() or c.isspace() else repr(c)[1:-1]",
         (*SHAPES, "tests/test_diff.py"),
     ),
     Mutant(

@@ -817,3 +817,53 @@ def test_failures_are_one_line(run, paths, command, status, line):
     assert (got_status, out) == (status, "")
     assert err.startswith("lumivex: " + line.format(**paths))
     assert err.count("\n") == 1 and err.endswith("\n")
+
+
+# Names a hostile file may hold: a terminal's escape sequences and controls,
+# a line break, a bidirectional override.
+HOSTILE = "A\x1b[2J\x1b]0;t\x07\r\nB\u202e"
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["info", "{page}"],
+        ["ls", "{page}"],
+        ["scan", "{folder}"],
+        ["age", "{age}"],
+        ["check", "{age}"],
+        ["sdl", "{sdl}"],
+        ["sdl", "{sdl}", HOSTILE],
+        ["lint", "{sdl}"],
+        ["info", "{folder}/missing{hostile}.prp"],
+    ],
+    ids=lambda argv: " ".join(argv[:2]),
+)
+def test_text_output_escapes_what_names_hold(run, tmp_path, argv):
+    folder = tmp_path / f"d{HOSTILE}"
+    folder.mkdir()
+    age_name = f"E{HOSTILE}"
+    page_path = folder / f"{age_name}_District_P{HOSTILE}.prp"
+    body = BODIES["as_scene_object"][1]
+    page_path.write_bytes(
+        page([Obj(SCENE_OBJECT, HOSTILE, body)], age=age_name, page_name=f"P{HOSTILE}")
+    )
+    (folder / f"{age_name}.age").write_text(f"[Pages]\nPage=P{HOSTILE},1\nPage=Q{HOSTILE},2\n")
+    (folder / "s.sdl").write_text(
+        f"STATEDESC {HOSTILE[:2]}\n{{\n VERSION 1\n VAR INT x[1] junk\n}}\n"
+    )
+    paths = {
+        "page": page_path,
+        "folder": folder,
+        "age": folder / f"{age_name}.age",
+        "sdl": folder / "s.sdl",
+        "hostile": HOSTILE,
+    }
+    status, out, err = run(*(a.format(**paths) for a in argv))
+    assert status in (0, 1)
+    assert out or err
+    for text in (out, err):
+        assert not any(c in text for c in "\x1b\x07\r\u202e")
+    # A line of output per row: no name breaks one.
+    if argv[0] in ("ls", "scan"):
+        assert sum("\\n" in line for line in out.splitlines()) == 1

@@ -157,13 +157,18 @@ def header_value_text(field: str, value: object) -> str:
     return value_text(value)
 
 
-def printable_text(text: str) -> str:
+def printable_text(text: str, *, keep_bytes: bool = False) -> str:
     """The text with its characters that are not printable, bidirectional
-    controls among them, escaped as the command escapes names, so that no
-    name can reorder or hide what is shown around it."""
+    controls and terminal escapes among them, escaped as the command escapes
+    names, so that no name can reorder or hide what is shown around it. With
+    keep_bytes, the characters os.fsdecode makes of bytes that are not UTF-8
+    are kept, for a terminal to show a file's name as its bytes."""
     if text.isprintable():
         return text
-    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+    return "".join(
+        c if c.isprintable() or (keep_bytes and "\udc80" <= c <= "\udcff") else repr(c)[1:-1]
+        for c in text
+    )
 
 
 def counted(number: int, thing: str, things: str | None = None) -> str:

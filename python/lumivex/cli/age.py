@@ -10,7 +10,7 @@ import lumivex
 from lumivex.check import age_lint
 from lumivex.cli.common import CommandError, is_not_utf8, not_text
 from lumivex.cli.output import fields, print_json, table
-from lumivex.shapes import age_json, value_text
+from lumivex.shapes import age_json, printable_text, value_text
 
 Loaded = TypeVar("Loaded")
 
@@ -36,7 +36,7 @@ def run_age(args: argparse.Namespace) -> int:
         print_json(age_json(args.file, age))
         return 0
     pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
-    print(age.age_name)
+    print(printable_text(age.age_name))
     print(
         fields(
             [

@@ -11,7 +11,7 @@ from lumivex.check import NOTE, AgeCheck, AgeReport, Problem, check_json, severi
 from lumivex.cli.age import load_age_description
 from lumivex.cli.common import CommandError
 from lumivex.cli.output import print_json
-from lumivex.shapes import counted
+from lumivex.shapes import counted, printable_text
 
 
 def age_files(path: str) -> list[tuple[str, Callable[[str], Age]]]:
@@ -41,8 +41,11 @@ def print_text_report(check: AgeCheck, verbose: bool) -> None:
     are found page by page, the age's own last."""
     report = check.report
     print(
-        f"{report.age}: age {report.name}, {counted(report.page_count, 'page')}, "
-        f"{counted(report.object_count, 'object')}"
+        printable_text(
+            f"{report.age}: age {report.name}, {counted(report.page_count, 'page')}, "
+            f"{counted(report.object_count, 'object')}",
+            keep_bytes=True,
+        )
     )
     heading: str | None = None
     for problem in check.problems():
@@ -50,9 +53,9 @@ def print_text_report(check: AgeCheck, verbose: bool) -> None:
             continue
         page_heading = f"page {problem.page}" if problem.page is not None else "the age"
         if page_heading != heading:
-            print(page_heading)
+            print(printable_text(page_heading, keep_bytes=True))
             heading = page_heading
-        print(problem_line(problem))
+        print(printable_text(problem_line(problem), keep_bytes=True))
     print(counted(report.reference_count, "reference"))
 
 

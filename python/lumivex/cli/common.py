@@ -11,6 +11,7 @@ from collections.abc import Collection
 from typing import TextIO
 
 import lumivex
+from lumivex.shapes import printable_text
 
 
 class CommandError(Exception):
@@ -18,8 +19,8 @@ class CommandError(Exception):
 
 
 def report(message: str, status: int) -> int:
-    one_line = message.replace("\r", "\\r").replace("\n", "\\n")
-    print(f"lumivex: {one_line}", file=sys.stderr)
+    """The message on one line of printable text, and the status."""
+    print(f"lumivex: {printable_text(message, keep_bytes=True)}", file=sys.stderr)
     return status
 
 

@@ -619,7 +619,9 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     for name, page in age.pages.items():
         if not isinstance(page, lumivex.PrpFile):
             print(
-                f"lumivex: warning: page {printable_text(name)} is not searched: {page.reason}",
+                printable_text(
+                    f"lumivex: warning: page {name} is not searched: {page.reason}", keep_bytes=True
+                ),
                 file=sys.stderr,
             )
     objects = Objects(pages)
@@ -691,6 +693,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     # A dry run checks the pages as the save would, so that it refuses what the save refuses.
     lumivex.save_files(files, in_place=args.in_place, dry_run=args.dry_run)
     paths = [path for path, _ in files]
+    shown_paths = ", ".join(printable_text(path, keep_bytes=True) for path in paths)
     if args.json:
         print_json({"age": args.path, "written": not args.dry_run, "renames": done, "pages": paths})
         return 0
@@ -703,11 +706,9 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
             f"{counted(rename['other_page_count'], 'other page')}"
         )
     if args.dry_run:
-        print(
-            f"{counted(len(files), 'page')} to write: {', '.join(paths)}; nothing written (dry run)"
-        )
+        print(f"{counted(len(files), 'page')} to write: {shown_paths}; nothing written (dry run)")
     else:
-        print(f"{counted(len(files), 'page')} written: {', '.join(paths)}")
+        print(f"{counted(len(files), 'page')} written: {shown_paths}")
     return 0
 
 

@@ -12,7 +12,7 @@ from typing import NamedTuple
 import lumivex
 from lumivex.cli.output import print_json
 from lumivex.errors import error_text
-from lumivex.shapes import counted
+from lumivex.shapes import counted, printable_text
 
 Lint = Callable[[str], list[lumivex.LintProblem]]
 
@@ -46,9 +46,10 @@ def file_argument(text: str) -> LintedFile:
 def problem_line(path: str, problem: lumivex.LintProblem) -> str:
     """The problem as a line of the report; the line's text is escaped as the
     command escapes names, so that what it holds cannot act on the terminal."""
+    shown = printable_text(path, keep_bytes=True)
     if problem.line == 0:
-        return f"{path}: {problem.reason}"
-    return f"{path}:{problem.line}: {problem.reason}: {problem.text!r}"
+        return f"{shown}: {problem.reason}"
+    return f"{shown}:{problem.line}: {problem.reason}: {problem.text!r}"
 
 
 def run(files: Sequence[LintedFile], as_json: bool, report: Callable[[str, int], int]) -> int:

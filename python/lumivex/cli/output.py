@@ -6,7 +6,7 @@ import sys
 from collections.abc import Sequence
 from typing import TextIO
 
-from lumivex.shapes import json_chunks
+from lumivex.shapes import json_chunks, printable_text
 
 
 def print_json(value: object, out: TextIO | None = None) -> None:
@@ -24,9 +24,13 @@ def fields(pairs: list[tuple[str, object]]) -> str:
 
 def table(rows: Sequence[Sequence[object]], header: Sequence[str] = ()) -> str:
     """Rows in aligned columns two spaces apart, under an optional header.
-    Columns of numbers are aligned to the right, the others to the left."""
+    Columns of numbers are aligned to the right, the others to the left. A
+    text read from a file is shown with what is not printable escaped, so
+    that no name can break a row or send the terminal a control sequence."""
     numeric = [all(is_number(row[i]) for row in rows) for i in range(len(rows[0]))] if rows else []
-    texts = ([list(header)] if header else []) + [[str(cell) for cell in row] for row in rows]
+    texts = ([list(header)] if header else []) + [
+        [printable_text(str(cell), keep_bytes=True) for cell in row] for row in rows
+    ]
     widths = [max(len(row[i]) for row in texts) for i in range(len(texts[0]))] if texts else []
     return "\n".join(
         "  ".join(

@@ -16,6 +16,7 @@ from lumivex.shapes import (
     indexed,
     info_json,
     ls_json,
+    printable_text,
     properties,
     show_json,
     value_text,
@@ -25,7 +26,7 @@ from lumivex.shapes import (
 def info_text(path: str, page: lumivex.PrpFile) -> str:
     header = page.header
     lines = [
-        path,
+        printable_text(path, keep_bytes=True),
         fields(
             [
                 ("age", header.age_name),

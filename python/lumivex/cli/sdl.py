@@ -9,11 +9,11 @@ import sys
 import lumivex
 from lumivex.cli.common import CommandError, is_not_utf8, not_text
 from lumivex.cli.output import print_json, table
-from lumivex.shapes import counted
+from lumivex.shapes import counted, printable_text
 
 
 def warn(text: str) -> None:
-    print(f"lumivex: warning: {text}", file=sys.stderr)
+    print(f"lumivex: warning: {printable_text(text, keep_bytes=True)}", file=sys.stderr)
 
 
 def is_sdl_name(name: str) -> bool:
@@ -79,7 +79,9 @@ def run_sdl(args: argparse.Namespace) -> int:
         print(table(listed, ("NAME", "VERSION", "VARIABLES")))
         return 0
     (shown,) = descriptors
-    print(f"{shown.name} version {shown.version}, {counted(len(shown.variables), 'variable')}")
+    print(
+        f"{printable_text(shown.name)} version {shown.version}, {counted(len(shown.variables), 'variable')}"
+    )
     rows = [
         (v.var_type, v.name, v.count, "-" if v.default_value is None else v.default_value)
         for v in shown.variables

@@ -7,7 +7,7 @@ from typing import Protocol
 
 from lumivex.cli.scan.found import Found, Passed
 from lumivex.cli.scan.pages import PageScan, Totals
-from lumivex.shapes import counted, json_text
+from lumivex.shapes import counted, json_text, printable_text
 
 
 class Report(Protocol):
@@ -39,6 +39,7 @@ class TextReport:
         return ""
 
     def page(self, path: str, scan: PageScan) -> str:
+        path = printable_text(path, keep_bytes=True)
         if scan.error is not None:
             return f"{path:<{self.width}}  error: {scan.error}\n"
         line = f"{path:<{self.width}}  {counts(scan.objects, scan.decoded, len(scan.failures))}"
@@ -49,7 +50,7 @@ class TextReport:
 
     def passed(self, passed: Passed) -> str:
         kind = "skipped" if passed.skipped else "error"
-        return f"{passed.path:<{self.width}}  {kind}: {passed.reason}\n"
+        return f"{printable_text(passed.path, keep_bytes=True):<{self.width}}  {kind}: {passed.reason}\n"
 
     def join(self, pieces: list[str], first: bool) -> str:
         return "".join(pieces)
