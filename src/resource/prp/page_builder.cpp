@@ -92,6 +92,13 @@ class NameSearch {
     for (const Pattern& pattern : patterns_) {
       const std::vector<uint8_t>& text = pattern.bytes;
       for (std::size_t i = 0, matched = 0; i < bytes.size(); ++i) {
+        // With nothing matched, the next match can only begin where the
+        // name's first byte is: most bytes (pixels, say) are passed at once.
+        if (matched == 0) {
+          const void* first = std::memchr(bytes.data() + i, text[0], bytes.size() - i);
+          if (!first) break;
+          i = static_cast<std::size_t>(static_cast<const uint8_t*>(first) - bytes.data());
+        }
         while (matched > 0 && bytes[i] != text[matched]) matched = pattern.fallback[matched];
         if (bytes[i] == text[matched]) ++matched;
         if (matched < text.size()) continue;
