@@ -4,6 +4,7 @@ rename and the save of several pages as one change."""
 import contextlib
 import io
 import json
+import math
 import os
 import shutil
 import struct
@@ -75,6 +76,11 @@ def objects(path):
             lambda found: found[("plLayer", "Glass")].as_layer().opacity == 0.25,
         ),
         (
+            # The words the command shows for the floats Python has no literal for.
+            ["--set", "Glass.opacity=-inf"],
+            lambda found: found[("plLayer", "Glass")].as_layer().opacity == -math.inf,
+        ),
+        (
             ["--set", "Mat.layer_keys=[plLayer:Stone]"],
             lambda found: found[("hsGMaterial", "Mat")].as_material().layer_names == ["Stone"],
         ),
@@ -97,6 +103,7 @@ def objects(path):
         "rename",
         "remove",
         "set-number",
+        "set-infinity",
         "set-references",
         "set-none",
         "set-quoted-references",

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import argparse
 import ast
+import math
 import os
 import re
 import stat
@@ -239,11 +240,31 @@ def renamed_object(obj: lumivex.PrpObject, new_name: str) -> lumivex.PrpObject:
     return obj
 
 
+# The words the command shows for floats Python has no literal for.
+FLOAT_WORDS = {"nan": math.nan, "inf": math.inf}
+
+
+class FloatWords(ast.NodeTransformer):
+    """nan and inf as the floats they show."""
+
+    def visit_Name(self, node: ast.Name) -> ast.AST:
+        if node.id in FLOAT_WORDS:
+            return ast.copy_location(ast.Constant(FLOAT_WORDS[node.id]), node)
+        return node
+
+
+def python_literal(text: str) -> object:
+    """text as a Python literal, where nan and inf (-inf too) are the floats
+    the command shows by them; ValueError or SyntaxError where it is none."""
+    tree = ast.parse(text.lstrip(" \t"), mode="eval")
+    return ast.literal_eval(FloatWords().visit(tree))
+
+
 def literal(text: str, objects: Objects) -> object:
     """A value of --set: a Python literal, a reference CLASS:NAME, or a list
     of references."""
     try:
-        return ast.literal_eval(text)
+        return python_literal(text)
     except (ValueError, SyntaxError, MemoryError, RecursionError):
         pass
     stripped = text.strip()
@@ -256,7 +277,7 @@ def literal(text: str, objects: Objects) -> object:
 def list_item(text: str, objects: Objects) -> object:
     """An item of a list holding bare references: a literal, else a reference."""
     try:
-        return ast.literal_eval(text.strip())
+        return python_literal(text.strip())
     except (ValueError, SyntaxError, MemoryError, RecursionError):
         return reference(text, objects)
 

@@ -182,8 +182,8 @@ def literal(value: object, page: lumivex.PrpFile) -> str | None:
         # one with spaces at either end is quoted, which keeps them.
         return reference if reference.strip() == reference else text_literal(reference)
     if isinstance(value, float):
-        # Not a number and the infinities have no literal.
-        return float_text(value) if math.isfinite(value) else None
+        # Not a number and the infinities by the words the command reads.
+        return float_text(value) if math.isfinite(value) else repr(value)
     if isinstance(value, str):
         return text_literal(value)
     if value is None or isinstance(value, (bool, int)):
