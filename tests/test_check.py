@@ -143,6 +143,34 @@ def test_two_pages_with_one_sequence_number(tmp_path):
     ]
 
 
+@pytest.mark.parametrize(
+    "lines, expected",
+    [
+        (
+            "Page=Town,1\nPage=Garden,2\nPage=Town,3\n",
+            [
+                (
+                    "Town",
+                    "the age lists this page again, with sequence suffix 3; its first entry is the one read",
+                )
+            ],
+        ),
+        ("Page=Town,1\nPage=Garden,1\n", [("Garden", "sequence suffix 1 is also page 'Town''s")]),
+    ],
+    ids=["listed again", "one suffix"],
+)
+def test_pages_the_age_file_lists_twice_or_at_one_suffix(tmp_path, lines, expected):
+    path = build(tmp_path)
+    path.write_text("SequencePrefix=94\n" + lines)
+    found = report(path)
+    assert [(p, m) for s, p, *_, m in problems(path)] == expected
+    assert (found["error_count"], found["warning_count"], found["ages"][0]["page_count"]) == (
+        0,
+        1,
+        2,
+    )
+
+
 def test_a_header_that_names_another_page(tmp_path):
     garden = page(garden_objects(), age="Elsewhere", page_name="Garden", sequence_number=GARDEN)
     path = build(

@@ -6,7 +6,8 @@ errors (a reference into a page of the age that finds no object, a listed page
 that is missing or does not load, two pages with one sequence number, a page
 whose header names another age or page, an object that does not decode),
 warnings (a line of the .age file that its parser skips, guesses or
-defaults, a page file of the age that the .age file does not list, two objects
+defaults, a page the .age file lists again, two listed pages of one sequence
+suffix, a page file of the age that the .age file does not list, two objects
 of one class and name in a page, a page whose index lost keys, a key whose
 object id is not the one of the object it finds) and notes (references to
 locations that no page of the age holds: another age, or a global page).
@@ -131,6 +132,23 @@ class AgeCheck:
         for line, name, reason in refused:
             message = f"line {line}: the page name {name!r} is not a plain file name ({reason})"
             found(Problem(ERROR, name, message + "; its file is not looked for"))
+        # Entries of a name after its first are not read; two pages of one
+        # suffix would give their objects one location.
+        listed: set[str] = set()
+        name_of_suffix: dict[int, str] = {}
+        for entry in age.description.pages:
+            if entry.name in listed:
+                message = (
+                    f"the age lists this page again, with sequence suffix {entry.seq_suffix}; "
+                    "its first entry is the one read"
+                )
+                found(Problem(WARNING, entry.name, message))
+                continue
+            listed.add(entry.name)
+            other = name_of_suffix.setdefault(entry.seq_suffix, entry.name)
+            if other != entry.name:
+                message = f"sequence suffix {entry.seq_suffix} is also page {other!r}'s"
+                found(Problem(WARNING, entry.name, message))
         sequences: dict[int, str] = {}
         for name, page in age.pages.items():
             report.page_count += 1

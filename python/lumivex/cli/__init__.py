@@ -230,6 +230,7 @@ def build_parser() -> Parser:
         "listed page that is missing or does not load, two pages with one sequence number, a "
         "page whose header names another age or page, an object that does not decode. "
         "Warnings: a line of the .age file that its parser skips, guesses or defaults, a page "
+        "listed again, two listed pages of one sequence suffix, a page "
         "file of the age that is not listed, objects of one class and name in "
         "a page, a page whose index lost keys, a key whose object id differs from the index. "
         "Notes: references to locations no page of the age holds. The exit status is 1 when "
