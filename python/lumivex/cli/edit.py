@@ -38,7 +38,7 @@ EPILOG = (
     "A name may be written CLASS:NAME where several objects share it (in an age, "
     "PAGE:NAME or PAGE:CLASS:NAME where several pages hold it); an unknown or "
     "ambiguous name is an error listing the candidates as they may be written. Values of --set are Python "
-    "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None); a reference is written "
+    "literals (0.25, True, [1.0, 0.5, 0.5, 1.0], None) or nan, inf and -inf; a reference is written "
     "CLASS:NAME, quoted or not, and found in the page (quote the names of a list that "
     "hold commas: ['plLayer:A,B', 'plLayer:C']); a script's params take one value for "
     "each parameter, in order ([3, 'Splash', 0.5]). Renames are made as one: two "
