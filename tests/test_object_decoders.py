@@ -3,7 +3,15 @@ decodes, the range test, and no crash on another class's bytes."""
 
 import pytest
 
-from fixtures.object_bodies import DECODERS, prp_object
+from fixtures.builder import i16, key_record, key_ref, safe_string, u8
+from fixtures.object_bodies import (
+    DECODERS,
+    LAYER,
+    MATERIAL,
+    layer_body,
+    material_body,
+    prp_object,
+)
 
 
 @pytest.mark.parametrize(
@@ -48,3 +56,31 @@ def test_data_outside_the_page(method):
     class_type, body = DECODERS[method]
     with pytest.raises(OSError, match="^Object data not found$"):
         getattr(prp_object(class_type, body, data_len=1 << 20), method)()
+
+
+# A name in each form a stored string may take, and the text it reads as.
+STORED_NAMES = {
+    "inverted": (safe_string("Lamp"), "Lamp"),
+    "plain": (safe_string("Lamp", inverted=False), "Lamp"),
+    "terminated": (safe_string("Lamp", nul=True), "Lamp"),
+    "plain terminated": (safe_string("Lamp", inverted=False, nul=True), "Lamp"),
+    "other top bits": (safe_string("Lamp", top=0x1), "Lamp"),
+    "inner NUL": (safe_string("La\0mp"), "La\0mp"),
+    "empty": (safe_string(""), ""),
+    "a NUL alone": (safe_string("", nul=True), ""),
+    "not ASCII": (safe_string("Lämpchen"), "Lämpchen"),
+    "not UTF-8": (safe_string(b"L\xe4mp"), "L\ufffdmp"),
+    "control characters": (safe_string("\x1b\x7f\x01"), "\x1b\x7f\x01"),
+}
+
+
+@pytest.mark.parametrize("stored", STORED_NAMES)
+def test_names_read_as_text_in_each_stored_form(stored):
+    name_bytes, text = STORED_NAMES[stored]
+    ref = u8(1) + key_record(class_type=LAYER, name_bytes=name_bytes)
+    material = prp_object(MATERIAL, material_body([ref, ref, None]))
+    assert material.as_material().layer_names == [text, text]
+    layer = prp_object(LAYER, layer_body(texture=ref)).as_layer()
+    assert layer.texture_name == text and layer.texture_key.name == text
+    after_own_key = layer_body()[len(i16(LAYER) + key_ref("Layer", LAYER)) :]
+    assert prp_object(LAYER, i16(LAYER) + ref + after_own_key).as_layer().name == text

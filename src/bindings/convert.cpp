@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/text.h"
+
 namespace lumivex::py {
 namespace {
 
@@ -147,6 +149,23 @@ PyObject* add_os_error_classes(PyObject* module) {
 
 PyObject* new_str(std::string_view text) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+PyObject* text_object(const std::string& bytes) {
+  return is_valid_utf8(bytes) ? new_str(bytes) : new_str(utf8_text(bytes));
+}
+
+PyObject* text_object(const Source& source, const StoredString& text) {
+  std::span<const uint8_t> stored = source.stored_span(text);
+  const uint8_t flip = text.inverted() ? 0xFF : 0x00;
+  if (!stored.empty() && stored.back() == flip) stored = stored.first(stored.size() - 1);
+  uint8_t high_bits = 0;
+  for (const uint8_t byte : stored) high_bits |= static_cast<uint8_t>(byte ^ flip);
+  if (high_bits & 0x80) return new_str(source.text(text));
+  PyObject* str = checked(PyUnicode_New(static_cast<Py_ssize_t>(stored.size()), 127));
+  auto* characters = static_cast<uint8_t*>(PyUnicode_DATA(str));
+  for (std::size_t i = 0; i < stored.size(); ++i) characters[i] = static_cast<uint8_t>(stored[i] ^ flip);
+  return str;
 }
 
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {

@@ -145,16 +145,16 @@ inline std::string text_or_empty(const StoredKey& key, const Source& source) {
 template <class V>
 PyObject* located_to_py(const V& value, const Source& source) {
   if constexpr (std::is_same_v<V, StoredString>) {
-    return new_str(source.text(value));
+    return text_object(source, value);
   } else if constexpr (std::is_same_v<V, std::optional<StoredString>>) {
     if (!value) Py_RETURN_NONE;
-    return new_str(source.text(*value));
+    return text_object(source, *value);
   } else if constexpr (std::is_same_v<V, std::optional<Uoid>>) {
     if (!value) Py_RETURN_NONE;
-    return new_str(source.text(value->name));
+    return text_object(source, value->name);
   } else if constexpr (std::is_same_v<V, StoredKey>) {
     if (!value) Py_RETURN_NONE;
-    return new_str(source.text(read_key(source, value).name));
+    return text_object(source, read_key(source, value).name);
   } else {
     return to_py(value);
   }
@@ -170,14 +170,16 @@ PyObject* decoded_value(const Decoded<decltype(record_of(Member))>& view) {
 // "" when absent, never None.
 template <auto Member>
 PyObject* decoded_name_or_empty(const Decoded<decltype(record_of(Member))>& view) {
-  return new_str(text_or_empty(view.record.*Member, view.source));
+  const auto& name = view.record.*Member;
+  return name ? located_to_py(name, view.source) : new_str("");
 }
 
 // The getter of the names of a decoded view's key list: its present
 // references, in stored order.
 template <auto Member>
 PyObject* decoded_names(const Decoded<decltype(record_of(Member))>& view) {
-  return to_py((view.record.*Member).present_names(view.source));
+  return to_py_list((view.record.*Member).present_stored_names(view.source),
+                    [&](const StoredString& name) { return text_object(view.source, name); });
 }
 
 // Raises KeyError for key, whatever it is (a tuple or None included).

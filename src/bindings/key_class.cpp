@@ -101,7 +101,7 @@ const ClassDef<KeyValue>& class_def<KeyValue>() {
               {"class_name", [](const KeyValue& key) { return new_str(ClassIndex::class_name(key.class_type)); },
                "Human-readable class type name."},
               {"object_id", key_field<&KeyValue::object_id>, "Object ID."},
-              {"name", [](const KeyValue& key) { return new_str(utf8_text(key.name_bytes)); }, "Object name."},
+              {"name", [](const KeyValue& key) { return text_object(key.name_bytes); }, "Object name."},
               {"clone_id", key_field<&KeyValue::clone_id>, "Clone ID (0 when not a clone)."},
               {"clone_player_id", key_field<&KeyValue::clone_player_id>, "Clone player ID (0 when not a clone)."},
           },

@@ -361,8 +361,8 @@ std::size_t header_hash(const PageHeader& header) {
                  {header.sequence_number, header.checksum, header.index_start});
 }
 
-PyObject* age_name(const PrpFileValue& handle) { return new_str(utf8_text(handle.page->header().age_name_bytes)); }
-PyObject* page_name(const PrpFileValue& handle) { return new_str(utf8_text(handle.page->header().page_name_bytes)); }
+PyObject* age_name(const PrpFileValue& handle) { return text_object(handle.page->header().age_name_bytes); }
+PyObject* page_name(const PrpFileValue& handle) { return text_object(handle.page->header().page_name_bytes); }
 
 }  // namespace
 
@@ -433,8 +433,8 @@ const ClassDef<PageHeader>& class_def<PageHeader>() {
               {"version", record_value<&PageHeader::version>, "Format version (always 6)."},
               {"sequence_number", record_value<&PageHeader::sequence_number>, "Location sequence number of the page."},
               {"flags", record_value<&PageHeader::flags>, "Location flags of the page."},
-              {"age_name", [](const PageHeader& h) { return new_str(utf8_text(h.age_name_bytes)); }, "Age name."},
-              {"page_name", [](const PageHeader& h) { return new_str(utf8_text(h.page_name_bytes)); }, "Page name."},
+              {"age_name", [](const PageHeader& h) { return text_object(h.age_name_bytes); }, "Age name."},
+              {"page_name", [](const PageHeader& h) { return text_object(h.page_name_bytes); }, "Page name."},
               {"major_version", record_value<&PageHeader::major_version>, "Major version of the engine that wrote it."},
               {"checksum", record_value<&PageHeader::checksum>, "Checksum, as stored (never verified)."},
               {"data_start", record_value<&PageHeader::data_start>, "Offset of the object data region."},

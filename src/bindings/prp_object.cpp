@@ -109,7 +109,8 @@ const ClassDef<PrpObjectValue>& class_def<PrpObjectValue>() {
       .doc = "A single object in a PRP file.",
       .properties =
           {
-              {"name", [](const PrpObjectValue& o) { return new_str(o.page->key_name(*o.key)); }, "Object name."},
+              {"name", [](const PrpObjectValue& o) { return text_object(Source(o.page->data()), o.key->name); },
+               "Object name."},
               {"class_type", [](const PrpObjectValue& o) { return to_py(o.key->class_type); }, "Class type ID."},
               {"class_name", [](const PrpObjectValue& o) { return new_str(ClassIndex::class_name(o.key->class_type)); },
                "Human-readable class type name."},

@@ -465,6 +465,12 @@ PyObject* get_property(PyObject* self, void* closure) {
 }
 
 PyObject* new_str(std::string_view text);
+// A stored string as a str, as Source::text reads it: the characters go
+// straight into the str where they are ASCII, as names nearly always are.
+PyObject* text_object(const Source& source, const StoredString& text);
+// Stored bytes as a str, as utf8_text reads them: copied once where they are
+// valid UTF-8.
+PyObject* text_object(const std::string& bytes);
 
 template <class T>
 PyObject* repr_slot(PyObject* self) {

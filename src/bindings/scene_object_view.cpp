@@ -29,9 +29,8 @@ const ClassDef<SceneObjectView>& class_def<SceneObjectView>() {
               {"name", decoded_name_or_empty<&SceneObjectData::self_key>, "Object name."},
               {"draw_interface_names",
                [](const SceneObjectView& s) {
-                 std::vector<std::string> names;
-                 if (s.record.draw_interface) names.push_back(text_or_empty(s.record.draw_interface, s.source));
-                 return to_py(names);
+                 const std::span<const StoredKey> present(&s.record.draw_interface, s.record.draw_interface ? 1 : 0);
+                 return to_py_list(present, [&](const StoredKey& key) { return located_to_py(key, s.source); });
                },
                "Names of the drawable interfaces (none or one)."},
               {"coord_interface_name", decoded_value<&SceneObjectData::coord_interface>,

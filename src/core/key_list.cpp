@@ -14,9 +14,16 @@ std::vector<Uoid> KeyList::present_keys(const Source& source) const {
 std::vector<std::string> KeyList::present_names(const Source& source) const {
   std::vector<std::string> names;
   names.reserve(present);
+  for (const StoredString& name : present_stored_names(source)) names.push_back(source.text(name));
+  return names;
+}
+
+std::vector<StoredString> KeyList::present_stored_names(const Source& source) const {
+  std::vector<StoredString> names;
+  names.reserve(present);
   PlasmaRead reader = source.reader_at(*this);
   for (uint32_t i = 0; i < count; ++i)
-    if (auto name = read_key_name(reader)) names.push_back(source.text(*name));
+    if (auto name = read_key_name(reader)) names.push_back(*name);
   return names;
 }
 

@@ -16,6 +16,8 @@ struct KeyList : StoredList<std::optional<Uoid>> {
   // The present references, in list order.
   std::vector<Uoid> present_keys(const Source& source) const;
   std::vector<std::string> present_names(const Source& source) const;
+  // Their names, where they lie.
+  std::vector<StoredString> present_stored_names(const Source& source) const;
 };
 
 // A reference an object's bytes hold, and where in the object it lies: the

@@ -7,11 +7,9 @@ namespace lumivex {
 void throw_end_of_data() { throw Error(kEndOfData); }
 
 std::string Source::stored_bytes(const StoredString& text) const {
-  check(text);
-  const uint16_t length = text.size();
-  if (length == 0) return {};
-  if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
-  std::string bytes(reinterpret_cast<const char*>(bytes_.data() + text.offset), length);
+  const std::span<const uint8_t> stored = stored_span(text);
+  if (stored.empty()) return {};
+  std::string bytes(reinterpret_cast<const char*>(stored.data()), stored.size());
   if (text.inverted())
     for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
   if (bytes.back() == '\0') bytes.pop_back();
@@ -19,11 +17,10 @@ std::string Source::stored_bytes(const StoredString& text) const {
 }
 
 bool Source::stores(const StoredString& text, std::string_view bytes) const {
-  check(text);
-  const uint16_t length = text.size();
+  const std::span<const uint8_t> stored_bytes = stored_span(text);
+  const std::size_t length = stored_bytes.size();
   if (length == 0) return bytes.empty();
-  if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
-  const uint8_t* stored = bytes_.data() + text.offset;
+  const uint8_t* stored = stored_bytes.data();
   // Each stored byte as stored_bytes gives it.
   const uint8_t flip = text.inverted() ? 0xFF : 0x00;
   const std::size_t kept = (stored[length - 1] ^ flip) == 0 ? length - 1u : length;

@@ -202,6 +202,15 @@ class Source {
   std::string stored_bytes(const StoredString& text) const;
   // Whether stored_bytes(text) == bytes, compared where they lie.
   bool stores(const StoredString& text, std::string_view bytes) const;
+  // The bytes of text as they lie: inverted where it is, and with the NUL
+  // that reading drops, if it ends with one.
+  std::span<const uint8_t> stored_span(const StoredString& text) const {
+    check(text);
+    const uint16_t length = text.size();
+    if (length == 0) return {};
+    if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
+    return bytes_.subspan(text.offset, length);
+  }
   std::span<const uint8_t> bytes(const ByteRange& range) const {
     check(range);
     if (range.offset > bytes_.size() || bytes_.size() - range.offset < range.size) throw_end_of_data();
