@@ -1,5 +1,6 @@
 """PageBuilder: pages made object by object, from nothing or from a page."""
 
+import copy
 import os
 import subprocess
 import sys
@@ -455,3 +456,17 @@ def test_any_bytes_given_are_kept_or_take_the_objects_key(rest):
     builder.add(LAYER, "Given", i16(LAYER) + rest)
     (built,) = lumivex.PrpFile.from_bytes(builder.build().to_bytes())
     assert built.name == "Given" and built.data[:2] == i16(LAYER)
+
+
+@pytest.mark.parametrize("copied", [copy.copy, copy.deepcopy])
+def test_a_copy_changes_apart_from_its_original(copied):
+    source = lumivex.PrpFile.from_bytes(page([Obj(1, "A", b"\x01\x00"), Obj(1, "B", b"\x01\x00")]))
+    builder = lumivex.PageBuilder.from_page(source)
+    builder.rename(source[0], "Renamed")
+    twin = copied(builder)
+    assert (twin.rewritten, list(twin)) == (builder.rewritten, list(builder))
+    assert twin.build().to_bytes() == builder.build().to_bytes()
+    twin.remove(source[1])
+    twin.add(1, "C", b"\x01\x00")
+    assert [o.name for o in builder.build()] == ["Renamed", "B"]
+    assert [o.name for o in twin.build()] == ["Renamed", "C"]

@@ -810,6 +810,10 @@ class PageBuilder:
         """A new PrpFile of the objects, in the writer's normal form."""
     def save(self, path: StrOrBytesPath) -> None:
         """Build the page and save it as PrpFile.save does."""
+    def __copy__(self) -> PageBuilder:
+        """A new builder of the same objects and header, whose changes leave this one as it is."""
+    def __deepcopy__(self, memo: object, /) -> PageBuilder:
+        """As __copy__: the objects' bytes never change, so they are shared."""
     def __len__(self) -> int: ...
     def __iter__(self) -> Iterator[Key]: ...
     def __contains__(self, item: object, /) -> bool: ...

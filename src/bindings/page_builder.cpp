@@ -151,6 +151,19 @@ PyObject* rename_references(PyObject* self, PyObject* args, PyObject* kwargs) {
   return to_py(renamed.references);
 }
 
+// Bodies are immutable and shared: a copy holds the same ones, and a deep
+// copy is no deeper.
+PyObject* copy_builder(PyObject* self) {
+  const BuilderValue& value = unbox<BuilderValue>(self);
+  return make<BuilderValue>(state_of(self), BuilderValue{value.builder, value.rewritten, value.unsearched});
+}
+
+PyObject* deep_copy_builder(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* memo = nullptr;
+  parse_args(args, kwargs, "__deepcopy__", {"memo"}, {&memo});
+  return copy_builder(self);
+}
+
 PyObject* new_page(PyObject* self) {
   return make<PrpFileValue>(state_of(self), PrpFileValue{unbox<BuilderValue>(self).builder.build()});
 }
@@ -242,6 +255,12 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               method<save, Failure::File>("save",
                                           "save($self, path)\n--\n\nBuild the page and save it as "
                                           "PrpFile.save does."),
+              method<copy_builder>("__copy__",
+                                   "__copy__($self, /)\n--\n\nA new builder of the same objects and "
+                                   "header, whose changes leave this one as it is."),
+              method<deep_copy_builder>("__deepcopy__",
+                                        "__deepcopy__($self, memo, /)\n--\n\nAs __copy__: the objects' bytes "
+                                        "never change, so they are shared."),
           },
       .repr = builder_repr,
       .slots =
