@@ -4,6 +4,7 @@ import copy
 import gc
 import pickle
 import weakref
+from pathlib import Path
 
 import lumivex
 import pytest
@@ -94,3 +95,25 @@ def test_weak_references(make):
     del value
     gc.collect()
     assert ref() is None
+
+
+def test_values_that_do_not_pickle_copy_as_themselves():
+    """Immutable values without a pickled form copy as a tuple does: a
+    structure holding them deep-copies."""
+    samples = Path(__file__).resolve().parent.parent / "samples"
+    age = lumivex.AgeFile.load(samples / "Demo.age")
+    sdl = lumivex.SdlFile()
+    sdl.load_file(samples / "sdl" / "Demo.sdl")
+    descriptor = sdl.descriptors()[0]
+    script = prp_object(*DECODERS["as_python_file_mod"]).as_python_file_mod()
+    values = [
+        age,
+        age.pages[0],
+        lumivex.PrpFile.from_bytes(PAGE).header,
+        script.params[0],
+        descriptor,
+        descriptor.variables[0],
+    ]
+    for value in values:
+        assert copy.copy(value) is value and copy.deepcopy(value) is value
+    assert copy.deepcopy({"held": values}) == {"held": values}

@@ -163,6 +163,8 @@ class ObjectIterator:
 
 @final
 class PageHeaderInfo:
+    def __copy__(self) -> PageHeaderInfo: ...
+    def __deepcopy__(self, memo: object, /) -> PageHeaderInfo: ...
     @property
     def version(self) -> int:
         """Format version (always 6)."""
@@ -462,6 +464,8 @@ class PythonFileMod:
 
 @final
 class PythonParam:
+    def __copy__(self) -> PythonParam: ...
+    def __deepcopy__(self, memo: object, /) -> PythonParam: ...
     @property
     def id(self) -> int:
         """Parameter id."""
@@ -617,7 +621,8 @@ class SoundInfo:
 @final
 class AgeFile:
     """Parsed .age file."""
-
+    def __copy__(self) -> AgeFile: ...
+    def __deepcopy__(self, memo: object, /) -> AgeFile: ...
     @property
     def age_name(self) -> str:
         """Age name: the file's name without its extension."""
@@ -659,6 +664,8 @@ class AgeFile:
 
 @final
 class PageEntry:
+    def __copy__(self) -> PageEntry: ...
+    def __deepcopy__(self, memo: object, /) -> PageEntry: ...
     @property
     def name(self) -> str:
         """Page name."""
@@ -718,6 +725,8 @@ class SdlNames(Mapping[str, SdlDescriptor]):
 
 @final
 class SdlDescriptor:
+    def __copy__(self) -> SdlDescriptor: ...
+    def __deepcopy__(self, memo: object, /) -> SdlDescriptor: ...
     @property
     def name(self) -> str:
         """Descriptor name."""
@@ -730,6 +739,8 @@ class SdlDescriptor:
 
 @final
 class SdlVariable:
+    def __copy__(self) -> SdlVariable: ...
+    def __deepcopy__(self, memo: object, /) -> SdlVariable: ...
     @property
     def name(self) -> str:
         """Variable name."""

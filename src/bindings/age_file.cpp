@@ -126,6 +126,7 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
                                    "prp_filename($self, page_name)\n--\n\nGet the .prp filename for a page."),
           },
       .repr = age_repr,
+      .copies_as_itself = true,
   };
   return def;
 }
@@ -146,6 +147,7 @@ const ClassDef<PageOf>& class_def<PageOf>() {
                "Whether the page is loaded with the age."},
           },
       .repr = page_repr,
+      .copies_as_itself = true,
   };
   return def;
 }

@@ -168,6 +168,8 @@ PyObject* text_object(const Source& source, const StoredString& text) {
   return str;
 }
 
+PyObject* same_instance(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
   const Ref name = Ref::checked(PyType_GetName(type));
   PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());

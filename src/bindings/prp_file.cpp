@@ -443,6 +443,7 @@ const ClassDef<PageHeader>& class_def<PageHeader>() {
       .repr = header_repr,
       .equal = same_header,
       .hash = header_hash,
+      .copies_as_itself = true,
   };
   return def;
 }

@@ -234,6 +234,9 @@ struct ClassDef {
   // class refuses construction from Python.
   std::vector<PyType_Slot> slots = {};
   std::vector<NestedClass> nested = {};
+  // An immutable value with no pickled form: copy.copy and copy.deepcopy
+  // give the instance itself, as they give a tuple or a str.
+  bool copies_as_itself = false;
 };
 
 // A hash of values for the hash slot: texts and numbers mixed in turn.
@@ -441,6 +444,13 @@ inline const std::vector<PyMethodDef> kViewMethods<Decoded<Record>> = [] {
   return methods;
 }();
 
+// __copy__ and __deepcopy__ of a class whose instances copy as themselves.
+PyObject* same_instance(PyObject* self, PyObject*);
+inline const std::vector<PyMethodDef> kCopiesAsItself = {
+    {"__copy__", same_instance, METH_NOARGS, nullptr},
+    {"__deepcopy__", same_instance, METH_O, nullptr},
+};
+
 // Raises "No constructor defined for <name>".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
@@ -510,6 +520,7 @@ PyTypeObject* create_type(PyObject* module) {
   static const std::vector<PyMethodDef> methods = [&] {
     std::vector<PyMethodDef> table = def.methods;
     table.insert(table.end(), kViewMethods<T>.begin(), kViewMethods<T>.end());
+    if (def.copies_as_itself) table.insert(table.end(), kCopiesAsItself.begin(), kCopiesAsItself.end());
     table.push_back({});
     return table;
   }();

@@ -168,6 +168,7 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
               method<replace_param>("__replace__", "__replace__($self, /, *, typed_value=...)\n--\n\nAs replace()."),
           },
       .repr = python_param_repr,
+      .copies_as_itself = true,
   };
   return def;
 }

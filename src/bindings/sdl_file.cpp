@@ -306,6 +306,7 @@ const ClassDef<DescriptorOf>& class_def<DescriptorOf>() {
               {"variables", variables, "The descriptor's variables, in file order."},
           },
       .repr = descriptor_repr,
+      .copies_as_itself = true,
   };
   return def;
 }
@@ -326,6 +327,7 @@ const ClassDef<VariableOf>& class_def<VariableOf>() {
                "Default value as written, or None."},
           },
       .repr = variable_repr,
+      .copies_as_itself = true,
   };
   return def;
 }
