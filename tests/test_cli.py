@@ -718,6 +718,11 @@ def paths(tmp_path, write_page):
         ),
         ("ls {town} --class", 2, "argument --class: expected one argument"),
         ("ls {town} --class plNothing", 2, "argument --class: unknown class 'plNothing'"),
+        (
+            "ls {town} --class layer",
+            2,
+            "argument --class: unknown class 'layer'; closest: plLayer,",
+        ),
         ("ls {town} --class 0x10000", 2, "argument --class: not a class id from 0 to 65535"),
         ("show {town} Nobody", 1, "no object named 'Nobody' in {town}"),
         ("show {town} lampglas", 1, "no object named 'lampglas' in {town}; closest: 'LampGlass'"),

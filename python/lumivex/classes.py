@@ -10,6 +10,7 @@ from typing import Any
 
 from lumivex._lumivex import PrpObject, class_name, decoder_methods
 from lumivex.errors import error_text
+from lumivex.shapes import closest
 
 # Each engine class that lumivex decodes, with the method that decodes it:
 # the module's own list.
@@ -50,8 +51,12 @@ def class_type(text: str) -> int:
             raise ValueError(f"not a class id from 0 to {CLASS_TYPE_MAX} (0x{CLASS_TYPE_MAX:X})")
         return number
     wanted = text.lower()
+    names = {}
     for number in range(CLASS_TYPE_MAX + 1):
         name = class_name(number)
         if name.lower() == wanted and name != "Unknown":
             return number
-    raise ValueError(f"unknown class {text!r}")
+        names[name] = number
+    names.pop("Unknown", None)
+    near = closest(text, names)
+    raise ValueError(f"unknown class {text!r}" + (f"; closest: {', '.join(near)}" if near else ""))

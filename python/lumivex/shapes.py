@@ -4,11 +4,12 @@ under /api, and the text of the values of views."""
 
 from __future__ import annotations
 
+import difflib
 import json
 import math
 import re
 import types
-from collections.abc import Iterator, Sequence
+from collections.abc import Collection, Iterator, Sequence
 from importlib import resources
 from json.encoder import encode_basestring
 
@@ -169,6 +170,16 @@ def printable_text(text: str, *, keep_bytes: bool = False) -> str:
         c if c.isprintable() or (keep_bytes and "\udc80" <= c <= "\udcff") else repr(c)[1:-1]
         for c in text
     )
+
+
+def closest(name: str, names: Collection[str], count: int = 5) -> list[str]:
+    """The names most like name, for a hint after a name that was not found:
+    those holding it, whatever the case, the shortest first, then those
+    spelled like it."""
+    lowered = name.lower()
+    found = sorted((other for other in names if lowered in other.lower()), key=len)
+    found += difflib.get_close_matches(name, names, n=count)
+    return list(dict.fromkeys(found))[:count]
 
 
 def counted(number: int, thing: str, things: str | None = None) -> str:

@@ -3,11 +3,9 @@ loading and writing of the files they are given."""
 
 from __future__ import annotations
 
-import difflib
 import io
 import os
 import sys
-from collections.abc import Collection
 from typing import TextIO
 
 import lumivex
@@ -54,15 +52,6 @@ def load_page(path: str) -> lumivex.PrpFile:
         if kind is None or not isinstance(error.__cause__, ValueError):
             raise
         raise CommandError(f"{path} is {kind}, not a page file (.prp)") from error
-
-
-def closest(name: str, names: Collection[str], count: int = 5) -> list[str]:
-    """The names most like name, for a hint after a name that was not found:
-    those holding it, whatever the case, then those spelled like it."""
-    lowered = name.lower()
-    found = [other for other in names if lowered in other.lower()]
-    found += difflib.get_close_matches(name, names, n=count)
-    return list(dict.fromkeys(found))[:count]
 
 
 def replace_file(path: str, data: bytes, *, dry_run: bool = False) -> None:

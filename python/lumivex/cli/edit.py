@@ -23,7 +23,6 @@ from lumivex.age import Age
 from lumivex.classes import DECODERS, class_type, settable
 from lumivex.cli.common import (
     CommandError,
-    closest,
     load_page,
     messages_beside,
     replace_file,
@@ -32,7 +31,7 @@ from lumivex.cli.common import (
 from lumivex.cli.output import print_json
 from lumivex.diff import opened
 from lumivex.errors import error_text
-from lumivex.shapes import counted, key_json, printable_text, value_text
+from lumivex.shapes import closest, counted, key_json, printable_text, value_text
 
 EPILOG = (
     "A name may be written CLASS:NAME where several objects share it (in an age, "

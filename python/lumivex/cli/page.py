@@ -7,10 +7,11 @@ import argparse
 
 import lumivex
 from lumivex.classes import DECODERS, decode_failure
-from lumivex.cli.common import CommandError, closest, load_page, report
+from lumivex.cli.common import CommandError, load_page, report
 from lumivex.cli.output import fields, print_json, table
 from lumivex.errors import error_text
 from lumivex.shapes import (
+    closest,
     counted,
     header_value_text,
     indexed,
