@@ -51,12 +51,10 @@ def class_type(text: str) -> int:
             raise ValueError(f"not a class id from 0 to {CLASS_TYPE_MAX} (0x{CLASS_TYPE_MAX:X})")
         return number
     wanted = text.lower()
-    names = {}
-    for number in range(CLASS_TYPE_MAX + 1):
-        name = class_name(number)
+    names = [class_name(number) for number in range(CLASS_TYPE_MAX + 1)]
+    for number, name in enumerate(names):
         if name.lower() == wanted and name != "Unknown":
             return number
-        names[name] = number
-    names.pop("Unknown", None)
-    near = closest(text, names)
+    # Each name once, in the order of the ids, so that the hint is always the same.
+    near = closest(text, [name for name in dict.fromkeys(names) if name != "Unknown"])
     raise ValueError(f"unknown class {text!r}" + (f"; closest: {', '.join(near)}" if near else ""))

@@ -156,9 +156,8 @@ PyObject* text_object(const std::string& bytes) {
 }
 
 PyObject* text_object(const Source& source, const StoredString& text) {
-  std::span<const uint8_t> stored = source.stored_span(text);
+  const std::span<const uint8_t> stored = source.stored_span(text);
   const uint8_t flip = text.inverted() ? 0xFF : 0x00;
-  if (!stored.empty() && stored.back() == flip) stored = stored.first(stored.size() - 1);
   uint8_t high_bits = 0;
   for (const uint8_t byte : stored) high_bits |= static_cast<uint8_t>(byte ^ flip);
   if (high_bits & 0x80) return new_str(source.text(text));

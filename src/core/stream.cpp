@@ -12,20 +12,15 @@ std::string Source::stored_bytes(const StoredString& text) const {
   std::string bytes(reinterpret_cast<const char*>(stored.data()), stored.size());
   if (text.inverted())
     for (char& c : bytes) c = static_cast<char>(~static_cast<uint8_t>(c));
-  if (bytes.back() == '\0') bytes.pop_back();
   return bytes;
 }
 
 bool Source::stores(const StoredString& text, std::string_view bytes) const {
-  const std::span<const uint8_t> stored_bytes = stored_span(text);
-  const std::size_t length = stored_bytes.size();
-  if (length == 0) return bytes.empty();
-  const uint8_t* stored = stored_bytes.data();
+  const std::span<const uint8_t> stored = stored_span(text);
+  if (stored.size() != bytes.size()) return false;
   // Each stored byte as stored_bytes gives it.
   const uint8_t flip = text.inverted() ? 0xFF : 0x00;
-  const std::size_t kept = (stored[length - 1] ^ flip) == 0 ? length - 1u : length;
-  if (kept != bytes.size()) return false;
-  for (std::size_t i = 0; i < kept; ++i)
+  for (std::size_t i = 0; i < stored.size(); ++i)
     if ((stored[i] ^ flip) != static_cast<uint8_t>(bytes[i])) return false;
   return true;
 }

@@ -202,14 +202,16 @@ class Source {
   std::string stored_bytes(const StoredString& text) const;
   // Whether stored_bytes(text) == bytes, compared where they lie.
   bool stores(const StoredString& text, std::string_view bytes) const;
-  // The bytes of text as they lie: inverted where it is, and with the NUL
-  // that reading drops, if it ends with one.
+  // The bytes of text that reading keeps, as they lie (inverted where it
+  // is): all but a last one that is a NUL, which reading drops.
   std::span<const uint8_t> stored_span(const StoredString& text) const {
     check(text);
     const uint16_t length = text.size();
     if (length == 0) return {};
     if (text.offset > bytes_.size() || bytes_.size() - text.offset < length) throw_end_of_data();
-    return bytes_.subspan(text.offset, length);
+    const std::span<const uint8_t> stored = bytes_.subspan(text.offset, length);
+    const uint8_t nul = text.inverted() ? 0xFF : 0x00;
+    return stored.back() == nul ? stored.first(length - 1u) : stored;
   }
   std::span<const uint8_t> bytes(const ByteRange& range) const {
     check(range);
