@@ -300,7 +300,10 @@ def decoder_row(name: str, chosen: list, runs: int) -> Row:
 
 def read_view(view: object) -> None:
     """Reads every property of a view: lists walked, views in them read too."""
-    for getter in PROPERTIES.setdefault(type(view), properties_of(type(view))):
+    getters = PROPERTIES.get(type(view))
+    if getters is None:
+        getters = PROPERTIES[type(view)] = properties_of(type(view))
+    for getter in getters:
         value = getter(view)
         if isinstance(value, list):
             for item in value:
