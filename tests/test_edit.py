@@ -309,6 +309,12 @@ def test_names_and_their_candidates(page_file, name, status, message):
             "plLayer:Glass.opacity is set twice",
         ),
         (["--rename", "Glass=Glass"], "cannot rename plLayer:Glass: it already has that name"),
+        # The qualifier of the old name is not part of the new one.
+        (
+            ["--rename", "plLayer:Glass=plLayer:Pane"],
+            "cannot rename plLayer:Glass to 'plLayer:Pane': the new name is the name alone, "
+            "without 'plLayer:' before it",
+        ),
     ],
 )
 def test_bad_edits_write_nothing(page_file, options, message):
@@ -766,6 +772,7 @@ def test_a_rename_across_an_age_leaves_check_clean_and_diff_shows_only_it(age_fo
         (["--remove", "Sign"], "--remove needs a page"),
         (["--set", "LampGlass.opacity=1.0"], "--set needs a page"),
         (["--rename", "Sign=X", "-o", "out.prp"], "-o needs a page"),
+        (["--rename", "Town:Sign=Town:X"], "without 'Town:' before it"),
     ],
 )
 def test_an_age_takes_only_renames(age_folder, options, message):

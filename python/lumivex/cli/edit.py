@@ -230,12 +230,23 @@ class Edits:
                         )
 
 
-def renamed_object(obj: lumivex.PrpObject, new_name: str) -> lumivex.PrpObject:
-    """obj, refused when it already has the name: a rename to itself is
-    more likely a slip than a wish."""
+def renamed_object(
+    obj: lumivex.PrpObject, new_name: str, page_name: str | None = None
+) -> lumivex.PrpObject:
+    """obj, refused when it already has the name, or when the new name
+    starts as the old one was qualified (CLASS:, PAGE:) and the old name does
+    not: a rename to itself, or to a name that keeps its qualifier, is more
+    likely a slip than a wish."""
     if obj.name == new_name:
         raise CommandError(f"cannot rename {object_text(obj)}: it already has that name")
     utf8(new_name, f"cannot rename {object_text(obj)}: the new name")
+    for qualifier in filter(None, (page_name, obj.class_name)):
+        prefix = f"{qualifier}:"
+        if new_name.startswith(prefix) and not obj.name.startswith(prefix):
+            raise CommandError(
+                f"cannot rename {object_text(obj)} to {new_name!r}: the new name "
+                f"is the name alone, without {prefix!r} before it"
+            )
     return obj
 
 
@@ -649,7 +660,7 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     for text in args.rename:
         old, new = split_pair(text, "--rename", "OLD=NEW", objects)
         owner, obj = objects.find(old)
-        renames.append((owner, renamed_object(obj, new), new))
+        renames.append((owner, renamed_object(obj, new, owner), new))
     Edits(renames=[(obj, new) for _, obj, new in renames]).check_conflicts()
     builders: dict[str, lumivex.PageBuilder] = {}
     changed: list[str] = []
