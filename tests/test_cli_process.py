@@ -518,3 +518,23 @@ def test_a_dry_run_of_an_edit_fails_where_its_save_would_and_waits_for_no_reader
     assert done.stderr.decode() == f"lumivex: cannot write {path}: Permission denied\n"
     assert path.read_bytes() == before
     assert sorted(os.listdir(tmp_path)) == ["a.prp", "pipe"]
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["ls", TOWN],
+        ["edit", TOWN, "-o", "-", "--remove", "Sign"],
+        ["texture", TOWN, "X", "-o", "x.dds"],
+    ],
+    ids=lambda args: " ".join(map(str, args[:1] + args[2:])),
+)
+def test_a_closed_standard_output_is_a_failure_before_anything_is_done(tmp_path, args):
+    """`lumivex ls PAGE >&-`: Python prints to a closed output as if it
+    wrote, so the command refuses rather than report success."""
+    done = command(*args, cwd=tmp_path, preexec_fn=lambda: os.close(1))
+    assert (done.returncode, done.stderr) == (
+        1,
+        b"lumivex: standard output is closed; nothing was done\n",
+    )
+    assert os.listdir(tmp_path) == []

@@ -357,6 +357,11 @@ def keep_file_names() -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line (sys.argv when None) and returns the exit status."""
+    if sys.stdout is None:
+        # Python gives a closed standard output no stream, and prints to none
+        # as if they were written: a listing or a page sent there would be
+        # lost while the command said it went well.
+        return report("standard output is closed; nothing was done", 1)
     try:
         keep_file_names()
         parser = build_parser()
