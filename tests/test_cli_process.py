@@ -524,7 +524,7 @@ def test_a_dry_run_of_an_edit_fails_where_its_save_would_and_waits_for_no_reader
     "args",
     [
         ["ls", TOWN],
-        ["edit", TOWN, "-o", "-", "--remove", "Sign"],
+        ["edit", TOWN, "-o", "/dev/stdout", "--remove", "Sign"],
         ["texture", TOWN, "X", "-o", "x.dds"],
     ],
     ids=lambda args: " ".join(map(str, args[:1] + args[2:])),
