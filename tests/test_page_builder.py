@@ -9,6 +9,7 @@ import lumivex
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from fixtures.builder import (
     Group,
@@ -470,3 +471,119 @@ def test_a_copy_changes_apart_from_its_original(copied):
     twin.add(1, "C", b"\x01\x00")
     assert [o.name for o in builder.build()] == ["Renamed", "B"]
     assert [o.name for o in twin.build()] == ["Renamed", "C"]
+
+
+SEQUENCE, FLAGS = 0x21, 4
+NAMES = st.sampled_from(["A", "B", "C", "Tree", ""])
+
+
+def own_key(class_type, name, object_id):
+    return key_ref(name, class_type, object_id, location_sequence=SEQUENCE, location_flags=FLAGS)
+
+
+def made_material(name, object_id, layers):
+    """A material whose references to layers of this page go by name."""
+    refs = b"".join(key_ref(layer, LAYER, 0, location_sequence=SEQUENCE) for layer in layers)
+    return (
+        i16(MATERIAL)
+        + own_key(MATERIAL, name, object_id)
+        + synched()
+        + u32(1)
+        + u32(2)
+        + u32(len(layers))
+        + u32(0)
+        + refs
+    )
+
+
+class BuilderAgainstModel(RuleBasedStateMachine):
+    """Adds, removes, renames and new bytes in any order, each step checked
+    against a model: every object's class, name, id and bytes, the order of
+    each class's objects, and references to layers following their renames."""
+
+    def __init__(self):
+        super().__init__()
+        self.builder = lumivex.PageBuilder("Age", "Page", SEQUENCE, flags=FLAGS)
+        # (class, id) -> name, and a layer's tail or a material's layer names.
+        self.objects: dict[tuple[int, int], list] = {}
+        self.next_id = {LAYER: 1, MATERIAL: 1}
+
+    def body(self, class_type, object_id):
+        name, content = self.objects[class_type, object_id]
+        if class_type == MATERIAL:
+            return made_material(name, object_id, content)
+        return i16(LAYER) + own_key(LAYER, name, object_id) + content
+
+    def key(self, data):
+        keys = [k for k in self.builder if (k.class_type, k.object_id) in self.objects]
+        return data.draw(st.sampled_from(keys)) if keys else None
+
+    def named(self, class_type, name):
+        return any(c == class_type and n == name for (c, _), (n, _) in self.objects.items())
+
+    @rule(name=NAMES, tail=st.binary(max_size=6), layers=st.lists(NAMES, max_size=3))
+    def add(self, name, tail, layers):
+        for class_type, content in ((LAYER, tail), (MATERIAL, layers)):
+            object_id = self.next_id[class_type]
+            data = (
+                made_material(name, 99, layers)
+                if class_type == MATERIAL
+                else i16(LAYER) + own_key(LAYER, "Other", 99) + tail
+            )
+            if self.named(class_type, name):
+                with pytest.raises(ValueError, match="already holds"):
+                    self.builder.add(class_type, name, data)
+                continue
+            key = self.builder.add(class_type, name, data)
+            assert (key.name, key.object_id, key.location_sequence) == (name, object_id, SEQUENCE)
+            self.objects[class_type, object_id] = [name, content]
+            self.next_id[class_type] += 1
+
+    @rule(data=st.data())
+    def remove(self, data):
+        key = self.key(data)
+        if key is not None:
+            self.builder.remove(key)
+            del self.objects[key.class_type, key.object_id]
+            assert key not in self.builder
+
+    @rule(data=st.data(), new_name=NAMES)
+    def rename(self, data, new_name):
+        key = self.key(data)
+        if key is None or key.name == new_name:
+            return
+        if self.named(key.class_type, new_name):
+            with pytest.raises(ValueError):
+                self.builder.rename(key, new_name)
+            return
+        renamed = self.builder.rename(key, new_name)
+        assert (renamed.name, renamed.object_id) == (new_name, key.object_id)
+        self.objects[key.class_type, key.object_id][0] = new_name
+        if key.class_type == LAYER:
+            for (class_type, _), entry in self.objects.items():
+                if class_type == MATERIAL:
+                    entry[1] = [new_name if n == key.name else n for n in entry[1]]
+
+    @rule(data=st.data(), tail=st.binary(max_size=6))
+    def set_bytes(self, data, tail):
+        key = self.key(data)
+        if key is not None and key.class_type == LAYER:
+            self.builder.set(key, i16(LAYER) + own_key(LAYER, "Stale", 7) + tail)
+            self.objects[LAYER, key.object_id][1] = tail
+
+    @invariant()
+    def built_page_is_the_model(self):
+        built = lumivex.PrpFile.from_bytes(self.builder.build().to_bytes())
+        assert lumivex.PageBuilder.from_page(built).build().to_bytes() == built.to_bytes()
+        assert len(self.builder) == len(built) == len(self.objects)
+        for class_type in (LAYER, MATERIAL):
+            ids = sorted(i for c, i in self.objects if c == class_type)
+            shown = built.objects_of_type(class_type)
+            assert [o.object_id for o in shown] == ids
+            for o in shown:
+                assert o.name == self.objects[class_type, o.object_id][0]
+                assert o.data == self.body(class_type, o.object_id)
+
+
+TestBuilderAgainstModel = BuilderAgainstModel.TestCase
+TestBuilderAgainstModel.settings = settings(max_examples=60, stateful_step_count=25, deadline=None)
