@@ -829,8 +829,6 @@ class PageBuilder:
     def __iter__(self) -> Iterator[Key]: ...
     def __contains__(self, item: object, /) -> bool: ...
 
-# What a failure of the system raises: the built-in class, with the message as
-# its text and errno, strerror and filename set.
 # The views, which PageBuilder.add and set take.
 _View = (
     SceneObject
@@ -843,6 +841,8 @@ _View = (
     | SoundInfo
 )
 
+# What a failure of the system raises: the built-in class, with the message as
+# its text and errno, strerror and filename set.
 class OSError(builtins.OSError): ...
 class BlockingIOError(builtins.BlockingIOError): ...
 class ChildProcessError(builtins.ChildProcessError): ...
