@@ -20,7 +20,7 @@ from pathlib import Path
 import lumivex
 import pytest
 
-from fixtures.builder import Group, Obj, index_entry, page
+from fixtures.builder import Group, Obj, i16, index_entry, page
 from fixtures.extras import needs_pillow
 from fixtures.object_bodies import DECODERS as BODIES
 from fixtures.object_bodies import LAYER, SCENE_OBJECT, layer_body
@@ -538,3 +538,23 @@ def test_a_closed_standard_output_is_a_failure_before_anything_is_done(tmp_path,
         b"lumivex: standard output is closed; nothing was done\n",
     )
     assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("ending", [signal.SIGTERM, signal.SIGHUP], ids=lambda s: s.name)
+def test_a_signal_that_ends_a_save_leaves_no_file_behind(tmp_path, ending):
+    """`kill`, `timeout` or a closed terminal during a save: the new file is
+    removed, as on Ctrl-C, and the status says which signal ended it."""
+    body = i16(LAYER) + bytes(64 << 20)
+    (tmp_path / "page.prp").write_bytes(page([Obj(LAYER, "Big", body)]))
+    argv = [*COMMAND, "edit", "page.prp", "-o", "out.prp", "--rename", "Big=Small"]
+    process = subprocess.Popen(
+        argv, cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=ENV
+    )
+    # Sent once the new file is being written beside its target.
+    while not any(name.startswith(".out.prp.") for name in os.listdir(tmp_path)):
+        assert process.poll() is None, "the save ended before it could be stopped"
+        time.sleep(0.0005)
+    process.send_signal(ending)
+    _, err = process.communicate(timeout=60)
+    assert (process.returncode, err) == (128 + ending, b"")
+    assert os.listdir(tmp_path) == ["page.prp"]

@@ -15,6 +15,7 @@ from lumivex.classes import class_type
 from lumivex.cli import age, check, diff, edit, lint, page, scan, sdl, serve
 from lumivex.cli.common import CommandError, load_page, replace_file, report
 from lumivex.cli.output import print_json
+from lumivex.cli.signals import Ended, endings_raised
 from lumivex.errors import error_text
 
 __all__ = ["main"]
@@ -112,7 +113,8 @@ def build_parser() -> Parser:
         prog="lumivex",
         description="Look into Plasma page (.prp), age (.age) and state description (.sdl) files.",
         epilog="Exit status: 0 when all went well, 1 for a failure, 2 for a command line "
-        "that does not parse, 130 when interrupted; diff, as diff does, exits with 1 when its "
+        "that does not parse, 130 when interrupted, 128 plus the signal's number when ended by "
+        "SIGTERM or SIGHUP (a file being written is removed, as on an interrupt); diff, as diff does, exits with 1 when its "
         "files differ and 2 on any error. lumivex COMMAND --help describes a command.",
     )
     parser.add_argument(
@@ -370,7 +372,11 @@ def main(argv: Sequence[str] | None = None) -> int:
             sys.stderr.write(parser.format_usage())
             return report("no command given; lumivex --help lists the commands", 2)
         run: Callable[[argparse.Namespace], int] = args.run
-        return run(args)
+        with endings_raised():
+            return run(args)
+    except Ended as ended:
+        # Quietly, as a process the signal killed: the terminal may be gone.
+        return 128 + ended.signum
     except UsageError as error:
         return report(str(error), 2)
     except BrokenPipeError:

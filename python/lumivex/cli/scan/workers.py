@@ -17,6 +17,7 @@ from typing import Any
 from lumivex.cli.common import CommandError
 from lumivex.cli.scan.found import Paths
 from lumivex.cli.scan.pages import Done, PageScan, Totals, scan_range
+from lumivex.cli.signals import endings_default
 
 
 class Channel:
@@ -130,6 +131,7 @@ class Workers:
                 # parent alone answers it, and ends the workers.
                 signal.signal(signal.SIGINT, signal.SIG_IGN)
                 signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+                endings_default()
                 serve(Channel(from_parent, to_parent), self.pages, self.page_text)
                 status = 0
             finally:
