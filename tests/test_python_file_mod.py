@@ -170,3 +170,28 @@ def test_typed_value_of_a_key_is_a_key():
     key = only.typed_value
     assert isinstance(key, lumivex.Key)
     assert (key.name, key.class_type, key.object_id) == ("O", 1, 9)
+
+
+NAN_BITS = b"\x01\x00\xc0\x7f"
+
+
+@pytest.mark.parametrize(
+    "a, b, equal",
+    [
+        (param(7, 4, counted("ab")), param(7, 4, counted("ab")), True),
+        (param(7, 4, counted("ab")), param(8, 4, counted("ab")), False),
+        # Another type code of the same kind is another parameter.
+        (param(7, 4, counted("ab")), param(7, 13, counted("ab")), False),
+        (param(7, 2, f32(0.0)), param(7, 2, f32(-0.0)), False),
+        (param(7, 2, NAN_BITS), param(7, 2, NAN_BITS), True),
+        (param(7, 5, key_ref("O", 1, 9)), param(7, 5, key_ref("O", 1, 9)), True),
+        (param(7, 5, key_ref("O", 1, 9)), param(7, 5, key_ref("O", 1, 8)), False),
+        (param(7, 24), param(7, 24), True),
+    ],
+)
+def test_parameters_that_store_the_same_bytes_are_equal(a, b, equal):
+    (first,), (second,) = (decode(python_file_mod(params=[p])).params for p in (a, b))
+    assert (first == second, first != second) == (equal, not equal)
+    assert (hash(first) == hash(second)) or not equal
+    assert first == first.replace(typed_value=first.typed_value)
+    assert first != "ab"

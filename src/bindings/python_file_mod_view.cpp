@@ -108,6 +108,22 @@ PyObject* replace_param(PyObject* self, PyObject* args, PyObject* kwargs) {
   return make<PythonParamView>(state, PythonParamView{lumivex::param_setting(read_param(reader), source)});
 }
 
+// A parameter's stored form. Parameters are equal when they store the same
+// bytes: a float by its bits, so that 0.0 and -0.0 differ and a NaN equals
+// itself, as an edit that keeps or changes the bytes sees them.
+std::vector<uint8_t> stored_param(const PythonParamView& param) {
+  PlasmaWrite stored;
+  write_param(stored, param.setting);
+  return stored.take_bytes();
+}
+
+bool same_param(const PythonParamView& a, const PythonParamView& b) { return stored_param(a) == stored_param(b); }
+
+std::size_t param_hash(const PythonParamView& param) {
+  const std::vector<uint8_t> stored = stored_param(param);
+  return hash_of({std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size())}, {});
+}
+
 std::string python_file_mod_repr(const PythonFileModView& view) {
   return "PythonFileMod('" + text_or_empty(view.record.self_key, view.source) + "', file='" +
          view.source.text(view.record.python_file) + "', " + std::to_string(view.record.params.count) + " params)";
@@ -168,6 +184,8 @@ const ClassDef<PythonParamView>& class_def<PythonParamView>() {
               method<replace_param>("__replace__", "__replace__($self, /, *, typed_value=...)\n--\n\nAs replace()."),
           },
       .repr = python_param_repr,
+      .equal = same_param,
+      .hash = param_hash,
       .copies_as_itself = true,
   };
   return def;
