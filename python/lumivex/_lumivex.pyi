@@ -108,7 +108,8 @@ def _resolve_references(
 @final
 class PrpFile:
     """A loaded .prp (Plasma Resource Page) file."""
-
+    def __copy__(self) -> PrpFile: ...
+    def __deepcopy__(self, memo: object, /) -> PrpFile: ...
     @staticmethod
     def load(path: StrOrBytesPath) -> PrpFile:
         """Load a PRP file from disk."""
@@ -198,7 +199,8 @@ class PageHeaderInfo:
 @final
 class PrpObject:
     """A single object in a PRP file."""
-
+    def __copy__(self) -> PrpObject: ...
+    def __deepcopy__(self, memo: object, /) -> PrpObject: ...
     @property
     def name(self) -> str:
         """Object name."""
@@ -252,6 +254,8 @@ class PrpObject:
 
 @final
 class SceneObject:
+    def __copy__(self) -> SceneObject: ...
+    def __deepcopy__(self, memo: object, /) -> SceneObject: ...
     @property
     def name(self) -> str:
         """Object name."""
@@ -293,6 +297,8 @@ class SceneObject:
 
 @final
 class Mipmap:
+    def __copy__(self) -> Mipmap: ...
+    def __deepcopy__(self, memo: object, /) -> Mipmap: ...
     @property
     def name(self) -> str:
         """Texture name."""
@@ -340,6 +346,8 @@ class Mipmap:
 
 @final
 class Material:
+    def __copy__(self) -> Material: ...
+    def __deepcopy__(self, memo: object, /) -> Material: ...
     @property
     def layer_names(self) -> list[str]:
         """Names of the material's layers, in stored order."""
@@ -354,6 +362,8 @@ class Material:
 
 @final
 class Layer:
+    def __copy__(self) -> Layer: ...
+    def __deepcopy__(self, memo: object, /) -> Layer: ...
     @property
     def name(self) -> str:
         """Layer name."""
@@ -429,6 +439,8 @@ class Layer:
 
 @final
 class PythonFileMod:
+    def __copy__(self) -> PythonFileMod: ...
+    def __deepcopy__(self, memo: object, /) -> PythonFileMod: ...
     @property
     def name(self) -> str:
         """Object name."""
@@ -491,6 +503,8 @@ class PythonParam:
 
 @final
 class ResponderMod:
+    def __copy__(self) -> ResponderMod: ...
+    def __deepcopy__(self, memo: object, /) -> ResponderMod: ...
     @property
     def name(self) -> str:
         """Object name."""
@@ -518,6 +532,8 @@ class ResponderMod:
 
 @final
 class PhysicalData:
+    def __copy__(self) -> PhysicalData: ...
+    def __deepcopy__(self, memo: object, /) -> PhysicalData: ...
     @property
     def name(self) -> str:
         """Object name."""
@@ -567,6 +583,8 @@ class PhysicalData:
 
 @final
 class SoundInfo:
+    def __copy__(self) -> SoundInfo: ...
+    def __deepcopy__(self, memo: object, /) -> SoundInfo: ...
     @property
     def name(self) -> str:
         """Sound name."""
@@ -759,7 +777,8 @@ class SdlVariable:
 @final
 class Key:
     """A reference to an object: where it lives, its class, id and name. Keys with the same fields are equal."""
-
+    def __copy__(self) -> Key: ...
+    def __deepcopy__(self, memo: object, /) -> Key: ...
     @property
     def location_sequence(self) -> int:
         """Sequence number of the page (location) the object belongs to."""

@@ -113,6 +113,7 @@ const ClassDef<KeyValue>& class_def<KeyValue>() {
       .repr = key_text_repr,
       .equal = same_key,
       .hash = key_hash,
+      .copies_as_itself = true,
   };
   return def;
 }

@@ -419,6 +419,7 @@ const ClassDef<PrpFileValue>& class_def<PrpFileValue>() {
               {Py_mp_subscript, reinterpret_cast<void*>(binary_slot<subscript>)},
               {Py_sq_contains, reinterpret_cast<void*>(contains_slot<contains>)},
           },
+      .copies_as_itself = true,
   };
   return def;
 }

@@ -143,6 +143,7 @@ const ClassDef<PrpObjectValue>& class_def<PrpObjectValue>() {
       .repr = object_repr,
       .equal = same_object,
       .hash = object_hash,
+      .copies_as_itself = true,
   };
   return def;
 }

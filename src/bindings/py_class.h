@@ -234,8 +234,10 @@ struct ClassDef {
   // class refuses construction from Python.
   std::vector<PyType_Slot> slots = {};
   std::vector<NestedClass> nested = {};
-  // An immutable value with no pickled form: copy.copy and copy.deepcopy
-  // give the instance itself, as they give a tuple or a str.
+  // An immutable value: copy.copy and copy.deepcopy give the instance
+  // itself, as they give a tuple or a str, where a copy made through its
+  // pickled form would copy a whole page; pickling still makes a new one.
+  // Decoded views always do.
   bool copies_as_itself = false;
 };
 
@@ -520,7 +522,8 @@ PyTypeObject* create_type(PyObject* module) {
   static const std::vector<PyMethodDef> methods = [&] {
     std::vector<PyMethodDef> table = def.methods;
     table.insert(table.end(), kViewMethods<T>.begin(), kViewMethods<T>.end());
-    if (def.copies_as_itself) table.insert(table.end(), kCopiesAsItself.begin(), kCopiesAsItself.end());
+    if (def.copies_as_itself || is_decoded<T>)
+      table.insert(table.end(), kCopiesAsItself.begin(), kCopiesAsItself.end());
     table.push_back({});
     return table;
   }();
