@@ -9,8 +9,6 @@ import pytest
 
 PACKAGE = Path(__file__).resolve().parent.parent / "python" / "lumivex"
 FRONT_ENDS = ("lumivex.cli", "lumivex.web", "lumivex.__main__")
-# The texture conversion still lives in the command's package, raising the
-# command's error: the server may import it, and that error, from there.
 
 
 def module_name(path):
