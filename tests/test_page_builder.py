@@ -1,5 +1,6 @@
 """PageBuilder: pages made object by object, from nothing or from a page."""
 
+import array
 import copy
 import os
 import subprocess
@@ -166,7 +167,7 @@ def test_a_second_object_of_a_class_and_name_is_refused(method):
         lambda: lumivex.PageBuilder("Age", "Page", 1, 2),
         lambda: lumivex.PageBuilder("Age", "Page", -1),
         lambda: lumivex.PageBuilder("Age", "Page", 1, flags=1 << 16),
-        lambda: lumivex.PageBuilder("Age", "Page", 1).add(1, "A", bytearray()),
+        lambda: lumivex.PageBuilder("Age", "Page", 1).add(1, "A", "text"),
         lambda: lumivex.PageBuilder("Age", "Page", 1).remove("A"),
         lambda: lumivex.PageBuilder.from_page(b""),
     ],
@@ -457,6 +458,23 @@ def test_any_bytes_given_are_kept_or_take_the_objects_key(rest):
     builder.add(LAYER, "Given", i16(LAYER) + rest)
     (built,) = lumivex.PrpFile.from_bytes(builder.build().to_bytes())
     assert built.name == "Given" and built.data[:2] == i16(LAYER)
+
+
+@pytest.mark.parametrize("make", [bytes, bytearray, memoryview, lambda b: array.array("B", b)])
+def test_bytes_come_in_any_bytes_like_object_copied_when_given(make):
+    body = i16(LAYER) + own_key(LAYER, "Given", 1) + b"tail"
+    builder = lumivex.PageBuilder("Age", "Page", SEQUENCE, flags=FLAGS)
+    backing = bytearray(body)
+    given = make(backing)
+    key = builder.add(LAYER, "Given", given)
+    # What the caller changes afterwards is not the builder's.
+    backing[-1] = 0
+    if not isinstance(given, bytes):
+        given[-1] = 0
+    builder.set(builder.add(LAYER, "Other", b"\x06\x00"), make(bytearray(body[:2] + b"new")))
+    built = builder.build()
+    assert [o.data[-4:] for o in built] == [b"tail", b"\x00new"[-4:]]
+    assert built[0].key == key
 
 
 @pytest.mark.parametrize("copied", [copy.copy, copy.deepcopy])

@@ -826,12 +826,12 @@ class PageBuilder:
     def unsearched(self) -> int:
         """Objects that may still refer to the old name after the last rename: those whose bytes hold it, stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not decode or decode only in part, or that store it otherwise); 0 before any rename."""
     @overload
-    def add(self, class_type: int, name: str, data: bytes) -> Key:
-        """Add an object of the page's location with the next free id of its class and return its Key; the own key the bytes hold, if any, becomes that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
+    def add(self, class_type: int, name: str, data: Buffer) -> Key:
+        """Add an object of the page's location with the next free id of its class and return its Key; data is any bytes-like object, copied. The own key the bytes hold, if any, becomes that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its class and name are the view's, and its own key in its bytes becomes the new key."""
     @overload
     def add(self, class_type: _View, /) -> Key: ...
-    def set(self, obj_or_key: Key | PrpObject, data: bytes | _View) -> None:
-        """Replace the bytes of an object by bytes, or by a view of its class, whose own key then becomes the object's; bytes or a view of another class are a ValueError."""
+    def set(self, obj_or_key: Key | PrpObject, data: Buffer | _View) -> None:
+        """Replace the bytes of an object by bytes (any bytes-like object, copied), or by a view of its class, whose own key then becomes the object's; bytes or a view of another class are a ValueError."""
     def remove(self, obj_or_key: Key | PrpObject) -> None:
         """Remove an object; the others keep their ids, and references to it are left dangling."""
     def rename(self, obj_or_key: Key | PrpObject, new_name: str) -> Key:

@@ -252,8 +252,8 @@ std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const
           static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
 }
 
-BufferArg::BufferArg(PyObject* object, const char* function, const char* name) {
-  if (!PyObject_CheckBuffer(object)) wrong_type(object, function, name, "a bytes-like object");
+BufferArg::BufferArg(PyObject* object, const char* function, const char* name, const char* expected) {
+  if (!PyObject_CheckBuffer(object)) wrong_type(object, function, name, expected);
   if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) < 0) throw PythonError{};
 }
 

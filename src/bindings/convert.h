@@ -195,15 +195,19 @@ uint16_t arg_u16(PyObject* object, const char* function, const char* name);
 uint32_t arg_u32(PyObject* object, const char* function, const char* name);
 std::span<const uint8_t> arg_bytes(PyObject* object, const char* function, const char* name);
 
-// An object with the buffer protocol, its bytes held until this goes.
+// An object with the buffer protocol, its bytes held until this goes; any
+// other object is a TypeError saying it must be `expected`.
 class BufferArg {
  public:
-  BufferArg(PyObject* object, const char* function, const char* name);
+  BufferArg(PyObject* object, const char* function, const char* name, const char* expected = "a bytes-like object");
   BufferArg(const BufferArg&) = delete;
   BufferArg& operator=(const BufferArg&) = delete;
   ~BufferArg() { PyBuffer_Release(&view_); }
 
   ByteBuffer copy() const { return ByteBuffer(view_.buf, static_cast<std::size_t>(view_.len)); }
+  std::span<const uint8_t> bytes() const {
+    return {static_cast<const uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+  }
 
  private:
   Py_buffer view_{};

@@ -92,7 +92,9 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
   parse_args(args, kwargs, "add", {"class_type", "name", "data"}, {&class_arg, &name_arg, &data_arg});
   const uint16_t class_type = arg_u16(class_arg, "add", "class_type");
   std::string name = arg_str(name_arg, "add", "name");
-  const HeldBytes data = HeldBytes::copy_of(arg_bytes(data_arg, "add", "data"));
+  // Copied while the caller's buffer cannot change: a bytearray is locked
+  // while it is exported.
+  const HeldBytes data = HeldBytes::copy_of(BufferArg(data_arg, "add", "data").bytes());
   return new_key(state, builder.add(class_type, std::move(name), data));
 }
 
@@ -106,12 +108,7 @@ PyObject* set(PyObject* self, PyObject* args, PyObject* kwargs) {
     builder.set_object(key, view->class_type, view->bytes);
     Py_RETURN_NONE;
   }
-  if (!PyBytes_Check(data_arg)) {
-    PyErr_Format(PyExc_TypeError, "set() argument 'data' must be bytes or a view, not %.200s",
-                 Py_TYPE(data_arg)->tp_name);
-    throw PythonError{};
-  }
-  builder.set(key, HeldBytes::copy_of(arg_bytes(data_arg, "set", "data")));
+  builder.set(key, HeldBytes::copy_of(BufferArg(data_arg, "set", "data", "a bytes-like object or a view").bytes()));
   Py_RETURN_NONE;
 }
 
@@ -229,11 +226,13 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
               method<add>(
                   "add",
                   "add($self, class_type, name=..., data=...)\n--\n\nAdd an object of the page's location with the "
-                  "next free id of its class and return its Key; the own key the bytes hold, if any, becomes "
+                  "next free id of its class and return its Key; data is any bytes-like object, copied. The own "
+                  "key the bytes hold, if any, becomes "
                   "that Key, and bytes of another class are a ValueError. add(view) adds a view's object: its "
                   "class and name are the view's, and its own key in its bytes becomes the new key."),
               method<set>("set",
-                          "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object by bytes, or by a "
+                          "set($self, obj_or_key, data)\n--\n\nReplace the bytes of an object by bytes (any "
+                          "bytes-like object, copied), or by a "
                           "view of its class, whose own key then becomes the object's; bytes or a view of another "
                           "class are a ValueError."),
               method<remove>("remove",
