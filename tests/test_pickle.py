@@ -76,6 +76,8 @@ def test_view_duplicates_as_a_decode_of_the_same_bytes(method):
     for other in duplicates(view):
         assert type(other) is type(view) and other is not view
         assert repr(other) == repr(view) and shown(other) == shown(view)
+        # A view is a value: equal to one of the same bytes, and hashed alike.
+        assert other == view and hash(other) == hash(view)
 
 
 @pytest.mark.parametrize(

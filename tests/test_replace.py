@@ -177,7 +177,8 @@ def test_to_bytes_gives_the_object_bytes(where, view, data):
 @pytest.mark.parametrize(("where", "view", "data"), VIEWS, ids=IDS)
 def test_a_value_equal_to_the_shown_one_keeps_the_bytes(where, view, data):
     for name in settable(view):
-        assert view.replace(**{name: getattr(view, name)}).to_bytes() == data, name
+        same = view.replace(**{name: getattr(view, name)})
+        assert same.to_bytes() == data and same == view, name
 
 
 @pytest.mark.parametrize(("where", "view", "data"), VIEWS, ids=IDS)
@@ -192,6 +193,7 @@ def test_a_change_reads_back_and_nothing_else_changes(where, view, data):
             assert "does not store" in str(error) and name in ("cur_state", "enabled")
             continue
         again = type(view)._decode(changed.to_bytes())
+        assert again == changed and (changed != view) == (changed.to_bytes() != data), name
         after = properties(again)
         assert after.pop(name) == shown(value), name
         derived = {

@@ -13,6 +13,7 @@
 #include <structmember.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -507,6 +508,28 @@ Py_hash_t hash_slot(PyObject* self) {
   });
 }
 
+// Views are values, as the bytes they hold: two of one class that hold the
+// same bytes are equal, and hash alike.
+template <class Record>
+PyObject* view_richcompare_slot(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
+  const std::span<const uint8_t> a = view_bytes<Record>(self);
+  const std::span<const uint8_t> b = view_bytes<Record>(other);
+  return PyBool_FromLong(std::equal(a.begin(), a.end(), b.begin(), b.end()) == (op == Py_EQ));
+}
+template <class Record>
+Py_hash_t view_hash_slot(PyObject* self) {
+  const std::span<const uint8_t> bytes = view_bytes<Record>(self);
+  const auto hash = static_cast<Py_hash_t>(
+      std::hash<std::string_view>()({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
+  return hash == -1 ? -2 : hash;
+}
+template <class Record>
+void add_view_value_slots(std::vector<PyType_Slot>& slots, std::type_identity<Decoded<Record>>) {
+  slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(view_richcompare_slot<Record>)});
+  slots.push_back({Py_tp_hash, reinterpret_cast<void*>(view_hash_slot<Record>)});
+}
+
 // Creates T's class in module; the arrays Python keeps pointers into are made
 // once per class and shared by every module instance.
 template <class T>
@@ -536,6 +559,7 @@ PyTypeObject* create_type(PyObject* module) {
   if (def.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_slot<T>)});
   if (def.equal) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(richcompare_slot<T>)});
   if (def.hash) slots.push_back({Py_tp_hash, reinterpret_cast<void*>(hash_slot<T>)});
+  if constexpr (is_decoded<T>) add_view_value_slots(slots, std::type_identity<T>{});
   // The list of weak references follows the object's header.
   static PyMemberDef weak_list[] = {
       {"__weaklistoffset__", kSizeMember,
