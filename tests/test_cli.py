@@ -440,6 +440,23 @@ def test_age(run):
     assert all((SAMPLES / p["prp_filename"]).is_file() for p in shown["pages"])
 
 
+def test_age_takes_a_folder_holding_one(run, tmp_path):
+    """As edit, check and diff do: the one .age file of the folder."""
+    status, out, _ = run("age", SAMPLES, "--json")
+    assert status == 0 and json.loads(out)["age"] == str(SAMPLES / "Demo.age")
+    for names in [[], ["A.age", "B.AGE"]]:
+        for name in names:
+            (tmp_path / name).write_text("[Pages]\n")
+        status, _, err = run("age", tmp_path)
+        assert status == 1
+        assert err == f"lumivex: {tmp_path} holds {len(names) or 'no'} .age files, not one\n"
+    os.mkfifo(tmp_path / "C.age")
+    (tmp_path / "A.age").unlink()
+    (tmp_path / "B.AGE").unlink()
+    status, _, err = run("age", tmp_path)
+    assert status == 1 and "not a regular file" in err
+
+
 def test_sdl(run):
     directory, demo = SAMPLES / "sdl", SAMPLES / "sdl" / "Demo.sdl"
     assert run("sdl", demo)[1].splitlines()[1:] == [

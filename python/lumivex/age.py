@@ -22,7 +22,16 @@ from lumivex._lumivex import (
 from lumivex.errors import error_text
 from lumivex.references import ReferenceWalk
 
-__all__ = ["Age", "MissingPage", "Reference"]
+__all__ = ["Age", "MissingPage", "Reference", "age_file_in"]
+
+
+def age_file_in(folder: str) -> str:
+    """The path of the one .age file a folder holds (any case of the
+    suffix); ValueError where it holds none or several."""
+    found = sorted(name for name in os.listdir(folder) if name.lower().endswith(".age"))
+    if len(found) != 1:
+        raise ValueError(f"{folder} holds {len(found) or 'no'} .age files, not one")
+    return os.path.join(folder, found[0])
 
 
 @dataclass(frozen=True)

@@ -23,7 +23,7 @@ from lumivex._lumivex import (
     _load_regular_page,
     _paired_objects,
 )
-from lumivex.age import Age
+from lumivex.age import Age, age_file_in
 from lumivex.classes import DECODERS
 from lumivex.errors import error_text
 from lumivex.shapes import header_value_text, printable_text, properties, value_text
@@ -481,10 +481,7 @@ def opened(side: Side) -> PrpFile | Age:
     # A bytes path as the text the file system's encoding gives it back from.
     path = os.fsdecode(side)
     if os.path.isdir(path):
-        found = sorted(name for name in os.listdir(path) if name.lower().endswith(".age"))
-        if len(found) != 1:
-            raise ValueError(f"{path} holds {len(found) or 'no'} .age files, not one")
-        return Age.open_regular(os.path.join(path, found[0]))
+        return Age.open_regular(age_file_in(path))
     if path.lower().endswith(".age"):
         return Age.open(path)
     return PrpFile.load(path)

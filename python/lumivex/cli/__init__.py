@@ -176,7 +176,9 @@ def build_parser() -> Parser:
     age_command = command(
         "age", age.run_age, "Show an age's settings and pages with their page files."
     )
-    age_command.add_argument("file", metavar="FILE.age")
+    age_command.add_argument(
+        "file", metavar="FILE.age", help="an .age file, or a folder holding one"
+    )
 
     sdl_command = command(
         "sdl", sdl.run_sdl, "List state descriptors, or show one with its variables."

@@ -3,10 +3,12 @@
 from __future__ import annotations
 
 import argparse
+import os
 from collections.abc import Callable
 from typing import TypeVar
 
 import lumivex
+from lumivex.age import Age, age_file_in
 from lumivex.check import age_lint
 from lumivex.cli.common import CommandError, is_not_utf8, not_text
 from lumivex.cli.output import fields, print_json, table
@@ -31,9 +33,16 @@ def load_age_description(path: str, load: Callable[[str], Loaded]) -> Loaded:
 
 
 def run_age(args: argparse.Namespace) -> int:
-    age = load_age_description(args.file, lumivex.AgeFile.load)
+    if os.path.isdir(args.file):
+        # Found in a folder: only a regular file, so that a FIFO so named is
+        # not waited on.
+        path = age_file_in(args.file)
+        age = load_age_description(path, lambda found: Age.open_regular(found).description)
+    else:
+        path = args.file
+        age = load_age_description(path, lumivex.AgeFile.load)
     if args.json:
-        print_json(age_json(args.file, age))
+        print_json(age_json(path, age))
         return 0
     pages = [(entry, age.prp_filename(entry.name)) for entry in age.pages]
     print(printable_text(age.age_name))
