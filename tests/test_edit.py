@@ -554,6 +554,8 @@ def test_the_edits_of_a_page_as_json(page_file, tmp_path, dry_run):
     assert (opacity["before"], opacity["after"], opacity["changed"]) == (1.0, 0.25, True)
     assert (texture["before"], texture["after"], texture["changed"]) == (None, None, False)
     assert (shown["edits"][2]["new_name"], shown["edits"][2]["reference_count"]) == ("Material", 0)
+    # Glass's texture was the removed one.
+    assert shown["edits"][3]["dangling_reference_count"] == 1
     assert out.exists() != dry_run
 
 
@@ -571,6 +573,20 @@ def test_a_rename_across_an_age_as_json(age_folder):
         "Demo_District_Garden.prp",
         "Demo_District_Town.prp",
     ]
+
+
+@pytest.mark.parametrize(
+    "options, told",
+    [
+        (["--remove", "Glass"], "removed plLayer:Glass, leaving 1 reference to it pointing at nothing"),
+        # A reference the same edit drops is not left behind.
+        (["--remove", "Glass", "--set", "Mat.layer_keys=[plLayer:Stone]"], "removed plLayer:Glass"),
+        (["--remove", "Mat"], "removed hsGMaterial:Mat"),
+    ],
+)
+def test_a_removal_tells_the_references_it_leaves_dangling(page_file, options, told):
+    status, printed, _ = run(page_file, "--dry-run", *options)
+    assert status == 0 and told in printed.splitlines()
 
 
 def test_without_output_the_page_is_saved_over_itself(page_file):

@@ -31,6 +31,7 @@ from lumivex.cli.common import (
 from lumivex.cli.output import print_json
 from lumivex.diff import opened
 from lumivex.errors import error_text
+from lumivex.references import ReferenceWalk
 from lumivex.shapes import closest, counted, key_json, printable_text, value_text
 
 EPILOG = (
@@ -545,7 +546,6 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         renamed[position] = renamed_key
     for obj in edits.removes:
         builder.remove(obj)
-        done.append({"action": "remove", "object": obj})
     output = args.output or args.path
     if page.lost_keys:
         if is_same_file(output, args.path):
@@ -564,7 +564,17 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
         "changed_count": changed_objects,
         "retextured_count": len(edits.textures),
     }
-    data = builder.build().to_bytes()
+    edited = builder.build()
+    dangling = dangling_references(edited, edits.removes) if edits.removes else Counter()
+    for obj in edits.removes:
+        done.append(
+            {
+                "action": "remove",
+                "object": obj,
+                "dangling_reference_count": dangling[removed_key(obj.key)],
+            }
+        )
+    data = edited.to_bytes()
     for warning in warnings:
         print(warning, file=sys.stderr)
     replace_file(output, data, dry_run=args.dry_run)
@@ -590,6 +600,27 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
     return 0
 
 
+def removed_key(key: lumivex.Key) -> tuple[int, int, str]:
+    """What a reference to a removed object has in common with its key: its
+    location, class and name (a reference's id is not compared)."""
+    return key.location_sequence, key.class_type, key.name
+
+
+def dangling_references(
+    edited: lumivex.PrpFile, removed: list[lumivex.PrpObject]
+) -> Counter[tuple[int, int, str]]:
+    """The references of the edited page that find nothing where a removed
+    object was, by the removed object's key: those a value set the same time
+    dropped are gone, and those an object renamed to its name took are found."""
+    wanted = {removed_key(obj.key) for obj in removed}
+    counts: Counter[tuple[int, int, str]] = Counter()
+    for _, _, status, _, key, _ in ReferenceWalk([edited], True).listed():
+        # "outside" where the page's keys and its header disagree on its location.
+        if status in ("missing", "outside") and key is not None and removed_key(key) in wanted:
+            counts[removed_key(key)] += 1
+    return counts
+
+
 def edit_text(edit: dict[str, Any]) -> str:
     """The line an edit of a page is told by."""
     action, obj = edit["action"], object_text(edit["object"])
@@ -605,6 +636,9 @@ def edit_text(edit: dict[str, Any]) -> str:
     if action == "rename":
         references = counted(edit["reference_count"], "reference")
         return f"renamed {obj} to {printable_text(edit['new_name'])} and {references} to it"
+    dangling = edit["dangling_reference_count"]
+    if dangling:
+        return f"removed {obj}, leaving {counted(dangling, 'reference')} to it pointing at nothing"
     return f"removed {obj}"
 
 
