@@ -578,7 +578,10 @@ def test_a_rename_across_an_age_as_json(age_folder):
 @pytest.mark.parametrize(
     "options, told",
     [
-        (["--remove", "Glass"], "removed plLayer:Glass, leaving 1 reference to it pointing at nothing"),
+        (
+            ["--remove", "Glass"],
+            "removed plLayer:Glass, leaving 1 reference to it pointing at nothing",
+        ),
         # A reference the same edit drops is not left behind.
         (["--remove", "Glass", "--set", "Mat.layer_keys=[plLayer:Stone]"], "removed plLayer:Glass"),
         (["--remove", "Mat"], "removed hsGMaterial:Mat"),
