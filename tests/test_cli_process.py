@@ -532,7 +532,16 @@ def test_a_dry_run_of_an_edit_fails_where_its_save_would_and_waits_for_no_reader
 def test_a_closed_standard_output_is_a_failure_before_anything_is_done(tmp_path, args):
     """`lumivex ls PAGE >&-`: Python prints to a closed output as if it
     wrote, so the command refuses rather than report success."""
-    done = command(*args, cwd=tmp_path, preexec_fn=lambda: os.close(1))
+    argv = [*COMMAND, *(os.fsencode(a) if isinstance(a, Path) else a for a in args)]
+    # The shell closes it, as a user's would: no Python runs in the child
+    # before the command does.
+    done = subprocess.run(
+        ["sh", "-c", 'exec "$@" >&-', "sh", *argv],
+        cwd=tmp_path,
+        capture_output=True,
+        env=ENV,
+        timeout=60,
+    )
     assert (done.returncode, done.stderr) == (
         1,
         b"lumivex: standard output is closed; nothing was done\n",
