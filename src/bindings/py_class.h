@@ -520,8 +520,8 @@ PyObject* view_richcompare_slot(PyObject* self, PyObject* other, int op) {
 template <class Record>
 Py_hash_t view_hash_slot(PyObject* self) {
   const std::span<const uint8_t> bytes = view_bytes<Record>(self);
-  const auto hash = static_cast<Py_hash_t>(
-      std::hash<std::string_view>()({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
+  const auto hash = static_cast<Py_hash_t>(hash_of({{reinterpret_cast<const char*>(bytes.data()), bytes.size()}}, {}));
+  // -1 tells Python that hashing failed.
   return hash == -1 ? -2 : hash;
 }
 template <class Record>

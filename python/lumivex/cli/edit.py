@@ -610,8 +610,8 @@ def dangling_references(
     edited: lumivex.PrpFile, removed: list[lumivex.PrpObject]
 ) -> Counter[tuple[int, int, str]]:
     """The references of the edited page that find nothing where a removed
-    object was, by the removed object's key: those a value set the same time
-    dropped are gone, and those an object renamed to its name took are found."""
+    object was, by the removed object's key: those a value set by the same
+    edit dropped are not counted."""
     wanted = {removed_key(obj.key) for obj in removed}
     counts: Counter[tuple[int, int, str]] = Counter()
     for _, _, status, _, key, _ in ReferenceWalk([edited], True).listed():
