@@ -172,6 +172,42 @@ def test_views_are_fresh_copies():
     assert len(age.pages) == 1
 
 
+BASE_AGE = (
+    "StartDateTime=5",
+    "DayLength=nan",
+    "MaxCapacity=3",
+    "LingerTime=4",
+    "SequencePrefix=9",
+    "ReleaseVersion=2",
+    "Page=A,1",
+    "Page=B,2,1",
+)
+
+
+@pytest.mark.parametrize(
+    "index, other",
+    [(None, None), (1, "DayLength=-nan"), (1, "DayLength=-0.0")]
+    + [(i, line.replace("=", "=1", 1)) for i, line in enumerate(BASE_AGE)]
+    + [(6, "Page=a,1"), (6, "Page=A,3"), (7, "Page=B,2,0"), (7, "Page=B,2"), (7, "")],
+)
+def test_ages_and_pages_are_values_of_what_they_hold(index, other):
+    # Comments and spacing are not held; a NaN day length equals itself.
+    a = AgeFile.parse("X", "\n".join(BASE_AGE))
+    lines = list(BASE_AGE)
+    if index is not None:
+        lines[index] = other
+    b = AgeFile.parse("X", "# again\n" + "\n\n".join(lines))
+    same = index is None
+    assert (a == b, a != b) == (same, not same)
+    changed_pages = index is not None and index >= 6
+    assert (a.pages == b.pages) == (not changed_pages)
+    if same:
+        assert hash(a) == hash(b) and [hash(p) for p in a.pages] == [hash(p) for p in b.pages]
+        assert len({a, b, *a.pages, *b.pages}) == 3
+    assert a != AgeFile.parse("Y", "\n".join(BASE_AGE)) and a.pages[0] != a.pages[1]
+    assert a.pages[0].__eq__(a) is NotImplemented
+
+
 @pytest.mark.parametrize(
     ("file_name", "age_name"),
     [

@@ -37,6 +37,62 @@ def variable(write, line):
     return (var.var_type, var.name, var.count, var.default_value)
 
 
+@pytest.mark.parametrize(
+    "other, same_variables",
+    [
+        (
+            ["VAR INT visits[1] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [True, True],
+        ),
+        (
+            ["VAR INT visits[1] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=shown"],
+            [True, False],
+        ),
+        (
+            ["VAR INT visits[1] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DEFAULTOPTION=vault"],
+            [True, False],
+        ),
+        (
+            ["VAR INT visits[1] DEFAULT=1", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [False, True],
+        ),
+        (
+            ["VAR INT visits[2] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [False, True],
+        ),
+        (
+            ["VAR BYTE visits[1] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [False, True],
+        ),
+        (
+            ["VAR INT visit[1] DEFAULT=0", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [False, True],
+        ),
+        (
+            ["VAR INT visits[1]", "VAR BOOL flags[] DEFAULT=false DISPLAYOPTION=hidden"],
+            [False, True],
+        ),
+        (["VAR INT visits[1] DEFAULT=0"], [True]),
+    ],
+)
+def test_descriptors_and_variables_are_values_of_what_they_hold(write, other, same_variables):
+    # Each is read from a manager of its own, unlike the other's place.
+    a = SdlFile()
+    a.load_file(write("a.sdl", GARDEN))
+    b = SdlFile()
+    b.load_file(write("b.sdl", "\n".join(["STATEDESC Garden", "{", "VERSION 3", *other, "}"])))
+    (da,), (db,) = a.descriptors(), b.descriptors()
+    assert [x == y for x, y in zip(da.variables, db.variables, strict=False)] == same_variables
+    assert (da == db) == (all(same_variables) and len(other) == 2)
+    for x, y in [(da, db), *zip(da.variables, db.variables, strict=False)]:
+        if x == y:
+            assert hash(x) == hash(y) and not x != y
+    assert da != a.descriptors()[0].variables[0] and da.variables[0] != da.variables[1]
+    renamed = SdlFile()
+    renamed.load_file(write("c.sdl", GARDEN.replace("VERSION 3", "VERSION 4")))
+    assert renamed.descriptors()[0] != da and renamed.descriptors()[0].variables == da.variables
+
+
 def test_new_manager_is_empty():
     sdl = SdlFile()
     assert (len(sdl), repr(sdl), sdl.find("Garden", 0)) == (0, "SdlFile(0 descriptors)", None)

@@ -1,6 +1,7 @@
 #include "age/description.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "age/settings.h"
 #include "core/file.h"
@@ -126,6 +127,17 @@ std::optional<std::string> AgeDescription::prp_filename(std::string_view page_na
   });
   if (!page_names_->names.contains(page_name)) return std::nullopt;
   return age_name + "_District_" + std::string(page_name) + ".prp";
+}
+
+bool AgeDescription::operator==(const AgeDescription& other) const {
+  const auto same_page = [&](const AgePage& a, const AgePage& b) {
+    return name_of(a) == other.name_of(b) && a.seq_suffix == b.seq_suffix && a.flags == b.flags;
+  };
+  return age_name == other.age_name && start_date_time == other.start_date_time &&
+         std::bit_cast<uint32_t>(day_length) == std::bit_cast<uint32_t>(other.day_length) &&
+         max_capacity == other.max_capacity && linger_time == other.linger_time &&
+         sequence_prefix == other.sequence_prefix && release_version == other.release_version &&
+         std::equal(pages.begin(), pages.end(), other.pages.begin(), other.pages.end(), same_page);
 }
 
 std::vector<RefusedPage> AgeDescription::refused_pages() const {

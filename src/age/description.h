@@ -66,6 +66,9 @@ class AgeDescription {
   // separator, a NUL or a "." or ".." name would lead elsewhere, in list
   // order; their files are never looked for. One pass over the text.
   std::vector<RefusedPage> refused_pages() const;
+  // The same name, settings and pages, each page by its name, suffix and
+  // flags; a float setting by its bits, so that an age equals itself.
+  bool operator==(const AgeDescription& other) const;
 
  private:
   struct PageNames {

@@ -83,6 +83,24 @@ std::string page_repr(const PageOf& of) {
          ", auto_load=" + (page.auto_load() ? "true" : "false") + ")";
 }
 
+bool same_age(const AgeDescription& a, const AgeDescription& b) { return a == b; }
+
+std::size_t age_hash(const AgeDescription& age) {
+  return hash_of({age.age_name}, {static_cast<uint32_t>(age.sequence_prefix), age.pages.size()});
+}
+
+bool same_page(const PageOf& a, const PageOf& b) {
+  const AgePage& page_a = page_of(a);
+  const AgePage& page_b = page_of(b);
+  return a.owner().name_of(page_a) == b.owner().name_of(page_b) && page_a.seq_suffix == page_b.seq_suffix &&
+         page_a.flags == page_b.flags;
+}
+
+std::size_t page_hash(const PageOf& of) {
+  const AgePage& page = page_of(of);
+  return hash_of({of.owner().name_of(page)}, {page.seq_suffix, page.flags});
+}
+
 }  // namespace
 
 template <>
@@ -126,6 +144,8 @@ const ClassDef<AgeDescription>& class_def<AgeDescription>() {
                                    "prp_filename($self, page_name)\n--\n\nGet the .prp filename for a page."),
           },
       .repr = age_repr,
+      .equal = same_age,
+      .hash = age_hash,
       .copies_as_itself = true,
   };
   return def;
@@ -147,6 +167,8 @@ const ClassDef<PageOf>& class_def<PageOf>() {
                "Whether the page is loaded with the age."},
           },
       .repr = page_repr,
+      .equal = same_page,
+      .hash = page_hash,
       .copies_as_itself = true,
   };
   return def;

@@ -39,6 +39,17 @@ struct SdlNameCursor {
 // Its descriptor's variable.
 VarDescriptor variable_of(const VariableOf& of) { return of.owner().place()->variable(of.place()); }
 
+bool same_descriptor(const DescriptorOf& a, const DescriptorOf& b) { return *a.place() == *b.place(); }
+
+std::size_t descriptor_hash(const DescriptorOf& of) { return hash_of({of.place()->name}, {of.place()->version}); }
+
+bool same_variable(const VariableOf& a, const VariableOf& b) { return variable_of(a) == variable_of(b); }
+
+std::size_t variable_hash(const VariableOf& of) {
+  const VarDescriptor variable = variable_of(of);
+  return hash_of({variable.name}, {variable.count, static_cast<uint64_t>(variable.var_type)});
+}
+
 }  // namespace
 
 template <>
@@ -306,6 +317,8 @@ const ClassDef<DescriptorOf>& class_def<DescriptorOf>() {
               {"variables", variables, "The descriptor's variables, in file order."},
           },
       .repr = descriptor_repr,
+      .equal = same_descriptor,
+      .hash = descriptor_hash,
       .copies_as_itself = true,
   };
   return def;
@@ -327,6 +340,8 @@ const ClassDef<VariableOf>& class_def<VariableOf>() {
                "Default value as written, or None."},
           },
       .repr = variable_repr,
+      .equal = same_variable,
+      .hash = variable_hash,
       .copies_as_itself = true,
   };
   return def;

@@ -69,6 +69,8 @@ struct VarDescriptor {
   SdlType var_type = SdlType::Int;
   std::optional<std::string_view> default_option;
   std::optional<std::string_view> display_option;
+
+  bool operator==(const VarDescriptor&) const = default;
 };
 
 // Bytes owned by one object and copied with it, in a pointer's size: a string
@@ -85,6 +87,7 @@ class OwnedBytes {
 
   char* data() { return block_ ? block_.get() + sizeof(std::size_t) : nullptr; }
   std::string_view view() const;
+  bool operator==(const OwnedBytes& other) const { return view() == other.view(); }
 
  private:
   std::unique_ptr<char[]> block_;  // the size, then the bytes
@@ -101,6 +104,8 @@ class StateDescriptor {
   std::size_t variable_count() const;
   // The variable at index, which is below variable_count().
   VarDescriptor variable(std::size_t index) const;
+  // The same name, version and variables: variables are stored one way only.
+  bool operator==(const StateDescriptor&) const = default;
 
  private:
   // One block, none without variables: their number, where each starts in
