@@ -157,12 +157,6 @@ def test_equal_headers_are_equal():
     assert one.header != other.header
 
 
-def test_views_keep_identity_equality():
-    age = lumivex.AgeFile.parse("A", "Page=P,1\n")
-    assert age != lumivex.AgeFile.parse("A", "Page=P,1\n")
-    assert age.pages[0] != age.pages[0]
-
-
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
 def test_every_property_has_a_one_line_docstring(cls):
     properties = {
