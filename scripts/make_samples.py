@@ -229,6 +229,15 @@ def object_keys() -> dict[str, Obj]:
     return keys
 
 
+def with_own_key(body: bytes, key: Obj, own: bytes) -> bytes:
+    """The body with its own key, which the builders write in location 0
+    with id 0, made the one its index entry holds, as in real pages."""
+    written = key_ref(key.name, key.class_type)
+    start = 2  # after the class index
+    assert body[start : start + len(written)] == written, key.name
+    return body[:start] + own + body[start + len(written) :]
+
+
 def age_page(page_name: str) -> bytes:
     keys = object_keys()
 
@@ -241,7 +250,7 @@ def age_page(page_name: str) -> bytes:
     objects = []
     for name, (_, make_body) in PAGES[page_name][1].items():
         key = keys[name]
-        key.body = make_body(ref)
+        key.body = with_own_key(make_body(ref), key, ref(name))
         objects.append(key)
     return page(objects, age=AGE, page_name=page_name, sequence_number=location(page_name))
 
@@ -251,17 +260,21 @@ def sample_page() -> bytes:
     return age_page("Town")
 
 
-def main() -> int:
-    out = ROOT / "samples"
-    for name, text in TEXT_SAMPLES.items():
-        path = out / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_text(text, encoding="utf-8", newline="\n")
+def sample_files() -> dict[str, bytes]:
+    """Every sample file's bytes, by its path under samples/."""
+    files = {name: text.encode() for name, text in TEXT_SAMPLES.items()}
     age = lumivex.AgeFile.parse(AGE, DEMO_AGE)
     for entry in age.pages:
-        (out / str(age.prp_filename(entry.name))).write_bytes(age_page(entry.name))
-    return 0
+        files[str(age.prp_filename(entry.name))] = age_page(entry.name)
+    return files
 
+
+def main() -> int:
+    for name, content in sample_files().items():
+        path = ROOT / "samples" / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content)
+    return 0
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -174,3 +174,16 @@ def test_python_floor_is_the_same_everywhere():
     assert f"find_package(Python {floor} " in (ROOT / "CMakeLists.txt").read_text()
     assert f"Python {floor}" in (ROOT / "README.md").read_text()
     assert sys.version_info >= tuple(int(part) for part in floor.split("."))
+
+
+def test_the_samples_are_what_their_script_writes():
+    from scripts.make_samples import sample_files
+
+    written = sample_files()
+    bundled = {
+        path.relative_to(ROOT / "samples").as_posix(): path.read_bytes()
+        for path in (ROOT / "samples").rglob("*")
+        if path.is_file()
+    }
+    assert written.keys() == bundled.keys()
+    assert [name for name in written if written[name] != bundled[name]] == []
