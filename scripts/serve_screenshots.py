@@ -26,8 +26,16 @@ SEARCH_SHOT = ("serve-search.png", "search?q=lamp", 640)
 DIFF_SHOT = ("serve-diff.png", "diff?a=A/Demo.age&b=B/Demo.age", 560)
 
 
+def shoot(driver, path: Path) -> None:
+    """Saves the window to path; the driver only returns False when it cannot."""
+    if not driver.save_screenshot(str(path)):
+        raise OSError(f"the screenshot {path} could not be written")
+    print(path)
+
+
 def main(argv: list[str]) -> int:
     out = Path(argv[0]) if argv else ROOT / "docs"
+    out.mkdir(parents=True, exist_ok=True)
     missing = browser.missing()
     if missing:
         print(missing, file=sys.stderr)
@@ -37,21 +45,18 @@ def main(argv: list[str]) -> int:
         for file, (name, height) in SHOTS.items():
             driver.set_window_size(1100, height)
             driver.get(f"{address}object/{PAGE}/{names.index(name)}")
-            driver.save_screenshot(str(out / file))
-            print(out / file)
+            shoot(driver, out / file)
         file, query, height = SEARCH_SHOT
         driver.set_window_size(1100, height)
         driver.get(f"{address}{query}")
-        driver.save_screenshot(str(out / file))
-        print(out / file)
+        shoot(driver, out / file)
     with tempfile.TemporaryDirectory() as folder:
         releases(Path(folder))
         with served(folder) as address, browser.chromium() as driver:
             file, query, height = DIFF_SHOT
             driver.set_window_size(1100, height)
             driver.get(f"{address}{query}")
-            driver.save_screenshot(str(out / file))
-            print(out / file)
+            shoot(driver, out / file)
     return 0
 
 
