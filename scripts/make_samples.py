@@ -276,5 +276,6 @@ def main() -> int:
         path.write_bytes(content)
     return 0
 
+
 if __name__ == "__main__":
     sys.exit(main())
