@@ -150,6 +150,7 @@ def page_rows(path: Path, runs: int) -> list[Row]:
         compare("f.to_bytes()", size, page.to_bytes, "one copy", copy, 1.3, runs),
         save_row(page, data, path.parent, runs),
         builder_row(page, runs),
+        rename_all_row(page, runs),
     ]
 
     objects = page.objects()
@@ -222,6 +223,30 @@ def builder_row(page, runs: int) -> Row:
         "f.to_bytes()",
         page.to_bytes,
         1.5,
+        runs,
+    )
+
+
+# Renames made at once, against one rename: both are one pass over the page.
+RENAMED_AT_ONCE = 1000
+
+
+def rename_all_row(page, runs: int) -> Row:
+    """Many renames in one call against one rename, each on a new builder."""
+    chosen = list(page)[:: max(1, len(page) // RENAMED_AT_ONCE)][:RENAMED_AT_ONCE]
+    renames = {obj.key: f"{obj.name}-renamed" for obj in chosen}
+    one = {chosen[0].key: f"{chosen[0].name}-renamed"}
+
+    def fresh(renamed):
+        return lambda: lumivex.PageBuilder.from_page(page).rename_all(renamed)
+
+    return compare(
+        f"PageBuilder.from_page(f).rename_all({len(renames)} renames)",
+        f"{len(page)} objects",
+        fresh(renames),
+        "... (1 rename)",
+        fresh(one),
+        2.0,
         runs,
     )
 

@@ -306,15 +306,15 @@ MUTANTS = [
         EDIT,
     ),
     Mutant(
-        "edit-renames-never-pass-a-temporary-name",
-        "if (page_name, obj.class_type, new_name) in renamed_names:",
-        "if (page_name, obj.class_type, new_name) in renamed_names and False:",
+        "edit-a-name-given-up-in-the-same-edit-is-refused",
+        "if any(held.key not in renamed for held in obj.page.find(new_name, obj.class_type)):",
+        "if obj.page.find(new_name, obj.class_type):",
         EDIT,
     ),
     Mutant(
-        "edit-rename-steps-forget-their-last-round",
-        "    return steps + last",
-        "    return steps",
+        "edit-age-renames-count-every-other-page",
+        '"other_page_count": sum(1 for rewritten in others if rewritten),',
+        '"other_page_count": len(others),',
         EDIT,
     ),
     Mutant(

@@ -93,6 +93,7 @@ def test_runner_reports_every_operation(data, capsys):
         "f.to_bytes()",
         "f.save(path)",
         "PageBuilder.from_page(f), set, build()",
+        "PageBuilder.from_page(f).rename_all(1000 renames)",
         "f.objects()",
         "list(f)",
         "f.objects_of_type(1)",

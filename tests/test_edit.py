@@ -268,7 +268,14 @@ def test_names_and_their_candidates(page_file, name, status, message):
     [
         (["--set", "Glass.num_levels=3"], "cannot set plLayer:Glass"),
         (["--set", "Glass.opacity=high"], "neither a Python literal nor a reference"),
-        (["--rename", "Glass=Stone"], "already holds a plLayer named 'Stone'"),
+        (
+            ["--rename", "Glass=Stone"],
+            "cannot rename plLayer:Glass: the page already holds a plLayer named 'Stone'",
+        ),
+        (
+            ["--rename", "Glass=Pane", "--rename", "plLayer:Stone=Pane"],
+            "cannot rename plLayer:Stone: plLayer:Glass is renamed 'Pane' too",
+        ),
         (["--rename", "Glass"], "--rename takes OLD=NEW"),
         (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
         (
@@ -838,6 +845,23 @@ def test_an_object_renamed_twice_across_an_age_is_named(age_folder):
         "Town:plLayer:FountainStone=B",
     )
     assert (status, err) == (1, "lumivex: plLayer:FountainStone is renamed twice\n")
+    assert page_bytes(age_folder) == before
+
+
+def test_a_page_of_another_pages_location_stops_a_rename_across_the_age(age_folder):
+    town = lumivex.PrpFile.load(str(age_folder / "Demo_District_Town.prp"))
+    garden = age_folder / "Demo_District_Garden.prp"
+    moved = lumivex.PageBuilder("Demo", "Garden", town.header.sequence_number)
+    for obj in lumivex.PrpFile.load(str(garden)):
+        moved.add(obj.class_type, obj.name, obj.data)
+    moved.save(str(garden))
+    before = page_bytes(age_folder)
+    status, _, err = run(age_folder / "Demo.age", "--rename", "Fountain=Well")
+    assert (status, err) == (
+        1,
+        "lumivex: cannot rename plSceneObject:Fountain: page Garden has the location of page "
+        "Town, so their references cannot be told apart\n",
+    )
     assert page_bytes(age_folder) == before
 
 

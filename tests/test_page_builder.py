@@ -310,6 +310,85 @@ def test_a_rename_rewrites_each_of_many_references():
     assert builder.build()[0].as_material().layer_names == ["Rock"] * count
 
 
+def two_pages():
+    """A page whose scene object refers to its coordinate interface and to a
+    layer of another page, and that other page's key of the layer."""
+    elsewhere = key_ref("Stone", LAYER, 4, location_sequence=9)
+    body = scene_object_body("Tree", coord="TreeCoord", modifiers=[elsewhere])
+    objects = [
+        Obj(SCENE_OBJECT, "Tree", body, object_id=1),
+        Obj(COORD, "TreeCoord", object_prefix(COORD, "TreeCoord") + b"tail", object_id=1),
+        Obj(COORD, "Bough", object_prefix(COORD, "Bough"), object_id=2),
+    ]
+    source = lumivex.PrpFile.from_bytes(page(objects, sequence_number=0))
+    return source, lumivex.Key._from_fields(9, 0, 0xFF, LAYER, 4, b"Stone", 0, 0)
+
+
+def test_rename_all_renames_here_follows_elsewhere_and_swaps_in_one_call():
+    source, stone = two_pages()
+    tree, coord, bough = source
+    builder = lumivex.PageBuilder.from_page(source)
+    results = builder.rename_all(
+        {coord: "Bough", bough.key: "TreeCoord", stone: "Rock", tree: "Tree"}
+    )
+    assert [(key.name, rewritten, unsearched) for key, rewritten, unsearched in results] == [
+        ("Bough", 1, 0),
+        ("TreeCoord", 0, 0),
+        ("Rock", 1, 0),
+        ("Tree", 0, 0),
+    ]
+    assert [key.object_id for key, _, _ in results] == [1, 2, 4, 1]
+    assert (builder.rewritten, builder.unsearched) == (2, 0)
+    built = builder.build()
+    view = built[0].as_scene_object()
+    assert (view.coord_interface_name, view.modifier_names) == ("Bough", ["Rock"])
+    assert [(o.name, o.object_id) for o in built][1:] == [("Bough", 1), ("TreeCoord", 2)]
+    # The same as renames one at a time, through a name no object has.
+    one_by_one = lumivex.PageBuilder.from_page(source)
+    one_by_one.rename(coord, "Spare")
+    one_by_one.rename(bough, "TreeCoord")
+    one_by_one.rename(one_by_one.build()[1].key, "Bough")
+    one_by_one.rename_references(stone, "Rock")
+    assert one_by_one.build().to_bytes() == built.to_bytes()
+
+
+@pytest.mark.parametrize(
+    "renames, error, match",
+    [
+        (lambda t, c, b, s: [(c, "X"), (c.key, "Y")], ValueError, "renamed twice"),
+        (lambda t, c, b, s: [(s, "X"), (s, "Y")], ValueError, "renamed twice"),
+        (lambda t, c, b, s: [(c, "X"), (b, "X")], ValueError, "Two objects would be named 'X'"),
+        (
+            lambda t, c, b, s: [(c, "Bough")],
+            ValueError,
+            "already holds a plCoordinateInterface named 'Bough'",
+        ),
+        # Bough keeps its name.
+        (lambda t, c, b, s: [(c, "Bough"), (b, "Bough")], ValueError, "already holds"),
+        (lambda t, c, b, s: [(c, "X\0")], ValueError, "NUL"),
+        (
+            lambda t, c, b, s: [
+                (c, "Y"),
+                (lumivex.Key._from_fields(0, 0, 0xFF, 1, 1, b"Gone", 0, 0), "X"),
+            ],
+            KeyError,
+            "Gone",
+        ),
+        (lambda t, c, b, s: [(c, "Y"), ("Tree", "X")], TypeError, "Key or PrpObject"),
+        (lambda t, c, b, s: [(c, "Y"), (t, b"X")], TypeError, "new_name"),
+        (lambda t, c, b, s: [(c, "Y"), (t,)], ValueError, "pairs"),
+        (lambda t, c, b, s: [(c, "Y"), 5], TypeError, "pairs"),
+        (lambda t, c, b, s: 5, TypeError, "not iterable"),
+    ],
+)
+def test_rename_all_refuses_and_changes_nothing(renames, error, match):
+    source, stone = two_pages()
+    builder = lumivex.PageBuilder.from_page(source)
+    with pytest.raises(error, match=match):
+        builder.rename_all(renames(*source, stone))
+    assert builder.build().to_bytes() == source.to_bytes()
+
+
 def own_key_body(class_type, name, **key):
     """An opaque body whose own key holds the given key fields."""
     return i16(class_type) + key_ref(name, class_type, **key) + synched() + b"tail"
@@ -515,9 +594,10 @@ def made_material(name, object_id, layers):
 
 
 class BuilderAgainstModel(RuleBasedStateMachine):
-    """Adds, removes, renames and new bytes in any order, each step checked
-    against a model: every object's class, name, id and bytes, the order of
-    each class's objects, and references to layers following their renames."""
+    """Adds, removes, renames one at a time and several at once, and new
+    bytes in any order, each step checked against a model: every object's
+    class, name, id and bytes, the order of each class's objects, and
+    references to layers following their renames."""
 
     def __init__(self):
         super().__init__()
@@ -581,6 +661,35 @@ class BuilderAgainstModel(RuleBasedStateMachine):
             for (class_type, _), entry in self.objects.items():
                 if class_type == MATERIAL:
                     entry[1] = [new_name if n == key.name else n for n in entry[1]]
+
+    @rule(data=st.data(), as_mapping=st.booleans())
+    def rename_all(self, data, as_mapping):
+        keys = [k for k in self.builder if (k.class_type, k.object_id) in self.objects]
+        chosen = data.draw(st.lists(st.sampled_from(keys), unique=True)) if keys else []
+        renames = [(key, data.draw(NAMES)) for key in chosen]
+        changed = {(k.class_type, k.object_id): n for k, n in renames if n != k.name}
+        final = [(c, changed.get((c, i), name)) for (c, i), (name, _) in self.objects.items()]
+        if len(set(final)) < len(final):
+            with pytest.raises(ValueError):
+                self.builder.rename_all(dict(renames) if as_mapping else renames)
+            return
+        results = self.builder.rename_all(dict(renames) if as_mapping else iter(renames))
+        layer_names = {
+            self.objects[LAYER, i][0]: name for (c, i), name in changed.items() if c == LAYER
+        }
+        referring = [
+            n for (c, _), (_, names) in self.objects.items() if c == MATERIAL for n in names
+        ]
+        for (key, new_name), (renamed, rewritten, _) in zip(renames, results, strict=True):
+            assert (renamed.name, renamed.object_id) == (new_name, key.object_id)
+            moved = key.class_type == LAYER and key.name in layer_names
+            assert rewritten == (referring.count(key.name) if moved else 0)
+        assert self.builder.rewritten == sum(rewritten for _, rewritten, _ in results)
+        for (class_type, object_id), name in changed.items():
+            self.objects[class_type, object_id][0] = name
+        for (class_type, _), entry in self.objects.items():
+            if class_type == MATERIAL:
+                entry[1] = [layer_names.get(n, n) for n in entry[1]]
 
     @rule(data=st.data(), tail=st.binary(max_size=6))
     def set_bytes(self, data, tail):

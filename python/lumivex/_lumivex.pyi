@@ -1,7 +1,7 @@
 """lumivex Python module."""
 
 import builtins
-from collections.abc import Callable, Iterator, Mapping, Sequence
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from typing import Literal, NamedTuple, SupportsIndex, final, overload, type_check_only
 
 import PIL.Image
@@ -845,7 +845,7 @@ class PageBuilder:
         """A builder holding every object of a PrpFile, in its order, and its header."""
     @property
     def rewritten(self) -> int:
-        """References to the renamed object that the last rename or rename_references rewrote, the object's own key in its bytes not counted; 0 before any rename."""
+        """References to the renamed object that the last rename or rename_references rewrote (to the renamed objects, after rename_all), the object's own key in its bytes not counted; 0 before any rename."""
     @property
     def unsearched(self) -> int:
         """Objects that may still refer to the old name after the last rename: those whose bytes hold it, stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not decode or decode only in part, or that store it otherwise); 0 before any rename."""
@@ -862,6 +862,11 @@ class PageBuilder:
         """Rename an object: its key, its own key in its bytes and every reference to it a decoder finds in the page. Returns the new Key; rewritten then counts those references, and unsearched the objects that may still refer to the old name."""
     def rename_references(self, key: Key | PrpObject, new_name: str) -> int:
         """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that may still refer to the old name."""
+    def rename_all(
+        self,
+        renames: Mapping[Key | PrpObject, str] | Iterable[tuple[Key | PrpObject, str]],
+    ) -> list[tuple[Key, int, int]]:
+        """Rename several objects at once, in one pass over the page: renames gives each object or key its new name, as a mapping or as pairs. An object of this page is renamed as rename() renames it; a key of another page has its references here followed, as rename_references() follows them. The names change together, so objects may swap names or pass them along; an object given twice, or a name two objects of a class would hold, is a ValueError and nothing changes. Returns (new Key, references rewritten, objects that may still refer to the old name) for each, in order; rewritten and unsearched then hold their sums."""
     def build(self) -> PrpFile:
         """A new PrpFile of the objects, in the writer's normal form."""
     def save(self, path: StrOrBytesPath) -> None:

@@ -148,6 +148,62 @@ PyObject* rename_references(PyObject* self, PyObject* args, PyObject* kwargs) {
   return to_py(renamed.references);
 }
 
+// The renames as pairs of an object or key and its new name: a mapping's
+// items, or an iterable's pairs, as dict.update takes them.
+std::vector<NewName> renames_of(PyObject* self, PyObject* renames_arg) {
+  const ModuleState& state = state_of(self);
+  const PageBuilder& builder = unbox<BuilderValue>(self).builder;
+  const int is_mapping = PyObject_HasAttrString(renames_arg, "keys");
+  const Ref items = Ref::checked(is_mapping ? PyMapping_Items(renames_arg) : PySequence_List(renames_arg));
+  std::vector<NewName> renames;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* item = PyList_GET_ITEM(items.get(), i);
+    const Ref pair = Ref::checked(PySequence_Fast(item, "rename_all() takes pairs of an object or key and a name"));
+    if (PySequence_Fast_GET_SIZE(pair.get()) != 2) {
+      PyErr_Format(PyExc_ValueError, "rename_all() takes pairs of an object or key and a name, not %zd items",
+                   PySequence_Fast_GET_SIZE(pair.get()));
+      throw PythonError{};
+    }
+    PyObject* key_arg = PySequence_Fast_GET_ITEM(pair.get(), 0);
+    const std::optional<BuiltKey> key = key_of(key_arg, state);
+    if (!key) {
+      PyErr_Format(PyExc_TypeError, "rename_all() takes Key or PrpObject to rename, not %.200s",
+                   Py_TYPE(key_arg)->tp_name);
+      throw PythonError{};
+    }
+    // A key of this page's location that the builder does not hold is no
+    // object of another page.
+    if (!builder.contains(*key) && key->location_sequence == builder.header().sequence_number) {
+      const Ref shown = Ref::checked(new_key(state, *key));
+      PyErr_SetObject(PyExc_KeyError, shown.get());
+      throw PythonError{};
+    }
+    renames.push_back({*key, arg_str(PySequence_Fast_GET_ITEM(pair.get(), 1), "rename_all", "new_name")});
+  }
+  return renames;
+}
+
+PyObject* rename_all(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* renames_arg = nullptr;
+  parse_args(args, kwargs, "rename_all", {"renames"}, {&renames_arg});
+  const std::vector<NewName> renames = renames_of(self, renames_arg);
+  BuilderValue& value = unbox<BuilderValue>(self);
+  const std::vector<Rename> results = value.builder.rename_all(renames);
+  value.rewritten = 0;
+  value.unsearched = 0;
+  for (const Rename& result : results) {
+    value.rewritten += result.references;
+    value.unsearched += result.unsearched;
+  }
+  const ModuleState& state = state_of(self);
+  return to_py_list(results, [&](const Rename& result) {
+    const Ref key = Ref::checked(new_key(state, result.key));
+    const Ref rewritten = Ref::checked(to_py(result.references));
+    const Ref unsearched = Ref::checked(to_py(result.unsearched));
+    return checked(PyTuple_Pack(3, key.get(), rewritten.get(), unsearched.get()));
+  });
+}
+
 // Bodies are immutable and shared: a copy holds the same ones, and a deep
 // copy is no deeper.
 PyObject* copy_builder(PyObject* self) {
@@ -211,8 +267,9 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
       .properties =
           {
               {"rewritten", [](const BuilderValue& value) { return to_py(value.rewritten); },
-               "References to the renamed object that the last rename or rename_references rewrote, the "
-               "object's own key in its bytes not counted; 0 before any rename."},
+               "References to the renamed object that the last rename or rename_references rewrote (to the "
+               "renamed objects, after rename_all), the object's own key in its bytes not counted; 0 before any "
+               "rename."},
               {"unsearched", [](const BuilderValue& value) { return to_py(value.unsearched); },
                "Objects that may still refer to the old name after the last rename: those whose bytes hold it, "
                "stored as a name, where no key was read (of classes lumivex does not decode, whose bytes do not "
@@ -248,6 +305,15 @@ const ClassDef<BuilderValue>& class_def<BuilderValue>() {
                   "rename_references($self, key, new_name)\n--\n\nFollow the rename of an object of another page: "
                   "rewrite every reference to its key that a decoder finds in this page. Returns the number of "
                   "references rewritten; unsearched then counts the objects that may still refer to the old name."),
+              method<rename_all>(
+                  "rename_all",
+                  "rename_all($self, renames)\n--\n\nRename several objects at once, in one pass over the page: "
+                  "renames gives each object or key its new name, as a mapping or as pairs. An object of this page "
+                  "is renamed as rename() renames it; a key of another page has its references here followed, as "
+                  "rename_references() follows them. The names change together, so objects may swap names or pass "
+                  "them along; an object given twice, or a name two objects of a class would hold, is a ValueError "
+                  "and nothing changes. Returns (new Key, references rewritten, objects that may still refer to the "
+                  "old name) for each, in order; rewritten and unsearched then hold their sums."),
               method<new_page>("build",
                                "build($self)\n--\n\nA new PrpFile of the objects, in the writer's normal "
                                "form."),

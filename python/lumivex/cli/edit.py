@@ -12,7 +12,6 @@ import re
 import stat
 import sys
 import types
-import uuid
 from collections import Counter
 from collections.abc import Callable, Iterable
 from dataclasses import dataclass, field
@@ -206,6 +205,20 @@ class Edits:
         for key, times in renamed.items():
             if times > 1:
                 raise CommandError(f"{object_text(key)} is renamed twice")
+        # Names change together: one may be taken from an object renamed too.
+        taking: dict[tuple[int, int, str], lumivex.PrpObject] = {}
+        for obj, new_name in self.renames:
+            other = taking.setdefault((obj.key.location_sequence, obj.class_type, new_name), obj)
+            if other is not obj:
+                raise CommandError(
+                    f"cannot rename {object_text(obj)}: {object_text(other)} is renamed "
+                    f"{new_name!r} too"
+                )
+            if any(held.key not in renamed for held in obj.page.find(new_name, obj.class_type)):
+                raise CommandError(
+                    f"cannot rename {object_text(obj)}: the page already holds a "
+                    f"{obj.class_name} named {new_name!r}"
+                )
         retextured = Counter(obj.key for obj, _ in self.textures)
         for key, times in retextured.items():
             if times > 1:
@@ -455,23 +468,6 @@ def new_texture(
         raise CommandError(f"cannot make {object_text(obj)} from {image}: {reason}") from error
 
 
-def rename_steps(renames: list[tuple[str, lumivex.PrpObject, str]]) -> list[tuple[int, str]]:
-    """The renames (page name, object, new name) as steps (position in
-    renames, name given), in order. A rename to the name of another object
-    renamed, of its class in its page, first gives a temporary name no page
-    holds, and its new name in a last round: names may then be swapped or
-    passed along, given in any order."""
-    renamed_names = {(page_name, obj.class_type, obj.name) for page_name, obj, _ in renames}
-    steps, last = [], []
-    for position, (page_name, obj, new_name) in enumerate(renames):
-        if (page_name, obj.class_type, new_name) in renamed_names:
-            steps.append((position, f"\0lumivex-rename-{uuid.uuid4().hex}"))
-            last.append((position, new_name))
-        else:
-            steps.append((position, new_name))
-    return steps + last
-
-
 def unsearched_warning(count: int, old: str) -> list[str]:
     """The warning that a rename may have missed references, if it may."""
     if not count:
@@ -526,24 +522,15 @@ def edit_page(page: lumivex.PrpFile, args: argparse.Namespace) -> int:
                 "num_levels": mipmap.num_levels,
             }
         )
-    renamed: dict[int, lumivex.Key] = {}
-    for position, name in rename_steps([(page.page_name, obj, new) for obj, new in edits.renames]):
-        obj, new_name = edits.renames[position]
-        try:
-            renamed_key = builder.rename(renamed.get(position, obj.key), name)
-        except ValueError as error:
-            raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
-        if position not in renamed:
-            done.append(
-                {
-                    "action": "rename",
-                    "object": obj,
-                    "new_name": new_name,
-                    "reference_count": builder.rewritten,
-                }
-            )
-            warnings += unsearched_warning(builder.unsearched, object_text(obj))
-        renamed[position] = renamed_key
+    try:
+        renamed = builder.rename_all(edits.renames)
+    except ValueError as error:
+        raise CommandError(f"cannot rename: {error}") from error
+    for (obj, new_name), (_, rewritten, unsearched) in zip(edits.renames, renamed, strict=True):
+        done.append(
+            {"action": "rename", "object": obj, "new_name": new_name, "reference_count": rewritten}
+        )
+        warnings += unsearched_warning(unsearched, object_text(obj))
     for obj in edits.removes:
         builder.remove(obj)
     output = args.output or args.path
@@ -701,48 +688,42 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     # Shown once every rename has worked, so that a failure prints only itself.
     done: list[dict[str, Any]] = []
     warnings: list[str] = []
-    renamed: dict[int, lumivex.Key] = {}
-    for position, name in rename_steps(renames):
-        owner, obj, new_name = renames[position]
-        key = renamed.get(position, obj.key)
-        own_page_references = 0
-        rewritten = 0
-        other_pages = 0
-        unsearched = 0
-        for page_name, page in pages:
-            builder = builders.get(page_name, None)
-            if builder is None:
-                builder = lumivex.PageBuilder.from_page(page)
-            if page_name == owner:
-                try:
-                    renamed_key = builder.rename(key, name)
-                except ValueError as error:
-                    raise CommandError(f"cannot rename {object_text(obj)}: {error}") from error
-                own_page_references = builder.rewritten
-                count = 1
-            else:
-                count = builder.rename_references(key, name)
-                rewritten += count
-                other_pages += bool(count)
-            unsearched += builder.unsearched
-            if count:
-                builders[page_name] = builder
-                if page_name not in changed:
-                    changed.append(page_name)
-        # A rename through a temporary name is told once, by its first step.
-        if position not in renamed:
-            done.append(
-                {
-                    "page": owner,
-                    "object": key_json(obj.key),
-                    "new_name": new_name,
-                    "own_page_reference_count": own_page_references,
-                    "reference_count": rewritten,
-                    "other_page_count": other_pages,
-                }
-            )
-            warnings += unsearched_warning(unsearched, object_text(obj))
-        renamed[position] = renamed_key
+    # Each page is searched once for every rename: its own objects are
+    # renamed, and references to the others' followed.
+    results = {}
+    for page_name, page in pages:
+        for owner, obj, _ in renames:
+            if owner != page_name and obj.key.location_sequence == page.header.sequence_number:
+                raise CommandError(
+                    f"cannot rename {object_text(obj)}: page {printable_text(page_name)} has the "
+                    f"location of page {printable_text(owner)}, so their references cannot be told apart"
+                )
+        builder = lumivex.PageBuilder.from_page(page)
+        try:
+            results[page_name] = builder.rename_all([(obj.key, new) for _, obj, new in renames])
+        except ValueError as error:
+            raise CommandError(f"cannot rename: {error}") from error
+        if any(owner == page_name for owner, _, _ in renames) or builder.rewritten:
+            builders[page_name] = builder
+            changed.append(page_name)
+    for position, (owner, obj, new_name) in enumerate(renames):
+        counts = {page_name: found[position] for page_name, found in results.items()}
+        others = [
+            rewritten for page_name, (_, rewritten, _) in counts.items() if page_name != owner
+        ]
+        done.append(
+            {
+                "page": owner,
+                "object": key_json(obj.key),
+                "new_name": new_name,
+                "own_page_reference_count": counts[owner][1],
+                "reference_count": sum(others),
+                "other_page_count": sum(1 for rewritten in others if rewritten),
+            }
+        )
+        warnings += unsearched_warning(
+            sum(unsearched for _, _, unsearched in counts.values()), object_text(obj)
+        )
     files = []
     loaded = dict(pages)
     for page_name in changed:

@@ -4,10 +4,12 @@
 #include <array>
 #include <cstring>
 #include <type_traits>
+#include <unordered_set>
 
 #include "core/class_index.h"
 #include "core/text.h"
 #include "resource/prp/decoders.h"
+#include "resource/prp/name_search.h"
 #include "resource/prp/record_edit.h"
 #include "resource/prp/synched_object.h"
 
@@ -24,13 +26,14 @@ void check_name(const std::string& name_bytes) {
   check_new_safe_string(name_bytes);
 }
 
-// A safe string to go where another lay: [at, at + size) in the bytes.
-struct NameSpan {
-  std::size_t at;
-  std::size_t size;
+// A stored name to be replaced by the new name of a rename.
+struct RenamedSpan {
+  NameSpan span;
+  std::size_t change;  // the rename's place among the changes
+  bool own_key;        // the renamed object's own key, which no count includes
 };
 
-// The spans in stored order, each once: a name found twice is written once.
+// The names read, in stored order, each once.
 void sort_spans(std::vector<NameSpan>& spans) {
   std::sort(spans.begin(), spans.end(), [](const NameSpan& a, const NameSpan& b) { return a.at < b.at; });
   spans.erase(
@@ -38,18 +41,28 @@ void sort_spans(std::vector<NameSpan>& spans) {
       spans.end());
 }
 
-// The bytes with each span, in stored order, replaced by the name written
-// in the normal form.
-std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, const std::vector<NameSpan>& spans,
-                                const std::string& name_bytes) {
-  PlasmaWrite name;
-  name.write_safe_string(name_bytes);
-  PlasmaWrite out(bytes.size() + spans.size() * name.size());
+// The spans to replace in stored order, each once: a name found twice (the
+// own key, then as a reference) is written once, as it was found first.
+void sort_spans(std::vector<RenamedSpan>& spans) {
+  std::stable_sort(spans.begin(), spans.end(),
+                   [](const RenamedSpan& a, const RenamedSpan& b) { return a.span.at < b.span.at; });
+  spans.erase(std::unique(spans.begin(), spans.end(),
+                          [](const RenamedSpan& a, const RenamedSpan& b) { return a.span.at == b.span.at; }),
+              spans.end());
+}
+
+// The bytes with each span, in stored order, replaced by its rename's new
+// name, written in the normal form.
+std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, const std::vector<RenamedSpan>& spans,
+                                const std::vector<std::vector<uint8_t>>& written_names) {
+  std::size_t size = bytes.size();
+  for (const RenamedSpan& renamed : spans) size += written_names[renamed.change].size();
+  PlasmaWrite out(size);
   std::size_t from = 0;
-  for (const NameSpan& span : spans) {
-    out.write_bytes(bytes.subspan(from, span.at - from));
-    out.write_bytes(name.bytes());
-    from = span.at + span.size;
+  for (const RenamedSpan& renamed : spans) {
+    out.write_bytes(bytes.subspan(from, renamed.span.at - from));
+    out.write_bytes(written_names[renamed.change]);
+    from = renamed.span.at + renamed.span.size;
   }
   out.write_bytes(bytes.subspan(from));
   return out.take_bytes();
@@ -59,81 +72,6 @@ std::vector<uint8_t> with_names(std::span<const uint8_t> bytes, const std::vecto
 NameSpan span_of(const StoredString& name) {
   return {name.offset - sizeof(uint16_t), sizeof(uint16_t) + std::size_t{name.size()}};
 }
-
-// Where a rename may have missed a reference: the old name stored as a safe
-// string, in either of its forms, outside every name read as a key. Where
-// the decode reads no key (a text naming the object, say), the bytes may
-// still refer to it. The search is made once for a rename and runs in one
-// pass over an object's bytes, however the name repeats itself. An empty
-// name is not looked for: any two zero bytes would be one.
-class NameSearch {
- public:
-  explicit NameSearch(const std::string& name_bytes) : size_(name_bytes.size()) {
-    patterns_[0].bytes.assign(name_bytes.begin(), name_bytes.end());
-    patterns_[1].inverted = true;
-    for (const uint8_t c : patterns_[0].bytes) patterns_[1].bytes.push_back(static_cast<uint8_t>(~c));
-    for (Pattern& pattern : patterns_) {
-      // For each length of a matched prefix, the longest proper prefix
-      // that is also its suffix.
-      const std::vector<uint8_t>& text = pattern.bytes;
-      pattern.fallback.assign(text.size() + 1, 0);
-      for (std::size_t i = 1, matched = 0; i < text.size(); ++i) {
-        while (matched > 0 && text[i] != text[matched]) matched = pattern.fallback[matched];
-        if (text[i] == text[matched]) ++matched;
-        pattern.fallback[i + 1] = matched;
-      }
-    }
-  }
-
-  // Whether the bytes hold the name outside the spans of the names read
-  // (sorted).
-  bool held_outside(std::span<const uint8_t> bytes, const std::vector<NameSpan>& read) const {
-    if (size_ == 0) return false;
-    for (const Pattern& pattern : patterns_) {
-      const std::vector<uint8_t>& text = pattern.bytes;
-      for (std::size_t i = 0, matched = 0; i < bytes.size(); ++i) {
-        // With nothing matched, the next match can only begin where the
-        // name's first byte is: most bytes (pixels, say) are passed at once.
-        if (matched == 0) {
-          const void* first = std::memchr(bytes.data() + i, text[0], bytes.size() - i);
-          if (!first) break;
-          i = static_cast<std::size_t>(static_cast<const uint8_t*>(first) - bytes.data());
-        }
-        while (matched > 0 && bytes[i] != text[matched]) matched = pattern.fallback[matched];
-        if (bytes[i] == text[matched]) ++matched;
-        if (matched < text.size()) continue;
-        matched = pattern.fallback[matched];
-        if (stored_outside(bytes, i + 1 - text.size(), pattern.inverted, read)) return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  struct Pattern {
-    std::vector<uint8_t> bytes;
-    std::vector<std::size_t> fallback;
-    bool inverted = false;
-  };
-
-  // Whether the name found at payload_at is a safe string of its form that
-  // is not one of the names read.
-  bool stored_outside(std::span<const uint8_t> bytes, std::size_t payload_at, bool inverted,
-                      const std::vector<NameSpan>& read) const {
-    if (payload_at < sizeof(uint16_t)) return false;
-    const std::size_t at = payload_at - sizeof(uint16_t);
-    const uint16_t header = PlasmaRead::load<uint16_t>(bytes.data() + at);
-    if ((header & kSafeStringLengthMask) != size_ ||
-        ((header & kInvertedStringFlags) == kInvertedStringFlags) != inverted)
-      return false;
-    const auto span = std::lower_bound(read.begin(), read.end(), at,
-                                       [](const NameSpan& span, std::size_t wanted) { return span.at < wanted; });
-    return span == read.end() || span->at != at;
-  }
-
-  std::size_t size_;
-  std::array<Pattern, 2> patterns_;
-};
 
 std::string already_named(uint16_t class_type, const std::string& name_bytes) {
   return "The page already holds a " + std::string(ClassIndex::class_name(class_type)) + " named '" +
@@ -150,9 +88,12 @@ bool read_whole(const Record& record) {
     return true;
 }
 
-bool refers_to(const Uoid& reference, const Source& source, const BuiltKey& key) {
-  return reference.location_sequence == key.location_sequence && reference.class_type == key.class_type &&
-         source.stored_bytes(reference.name) == key.name_bytes;
+// What a reference is matched to a key on: its location, class and name.
+std::string reference_match(uint32_t location_sequence, uint16_t class_type, std::string_view name_bytes) {
+  std::string match(sizeof location_sequence + sizeof class_type, '\0');
+  std::memcpy(match.data(), &location_sequence, sizeof location_sequence);
+  std::memcpy(match.data() + sizeof location_sequence, &class_type, sizeof class_type);
+  return match.append(name_bytes);
 }
 
 // Bytes made for the builder, kept by what holds them.
@@ -257,12 +198,17 @@ std::vector<const BuiltKey*> PageBuilder::keys() const {
   return keys;
 }
 
-bool PageBuilder::named(uint16_t class_type, const std::string& name_bytes) const {
+std::optional<uint32_t> PageBuilder::entry_named(uint16_t class_type, const std::string& name_bytes) const {
   const auto [first, last] = by_name_.equal_range(name_hash(class_type, name_bytes));
-  return std::any_of(first, last, [&](const auto& entry) {
-    const BuiltKey& key = entries_[entry.second].key;
-    return key.class_type == class_type && key.name_bytes == name_bytes;
-  });
+  for (auto it = first; it != last; ++it) {
+    const BuiltKey& key = entries_[it->second].key;
+    if (key.class_type == class_type && key.name_bytes == name_bytes) return it->second;
+  }
+  return std::nullopt;
+}
+
+bool PageBuilder::named(uint16_t class_type, const std::string& name_bytes) const {
+  return entry_named(class_type, name_bytes).has_value();
 }
 
 uint32_t PageBuilder::entry_of(const BuiltKey& key) const {
@@ -343,14 +289,109 @@ void PageBuilder::remove(const BuiltKey& key) {
   --live_;
 }
 
-Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name_bytes,
-                            std::optional<uint32_t> renamed) {
-  Rename result{old_key, 0, 0};
-  result.key.name_bytes = new_name_bytes;
-  const NameSearch old_name(old_key.name_bytes);
+// The names of the renames that change one, and whose references they follow.
+struct PageBuilder::Changes {
+  struct Change {
+    std::size_t rename;  // its place among the renames
+    uint32_t entry;      // the object renamed, or kElsewhere
+    BuiltKey old_key;
+  };
+  static constexpr uint32_t kElsewhere = UINT32_MAX;
+
+  std::vector<Change> changes;
+  // Each change by what its old key's references hold; the first of equal ones.
+  std::unordered_map<std::string, std::size_t> by_reference;
+  // The change of each object renamed.
+  std::unordered_map<uint32_t, std::size_t> by_entry;
+};
+
+PageBuilder::Changes PageBuilder::changes_of(const std::vector<NewName>& renames) const {
+  Changes found;
+  // The objects renamed, by their place here or by their key elsewhere.
+  std::unordered_set<uint32_t> entries_given;
+  std::unordered_set<std::string> keys_given;
+  // The name each class will have taken, from the renames of this page.
+  std::unordered_set<std::string> names_taken;
+  for (std::size_t i = 0; i < renames.size(); ++i) {
+    const NewName& rename = renames[i];
+    check_name(rename.name_bytes);
+    const BuiltKey& key = rename.key;
+    // An object of this page's location that the builder does not hold is
+    // an error, not an object of another page.
+    const uint32_t entry =
+        contains(key) || key.location_sequence == header_.sequence_number ? entry_of(key) : Changes::kElsewhere;
+    const bool given =
+        entry == Changes::kElsewhere
+            ? keys_given.insert(reference_match(key.location_sequence, key.class_type, key.name_bytes)).second
+            : entries_given.insert(entry).second;
+    if (!given) throw Error("The object '" + utf8_text(key.name_bytes) + "' is renamed twice");
+    if (rename.name_bytes == key.name_bytes) continue;
+    found.changes.push_back({i, entry, entry == Changes::kElsewhere ? key : entries_[entry].key});
+    if (entry == Changes::kElsewhere) continue;
+    found.by_entry.emplace(entry, found.changes.size() - 1);
+    if (!names_taken.insert(reference_match(0, key.class_type, rename.name_bytes)).second)
+      throw Error("Two objects would be named '" + utf8_text(rename.name_bytes) + "': both are renamed so");
+  }
+  for (std::size_t c = 0; c < found.changes.size(); ++c) {
+    const Changes::Change& change = found.changes[c];
+    found.by_reference.emplace(
+        reference_match(change.old_key.location_sequence, change.old_key.class_type, change.old_key.name_bytes), c);
+    if (change.entry == Changes::kElsewhere) continue;
+    // A name may be taken from an object renamed by these renames, not from another.
+    const std::string& new_name = renames[change.rename].name_bytes;
+    const std::optional<uint32_t> holder = entry_named(change.old_key.class_type, new_name);
+    if (holder && !found.by_entry.contains(*holder)) throw Error(already_named(change.old_key.class_type, new_name));
+  }
+  return found;
+}
+
+std::vector<Rename> PageBuilder::rename_all(const std::vector<NewName>& renames) {
+  const Changes found = changes_of(renames);
+  std::vector<Rename> results;
+  results.reserve(renames.size());
+  for (const NewName& rename : renames) {
+    const bool held = contains(rename.key);
+    results.push_back({held ? entries_[entry_of(rename.key)].key : rename.key, 0, 0});
+  }
+  for (const Changes::Change& change : found.changes)
+    results[change.rename].key.name_bytes = renames[change.rename].name_bytes;
+  if (found.changes.empty()) return results;
+
+  // The old names looked for where no key was read, each once, with the
+  // changes of that name; those of an empty name look at what did not
+  // decode whole instead.
+  std::vector<std::string> old_names;
+  std::vector<std::vector<std::size_t>> changes_of_name;
+  std::vector<std::size_t> empty_named;
+  std::unordered_map<std::string_view, std::size_t> name_places;
+  for (std::size_t c = 0; c < found.changes.size(); ++c) {
+    const std::string& old_name = found.changes[c].old_key.name_bytes;
+    if (old_name.empty()) {
+      empty_named.push_back(c);
+      continue;
+    }
+    const auto [place, added] = name_places.try_emplace(old_name, old_names.size());
+    if (added) {
+      old_names.push_back(old_name);
+      changes_of_name.emplace_back();
+    }
+    changes_of_name[place->second].push_back(c);
+  }
+  NameSearch old_name_search(std::move(old_names));
+  // The new names as safe strings, by change.
+  std::vector<std::vector<uint8_t>> written_names;
+  for (const Changes::Change& change : found.changes) {
+    PlasmaWrite written;
+    written.write_safe_string(renames[change.rename].name_bytes);
+    written_names.push_back(written.take_bytes());
+  }
+
   // One object's, reused.
-  std::vector<NameSpan> spans;
-  std::vector<NameSpan> read;  // the names of every key read, the old key's or not
+  std::vector<RenamedSpan> spans;
+  std::vector<NameSpan> read;  // the names of every key read, renamed or not
+  const auto count_unsearched = [&](std::size_t c, uint32_t at) {
+    if (found.changes[c].entry != at) ++results[found.changes[c].rename].unsearched;
+  };
   for (const Group& group : groups_) {
     for (const uint32_t at : group.entries) {
       Entry& entry = entries_[at];
@@ -359,16 +400,15 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
       const Source source(bytes);
       spans.clear();
       read.clear();
-      bool own_key_rewritten = false;
-      // The object's own key follows its class index; the renamed object's
+      const auto renamed_here = found.by_entry.find(at);
+      // The object's own key follows its class index; a renamed object's
       // takes the new name even where it held another than the index.
       if (bytes.size() > kClassIndexSize) {
         try {
           PlasmaRead reader(bytes, kClassIndexSize);
           if (const auto own = read_key_uoid(reader)) {
             read.push_back(span_of(own->name));
-            if (at == renamed) spans.push_back(span_of(own->name));
-            own_key_rewritten = at == renamed;
+            if (renamed_here != found.by_entry.end()) spans.push_back({span_of(own->name), renamed_here->second, true});
           }
         } catch (const Error&) {
           // Bytes that hold no key at their start have none to rename.
@@ -381,15 +421,17 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
           FieldMarks marks;
           const auto record = row.locate(bytes, marks);
           searched = read_whole(record);
-          const auto found = [&](const Uoid& key) {
+          const auto reference = [&](const Uoid& key) {
             read.push_back(span_of(key.name));
-            if (refers_to(key, source, old_key)) spans.push_back(span_of(key.name));
+            const auto change = found.by_reference.find(
+                reference_match(key.location_sequence, key.class_type, source.stored_bytes(key.name)));
+            if (change != found.by_reference.end()) spans.push_back({span_of(key.name), change->second, false});
           };
-          for (const KeyReference& reference : references(record, source)) found(reference.key);
+          for (const KeyReference& listed : references(record, source)) reference(listed.key);
           for (const uint32_t key_at : marks.unread_keys()) {
             try {
               PlasmaRead reader(bytes, key_at);
-              if (const auto key = read_key_uoid(reader)) found(*key);
+              if (const auto key = read_key_uoid(reader)) reference(*key);
             } catch (const Error&) {
               // Where the decode stopped: no whole key lies there.
             }
@@ -399,43 +441,50 @@ Rename PageBuilder::rewrite(const BuiltKey& old_key, const std::string& new_name
         // An object that does not decode cannot be searched.
         searched = false;
       }
-      // A reference stores its key's name: bytes that hold the old name
-      // nowhere outside the names read refer to the old key nowhere, searched
-      // whole or not. An empty name cannot be looked for.
+      // A reference stores its key's name: bytes that hold an old name
+      // nowhere outside the names read refer to its key nowhere, searched
+      // whole or not.
       sort_spans(read);
-      const bool may_refer = old_key.name_bytes.empty() ? !searched : old_name.held_outside(bytes, read);
-      if (may_refer && at != renamed) ++result.unsearched;
+      old_name_search.search(bytes, read, [&](std::size_t name) {
+        for (const std::size_t c : changes_of_name[name]) count_unsearched(c, at);
+      });
+      if (!searched)
+        for (const std::size_t c : empty_named) count_unsearched(c, at);
       if (spans.empty()) continue;
       sort_spans(spans);
-      result.references += spans.size() - (own_key_rewritten ? 1 : 0);
-      entry.data = held(with_names(bytes, spans, new_name_bytes));
+      for (const RenamedSpan& renamed : spans)
+        if (!renamed.own_key) ++results[found.changes[renamed.change].rename].references;
+      entry.data = held(with_names(bytes, spans, written_names));
     }
   }
-  return result;
+  // Every renamed name leaves the table before any comes in: names may be
+  // swapped or passed along.
+  for (const Changes::Change& change : found.changes)
+    if (change.entry != Changes::kElsewhere) forget_name(change.entry);
+  for (const Changes::Change& change : found.changes) {
+    if (change.entry == Changes::kElsewhere) continue;
+    Entry& entry = entries_[change.entry];
+    entry.key.name_bytes = renames[change.rename].name_bytes;
+    by_name_.emplace(name_hash(entry.key.class_type, entry.key.name_bytes), change.entry);
+  }
+  return results;
 }
 
 Rename PageBuilder::rename(const BuiltKey& key, std::string new_name_bytes) {
   check_name(new_name_bytes);
-  const uint32_t renamed = entry_of(key);
-  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
-  if (named(key.class_type, new_name_bytes)) throw Error(already_named(key.class_type, new_name_bytes));
-  const BuiltKey old_key = entries_[renamed].key;
-  const Rename result = rewrite(old_key, new_name_bytes, renamed);
-  forget_name(renamed);
-  Entry& entry = entries_[renamed];
-  entry.key.name_bytes = std::move(new_name_bytes);
-  by_name_.emplace(name_hash(entry.key.class_type, entry.key.name_bytes), renamed);
-  return result;
+  entry_of(key);
+  if (new_name_bytes != key.name_bytes && named(key.class_type, new_name_bytes))
+    throw Error(already_named(key.class_type, new_name_bytes));
+  return rename_all({{key, std::move(new_name_bytes)}}).front();
 }
 
 Rename PageBuilder::rename_references(const BuiltKey& key, const std::string& new_name_bytes) {
   check_name(new_name_bytes);
   // The page's own objects are renamed whole, or their references would
   // point at nothing.
-  if (key.location_sequence == header_.sequence_number)
+  if (key.location_sequence == header_.sequence_number || contains(key))
     throw Error("The object '" + utf8_text(key.name_bytes) + "' is of this page: rename it instead");
-  if (new_name_bytes == key.name_bytes) return {key, 0, 0};
-  return rewrite(key, new_name_bytes, std::nullopt);
+  return rename_all({{key, new_name_bytes}}).front();
 }
 
 // The objects and their names are laid out in one buffer, the objects in

@@ -34,6 +34,12 @@ struct Rename {
   uint64_t unsearched;
 };
 
+// One rename of several made at once: an object's key and its new name.
+struct NewName {
+  BuiltKey key;
+  std::string name_bytes;
+};
+
 // The objects of a page in the writer's order: class by class in the order
 // of the page's type groups, and in each class in index order, new ones
 // last. Lookups by key go through a table of their names' hashes.
@@ -72,6 +78,15 @@ class PageBuilder {
   // to new_name_bytes, that a decoder finds in the page's objects; the result
   // holds key with its new name.
   Rename rename_references(const BuiltKey& key, const std::string& new_name_bytes);
+  // Renames at once, in one pass over the objects whatever their number: a
+  // key the builder holds, or of the page's location, is renamed as rename()
+  // renames it; a key of another location has its references followed, as
+  // rename_references() does. The names change together, so that objects
+  // may swap names or pass them along; a key given twice, and a name two
+  // objects of one class would then hold, are errors, and nothing changes.
+  // The results are in the renames' order; one that keeps its name is
+  // nothing rewritten.
+  std::vector<Rename> rename_all(const std::vector<NewName>& renames);
 
   // A new page of the objects, in the writer's normal form.
   std::shared_ptr<const PrpPage> build() const;
@@ -93,12 +108,13 @@ class PageBuilder {
   uint32_t entry_of(const BuiltKey& key) const;
   // Takes the entry at index at out of the lookup by name.
   void forget_name(uint32_t at);
-  // Whether a live object of class_type is named name_bytes.
+  // The live object of class_type named name_bytes, if there is one.
+  std::optional<uint32_t> entry_named(uint16_t class_type, const std::string& name_bytes) const;
   bool named(uint16_t class_type, const std::string& name_bytes) const;
   static uint64_t name_hash(uint16_t class_type, std::string_view name_bytes);
-  // Rewrites the references to old_key, and the own key of the entry
-  // renamed when there is one.
-  Rename rewrite(const BuiltKey& old_key, const std::string& new_name_bytes, std::optional<uint32_t> renamed);
+  // The renames that change a name, checked.
+  struct Changes;
+  Changes changes_of(const std::vector<NewName>& renames) const;
 
   PageHeader header_;
   std::vector<Entry> entries_;
