@@ -52,6 +52,7 @@ NameSearch::NameSearch(std::vector<std::string> names)
   powers_[0] = 1;
   for (std::size_t i = 1; i <= kLongest; ++i) powers_[i] = multiply(powers_[i - 1], base_);
   std::vector<uint8_t> stored;
+  std::bitset<256> first_byte_sought;
   for (std::size_t i = 0; i < names_.size(); ++i) {
     const std::string& name = names_[i];
     if (name.empty() || name.size() > kLongest) continue;
@@ -61,8 +62,8 @@ NameSearch::NameSearch(std::vector<std::string> names)
       stored.clear();
       for (const char c : name) stored.push_back(static_cast<uint8_t>(c) ^ flip);
       starts_.set(start_of(inverted, stored.front(), stored.size()));
-      if (!first_byte_sought_[stored.front()]) first_bytes_.push_back(stored.front());
-      first_byte_sought_.set(stored.front());
+      if (!first_byte_sought[stored.front()]) first_bytes_.push_back(stored.front());
+      first_byte_sought.set(stored.front());
       by_hash_.emplace(hash_of(stored) << 1 | uint64_t{inverted}, static_cast<uint32_t>(i));
     }
   }

@@ -60,7 +60,7 @@ class NameSearch {
   // adds up without a branch.
   std::array<uint8_t, kLongest + 1> lengths_{};
   std::bitset<2 * 256 * 128> starts_;
-  std::bitset<256> first_byte_sought_;
+  // The bytes a name's stored form begins with, each once.
   std::vector<uint8_t> first_bytes_;
   // The names by the hash of their stored bytes and their form.
   std::unordered_multimap<uint64_t, uint32_t> by_hash_;
