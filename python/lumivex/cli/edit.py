@@ -692,8 +692,9 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     # renamed, and references to the others' followed.
     results = {}
     for page_name, page in pages:
+        location = page.header.sequence_number
         for owner, obj, _ in renames:
-            if owner != page_name and obj.key.location_sequence == page.header.sequence_number:
+            if owner != page_name and obj.key.location_sequence == location:
                 raise CommandError(
                     f"cannot rename {object_text(obj)}: page {printable_text(page_name)} has the "
                     f"location of page {printable_text(owner)}, so their references cannot be told apart"
