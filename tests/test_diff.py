@@ -376,6 +376,19 @@ def test_a_page_listed_twice_pairs_its_entries_in_file_order_and_its_file_once(t
     assert run(a, b) == (1, "age Demo\n  page entry Town: seq_suffix 1 -> 2\n")
 
 
+@pytest.mark.parametrize("times_a, times_b", [(1, 2), (3, 1)])
+def test_a_page_listed_more_times_on_one_side_is_a_change(tmp_path, times_a, times_b):
+    town = district(page_name="Town")
+    sides = [
+        write_age(tmp_path / side, {"Town": town}, entries="Page=Town,0\n" * times)
+        for side, times in (("a", times_a), ("b", times_b))
+    ]
+    assert lumivex.diff(*sides) == [
+        lumivex.Change("age", "Demo", None, "Town", "times_listed", times_a, times_b)
+    ]
+    assert run(*sides) == (1, f"age Demo\n  page entry Town: times_listed {times_a} -> {times_b}\n")
+
+
 def test_an_age_page_file_renamed_still_pairs_by_header(tmp_path):
     yard = district(page_name="Yard")
     a = write_age(tmp_path / "a", {"Yard": yard})

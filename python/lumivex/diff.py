@@ -183,8 +183,9 @@ def nameless_body(obj: PrpObject) -> tuple[int, bytes]:
 def age_changes(a: AgeFile, b: AgeFile) -> Iterator[Change]:
     """The settings of two age descriptions that differ, then the entries of
     their page lists that both hold (paired by name, several of one name in
-    file order) whose other fields differ. A page listed on one side only
-    shows as a whole page only in A or B."""
+    file order) whose other fields differ, then the pages both list that one
+    lists more times than the other. A page listed on one side only shows as
+    a whole page only in A or B."""
     age = a.age_name
     for field in AGE_SETTINGS:
         before, after = getattr(a, field), getattr(b, field)
@@ -202,6 +203,11 @@ def age_changes(a: AgeFile, b: AgeFile) -> Iterator[Change]:
             before, after = getattr(entry, field), getattr(partner, field)
             if before != after:
                 yield Change(AGE, age, None, entry.name, field, before, after)
+    listed_in_a = Counter(entry.name for entry in a.pages)
+    listed_in_b = Counter(entry.name for entry in b.pages)
+    for name, times in listed_in_a.items():
+        if listed_in_b[name] and listed_in_b[name] != times:
+            yield Change(AGE, age, None, name, "times_listed", times, listed_in_b[name])
 
 
 def header_changes(page: str, a: PrpFile, b: PrpFile, all_fields: bool) -> Iterator[Change]:
