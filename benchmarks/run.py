@@ -244,7 +244,7 @@ def rename_all_row(page, runs: int) -> Row:
         f"PageBuilder.from_page(f).rename_all({len(renames)} renames)",
         f"{len(page)} objects",
         fresh(renames),
-        "... (1 rename)",
+        "the same, 1 rename",
         fresh(one),
         2.0,
         runs,
