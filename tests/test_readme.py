@@ -3,11 +3,14 @@ so do the example scripts."""
 
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 from pathlib import Path
 
+import lumivex
 import pytest
+from lumivex.check import AgeCheck
 from lumivex.cli import main
 
 from fixtures.extras import needs_pillow
@@ -77,6 +80,20 @@ def test_quick_start_commands():
         "pip install . && lumivex scan samples\n",
         'pip install ".[test]" && python -m pytest tests\n',
     ]
+
+
+def test_prefix_names_example(tmp_path):
+    age_folder = tmp_path / "age"
+    shutil.copytree(ROOT / "samples", age_folder)
+    script = ROOT / "examples" / "prefix_names.py"
+    done = subprocess.run(
+        [sys.executable, script, age_folder / "Demo.age", "Demo_"], capture_output=True, text=True
+    )
+    assert (done.returncode, done.stderr, done.stdout) == (0, "", "44 objects renamed in 3 pages\n")
+    age = lumivex.Age.open(str(age_folder / "Demo.age"))
+    assert all(obj.name.startswith("Demo_") for obj in age.objects())
+    assert [r.target is None for r in age.references()].count(True) == 0
+    assert list(AgeCheck(age).problems()) == []
 
 
 def test_texture_users_example():

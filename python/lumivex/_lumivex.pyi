@@ -864,7 +864,10 @@ class PageBuilder:
         """Follow the rename of an object of another page: rewrite every reference to its key that a decoder finds in this page. Returns the number of references rewritten; unsearched then counts the objects that may still refer to the old name."""
     def rename_all(
         self,
-        renames: Mapping[Key | PrpObject, str] | Iterable[tuple[Key | PrpObject, str]],
+        renames: Mapping[Key, str]
+        | Mapping[PrpObject, str]
+        | Mapping[Key | PrpObject, str]
+        | Iterable[tuple[Key | PrpObject, str]],
     ) -> list[tuple[Key, int, int]]:
         """Rename several objects at once, in one pass over the page: renames gives each object or key its new name, as a mapping or as pairs. An object of this page is renamed as rename() renames it; a key of another page has its references here followed, as rename_references() follows them. The names change together, so objects may swap names or pass them along; an object given twice, or a name two objects of a class would hold, is a ValueError and nothing changes. Returns (new Key, references rewritten, objects that may still refer to the old name) for each, in order; rewritten and unsearched then hold their sums."""
     def build(self) -> PrpFile:
