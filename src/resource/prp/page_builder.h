@@ -79,13 +79,13 @@ class PageBuilder {
   // holds key with its new name.
   Rename rename_references(const BuiltKey& key, const std::string& new_name_bytes);
   // Renames at once, in one pass over the objects whatever their number: a
-  // key the builder holds, or of the page's location, is renamed as rename()
-  // renames it; a key of another location has its references followed, as
-  // rename_references() does. The names change together, so that objects
-  // may swap names or pass them along; a key given twice, and a name two
-  // objects of one class would then hold, are errors, and nothing changes.
-  // The results are in the renames' order; one that keeps its name is
-  // nothing rewritten.
+  // key the builder holds is renamed as rename() renames it, and one of the
+  // page's location that it does not hold is an error; a key of another
+  // location has its references followed, as rename_references() does. The
+  // names change together, so that objects may swap names or pass them
+  // along; a key given twice, and a name two objects of one class would then
+  // hold, are errors, and nothing changes. The results are in the renames'
+  // order; one that keeps its name has nothing rewritten.
   std::vector<Rename> rename_all(const std::vector<NewName>& renames);
 
   // A new page of the objects, in the writer's normal form.
