@@ -313,8 +313,8 @@ MUTANTS = [
     ),
     Mutant(
         "edit-age-renames-count-every-other-page",
-        '"other_page_count": sum(1 for rewritten in others if rewritten),',
-        '"other_page_count": len(others),',
+        "other_pages[position] += bool(rewritten)",
+        "other_pages[position] += 1",
         EDIT,
     ),
     Mutant(

@@ -689,8 +689,13 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
     done: list[dict[str, Any]] = []
     warnings: list[str] = []
     # Each page is searched once for every rename: its own objects are
-    # renamed, and references to the others' followed.
-    results = {}
+    # renamed, and references to the others' followed. The counts are added
+    # up page by page: nothing is kept for each page and rename.
+    keys = [(obj.key, new) for _, obj, new in renames]
+    own_references = [0] * len(renames)
+    other_references = [0] * len(renames)
+    other_pages = [0] * len(renames)
+    unsearched = [0] * len(renames)
     for page_name, page in pages:
         location = page.header.sequence_number
         for owner, obj, _ in renames:
@@ -701,30 +706,33 @@ def rename_in_age(age: Age, args: argparse.Namespace) -> int:
                 )
         builder = lumivex.PageBuilder.from_page(page)
         try:
-            results[page_name] = builder.rename_all([(obj.key, new) for _, obj, new in renames])
+            found = builder.rename_all(keys)
         except ValueError as error:
             raise CommandError(f"cannot rename: {error}") from error
+        for position, ((owner, _, _), (_, rewritten, may_refer)) in enumerate(
+            zip(renames, found, strict=True)
+        ):
+            unsearched[position] += may_refer
+            if owner == page_name:
+                own_references[position] = rewritten
+            else:
+                other_references[position] += rewritten
+                other_pages[position] += bool(rewritten)
         if any(owner == page_name for owner, _, _ in renames) or builder.rewritten:
             builders[page_name] = builder
             changed.append(page_name)
     for position, (owner, obj, new_name) in enumerate(renames):
-        counts = {page_name: found[position] for page_name, found in results.items()}
-        others = [
-            rewritten for page_name, (_, rewritten, _) in counts.items() if page_name != owner
-        ]
         done.append(
             {
                 "page": owner,
                 "object": key_json(obj.key),
                 "new_name": new_name,
-                "own_page_reference_count": counts[owner][1],
-                "reference_count": sum(others),
-                "other_page_count": sum(1 for rewritten in others if rewritten),
+                "own_page_reference_count": own_references[position],
+                "reference_count": other_references[position],
+                "other_page_count": other_pages[position],
             }
         )
-        warnings += unsearched_warning(
-            sum(unsearched for _, _, unsearched in counts.values()), object_text(obj)
-        )
+        warnings += unsearched_warning(unsearched[position], object_text(obj))
     files = []
     loaded = dict(pages)
     for page_name in changed:

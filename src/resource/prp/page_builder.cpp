@@ -88,9 +88,11 @@ bool read_whole(const Record& record) {
     return true;
 }
 
-// What a reference is matched to a key on: its location, class and name.
-std::string reference_match(uint32_t location_sequence, uint16_t class_type, std::string_view name_bytes) {
-  std::string match(sizeof location_sequence + sizeof class_type, '\0');
+// Makes match what a reference is matched to a key on: its location, class
+// and name. The caller's string is reused, as it is for every reference read.
+const std::string& reference_match(std::string& match, uint32_t location_sequence, uint16_t class_type,
+                                   std::string_view name_bytes) {
+  match.resize(sizeof location_sequence + sizeof class_type);
   std::memcpy(match.data(), &location_sequence, sizeof location_sequence);
   std::memcpy(match.data() + sizeof location_sequence, &class_type, sizeof class_type);
   return match.append(name_bytes);
@@ -312,6 +314,7 @@ PageBuilder::Changes PageBuilder::changes_of(const std::vector<NewName>& renames
   std::unordered_set<std::string> keys_given;
   // The name each class will have taken, from the renames of this page.
   std::unordered_set<std::string> names_taken;
+  std::string match;
   for (std::size_t i = 0; i < renames.size(); ++i) {
     const NewName& rename = renames[i];
     check_name(rename.name_bytes);
@@ -322,20 +325,21 @@ PageBuilder::Changes PageBuilder::changes_of(const std::vector<NewName>& renames
         contains(key) || key.location_sequence == header_.sequence_number ? entry_of(key) : Changes::kElsewhere;
     const bool given =
         entry == Changes::kElsewhere
-            ? keys_given.insert(reference_match(key.location_sequence, key.class_type, key.name_bytes)).second
+            ? keys_given.insert(reference_match(match, key.location_sequence, key.class_type, key.name_bytes)).second
             : entries_given.insert(entry).second;
     if (!given) throw Error("The object '" + utf8_text(key.name_bytes) + "' is renamed twice");
     if (rename.name_bytes == key.name_bytes) continue;
     found.changes.push_back({i, entry, entry == Changes::kElsewhere ? key : entries_[entry].key});
     if (entry == Changes::kElsewhere) continue;
     found.by_entry.emplace(entry, found.changes.size() - 1);
-    if (!names_taken.insert(reference_match(0, key.class_type, rename.name_bytes)).second)
+    if (!names_taken.insert(reference_match(match, 0, key.class_type, rename.name_bytes)).second)
       throw Error("Two objects would be named '" + utf8_text(rename.name_bytes) + "': both are renamed so");
   }
   for (std::size_t c = 0; c < found.changes.size(); ++c) {
     const Changes::Change& change = found.changes[c];
     found.by_reference.emplace(
-        reference_match(change.old_key.location_sequence, change.old_key.class_type, change.old_key.name_bytes), c);
+        reference_match(match, change.old_key.location_sequence, change.old_key.class_type, change.old_key.name_bytes),
+        c);
     if (change.entry == Changes::kElsewhere) continue;
     // A name may be taken from an object renamed by these renames, not from another.
     const std::string& new_name = renames[change.rename].name_bytes;
@@ -387,6 +391,7 @@ std::vector<Rename> PageBuilder::rename_all(const std::vector<NewName>& renames)
   }
 
   // One object's, reused.
+  std::string match;
   std::vector<RenamedSpan> spans;
   std::vector<NameSpan> read;  // the names of every key read, renamed or not
   const auto count_unsearched = [&](std::size_t c, uint32_t at) {
@@ -424,7 +429,7 @@ std::vector<Rename> PageBuilder::rename_all(const std::vector<NewName>& renames)
           const auto reference = [&](const Uoid& key) {
             read.push_back(span_of(key.name));
             const auto change = found.by_reference.find(
-                reference_match(key.location_sequence, key.class_type, source.stored_bytes(key.name)));
+                reference_match(match, key.location_sequence, key.class_type, source.stored_bytes(key.name)));
             if (change != found.by_reference.end()) spans.push_back({span_of(key.name), change->second, false});
           };
           for (const KeyReference& listed : references(record, source)) reference(listed.key);
