@@ -47,6 +47,18 @@ def edit_seeds():
         )
 
 
+def builder_seeds():
+    """Each page seed, its size before it, and edits after it: renames
+    among the names it holds, then each kind of edit."""
+    for seed in page_seeds():
+        if len(seed) > 0xFFFF:
+            continue
+        prefix = len(seed).to_bytes(2, "little") + seed
+        yield prefix
+        yield prefix + bytes(range(256))
+        yield prefix + bytes([0, 5, 0, 0, 1, 4, 1, 0, 2, 0, 1, 1, 0, 3, 0, 0, 0]) * 4
+
+
 def text_seeds():
     yield (ROOT / "samples" / "Demo.age").read_bytes()
     for path in sorted((ROOT / "samples" / "sdl").glob("*.sdl")):
@@ -69,6 +81,7 @@ def main(argv: list[str]) -> int:
     write(out, "fuzz_decoder", decoder_seeds())
     write(out, "fuzz_edit", edit_seeds())
     write(out, "fuzz_text", text_seeds())
+    write(out, "fuzz_builder", builder_seeds())
     return 0
 
 
