@@ -18,20 +18,18 @@
 #include "core/error.h"
 #include "resource/prp/page.h"
 #include "resource/prp/page_builder.h"
+#include "taken_bytes.h"
 
 namespace lumivex::fuzz {
 namespace {
 
 using Bytes = std::span<const uint8_t>;
 
-// The edits' bytes, taken in turn, zeros once they run out.
-class EditBytes {
+// The edits, from the bytes after the page's.
+class EditBytes : public TakenBytes {
  public:
-  explicit EditBytes(Bytes bytes) : bytes_(bytes) {}
+  using TakenBytes::TakenBytes;
 
-  bool done() const { return next_ >= bytes_.size(); }
-  uint8_t u8() { return next_ < bytes_.size() ? bytes_[next_++] : 0; }
-  uint16_t u16() { return static_cast<uint16_t>(u8() | u8() << 8); }
   // Names drawn from a few letters, so that renames meet names already held.
   std::string name() {
     std::string out(u8() % 6, '\0');
@@ -44,10 +42,6 @@ class EditBytes {
     for (std::size_t i = 0; i < size; ++i) out.push_back(u8());
     return out;
   }
-
- private:
-  Bytes bytes_;
-  std::size_t next_ = 0;
 };
 
 std::vector<BuiltKey> keys_of(const PageBuilder& builder) {

@@ -20,23 +20,18 @@
 #include "core/error.h"
 #include "resource/prp/decoders.h"
 #include "resource/prp/record_edit.h"
+#include "taken_bytes.h"
 
 namespace lumivex::fuzz {
 namespace {
 
 using Bytes = std::span<const uint8_t>;
 
-// The values' bytes, taken in turn, zeros once they run out.
-class ValueBytes {
+// The new values, from the bytes after the object's.
+class ValueBytes : public TakenBytes {
  public:
-  explicit ValueBytes(Bytes bytes) : bytes_(bytes) {}
+  using TakenBytes::TakenBytes;
 
-  uint8_t u8() { return next_ < bytes_.size() ? bytes_[next_++] : 0; }
-  uint32_t u32() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{u8()} << (8 * i);
-    return value;
-  }
   float f32() { return std::bit_cast<float>(u32()); }
   std::string text() {
     std::string out(u8() % 24, '\0');
@@ -91,10 +86,6 @@ class ValueBytes {
     }
     return params;
   }
-
- private:
-  Bytes bytes_;
-  std::size_t next_ = 0;
 };
 
 // A new value for a field stored as mark says.
