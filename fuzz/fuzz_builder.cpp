@@ -5,7 +5,6 @@
 // succeeds leaves every renamed object under its new key; one that fails
 // leaves the builder as it was. What the builder builds reads back as a page
 // of as many objects.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -113,15 +112,15 @@ void edit(PageBuilder& builder, EditBytes& edits) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace lumivex;
   if (size < 2) return 0;
-  const fuzz::Bytes rest(data + 2, size - 2);
-  const fuzz::Bytes page_bytes = rest.first(std::min(rest.size(), std::size_t{data[0]} | std::size_t{data[1]} << 8));
+  fuzz::TakenBytes input({data, size});
+  const fuzz::Bytes page_bytes = input.span(input.u16());
   std::optional<PageBuilder> builder;
   try {
     builder.emplace(PageBuilder::from_page(PrpPage::from_bytes(ByteBuffer(page_bytes.data(), page_bytes.size()))));
   } catch (const Error&) {
     return 0;
   }
-  fuzz::EditBytes edits(rest.subspan(page_bytes.size()));
+  fuzz::EditBytes edits(input.rest());
   for (int i = 0; i < 16 && !edits.done(); ++i) fuzz::edit(*builder, edits);
   try {
     const std::shared_ptr<const PrpPage> built = builder->build();

@@ -153,12 +153,12 @@ inline constexpr auto kEditFunctions = []<std::size_t... I>(std::index_sequence<
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace lumivex;
   if (size < 3) return 0;
-  const fuzz::Bytes rest(data + 3, size - 3);
-  const std::size_t object_size = data[1] | std::size_t{data[2]} << 8;
-  const fuzz::Bytes object = rest.first(std::min(rest.size(), object_size));
-  fuzz::ValueBytes values(rest.subspan(object.size()));
+  fuzz::TakenBytes input({data, size});
+  const uint8_t decoder = input.u8();
+  const fuzz::Bytes object = input.span(input.u16());
+  fuzz::ValueBytes values(input.rest());
   const auto& edits = fuzz::kEditFunctions;
-  edits[data[0] % edits.size()](object, values);
+  edits[decoder % edits.size()](object, values);
   try {
     with_own_key(object, values.key());
   } catch (const Error&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -23,6 +24,15 @@ class TakenBytes {
     for (int i = 0; i < 4; ++i) value |= uint32_t{u8()} << (8 * i);
     return value;
   }
+  // The next count bytes, or as many as are left.
+  std::span<const uint8_t> span(std::size_t count) {
+    const std::span<const uint8_t> left = bytes_.subspan(std::min(next_, bytes_.size()));
+    const std::span<const uint8_t> taken = left.first(std::min(count, left.size()));
+    next_ += taken.size();
+    return taken;
+  }
+  // Every byte not yet taken.
+  std::span<const uint8_t> rest() { return span(bytes_.size()); }
 
  private:
   std::span<const uint8_t> bytes_;
