@@ -279,6 +279,11 @@ def test_names_and_their_candidates(page_file, name, status, message):
         (["--rename", "Glass"], "--rename takes OLD=NEW"),
         (["--remove", "Glass", "--rename", "Glass=G"], "both removed and edited"),
         (
+            ["--remove", "plLayer:Stone", "--rename", "Glass=Stone"],
+            "the page already holds a plLayer named 'Stone', which this edit removes: "
+            "references to it would find the renamed object",
+        ),
+        (
             ["--remove", "plMipmap:Stone", "--set", "Glass.texture_key=plMipmap:Stone"],
             "plLayer:Glass.texture_key is set to plMipmap:Stone, which is removed",
         ),

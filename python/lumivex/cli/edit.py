@@ -214,10 +214,24 @@ class Edits:
                     f"cannot rename {object_text(obj)}: {object_text(other)} is renamed "
                     f"{new_name!r} too"
                 )
-            if any(held.key not in renamed for held in obj.page.find(new_name, obj.class_type)):
+            holding = [
+                held.key
+                for held in obj.page.find(new_name, obj.class_type)
+                if held.key not in renamed
+            ]
+            if holding:
+                # References to a removed object would find the renamed one: a
+                # change of meaning this edit does not make silently.
+                removed_keys = {removed.key for removed in self.removes}
+                hint = (
+                    ", which this edit removes: references to it would find the renamed "
+                    "object; remove it in an edit of its own first if that is meant"
+                    if all(key in removed_keys for key in holding)
+                    else ""
+                )
                 raise CommandError(
                     f"cannot rename {object_text(obj)}: the page already holds a "
-                    f"{obj.class_name} named {new_name!r}"
+                    f"{obj.class_name} named {new_name!r}{hint}"
                 )
         retextured = Counter(obj.key for obj, _ in self.textures)
         for key, times in retextured.items():
