@@ -311,6 +311,15 @@ def test_names_and_their_candidates(page_file, name, status, message):
         ),
         # The property is checked before its value is read.
         (["--set", "Glass.nothing=not a value"], "nothing is not a property of Layer"),
+        # Python reads no integer of more than 4300 digits.
+        (
+            ["--set", "Glass.uv_channel=" + "9" * 5000],
+            "an integer of 5000 digits is too large for any stored value",
+        ),
+        (
+            ["--set", "Mat.layer_keys=[plLayer:Stone, " + "9" * 5000 + "]"],
+            "an integer of 5000 digits is too large for any stored value",
+        ),
         (
             ["--texture", "plMipmap:Stone=x.png", "--texture", "plMipmap:Stone=y.png"],
             "is given two textures",

@@ -54,6 +54,8 @@ MIPMAP = "plMipmap"
 # A reference in a value: a class name, a colon, an object name (which may
 # hold any character, a line feed too).
 REFERENCE = re.compile(r"([A-Za-z]\w*):(.+)", re.DOTALL)
+# An integer, as Python writes one, that may be too long for Python to read.
+INTEGER = re.compile(r"\s*[-+]?\s*(0|[1-9](_?\d)*)\s*")
 
 
 def object_text(obj: lumivex.PrpObject | lumivex.Key) -> str:
@@ -293,8 +295,17 @@ class FloatWords(ast.NodeTransformer):
 
 def python_literal(text: str) -> object:
     """text as a Python literal, where nan and inf (-inf too) are the floats
-    the command shows by them; ValueError or SyntaxError where it is none."""
-    tree = ast.parse(text.lstrip(" \t"), mode="eval")
+    the command shows by them; ValueError or SyntaxError where it is none,
+    CommandError for an integer too long for Python to read."""
+    try:
+        tree = ast.parse(text.lstrip(" \t"), mode="eval")
+    except (ValueError, SyntaxError):
+        if INTEGER.fullmatch(text):
+            digits = sum(c.isdigit() for c in text)
+            raise CommandError(
+                f"an integer of {digits} digits is too large for any stored value"
+            ) from None
+        raise
     return ast.literal_eval(FloatWords().visit(tree))
 
 
