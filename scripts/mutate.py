@@ -307,8 +307,8 @@ MUTANTS = [
     ),
     Mutant(
         "edit-a-name-given-up-in-the-same-edit-is-refused",
-        "if any(held.key not in renamed for held in obj.page.find(new_name, obj.class_type)):",
-        "if obj.page.find(new_name, obj.class_type):",
+        "if held.key not in renamed",
+        "if held.key not in ()",
         EDIT,
     ),
     Mutant(
