@@ -207,6 +207,7 @@ class Edits:
         for key, times in renamed.items():
             if times > 1:
                 raise CommandError(f"{object_text(key)} is renamed twice")
+        removed_keys = {obj.key for obj in self.removes}
         # Names change together: one may be taken from an object renamed too.
         taking: dict[tuple[int, int, str], lumivex.PrpObject] = {}
         for obj, new_name in self.renames:
@@ -224,7 +225,6 @@ class Edits:
             if holding:
                 # References to a removed object would find the renamed one: a
                 # change of meaning this edit does not make silently.
-                removed_keys = {removed.key for removed in self.removes}
                 hint = (
                     ", which this edit removes: references to it would find the renamed "
                     "object; remove it in an edit of its own first if that is meant"
@@ -248,7 +248,6 @@ class Edits:
             if obj.key in edited:
                 raise CommandError(f"{object_text(obj)} is both removed and edited")
         # A reference set to an object removed at once would point at nothing.
-        removed_keys = set(removed)
         for obj, changes in self.values.values():
             for prop, value in changes.items():
                 for item in value if isinstance(value, list) else [value]:
